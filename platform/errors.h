@@ -1,0 +1,19 @@
+// Error numbers with their Win32 meanings; 0 is success.
+#ifndef OVN8_PLATFORM_ERRORS_H_
+#define OVN8_PLATFORM_ERRORS_H_
+
+#include <cstdint>
+
+enum : uint32_t {
+  ERROR_SUCCESS = 0,
+  ERROR_FILE_NOT_FOUND = 2,
+  ERROR_PATH_NOT_FOUND = 3,
+  ERROR_INVALID_HANDLE = 6,
+  ERROR_INVALID_DATA = 13,
+  ERROR_INVALID_PARAMETER = 87,
+  ERROR_INVALID_NAME = 123,
+  ERROR_CANTWRITE = 1013,
+  ERROR_CANCELLED = 1223,
+};
+
+#endif  // OVN8_PLATFORM_ERRORS_H_
