@@ -1,5 +1,6 @@
 #include "platform/text.h"
 
+#include <errno.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <pwd.h>
@@ -77,7 +78,8 @@ bool decode_multibyte(const char* src, std::u16string& out) {
     size_t n = mbrtowc(&wc, src, remaining, &state);
     if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) return false;
     if (n == 0) break;
-    if (static_cast<uint32_t>(wc) > 0x10FFFF) return false;
+    const uint32_t c = static_cast<uint32_t>(wc);
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
     append_utf16(static_cast<char32_t>(wc), out);
     src += n;
     remaining -= n;
@@ -111,9 +113,15 @@ bool encode_multibyte(const char16_t* src, size_t len, std::string& out) {
 }  // namespace
 
 void init_locale_from_environment() {
-  if (setlocale(LC_ALL, "") == nullptr) setlocale(LC_ALL, "C");
-  if (is_plain_ascii_codeset(uselocale((locale_t)0)) ||
-      strcmp(nl_langinfo(CODESET), "ANSI_X3.4-1968") == 0) {
+  if (setlocale(LC_ALL, "") == nullptr) {
+    // Some category names a locale that is not installed: keep C for the
+    // others, but still take the character set the environment names.
+    setlocale(LC_ALL, "C");
+    setlocale(LC_CTYPE, "");
+  }
+  // nl_langinfo reads the global locale (this thread has set none of its own).
+  const char* codeset = nl_langinfo(CODESET);
+  if (codeset == nullptr || strcmp(codeset, "ANSI_X3.4-1968") == 0) {
     setlocale(LC_CTYPE, "C.UTF-8");
   }
   environment_locale();
@@ -121,15 +129,21 @@ void init_locale_from_environment() {
 
 int WideCharToMultiByte(unsigned, unsigned, const char16_t* src, int srcLen,
                         char* dst, int dstSize, const char*, bool*) {
-  if (src == nullptr || srcLen < 0) return -1;
+  if (src == nullptr) return -1;
+  // The source is zero-terminated: the conversion ends at the terminator
+  // (a negative length means "up to the terminator", as on Windows).
+  size_t len = std::char_traits<char16_t>::length(src);
+  if (srcLen >= 0) len = std::min(len, static_cast<size_t>(srcLen));
   std::string bytes;
-  if (!encode_multibyte(src, static_cast<size_t>(srcLen), bytes)) return -1;
-  int needed = static_cast<int>(bytes.size());
-  if (needed != 0 && dst != nullptr && dstSize > 0) {
+  const bool ok = encode_multibyte(src, len, bytes);
+  // On failure `bytes` holds what was converted before the bad character,
+  // which the destination receives, as wcstombs leaves it.
+  const int result = ok ? static_cast<int>(bytes.size()) : -1;
+  if (result != 0 && dst != nullptr && dstSize > 0) {
     memset(dst, 0, static_cast<size_t>(dstSize));
     memcpy(dst, bytes.data(), std::min<size_t>(bytes.size(), static_cast<size_t>(dstSize)));
   }
-  return needed;
+  return result;
 }
 
 int MultiByteToWideChar(unsigned, unsigned, const char* src, int,
@@ -279,15 +293,20 @@ int replace_all(std::u16string& text, const std::u16string& what,
 bool isDiskRoot(const std::u16string& path) { return path == u"/"; }
 
 std::u16string home_dir() {
+  // What the shell's "~" gives, without a shell: HOME, else the password
+  // database's entry of the user.
   const char* home = getenv("HOME");
   if (home != nullptr) return widen_lib(home);
-  std::vector<char> buffer(16384);
+  long hint = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(hint > 0 ? static_cast<size_t>(hint) : 16384);
   struct passwd entry;
   struct passwd* found = nullptr;
-  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
-      found == nullptr || found->pw_dir == nullptr) {
-    return std::u16string();
+  int rc;
+  while ((rc = getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
+         buffer.size() < (1u << 20)) {
+    buffer.resize(buffer.size() * 2);
   }
+  if (rc != 0 || found == nullptr || found->pw_dir == nullptr) return std::u16string();
   return widen_lib(found->pw_dir);
 }
 

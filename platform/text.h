@@ -15,18 +15,26 @@
 extern const std::u16string kPathSeparator;     // "/"
 extern const std::u16string kBadPathSeparator;  // "\"
 
-// Puts the environment's locale in force for the whole process. Called once
-// at start-up, before any thread exists.
+// Puts the environment's locale in force for the whole process
+// (setlocale(LC_ALL, "")). Called once at start-up, before any thread exists;
+// calling it again is harmless. Where the environment names the plain C or
+// POSIX locale (ASCII only), the character set becomes UTF-8 (C.UTF-8), so
+// that interface texts and non-ASCII file names still convert. The
+// conversions below always use that character set, on every thread, without
+// touching process-wide state.
 void init_locale_from_environment();
 
 // Win32-style conversions. The code page, flags and default-character
 // arguments are accepted and ignored. Characters above U+FFFF travel as
 // surrogate pairs on the wide side.
 //
-// WideCharToMultiByte: `src` is zero-terminated, `srcLen` its length in units.
-// Returns the bytes the whole conversion needs (no terminator), or -1 when a
-// character has no representation. Unless the result is 0, `dst` is zeroed
-// over `dstSize` bytes and receives at most `dstSize` converted bytes.
+// WideCharToMultiByte: `src` is zero-terminated, `srcLen` its length in units
+// (the conversion also ends at a zero unit; a negative length means "up to
+// the terminator"). Returns the bytes the whole conversion needs (no
+// terminator), or -1 when a character has no representation in the locale's
+// encoding or a surrogate is unpaired. Unless the result is 0, `dst` is
+// zeroed over `dstSize` bytes and receives at most `dstSize` converted bytes
+// (for -1, the bytes converted before the bad character).
 int WideCharToMultiByte(unsigned codePage, unsigned flags, const char16_t* src,
                         int srcLen, char* dst, int dstSize,
                         const char* defaultChar, bool* usedDefault);
@@ -38,6 +46,7 @@ int MultiByteToWideChar(unsigned codePage, unsigned flags, const char* src,
                         int srcLen, char16_t* dst, int dstCapacity);
 
 // Narrow to wide and back; an unconvertible text yields an empty string.
+// narrow_lib ends at the first zero unit, widen_lib at the first zero byte.
 std::u16string widen_lib(const std::string& text);
 std::string narrow_lib(const std::u16string& text);
 

@@ -1,0 +1,77 @@
+// A modal message box on the toolkit (GTK+ 2), in the manner of the Win32
+// MessageBox, plus the seams that let tests and unattended runs answer it.
+#ifndef OVN8_PLATFORM_MESSAGE_BOX_H_
+#define OVN8_PLATFORM_MESSAGE_BOX_H_
+
+#include <functional>
+#include <string>
+
+class CWnd;
+
+// Flags: the top byte (bits 24..31) chooses the kind of box, the low byte
+// (bits 0..7) the buttons. In use: 0x2000002 (question, Yes/No), 0x1000001
+// (error, OK) and 1 (plain message, OK).
+enum : unsigned {
+  kMessageBoxTypeMask = 0xFF000000u,
+  kMessageBoxError = 0x01000000u,     // error dialog
+  kMessageBoxQuestion = 0x02000000u,  // question dialog; any other top byte: no icon
+  kMessageBoxButtonsMask = 0x000000FFu,
+  kMessageBoxOk = 1u,                 // a single OK button (any low byte but 2)
+  kMessageBoxYesNo = 2u,              // the buttons Yes and No
+};
+
+// Results of messageBox.
+enum : int {
+  kMessageBoxResultNone = 0,  // closed without an answer (window manager, Escape)
+  kMessageBoxResultYes = 1,
+  kMessageBoxResultNo = 2,
+  kMessageBoxResultOk = 3,
+};
+
+// Shows a modal message dialog and waits for the answer. The text is shown
+// literally (a "%" stays a "%"); with a parent, the dialog's title is the
+// parent's getWindowTitle(), else the toolkit's default title stays. The
+// dialog has no transient parent. Result: Yes 1, No 2, OK 3, anything else 0.
+// Call on the interface thread only.
+int messageBox(CWnd* parent, const std::u16string& text, unsigned flags);
+
+// What a box asks; handed to a responder.
+struct MessageBoxRequest {
+  std::u16string text;
+  unsigned flags = 0;
+  bool hasParent = false;
+  std::u16string title;  // the parent's title; empty without a parent
+
+  bool isQuestion() const { return (flags & kMessageBoxButtonsMask) == kMessageBoxYesNo; }
+};
+
+// Test seam: while a responder is installed, every box is answered by it
+// (its return value is messageBox's result) and no dialog is shown, whatever
+// the mode. An empty function removes it.
+typedef std::function<int(const MessageBoxRequest&)> MessageBoxResponder;
+void set_message_box_responder(MessageBoxResponder responder);
+
+// How boxes are shown when no responder is installed.
+enum class MessageBoxMode {
+  // The dialog waits for the user (the default).
+  Interactive,
+  // The text goes to standard error as one line, the dialog is shown and
+  // closes by itself after kMessageBoxAutoCloseMs, answering OK for OK boxes
+  // and No for questions (an earlier answer by the user counts instead).
+  AutoClose,
+  // No display at all: the text goes to standard error as one line and the
+  // answer is OK (3) for OK boxes and No (2) for questions. The toolkit is
+  // never touched.
+  Console,
+};
+constexpr unsigned kMessageBoxAutoCloseMs = 1500;
+
+void set_message_box_mode(MessageBoxMode mode);
+MessageBoxMode message_box_mode();
+// "interactive", "autoclose" or "console" (as written); false for anything else.
+bool parse_message_box_mode(const std::string& name, MessageBoxMode* mode);
+
+// The one line that AutoClose and Console write for a box (no newline).
+std::string message_box_console_line(const MessageBoxRequest& request);
+
+#endif  // OVN8_PLATFORM_MESSAGE_BOX_H_

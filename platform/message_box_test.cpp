@@ -1,0 +1,257 @@
+#include "platform/message_box.h"
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "ui/cwnd.h"
+
+namespace {
+
+class TitledWnd : public CWnd {
+ public:
+  explicit TitledWnd(std::u16string title) : title_(std::move(title)) {}
+  std::u16string getWindowTitle() override { return title_; }
+
+ private:
+  std::u16string title_;
+};
+
+// Puts the defaults back after every test.
+class MessageBoxTest : public testing::Test {
+ protected:
+  void TearDown() override {
+    set_message_box_responder(nullptr);
+    set_message_box_mode(MessageBoxMode::Interactive);
+  }
+};
+
+TEST_F(MessageBoxTest, PlainCWndHasEmptyTitle) {
+  CWnd wnd;
+  EXPECT_EQ(wnd.getWindowTitle(), u"");
+}
+
+TEST_F(MessageBoxTest, ResponderAnswersWithTextFlagsAndTitle) {
+  std::vector<MessageBoxRequest> seen;
+  set_message_box_responder([&](const MessageBoxRequest& r) {
+    seen.push_back(r);
+    return r.isQuestion() ? kMessageBoxResultYes : kMessageBoxResultOk;
+  });
+  TitledWnd parent(u"Установка конфигурации");
+  EXPECT_EQ(messageBox(&parent, u"Do you really want to cancel installation?", 0x2000002), 1);
+  EXPECT_EQ(messageBox(nullptr, u"100% done", 0x1000001), 3);
+  CWnd plain;
+  EXPECT_EQ(messageBox(&plain, u"x", 1), 3);
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].text, u"Do you really want to cancel installation?");
+  EXPECT_EQ(seen[0].flags, 0x2000002u);
+  EXPECT_TRUE(seen[0].hasParent);
+  EXPECT_EQ(seen[0].title, u"Установка конфигурации");
+  EXPECT_TRUE(seen[0].isQuestion());
+  EXPECT_EQ(seen[1].text, u"100% done");
+  EXPECT_FALSE(seen[1].hasParent);
+  EXPECT_EQ(seen[1].title, u"");
+  EXPECT_FALSE(seen[1].isQuestion());
+  EXPECT_TRUE(seen[2].hasParent);
+  EXPECT_EQ(seen[2].title, u"");
+}
+
+TEST_F(MessageBoxTest, ResponderWinsOverConsoleMode) {
+  set_message_box_mode(MessageBoxMode::Console);
+  set_message_box_responder([](const MessageBoxRequest&) { return 0; });
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(messageBox(nullptr, u"q", 0x2000002), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(MessageBoxTest, ConsoleModeWritesOneLineAndAnswersWithoutToolkit) {
+  set_message_box_mode(MessageBoxMode::Console);
+  EXPECT_EQ(message_box_mode(), MessageBoxMode::Console);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(messageBox(nullptr, u"Distribution kit file ovn8.okd not found.", 0x1000001), 3);
+  EXPECT_EQ(messageBox(nullptr, u"Line one\nline two", 1), 3);
+  EXPECT_EQ(messageBox(nullptr, u"Cancel?", 0x2000002), 2);
+  // Any low byte but 2 is an OK box.
+  EXPECT_EQ(messageBox(nullptr, u"odd", 0x2000004), 3);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err,
+            "Message (error): Distribution kit file ovn8.okd not found.\n"
+            "Message: Line one line two\n"
+            "Message (question): Cancel? [Yes/No]\n"
+            "Message (question): odd\n");
+  // The toolkit was never touched: no display was opened.
+  EXPECT_EQ(gdk_display_get_default(), nullptr);
+}
+
+TEST_F(MessageBoxTest, ParseMode) {
+  MessageBoxMode m = MessageBoxMode::Interactive;
+  EXPECT_TRUE(parse_message_box_mode("console", &m));
+  EXPECT_EQ(m, MessageBoxMode::Console);
+  EXPECT_TRUE(parse_message_box_mode("autoclose", &m));
+  EXPECT_EQ(m, MessageBoxMode::AutoClose);
+  EXPECT_TRUE(parse_message_box_mode("interactive", &m));
+  EXPECT_EQ(m, MessageBoxMode::Interactive);
+  EXPECT_FALSE(parse_message_box_mode("Console", &m));
+  EXPECT_FALSE(parse_message_box_mode("", &m));
+  EXPECT_EQ(m, MessageBoxMode::Interactive);
+}
+
+// ---- Real dialogs under the X server (xvfb-run in scripts/test). ----
+
+struct SeenDialog {
+  bool found = false;
+  std::string title;
+  std::string text;
+  GtkMessageType type = GTK_MESSAGE_OTHER;
+  bool modal = false;
+  bool transient = true;
+  std::vector<gint> responses;  // of the buttons, in order
+};
+
+struct Answer {
+  gint response;  // what to answer; GTK_RESPONSE_DELETE_EVENT closes the window
+  SeenDialog seen;
+};
+
+GtkWidget* find_message_dialog() {
+  GtkWidget* result = nullptr;
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* w = windows; w != nullptr; w = w->next) {
+    if (GTK_IS_MESSAGE_DIALOG(w->data) && gtk_widget_get_visible(GTK_WIDGET(w->data))) {
+      result = GTK_WIDGET(w->data);
+    }
+  }
+  g_list_free(windows);
+  return result;
+}
+
+void record(GtkWidget* dialog, SeenDialog* seen) {
+  seen->found = true;
+  const gchar* title = gtk_window_get_title(GTK_WINDOW(dialog));
+  seen->title = title != nullptr ? title : "";
+  gchar* text = nullptr;
+  g_object_get(dialog, "text", &text, "message-type", &seen->type, nullptr);
+  seen->text = text != nullptr ? text : "";
+  g_free(text);
+  seen->modal = gtk_window_get_modal(GTK_WINDOW(dialog));
+  seen->transient = gtk_window_get_transient_for(GTK_WINDOW(dialog)) != nullptr;
+  GList* buttons = gtk_container_get_children(
+      GTK_CONTAINER(gtk_dialog_get_action_area(GTK_DIALOG(dialog))));
+  for (GList* b = buttons; b != nullptr; b = b->next) {
+    seen->responses.push_back(
+        gtk_dialog_get_response_for_widget(GTK_DIALOG(dialog), GTK_WIDGET(b->data)));
+  }
+  g_list_free(buttons);
+}
+
+gboolean answer_dialog(gpointer data) {
+  Answer* answer = static_cast<Answer*>(data);
+  GtkWidget* dialog = find_message_dialog();
+  if (dialog == nullptr) return TRUE;  // not shown yet: try again
+  record(dialog, &answer->seen);
+  if (answer->response == GTK_RESPONSE_DELETE_EVENT) {
+    // As the window manager's close button does.
+    GdkEvent* event = gdk_event_new(GDK_DELETE);
+    event->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(dialog)));
+    event->any.send_event = TRUE;
+    gtk_main_do_event(event);
+    gdk_event_free(event);
+  } else {
+    gtk_dialog_response(GTK_DIALOG(dialog), answer->response);
+  }
+  return FALSE;
+}
+
+// Shows a real box and answers it from a timeout once it is on screen.
+int run_answered(CWnd* parent, const std::u16string& text, unsigned flags, Answer* answer,
+                 guint delayMs = 50) {
+  guint source = g_timeout_add(delayMs, answer_dialog, answer);
+  int result = messageBox(parent, text, flags);
+  if (!answer->seen.found) g_source_remove(source);
+  return result;
+}
+
+class MessageBoxGuiTest : public MessageBoxTest {
+ protected:
+  void SetUp() override {
+    if (!gtk_init_check(nullptr, nullptr)) GTEST_SKIP() << "no X display";
+  }
+};
+
+TEST_F(MessageBoxGuiTest, QuestionYesNoAndTitle) {
+  TitledWnd parent(u"Установка конфигурации");
+  Answer yes{GTK_RESPONSE_YES, {}};
+  EXPECT_EQ(run_answered(&parent, u"Do you really want to cancel installation?", 0x2000002, &yes),
+            1);
+  ASSERT_TRUE(yes.seen.found);
+  EXPECT_EQ(yes.seen.title, "Установка конфигурации");
+  EXPECT_EQ(yes.seen.text, "Do you really want to cancel installation?");
+  EXPECT_EQ(yes.seen.type, GTK_MESSAGE_QUESTION);
+  EXPECT_TRUE(yes.seen.modal);
+  EXPECT_FALSE(yes.seen.transient);
+  std::vector<gint> yesNo = yes.seen.responses;
+  std::sort(yesNo.begin(), yesNo.end());
+  EXPECT_EQ(yesNo, (std::vector<gint>{GTK_RESPONSE_NO, GTK_RESPONSE_YES}));  // -9, -8
+
+  Answer no{GTK_RESPONSE_NO, {}};
+  EXPECT_EQ(run_answered(&parent, u"Cancel?", 0x2000002, &no), 2);
+  Answer closed{GTK_RESPONSE_DELETE_EVENT, {}};
+  EXPECT_EQ(run_answered(&parent, u"Cancel?", 0x2000002, &closed), 0);
+  ASSERT_TRUE(closed.seen.found);
+}
+
+TEST_F(MessageBoxGuiTest, ErrorAndPlainBoxesHaveOneOkButton) {
+  CWnd plain;
+  Answer error{GTK_RESPONSE_OK, {}};
+  EXPECT_EQ(run_answered(&plain, u"100% %s %d", 0x1000001, &error), 3);
+  ASSERT_TRUE(error.seen.found);
+  EXPECT_EQ(error.seen.text, "100% %s %d");  // shown literally
+  EXPECT_EQ(error.seen.type, GTK_MESSAGE_ERROR);
+  EXPECT_EQ(error.seen.title, "");  // a plain CWnd's title is empty
+  EXPECT_EQ(error.seen.responses, std::vector<gint>{GTK_RESPONSE_OK});
+
+  Answer message{GTK_RESPONSE_OK, {}};
+  EXPECT_EQ(run_answered(nullptr, u"Готово", 1, &message), 3);
+  ASSERT_TRUE(message.seen.found);
+  EXPECT_EQ(message.seen.type, GTK_MESSAGE_OTHER);
+  EXPECT_EQ(message.seen.text, "Готово");
+  EXPECT_EQ(message.seen.responses, std::vector<gint>{GTK_RESPONSE_OK});
+
+  // Escape on an OK box is no answer.
+  Answer escaped{GTK_RESPONSE_DELETE_EVENT, {}};
+  EXPECT_EQ(run_answered(nullptr, u"x", 1, &escaped), 0);
+}
+
+TEST_F(MessageBoxGuiTest, AutoCloseAnswersByItself) {
+  set_message_box_mode(MessageBoxMode::AutoClose);
+  testing::internal::CaptureStderr();
+  const gint64 start = g_get_monotonic_time();
+  EXPECT_EQ(messageBox(nullptr, u"Configuration installed successfully.", 1), 3);
+  EXPECT_EQ(messageBox(nullptr, u"Cancel?", 0x2000002), 2);
+  const gint64 elapsedMs = (g_get_monotonic_time() - start) / 1000;
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Message: Configuration installed successfully.\n"
+            "Message (question): Cancel? [Yes/No]\n");
+  EXPECT_GE(elapsedMs, 2 * static_cast<gint64>(kMessageBoxAutoCloseMs) - 100);
+  EXPECT_EQ(find_message_dialog(), nullptr);  // both destroyed
+}
+
+TEST_F(MessageBoxGuiTest, AutoCloseTakesAnEarlierAnswer) {
+  set_message_box_mode(MessageBoxMode::AutoClose);
+  testing::internal::CaptureStderr();
+  Answer yes{GTK_RESPONSE_YES, {}};
+  EXPECT_EQ(run_answered(nullptr, u"Cancel?", 0x2000002, &yes), 1);
+  testing::internal::GetCapturedStderr();
+  // The auto-close timeout of that box was removed: a later box that stays
+  // open past it is not answered by it.
+  Answer yesAgain{GTK_RESPONSE_YES, {}};
+  set_message_box_mode(MessageBoxMode::Interactive);
+  EXPECT_EQ(run_answered(nullptr, u"Again?", 0x2000002, &yesAgain,
+                         kMessageBoxAutoCloseMs + 300),
+            1);
+}
+
+}  // namespace
