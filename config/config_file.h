@@ -1,0 +1,81 @@
+// The launcher's key/value configuration file: the in-memory model, its
+// reader and writer, and the case-insensitive comparison used for keys and
+// values.
+//
+// A file is made of lines "key=value"; a key may occur on several lines to
+// carry a list of values. docs/config-format.md describes the bytes.
+#ifndef OVN8_CONFIG_CONFIG_FILE_H_
+#define OVN8_CONFIG_CONFIG_FILE_H_
+
+#include <list>
+#include <string>
+#include <vector>
+
+// Keys that the launcher's file is known to hold. Only the template list is
+// interpreted here; the others are kept unchanged by a read-write cycle.
+extern const std::u16string kConfigFileFieldTemplatesLocation;   // "ConfigurationTemplatesLocation"
+extern const std::u16string kConfigFileFieldInstallComponents;   // "InstallComponents"
+extern const std::u16string kConfigFileFieldCommonCfgLocation;   // "CommonCfgLocation"
+extern const std::u16string kConfigFileFieldDistributionFolder;  // "DistributiveLocation"
+extern const std::u16string kConfigFileFieldInstalledFolder;     // "InstalledLocation"
+extern const std::u16string kConfigFileFieldCommonBase;          // "CommonInfoBases"
+extern const std::u16string kConfigFileFieldDefaultVersion;      // "DefaultVersion"
+
+// Compares the two texts in the locale's multibyte encoding, folding letter
+// case as strcasecmp does (in a UTF-8 locale only A-Z fold). Negative, zero
+// or positive; zero means equal.
+int compare_nocase(const std::u16string& a, const std::u16string& b);
+
+// An ordered list of keys, each with an ordered list of values. No two keys
+// are equal under compare_nocase; a key keeps the letter case it was first
+// added with, and new keys go to the end.
+class ConfigFile {
+ public:
+  struct Entry {
+    std::u16string key;
+    std::list<std::u16string> values;
+  };
+
+  // The values of the key; empty when the key is absent.
+  std::list<std::u16string> findValues(const std::u16string& key) const;
+  // Appends the value unless an equal one is present (then false).
+  bool addValue(const std::u16string& key, const std::u16string& value);
+  // Makes the value the key's only one; false when it already was.
+  bool setValue(const std::u16string& key, const std::u16string& value);
+  // The key's values become `values`, stored unchanged. A present key keeps
+  // its place, except with an empty list: then it moves to the end, holding
+  // no values (and writes no line).
+  void setValues(const std::u16string& key, const std::list<std::u16string>& values);
+  // Removes the first value equal to `value`, and the key when it empties.
+  bool removeValue(const std::u16string& key, const std::u16string& value);
+
+  const std::vector<Entry>& entries() const { return entries_; }
+
+ private:
+  Entry* find(const std::u16string& key);
+  const Entry* find(const std::u16string& key) const;
+
+  std::vector<Entry> entries_;
+};
+
+// Adds one parsed line to `config` (ConfigFile::addValue).
+void add_value_to_config_file(ConfigFile& config, const std::u16string& key,
+                              const std::u16string& value);
+
+// Adds the lines of the file to `config`, which is not cleared first. A
+// missing file adds nothing. Bytes that are not valid in the locale's
+// encoding are kept (see config/config_text.h), so a read followed by a
+// write gives them back unchanged. Returns false when the file exists but
+// could not be read to its end (what was read is added); a caller must not
+// rewrite such a file from what it read.
+bool read_config_file(const std::u16string& path, ConfigFile& config);
+
+// Replaces the file with the lines of `config`. The new contents go to a
+// temporary file in the same directory, which is flushed to disk, given the
+// old file's permission bits and renamed over the old file, so a failure
+// leaves the old file as it was. Throws the integer 1 when the file cannot
+// be created or put in place, and 2 when a line cannot be converted or
+// written; no temporary file is left behind.
+void write_config_file(const std::u16string& path, const ConfigFile& config);
+
+#endif  // OVN8_CONFIG_CONFIG_FILE_H_

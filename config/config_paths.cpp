@@ -1,0 +1,81 @@
+#include "config/config_paths.h"
+
+#include <errno.h>
+#include <sys/stat.h>
+
+#include "config/directory_util.h"
+#include "platform/file_system.h"
+#include "platform/text.h"
+
+const std::u16string kStartFileName = u"ovanstart.cfg";
+const std::u16string kStartrDir = u".Ovan/ovanstart";
+const std::u16string kStartrDirt = u".Ovan/ovanstartt";
+
+std::u16string get_local_config_file_dir() { return home_dir() + kPathSeparator + kStartrDir; }
+
+std::u16string get_local_config_file_path() {
+  return get_local_config_file_dir() + kPathSeparator + kStartFileName;
+}
+
+// app_data_dir() ends in "/", so the path holds "//"; it names the same
+// directory, and the launcher's files have always been found there.
+std::u16string get_allusers_config_file_dir() {
+  return app_data_dir() + kPathSeparator + kStartrDir;
+}
+
+std::u16string get_allusers_config_file_path() {
+  return get_allusers_config_file_dir() + kPathSeparator + kStartFileName;
+}
+
+std::u16string get_local_config_file_dir_base() {
+  return home_dir() + kPathSeparator + kStartrDirt;
+}
+
+std::u16string get_local_config_file_path_base() {
+  return get_local_config_file_dir_base() + kPathSeparator + kStartFileName;
+}
+
+std::u16string get_allusers_config_file_path_base() {
+  return get_local_config_file_dir() + kPathSeparator + kStartFileName;
+}
+
+std::u16string n8_app_data_dir(bool flag) {
+  return app_data_dir(flag) + u"Ovan" + kPathSeparator + u"ovn" + string_ito(8, 10) +
+         kPathSeparator;
+}
+
+namespace {
+
+std::u16string without_trailing_separators(std::u16string path) {
+  while (path.size() > 1 && path.back() == u'/') path.pop_back();
+  return path;
+}
+
+// The directory itself when it exists, else its nearest existing ancestor;
+// empty when something other than a missing directory stands in the way.
+std::u16string nearest_existing_directory(const std::u16string& dir) {
+  std::u16string path = without_trailing_separators(dir);
+  for (;;) {
+    struct stat status;
+    if (stat_path(path, status)) return S_ISDIR(status.st_mode) ? path : std::u16string();
+    // Only a missing level is created by the installer; a level that cannot
+    // be searched blocks the way.
+    if (errno != ENOENT || path == u"/" || path == u".") return std::u16string();
+    path = without_trailing_separators(directory_of(path));
+  }
+}
+
+}  // namespace
+
+bool isWritePermitted(const std::u16string& dir) {
+  // An empty name or one the locale cannot express names no directory.
+  if (dir.empty() || narrow_lib(dir).empty()) return false;
+  const std::u16string probeDirectory = nearest_existing_directory(dir);
+  if (probeDirectory.empty()) return false;
+  std::u16string probe;
+  if (FileSystem::GetTempFileName(probeDirectory, u"Ovan", probe) != 0) return false;
+  // A probe that landed anywhere else proves nothing about this directory.
+  const bool inside = lies_in_directory(probe, probeDirectory);
+  FileSystem::DeleteFile(probe);
+  return inside;
+}

@@ -1,0 +1,186 @@
+// write_config_file: the file is replaced, never rewritten in place. The
+// lines go to a temporary file beside it, which is flushed to disk and then
+// renamed over the old file, so that at every moment the path holds either
+// the whole old file or the whole new one: the launcher's settings survive a
+// full disk, a failing write or a crash.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "config/config_file.h"
+#include "config/config_text.h"
+#include "config/directory_util.h"
+#include "platform/file_system.h"
+#include "platform/text.h"
+
+namespace {
+
+enum : int {
+  kCannotCreate = 1,  // the file cannot be created or put in place
+  kCannotWrite = 2,   // a line cannot be converted or written
+};
+
+// Hidden, so that a file left by a crash does not clutter the directory.
+const char16_t kTempPrefix[] = u".ovst";
+
+int descriptor(HANDLE handle) { return static_cast<int>(reinterpret_cast<intptr_t>(handle)); }
+
+// A link to the launcher's file is kept: its target is replaced.
+std::u16string resolve_link(const std::u16string& path) {
+  const std::string narrow = narrow_lib(path);
+  struct stat status;
+  if (narrow.empty() || lstat(narrow.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+    return path;
+  }
+  char* target = realpath(narrow.c_str(), nullptr);
+  if (target == nullptr) return path;
+  std::u16string resolved = widen_lib(target);
+  free(target);
+  return resolved.empty() ? path : resolved;
+}
+
+// The mode fopen gives a new file: 0666 less the umask.
+mode_t new_file_mode() {
+  mode_t mask = 022;
+  if (FILE* status = fopen("/proc/self/status", "r")) {
+    char line[256];
+    unsigned value = 0;
+    while (fgets(line, sizeof line, status)) {
+      if (sscanf(line, "Umask: %o", &value) == 1) {
+        mask = static_cast<mode_t>(value);
+        break;
+      }
+    }
+    fclose(status);
+  }
+  return 0666 & ~mask;
+}
+
+void sync_directory(const std::u16string& directory) {
+  const int fd = open(narrow_lib(directory).c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+std::vector<std::string> format_lines(const ConfigFile& config) {
+  std::vector<std::string> lines;
+  for (const ConfigFile::Entry& entry : config.entries()) {
+    for (const std::u16string& value : entry.values) {
+      std::string line;
+      if (!narrow_config_text(entry.key, line)) throw static_cast<int>(kCannotWrite);
+      line.push_back('=');
+      if (!narrow_config_text(value, line)) throw static_cast<int>(kCannotWrite);
+      line.push_back('\n');
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
+// The temporary file: closed and removed on every way out but success.
+class TempFile {
+ public:
+  TempFile() = default;
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  ~TempFile() {
+    close();
+    if (!path_.empty() && !kept_) FileSystem::DeleteFile(path_);
+  }
+
+  // Creates the file in `directory` itself, never elsewhere.
+  void create(const std::u16string& directory) {
+    if (FileSystem::GetTempFileName(directory, kTempPrefix, path_) != 0) {
+      path_.clear();
+      throw static_cast<int>(kCannotCreate);
+    }
+    if (!lies_in_directory(path_, directory)) throw static_cast<int>(kCannotCreate);
+    if (FileSystem::CreateFile(path_, GENERIC_WRITE, 0, TRUNCATE_EXISTING, handle_) != 0) {
+      handle_ = INVALID_HANDLE_VALUE;
+      throw static_cast<int>(kCannotCreate);
+    }
+  }
+
+  void setOwnerAndMode(const struct stat* old) {
+    const int fd = descriptor(handle_);
+    if (old != nullptr && (old->st_uid != geteuid() || old->st_gid != getegid())) {
+      // Works only with privileges; without them the file becomes ours, as
+      // with any editor.
+      if (fchown(fd, old->st_uid, old->st_gid) != 0) {
+      }
+    }
+    const mode_t mode = old != nullptr ? (old->st_mode & 07777) : new_file_mode();
+    if (fchmod(fd, mode) != 0) throw static_cast<int>(kCannotCreate);
+  }
+
+  void write(const std::string& bytes) {
+    uint32_t written = 0;
+    if (FileSystem::WriteFile(handle_, bytes.data(), static_cast<uint32_t>(bytes.size()),
+                              &written, nullptr) != 0) {
+      throw static_cast<int>(kCannotWrite);
+    }
+  }
+
+  // Flushes the contents to disk and closes the file.
+  void commit() {
+    if (fsync(descriptor(handle_)) != 0) throw static_cast<int>(kCannotWrite);
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    if (FileSystem::CloseHandle(handle) != 0) throw static_cast<int>(kCannotWrite);
+  }
+
+  void moveTo(const std::u16string& target) {
+    if (FileSystem::MoveFile(path_, target) != 0) throw static_cast<int>(kCannotCreate);
+    kept_ = true;
+  }
+
+ private:
+  void close() {
+    if (handle_ == INVALID_HANDLE_VALUE) return;
+    FileSystem::CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+
+  std::u16string path_;
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  bool kept_ = false;
+};
+
+}  // namespace
+
+void write_config_file(const std::u16string& path, const ConfigFile& config) {
+  // Converted first: a text that cannot be written changes nothing on disk.
+  const std::vector<std::string> lines = format_lines(config);
+
+  const std::u16string target = resolve_link(path);
+  const std::u16string directory = directory_of(target);
+  struct stat old;
+  const bool exists = stat_path(target, old);
+  if (exists) {
+    // Renaming would bypass a read-only file's protection; respect it as
+    // opening the file for writing would.
+    if (!S_ISREG(old.st_mode) || access(narrow_lib(target).c_str(), W_OK) != 0) {
+      throw static_cast<int>(kCannotCreate);
+    }
+  }
+  struct stat directoryStatus;
+  if (!stat_path(directory, directoryStatus) || !S_ISDIR(directoryStatus.st_mode)) {
+    throw static_cast<int>(kCannotCreate);
+  }
+
+  TempFile temp;
+  temp.create(directory);
+  temp.setOwnerAndMode(exists ? &old : nullptr);
+  for (const std::string& line : lines) temp.write(line);
+  temp.commit();
+  temp.moveTo(target);
+  sync_directory(directory);
+}

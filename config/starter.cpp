@@ -1,0 +1,132 @@
+#include "config/starter.h"
+
+#include <set>
+
+#include "config/config_paths.h"
+#include "config/directory_util.h"
+#include "platform/file_finder.h"
+#include "platform/file_system.h"
+#include "platform/text.h"
+
+namespace {
+
+struct NoCaseLess {
+  bool operator()(const std::u16string& a, const std::u16string& b) const {
+    return compare_nocase(a, b) < 0;
+  }
+};
+
+typedef std::set<std::u16string, NoCaseLess> NoCaseSet;
+
+bool is_separator(char16_t unit) { return unit == u'/' || unit == u'\\'; }
+
+// The form under which two list elements name the same directory: "/a/b",
+// "/a/b/" and "\a\b\" all become "/a/b"; the root stays "/".
+std::u16string comparison_form(std::u16string path) {
+  replace_all(path, kBadPathSeparator, kPathSeparator);
+  while (path.size() > 1 && is_separator(path.back())) path.pop_back();
+  return path;
+}
+
+// Both separators count: stored lists may use either.
+std::u16string directory_before_last_separator(const std::u16string& path) {
+  const size_t separator = path.find_last_of(u"/\\");
+  return separator == std::u16string::npos ? std::u16string() : path.substr(0, separator);
+}
+
+bool file_exists(const std::u16string& path) {
+  FileFinder finder;
+  return finder.reset(path);
+}
+
+}  // namespace
+
+Starter::Starter(bool base) : m_base(base) {}
+
+std::u16string Starter::localPath() const {
+  return m_base ? get_local_config_file_path_base() : get_local_config_file_path();
+}
+
+std::u16string Starter::allUsersPath() const {
+  return m_base ? get_allusers_config_file_path_base() : get_allusers_config_file_path();
+}
+
+void Starter::loadConfig() {
+  // Reading never fails the caller: a file that cannot be read counts as
+  // empty, and the other file is still read.
+  try {
+    read_config_file(allUsersPath(), m_allUsersConfig);
+  } catch (...) {
+  }
+  try {
+    m_localReadWhole = false;
+    m_localReadWhole = read_config_file(localPath(), m_localConfig);
+  } catch (...) {
+  }
+}
+
+void Starter::getConfigFilesValues(bool localFirst, const std::u16string& key,
+                                   std::list<std::u16string>& out) const {
+  const ConfigFile* sources[] = {&m_allUsersConfig, &m_localConfig};
+  if (localFirst) std::swap(sources[0], sources[1]);
+  NoCaseSet seen;
+  for (const ConfigFile* source : sources) {
+    for (const std::u16string& value : source->findValues(key)) {
+      if (seen.insert(value).second) out.push_back(value);
+    }
+  }
+}
+
+void Starter::getTmpltsList(std::list<std::u16string>& out, bool localFirst) {
+  loadConfig();
+  getConfigFilesValues(localFirst, kConfigFileFieldTemplatesLocation, out);
+  replaceWrongSeparators(out);
+  removePathDuplicates(out);
+}
+
+void Starter::setTmpltsList(const std::list<std::u16string>& list) {
+  loadConfig();
+  if (!m_localReadWhole) throw 1;
+  std::list<std::u16string> copy = list;
+  removePathDuplicates(copy);
+  m_localConfig.setValues(kConfigFileFieldTemplatesLocation, copy);
+  saveLocalConfigFile();
+}
+
+void Starter::saveLocalConfigFile() {
+  const std::u16string path = localPath();
+  if (!file_exists(path)) FileSystem::CreateDirectory(directory_before_last_separator(path));
+  try {
+    write_config_file(path, m_localConfig);
+    return;
+  } catch (...) {
+  }
+  // The directory may have vanished, or been a file's name, in between.
+  FileSystem::CreateDirectory(directory_of(path));
+  write_config_file(path, m_localConfig);
+}
+
+void Starter::replaceWrongSeparators(std::list<std::u16string>& list) {
+  for (std::u16string& path : list) replace_all(path, kBadPathSeparator, kPathSeparator);
+}
+
+void Starter::removePathDuplicates(std::list<std::u16string>& list) {
+  NoCaseSet seen;
+  for (auto it = list.begin(); it != list.end();) {
+    if (seen.insert(comparison_form(*it)).second) {
+      ++it;
+    } else {
+      it = list.erase(it);
+    }
+  }
+}
+
+void get_tmplts_list(std::list<std::u16string>& list, bool localFirst, bool base) {
+  Starter starter(base);
+  starter.getTmpltsList(list, localFirst);
+}
+
+void set_tmplts_list(const std::list<std::u16string>& list, bool base) {
+  Starter starter(base);
+  starter.setTmpltsList(list);
+}
