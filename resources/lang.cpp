@@ -1,0 +1,76 @@
+#include "resources/lang.h"
+
+#include <atomic>
+
+#include "memory/memory_manager.h"
+#include "platform/text.h"
+#include "resources/lang_texts.h"
+
+namespace {
+
+// Constructed before any member of the table holder, so the memory manager
+// exists before the table's first allocation, whatever the link order.
+struct MemoryManagerFirst {
+  MemoryManagerFirst() { create_memory_manager(); }
+};
+
+struct LangTableHolder : MemoryManagerFirst {
+  LangTable table;
+
+  LangTableHolder() {
+    static const struct {
+      LangIdType id;
+      const char* code;
+      const LangText* texts;
+    } kLanguages[] = {
+        {LANG_RU, "ru", kLangTextsRu}, {LANG_UK, "uk", kLangTextsUk},
+        {LANG_EN, "en", kLangTextsEn}, {LANG_LV, "lv", kLangTextsLv},
+        {LANG_LT, "lt", kLangTextsLt}, {LANG_BG, "bg", kLangTextsBg},
+        {LANG_DE, "de", kLangTextsDe}, {LANG_RO, "ro", kLangTextsRo},
+        {LANG_KA, "ka", kLangTextsKa}, {LANG_KK, "kk", kLangTextsKk},
+        {LANG_VI, "vi", kLangTextsVi}, {LANG_TR, "tr", kLangTextsTr},
+    };
+    for (const auto& language : kLanguages) {
+      LangInfo info;
+      info.code = language.code;
+      // insert: a key that is already present keeps its first text.
+      for (int i = 0; i < kLangKeyCount; ++i) {
+        info.texts.insert(std::make_pair(std::string(language.texts[i].key),
+                                         std::string(language.texts[i].text)));
+      }
+      table.insert(std::make_pair(language.id, std::move(info)));
+    }
+  }
+};
+
+// The earliest group of static initialisation; destroyed at process exit.
+LangTableHolder g_langTable __attribute__((init_priority(101)));
+
+std::atomic<int> g_resourceLang{LANG_EN};
+
+}  // namespace
+
+const LangTable& lang_table() { return g_langTable.table; }
+
+LangIdType get_lang_id_by_lang_code(const std::string& code) {
+  for (const auto& entry : g_langTable.table) {
+    if (entry.second.code == code) return entry.first;
+  }
+  return LANG_NONE;
+}
+
+void set_resource_lang(LangIdType id) {
+  g_resourceLang.store(static_cast<int>(id), std::memory_order_relaxed);
+}
+
+LangIdType get_resource_lang() {
+  return static_cast<LangIdType>(g_resourceLang.load(std::memory_order_relaxed));
+}
+
+std::u16string LoadResString(const std::string& key) {
+  const auto language = g_langTable.table.find(get_resource_lang());
+  if (language == g_langTable.table.end()) return std::u16string();
+  const auto text = language->second.texts.find(key);
+  if (text == language->second.texts.end()) return std::u16string();
+  return widen_lib(text->second);
+}

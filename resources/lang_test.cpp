@@ -1,0 +1,109 @@
+// The lookup API of the language table. The texts themselves and the facts
+// of the table are checked in lang_texts_test.cpp.
+#include "resources/lang.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/text.h"
+
+namespace {
+
+// Looked up during ordinary static initialisation, before main and before
+// anything sets a language: the table (priority 101) already exists and the
+// current language is English.
+const std::u16string kNextBeforeAnySet = LoadResString("IDS_WIZARD_NEXT");
+const LangIdType kLanguageBeforeAnySet = get_resource_lang();
+
+// Every test leaves English current, as the process starts.
+class LangTest : public testing::Test {
+ protected:
+  void TearDown() override { set_resource_lang(LANG_EN); }
+};
+
+TEST_F(LangTest, EnglishBeforeAnySet) {
+  EXPECT_EQ(kLanguageBeforeAnySet, LANG_EN);
+  EXPECT_EQ(kNextBeforeAnySet, u"Next >");
+}
+
+TEST_F(LangTest, RussianAfterSettingOne) {
+  set_resource_lang(static_cast<LangIdType>(1));
+  EXPECT_EQ(get_resource_lang(), LANG_RU);
+  EXPECT_EQ(LoadResString("IDS_WIZARD_NEXT"), u"Далее >");
+  EXPECT_EQ(LoadResString("IDR_MAINFRAME"), u"Установка конфигурации");
+  set_resource_lang(LANG_EN);
+  EXPECT_EQ(LoadResString("IDS_WIZARD_NEXT"), u"Next >");
+}
+
+TEST_F(LangTest, EveryLanguageAnswersInItsOwnTexts) {
+  EXPECT_EQ(lang_table().size(), 12u);
+  for (const auto& entry : lang_table()) {
+    set_resource_lang(entry.first);
+    for (const auto& text : entry.second.texts) {
+      const std::u16string wide = LoadResString(text.first);
+      EXPECT_FALSE(wide.empty()) << entry.second.code << " " << text.first;
+      EXPECT_EQ(utf16_to_utf8(wide), text.second) << entry.second.code << " " << text.first;
+    }
+  }
+}
+
+TEST_F(LangTest, UnknownKeyIsEmptyInEveryLanguage) {
+  for (int id = 1; id <= 12; ++id) {
+    set_resource_lang(static_cast<LangIdType>(id));
+    EXPECT_EQ(LoadResString("IDS_NO_SUCH_KEY"), u"") << id;
+    EXPECT_EQ(LoadResString(""), u"") << id;
+    EXPECT_EQ(LoadResString("ids_wizard_next"), u"") << id;  // keys are case-sensitive
+    EXPECT_EQ(LoadResString("IDS_WIZARD_NEXT "), u"") << id;
+  }
+}
+
+TEST_F(LangTest, LanguageOutsideTheTableGivesEmptyTexts) {
+  for (int id : {0, 13}) {
+    set_resource_lang(static_cast<LangIdType>(id));
+    EXPECT_EQ(LoadResString("IDS_WIZARD_NEXT"), u"") << id;
+    EXPECT_EQ(LoadResString("IDR_MAINFRAME"), u"") << id;
+  }
+}
+
+TEST_F(LangTest, NoFallbackToEnglish) {
+  // Every language has every key, so a key missing in one language can only
+  // be simulated by an id outside the table: it must not fall back.
+  set_resource_lang(LANG_NONE);
+  EXPECT_EQ(LoadResString("IDS_WIZARD_CANCEL"), u"");
+}
+
+TEST_F(LangTest, CodeLookup) {
+  EXPECT_EQ(get_lang_id_by_lang_code("tr"), 12);
+  EXPECT_EQ(get_lang_id_by_lang_code("en"), 3);
+  EXPECT_EQ(get_lang_id_by_lang_code("ru"), 1);
+  EXPECT_EQ(get_lang_id_by_lang_code("de"), 7);
+  EXPECT_EQ(get_lang_id_by_lang_code("EN"), 0);
+  EXPECT_EQ(get_lang_id_by_lang_code("e"), 0);
+  EXPECT_EQ(get_lang_id_by_lang_code("eng"), 0);
+  EXPECT_EQ(get_lang_id_by_lang_code(""), 0);
+  EXPECT_EQ(get_lang_id_by_lang_code(std::string("en\0", 3)), 0);
+}
+
+TEST_F(LangTest, CodesAndIdsOfTheTable) {
+  const char* codes[] = {"ru", "uk", "en", "lv", "lt", "bg", "de", "ro", "ka", "kk", "vi", "tr"};
+  int id = 1;
+  for (const auto& entry : lang_table()) {  // ascending order of identifier
+    EXPECT_EQ(entry.first, id);
+    EXPECT_EQ(entry.second.code, codes[id - 1]);
+    EXPECT_EQ(get_lang_id_by_lang_code(codes[id - 1]), id);
+    ++id;
+  }
+  EXPECT_EQ(id, 13);
+}
+
+TEST_F(LangTest, LookupIsNotCachedAndFollowsTheLanguage) {
+  set_resource_lang(LANG_DE);
+  const std::u16string de = LoadResString("IDS_WIZARD_CANCEL");
+  set_resource_lang(LANG_TR);
+  const std::u16string tr = LoadResString("IDS_WIZARD_CANCEL");
+  EXPECT_EQ(de, u"Abbrechen");
+  EXPECT_EQ(tr, u"İptal");
+}
+
+}  // namespace
