@@ -1,0 +1,366 @@
+// The reader of a distribution kit.
+//
+// A kit (ovn8.okd) is one raw DEFLATE stream. Opening it inflates the whole
+// stream once into a temporary file (the unpacked container), reads the
+// per-language descriptions and the entry table from it, and keeps the file
+// open; copy() then extracts single entries by seeking in that file. The
+// container layout is described byte by byte in docs/kit-format.md.
+//
+// The reader trusts nothing in the container: every count, record size and
+// string length is checked against the bytes that remain, every entry must
+// lie inside the container, and every entry name must stay below the
+// directory it is installed into. A kit that breaks any of this fails open()
+// with ERROR_INVALID_DATA, leaving no temporary file behind.
+#ifndef OVN8_KIT_INSTALL_DATA_H_
+#define OVN8_KIT_INSTALL_DATA_H_
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/file_system.h"
+
+namespace config {
+
+// One description record: what the wizard shows for one interface language.
+struct KitDescription {
+  std::u16string languageCode;
+  std::u16string productName;
+  std::u16string providerName;
+  std::u16string descriptionPath;  // relative to the template directory, "\" separators
+};
+
+// One file of the kit.
+struct KitEntry {
+  std::u16string name;  // relative path as stored, "\" separators
+  _FILETIME lastWriteTime;
+  uint32_t offset;  // after open(): absolute position in the unpacked container
+  uint32_t size;
+};
+
+// Smallest sizes a record can have: its size field plus its fields with
+// empty strings.
+enum : uint32_t {
+  kMinDescriptionRecordSize = 4 + 4 * 4,
+  kMinEntryRecordSize = 4 + 4 + 4 * 4,
+};
+
+// True when `name` (with "\" or "/" separators) is a relative path whose
+// components are all real names: not empty, not absolute, no empty, "." or
+// ".." component, no NUL. Only such names can be installed below a
+// directory without escaping it.
+inline bool isSafeEntryName(const std::u16string& name) {
+  if (name.empty()) return false;
+  size_t start = 0;
+  while (true) {
+    size_t end = start;
+    while (end < name.size() && name[end] != u'/' && name[end] != u'\\') {
+      if (name[end] == u'\0') return false;
+      ++end;
+    }
+    const size_t length = end - start;
+    if (length == 0) return false;  // leading separator (absolute), "//" or trailing separator
+    if (name[start] == u'.' && (length == 1 || (length == 2 && name[start + 1] == u'.')))
+      return false;
+    if (end == name.size()) return true;
+    start = end + 1;
+  }
+}
+
+namespace detail {
+
+// Reads little-endian fields out of one record held in memory.
+class RecordCursor {
+ public:
+  RecordCursor(const uint8_t* data, size_t size) : data_(data), left_(size) {}
+
+  bool u32(uint32_t& value) {
+    if (left_ < 4) return false;
+    value = uint32_t(data_[0]) | uint32_t(data_[1]) << 8 | uint32_t(data_[2]) << 16 |
+            uint32_t(data_[3]) << 24;
+    data_ += 4;
+    left_ -= 4;
+    return true;
+  }
+
+  // A 32-bit count of UTF-16LE code units, then the units.
+  bool string(std::u16string& value) {
+    uint32_t count = 0;
+    if (!u32(count) || count > left_ / 2) return false;
+    value.resize(count);
+    for (uint32_t i = 0; i < count; ++i)
+      value[i] = char16_t(data_[2 * i] | data_[2 * i + 1] << 8);
+    data_ += 2 * size_t(count);
+    left_ -= 2 * size_t(count);
+    return true;
+  }
+
+ private:
+  const uint8_t* data_;
+  size_t left_;
+};
+
+}  // namespace detail
+
+// Compressor: a policy with a static unpack(kitPath, containerPath).
+// FS: the file API policy (FileSystem, or a test double derived from it).
+template <class Compressor, class FS>
+class InstallData {
+ public:
+  std::vector<KitDescription> descriptions;  // in file order
+  std::vector<KitEntry> entries;             // in file order
+
+  static const uint32_t kCopyBufferSize = 1048576;
+
+  InstallData() : handle_(INVALID_HANDLE_VALUE), copyBuffer_(new uint8_t[kCopyBufferSize]) {}
+  ~InstallData() { release(); }
+  InstallData(const InstallData&) = delete;
+  InstallData& operator=(const InstallData&) = delete;
+
+  // Inflates the kit into a new temporary file and reads its header.
+  // 0 on success; otherwise the error number (13: damaged container or
+  // stream, 1013: no temporary file, 2/87: kit or temporary file not
+  // readable), with no temporary file left and no entries.
+  uint32_t open(const std::u16string& kitPath) {
+    release();
+    descriptions.clear();
+    const uint32_t result = openContainer(kitPath);
+    if (result != ERROR_SUCCESS) release();
+    return result;
+  }
+
+  // Writes entry `index` to `destinationPath` (created or overwritten and
+  // cut to the entry's size) and gives it the entry's last-write time.
+  uint32_t copy(uint32_t index, const std::u16string& destinationPath) {
+    if (index >= entries.size()) return ERROR_INVALID_PARAMETER;
+    if (handle_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+    const KitEntry& entry = entries[index];
+
+    HANDLE destination = INVALID_HANDLE_VALUE;
+    uint32_t result = FS::CreateFile(destinationPath, GENERIC_WRITE, 0, CREATE_ALWAYS, destination);
+    if (destination == INVALID_HANDLE_VALUE) return result != 0 ? result : ERROR_INVALID_HANDLE;
+
+    result = copyEntryData(entry, destination);
+    // A longer old file keeps its tail unless cut here.
+    if (result == ERROR_SUCCESS) result = FS::SetEndOfFile(destination);
+    if (result == ERROR_SUCCESS) result = FS::SetFileTime(destination, nullptr, nullptr, &entry.lastWriteTime);
+    const uint32_t closed = FS::CloseHandle(destination);
+    return result != ERROR_SUCCESS ? result : closed;
+  }
+
+  // Path of the unpacked container; empty when none exists.
+  const std::u16string& temporaryPath() const { return tempFilePath; }
+  bool isOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  // Size of the unpacked container after a successful open().
+  uint64_t containerSize() const { return containerSize_; }
+
+ private:
+  uint32_t openContainer(const std::u16string& kitPath) {
+    std::u16string directory;
+    uint32_t result = FS::GetTempPath(directory);
+    if (result == ERROR_SUCCESS) result = FS::GetTempFileName(directory, u"odk", tempFilePath);
+    if (result != ERROR_SUCCESS) return result;
+    result = Compressor::unpack(kitPath, tempFilePath);
+    if (result != ERROR_SUCCESS) return result;
+    result = FS::CreateFile(tempFilePath, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, handle_);
+    if (result != ERROR_SUCCESS) return result;
+    if (handle_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+    result = measureContainer();
+    if (result == ERROR_SUCCESS) result = readDescriptions();
+    if (result == ERROR_SUCCESS) result = readEntries();
+    if (result == ERROR_SUCCESS) result = placeEntries();
+    return result;
+  }
+
+  // Takes the container's size and returns to its start.
+  uint32_t measureContainer() {
+    long high = 0;
+    const uint32_t low = FS::SetFilePointer(handle_, 0, &high, FILE_END);
+    if (low == 0xFFFFFFFFu && FS::GetLastError() != ERROR_SUCCESS) return FS::GetLastError();
+    containerSize_ = uint64_t(uint32_t(high)) << 32 | low;
+    high = 0;
+    if (FS::SetFilePointer(handle_, 0, &high, FILE_BEGIN) != 0) {
+      const uint32_t error = FS::GetLastError();
+      return error != ERROR_SUCCESS ? error : ERROR_INVALID_DATA;
+    }
+    position_ = 0;
+    return ERROR_SUCCESS;
+  }
+
+  uint64_t remaining() const { return containerSize_ - position_; }
+
+  // Reads exactly `size` bytes; a container that ends first is damaged.
+  uint32_t readExact(void* buffer, uint32_t size) {
+    if (size > remaining()) return ERROR_INVALID_DATA;
+    uint32_t got = 0;
+    const uint32_t result = FS::ReadFile(handle_, buffer, size, &got, nullptr);
+    if (result != ERROR_SUCCESS) return result;
+    if (got != size) return ERROR_INVALID_DATA;
+    position_ += size;
+    return ERROR_SUCCESS;
+  }
+
+  uint32_t readU32(uint32_t& value) {
+    uint8_t bytes[4];
+    const uint32_t result = readExact(bytes, 4);
+    if (result == ERROR_SUCCESS) detail::RecordCursor(bytes, 4).u32(value);
+    return result;
+  }
+
+  uint32_t readString(std::u16string& value) {
+    uint32_t count = 0;
+    uint32_t result = readU32(count);
+    if (result != ERROR_SUCCESS) return result;
+    if (count > remaining() / 2 || count > 0x7FFFFFFFu) return ERROR_INVALID_DATA;
+    std::vector<uint8_t> bytes(size_t(count) * 2);
+    result = readExact(bytes.data(), count * 2);
+    if (result != ERROR_SUCCESS) return result;
+    value.resize(count);
+    for (uint32_t i = 0; i < count; ++i) value[i] = char16_t(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    return ERROR_SUCCESS;
+  }
+
+  // A record: its size S (at least `minimumSize`, at most what remains),
+  // then the other S - 4 bytes read in one request.
+  uint32_t readRecord(uint32_t minimumSize, std::vector<uint8_t>& body) {
+    uint32_t size = 0;
+    const uint32_t result = readU32(size);
+    if (result != ERROR_SUCCESS) return result;
+    if (size < minimumSize || size - 4 > remaining()) return ERROR_INVALID_DATA;
+    body.resize(size - 4);
+    return readExact(body.data(), size - 4);
+  }
+
+  // Each further record needs at least `minimumSize` bytes, so a count that
+  // cannot fit is rejected before anything is reserved for it.
+  bool countFits(uint32_t count, uint32_t minimumSize) const {
+    return count <= remaining() / minimumSize;
+  }
+
+  uint32_t readDescriptions() {
+    uint32_t marker = 0;
+    uint32_t result = readU32(marker);
+    if (result != ERROR_SUCCESS) return result;
+    if (marker == 0) return readSingleDescription();
+
+    uint32_t count = 0;
+    result = readU32(count);
+    if (result != ERROR_SUCCESS) return result;
+    if (!countFits(count, kMinDescriptionRecordSize)) return ERROR_INVALID_DATA;
+    descriptions.reserve(count);
+    std::vector<uint8_t> body;
+    for (uint32_t i = 0; i < count; ++i) {
+      result = readRecord(kMinDescriptionRecordSize, body);
+      if (result != ERROR_SUCCESS) return result;
+      detail::RecordCursor cursor(body.data(), body.size());
+      KitDescription description;
+      if (!cursor.string(description.languageCode) || !cursor.string(description.productName) ||
+          !cursor.string(description.providerName) || !cursor.string(description.descriptionPath))
+        return ERROR_INVALID_DATA;
+      descriptions.push_back(std::move(description));
+    }
+    return ERROR_SUCCESS;
+  }
+
+  // The single form carries one description, taken to be English.
+  uint32_t readSingleDescription() {
+    KitDescription description;
+    description.languageCode = u"en";
+    uint32_t result = readString(description.productName);
+    if (result == ERROR_SUCCESS) result = readString(description.providerName);
+    if (result == ERROR_SUCCESS) result = readString(description.descriptionPath);
+    if (result != ERROR_SUCCESS) return result;
+    descriptions.push_back(std::move(description));
+    return ERROR_SUCCESS;
+  }
+
+  uint32_t readEntries() {
+    uint32_t count = 0;
+    uint32_t result = readU32(count);
+    if (result != ERROR_SUCCESS) return result;
+    if (!countFits(count, kMinEntryRecordSize)) return ERROR_INVALID_DATA;
+    entries.reserve(count);
+    std::vector<uint8_t> body;
+    for (uint32_t i = 0; i < count; ++i) {
+      result = readRecord(kMinEntryRecordSize, body);
+      if (result != ERROR_SUCCESS) return result;
+      detail::RecordCursor cursor(body.data(), body.size());
+      KitEntry entry;
+      if (!cursor.string(entry.name) || !cursor.u32(entry.lastWriteTime.dwLowDateTime) ||
+          !cursor.u32(entry.lastWriteTime.dwHighDateTime) || !cursor.u32(entry.offset) ||
+          !cursor.u32(entry.size))
+        return ERROR_INVALID_DATA;
+      if (!isSafeEntryName(entry.name)) return ERROR_INVALID_DATA;
+      entries.push_back(std::move(entry));
+    }
+    return ERROR_SUCCESS;
+  }
+
+  // The data area starts right after the entry table. Offsets become
+  // absolute positions; every entry must lie inside the container and its
+  // position must fit the 32-bit offset field.
+  uint32_t placeEntries() {
+    const uint64_t dataStart = position_;
+    for (KitEntry& entry : entries) {
+      const uint64_t begin = dataStart + entry.offset;
+      if (begin > 0xFFFFFFFFu || begin + entry.size > containerSize_) return ERROR_INVALID_DATA;
+      entry.offset = uint32_t(begin);
+    }
+    return ERROR_SUCCESS;
+  }
+
+  // Moves the entry's bytes, reading no more than the entry still needs.
+  uint32_t copyEntryData(const KitEntry& entry, HANDLE destination) {
+    if (entry.size == 0) return ERROR_SUCCESS;
+    long high = 0;
+    if (FS::SetFilePointer(handle_, long(entry.offset), &high, FILE_BEGIN) == 0xFFFFFFFFu &&
+        FS::GetLastError() != ERROR_SUCCESS)
+      return FS::GetLastError();
+    uint32_t left = entry.size;
+    while (left > 0) {
+      const uint32_t wanted = std::min(left, kCopyBufferSize);
+      uint32_t got = 0;
+      uint32_t result = FS::ReadFile(handle_, copyBuffer_.get(), wanted, &got, nullptr);
+      if (result != ERROR_SUCCESS) return result;
+      if (got == 0) return ERROR_INVALID_DATA;  // the container ends inside the entry
+      uint32_t written = 0;
+      result = FS::WriteFile(destination, copyBuffer_.get(), got, &written, nullptr);
+      if (result != ERROR_SUCCESS) return result;
+      left -= got;
+    }
+    return ERROR_SUCCESS;
+  }
+
+  // Back to the constructed state: no entries, no handle, no temporary file.
+  void release() {
+    entries.clear();
+    if (handle_ != INVALID_HANDLE_VALUE) {
+      FS::CloseHandle(handle_);
+      handle_ = INVALID_HANDLE_VALUE;
+    }
+    if (!tempFilePath.empty()) {
+      FS::DeleteFile(tempFilePath);
+      tempFilePath.clear();
+    }
+    containerSize_ = 0;
+    position_ = 0;
+  }
+
+  std::u16string tempFilePath;
+  HANDLE handle_;
+  Compressor compressor_;
+  uint64_t containerSize_ = 0;
+  uint64_t position_ = 0;
+  std::unique_ptr<uint8_t[]> copyBuffer_;
+};
+
+template <class Compressor, class FS>
+const uint32_t InstallData<Compressor, FS>::kCopyBufferSize;
+
+}  // namespace config
+
+#endif  // OVN8_KIT_INSTALL_DATA_H_

@@ -1,0 +1,407 @@
+#include "kit/install_data.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <vector>
+
+#include "kit/kit_test_support.h"
+#include "kit/kit_writer.h"
+#include "kit/lz_compressor.h"
+#include "platform/file_fault_injector.h"
+
+using config::ContainerBuilder;
+using config::KitDescription;
+using config::KitFileSpec;
+using config::KitLayout;
+using config::KitSpec;
+using kittest::KitReader;
+using kittest::ScratchDir;
+using kittest::readFile;
+
+namespace {
+
+const _FILETIME kNoTime = {0, 0};
+
+// 2021-03-04 05:06:07 UTC plus 0.1234567 s.
+const int64_t kSeconds = 1614834367;
+const _FILETIME kFractionalTime = config::fileTimeFromUnix(kSeconds, 123456700);
+
+std::u16string wideKit(const ScratchDir& scratch) { return scratch.wide("ovn8.okd"); }
+
+// Opens a hand-made container compressed into a kit.
+uint32_t openContainer(const ScratchDir& scratch, const std::string& container, KitReader& reader) {
+  EXPECT_TRUE(config::writeContainerAsKit(scratch.path("ovn8.okd"), container, 1));
+  return reader.open(wideKit(scratch));
+}
+
+// Extracts every entry below out/ and checks bytes and time against `files`.
+void expectRoundTrip(const ScratchDir& scratch, KitReader& reader,
+                     const std::vector<KitFileSpec>& files) {
+  ASSERT_EQ(files.size(), reader.entries.size());
+  for (uint32_t i = 0; i < files.size(); ++i) {
+    EXPECT_EQ(files[i].name, reader.entries[i].name);
+    std::u16string relative = reader.entries[i].name;
+    replace_all(relative, kBadPathSeparator, kPathSeparator);
+    const std::string path = scratch.out() + "/" + narrow_lib(relative);
+    const std::string parent = path.substr(0, path.rfind('/'));
+    ASSERT_EQ(0u, FileSystem::CreateDirectory(widen_lib(parent)));
+    ASSERT_EQ(0u, reader.copy(i, widen_lib(path))) << path;
+    EXPECT_EQ(files[i].data, readFile(path)) << path;
+    EXPECT_EQ(FileTimeToEpoch(files[i].lastWriteTime), kittest::modificationTime(path)) << path;
+  }
+}
+
+std::vector<KitFileSpec> awkwardFiles() {
+  return {
+      {u"empty.txt", "", EpochToFileTime(kSeconds)},
+      {u"data\\one-mib.bin", kittest::patternBytes(1 << 20, 1), EpochToFileTime(kSeconds + 1)},
+      {u"data\\deeper\\one-mib-and-one.bin", kittest::patternBytes((1 << 20) + 1, 2),
+       kFractionalTime},
+      {u"readme.html", "<html>hello</html>", EpochToFileTime(0)},
+  };
+}
+
+TEST(InstallDataTest, PerLanguageKitRoundTripsEveryEntryAndRemovesItsContainer) {
+  ScratchDir scratch;
+  KitSpec kit;
+  kit.descriptions = {{u"en", u"Templates", u"Vendor Ltd", u"doc\\readme.html"},
+                      {u"ru", u"Шаблоны", u"Поставщик", u""}};
+  kit.files = awkwardFiles();
+  ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"), kit));
+  std::u16string temporary;
+  {
+    KitReader reader;
+    ASSERT_EQ(0u, reader.open(wideKit(scratch)));
+    EXPECT_TRUE(reader.isOpen());
+    ASSERT_EQ(2u, reader.descriptions.size());
+    EXPECT_EQ(u"ru", reader.descriptions[1].languageCode);
+    EXPECT_EQ(u"Шаблоны", reader.descriptions[1].productName);
+    EXPECT_EQ(u"doc\\readme.html", reader.descriptions[0].descriptionPath);
+    temporary = reader.temporaryPath();
+    EXPECT_EQ(u"odk", temporary.substr(widen_lib(scratch.tmp()).size() + 1, 3));
+    EXPECT_EQ(1u, scratch.tmpFiles().size());
+    expectRoundTrip(scratch, reader, kit.files);
+    // The destination keeps the entry's time truncated to whole seconds,
+    // so it stays older than the entry.
+    EXPECT_EQ(kSeconds, kittest::modificationTime(scratch.out() + "/data/deeper/one-mib-and-one.bin"));
+  }
+  EXPECT_TRUE(scratch.tmpFiles().empty()) << "the container outlived its reader";
+}
+
+TEST(InstallDataTest, SingleFormWithDataInAnotherOrderAndOversizeRecords) {
+  ScratchDir scratch;
+  KitSpec kit;
+  kit.singleForm = true;
+  kit.descriptions = {{u"ignored", u"Product", u"Vendor", u"readme.html"}};
+  kit.files = awkwardFiles();
+  KitLayout layout;
+  layout.reverseData = true;
+  layout.entryPadding = 7;  // readers skip what follows the fields
+  ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"), kit, layout));
+  KitReader reader;
+  ASSERT_EQ(0u, reader.open(wideKit(scratch)));
+  ASSERT_EQ(1u, reader.descriptions.size());
+  EXPECT_EQ(u"en", reader.descriptions[0].languageCode);
+  EXPECT_EQ(u"Vendor", reader.descriptions[0].providerName);
+  EXPECT_GT(reader.entries[0].offset, reader.entries[3].offset);
+  expectRoundTrip(scratch, reader, kit.files);
+}
+
+TEST(InstallDataTest, SmallestContainersOfEachForm) {
+  ScratchDir scratch;
+  {
+    // Marker 0, three empty strings, no entries.
+    KitReader reader;
+    ASSERT_EQ(0u, openContainer(scratch, std::string(20, '\0'), reader));
+    ASSERT_EQ(1u, reader.descriptions.size());
+    EXPECT_EQ(u"en", reader.descriptions[0].languageCode);
+    EXPECT_TRUE(reader.descriptions[0].productName.empty());
+    EXPECT_TRUE(reader.entries.empty());
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, reader.copy(0, scratch.wide("out/x")));
+  }
+  {
+    // Marker 1 with no descriptions.
+    KitReader reader;
+    ASSERT_EQ(0u, openContainer(scratch, ContainerBuilder().u32(1).u32(0).u32(0).bytes(), reader));
+    EXPECT_TRUE(reader.descriptions.empty());
+    EXPECT_TRUE(reader.entries.empty());
+  }
+  EXPECT_TRUE(scratch.tmpFiles().empty());
+}
+
+TEST(InstallDataTest, DataAreaStartsAfterTheEntryTable) {
+  ScratchDir scratch;
+  const _FILETIME time = EpochToFileTime(kSeconds);
+  const std::string container = ContainerBuilder()
+                                    .u32(0).u32(0).u32(0).u32(0)
+                                    .u32(1).entryRecord(u"a", time, 0, 2)
+                                    .raw("xy")
+                                    .bytes();
+  ASSERT_EQ(48u, container.size());
+  KitReader reader;
+  ASSERT_EQ(0u, openContainer(scratch, container, reader));
+  ASSERT_EQ(1u, reader.entries.size());
+  EXPECT_EQ(46u, reader.entries[0].offset);
+  EXPECT_EQ(2u, reader.entries[0].size);
+  ASSERT_EQ(0u, reader.copy(0, scratch.wide("out/a")));
+  EXPECT_EQ("xy", readFile(scratch.path("out/a")));
+}
+
+TEST(InstallDataTest, OversizeRecordsAreSkippedAndSharedDataExtractsTwice) {
+  ScratchDir scratch;
+  const std::string container = ContainerBuilder()
+                                    .u32(7).u32(2)
+                                    .descriptionRecord({u"en", u"P", u"V", u"d"}, 5)
+                                    .descriptionRecord({u"de", u"", u"", u""}, 0)
+                                    .u32(2)
+                                    .entryRecord(u"a", kNoTime, 1, 3, 9)
+                                    .entryRecord(u"b", kNoTime, 1, 3, 0)
+                                    .raw("0123")
+                                    .bytes();
+  KitReader reader;
+  ASSERT_EQ(0u, openContainer(scratch, container, reader));
+  ASSERT_EQ(2u, reader.descriptions.size());
+  EXPECT_EQ(u"d", reader.descriptions[0].descriptionPath);
+  EXPECT_EQ(u"de", reader.descriptions[1].languageCode);
+  ASSERT_EQ(2u, reader.entries.size());
+  ASSERT_EQ(0u, reader.copy(0, scratch.wide("out/a")));
+  ASSERT_EQ(0u, reader.copy(1, scratch.wide("out/b")));
+  EXPECT_EQ("123", readFile(scratch.path("out/a")));
+  EXPECT_EQ("123", readFile(scratch.path("out/b")));
+}
+
+// Each of these containers is damaged; open must refuse it with 13 and
+// leave nothing behind.
+TEST(InstallDataTest, DamagedContainersFailWithInvalidData) {
+  ScratchDir scratch;
+  const std::string table = ContainerBuilder().u32(0).u32(0).u32(0).u32(0).bytes();
+  struct Case {
+    const char* what;
+    std::string container;
+  };
+  std::vector<Case> cases = {
+      {"empty container", ""},
+      {"ends inside the marker", std::string(3, '\0')},
+      {"ends inside a string count", std::string(6, '\0')},
+      {"string count past the end", ContainerBuilder().u32(0).u32(1000).bytes()},
+      {"no entry count", std::string(16, '\0')},
+      {"description count past the end", ContainerBuilder().u32(1).u32(0xFFFFFFFF).bytes()},
+      {"description record below its fields",
+       ContainerBuilder().u32(1).u32(1).u32(19).raw(std::string(40, '\0')).bytes()},
+      {"description string past its record",
+       ContainerBuilder().u32(1).u32(1).u32(20).u32(9).raw(std::string(40, '\0')).bytes()},
+      {"entry count past the end", ContainerBuilder().raw(table).u32(0x10000000).bytes()},
+      {"entry record below its fields",
+       ContainerBuilder().raw(table).u32(1).u32(23).raw(std::string(40, '\0')).bytes()},
+      {"entry record past the end", ContainerBuilder().raw(table).u32(1).u32(400).raw(std::string(40, '\0')).bytes()},
+      {"entry name past its record",
+       ContainerBuilder().raw(table).u32(1).u32(26).u32(2).u32('a').raw(std::string(40, '\0')).bytes()},
+      {"entry data past the end",
+       ContainerBuilder().raw(table).u32(1).entryRecord(u"a", kNoTime, 0, 3).raw("xy").bytes()},
+      {"entry offset past the end",
+       ContainerBuilder().raw(table).u32(1).entryRecord(u"a", kNoTime, 2, 1).raw("xy").bytes()},
+      {"entry position wraps 32 bits",
+       ContainerBuilder().raw(table).u32(1).entryRecord(u"a", kNoTime, 0xFFFFFFF0u, 0).raw("xy").bytes()},
+  };
+  for (const Case& c : cases) {
+    KitReader reader;
+    EXPECT_EQ(ERROR_INVALID_DATA, openContainer(scratch, c.container, reader)) << c.what;
+    EXPECT_FALSE(reader.isOpen()) << c.what;
+    EXPECT_TRUE(reader.entries.empty()) << c.what;
+    EXPECT_TRUE(reader.temporaryPath().empty()) << c.what;
+    EXPECT_TRUE(scratch.tmpFiles().empty()) << c.what;
+  }
+}
+
+TEST(InstallDataTest, EntryNamesMustStayBelowTheTemplateDirectory) {
+  ScratchDir scratch;
+  const std::u16string unsafe[] = {
+      u"", u"\\etc\\passwd", u"/etc/passwd", u"..", u".", u"a\\..\\..\\b", u"a/../b",
+      u"a\\\\b", u"a\\", u"a\\.\\b", std::u16string(u"a\0b", 3), u"..\\x",
+  };
+  for (const std::u16string& name : unsafe) {
+    KitReader reader;
+    const std::string container =
+        ContainerBuilder().u32(0).u32(0).u32(0).u32(0).u32(1).entryRecord(name, kNoTime, 0, 0).bytes();
+    EXPECT_EQ(ERROR_INVALID_DATA, openContainer(scratch, container, reader)) << utf16_to_utf8(name);
+    EXPECT_TRUE(scratch.tmpFiles().empty());
+  }
+  const std::u16string safe[] = {u"a", u"..a", u"a..", u".hidden\\x", u"dir\\sub\\file.txt", u"d/f"};
+  for (const std::u16string& name : safe) {
+    KitReader reader;
+    const std::string container =
+        ContainerBuilder().u32(0).u32(0).u32(0).u32(0).u32(1).entryRecord(name, kNoTime, 0, 0).bytes();
+    EXPECT_EQ(0u, openContainer(scratch, container, reader)) << utf16_to_utf8(name);
+  }
+}
+
+TEST(InstallDataTest, BadKitFilesFailWithoutLeavingAContainer) {
+  ScratchDir scratch;
+  KitReader missing;
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, missing.open(scratch.wide("nothing.okd")));
+
+  ASSERT_TRUE(config::writeFileBytes(scratch.path("empty.okd"), ""));
+  KitReader empty;
+  EXPECT_EQ(ERROR_INVALID_DATA, empty.open(scratch.wide("empty.okd")));
+
+  // A final block of the reserved type 3.
+  ASSERT_TRUE(config::writeFileBytes(scratch.path("corrupt.okd"), std::string("\x07\x00\x00\x00", 4)));
+  KitReader corrupt;
+  EXPECT_EQ(ERROR_INVALID_DATA, corrupt.open(scratch.wide("corrupt.okd")));
+  EXPECT_FALSE(corrupt.isOpen());
+  EXPECT_TRUE(scratch.tmpFiles().empty());
+}
+
+TEST(InstallDataTest, StreamWithoutEndMarkerIsAcceptedWhenTheContainerIsWhole) {
+  ScratchDir scratch;
+  std::string container;
+  KitSpec kit;
+  kit.files = {{u"a.txt", "hello", EpochToFileTime(kSeconds)}};
+  ASSERT_TRUE(config::buildContainer(kit, KitLayout(), container));
+  // Flushed but never finished: all bytes are there, the final block is not.
+  z_stream stream = z_stream();
+  ASSERT_EQ(Z_OK, deflateInit2(&stream, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY));
+  std::string kitBytes(1024, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(&container[0]);
+  stream.avail_in = uInt(container.size());
+  stream.next_out = reinterpret_cast<Bytef*>(&kitBytes[0]);
+  stream.avail_out = uInt(kitBytes.size());
+  ASSERT_EQ(Z_OK, deflate(&stream, Z_SYNC_FLUSH));
+  kitBytes.resize(stream.total_out);
+  deflateEnd(&stream);
+  ASSERT_TRUE(config::writeFileBytes(scratch.path("ovn8.okd"), kitBytes));
+
+  KitReader reader;
+  ASSERT_EQ(0u, reader.open(wideKit(scratch)));
+  expectRoundTrip(scratch, reader, kit.files);
+}
+
+TEST(InstallDataTest, UnwritableTemporaryDirectoryAndFailedDecompressionWritesLeaveNothing) {
+  ScratchDir scratch;
+  ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"), awkwardFiles()));
+  {
+    FileFaultInjector fault(1, ERROR_CANTWRITE);
+    fault.only({FileOp::GetTempFileName});
+    KitReader reader;
+    EXPECT_EQ(ERROR_CANTWRITE, reader.open(wideKit(scratch)));
+    EXPECT_TRUE(fault.fired());
+  }
+  // The disk fills up after a few chunks, and stays full.
+  for (uint64_t k : {1, 2, 5}) {
+    FileFaultInjector fault(k, ERROR_INVALID_PARAMETER);
+    fault.only({FileOp::WriteFile}).below(widen_lib(scratch.tmp())).persistent();
+    KitReader reader;
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, reader.open(wideKit(scratch))) << k;
+    EXPECT_FALSE(reader.isOpen());
+    EXPECT_TRUE(scratch.tmpFiles().empty()) << k;
+  }
+  // Any single failing file operation during open fails it cleanly.
+  for (uint64_t k = 1;; ++k) {
+    const size_t descriptors = kittest::openDescriptors();
+    KitReader reader;
+    uint32_t result;
+    {
+      FileFaultInjector fault(k, ERROR_INVALID_PARAMETER);
+      fault.only({FileOp::GetTempPath, FileOp::GetTempFileName, FileOp::CreateFile,
+                  FileOp::ReadFile, FileOp::WriteFile, FileOp::SetFilePointer, FileOp::SetEndOfFile});
+      result = reader.open(wideKit(scratch));
+      if (!fault.fired()) {
+        EXPECT_EQ(0u, result);
+        break;
+      }
+    }
+    EXPECT_NE(0u, result) << k;
+    EXPECT_TRUE(scratch.tmpFiles().empty()) << k;
+    EXPECT_EQ(descriptors, kittest::openDescriptors()) << k;
+  }
+}
+
+TEST(InstallDataTest, CopyCutsLongerDestinationsAndReportsEveryFailure) {
+  ScratchDir scratch;
+  const std::string big = kittest::patternBytes(3 << 20, 3);
+  ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"),
+                               {{u"short", "abc", EpochToFileTime(kSeconds)},
+                                {u"big", big, EpochToFileTime(kSeconds)}}));
+  KitReader reader;
+  ASSERT_EQ(0u, reader.open(wideKit(scratch)));
+
+  ASSERT_TRUE(config::writeFileBytes(scratch.path("out/short"), std::string(5000, 'z')));
+  ASSERT_EQ(0u, reader.copy(0, scratch.wide("out/short")));
+  EXPECT_EQ("abc", readFile(scratch.path("out/short")));
+
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, reader.copy(0, scratch.wide("out/no/such/dir/x")));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, reader.copy(2, scratch.wide("out/x")));
+
+  // Every operation of a copy may fail; the failure is reported and the
+  // destination is closed all the same.
+  for (uint64_t k = 1;; ++k) {
+    const size_t descriptors = kittest::openDescriptors();
+    uint32_t result;
+    bool fired;
+    {
+      FileFaultInjector fault(k, ERROR_INVALID_PARAMETER);
+      fault.only({FileOp::CreateFile, FileOp::ReadFile, FileOp::WriteFile, FileOp::SetFilePointer,
+                  FileOp::SetEndOfFile, FileOp::SetFileTime});
+      result = reader.copy(1, scratch.wide("out/big"));
+      fired = fault.fired();
+    }
+    EXPECT_EQ(descriptors, kittest::openDescriptors()) << k;
+    if (!fired) {
+      EXPECT_EQ(0u, result);
+      break;
+    }
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, result) << k;
+  }
+  EXPECT_EQ(big, readFile(scratch.path("out/big")));
+}
+
+// A file API that records how much each read asks for.
+struct CountingFileSystem : FileSystem {
+  static std::vector<uint32_t> requests;
+  static uint32_t ReadFile(HANDLE handle, void* buffer, uint32_t toRead, uint32_t* read,
+                           _OVERLAPPED* overlapped) {
+    requests.push_back(toRead);
+    return FileSystem::ReadFile(handle, buffer, toRead, read, overlapped);
+  }
+};
+std::vector<uint32_t> CountingFileSystem::requests;
+
+TEST(InstallDataTest, CopyReadsOnlyWhatTheEntryNeeds) {
+  ScratchDir scratch;
+  ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"),
+                               {{u"small", std::string(100, 's'), kNoTime},
+                                {u"empty", "", kNoTime},
+                                {u"large", kittest::patternBytes((2 << 20) + 5, 4), kNoTime}}));
+  config::InstallData<LZCompressor, CountingFileSystem> reader;
+  ASSERT_EQ(0u, reader.open(wideKit(scratch)));
+  const std::vector<std::vector<uint32_t>> expected = {{100}, {}, {1 << 20, 1 << 20, 5}};
+  for (uint32_t i = 0; i < 3; ++i) {
+    CountingFileSystem::requests.clear();
+    ASSERT_EQ(0u, reader.copy(i, scratch.wide("out/x")));
+    EXPECT_EQ(expected[i], CountingFileSystem::requests) << i;
+  }
+}
+
+TEST(InstallDataTest, CopyFailsWhenTheContainerWasCutAfterOpening) {
+  ScratchDir scratch;
+  ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"), {{u"a", std::string(5000, 'a'), kNoTime}}));
+  KitReader reader;
+  ASSERT_EQ(0u, reader.open(wideKit(scratch)));
+  ASSERT_EQ(0, truncate(narrow_lib(reader.temporaryPath()).c_str(), reader.entries[0].offset + 10));
+  EXPECT_EQ(ERROR_INVALID_DATA, reader.copy(0, scratch.wide("out/a")));
+}
+
+TEST(InstallDataTest, ReopeningReleasesTheFirstContainer) {
+  ScratchDir scratch;
+  ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"), {{u"a", "1", kNoTime}}));
+  KitReader reader;
+  ASSERT_EQ(0u, reader.open(wideKit(scratch)));
+  ASSERT_EQ(0u, reader.open(wideKit(scratch)));
+  EXPECT_EQ(1u, scratch.tmpFiles().size());
+  EXPECT_EQ(1u, reader.entries.size());
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, reader.open(scratch.wide("gone.okd")));
+  EXPECT_TRUE(scratch.tmpFiles().empty());
+}
+
+}  // namespace

@@ -1,0 +1,311 @@
+#include "kit/kit_writer.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+
+#include "platform/text.h"
+
+namespace config {
+
+namespace {
+
+const uint64_t kMaxContainerSize = 0xFFFFFFFFu;
+const size_t kChunk = 1 << 20;
+
+typedef std::function<bool(const char* data, size_t size)> ByteSink;
+
+bool fail(std::string* error, const std::string& message) {
+  if (error != nullptr) *error = message;
+  return false;
+}
+
+uint64_t sizeOf(const KitFileSpec& file) {
+  return file.sourcePath.empty() ? file.data.size() : file.sourceSize;
+}
+
+// Sends the bytes of a source file, which must still have its listed size.
+bool emitSourceFile(const KitFileSpec& file, const ByteSink& sink, std::string* error) {
+  FILE* stream = fopen(file.sourcePath.c_str(), "rb");
+  if (stream == nullptr) return fail(error, file.sourcePath + ": " + strerror(errno));
+  std::unique_ptr<char[]> chunk(new char[kChunk]);
+  uint64_t total = 0;
+  bool ok = true;
+  while (ok) {
+    const size_t got = fread(chunk.get(), 1, kChunk, stream);
+    if (got == 0) break;
+    total += got;
+    ok = total <= file.sourceSize && sink(chunk.get(), got);
+  }
+  if (ferror(stream)) ok = fail(error, file.sourcePath + ": read error");
+  fclose(stream);
+  if (ok && total != file.sourceSize) ok = fail(error, file.sourcePath + ": changed size while packing");
+  if (!ok && error != nullptr && error->empty()) *error = file.sourcePath + ": not written";
+  return ok;
+}
+
+// Header, entry table and data area, in that order, into `sink`.
+bool emitContainer(const KitSpec& kit, const KitLayout& layout, const ByteSink& sink,
+                   std::string* error) {
+  const size_t count = kit.files.size();
+  if (count > 0xFFFFFFFFu) return fail(error, "too many files");
+  std::vector<size_t> dataOrder(count);
+  for (size_t i = 0; i < count; ++i) dataOrder[i] = layout.reverseData ? count - 1 - i : i;
+
+  std::vector<uint64_t> offsets(count);
+  uint64_t dataSize = 0;
+  for (size_t index : dataOrder) {
+    offsets[index] = dataSize;
+    dataSize += sizeOf(kit.files[index]);
+  }
+
+  ContainerBuilder header;
+  if (kit.singleForm) {
+    const KitDescription none;
+    const KitDescription& d = kit.descriptions.empty() ? none : kit.descriptions[0];
+    header.u32(0).string(d.productName).string(d.providerName).string(d.descriptionPath);
+  } else {
+    header.u32(1).u32(uint32_t(kit.descriptions.size()));
+    for (const KitDescription& d : kit.descriptions) header.descriptionRecord(d, layout.descriptionPadding);
+  }
+  header.u32(uint32_t(count));
+  for (size_t i = 0; i < count; ++i) {
+    const KitFileSpec& file = kit.files[i];
+    if (!isSafeEntryName(file.name))
+      return fail(error, "unsafe entry name \"" + utf16_to_utf8(file.name) + "\"");
+    if (offsets[i] > kMaxContainerSize) return fail(error, "the kit would reach 4 GiB");
+    header.entryRecord(file.name, file.lastWriteTime, uint32_t(offsets[i]), uint32_t(sizeOf(file)),
+                       layout.entryPadding);
+  }
+  if (header.bytes().size() + dataSize > kMaxContainerSize)
+    return fail(error, "the kit would reach 4 GiB");
+
+  if (!sink(header.bytes().data(), header.bytes().size())) return fail(error, "write failed");
+  for (size_t index : dataOrder) {
+    const KitFileSpec& file = kit.files[index];
+    if (!file.sourcePath.empty()) {
+      if (!emitSourceFile(file, sink, error)) return false;
+    } else if (!file.data.empty() && !sink(file.data.data(), file.data.size())) {
+      return fail(error, "write failed");
+    }
+  }
+  return true;
+}
+
+// Raw DEFLATE into a stdio stream.
+class DeflateFile {
+ public:
+  DeflateFile(FILE* out, int level) : out_(out), buffer_(new unsigned char[kChunk]) {
+    ok_ = deflateInit2(&stream_, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    initialised_ = ok_;
+  }
+  ~DeflateFile() {
+    if (initialised_) deflateEnd(&stream_);
+  }
+  DeflateFile(const DeflateFile&) = delete;
+  DeflateFile& operator=(const DeflateFile&) = delete;
+
+  bool write(const char* data, size_t size) {
+    while (ok_ && size > 0) {
+      const size_t slice = std::min<size_t>(size, 1u << 30);
+      stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+      stream_.avail_in = uInt(slice);
+      pump(Z_NO_FLUSH);
+      data += slice;
+      size -= slice;
+    }
+    return ok_;
+  }
+
+  bool finish() {
+    stream_.next_in = nullptr;
+    stream_.avail_in = 0;
+    pump(Z_FINISH);
+    return ok_;
+  }
+
+ private:
+  void pump(int flush) {
+    do {
+      stream_.next_out = buffer_.get();
+      stream_.avail_out = uInt(kChunk);
+      const int code = deflate(&stream_, flush);
+      if (code == Z_STREAM_ERROR) ok_ = false;
+      const size_t produced = kChunk - stream_.avail_out;
+      if (ok_ && produced > 0 && fwrite(buffer_.get(), 1, produced, out_) != produced) ok_ = false;
+      if (code == Z_STREAM_END) break;
+    } while (ok_ && (stream_.avail_out == 0 || stream_.avail_in > 0 || flush == Z_FINISH));
+  }
+
+  FILE* out_;
+  z_stream stream_ = z_stream();
+  std::unique_ptr<unsigned char[]> buffer_;
+  bool ok_ = false;
+  bool initialised_ = false;
+};
+
+bool isDirectory(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool listTree(const std::string& root, const std::string& relative,
+              std::vector<KitFileSpec>& files, std::string* error) {
+  const std::string directory = relative.empty() ? root : root + "/" + relative;
+  DIR* stream = opendir(directory.c_str());
+  if (stream == nullptr) return fail(error, directory + ": " + strerror(errno));
+  std::vector<std::string> names;
+  while (const dirent* item = readdir(stream)) {
+    const std::string name = item->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(stream);
+  std::sort(names.begin(), names.end());
+
+  for (const std::string& name : names) {
+    const std::string path = directory + "/" + name;
+    const std::string childRelative = relative.empty() ? name : relative + "/" + name;
+    if (name.find('\\') != std::string::npos)
+      return fail(error, path + ": a backslash cannot be stored in a kit name");
+    if (isDirectory(path)) {
+      if (!listTree(root, childRelative, files, error)) return false;
+      continue;
+    }
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) return fail(error, path + ": " + strerror(errno));
+    if (!S_ISREG(status.st_mode)) continue;  // sockets, fifos, devices, dangling links
+    std::u16string wideName = widen_lib(childRelative);
+    if (wideName.empty()) return fail(error, path + ": name not valid in this locale");
+    replace_all(wideName, kPathSeparator, kBadPathSeparator);
+    KitFileSpec file(wideName, std::string(),
+                     fileTimeFromUnix(status.st_mtim.tv_sec, status.st_mtim.tv_nsec));
+    file.sourcePath = path;
+    file.sourceSize = uint64_t(status.st_size);
+    files.push_back(std::move(file));
+  }
+  return true;
+}
+
+}  // namespace
+
+ContainerBuilder& ContainerBuilder::u32(uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) bytes_.push_back(char(value >> shift));
+  return *this;
+}
+
+ContainerBuilder& ContainerBuilder::string(const std::u16string& value) {
+  u32(uint32_t(value.size()));
+  for (char16_t unit : value) {
+    bytes_.push_back(char(unit & 0xFF));
+    bytes_.push_back(char(unit >> 8));
+  }
+  return *this;
+}
+
+ContainerBuilder& ContainerBuilder::raw(const std::string& bytes) {
+  bytes_ += bytes;
+  return *this;
+}
+
+ContainerBuilder& ContainerBuilder::descriptionRecord(const KitDescription& d, uint32_t padding) {
+  const size_t fields = 16 + 2 * (d.languageCode.size() + d.productName.size() +
+                                  d.providerName.size() + d.descriptionPath.size());
+  u32(uint32_t(4 + fields + padding));
+  string(d.languageCode).string(d.productName).string(d.providerName).string(d.descriptionPath);
+  bytes_.append(padding, '\0');
+  return *this;
+}
+
+ContainerBuilder& ContainerBuilder::entryRecord(const std::u16string& name, _FILETIME lastWriteTime,
+                                                uint32_t offset, uint32_t size, uint32_t padding) {
+  u32(uint32_t(kMinEntryRecordSize + 2 * name.size() + padding));
+  string(name).u32(lastWriteTime.dwLowDateTime).u32(lastWriteTime.dwHighDateTime).u32(offset).u32(size);
+  bytes_.append(padding, '\0');
+  return *this;
+}
+
+bool buildContainer(const KitSpec& kit, const KitLayout& layout, std::string& container,
+                    std::string* error) {
+  container.clear();
+  return emitContainer(kit, layout, [&container](const char* data, size_t size) {
+    container.append(data, size);
+    return true;
+  }, error);
+}
+
+bool writeKit(const std::string& path, const KitSpec& kit, const KitLayout& layout,
+              std::string* error) {
+  FILE* out = fopen(path.c_str(), "wb");
+  if (out == nullptr) return fail(error, path + ": " + strerror(errno));
+  bool ok;
+  {
+    DeflateFile deflater(out, layout.level);
+    ok = emitContainer(kit, layout, [&deflater](const char* data, size_t size) {
+      return deflater.write(data, size);
+    }, error);
+    if (ok && !deflater.finish()) ok = fail(error, path + ": write failed");
+  }
+  if (fclose(out) != 0 && ok) ok = fail(error, path + ": " + strerror(errno));
+  if (!ok) unlink(path.c_str());
+  return ok;
+}
+
+bool writeKit(const std::string& path, const std::vector<KitFileSpec>& files, std::string* error) {
+  KitSpec kit;
+  kit.descriptions.push_back(KitDescription{u"en", u"Product", u"Vendor", u"readme.html"});
+  kit.files = files;
+  return writeKit(path, kit, KitLayout(), error);
+}
+
+std::string deflateRaw(const std::string& data, int level) {
+  z_stream stream = z_stream();
+  if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return std::string();
+  std::string out(deflateBound(&stream, uLong(data.size())), '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  stream.avail_in = uInt(data.size());
+  stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  stream.avail_out = uInt(out.size());
+  deflate(&stream, Z_FINISH);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+bool writeFileBytes(const std::string& path, const std::string& bytes) {
+  FILE* out = fopen(path.c_str(), "wb");
+  if (out == nullptr) return false;
+  const bool written = fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+  return fclose(out) == 0 && written;
+}
+
+bool writeContainerAsKit(const std::string& path, const std::string& container, int level) {
+  return writeFileBytes(path, deflateRaw(container, level));
+}
+
+bool listKitTree(const std::string& root, std::vector<KitFileSpec>& files, std::string* error) {
+  files.clear();
+  if (!isDirectory(root)) {
+    struct stat status;
+    if (stat(root.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+      return fail(error, root + ": not a directory");
+  }
+  if (!listTree(root, std::string(), files, error)) return false;
+  std::sort(files.begin(), files.end(),
+            [](const KitFileSpec& a, const KitFileSpec& b) { return a.name < b.name; });
+  return true;
+}
+
+_FILETIME fileTimeFromUnix(int64_t seconds, long nanoseconds) {
+  const uint64_t ticks = uint64_t(seconds + 11644473600LL) * 10000000u + uint64_t(nanoseconds / 100);
+  return _FILETIME{uint32_t(ticks), uint32_t(ticks >> 32)};
+}
+
+}  // namespace config
