@@ -1,0 +1,41 @@
+// The start-up decisions of the wizard as pure functions: the option scan of
+// the command line and the choice of the interface language.
+#ifndef OVN8_APP_COMMAND_LINE_H_
+#define OVN8_APP_COMMAND_LINE_H_
+
+#include <string>
+
+#include "resources/lang.h"
+
+// What the command line says.
+struct CommandLineOptions {
+  // First argument exactly "usecwd" (and more than one argument, argc > 1):
+  // the kit is looked for in the current directory.
+  bool useCurrentDirectory = false;
+  // -S or /S (either case; only the first two bytes count, "-Silent" too).
+  bool silent = false;
+  // From the first -L<code> or /L<code>: the code looked up in the table;
+  // LANG_NONE without such an option or when the code is not in the table.
+  LangIdType language = LANG_NONE;
+  // The code as a wide string when `language` was found, else "en".
+  std::u16string languageCode = u"en";
+};
+
+// Scans argv[1..argc-1] (from argv[2] after "usecwd"). The scan stops at the
+// first -L option; other options and arguments are ignored. Null entries are
+// skipped. No argument is an error.
+CommandLineOptions parse_command_line(int argc, const char* const* argv);
+
+// The interface language and the code handed to the dialog.
+struct LanguageChoice {
+  LangIdType language = LANG_EN;
+  std::u16string languageCode = u"en";
+};
+
+// The command line's language when it found one; otherwise the first two
+// characters of `localeName` (the name setlocale(LC_ALL, "") returned, or
+// null when it returned none) looked up in the table; otherwise English
+// (LANG_EN, "en"). "C", "POSIX" and "C.UTF-8" are not in the table.
+LanguageChoice choose_language(const CommandLineOptions& options, const char* localeName);
+
+#endif  // OVN8_APP_COMMAND_LINE_H_

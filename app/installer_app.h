@@ -1,0 +1,34 @@
+// The application object: command line, interface language, window title,
+// then the wizard dialog.
+#ifndef OVN8_APP_INSTALLER_APP_H_
+#define OVN8_APP_INSTALLER_APP_H_
+
+#include <string>
+
+#include "resources/lang.h"
+
+class CInstallerApp {
+ public:
+  CInstallerApp(int argc, char** argv);
+
+  // The whole start-up: ReadStartUp, then the wizard dialog. Returns the
+  // program's exit status (0).
+  int InitInstance();
+
+  // Steps before the dialog: reads the command line, chooses the language
+  // (option, else the environment's locale, else English), makes it current
+  // and loads the title. Needs no display.
+  void ReadStartUp();
+
+  int m_argc;
+  char** m_argv;
+  LangIdType m_language = LANG_NONE;  // 0 while none is chosen
+  std::u16string m_title;             // IDR_MAINFRAME in m_language
+
+  // Handed on to the dialog.
+  bool m_useCurrentDirectory = false;
+  bool m_silent = false;
+  std::u16string m_languageCode = u"en";
+};
+
+#endif  // OVN8_APP_INSTALLER_APP_H_
