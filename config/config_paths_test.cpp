@@ -1,0 +1,106 @@
+#include "config/config_paths.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "config/config_test_util.h"
+#include "platform/file_fault_injector.h"
+#include "platform/file_system.h"
+
+namespace {
+
+TEST(ConfigPaths, AccessorsFollowTheHomeDirectory) {
+  TemporaryHome home;
+  const std::u16string h = wide(home.path());
+  EXPECT_EQ(h + u"/.Ovan/ovanstart", get_local_config_file_dir());
+  EXPECT_EQ(h + u"/.Ovan/ovanstart/ovanstart.cfg", get_local_config_file_path());
+  EXPECT_EQ(h + u"/.ovn8//.Ovan/ovanstart", get_allusers_config_file_dir());
+  EXPECT_EQ(h + u"/.ovn8//.Ovan/ovanstart/ovanstart.cfg", get_allusers_config_file_path());
+  EXPECT_EQ(h + u"/.Ovan/ovanstartt", get_local_config_file_dir_base());
+  EXPECT_EQ(h + u"/.Ovan/ovanstartt/ovanstart.cfg", get_local_config_file_path_base());
+  EXPECT_EQ(h + u"/.Ovan/ovanstart/ovanstart.cfg", get_allusers_config_file_path_base());
+  EXPECT_EQ(h + u"/.ovn8/Ovan/ovn8/", n8_app_data_dir(false));
+  EXPECT_EQ(n8_app_data_dir(false), n8_app_data_dir(true));
+}
+
+// Records the directory of every probe that GetTempFileName is asked for.
+std::u16string g_probedDirectory;
+uint32_t recordProbe(FileOp op, const std::u16string& path, void*) {
+  if (op == FileOp::GetTempFileName) g_probedDirectory = path;
+  return 0;
+}
+
+class WritePermittedTest : public testing::Test {
+ protected:
+  WritePermittedTest() {
+    std::filesystem::create_directories(home_ / "target");
+    std::filesystem::create_directories(home_ / "elsewhere");
+    const char* tmpdir = getenv("TMPDIR");
+    hadTmpdir_ = tmpdir != nullptr;
+    if (hadTmpdir_) oldTmpdir_ = tmpdir;
+    // A writable TMPDIR must not make any directory look writable.
+    setenv("TMPDIR", (home_ / "elsewhere").c_str(), 1);
+  }
+  ~WritePermittedTest() override {
+    FileSystem::SetFaultHook(nullptr, nullptr);
+    if (hadTmpdir_) {
+      setenv("TMPDIR", oldTmpdir_.c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+
+  bool probe(const std::string& dir) {
+    g_probedDirectory.clear();
+    FileSystem::SetFaultHook(&recordProbe, nullptr);
+    const bool result = isWritePermitted(wide(dir));
+    FileSystem::SetFaultHook(nullptr, nullptr);
+    return result;
+  }
+
+  void expectNoFileLeft() {
+    EXPECT_TRUE(entries_of(home_ / "target").empty());
+    EXPECT_TRUE(entries_of(home_ / "elsewhere").empty());
+  }
+
+  TemporaryHome home_;
+  bool hadTmpdir_ = false;
+  std::string oldTmpdir_;
+};
+
+TEST_F(WritePermittedTest, ProbesTheDirectoryItselfAndLeavesNothing) {
+  EXPECT_TRUE(probe(home_ / "target"));
+  EXPECT_EQ(wide(home_ / "target"), g_probedDirectory);
+  EXPECT_TRUE(probe(home_ / "target/"));
+  expectNoFileLeft();
+}
+
+TEST_F(WritePermittedTest, MissingDirectoryIsProbedInItsNearestExistingAncestor) {
+  EXPECT_TRUE(probe(home_ / "target/new/deeper/"));
+  EXPECT_EQ(wide(home_ / "target"), g_probedDirectory);
+  EXPECT_FALSE(std::filesystem::exists(home_ / "target/new"));
+  expectNoFileLeft();
+}
+
+TEST_F(WritePermittedTest, FailedProbeIsFalseWhateverTmpdirSays) {
+  {
+    FileFaultInjector fault(1, ERROR_CANTWRITE);
+    fault.only({FileOp::GetTempFileName});
+    EXPECT_FALSE(isWritePermitted(wide(home_ / "target")));
+    EXPECT_TRUE(fault.fired());
+  }
+  expectNoFileLeft();
+}
+
+TEST_F(WritePermittedTest, NamesThatAreNoDirectoryAreNotWritable) {
+  write_bytes(home_ / "target/file", "x");
+  EXPECT_FALSE(probe(home_ / "target/file"));
+  EXPECT_FALSE(probe(home_ / "target/file/below"));
+  EXPECT_FALSE(probe(""));
+  EXPECT_EQ(std::set<std::string>{"file"}, entries_of(home_ / "target"));
+  EXPECT_TRUE(entries_of(home_ / "elsewhere").empty());
+}
+
+}  // namespace
