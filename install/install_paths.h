@@ -1,0 +1,28 @@
+// Path helpers of the installation engine. Paths use "/" throughout; kit
+// entry names arrive with "\" separators and are turned into "/" first.
+#ifndef OVN8_INSTALL_INSTALL_PATHS_H_
+#define OVN8_INSTALL_INSTALL_PATHS_H_
+
+#include <sys/stat.h>
+
+#include <string>
+
+// `path` without its trailing "/" (the root "/" stays as it is).
+std::u16string without_trailing_separator(const std::u16string& path);
+
+// Everything before the last "/" of `path`, the root "/" when that "/" is
+// the first unit, and an empty string when `path` holds no "/".
+std::u16string parent_directory(const std::u16string& path);
+
+// The form under which the journal knows a path relative to the target
+// directory: empty segments and "." segments dropped, segments joined by one
+// "/". "a//b", "./a/b" and "a/b" name the same file and get the same key.
+// False when a segment is ".." (the path could leave the target directory)
+// or nothing is left.
+bool relative_path_key(const std::u16string& relative, std::u16string& key);
+
+// lstat / stat of a wide path; false when the call fails.
+bool link_status(const std::u16string& path, struct stat& status);
+bool file_status(const std::u16string& path, struct stat& status);
+
+#endif  // OVN8_INSTALL_INSTALL_PATHS_H_

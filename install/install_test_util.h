@@ -1,0 +1,163 @@
+// Helpers of the engine tests: template trees made and inspected with plain
+// POSIX calls (independently of FileSystem), snapshots that compare names,
+// types, contents, modes and modification times, and kits built in one call.
+#ifndef OVN8_INSTALL_INSTALL_TEST_UTIL_H_
+#define OVN8_INSTALL_INSTALL_TEST_UTIL_H_
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "install/install_process_data.h"
+#include "kit/kit_writer.h"
+#include "platform/file_system.h"
+#include "platform/file_system_test_util.h"
+#include "platform/text.h"
+
+namespace install_test {
+
+using fs_test::EnvGuard;
+using fs_test::ScratchDir;
+using fs_test::exists;
+using fs_test::isDir;
+using fs_test::readText;
+
+// Seconds since 1970 as a kit time.
+inline _FILETIME kitTime(int64_t seconds) { return EpochToFileTime(seconds); }
+
+inline void setTimes(const std::string& path, int64_t seconds, long nanoseconds = 0) {
+  struct timespec times[2] = {{time_t(seconds), nanoseconds}, {time_t(seconds), nanoseconds}};
+  utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+inline void makeDirs(const std::string& path) {
+  for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+    mkdir(path.substr(0, slash).c_str(), 0755);
+    if (slash == std::string::npos) break;
+  }
+}
+
+// A file with `content`, `mode` and a modification time of `seconds`.
+inline void writeFile(const std::string& path, const std::string& content, int64_t seconds,
+                      mode_t mode = 0644) {
+  makeDirs(path.substr(0, path.rfind('/')));
+  fs_test::writeText(path, content);
+  chmod(path.c_str(), mode);
+  setTimes(path, seconds, 0);
+}
+
+inline int64_t mtimeOf(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0 ? int64_t(status.st_mtime) : -1;
+}
+
+// One line per node below `root`: relative name, type, mode, modification
+// time to the nanosecond, and the content (files) or target (links).
+inline void snapshotInto(const std::string& root, const std::string& relative,
+                         std::map<std::string, std::string>& nodes) {
+  std::string path = relative.empty() ? root : root + "/" + relative;
+  struct stat status;
+  if (lstat(path.c_str(), &status) != 0) return;
+  std::string line = std::to_string(status.st_mode) + " " + std::to_string(status.st_mtim.tv_sec) +
+                     "." + std::to_string(status.st_mtim.tv_nsec) + " ";
+  if (S_ISREG(status.st_mode)) {
+    line += "file " + readText(path);
+  } else if (S_ISLNK(status.st_mode)) {
+    char target[4096];
+    ssize_t n = readlink(path.c_str(), target, sizeof target);
+    line += "link " + std::string(target, n > 0 ? size_t(n) : 0);
+  } else if (S_ISDIR(status.st_mode)) {
+    line += "dir";
+    DIR* dir = opendir(path.c_str());
+    std::vector<std::string> names;
+    while (dir != nullptr) {
+      struct dirent* entry = readdir(dir);
+      if (entry == nullptr) break;
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    if (dir != nullptr) closedir(dir);
+    for (const std::string& name : names)
+      snapshotInto(root, relative.empty() ? name : relative + "/" + name, nodes);
+  } else {
+    line += "other";
+  }
+  nodes[relative.empty() ? "." : relative] = line;
+}
+
+inline std::map<std::string, std::string> snapshot(const std::string& root) {
+  std::map<std::string, std::string> nodes;
+  snapshotInto(root, "", nodes);
+  return nodes;
+}
+
+// Empty when equal; otherwise the nodes that differ.
+inline std::string differences(const std::map<std::string, std::string>& before,
+                               const std::map<std::string, std::string>& after) {
+  std::string out;
+  for (const auto& node : before) {
+    auto found = after.find(node.first);
+    if (found == after.end())
+      out += "lost " + node.first + "\n";
+    else if (found->second != node.second)
+      out += "changed " + node.first + ": " + node.second.substr(0, 60) + " -> " +
+             found->second.substr(0, 60) + "\n";
+  }
+  for (const auto& node : after)
+    if (before.count(node.first) == 0) out += "new " + node.first + "\n";
+  return out;
+}
+
+// Names in `dir` that begin with "n8stp" (backup folders).
+inline std::vector<std::string> backupFolders(const std::string& dir) {
+  std::vector<std::string> found;
+  DIR* stream = opendir(dir.c_str());
+  while (stream != nullptr) {
+    struct dirent* entry = readdir(stream);
+    if (entry == nullptr) break;
+    if (std::string(entry->d_name).compare(0, 5, "n8stp") == 0) found.push_back(entry->d_name);
+  }
+  if (stream != nullptr) closedir(stream);
+  return found;
+}
+
+// Writes a kit of `files` into `dir` and opens it with `reader`.
+inline bool openKit(const std::string& dir, const std::vector<config::KitFileSpec>& files,
+                    KitReader& reader) {
+  std::string path = dir + "/ovn8.okd";
+  std::string error;
+  if (!config::writeKit(path, files, &error)) return false;
+  return reader.open(widen_lib(path)) == ERROR_SUCCESS;
+}
+
+// A scratch area with a template directory and a private temporary
+// directory (TMPDIR), so that backup folders can be watched.
+class InstallScene {
+ public:
+  InstallScene() : tmpGuard_("TMPDIR", nullptr) {
+    templateDir_ = scratch_ / "templates";
+    tempDir_ = scratch_ / "tmp";
+    mkdir(templateDir_.c_str(), 0755);
+    mkdir(tempDir_.c_str(), 0755);
+    setenv("TMPDIR", tempDir_.c_str(), 1);
+  }
+  const std::string& templateDir() const { return templateDir_; }
+  const std::string& tempDir() const { return tempDir_; }
+  std::string operator/(const std::string& name) const { return templateDir_ + "/" + name; }
+  std::string scratch(const std::string& name) const { return scratch_ / name; }
+
+ private:
+  ScratchDir scratch_;
+  EnvGuard tmpGuard_;
+  std::string templateDir_;
+  std::string tempDir_;
+};
+
+}  // namespace install_test
+
+#endif  // OVN8_INSTALL_INSTALL_TEST_UTIL_H_

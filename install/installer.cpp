@@ -1,0 +1,87 @@
+#include "install/installer.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "install/install_paths.h"
+#include "platform/text.h"
+#include "resources/lang.h"
+
+namespace {
+
+uint64_t as_uint64(const _FILETIME& time) {
+  return uint64_t(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+}
+
+bool is_missing(uint32_t backupResult) {
+  return backupResult == ERROR_FILE_NOT_FOUND || backupResult == ERROR_PATH_NOT_FOUND;
+}
+
+}  // namespace
+
+const int Installer::kDefaultFinalPauseMs;
+
+Installer::Installer(int finalPauseMs) : data_(nullptr), finalPauseMs_(finalPauseMs) {}
+
+uint32_t Installer::run(InstallProcessData* data) {
+  data_ = data;
+  KitReader* kit = nullptr;
+  std::u16string directory;
+  data_->get(kit, directory);
+  uint32_t result = rollback_.start(directory);
+  if (result != ERROR_SUCCESS) return stopOnError(result, 0);
+  // Without a kit or a directory there is nothing to install into.
+  if (kit == nullptr || directory.empty()) return stopOnError(ERROR_INVALID_PARAMETER, 0);
+
+  const size_t count = kit->entries.size();
+  for (size_t i = 0; i < count; ++i) {
+    const config::KitEntry& entry = kit->entries[i];
+    std::u16string name = entry.name;
+    replace_all(name, kBadPathSeparator, kPathSeparator);
+    const std::u16string path = directory + name;
+    const uint32_t percent = uint32_t(uint64_t(i) * 100 / count);
+    data_->setInstallState(0, path, int(percent));
+    // The reader refuses such names when it opens a kit; a reader filled
+    // another way must not write outside the directory either.
+    if (!config::isSafeEntryName(name)) return stopOnError(ERROR_INVALID_NAME, percent);
+    if (!compareFiles(path, entry.lastWriteTime)) continue;
+    result = installEntry(*kit, uint32_t(i), path);
+    if (result != ERROR_SUCCESS) return stopOnError(result, percent);
+    if (data_->isCancelled()) return rollback_.rollback(ERROR_CANCELLED);
+  }
+
+  rollback_.stop();
+  data_->setInstallState(0, LoadResString("IDS_INSTALL_FINISH"), 100);
+  if (finalPauseMs_ > 0) Sleep(finalPauseMs_);
+  return ERROR_SUCCESS;
+}
+
+// Keeps the file that stands at `path` (or records that none did), makes its
+// directory and writes the entry.
+uint32_t Installer::installEntry(KitReader& kit, uint32_t index, const std::u16string& path) {
+  uint32_t result = rollback_.storeRBFile(path);
+  if (is_missing(result))
+    rollback_.addRBFile(path);
+  else if (result != ERROR_SUCCESS)
+    return result;
+  result = rollback_.makeDirectoryTree(parent_directory(path));
+  if (result != ERROR_SUCCESS) return result;
+  return kit.copy(index, path);
+}
+
+// A stat tells what opening the file and asking its time would: a missing
+// file is written, an existing one when it is older than the entry or cannot
+// be read. Nothing is opened, so a FIFO at that place cannot block the run.
+bool Installer::compareFiles(const std::u16string& path, const _FILETIME& entryTime) {
+  const std::string narrow = narrow_lib(path);
+  struct stat status;
+  if (stat(narrow.c_str(), &status) != 0) return true;
+  const uint64_t fileTime = as_uint64(EpochToFileTime(int64_t(status.st_mtime)));
+  if (as_uint64(entryTime) > fileTime) return true;
+  return access(narrow.c_str(), R_OK) != 0;
+}
+
+uint32_t Installer::stopOnError(uint32_t code, uint32_t percent) {
+  if (data_ != nullptr) data_->setInstallState(code, LoadResString("IDS_INSTALL_ERROR"), int(percent));
+  return rollback_.rollback(code);
+}

@@ -1,0 +1,44 @@
+// One installation run: every kit entry whose file in the template
+// directory is missing or older than the entry is written, the replaced
+// file kept in the rollback journal; progress and outcome are reported
+// through the shared InstallProcessData. At the end the journal is
+// discarded (success) or rolled back (error, cancellation).
+#ifndef OVN8_INSTALL_INSTALLER_H_
+#define OVN8_INSTALL_INSTALLER_H_
+
+#include <cstdint>
+#include <string>
+
+#include "install/install_process_data.h"
+#include "install/rollback.h"
+#include "platform/file_system.h"
+
+class Installer {
+ public:
+  // The pause after the final report lets the interface show the finished
+  // state before the page changes.
+  static const int kDefaultFinalPauseMs = 1000;
+
+  explicit Installer(int finalPauseMs = kDefaultFinalPauseMs);
+  Installer(const Installer&) = delete;
+  Installer& operator=(const Installer&) = delete;
+
+  // Installs the kit of `data` into its directory. 0 on success; otherwise
+  // the error number of the failure, or 1223 after a cancel request.
+  uint32_t run(InstallProcessData* data);
+  // True when the entry with `entryTime` must be written to `path`: the
+  // file is missing, unreadable, or older than the entry (whole seconds).
+  bool compareFiles(const std::u16string& path, const _FILETIME& entryTime);
+  // Reports the failure (code, installation error text, percent) and rolls
+  // the run back; returns `code`.
+  uint32_t stopOnError(uint32_t code, uint32_t percent);
+
+ private:
+  uint32_t installEntry(KitReader& kit, uint32_t index, const std::u16string& path);
+
+  Rollback rollback_;
+  InstallProcessData* data_;
+  int finalPauseMs_;
+};
+
+#endif  // OVN8_INSTALL_INSTALLER_H_

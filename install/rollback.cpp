@@ -1,0 +1,263 @@
+#include "install/rollback.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "install/install_paths.h"
+#include "platform/file_finder.h"
+#include "platform/file_system.h"
+#include "platform/text.h"
+
+namespace {
+
+// Backup folders are "n8stp0", "n8stp1", ...; this many names are tried
+// before start gives up.
+const unsigned kMaxBackupFolderNumber = 100000;
+// Win32's ERROR_ALREADY_EXISTS, used only between the two functions below.
+const uint32_t kAlreadyExists = 183;
+
+bool is_real_directory(const std::u16string& path) {
+  struct stat status;
+  return link_status(path, status) && S_ISDIR(status.st_mode);
+}
+
+bool is_dot_or_dot_dot(const std::u16string& name) {
+  return name == u"." || name == u"..";
+}
+
+// Names of the entries of `dir` (which ends with "/"), "." and ".." left out.
+std::vector<std::u16string> directory_entries(const std::u16string& dir) {
+  std::vector<std::u16string> names;
+  FileFinder finder;
+  for (bool found = finder.reset(dir + u"*"); found; found = finder.next()) {
+    std::u16string name = finder.name();
+    if (!is_dot_or_dot_dot(name)) names.push_back(name);
+  }
+  return names;
+}
+
+// Creates exactly `path` (parents must exist), private to the user: the
+// backup folder holds copies of the user's files. kAlreadyExists when
+// anything of that name exists.
+uint32_t create_new_directory(const std::u16string& path) {
+  if (mkdir(narrow_lib(path).c_str(), 0700) == 0) return ERROR_SUCCESS;
+  return errno == EEXIST ? kAlreadyExists : errorFromErrNo(errno);
+}
+
+std::u16string with_trailing_separator(const std::u16string& dir) {
+  if (!dir.empty() && dir.back() != u'/' && dir.back() != u'\\') return dir + u"/";
+  return dir;
+}
+
+}  // namespace
+
+Rollback::Record& Rollback::current() {
+  if (records_.empty()) records_.emplace_back();
+  return records_.back();
+}
+
+const Rollback::Record* Rollback::last() const {
+  return records_.empty() ? nullptr : &records_.back();
+}
+
+const std::u16string& Rollback::backupDirectory() const {
+  static const std::u16string kNone;
+  return last() ? last()->backup : kNone;
+}
+
+const std::vector<std::u16string>& Rollback::createdDirectories() const {
+  static const std::vector<std::u16string> kNone;
+  return last() ? last()->createdDirectories : kNone;
+}
+
+const std::vector<std::u16string>& Rollback::addedFiles() const {
+  static const std::vector<std::u16string> kNone;
+  return last() ? last()->addedFiles : kNone;
+}
+
+uint32_t Rollback::start(const std::u16string& target) {
+  records_.emplace_back();
+  Record& record = records_.back();
+  record.target = target;
+  if (target.empty()) return ERROR_SUCCESS;
+  return createBackupFolder(record);
+}
+
+// The backup folder must belong to this run alone: the name is claimed by
+// creating the directory, and a name that exists already (made by another
+// installation, even one that started at the same moment) moves on to the
+// next number.
+uint32_t Rollback::createBackupFolder(Record& record) {
+  std::u16string temp;
+  uint32_t result = FileSystem::GetTempPath(temp);
+  if (result != ERROR_SUCCESS) return result;
+  result = makeDirectoryTree(temp);
+  if (result != ERROR_SUCCESS) return result;
+  std::u16string base = with_trailing_separator(temp);
+  for (unsigned n = 0; n < kMaxBackupFolderNumber; ++n) {
+    std::u16string folder = base + u"n8stp" + string_uito(n, 10);
+    result = create_new_directory(folder);
+    if (result == kAlreadyExists) continue;
+    if (result == ERROR_SUCCESS) record.backup = folder + u"/";
+    return result;
+  }
+  return ERROR_CANTWRITE;
+}
+
+void Rollback::stop() {
+  const Record* record = last();
+  if (record != nullptr && !record->backup.empty()) removeDirectoryTree(record->backup);
+}
+
+uint32_t Rollback::rollback(uint32_t code) {
+  Record& record = current();
+  // Originals first: a failure further down must never cost a user's file
+  // that has not been put back yet.
+  bool restored = true;
+  if (!record.target.empty() && !record.backup.empty())
+    restored = rollbackFiles(record.target, record.backup);
+  for (const std::u16string& file : record.addedFiles) FileSystem::DeleteFile(file);
+  // A backup that could not be moved back stays in the folder, so the user
+  // can still find it there.
+  if (!record.backup.empty() && restored) removeDirectoryTree(record.backup);
+  for (auto it = record.createdDirectories.rbegin(); it != record.createdDirectories.rend(); ++it)
+    removeCreatedDirectory(*it);
+  restoreDirectoryTimes(record);
+  return code;
+}
+
+bool Rollback::keyOf(const Record& record, const std::u16string& path,
+                     std::u16string& key) const {
+  if (record.target.empty() || path.size() <= record.target.size() ||
+      path.compare(0, record.target.size(), record.target) != 0)
+    return false;
+  return relative_path_key(path.substr(record.target.size()), key);
+}
+
+uint32_t Rollback::storeRBFile(const std::u16string& path) {
+  Record& record = current();
+  if (record.backup.empty()) return ERROR_INVALID_PARAMETER;
+  // Only a path below the target directory has a place in the backup
+  // folder; anything else would be moved out of it.
+  std::u16string key;
+  if (!keyOf(record, path, key)) return ERROR_INVALID_NAME;
+  if (record.backedUpKeys.count(key) != 0 || record.addedKeys.count(key) != 0)
+    return ERROR_SUCCESS;  // the original is already safe, or there was none
+  struct stat status;
+  if (!link_status(path, status)) return ERROR_FILE_NOT_FOUND;
+  // A directory cannot be replaced by a file; the backup would be lost
+  // among the files moved back one by one.
+  if (S_ISDIR(status.st_mode)) return ERROR_INVALID_PARAMETER;
+  std::u16string backupPath = record.backup + key;
+  uint32_t result = makeBackupDirectoryTree(parent_directory(backupPath));
+  if (result != ERROR_SUCCESS) return result;
+  rememberDirectoryTimes(parent_directory(path));
+  result = FileSystem::MoveFile(path, backupPath);
+  if (result == ERROR_SUCCESS) record.backedUpKeys.insert(key);
+  // "Not found" tells the caller that no file stood there, which would let
+  // it overwrite the file unguarded; say so only when it is really gone.
+  if ((result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND) &&
+      link_status(path, status))
+    return ERROR_INVALID_PARAMETER;
+  return result;
+}
+
+uint32_t Rollback::makeDirectoryTree(const std::u16string& dir) {
+  return makeTree(dir, true);
+}
+
+uint32_t Rollback::makeBackupDirectoryTree(const std::u16string& dir) {
+  return makeTree(dir, false);
+}
+
+uint32_t Rollback::makeTree(const std::u16string& path, bool record) {
+  std::u16string dir = without_trailing_separator(path);
+  if (isDiskRoot(dir)) return ERROR_SUCCESS;
+  struct stat status;
+  if (file_status(dir, status) && S_ISDIR(status.st_mode)) return ERROR_SUCCESS;
+  std::u16string parent = parent_directory(dir);
+  if (parent.empty()) return ERROR_PATH_NOT_FOUND;
+  uint32_t result = makeTree(parent, record);
+  if (result != ERROR_SUCCESS) return result;
+  if (record) rememberDirectoryTimes(parent);
+  result = FileSystem::CreateDirectory(dir);
+  if (result != ERROR_SUCCESS) return result;
+  if (record) addRBCatalog(dir);
+  return ERROR_SUCCESS;
+}
+
+void Rollback::addRBFile(const std::u16string& path) {
+  Record& record = current();
+  record.addedFiles.push_back(path);
+  std::u16string key;
+  if (keyOf(record, path, key)) record.addedKeys.insert(key);
+  rememberDirectoryTimes(parent_directory(path));
+}
+
+void Rollback::removeRBFile(const std::u16string& path) {
+  Record& record = current();
+  for (auto it = record.addedFiles.begin(); it != record.addedFiles.end(); ++it) {
+    if (*it != path) continue;
+    std::u16string key;
+    if (keyOf(record, path, key)) {
+      auto found = record.addedKeys.find(key);
+      if (found != record.addedKeys.end()) record.addedKeys.erase(found);
+    }
+    record.addedFiles.erase(it);
+    return;
+  }
+}
+
+void Rollback::addRBCatalog(const std::u16string& path) {
+  current().createdDirectories.push_back(path);
+}
+
+void Rollback::rememberDirectoryTimes(const std::u16string& dir) {
+  if (dir.empty()) return;
+  Record& record = current();
+  if (!record.touchedKeys.insert(dir).second) return;
+  struct stat status;
+  if (!link_status(dir, status) || !S_ISDIR(status.st_mode)) return;
+  record.touchedDirectories.push_back({dir, status.st_atim, status.st_mtim});
+}
+
+// Moving files in and out changed the modification times of the directories
+// they lie in; the earliest remembered times are put back last.
+void Rollback::restoreDirectoryTimes(const Record& record) {
+  for (auto it = record.touchedDirectories.rbegin(); it != record.touchedDirectories.rend();
+       ++it) {
+    struct timespec times[2] = {it->access, it->modification};
+    utimensat(AT_FDCWD, narrow_lib(it->path).c_str(), times, AT_SYMLINK_NOFOLLOW);
+  }
+}
+
+// Walks the backup folder and moves every file (or link) back to its place
+// in the target, replacing what the installation wrote there. False when a
+// file could not be moved back.
+bool Rollback::rollbackFiles(const std::u16string& target, const std::u16string& backup) {
+  bool restored = true;
+  for (const std::u16string& name : directory_entries(backup)) {
+    std::u16string from = backup + name;
+    if (is_real_directory(from)) {
+      if (!rollbackFiles(target + name + u"/", from + u"/")) restored = false;
+    } else if (FileSystem::MoveFile(from, target + name) != ERROR_SUCCESS) {
+      restored = false;
+    }
+  }
+  return restored;
+}
+
+// Deletes `dir` with its content; the file layer removes the whole tree and
+// deletes links without following them.
+void Rollback::removeDirectoryTree(const std::u16string& dir) {
+  if (!dir.empty()) FileSystem::RemoveDirectory(without_trailing_separator(dir));
+}
+
+// A created directory goes only when it is still a directory (not a link put
+// in its place) and empty: the journal's files and subdirectories have been
+// removed before it, and whatever else lies there is not this run's to delete.
+void Rollback::removeCreatedDirectory(const std::u16string& dir) {
+  if (is_real_directory(dir)) rmdir(narrow_lib(dir).c_str());
+}

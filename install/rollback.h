@@ -1,0 +1,93 @@
+// The rollback journal of an installation run.
+//
+// Before the installer overwrites a file in the template directory it moves
+// the existing file into a private backup folder under the temporary
+// directory ("n8stp" followed by a number); every directory and every file
+// the run creates is recorded. A successful run deletes the backup folder
+// (stop); a failed or cancelled one moves the backups back and removes what
+// it created (rollback), so that the template directory is as it was.
+//
+// The journal lives in memory only and is used by the worker thread of its
+// run alone; it takes no locks.
+#ifndef OVN8_INSTALL_ROLLBACK_H_
+#define OVN8_INSTALL_ROLLBACK_H_
+
+#include <time.h>
+
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+class Rollback {
+ public:
+  Rollback() = default;
+  Rollback(const Rollback&) = delete;
+  Rollback& operator=(const Rollback&) = delete;
+
+  // Opens a journal record for one run into `target` (which ends with a
+  // separator) and creates a new backup folder. An empty target opens a
+  // record without a backup folder. Returns 0 or an error number.
+  uint32_t start(const std::u16string& target);
+  // Ends a successful run: deletes the backup folder with its content.
+  void stop();
+  // Undoes the run: puts the backed-up files back, deletes the added files
+  // and the created directories, deletes the backup folder. Returns `code`.
+  uint32_t rollback(uint32_t code);
+
+  // Moves the file at `path` (below the target directory) to its mirrored
+  // place in the backup folder. 2 when no file stands there (the caller then
+  // records the path with addRBFile); 0 when this run already keeps the
+  // file's original or added the file itself; otherwise an error number.
+  uint32_t storeRBFile(const std::u16string& path);
+  // Makes sure `dir` exists, creating and recording the missing levels
+  // (outer ones first). 3 when a level has no parent.
+  uint32_t makeDirectoryTree(const std::u16string& dir);
+  void addRBFile(const std::u16string& path);
+  // Forgets the first added file equal to `path`, unit by unit.
+  void removeRBFile(const std::u16string& path);
+  void addRBCatalog(const std::u16string& path);
+
+  // The current record's backup folder (ends with "/"; empty when none).
+  const std::u16string& backupDirectory() const;
+  const std::vector<std::u16string>& createdDirectories() const;
+  const std::vector<std::u16string>& addedFiles() const;
+
+ private:
+  struct DirectoryTimes {
+    std::u16string path;
+    struct timespec access;
+    struct timespec modification;
+  };
+  struct Record {
+    std::u16string target;
+    std::u16string backup;
+    std::vector<std::u16string> createdDirectories;
+    std::vector<std::u16string> addedFiles;
+    // Relative keys of the files whose original this run keeps in the
+    // backup folder, and of the files it added: a second store of such a
+    // path must leave the backup alone.
+    std::unordered_set<std::u16string> backedUpKeys;
+    std::unordered_multiset<std::u16string> addedKeys;
+    // Pre-existing directories whose listing the run changes, with their
+    // times before the first change; a rollback puts the times back.
+    std::vector<DirectoryTimes> touchedDirectories;
+    std::unordered_set<std::u16string> touchedKeys;
+  };
+
+  Record& current();
+  const Record* last() const;
+  bool keyOf(const Record& record, const std::u16string& path, std::u16string& key) const;
+  uint32_t createBackupFolder(Record& record);
+  uint32_t makeBackupDirectoryTree(const std::u16string& dir);
+  uint32_t makeTree(const std::u16string& dir, bool record);
+  void rememberDirectoryTimes(const std::u16string& dir);
+  void restoreDirectoryTimes(const Record& record);
+  bool rollbackFiles(const std::u16string& target, const std::u16string& backup);
+  void removeDirectoryTree(const std::u16string& dir);
+  void removeCreatedDirectory(const std::u16string& dir);
+
+  std::vector<Record> records_;
+};
+
+#endif  // OVN8_INSTALL_ROLLBACK_H_
