@@ -43,12 +43,12 @@ bool emitSourceFile(const KitFileSpec& file, const ByteSink& sink, std::string* 
     const size_t got = fread(chunk.get(), 1, kChunk, stream);
     if (got == 0) break;
     total += got;
-    ok = total <= file.sourceSize && sink(chunk.get(), got);
+    if (total > file.sourceSize) break;
+    if (!sink(chunk.get(), got)) ok = fail(error, "write failed");
   }
-  if (ferror(stream)) ok = fail(error, file.sourcePath + ": read error");
+  if (ok && ferror(stream)) ok = fail(error, file.sourcePath + ": read error");
   fclose(stream);
   if (ok && total != file.sourceSize) ok = fail(error, file.sourcePath + ": changed size while packing");
-  if (!ok && error != nullptr && error->empty()) *error = file.sourcePath + ": not written";
   return ok;
 }
 

@@ -1,0 +1,88 @@
+// Every cut and every flipped header byte of a valid container either opens
+// with all entries inside the container, or fails; nothing is left behind.
+#include <gtest/gtest.h>
+
+#include "kit/install_data.h"
+#include "kit/kit_test_support.h"
+#include "kit/kit_writer.h"
+
+using config::KitLayout;
+using config::KitSpec;
+using kittest::KitReader;
+using kittest::ScratchDir;
+
+namespace {
+
+KitSpec sampleKit() {
+  KitSpec kit;
+  kit.descriptions = {{u"en", u"Product", u"Vendor", u"doc\\readme.html"}, {u"de", u"Produkt", u"", u""}};
+  kit.files = {{u"doc\\readme.html", "<p>read me</p>", EpochToFileTime(1500000000)},
+               {u"t\\a.tmpl", "template a", EpochToFileTime(1500000001)},
+               {u"empty", "", EpochToFileTime(0)},
+               {u"b", "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb", EpochToFileTime(1600000000)}};
+  return kit;
+}
+
+size_t headerSize(const KitSpec& kit, const std::string& container) {
+  size_t data = 0;
+  for (const auto& file : kit.files) data += file.data.size();
+  return container.size() - data;
+}
+
+// Opens `container`; when it opens, every entry is inside it and extracts.
+void checkOpen(const ScratchDir& scratch, const std::string& container, const std::string& what) {
+  ASSERT_TRUE(config::writeContainerAsKit(scratch.path("k.okd"), container, 1));
+  {
+    KitReader reader;
+    const uint32_t result = reader.open(scratch.wide("k.okd"));
+    if (result != 0) {
+      EXPECT_FALSE(reader.isOpen()) << what;
+      EXPECT_TRUE(reader.entries.empty()) << what;
+      EXPECT_TRUE(scratch.tmpFiles().empty()) << what;
+      return;
+    }
+    EXPECT_EQ(container.size(), reader.containerSize()) << what;
+    for (uint32_t i = 0; i < reader.entries.size(); ++i) {
+      const config::KitEntry& entry = reader.entries[i];
+      EXPECT_LE(uint64_t(entry.offset) + entry.size, container.size()) << what;
+      EXPECT_TRUE(config::isSafeEntryName(entry.name)) << what;
+      ASSERT_EQ(0u, reader.copy(i, scratch.wide("out/x"))) << what;
+      EXPECT_EQ(container.substr(entry.offset, entry.size), kittest::readFile(scratch.path("out/x"))) << what;
+    }
+  }
+  EXPECT_TRUE(scratch.tmpFiles().empty()) << what;
+}
+
+TEST(DamagedContainerTest, EveryCutOpensWholeEntriesOrFails) {
+  ScratchDir scratch;
+  for (bool single : {false, true}) {
+    KitSpec kit = sampleKit();
+    kit.singleForm = single;
+    std::string container;
+    ASSERT_TRUE(config::buildContainer(kit, KitLayout(), container));
+    for (size_t length = 0; length <= container.size(); ++length)
+      checkOpen(scratch, container.substr(0, length), "cut at " + std::to_string(length));
+  }
+}
+
+TEST(DamagedContainerTest, EveryFlippedHeaderByteOpensWholeEntriesOrFails) {
+  ScratchDir scratch;
+  for (bool single : {false, true}) {
+    KitSpec kit = sampleKit();
+    kit.singleForm = single;
+    std::string container;
+    KitLayout layout;
+    layout.reverseData = true;
+    ASSERT_TRUE(config::buildContainer(kit, layout, container));
+    const size_t header = headerSize(kit, container);
+    for (size_t at = 0; at < header; ++at) {
+      for (unsigned char mask : {0x01, 0x80, 0xFF}) {
+        std::string damaged = container;
+        damaged[at] = char(damaged[at] ^ mask);
+        checkOpen(scratch, damaged, "byte " + std::to_string(at) + " ^ " + std::to_string(mask));
+      }
+    }
+  }
+}
+
+}  // namespace

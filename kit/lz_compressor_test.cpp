@@ -1,0 +1,80 @@
+#include "kit/lz_compressor.h"
+
+#include <gtest/gtest.h>
+
+#include "kit/kit_test_support.h"
+#include "kit/kit_writer.h"
+#include "platform/file_fault_injector.h"
+
+using kittest::ScratchDir;
+using kittest::readFile;
+
+namespace {
+
+TEST(LZCompressorTest, UnpacksWholeStreamsAndIgnoresWhatFollowsThem) {
+  ScratchDir scratch;
+  const std::string data = kittest::patternBytes(200000, 7);
+  ASSERT_TRUE(config::writeFileBytes(scratch.path("kit"), config::deflateRaw(data) + "trailing junk"));
+  // An older, longer file at the destination is replaced whole.
+  ASSERT_TRUE(config::writeFileBytes(scratch.path("out/c"), std::string(300000, 'z')));
+  FileFaultInjector counter;
+  counter.only({FileOp::WriteFile});
+  EXPECT_EQ(0u, LZCompressor::unpack(scratch.wide("kit"), scratch.wide("out/c")));
+  EXPECT_EQ(data, readFile(scratch.path("out/c")));
+  // One write per full 32 KiB chunk, one for the rest.
+  EXPECT_EQ((data.size() + LZCompressor::kBufferSize - 1) / LZCompressor::kBufferSize, counter.count());
+}
+
+TEST(LZCompressorTest, CutStreamKeepsWhatCouldBeDecompressed) {
+  ScratchDir scratch;
+  const std::string data = kittest::patternBytes(100000, 8);
+  const std::string packed = config::deflateRaw(data, 1);
+  ASSERT_TRUE(config::writeFileBytes(scratch.path("kit"), packed.substr(0, packed.size() / 2)));
+  EXPECT_EQ(0u, LZCompressor::unpack(scratch.wide("kit"), scratch.wide("out/c")));
+  const std::string got = readFile(scratch.path("out/c"));
+  EXPECT_GT(got.size(), 0u);
+  EXPECT_LT(got.size(), data.size());
+  EXPECT_EQ(data.substr(0, got.size()), got);
+}
+
+TEST(LZCompressorTest, MissingEmptyAndCorruptKits) {
+  ScratchDir scratch;
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, LZCompressor::unpack(scratch.wide("none"), scratch.wide("out/c")));
+  ASSERT_TRUE(config::writeFileBytes(scratch.path("empty"), ""));
+  EXPECT_EQ(ERROR_INVALID_DATA, LZCompressor::unpack(scratch.wide("empty"), scratch.wide("out/c")));
+  // Reserved block type 3.
+  ASSERT_TRUE(config::writeFileBytes(scratch.path("bad"), std::string("\x07\x11\x22", 3)));
+  EXPECT_EQ(ERROR_INVALID_DATA, LZCompressor::unpack(scratch.wide("bad"), scratch.wide("out/c")));
+  // Good start, then a distance reaching back before the first byte.
+  std::string packed = config::deflateRaw(kittest::patternBytes(70000, 9), 1);
+  ASSERT_TRUE(config::writeFileBytes(scratch.path("garbled"), packed.substr(0, 40) + std::string(4000, '\xff')));
+  EXPECT_EQ(ERROR_INVALID_DATA, LZCompressor::unpack(scratch.wide("garbled"), scratch.wide("out/c")));
+  // The destination's directory does not exist.
+  ASSERT_TRUE(config::writeFileBytes(scratch.path("good"), packed));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, LZCompressor::unpack(scratch.wide("good"), scratch.wide("no/dir/c")));
+  // A directory is not a kit.
+  EXPECT_NE(0u, LZCompressor::unpack(widen_lib(scratch.out()), scratch.wide("c")));
+}
+
+TEST(LZCompressorTest, EveryFailedWriteFailsTheUnpacking) {
+  ScratchDir scratch;
+  ASSERT_TRUE(config::writeFileBytes(scratch.path("kit"), config::deflateRaw(kittest::patternBytes(150000, 5))));
+  for (uint64_t k = 1;; ++k) {
+    FileFaultInjector fault(k, ERROR_INVALID_PARAMETER);
+    fault.only({FileOp::WriteFile, FileOp::SetEndOfFile, FileOp::CloseHandle}).below(widen_lib(scratch.out()));
+    const uint32_t result = LZCompressor::unpack(scratch.wide("kit"), scratch.wide("out/c"));
+    if (!fault.fired()) {
+      EXPECT_EQ(0u, result);
+      break;
+    }
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, result) << k;
+  }
+}
+
+TEST(LZCompressorTest, PackDoesNothing) {
+  ScratchDir scratch;
+  EXPECT_EQ(1u, LZCompressor::pack(scratch.wide("a"), scratch.wide("b")));
+  EXPECT_TRUE(ScratchDir::list(scratch.root()).size() == 2);  // tmp and out only
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+// The kit tool: packing a tree through the library and through the
+// program, listing and checking kits.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "kit/kit_test_support.h"
+#include "kit/kit_writer.h"
+
+using kittest::KitReader;
+using kittest::ScratchDir;
+using kittest::readFile;
+
+namespace {
+
+void makeTree(const std::string& root) {
+  ASSERT_EQ(0, system(("mkdir -p '" + root + "/templates/letters' '" + root + "/doc'").c_str()));
+  const struct {
+    const char* name;
+    std::string bytes;
+    long nanoseconds;
+  } files[] = {
+      {"/doc/readme.html", "<html>read me</html>", 0},
+      {"/templates/letters/letter.tmpl", kittest::patternBytes(70000, 11), 250000000},
+      {"/templates/empty.tmpl", "", 0},
+      {"/templates/mib.bin", kittest::patternBytes((1 << 20) + 1, 12), 999999999},
+  };
+  for (const auto& file : files) {
+    const std::string path = root + file.name;
+    ASSERT_TRUE(config::writeFileBytes(path, file.bytes));
+    const struct timespec times[2] = {{1700000000, file.nanoseconds}, {1700000000, file.nanoseconds}};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0));
+  }
+}
+
+// Extracts every entry of `kit` below `destination` and compares it with
+// the tree at `root`: bytes and whole-second times.
+void expectSameTree(const ScratchDir& scratch, const std::string& kit, const std::string& root,
+                    size_t expectedEntries) {
+  KitReader reader;
+  ASSERT_EQ(0u, reader.open(widen_lib(kit)));
+  ASSERT_EQ(expectedEntries, reader.entries.size());
+  for (uint32_t i = 0; i < reader.entries.size(); ++i) {
+    std::u16string name = reader.entries[i].name;
+    replace_all(name, kBadPathSeparator, kPathSeparator);
+    const std::string target = scratch.out() + "/" + narrow_lib(name);
+    ASSERT_EQ(0u, FileSystem::CreateDirectory(widen_lib(target.substr(0, target.rfind('/')))));
+    ASSERT_EQ(0u, reader.copy(i, widen_lib(target)));
+    const std::string source = root + "/" + narrow_lib(name);
+    EXPECT_EQ(readFile(source), readFile(target)) << source;
+    EXPECT_EQ(kittest::modificationTime(source), kittest::modificationTime(target)) << source;
+  }
+}
+
+TEST(OkdpackTest, LibraryPackingRoundTripsATree) {
+  ScratchDir scratch;
+  makeTree(scratch.path("tree"));
+  config::KitSpec kit;
+  std::string error;
+  ASSERT_TRUE(config::listKitTree(scratch.path("tree"), kit.files, &error)) << error;
+  ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"), kit, config::KitLayout(), &error)) << error;
+  expectSameTree(scratch, scratch.path("ovn8.okd"), scratch.path("tree"), 4);
+}
+
+std::string run(const std::string& command, int* status) {
+  std::string output;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return output;
+  char chunk[4096];
+  size_t got;
+  while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, got);
+  *status = pclose(pipe);
+  return output;
+}
+
+TEST(OkdpackTest, ProgramPacksListsAndVerifies) {
+  const char* buildDir = getenv("OVN8_BUILD_DIR");
+  const std::string tool = std::string(buildDir != nullptr ? buildDir : ".") + "/okdpack";
+  if (access(tool.c_str(), X_OK) != 0) GTEST_SKIP() << tool << " is not built";
+  ScratchDir scratch;
+  makeTree(scratch.path("tree"));
+  const std::string tree = "'" + scratch.path("tree") + "'";
+  int status = -1;
+
+  const std::string perLanguage = " --description en 'Letter templates' 'Vendor' doc/readme.html"
+                                  " --description ru 'Шаблоны писем' 'Поставщик' ''";
+  run(tool + " " + tree + " -o '" + scratch.path("a.okd") + "'" + perLanguage, &status);
+  ASSERT_EQ(0, status);
+  run(tool + " " + tree + " -o '" + scratch.path("b.okd") + "'" + perLanguage, &status);
+  ASSERT_EQ(0, status);
+  EXPECT_EQ(readFile(scratch.path("a.okd")), readFile(scratch.path("b.okd")));
+  expectSameTree(scratch, scratch.path("a.okd"), scratch.path("tree"), 4);
+  {
+    KitReader reader;
+    ASSERT_EQ(0u, reader.open(scratch.wide("a.okd")));
+    ASSERT_EQ(2u, reader.descriptions.size());
+    EXPECT_EQ(u"doc\\readme.html", reader.descriptions[0].descriptionPath);
+    EXPECT_EQ(u"Шаблоны писем", reader.descriptions[1].productName);
+  }
+
+  run(tool + " " + tree + " -o '" + scratch.path("s.okd") + "' --single Product Vendor doc/readme.html", &status);
+  ASSERT_EQ(0, status);
+  std::string listing = run(tool + " --list '" + scratch.path("s.okd") + "'", &status);
+  EXPECT_EQ(0, status);
+  EXPECT_NE(std::string::npos, listing.find("[en] product \"Product\", vendor \"Vendor\", document \"doc\\readme.html\""))
+      << listing;
+  EXPECT_NE(std::string::npos, listing.find("1048577  2023-11-14 22:13:20.9999999  templates\\mib.bin"))
+      << listing;
+  expectSameTree(scratch, scratch.path("s.okd"), scratch.path("tree"), 4);
+
+  std::string verdict = run(tool + " --verify '" + scratch.path("s.okd") + "'", &status);
+  EXPECT_EQ(0, status) << verdict;
+  const std::string kit = readFile(scratch.path("s.okd"));
+  ASSERT_TRUE(config::writeFileBytes(scratch.path("cut.okd"), kit.substr(0, kit.size() / 2)));
+  verdict = run(tool + " --verify '" + scratch.path("cut.okd") + "'", &status);
+  EXPECT_NE(0, status);
+  EXPECT_NE(std::string::npos, verdict.find("damaged")) << verdict;
+  verdict = run(tool + " --verify '" + scratch.path("none.okd") + "'", &status);
+  EXPECT_NE(0, status);
+  EXPECT_NE(std::string::npos, verdict.find("not found")) << verdict;
+
+  run(tool + " " + tree + " -o '" + scratch.path("x.okd") + "' --single a b", &status);
+  EXPECT_NE(0, status);
+  EXPECT_TRUE(scratch.tmpFiles().empty());
+}
+
+}  // namespace
