@@ -152,12 +152,13 @@ uint32_t Rollback::storeRBFile(const std::u16string& path) {
   if (S_ISDIR(status.st_mode)) return ERROR_INVALID_PARAMETER;
   std::u16string backupPath = record.backup + key;
   uint32_t result = makeBackupDirectoryTree(parent_directory(backupPath));
-  if (result != ERROR_SUCCESS) return result;
-  rememberDirectoryTimes(parent_directory(path));
-  result = FileSystem::MoveFile(path, backupPath);
+  if (result == ERROR_SUCCESS) {
+    rememberDirectoryTimes(parent_directory(path));
+    result = FileSystem::MoveFile(path, backupPath);
+  }
   if (result == ERROR_SUCCESS) record.backedUpKeys.insert(key);
-  // "Not found" tells the caller that no file stood there, which would let
-  // it overwrite the file unguarded; say so only when it is really gone.
+  // "Not found" tells the caller that no file stood there and lets it write
+  // over the path unguarded: say so only when the file is really gone.
   if ((result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND) &&
       link_status(path, status))
     return ERROR_INVALID_PARAMETER;

@@ -1,0 +1,285 @@
+#include "install/installer.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "install/install_test_util.h"
+#include "install/install_thread.h"
+#include "platform/file_fault_injector.h"
+#include "resources/lang.h"
+
+using namespace install_test;
+
+namespace {
+
+const int64_t kKitTime = 1600000000;  // time of every entry unless stated
+const int64_t kOlder = kKitTime - 86400;
+const int64_t kNewer = kKitTime + 86400;
+
+struct FinalState {
+  uint32_t code;
+  std::u16string message;
+  int progress;
+};
+
+FinalState stateOf(InstallProcessData& data) {
+  FinalState state;
+  data.getInstallState(state.code, state.message, state.progress);
+  return state;
+}
+
+// Notes the reported progress whenever the run opens a file below the
+// template directory for writing its entry.
+class ProgressRecorder {
+ public:
+  ProgressRecorder(InstallProcessData& data, const std::u16string& templateDir)
+      : data_(data), templateDir_(templateDir) {
+    FileSystem::SetFaultHook(&ProgressRecorder::hook, this);
+  }
+  ~ProgressRecorder() { FileSystem::SetFaultHook(nullptr, nullptr); }
+  std::vector<int> progress;
+
+ private:
+  static uint32_t hook(FileOp op, const std::u16string& path, void* context) {
+    auto* self = static_cast<ProgressRecorder*>(context);
+    if (op == FileOp::CreateFile && path.compare(0, self->templateDir_.size(), self->templateDir_) == 0)
+      self->progress.push_back(stateOf(self->data_).progress);
+    return 0;
+  }
+  InstallProcessData& data_;
+  std::u16string templateDir_;
+};
+
+class InstallerTest : public testing::Test {
+ protected:
+  InstallScene scene;
+  KitReader kit;
+  InstallProcessData data;
+
+  void openKit(const std::vector<config::KitFileSpec>& files) {
+    ASSERT_TRUE(install_test::openKit(scene.scratch(""), files, kit));
+    data.init(&kit, widen_lib(scene.templateDir()));
+  }
+  uint32_t install() {
+    data.init(&kit, widen_lib(scene.templateDir()));
+    Installer installer(0);
+    return installer.run(&data);
+  }
+  std::u16string target(const std::string& name) const { return widen_lib(scene / name); }
+};
+
+TEST_F(InstallerTest, EmptyKitFinishesAtOnce) {
+  writeFile(scene / "mine.txt", "mine", kOlder);
+  const auto before = snapshot(scene.templateDir());
+  openKit({});
+  EXPECT_EQ(0u, install());
+  const FinalState state = stateOf(data);
+  EXPECT_EQ(0u, state.code);
+  EXPECT_EQ(LoadResString("IDS_INSTALL_FINISH"), state.message);
+  EXPECT_EQ(100, state.progress);
+  EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+}
+
+TEST_F(InstallerTest, ThreeEntriesReportTheirShareThenOneHundred) {
+  openKit({{u"a.txt", "a", kitTime(kKitTime)},
+           {u"b.txt", "b", kitTime(kKitTime)},
+           {u"c.txt", "c", kitTime(kKitTime)}});
+  std::vector<int> reported;
+  {
+    ProgressRecorder recorder(data, widen_lib(scene.templateDir()));
+    EXPECT_EQ(0u, install());
+    reported = recorder.progress;
+  }
+  EXPECT_EQ((std::vector<int>{0, 33, 66}), reported);
+  EXPECT_EQ(100, stateOf(data).progress);
+  EXPECT_EQ("c", readText(scene / "c.txt"));
+}
+
+TEST_F(InstallerTest, InstallsIntoSubfoldersAndWritesNothingTheSecondTime) {
+  writeFile(scene / "docs/old.txt", "old docs", kOlder, 0600);
+  openKit({{u"docs\\old.txt", "new docs", kitTime(kKitTime)},
+           {u"forms\\orders\\form.xml", "<form/>", kitTime(kKitTime)},
+           {u"top.txt", "", kitTime(kKitTime)}});
+  EXPECT_EQ(0u, install());
+  EXPECT_EQ("new docs", readText(scene / "docs/old.txt"));
+  EXPECT_EQ("<form/>", readText(scene / "forms/orders/form.xml"));
+  EXPECT_EQ(kKitTime, mtimeOf(scene / "forms/orders/form.xml"));
+  EXPECT_TRUE(exists(scene / "top.txt"));
+  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+
+  const auto installed = snapshot(scene.templateDir());
+  {
+    FileFaultInjector watch;
+    watch.below(widen_lib(scene.templateDir()));
+    EXPECT_EQ(0u, install());
+    EXPECT_EQ(0u, watch.count());  // no operation touched the template directory
+  }
+  EXPECT_EQ("", differences(installed, snapshot(scene.templateDir())));
+  EXPECT_EQ(100, stateOf(data).progress);
+}
+
+TEST_F(InstallerTest, NewerAndEqualFilesAreLeftAlone) {
+  writeFile(scene / "newer.txt", "user's newer", kNewer);
+  writeFile(scene / "equal.txt", "user's equal", kKitTime);
+  writeFile(scene / "older.txt", "user's older", kOlder);
+  openKit({{u"newer.txt", "kit", kitTime(kKitTime)},
+           {u"equal.txt", "kit", kitTime(kKitTime)},
+           {u"older.txt", "kit", kitTime(kKitTime)}});
+  EXPECT_EQ(0u, install());
+  EXPECT_EQ("user's newer", readText(scene / "newer.txt"));
+  EXPECT_EQ(kNewer, mtimeOf(scene / "newer.txt"));
+  EXPECT_EQ("user's equal", readText(scene / "equal.txt"));
+  EXPECT_EQ("kit", readText(scene / "older.txt"));
+
+  Installer installer(0);
+  EXPECT_FALSE(installer.compareFiles(target("newer.txt"), kitTime(kKitTime)));
+  EXPECT_FALSE(installer.compareFiles(target("equal.txt"), kitTime(kKitTime)));
+  EXPECT_TRUE(installer.compareFiles(target("equal.txt"), kitTime(kKitTime + 1)));
+  EXPECT_TRUE(installer.compareFiles(target("missing.txt"), kitTime(0)));
+  // A fraction of a second after the file's time is later.
+  EXPECT_TRUE(installer.compareFiles(target("equal.txt"), config::fileTimeFromUnix(kKitTime, 500)));
+}
+
+TEST_F(InstallerTest, FailureAtTheFourthOfTenRestoresEverything) {
+  std::vector<config::KitFileSpec> files;
+  for (int i = 0; i < 3; ++i) {
+    std::string name = "existing/file" + std::to_string(i) + ".txt";
+    writeFile(scene / name, "previous " + std::to_string(i), kOlder, 0640);
+    files.push_back({u"existing\\file" + string_ito(i, 10) + u".txt", "kit", kitTime(kKitTime)});
+  }
+  for (int i = 3; i < 10; ++i)
+    files.push_back({u"new\\level" + string_ito(i, 10) + u"\\f.txt", "kit", kitTime(kKitTime)});
+  std::swap(files[0], files[3]);  // the fourth entry replaces an existing file
+  setTimes(scene / "existing", kOlder, 42);
+  const auto before = snapshot(scene.templateDir());
+  openKit(files);
+
+  uint32_t result;
+  {
+    FileFaultInjector fault(4, ERROR_INVALID_PARAMETER);
+    fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir()));
+    result = install();
+    EXPECT_TRUE(fault.fired());
+  }
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, result);
+  const FinalState state = stateOf(data);
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, state.code);
+  EXPECT_EQ(u"Installation error", state.message);
+  EXPECT_EQ(30, state.progress);
+  EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+}
+
+TEST_F(InstallerTest, RepeatedNamesNeverLoseTheOriginal) {
+  const std::string original("original\0bytes\xff", 15);
+  writeFile(scene / "sub/a.txt", original, kOlder, 0604);
+  const auto before = snapshot(scene.templateDir());
+  openKit({{u"sub\\a.txt", "first", kitTime(kKitTime)},
+           {u"sub/a.txt", "second", kitTime(kKitTime + 10)},
+           {u"sub\\a.txt", "third", kitTime(kKitTime + 20)},
+           {u"last.txt", "last", kitTime(kKitTime)}});
+  {
+    FileFaultInjector fault(4);
+    fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir()));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, install());
+  }
+  EXPECT_EQ(original, readText(scene / "sub/a.txt"));
+  EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+
+  EXPECT_EQ(0u, install());
+  EXPECT_EQ("third", readText(scene / "sub/a.txt"));
+  EXPECT_EQ(kKitTime + 20, mtimeOf(scene / "sub/a.txt"));
+}
+
+TEST_F(InstallerTest, NewTemplateDirectoryIsRemovedAfterAFailure) {
+  openKit({{u"a\\b.txt", "b", kitTime(kKitTime)}, {u"c.txt", "c", kitTime(kKitTime)}});
+  const std::string fresh = scene.scratch("fresh/templates");
+  data.init(&kit, widen_lib(fresh));
+  {
+    FileFaultInjector fault(2);
+    fault.only({FileOp::CreateFile}).below(widen_lib(fresh));
+    Installer installer(0);
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, installer.run(&data));
+  }
+  EXPECT_FALSE(exists(scene.scratch("fresh")));
+  EXPECT_EQ(50, stateOf(data).progress);
+}
+
+TEST_F(InstallerTest, CancelRollsBackAfterTheNextWrittenEntry) {
+  writeFile(scene / "skipped.txt", "newer", kNewer);
+  writeFile(scene / "replaced.txt", "older", kOlder);
+  const auto before = snapshot(scene.templateDir());
+  openKit({{u"skipped.txt", "kit", kitTime(kKitTime)},
+           {u"replaced.txt", "kit", kitTime(kKitTime)},
+           {u"never.txt", "kit", kitTime(kKitTime)}});
+  data.init(&kit, widen_lib(scene.templateDir()));
+  data.setCancel(true);  // seen only after an entry has been written
+  Installer installer(0);
+  EXPECT_EQ(ERROR_CANCELLED, installer.run(&data));
+  const FinalState state = stateOf(data);
+  EXPECT_EQ(0u, state.code);
+  EXPECT_EQ(target("replaced.txt"), state.message);
+  EXPECT_EQ(33, state.progress);
+  EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+}
+
+TEST_F(InstallerTest, RefusesToRunWithoutAJobOrWithAnUnsafeName) {
+  Installer withoutKit(0);
+  data.init(nullptr, widen_lib(scene.templateDir()));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, withoutKit.run(&data));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, stateOf(data).code);
+  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+
+  // The reader refuses such names; entries filled in another way are
+  // checked again before anything is written.
+  openKit({{u"ok.txt", "ok", kitTime(kKitTime)}, {u"escape.txt", "x", kitTime(kKitTime)}});
+  kit.entries[1].name = u"..\\escape.txt";
+  EXPECT_EQ(ERROR_INVALID_NAME, install());
+  EXPECT_EQ(50, stateOf(data).progress);
+  EXPECT_FALSE(exists(scene.scratch("escape.txt")));
+  EXPECT_FALSE(exists(scene / "ok.txt"));
+}
+
+class RunOnWorker : public InstallWorker {
+ public:
+  explicit RunOnWorker(InstallProcessData& data) : data_(data) {}
+  bool updateProgress() override {
+    Installer installer(0);
+    installer.run(&data_);
+    return false;
+  }
+
+ private:
+  InstallProcessData& data_;
+};
+
+// The interface's side: start the worker, poll until the state says done,
+// then wait for the worker before the objects go away.
+TEST_F(InstallerTest, RunsOnTheWorkerThreadWhileTheInterfacePolls) {
+  std::vector<config::KitFileSpec> files;
+  for (int i = 0; i < 40; ++i)
+    files.push_back({u"dir" + string_ito(i % 4, 10) + u"\\f" + string_ito(i, 10),
+                     std::string(1000 + i, 'x'), kitTime(kKitTime)});
+  openKit(files);
+  data.init(&kit, widen_lib(scene.templateDir()));
+  RunOnWorker worker(data);
+  InstallThread thread;
+  ASSERT_EQ(0, thread.start(&worker));
+  FinalState state{};
+  int lastProgress = 0;
+  do {
+    state = stateOf(data);
+    EXPECT_GE(state.progress, lastProgress);
+    lastProgress = state.progress;
+  } while (state.code == 0 && state.progress < 100);
+  thread.join();
+  EXPECT_EQ(0u, state.code);
+  EXPECT_EQ(LoadResString("IDS_INSTALL_FINISH"), state.message);
+  EXPECT_EQ(std::string(1039, 'x'), readText(scene / "dir3/f39"));
+  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+}
+
+}  // namespace
