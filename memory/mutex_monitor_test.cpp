@@ -149,9 +149,9 @@ TEST_F(MonitorTest, ReaderSetsAreKeptPerMonitor) {
   EXPECT_THROW(second.lockShared(&other, read_lock), DebugMonitorException);
   first.unlockShared(&m_rw, unlock_rw);
   EXPECT_THROW(second.lock(&other, write_lock), DebugMonitorException);
+  second.unlockShared(&other, unlock_rw);
   first.lock(&m_rw, write_lock);
   first.unlock(&m_rw, unlock_rw);
-  second.unlockShared(&other, unlock_rw);
   pthread_rwlock_destroy(&other);
 }
 
