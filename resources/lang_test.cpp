@@ -106,4 +106,15 @@ TEST_F(LangTest, LookupIsNotCachedAndFollowsTheLanguage) {
   EXPECT_EQ(tr, u"İptal");
 }
 
+TEST_F(LangTest, EachIdAnswersWithItsOwnLanguage) {
+  // Catches a text array paired with the wrong identifier.
+  const char16_t* next[] = {u"Далее >", u"Наступна >", u"Next >", u"Tālāk >",
+                            u"Toliau >", u"Напред >", u"Weiter >", u"Înainte >",
+                            u"შემდეგ>", u"Әрі қарай >", u"Tiếp theo >", u"İleri >"};
+  for (int id = 1; id <= 12; ++id) {
+    set_resource_lang(static_cast<LangIdType>(id));
+    EXPECT_EQ(LoadResString("IDS_WIZARD_NEXT"), next[id - 1]) << id;
+  }
+}
+
 }  // namespace
