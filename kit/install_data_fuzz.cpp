@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <string>
 
-#include "kit/install_data.h"
+#include "kit/kit_reader.h"
 #include "kit/kit_writer.h"
 #include "kit/lz_compressor.h"
 #include "platform/file_system.h"
@@ -19,7 +19,7 @@
 
 namespace {
 
-typedef config::InstallData<LZCompressor, FileSystem> KitReader;
+using config::KitReader;
 
 // Bounds on what one input may extract: entries may share their bytes, so
 // a small container can describe far more output than it holds.

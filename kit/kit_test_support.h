@@ -13,14 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "kit/install_data.h"
+#include "kit/kit_reader.h"
 #include "kit/lz_compressor.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
 
 namespace kittest {
 
-typedef config::InstallData<LZCompressor, FileSystem> KitReader;
+using config::KitReader;
 
 // A fresh directory with "tmp" (made the process's TMPDIR) and "out" below
 // it; removed with everything in it at the end.

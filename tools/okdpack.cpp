@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "kit/install_data.h"
+#include "kit/kit_reader.h"
 #include "kit/kit_writer.h"
 #include "kit/lz_compressor.h"
 #include "platform/file_system.h"
@@ -25,7 +25,7 @@
 
 namespace {
 
-typedef config::InstallData<LZCompressor, FileSystem> KitReader;
+using config::KitReader;
 
 const char kUsage[] =
     "usage: okdpack DIR -o KIT [--description CODE PRODUCT VENDOR DOCPATH]...\n"
