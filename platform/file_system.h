@@ -67,36 +67,76 @@ enum class FileOp {
 
 // A fault hook is asked before each operation runs; a non-zero answer is
 // returned as that operation's error (and becomes the last error) without
-// touching the file system. Tests use it to fail the k-th operation.
+// touching the file system; SetFilePointer then returns 0xFFFFFFFF. Tests
+// use it to fail the k-th operation (see platform/file_fault_injector.h).
+// `path` is the operation's path: the source for MoveFile, the directory for
+// GetTempFileName, the path a handle was opened with for operations on a
+// handle, and empty for GetTempPath and GetFreeSpaceTmpDir.
 typedef uint32_t (*FileFaultHook)(FileOp op, const std::u16string& path, void* context);
 
 class FileSystem {
  public:
+  // Access GENERIC_WRITE opens for writing (with GENERIC_READ for both),
+  // otherwise for reading. TRUNCATE_EXISTING empties the file; CREATE_ALWAYS
+  // creates a missing file but keeps an existing one's contents (writers cut
+  // it with SetEndOfFile); the other dispositions open existing files only.
+  // The share mode is ignored. New files get mode 0660 before the umask.
   static uint32_t CreateFile(const std::u16string& path, uint32_t access, uint32_t share,
                              uint32_t creation, HANDLE& handle);
+  // Reads until `toRead` bytes arrived or the file ended; a short count at
+  // the end of the file is success. A null `read` with a non-null
+  // `overlapped` reads nothing and returns 0; both null give 87.
   static uint32_t ReadFile(HANDLE handle, void* buffer, uint32_t toRead, uint32_t* read,
                            _OVERLAPPED* overlapped);
+  // Writes the whole count or reports an error; `written` tells how many
+  // bytes reached the file.
   static uint32_t WriteFile(HANDLE handle, const void* data, uint32_t toWrite,
                             uint32_t* written, _OVERLAPPED* overlapped);
-  // Returns the low 32 bits of the new position, or 0xFFFFFFFF on failure.
+  // Returns the low 32 bits of the new position, or 0xFFFFFFFF on failure
+  // (the last error tells the reason). With `distanceHigh` the offset is
+  // the 64-bit value high:low (low = the low 32 bits of `distance`) and the
+  // high part of the new position is stored back; without it `distance` is
+  // the offset.
   static uint32_t SetFilePointer(HANDLE handle, long distance, long* distanceHigh,
                                  uint32_t moveMethod);
   static uint32_t SetEndOfFile(HANDLE handle);
+  // Whole seconds; "creation" is the status-change time. Null outputs are
+  // skipped.
   static uint32_t GetFileTime(HANDLE handle, _FILETIME* creation, _FILETIME* lastAccess,
                               _FILETIME* lastWrite);
+  // Sets both the access and the modification time to `lastWrite` (whole
+  // seconds); the other two are ignored. Without `lastWrite`: 87.
   static uint32_t SetFileTime(HANDLE handle, const _FILETIME* creation,
                               const _FILETIME* lastAccess, const _FILETIME* lastWrite);
   static uint32_t CloseHandle(HANDLE handle);
-  // Sizes of 4 GiB and more saturate at 0xFFFFFFFF.
+  // Sizes of 4 GiB and more saturate at 0xFFFFFFFF. Returns 1 on any
+  // failure and leaves the last error alone.
   static uint32_t GetFileSize(const std::u16string& path, uint32_t* size);
-  // The temporary directory, always ending in "/".
+  // The temporary directory: TMPDIR when it names an existing directory,
+  // else /tmp; always ending in "/".
   static uint32_t GetTempPath(std::u16string& result);
+  // Creates a new empty file (mode 0600) named by at most five characters of
+  // `prefix` and six generated ones, in `directory` when that is an existing
+  // directory, else in the directory of GetTempPath. Never reuses an
+  // existing name. 1013 (and an empty result) when no file could be made.
   static uint32_t GetTempFileName(const std::u16string& directory, const std::u16string& prefix,
                                   std::u16string& result);
+  // Bytes an ordinary user may still write in the temporary directory,
+  // saturating at 0xFFFFFFFF; 0 when that cannot be told. Null: 87.
   static uint32_t GetFreeSpaceTmpDir(uint32_t* freeBytes);
+  // Creates the directory and its missing parents; an existing directory is
+  // success. Any failure, an existing file included, gives 2.
   static uint32_t CreateDirectory(const std::u16string& path);
+  // Removes the file, link or whole directory tree at `path` without ever
+  // following a symbolic link; "/", "." and ".." are refused. Returns 0 (a
+  // missing path is success); a failure is only kept as the last error.
   static uint32_t RemoveDirectory(const std::u16string& path);
+  // Renames, replacing an existing destination file; across file systems a
+  // file or link is copied (mode and times kept) and the source removed.
+  // 2 when the source is missing, 87 for any other failure.
   static uint32_t MoveFile(const std::u16string& existing, const std::u16string& target);
+  // Removes a file or link (never a directory). Returns 0 (a missing file is
+  // success); a failure is only kept as the last error.
   static uint32_t DeleteFile(const std::u16string& path);
   static uint32_t GetLastError();
 
@@ -106,7 +146,11 @@ class FileSystem {
   static uint32_t ms_lastError;
 };
 
-// Maps an errno value to its error number, stores and returns it.
+// The one mapping from errno values to error numbers: ENOENT gives 2, every
+// other value 87.
+uint32_t errorFromErrNo(int errnoValue);
+// Maps an errno value with errorFromErrNo, stores it as the last error and
+// returns it.
 uint32_t setLastErrorByErrNo(int errnoValue);
 
 // Seconds since 1970 <-> _FILETIME; 64-bit, exact for whole seconds.

@@ -1,0 +1,54 @@
+// Directory enumeration in the manner of the Win32 find functions.
+//
+//   FileFinder finder;
+//   for (bool found = finder.reset(directory + u"/*"); found; found = finder.next())
+//     use(finder.name(), finder.attributes());
+//
+// The last component of the path given to reset is an fnmatch pattern
+// (FNM_PATHNAME; a backslash quotes the next character) that also matches
+// ".", ".." and hidden entries, in the order the directory delivers them.
+// An entry whose name equals the pattern literally matches as well, so an
+// existing file is found by its exact path whatever characters its name
+// holds. Entries whose names cannot be converted to wide text are skipped.
+#ifndef OVN8_PLATFORM_FILE_FINDER_H_
+#define OVN8_PLATFORM_FILE_FINDER_H_
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+
+class FileFinder {
+ public:
+  FileFinder();
+  ~FileFinder();
+  FileFinder(const FileFinder&) = delete;
+  FileFinder& operator=(const FileFinder&) = delete;
+
+  // Starts a new enumeration of `path` (directory, "/", pattern); true when
+  // a first matching entry was found.
+  bool reset(const std::u16string& path);
+  // True when a further matching entry was found; false at the end, which
+  // also closes the enumeration.
+  bool next();
+  // The current entry's name; empty when no enumeration is open.
+  std::u16string name() const;
+  // 16 (FILE_ATTRIBUTE_DIRECTORY) for a directory, else 0; a symbolic link
+  // is reported as 0 even when it points to a directory, so that recursive
+  // removal never follows it out of the tree.
+  uint32_t attributes() const;
+  // Ends the enumeration; closedir's result, or 0 when none was open.
+  int close();
+
+ private:
+  DIR* m_stream;
+  std::string m_pattern;
+  std::string m_directory;
+  std::string m_fullPath;
+  std::string m_currentName;
+  std::u16string m_currentWideName;
+  struct stat64 m_status;
+};
+
+#endif  // OVN8_PLATFORM_FILE_FINDER_H_

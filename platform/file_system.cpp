@@ -1,0 +1,613 @@
+#include "platform/file_system.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/text.h"
+
+uint32_t FileSystem::ms_lastError = 0;
+
+namespace {
+
+// Seconds from 1601-01-01 to 1970-01-01, and 100-ns intervals per second.
+const int64_t kEpochDifference = 11644473600LL;
+const uint64_t kIntervalsPerSecond = 10000000ULL;
+
+FileFaultHook g_faultHook = nullptr;
+void* g_faultContext = nullptr;
+
+// The path each open descriptor was opened with, so that a fault hook can
+// tell which file a handle operation touches.
+std::mutex g_handlePathsMutex;
+std::unordered_map<int, std::u16string>& handlePaths() {
+  static auto* paths = new std::unordered_map<int, std::u16string>();
+  return *paths;
+}
+
+int toDescriptor(HANDLE handle) {
+  return static_cast<int>(reinterpret_cast<intptr_t>(handle));
+}
+
+HANDLE toHandle(int fd) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd)); }
+
+bool isInvalid(HANDLE handle) { return handle == INVALID_HANDLE_VALUE; }
+
+std::u16string pathOfHandle(HANDLE handle) {
+  std::lock_guard<std::mutex> lock(g_handlePathsMutex);
+  auto found = handlePaths().find(toDescriptor(handle));
+  return found == handlePaths().end() ? std::u16string() : found->second;
+}
+
+// Asks the fault hook about an operation; a non-zero answer becomes the
+// last error and is the operation's result.
+uint32_t injectedFault(FileOp op, const std::u16string& path) {
+  if (g_faultHook == nullptr) return 0;
+  uint32_t error = g_faultHook(op, path, g_faultContext);
+  if (error != 0) FileSystem::ms_lastError = error;
+  return error;
+}
+
+uint32_t injectedFault(FileOp op, HANDLE handle) {
+  if (g_faultHook == nullptr) return 0;
+  return injectedFault(op, pathOfHandle(handle));
+}
+
+uint32_t failWith(uint32_t error) {
+  FileSystem::ms_lastError = error;
+  return error;
+}
+
+bool isDirectory(const std::string& path) {
+  struct stat64 status;
+  return stat64(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+uint32_t saturate32(uint64_t value) {
+  return value > 0xFFFFFFFFULL ? 0xFFFFFFFFu : static_cast<uint32_t>(value);
+}
+
+// Writes all of `size` bytes; false with errno set when that fails.
+bool writeAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// ---- Directory creation ---------------------------------------------------
+
+// Makes one directory unless a directory (or a link to one) is already there.
+bool makeOneDirectory(const std::string& path) {
+  if (isDirectory(path)) return true;
+  if (mkdir(path.c_str(), 0777) == 0) return true;
+  return errno == EEXIST && isDirectory(path);  // made meanwhile by another
+}
+
+// ---- Tree removal ---------------------------------------------------------
+
+void keepFirstError(int& first, int error) {
+  if (first == 0) first = error;
+}
+
+std::vector<std::string> entryNames(DIR* dir, int& firstError) {
+  std::vector<std::string> names;
+  for (;;) {
+    errno = 0;
+    struct dirent64* entry = readdir64(dir);
+    if (entry == nullptr) {
+      if (errno != 0) keepFirstError(firstError, errno);
+      return names;
+    }
+    if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+    names.push_back(entry->d_name);
+  }
+}
+
+// Removes everything inside the open directory `dirFd` (which it closes).
+// Links are removed as links: a directory is only ever entered through
+// O_NOFOLLOW, so nothing outside the tree is touched. Returns the first
+// errno met, or 0.
+int removeDirectoryContents(int dirFd) {
+  DIR* dir = fdopendir(dirFd);
+  if (dir == nullptr) {
+    int error = errno;
+    close(dirFd);
+    return error;
+  }
+  int firstError = 0;
+  // Names are collected first: removing entries while the stream reads on
+  // could make it skip some.
+  std::vector<std::string> names = entryNames(dir, firstError);
+  for (const std::string& name : names) {
+    if (unlinkat(dirfd(dir), name.c_str(), 0) == 0) continue;
+    if (errno != EISDIR && errno != EPERM) {
+      if (errno != ENOENT) keepFirstError(firstError, errno);
+      continue;
+    }
+    int child = openat(dirfd(dir), name.c_str(),
+                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (child < 0) {
+      keepFirstError(firstError, errno);
+      continue;
+    }
+    int error = removeDirectoryContents(child);
+    if (error != 0) keepFirstError(firstError, error);
+    if (unlinkat(dirfd(dir), name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+      keepFirstError(firstError, errno);
+  }
+  closedir(dir);
+  return firstError;
+}
+
+// The path without trailing slashes (so that a link given as "link/" is
+// removed as the link, not entered).
+std::string withoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string lastComponent(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Like rm -rf: the root, "." and ".." are refused, a missing path is fine.
+int removeTree(const std::string& givenPath) {
+  std::string path = withoutTrailingSlashes(givenPath);
+  std::string last = lastComponent(path);
+  if (path.empty() || path == "/" || last == "." || last == "..") return EINVAL;
+  struct stat64 status;
+  if (lstat64(path.c_str(), &status) != 0) return errno == ENOENT ? 0 : errno;
+  if (!S_ISDIR(status.st_mode)) return unlink(path.c_str()) == 0 || errno == ENOENT ? 0 : errno;
+  int dirFd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dirFd < 0) return errno;
+  int error = removeDirectoryContents(dirFd);
+  if (rmdir(path.c_str()) != 0 && errno != ENOENT && error == 0) error = errno;
+  return error;
+}
+
+// ---- Moving across file systems -------------------------------------------
+
+// A new name beside `target` for building the copy before it replaces the
+// target in one rename.
+std::string siblingTemporaryName(const std::string& target, unsigned attempt) {
+  return target + ".ovn8-move-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+}
+
+int createSibling(const std::string& target, mode_t mode, std::string& name) {
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    name = siblingTemporaryName(target, attempt);
+    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+bool copyContents(int from, int to) {
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    ssize_t n = read(from, buffer.data(), buffer.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return true;
+    if (!writeAll(to, buffer.data(), static_cast<size_t>(n))) return false;
+  }
+}
+
+// Copies the regular file `source` to `target` with its mode and times;
+// the target is replaced only once the copy is complete. errno on failure.
+int copyRegularFile(const std::string& source, const std::string& target,
+                    const struct stat64& status) {
+  int from = open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (from < 0) return errno;
+  std::string temporary;
+  int to = createSibling(target, 0600, temporary);
+  if (to < 0) {
+    int error = errno;
+    close(from);
+    return error;
+  }
+  int error = 0;
+  if (!copyContents(from, to)) error = errno;
+  if (error == 0 && fchmod(to, status.st_mode & 07777) != 0) error = errno;
+  struct timespec times[2] = {status.st_atim, status.st_mtim};
+  if (error == 0 && futimens(to, times) != 0) error = errno;
+  if (close(to) != 0 && error == 0) error = errno;
+  close(from);
+  if (error == 0 && rename(temporary.c_str(), target.c_str()) != 0) error = errno;
+  if (error != 0) unlink(temporary.c_str());
+  return error;
+}
+
+int copySymbolicLink(const std::string& source, const std::string& target) {
+  std::vector<char> destination(PATH_MAX + 1);
+  ssize_t n = readlink(source.c_str(), destination.data(), PATH_MAX);
+  if (n < 0) return errno;
+  destination[static_cast<size_t>(n)] = '\0';
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    std::string temporary = siblingTemporaryName(target, attempt);
+    if (symlink(destination.data(), temporary.c_str()) != 0) {
+      if (errno == EEXIST) continue;
+      return errno;
+    }
+    if (rename(temporary.c_str(), target.c_str()) == 0) return 0;
+    int error = errno;
+    unlink(temporary.c_str());
+    return error;
+  }
+  return EEXIST;
+}
+
+// What mv does when a rename crosses file systems, for files and links.
+// Directories are not copied: the move fails with EXDEV and nothing changes.
+int moveAcrossFileSystems(const std::string& source, const std::string& target) {
+  struct stat64 status;
+  if (lstat64(source.c_str(), &status) != 0) return errno;
+  int error = EXDEV;
+  if (S_ISREG(status.st_mode)) error = copyRegularFile(source, target, status);
+  else if (S_ISLNK(status.st_mode)) error = copySymbolicLink(source, target);
+  if (error != 0) return error;
+  if (unlink(source.c_str()) != 0 && errno != ENOENT) return errno;
+  return 0;
+}
+
+// ---- Temporary names ------------------------------------------------------
+
+// At most five characters of the prefix, a surrogate pair never split.
+std::u16string shortPrefix(const std::u16string& prefix) {
+  size_t length = 0;
+  for (size_t characters = 0; characters < 5 && length < prefix.size(); ++characters) {
+    char16_t unit = prefix[length];
+    bool pair = unit >= 0xD800 && unit <= 0xDBFF && length + 1 < prefix.size();
+    length += pair ? 2 : 1;
+  }
+  return prefix.substr(0, length);
+}
+
+std::string randomSuffix() {
+  static const char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::atomic<uint64_t> counter{0};
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  uint64_t x = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(now.tv_sec) << 20) ^
+               (static_cast<uint64_t>(getpid()) << 40) ^ (++counter * 0x9E3779B97F4A7C15ULL);
+  std::string suffix;
+  for (int i = 0; i < 6; ++i) {
+    x ^= x >> 33;
+    x *= 0xFF51AFD7ED558CCDULL;
+    x ^= x >> 29;
+    suffix.push_back(kLetters[x % 62]);
+  }
+  return suffix;
+}
+
+std::string withTrailingSlash(std::string directory) {
+  if (directory.empty() || directory.back() != '/') directory += '/';
+  return directory;
+}
+
+}  // namespace
+
+// ---- Errors and times -----------------------------------------------------
+
+uint32_t errorFromErrNo(int errnoValue) {
+  return errnoValue == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_PARAMETER;
+}
+
+uint32_t setLastErrorByErrNo(int errnoValue) {
+  return failWith(errorFromErrNo(errnoValue));
+}
+
+int64_t FileTimeToEpoch(const _FILETIME& fileTime) {
+  uint64_t intervals = (static_cast<uint64_t>(fileTime.dwHighDateTime) << 32) |
+                       fileTime.dwLowDateTime;
+  return static_cast<int64_t>(intervals / kIntervalsPerSecond) - kEpochDifference;
+}
+
+_FILETIME EpochToFileTime(const int64_t& seconds) {
+  uint64_t intervals = static_cast<uint64_t>(seconds + kEpochDifference) * kIntervalsPerSecond;
+  _FILETIME result;
+  result.dwLowDateTime = static_cast<uint32_t>(intervals);
+  result.dwHighDateTime = static_cast<uint32_t>(intervals >> 32);
+  return result;
+}
+
+void Sleep(int milliseconds) {
+  if (milliseconds <= 0) return;
+  struct timespec remaining = {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+  }
+}
+
+// ---- FileSystem -----------------------------------------------------------
+
+void FileSystem::SetFaultHook(FileFaultHook hook, void* context) {
+  g_faultHook = hook;
+  g_faultContext = context;
+}
+
+uint32_t FileSystem::GetLastError() { return ms_lastError; }
+
+uint32_t FileSystem::CreateFile(const std::u16string& path, uint32_t access, uint32_t /*share*/,
+                                uint32_t creation, HANDLE& handle) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::CreateFile, path)) return fault;
+  int flags = O_RDONLY;
+  if (access & GENERIC_WRITE) flags = (access & GENERIC_READ) ? O_RDWR : O_WRONLY;
+  if (creation == TRUNCATE_EXISTING) flags |= O_TRUNC;
+  if (creation == CREATE_ALWAYS) flags |= O_CREAT;
+  int fd;
+  do {
+    fd = open(narrow_lib(path).c_str(), flags | O_CLOEXEC, 0660);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return setLastErrorByErrNo(errno);
+  {
+    std::lock_guard<std::mutex> lock(g_handlePathsMutex);
+    handlePaths()[fd] = path;
+  }
+  handle = toHandle(fd);
+  return 0;
+}
+
+uint32_t FileSystem::ReadFile(HANDLE handle, void* buffer, uint32_t toRead, uint32_t* read,
+                              _OVERLAPPED* overlapped) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::ReadFile, handle)) return fault;
+  if (read == nullptr && overlapped == nullptr) return failWith(ERROR_INVALID_PARAMETER);
+  if (read == nullptr) return 0;
+  *read = 0;
+  char* bytes = static_cast<char*>(buffer);
+  while (*read < toRead) {
+    ssize_t n = ::read(toDescriptor(handle), bytes + *read, toRead - *read);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return setLastErrorByErrNo(errno);
+    }
+    if (n == 0) break;
+    *read += static_cast<uint32_t>(n);
+  }
+  return 0;
+}
+
+uint32_t FileSystem::WriteFile(HANDLE handle, const void* data, uint32_t toWrite,
+                               uint32_t* written, _OVERLAPPED* overlapped) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::WriteFile, handle)) return fault;
+  if (written == nullptr && overlapped == nullptr) return failWith(ERROR_INVALID_PARAMETER);
+  if (isInvalid(handle)) return failWith(ERROR_INVALID_HANDLE);
+  if (written == nullptr) return 0;
+  *written = 0;
+  const char* bytes = static_cast<const char*>(data);
+  while (*written < toWrite) {
+    ssize_t n = write(toDescriptor(handle), bytes + *written, toWrite - *written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return setLastErrorByErrNo(errno);
+    }
+    // A write that makes no progress would loop for ever.
+    if (n == 0) return failWith(ERROR_INVALID_PARAMETER);
+    *written += static_cast<uint32_t>(n);
+  }
+  return 0;
+}
+
+uint32_t FileSystem::SetFilePointer(HANDLE handle, long distance, long* distanceHigh,
+                                    uint32_t moveMethod) {
+  const uint32_t kFailed = 0xFFFFFFFFu;
+  ms_lastError = 0;
+  if (injectedFault(FileOp::SetFilePointer, handle) != 0) return kFailed;
+  if (isInvalid(handle)) {
+    failWith(ERROR_INVALID_HANDLE);
+    return kFailed;
+  }
+  int whence = SEEK_SET;
+  if (moveMethod == FILE_CURRENT) whence = SEEK_CUR;
+  if (moveMethod == FILE_END) whence = SEEK_END;
+  int64_t offset = distance;
+  if (distanceHigh != nullptr) {
+    uint64_t high = static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh)) << 32;
+    offset = static_cast<int64_t>(high | static_cast<uint32_t>(distance));
+  }
+  off64_t position = lseek64(toDescriptor(handle), offset, whence);
+  if (position < 0) {
+    setLastErrorByErrNo(errno);
+    if (distanceHigh != nullptr) *distanceHigh = -1;
+    return kFailed;
+  }
+  if (distanceHigh != nullptr)
+    *distanceHigh = static_cast<long>(static_cast<int32_t>(static_cast<uint64_t>(position) >> 32));
+  return static_cast<uint32_t>(position);
+}
+
+uint32_t FileSystem::SetEndOfFile(HANDLE handle) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::SetEndOfFile, handle)) return fault;
+  if (isInvalid(handle)) return failWith(ERROR_INVALID_HANDLE);
+  int fd = toDescriptor(handle);
+  off64_t position = lseek64(fd, 0, SEEK_CUR);
+  if (position < 0) return setLastErrorByErrNo(errno);
+  int result;
+  do {
+    result = ftruncate64(fd, position);
+  } while (result != 0 && errno == EINTR);
+  return result == 0 ? 0 : setLastErrorByErrNo(errno);
+}
+
+uint32_t FileSystem::GetFileTime(HANDLE handle, _FILETIME* creation, _FILETIME* lastAccess,
+                                 _FILETIME* lastWrite) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::GetFileTime, handle)) return fault;
+  struct stat64 status;
+  if (isInvalid(handle) || fstat64(toDescriptor(handle), &status) != 0)
+    return failWith(ERROR_INVALID_HANDLE);
+  if (creation != nullptr) *creation = EpochToFileTime(status.st_ctim.tv_sec);
+  if (lastAccess != nullptr) *lastAccess = EpochToFileTime(status.st_atim.tv_sec);
+  if (lastWrite != nullptr) *lastWrite = EpochToFileTime(status.st_mtim.tv_sec);
+  return 0;
+}
+
+uint32_t FileSystem::SetFileTime(HANDLE handle, const _FILETIME* /*creation*/,
+                                 const _FILETIME* /*lastAccess*/, const _FILETIME* lastWrite) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::SetFileTime, handle)) return fault;
+  if (isInvalid(handle)) return failWith(ERROR_INVALID_HANDLE);
+  if (lastWrite == nullptr) return failWith(ERROR_INVALID_PARAMETER);
+  struct timespec time = {static_cast<time_t>(FileTimeToEpoch(*lastWrite)), 0};
+  struct timespec times[2] = {time, time};
+  if (futimens(toDescriptor(handle), times) != 0) return setLastErrorByErrNo(errno);
+  return 0;
+}
+
+uint32_t FileSystem::CloseHandle(HANDLE handle) {
+  if (uint32_t fault = injectedFault(FileOp::CloseHandle, handle)) return fault;
+  int fd = toDescriptor(handle);
+  {
+    std::lock_guard<std::mutex> lock(g_handlePathsMutex);
+    handlePaths().erase(fd);
+  }
+  // Never retried: on Linux the descriptor is gone even when close reports
+  // EINTR, and a retry could close a descriptor another thread just opened.
+  if (close(fd) != 0) return setLastErrorByErrNo(errno);
+  return 0;
+}
+
+uint32_t FileSystem::GetFileSize(const std::u16string& path, uint32_t* size) {
+  if (uint32_t fault = injectedFault(FileOp::GetFileSize, path)) return fault;
+  if (size == nullptr) return 1;
+  struct stat64 status;
+  if (stat64(narrow_lib(path).c_str(), &status) != 0) return 1;
+  *size = saturate32(static_cast<uint64_t>(status.st_size));
+  return 0;
+}
+
+uint32_t FileSystem::GetTempPath(std::u16string& result) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::GetTempPath, std::u16string())) return fault;
+  const char* tmpdir = getenv("TMPDIR");
+  result.clear();
+  if (tmpdir != nullptr && *tmpdir != '\0' && isDirectory(tmpdir)) result = widen_lib(tmpdir);
+  if (result.empty()) result = u"/tmp";
+  if (result.back() != u'/') result += u'/';
+  return 0;
+}
+
+uint32_t FileSystem::GetTempFileName(const std::u16string& directory, const std::u16string& prefix,
+                                     std::u16string& result) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::GetTempFileName, directory)) return fault;
+  std::string folder = narrow_lib(directory);
+  if (folder.empty() || !isDirectory(folder)) {
+    std::u16string temporary;
+    GetTempPath(temporary);
+    folder = narrow_lib(temporary);
+  }
+  std::string start = withTrailingSlash(folder) + narrow_lib(shortPrefix(prefix));
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    std::string name = start + randomSuffix();
+    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      close(fd);
+      result = widen_lib(name);
+      return 0;
+    }
+    if (errno != EEXIST && errno != EINTR) break;
+  }
+  // No name is handed out: the caller must not delete a file it did not make.
+  result.clear();
+  return failWith(ERROR_CANTWRITE);
+}
+
+uint32_t FileSystem::GetFreeSpaceTmpDir(uint32_t* freeBytes) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::GetFreeSpaceTmpDir, std::u16string())) return fault;
+  if (freeBytes == nullptr) return failWith(ERROR_INVALID_PARAMETER);
+  *freeBytes = 0;
+  std::u16string directory;
+  if (GetTempPath(directory) != 0) return failWith(ERROR_INVALID_NAME);
+  struct statvfs64 status;
+  if (statvfs64(narrow_lib(directory).c_str(), &status) != 0) return 0;
+  // Blocks reserved for the superuser are not counted: the wizard runs as an
+  // ordinary user.
+  unsigned __int128 bytes =
+      static_cast<unsigned __int128>(status.f_frsize) * status.f_bavail;
+  *freeBytes = bytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(bytes);
+  return 0;
+}
+
+uint32_t FileSystem::CreateDirectory(const std::u16string& path) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::CreateDirectory, path)) return fault;
+  std::string narrow = narrow_lib(path);
+  if (narrow.empty()) return failWith(ERROR_FILE_NOT_FOUND);
+  // Every prefix ending before a "/" is a parent; repeated slashes are
+  // skipped, and the whole path comes last.
+  for (size_t end = 1; end <= narrow.size(); ++end) {
+    if (end < narrow.size() && narrow[end] != '/') continue;
+    if (narrow[end - 1] == '/') continue;
+    if (!makeOneDirectory(narrow.substr(0, end))) return failWith(ERROR_FILE_NOT_FOUND);
+  }
+  return 0;
+}
+
+uint32_t FileSystem::RemoveDirectory(const std::u16string& path) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::RemoveDirectory, path)) return fault;
+  std::string narrow = narrow_lib(path);
+  if (narrow.empty()) return 0;
+  int error = removeTree(narrow);
+  if (error != 0) setLastErrorByErrNo(error);
+  return 0;
+}
+
+uint32_t FileSystem::MoveFile(const std::u16string& existing, const std::u16string& target) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::MoveFile, existing)) return fault;
+  std::string source = narrow_lib(existing);
+  std::string destination = narrow_lib(target);
+  int error = 0;
+  if (rename(source.c_str(), destination.c_str()) != 0) error = errno;
+  if (error == EXDEV) error = moveAcrossFileSystems(source, destination);
+  if (error == 0) return 0;
+  // 2 means "the source is missing" (callers take it as nothing to back up),
+  // never a missing destination directory.
+  struct stat64 status;
+  bool sourceMissing = lstat64(source.c_str(), &status) != 0 && errno == ENOENT;
+  return failWith(sourceMissing ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_PARAMETER);
+}
+
+uint32_t FileSystem::DeleteFile(const std::u16string& path) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::DeleteFile, path)) return fault;
+  std::string narrow = narrow_lib(path);
+  if (narrow.empty()) return 0;
+  if (unlink(narrow.c_str()) != 0 && errno != ENOENT) setLastErrorByErrNo(errno);
+  return 0;
+}

@@ -1,0 +1,582 @@
+#include "platform/file_system.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/file_system_test_util.h"
+
+using namespace fs_test;
+
+namespace {
+
+class FileSystemTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dir_.ok()); }
+
+  HANDLE open(const std::string& path, uint32_t access, uint32_t creation) {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(0u, FileSystem::CreateFile(wide(path), access, 0, creation, handle)) << path;
+    return handle;
+  }
+
+  uint32_t write(HANDLE handle, const std::string& text) {
+    uint32_t written = 0;
+    uint32_t result = FileSystem::WriteFile(handle, text.data(), static_cast<uint32_t>(text.size()),
+                                            &written, nullptr);
+    EXPECT_EQ(result == 0 ? text.size() : written, written);
+    return result;
+  }
+
+  ScratchDir dir_;
+};
+
+TEST_F(FileSystemTest, CreateFileDispositionsAndAccess) {
+  std::string path = dir_ / "file";
+  ASSERT_TRUE(writeText(path, "old and longer contents"));
+
+  // CREATE_ALWAYS keeps an existing file's bytes until SetEndOfFile cuts them.
+  HANDLE h = open(path, GENERIC_WRITE, CREATE_ALWAYS);
+  EXPECT_EQ(0u, write(h, "new"));
+  EXPECT_EQ("new and longer contents", readText(path));
+  EXPECT_EQ(0u, FileSystem::SetEndOfFile(h));
+  EXPECT_EQ("new", readText(path));
+  EXPECT_EQ(0u, FileSystem::CloseHandle(h));
+
+  // TRUNCATE_EXISTING empties it at once.
+  h = open(path, GENERIC_WRITE | GENERIC_READ, TRUNCATE_EXISTING);
+  EXPECT_EQ("", readText(path));
+  FileSystem::CloseHandle(h);
+
+  // A read-only handle cannot write, whatever else the mask holds.
+  ASSERT_TRUE(writeText(path, "abc"));
+  h = open(path, GENERIC_READ | 0x1, OPEN_EXISTING);
+  uint32_t written = 7;
+  EXPECT_EQ(87u, FileSystem::WriteFile(h, "x", 1, &written, nullptr));
+  EXPECT_EQ("abc", readText(path));
+  FileSystem::CloseHandle(h);
+
+  // Dispositions other than CREATE_ALWAYS never create: 2, handle untouched.
+  for (uint32_t creation : {CREATE_NEW, OPEN_EXISTING, OPEN_ALWAYS, TRUNCATE_EXISTING}) {
+    HANDLE untouched = reinterpret_cast<HANDLE>(0x1234);
+    EXPECT_EQ(2u, FileSystem::CreateFile(wide(dir_ / "missing"), GENERIC_WRITE, 0, creation,
+                                         untouched));
+    EXPECT_EQ(2u, FileSystem::GetLastError());
+    EXPECT_EQ(reinterpret_cast<HANDLE>(0x1234), untouched);
+  }
+  EXPECT_FALSE(exists(dir_ / "missing"));
+
+  // CREATE_ALWAYS makes a missing file; a directory cannot be opened for writing.
+  h = open(dir_ / "made", GENERIC_WRITE, CREATE_ALWAYS);
+  EXPECT_TRUE(exists(dir_ / "made"));
+  FileSystem::CloseHandle(h);
+  HANDLE untouched = INVALID_HANDLE_VALUE;
+  EXPECT_EQ(87u, FileSystem::CreateFile(wide(dir_.path()), GENERIC_WRITE, 0, OPEN_EXISTING,
+                                        untouched));
+}
+
+TEST_F(FileSystemTest, ReadFileLoopsUntilCountOrEnd) {
+  std::string path = dir_ / "data";
+  std::string contents(3 * 1024 * 1024 + 17, '\0');
+  for (size_t i = 0; i < contents.size(); ++i) contents[i] = static_cast<char>(i * 7);
+  ASSERT_TRUE(writeText(path, contents));
+
+  HANDLE h = open(path, GENERIC_READ, OPEN_EXISTING);
+  std::vector<char> buffer(contents.size() + 100);
+  uint32_t got = 0;
+  EXPECT_EQ(0u, FileSystem::ReadFile(h, buffer.data(), 1024 * 1024, &got, nullptr));
+  EXPECT_EQ(1024u * 1024u, got);
+  // Asking for more than is left is success with the shorter count.
+  EXPECT_EQ(0u, FileSystem::ReadFile(h, buffer.data() + got, 4 * 1024 * 1024, &got, nullptr));
+  EXPECT_EQ(contents.size() - 1024 * 1024, got);
+  EXPECT_EQ(0, memcmp(contents.data(), buffer.data(), contents.size()));
+  // At the end: 0 with a count of 0.
+  got = 99;
+  EXPECT_EQ(0u, FileSystem::ReadFile(h, buffer.data(), 10, &got, nullptr));
+  EXPECT_EQ(0u, got);
+
+  // A null count reads nothing with an overlapped pointer and is 87 without.
+  FileSystem::SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+  EXPECT_EQ(0u, FileSystem::ReadFile(h, buffer.data(), 10, nullptr,
+                                     reinterpret_cast<_OVERLAPPED*>(&got)));
+  EXPECT_EQ(0u, FileSystem::SetFilePointer(h, 0, nullptr, FILE_CURRENT));
+  EXPECT_EQ(87u, FileSystem::ReadFile(h, buffer.data(), 10, nullptr, nullptr));
+  EXPECT_EQ(87u, FileSystem::GetLastError());
+  FileSystem::CloseHandle(h);
+}
+
+TEST_F(FileSystemTest, ReadFileCollectsPiecesFromASlowSource) {
+  int fds[2];
+  ASSERT_EQ(0, pipe(fds));
+  std::thread writer([&] {
+    for (int i = 0; i < 5; ++i) {
+      ASSERT_EQ(3, ::write(fds[1], "abc", 3));
+      Sleep(5);
+    }
+    ::close(fds[1]);
+  });
+  char buffer[32];
+  uint32_t got = 0;
+  HANDLE h = reinterpret_cast<HANDLE>(static_cast<intptr_t>(fds[0]));
+  EXPECT_EQ(0u, FileSystem::ReadFile(h, buffer, 15, &got, nullptr));
+  writer.join();
+  EXPECT_EQ(15u, got);
+  EXPECT_EQ("abcabcabcabcabc", std::string(buffer, got));
+  ::close(fds[0]);
+}
+
+TEST_F(FileSystemTest, WriteFileReportsEveryFailure) {
+  uint32_t written = 5;
+  EXPECT_EQ(87u, FileSystem::WriteFile(INVALID_HANDLE_VALUE, "x", 1, nullptr, nullptr));
+  EXPECT_EQ(6u, FileSystem::WriteFile(INVALID_HANDLE_VALUE, "x", 1, &written, nullptr));
+  EXPECT_EQ(6u, FileSystem::GetLastError());
+
+  // A full device: the write fails and says so, it is never success.
+  HANDLE full = INVALID_HANDLE_VALUE;
+  if (FileSystem::CreateFile(u"/dev/full", GENERIC_WRITE, 0, OPEN_EXISTING, full) == 0) {
+    std::string block(100000, 'z');
+    EXPECT_EQ(87u, FileSystem::WriteFile(full, block.data(), 100000, &written, nullptr));
+    EXPECT_LT(written, 100000u);
+    EXPECT_EQ(87u, FileSystem::GetLastError());
+    FileSystem::CloseHandle(full);
+  }
+
+  // A null count with an overlapped pointer writes nothing.
+  std::string path = dir_ / "w";
+  HANDLE h = open(path, GENERIC_WRITE, CREATE_ALWAYS);
+  EXPECT_EQ(0u, FileSystem::WriteFile(h, "abc", 3, nullptr,
+                                      reinterpret_cast<_OVERLAPPED*>(&written)));
+  EXPECT_EQ("", readText(path));
+  FileSystem::CloseHandle(h);
+}
+
+TEST_F(FileSystemTest, SetFilePointerPositionsAndFailures) {
+  std::string path = dir_ / "p";
+  ASSERT_TRUE(writeText(path, "0123456789"));
+  HANDLE h = open(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
+  EXPECT_EQ(10u, FileSystem::SetFilePointer(h, 0, nullptr, FILE_END));
+  EXPECT_EQ(4u, FileSystem::SetFilePointer(h, 4, nullptr, FILE_BEGIN));
+  EXPECT_EQ(6u, FileSystem::SetFilePointer(h, 2, nullptr, FILE_CURRENT));
+  EXPECT_EQ(3u, FileSystem::SetFilePointer(h, -3, nullptr, FILE_CURRENT));
+  EXPECT_EQ(8u, FileSystem::SetFilePointer(h, -2, nullptr, FILE_END));
+  EXPECT_EQ(5u, FileSystem::SetFilePointer(h, 5, nullptr, 77));  // unknown method: from start
+
+  // Before the start: all ones, the last error tells why, position kept.
+  EXPECT_EQ(0xFFFFFFFFu, FileSystem::SetFilePointer(h, -100, nullptr, FILE_CURRENT));
+  EXPECT_EQ(87u, FileSystem::GetLastError());
+  long high = -1;  // -100 as a 64-bit distance
+  EXPECT_EQ(0xFFFFFFFFu, FileSystem::SetFilePointer(h, -100, &high, FILE_BEGIN));
+  EXPECT_EQ(-1L, high);
+  EXPECT_EQ(5u, FileSystem::SetFilePointer(h, 0, nullptr, FILE_CURRENT));
+
+  // SetEndOfFile cuts at the current position.
+  EXPECT_EQ(0u, FileSystem::SetEndOfFile(h));
+  EXPECT_EQ("01234", readText(path));
+  FileSystem::CloseHandle(h);
+
+  EXPECT_EQ(0xFFFFFFFFu, FileSystem::SetFilePointer(INVALID_HANDLE_VALUE, 0, nullptr, FILE_END));
+  EXPECT_EQ(6u, FileSystem::GetLastError());
+  EXPECT_EQ(6u, FileSystem::SetEndOfFile(INVALID_HANDLE_VALUE));
+}
+
+TEST_F(FileSystemTest, LargeFilesSaturateSizesAndSeekWithHighPart) {
+  std::string path = dir_ / "sparse";
+  const int64_t kFiveGiB = 5LL << 30;
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  if (ftruncate(fd, kFiveGiB) != 0) {
+    ::close(fd);
+    GTEST_SKIP() << "this file system cannot hold a sparse 5 GiB file";
+  }
+  ::close(fd);
+
+  uint32_t size = 0;
+  EXPECT_EQ(0u, FileSystem::GetFileSize(wide(path), &size));
+  EXPECT_EQ(0xFFFFFFFFu, size) << "5 GiB must not look like 1 GiB";
+
+  HANDLE h = open(path, GENERIC_READ, OPEN_EXISTING);
+  long high = 0;
+  EXPECT_EQ(1u << 30, FileSystem::SetFilePointer(h, 0, &high, FILE_END));
+  EXPECT_EQ(1L, high);
+  // Without a high part only the low 32 bits come back.
+  EXPECT_EQ(1u << 30, FileSystem::SetFilePointer(h, 0, nullptr, FILE_CURRENT));
+  // A low part with its top bit set is an unsigned 32-bit value.
+  high = 1;
+  EXPECT_EQ(0x80000000u, FileSystem::SetFilePointer(h, static_cast<long>(static_cast<int32_t>(0x80000000u)),
+                                                    &high, FILE_BEGIN));
+  EXPECT_EQ(1L, high);
+  // A negative 64-bit distance (high part all ones) moves back.
+  high = -1;
+  EXPECT_EQ(0x7FFFFFF6u, FileSystem::SetFilePointer(h, -10, &high, FILE_CURRENT));
+  EXPECT_EQ(1L, high);
+  FileSystem::CloseHandle(h);
+
+  // Just below 4 GiB the size is exact.
+  ASSERT_EQ(0, truncate(path.c_str(), 0xFFFFFFFELL));
+  EXPECT_EQ(0u, FileSystem::GetFileSize(wide(path), &size));
+  EXPECT_EQ(0xFFFFFFFEu, size);
+}
+
+TEST_F(FileSystemTest, GetFileSizeFailuresLeaveLastErrorAlone) {
+  ASSERT_TRUE(writeText(dir_ / "f", "12345"));
+  uint32_t size = 0;
+  EXPECT_EQ(0u, FileSystem::GetFileSize(wide(dir_ / "f"), &size));
+  EXPECT_EQ(5u, size);
+  FileSystem::ms_lastError = 42;
+  EXPECT_EQ(1u, FileSystem::GetFileSize(wide(dir_ / "none"), &size));
+  EXPECT_EQ(1u, FileSystem::GetFileSize(wide(dir_ / "f"), nullptr));
+  EXPECT_EQ(42u, FileSystem::GetLastError());
+}
+
+TEST(FileTimeConversion, ExactBeyond2038AndBefore1970) {
+  EXPECT_EQ(0, FileTimeToEpoch(EpochToFileTime(0)));
+  _FILETIME epoch = EpochToFileTime(0);
+  EXPECT_EQ(116444736000000000ULL,
+            (static_cast<uint64_t>(epoch.dwHighDateTime) << 32) | epoch.dwLowDateTime);
+
+  // 2100-01-01 00:00:00 UTC, far beyond a 32-bit time.
+  const int64_t k2100 = 4102444800LL;
+  _FILETIME ft = EpochToFileTime(k2100);
+  EXPECT_EQ((k2100 + 11644473600LL) * 10000000ULL,
+            (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+  for (int64_t t : {k2100, int64_t{2147483647}, int64_t{2147483648LL}, int64_t{-1},
+                    int64_t{-315619200} /* 1960 */, int64_t{-11644473600LL} /* 1601 */}) {
+    EXPECT_EQ(t, FileTimeToEpoch(EpochToFileTime(t))) << t;
+  }
+  // Sub-second parts are dropped.
+  _FILETIME withFraction = EpochToFileTime(100);
+  withFraction.dwLowDateTime += 9999999;
+  EXPECT_EQ(100, FileTimeToEpoch(withFraction));
+}
+
+TEST_F(FileSystemTest, FileTimesRoundTripInWholeSeconds) {
+  std::string path = dir_ / "t";
+  ASSERT_TRUE(writeText(path, "x"));
+  HANDLE h = open(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
+  for (int64_t t : {int64_t{4102444800LL} /* 2100 */, int64_t{-315619200} /* 1960 */,
+                    int64_t{1700000000}}) {
+    _FILETIME write = EpochToFileTime(t);
+    write.dwLowDateTime += 1234567;  // a fraction the file does not keep
+    ASSERT_EQ(0u, FileSystem::SetFileTime(h, nullptr, nullptr, &write));
+    struct stat st;
+    ASSERT_EQ(0, stat(path.c_str(), &st));
+    EXPECT_EQ(t, static_cast<int64_t>(st.st_mtim.tv_sec));
+    EXPECT_EQ(0, st.st_mtim.tv_nsec);
+    EXPECT_EQ(t, static_cast<int64_t>(st.st_atim.tv_sec));
+
+    _FILETIME creation{}, access{}, lastWrite{};
+    EXPECT_EQ(0u, FileSystem::GetFileTime(h, &creation, &access, &lastWrite));
+    EXPECT_EQ(t, FileTimeToEpoch(lastWrite));
+    EXPECT_EQ(t, FileTimeToEpoch(access));
+    EXPECT_EQ(static_cast<int64_t>(st.st_ctim.tv_sec), FileTimeToEpoch(creation));
+  }
+  EXPECT_EQ(0u, FileSystem::GetFileTime(h, nullptr, nullptr, nullptr));
+  // Without a write time nothing changes and the call says so.
+  EXPECT_EQ(87u, FileSystem::SetFileTime(h, nullptr, nullptr, nullptr));
+  FileSystem::CloseHandle(h);
+
+  _FILETIME any = EpochToFileTime(0);
+  EXPECT_EQ(6u, FileSystem::GetFileTime(INVALID_HANDLE_VALUE, &any, nullptr, nullptr));
+  EXPECT_EQ(6u, FileSystem::SetFileTime(INVALID_HANDLE_VALUE, nullptr, nullptr, &any));
+}
+
+TEST_F(FileSystemTest, CloseHandleTwiceFailsAndSuccessKeepsLastError) {
+  HANDLE h = open(dir_ / "c", GENERIC_WRITE, CREATE_ALWAYS);
+  FileSystem::ms_lastError = 13;
+  EXPECT_EQ(0u, FileSystem::CloseHandle(h));
+  EXPECT_EQ(13u, FileSystem::GetLastError());
+  EXPECT_EQ(87u, FileSystem::CloseHandle(h));
+}
+
+TEST_F(FileSystemTest, GetTempPathUsesOnlyAnExistingTmpdir) {
+  std::u16string result;
+  {
+    EnvGuard env("TMPDIR", nullptr);
+    EXPECT_EQ(0u, FileSystem::GetTempPath(result));
+    EXPECT_EQ(u"/tmp/", result);
+  }
+  {
+    EnvGuard env("TMPDIR", "");
+    FileSystem::GetTempPath(result);
+    EXPECT_EQ(u"/tmp/", result);
+  }
+  ASSERT_TRUE(writeText(dir_ / "plain", ""));
+  {
+    EnvGuard env("TMPDIR", (dir_ / "plain").c_str());
+    FileSystem::GetTempPath(result);
+    EXPECT_EQ(u"/tmp/", result);
+  }
+  {
+    EnvGuard env("TMPDIR", (dir_ / "missing").c_str());
+    FileSystem::GetTempPath(result);
+    EXPECT_EQ(u"/tmp/", result);
+  }
+  {
+    EnvGuard env("TMPDIR", dir_.path().c_str());
+    FileSystem::GetTempPath(result);
+    EXPECT_EQ(wide(dir_.path() + "/"), result);
+  }
+  {
+    EnvGuard env("TMPDIR", (dir_.path() + "/").c_str());
+    FileSystem::GetTempPath(result);
+    EXPECT_EQ(wide(dir_.path() + "/"), result);
+  }
+}
+
+TEST_F(FileSystemTest, GetTempFileNameLandsInTheGivenDirectory) {
+  ScratchDir elsewhere;
+  EnvGuard env("TMPDIR", elsewhere.path().c_str());
+  std::string target = dir_ / "given dir";
+  ASSERT_EQ(0, mkdir(target.c_str(), 0755));
+
+  std::u16string name;
+  ASSERT_EQ(0u, FileSystem::GetTempFileName(wide(target), u"Ovanstart", name));
+  std::string narrow = utf16_to_utf8(name);
+  EXPECT_EQ(target + "/Ovans", narrow.substr(0, narrow.size() - 6)) << narrow;
+  EXPECT_TRUE(exists(narrow));
+  EXPECT_EQ("", readText(narrow));
+
+  // A trailing slash makes no double slash; a short prefix is kept whole.
+  ASSERT_EQ(0u, FileSystem::GetTempFileName(wide(target + "/"), u"odk", name));
+  narrow = utf16_to_utf8(name);
+  EXPECT_EQ(target + "/odk", narrow.substr(0, narrow.size() - 6)) << narrow;
+
+  // Five characters, not five bytes, of a non-ASCII prefix.
+  ASSERT_EQ(0u, FileSystem::GetTempFileName(wide(target), wide("Шаблоны"), name));
+  EXPECT_EQ(wide(target + "/Шабло"), name.substr(0, name.size() - 6));
+  EXPECT_TRUE(exists(utf16_to_utf8(name)));
+
+  // A missing directory falls back to the temporary directory.
+  ASSERT_EQ(0u, FileSystem::GetTempFileName(wide(dir_ / "missing"), u"odk", name));
+  EXPECT_EQ(wide(elsewhere.path() + "/odk"), name.substr(0, name.size() - 6));
+  EXPECT_TRUE(exists(utf16_to_utf8(name)));
+  EXPECT_FALSE(exists(dir_ / "missing"));
+}
+
+TEST_F(FileSystemTest, GetTempFileNameNeverReusesAName) {
+  // Files that already exist keep their contents; every new name is new.
+  std::set<std::u16string> names;
+  for (int i = 0; i < 300; ++i) {
+    std::u16string name;
+    ASSERT_EQ(0u, FileSystem::GetTempFileName(wide(dir_.path()), u"n", name));
+    EXPECT_TRUE(names.insert(name).second) << utf16_to_utf8(name);
+    ASSERT_TRUE(writeText(utf16_to_utf8(name), "taken"));
+  }
+  for (const std::u16string& name : names) EXPECT_EQ("taken", readText(utf16_to_utf8(name)));
+}
+
+TEST(FileSystemTempName, UnwritableDirectoryGives1013AndNoName) {
+  // /proc refuses new files even to the superuser.
+  std::u16string name = u"stale";
+  EXPECT_EQ(1013u, FileSystem::GetTempFileName(u"/proc", u"odk", name));
+  EXPECT_EQ(u"", name);
+  EXPECT_EQ(1013u, FileSystem::GetLastError());
+}
+
+TEST_F(FileSystemTest, FreeSpaceIsWhatAUserMayWriteAndSaturates) {
+  EXPECT_EQ(87u, FileSystem::GetFreeSpaceTmpDir(nullptr));
+
+  for (const char* tmp : {dir_.path().c_str(), "/dev/shm"}) {
+    EnvGuard env("TMPDIR", tmp);
+    struct statvfs vfs;
+    if (statvfs(tmp, &vfs) != 0) continue;
+    uint32_t free = 7;
+    ASSERT_EQ(0u, FileSystem::GetFreeSpaceTmpDir(&free));
+    uint64_t expected = static_cast<uint64_t>(vfs.f_frsize) * vfs.f_bavail;
+    if (expected > 0xFFFFFFFFULL) expected = 0xFFFFFFFFULL;
+    // Other processes write meanwhile; the value must be near f_bavail's.
+    EXPECT_NEAR(static_cast<double>(expected), static_cast<double>(free), 64.0 * 1024 * 1024)
+        << tmp;
+    if (static_cast<uint64_t>(vfs.f_frsize) * vfs.f_bavail > (5ULL << 30)) {
+      EXPECT_EQ(0xFFFFFFFFu, free) << tmp << ": a large free space must not wrap";
+    }
+  }
+}
+
+TEST_F(FileSystemTest, CreateDirectoryMakesParentsLikeMkdirP) {
+  std::string deep = dir_ / "a/b//c/d/";
+  EXPECT_EQ(0u, FileSystem::CreateDirectory(wide(deep)));
+  EXPECT_TRUE(isDir(dir_ / "a/b/c/d"));
+  EXPECT_EQ(0u, FileSystem::CreateDirectory(wide(dir_ / "a/b")));  // exists: success
+  EXPECT_EQ(0u, FileSystem::GetLastError());
+
+  ASSERT_TRUE(writeText(dir_ / "file", "keep"));
+  EXPECT_EQ(2u, FileSystem::CreateDirectory(wide(dir_ / "file")));
+  EXPECT_EQ(2u, FileSystem::GetLastError());
+  EXPECT_EQ(2u, FileSystem::CreateDirectory(wide(dir_ / "file/sub")));
+  EXPECT_EQ("keep", readText(dir_ / "file"));
+  EXPECT_EQ(2u, FileSystem::CreateDirectory(u""));
+
+  // A link to a directory counts as the directory.
+  ASSERT_EQ(0, symlink((dir_ / "a").c_str(), (dir_ / "link").c_str()));
+  EXPECT_EQ(0u, FileSystem::CreateDirectory(wide(dir_ / "link/new")));
+  EXPECT_TRUE(isDir(dir_ / "a/new"));
+}
+
+TEST_F(FileSystemTest, RemoveDirectoryRemovesTheTreeButNeverFollowsLinks) {
+  ScratchDir outside;
+  ASSERT_TRUE(writeText(outside / "precious", "outside"));
+  ASSERT_EQ(0, mkdir((outside / "sub").c_str(), 0755));
+  ASSERT_TRUE(writeText(outside / "sub/deep", "outside too"));
+
+  std::string tree = dir_ / "tree";
+  ASSERT_EQ(0u, FileSystem::CreateDirectory(wide(tree + "/x/y/z")));
+  ASSERT_TRUE(writeText(tree + "/x/y/z/file", "1"));
+  ASSERT_TRUE(writeText(tree + "/.hidden", "2"));
+  ASSERT_EQ(0, mkdir((tree + "/x/empty").c_str(), 0755));
+  ASSERT_EQ(0, symlink(outside.path().c_str(), (tree + "/x/to-outside").c_str()));
+  ASSERT_EQ(0, symlink((outside / "precious").c_str(), (tree + "/to-file").c_str()));
+  ASSERT_EQ(0, symlink("/nowhere/at/all", (tree + "/dangling").c_str()));
+
+  EXPECT_EQ(0u, FileSystem::RemoveDirectory(wide(tree + "/")));
+  EXPECT_EQ(0u, FileSystem::GetLastError());
+  EXPECT_FALSE(exists(tree));
+  EXPECT_EQ("outside", readText(outside / "precious"));
+  EXPECT_EQ("outside too", readText(outside / "sub/deep"));
+
+  // A link given directly, even with a trailing slash, goes as a link.
+  ASSERT_EQ(0, symlink(outside.path().c_str(), (dir_ / "direct").c_str()));
+  EXPECT_EQ(0u, FileSystem::RemoveDirectory(wide(dir_ / "direct/")));
+  EXPECT_FALSE(exists(dir_ / "direct"));
+  EXPECT_EQ("outside", readText(outside / "precious"));
+
+  // A plain file goes; a missing path is success.
+  ASSERT_TRUE(writeText(dir_ / "plain", ""));
+  EXPECT_EQ(0u, FileSystem::RemoveDirectory(wide(dir_ / "plain")));
+  EXPECT_FALSE(exists(dir_ / "plain"));
+  EXPECT_EQ(0u, FileSystem::RemoveDirectory(wide(dir_ / "plain")));
+  EXPECT_EQ(0u, FileSystem::GetLastError());
+}
+
+TEST_F(FileSystemTest, RemoveDirectoryRefusesDotAndDotDot) {
+  ASSERT_EQ(0, mkdir((dir_ / "sub").c_str(), 0755));
+  ASSERT_TRUE(writeText(dir_ / "sub/f", "kept"));
+  EXPECT_EQ(0u, FileSystem::RemoveDirectory(wide(dir_ / "sub/.")));
+  EXPECT_EQ(87u, FileSystem::GetLastError());
+  EXPECT_EQ(0u, FileSystem::RemoveDirectory(wide(dir_ / "sub/x/..")));
+  EXPECT_EQ(0u, FileSystem::RemoveDirectory(wide(dir_ / "sub/..")));
+  EXPECT_EQ("kept", readText(dir_ / "sub/f"));
+}
+
+TEST_F(FileSystemTest, MoveFileRenamesAndReplaces) {
+  ASSERT_TRUE(writeText(dir_ / "a", "A"));
+  ASSERT_TRUE(writeText(dir_ / "b", "B"));
+  EXPECT_EQ(0u, FileSystem::MoveFile(wide(dir_ / "a"), wide(dir_ / "b")));
+  EXPECT_FALSE(exists(dir_ / "a"));
+  EXPECT_EQ("A", readText(dir_ / "b"));
+
+  // A missing source is 2 ("nothing there").
+  EXPECT_EQ(2u, FileSystem::MoveFile(wide(dir_ / "a"), wide(dir_ / "c")));
+  EXPECT_EQ(2u, FileSystem::GetLastError());
+
+  // A missing destination folder is a real failure, not "nothing there":
+  // the source stays.
+  EXPECT_EQ(87u, FileSystem::MoveFile(wide(dir_ / "b"), wide(dir_ / "no/dir/c")));
+  EXPECT_EQ("A", readText(dir_ / "b"));
+  // So is a directory in the way.
+  ASSERT_EQ(0, mkdir((dir_ / "d").c_str(), 0755));
+  ASSERT_TRUE(writeText(dir_ / "d/inside", "i"));
+  EXPECT_EQ(87u, FileSystem::MoveFile(wide(dir_ / "b"), wide(dir_ / "d")));
+  EXPECT_EQ("A", readText(dir_ / "b"));
+  EXPECT_EQ("i", readText(dir_ / "d/inside"));
+
+  // Directories move within a file system.
+  EXPECT_EQ(0u, FileSystem::MoveFile(wide(dir_ / "d"), wide(dir_ / "e")));
+  EXPECT_EQ("i", readText(dir_ / "e/inside"));
+}
+
+// The device of the directory holding `path`.
+dev_t deviceOf(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? st.st_dev : 0;
+}
+
+TEST_F(FileSystemTest, MoveFileAcrossFileSystemsKeepsModeAndTimes) {
+  if (!isDir("/dev/shm") || deviceOf("/dev/shm") == deviceOf(dir_.path()))
+    GTEST_SKIP() << "needs /dev/shm on a file system other than " << dir_.path()
+                 << "; this machine has a single file system";
+  ScratchDir other("/dev/shm");
+  ASSERT_TRUE(other.ok());
+
+  std::string source = dir_ / "moved file";
+  std::string contents(300000, 'q');
+  ASSERT_TRUE(writeText(source, contents));
+  ASSERT_EQ(0, chmod(source.c_str(), 0751));
+  struct timespec times[2] = {{1000000000, 0}, {4102444800LL, 123456789}};  // mtime 2100
+  ASSERT_EQ(0, utimensat(AT_FDCWD, source.c_str(), times, 0));
+  ASSERT_TRUE(writeText(other / "target", "old target, to be replaced"));
+
+  EXPECT_EQ(0u, FileSystem::MoveFile(wide(source), wide(other / "target")));
+  EXPECT_FALSE(exists(source));
+  struct stat st;  // taken before reading, which may touch the access time
+  ASSERT_EQ(0, stat((other / "target").c_str(), &st));
+  EXPECT_EQ(contents, readText(other / "target"));
+  EXPECT_EQ(0751u, st.st_mode & 07777);
+  EXPECT_EQ(4102444800LL, static_cast<int64_t>(st.st_mtim.tv_sec));
+  EXPECT_EQ(123456789, st.st_mtim.tv_nsec);
+  EXPECT_EQ(1000000000, st.st_atim.tv_sec);
+
+  // And back, into a folder with no leftovers from the copy.
+  EXPECT_EQ(0u, FileSystem::MoveFile(wide(other / "target"), wide(dir_ / "back")));
+  EXPECT_EQ(contents, readText(dir_ / "back"));
+  EXPECT_FALSE(exists(other / "target"));
+  {
+    int entries = 0;
+    DIR* d = opendir(other.path().c_str());
+    while (struct dirent* e = readdir(d)) entries += e->d_name[0] != '.';
+    closedir(d);
+    EXPECT_EQ(0, entries);
+  }
+
+  // A link moves as a link; a missing destination folder leaves the source.
+  ASSERT_EQ(0, symlink("some/where", (dir_ / "link").c_str()));
+  EXPECT_EQ(0u, FileSystem::MoveFile(wide(dir_ / "link"), wide(other / "link")));
+  char buffer[64] = {};
+  EXPECT_EQ(10, readlink((other / "link").c_str(), buffer, sizeof buffer - 1));
+  EXPECT_STREQ("some/where", buffer);
+  EXPECT_EQ(87u, FileSystem::MoveFile(wide(dir_ / "back"), wide(other / "no/such/dir")));
+  EXPECT_EQ(contents, readText(dir_ / "back"));
+}
+
+TEST_F(FileSystemTest, DeleteFileRemovesFilesAndLinksOnly) {
+  ScratchDir outside;
+  ASSERT_TRUE(writeText(outside / "target", "kept"));
+  ASSERT_TRUE(writeText(dir_ / "f", ""));
+  ASSERT_EQ(0, symlink((outside / "target").c_str(), (dir_ / "l").c_str()));
+  ASSERT_EQ(0, mkdir((dir_ / "d").c_str(), 0755));
+  ASSERT_TRUE(writeText(dir_ / "d/inner", "kept"));
+
+  EXPECT_EQ(0u, FileSystem::DeleteFile(wide(dir_ / "f")));
+  EXPECT_FALSE(exists(dir_ / "f"));
+  EXPECT_EQ(0u, FileSystem::DeleteFile(wide(dir_ / "l")));
+  EXPECT_FALSE(exists(dir_ / "l"));
+  EXPECT_EQ("kept", readText(outside / "target"));
+  EXPECT_EQ(0u, FileSystem::DeleteFile(wide(dir_ / "f")));  // missing: fine
+  EXPECT_EQ(0u, FileSystem::GetLastError());
+  // A directory is left whole; the failure is only noted.
+  EXPECT_EQ(0u, FileSystem::DeleteFile(wide(dir_ / "d")));
+  EXPECT_EQ(87u, FileSystem::GetLastError());
+  EXPECT_EQ("kept", readText(dir_ / "d/inner"));
+}
+
+TEST(ErrorMapping, OnlyMissingEntriesAreNotFound) {
+  EXPECT_EQ(2u, setLastErrorByErrNo(ENOENT));
+  EXPECT_EQ(2u, FileSystem::GetLastError());
+  for (int e : {EACCES, ENOSPC, EIO, ENOTDIR, EEXIST, 0}) {
+    EXPECT_EQ(87u, setLastErrorByErrNo(e)) << e;
+    EXPECT_EQ(87u, FileSystem::GetLastError());
+  }
+}
+
+}  // namespace
