@@ -121,6 +121,18 @@ TEST(OkdpackTest, ProgramPacksListsAndVerifies) {
   EXPECT_NE(0, status);
   EXPECT_NE(std::string::npos, verdict.find("not found")) << verdict;
 
+  // A kit written into its own tree never packs an older copy of itself.
+  const std::string inside = scratch.path("tree") + "/ovn8.okd";
+  run(tool + " " + tree + " -o '" + inside + "'", &status);
+  ASSERT_EQ(0, status);
+  run(tool + " " + tree + " -o '" + inside + "'", &status);
+  ASSERT_EQ(0, status);
+  {
+    KitReader reader;
+    ASSERT_EQ(0u, reader.open(widen_lib(inside)));
+    EXPECT_EQ(4u, reader.entries.size());
+  }
+
   run(tool + " " + tree + " -o '" + scratch.path("x.okd") + "' --single a b", &status);
   EXPECT_NE(0, status);
   EXPECT_TRUE(scratch.tmpFiles().empty());

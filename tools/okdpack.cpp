@@ -9,8 +9,10 @@
 // separators and the files' modification times; the same tree always gives
 // the same kit byte for byte. Listing and checking open the kit exactly as
 // the wizard does.
+#include <sys/stat.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -102,6 +104,19 @@ int verifyKit(const char* path) {
   return 0;
 }
 
+// A kit written into the tree it packs must not pack an older copy of itself.
+void leaveOut(const char* output, std::vector<config::KitFileSpec>& files) {
+  struct stat kit;
+  if (stat(output, &kit) != 0) return;
+  files.erase(std::remove_if(files.begin(), files.end(),
+                             [&kit](const config::KitFileSpec& file) {
+                               struct stat status;
+                               return stat(file.sourcePath.c_str(), &status) == 0 &&
+                                      status.st_dev == kit.st_dev && status.st_ino == kit.st_ino;
+                             }),
+              files.end());
+}
+
 int packKit(int argc, char** argv) {
   const char* directory = nullptr;
   const char* output = nullptr;
@@ -141,7 +156,12 @@ int packKit(int argc, char** argv) {
   kit.singleForm = single;
 
   std::string error;
-  if (!config::listKitTree(directory, kit.files, &error) || !config::writeKit(output, kit, layout, &error)) {
+  if (!config::listKitTree(directory, kit.files, &error)) {
+    fprintf(stderr, "okdpack: %s\n", error.c_str());
+    return 1;
+  }
+  leaveOut(output, kit.files);
+  if (!config::writeKit(output, kit, layout, &error)) {
     fprintf(stderr, "okdpack: %s\n", error.c_str());
     return 1;
   }
