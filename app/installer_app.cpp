@@ -4,6 +4,7 @@
 
 #include "app/command_line.h"
 #include "platform/text.h"
+#include "ui/installer_dlg.h"
 
 CInstallerApp::CInstallerApp(int argc, char** argv) : m_argc(argc), m_argv(argv) {}
 
@@ -36,7 +37,7 @@ void CInstallerApp::ReadStartUp() {
 
 int CInstallerApp::InitInstance() {
   ReadStartUp();
-  // The wizard dialog runs here: CInstallerDlg(m_argc, m_argv, m_silent,
-  // narrow_lib(m_title), m_languageCode, m_useCurrentDirectory).DoModal().
-  return 0;
+  CInstallerDlg dialog(m_argc, m_argv, m_silent, narrow_lib(m_title), m_languageCode,
+                       m_useCurrentDirectory);
+  return dialog.DoModal();
 }

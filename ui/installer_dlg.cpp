@@ -1,0 +1,676 @@
+#include "ui/installer_dlg.h"
+
+#include <gdk/gdkkeysyms.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "config/config_file.h"
+#include "config/config_paths.h"
+#include "config/starter.h"
+#include "install/installer.h"
+#include "platform/file_finder.h"
+#include "platform/file_system.h"
+#include "platform/message_box.h"
+#include "platform/text.h"
+#include "resources/lang.h"
+#include "resources/pictures.h"
+#include "ui/document_opener.h"
+#include "ui/wizard_paths.h"
+
+namespace {
+
+const unsigned kErrorBoxFlags = 0x1000001;
+const unsigned kQuestionBoxFlags = 0x2000002;
+const unsigned kPlainBoxFlags = 1;
+// How often the progress loop wakes up when nothing else happens.
+const guint kProgressWakeMs = 40;
+const useconds_t kHeadlessPollUs = 5000;
+
+// Set by SIGINT/SIGTERM during a headless run.
+volatile sig_atomic_t g_interrupted = 0;
+void on_interrupt(int) { g_interrupted = 1; }
+
+bool file_exists(const std::u16string& path) {
+  FileFinder finder;
+  return finder.reset(path);
+}
+
+gboolean wake_progress_loop(gpointer) { return TRUE; }
+
+}  // namespace
+
+CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const std::string& title,
+                             const std::u16string& languageCode, bool useCurrentDirectory)
+    : listFromBaseConfig(false),
+      baseConfigExists(false),
+      silentMode(silent),
+      langCode(languageCode),
+      state(kStateNone),
+      welcomePage(nullptr),
+      dirSelectPage(nullptr),
+      curPage(nullptr),
+      progressPage(nullptr),
+      successPage(nullptr),
+      errorPage(nullptr),
+      useCurrentDir(useCurrentDirectory),
+      backImage(nullptr),
+      buttonPrev(nullptr),
+      buttonNext(nullptr),
+      buttonCancel(nullptr),
+      argc(argc),
+      argv(argv),
+      width(500),
+      height(360),
+      title(title),
+      mainWindow(nullptr),
+      fixed(nullptr),
+      icon(nullptr),
+      cancelPage(nullptr),
+      displayOpen(false),
+      exitStatus(kExitStartupFailed),
+      runEnded(false),
+      cancelRequested(false),
+      closeWhenDone(false),
+      inProgressLoop(false),
+      wakeSource(0) {
+  // Without a display the toolkit stays untouched: silent mode then runs
+  // headless, and every box becomes a line on standard error.
+  displayOpen = gtk_init_check(&this->argc, &this->argv);
+  if (!displayOpen)
+    set_message_box_mode(MessageBoxMode::Console);
+  else if (silentMode && message_box_mode() == MessageBoxMode::Interactive)
+    set_message_box_mode(MessageBoxMode::AutoClose);
+  processData.setInstallState(0, LoadResString("IDS_PREPARECOPY"), 0);
+}
+
+CInstallerDlg::~CInstallerDlg() {
+  waitForWorker();
+  destroyMainWindow();
+  delete welcomePage;
+  delete dirSelectPage;
+  delete progressPage;
+  delete successPage;
+  delete errorPage;
+  delete cancelPage;
+  if (backImage) g_object_unref(backImage);
+  if (icon) g_object_unref(icon);
+}
+
+std::u16string CInstallerDlg::getWindowTitle() { return widen_lib(title); }
+
+// ---------------------------------------------------------------- start-up
+
+std::u16string CInstallerDlg::getOkdFullPath() {
+  std::string directory;
+  if (useCurrentDir) {
+    char buffer[PATH_MAX] = {};
+    if (!getcwd(buffer, sizeof(buffer))) return std::u16string();
+    directory = buffer;
+  } else {
+    char buffer[PATH_MAX] = {};
+    const ssize_t got = readlink("/proc/self/exe", buffer, sizeof(buffer));
+    // Nothing read, or a path that filled the whole buffer (cut off).
+    if (got <= 0 || size_t(got) >= sizeof(buffer)) return std::u16string();
+    directory = buffer;
+    directory.erase(directory.find_last_of('/') == std::string::npos
+                        ? 0
+                        : directory.find_last_of('/'));
+  }
+  return widen_lib(directory + "/ovn8.okd");
+}
+
+bool CInstallerDlg::OnInitDialog() {
+  const std::u16string candidate = getOkdFullPath();
+  if (candidate.empty() || !file_exists(candidate)) {
+    messageBox(this, LoadResString("IDS_ERROR_NOSOURCE"), kErrorBoxFlags);
+    return false;
+  }
+  okdPath = candidate;
+
+  baseConfigExists = file_exists(get_local_config_file_path_base());
+  const bool localConfigExists = file_exists(get_local_config_file_path());
+  if (localConfigExists) {
+    get_tmplts_list(tmpltsList, true, false);
+  } else if (baseConfigExists) {
+    get_tmplts_list(tmpltsList, true, true);
+    if (!tmpltsList.empty()) listFromBaseConfig = true;
+  }
+
+  targetPath.clear();
+  bool found = false;
+  for (const std::u16string& directory : tmpltsList) {
+    if (isWritePermitted(directory)) {
+      targetPath = directory;
+      found = true;
+      break;
+    }
+  }
+  if (!found) targetPath = n8_app_data_dir(false) + u"tmplts" + kPathSeparator;
+  targetPath = cleanProposedDirectory(targetPath);
+
+  uint32_t kitSize = 0;
+  uint32_t freeBytes = 0;
+  if (FileSystem::GetFileSize(okdPath, &kitSize) == 0 &&
+      FileSystem::GetFreeSpaceTmpDir(&freeBytes) == 0 &&
+      !enoughTemporarySpace(kitSize, freeBytes)) {
+    messageBox(this, LoadResString("IDS_ERROR_NOSPACE"), kErrorBoxFlags);
+    return false;
+  }
+
+  if (installData.open(okdPath) != 0) {
+    messageBox(this, LoadResString("IDS_ERROR_DAMAGEDSOURCE"), kErrorBoxFlags);
+    return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- window
+
+GdkPixbuf* CInstallerDlg::createIcon() {
+  return gdk_pixbuf_new_from_xpm_data(const_cast<const char**>(kIconXpm));
+}
+
+GdkPixbuf* CInstallerDlg::createBackImage() {
+  return gdk_pixbuf_new_from_xpm_data(const_cast<const char**>(kBannerXpm));
+}
+
+void CInstallerDlg::showMainWindow() {
+  mainWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  initMainWindow();
+  gtk_window_set_title(GTK_WINDOW(mainWindow), title.c_str());
+
+  GtkWidget* separator = gtk_hseparator_new();
+  gtk_widget_set_size_request(separator, width - 20, 5);
+  gtk_fixed_put(GTK_FIXED(fixed), separator, 10, 310);
+
+  buttonPrev = gtk_button_new_with_label(narrow_lib(LoadResString("IDS_WIZARD_BACK")).c_str());
+  gtk_widget_set_size_request(buttonPrev, 80, 30);
+  gtk_fixed_put(GTK_FIXED(fixed), buttonPrev, 230, 320);
+
+  buttonNext = gtk_button_new_with_label(narrow_lib(LoadResString("IDS_WIZARD_NEXT")).c_str());
+  gtk_widget_set_size_request(buttonNext, 80, 30);
+  gtk_fixed_put(GTK_FIXED(fixed), buttonNext, 310, 320);
+  gtk_widget_set_can_default(buttonNext, TRUE);
+  gtk_widget_grab_default(buttonNext);
+
+  buttonCancel =
+      gtk_button_new_with_label(narrow_lib(LoadResString("IDS_WIZARD_CANCEL")).c_str());
+  gtk_widget_set_size_request(buttonCancel, 80, 30);
+  gtk_fixed_put(GTK_FIXED(fixed), buttonCancel, 410, 320);
+
+  g_signal_connect(buttonPrev, "clicked", G_CALLBACK(on_buttonPrev_clicked), this);
+  g_signal_connect(buttonNext, "clicked", G_CALLBACK(on_buttonNext_clicked), this);
+  g_signal_connect(buttonCancel, "clicked", G_CALLBACK(button_clicked_handler), this);
+
+  gtk_widget_show_all(fixed);
+  backImage = createBackImage();
+  gtk_widget_show(mainWindow);
+}
+
+void CInstallerDlg::initMainWindow() {
+  gtk_window_set_position(GTK_WINDOW(mainWindow), GTK_WIN_POS_CENTER);
+  GdkGeometry hints = {};
+  hints.min_width = hints.max_width = hints.base_width = width;
+  hints.min_height = hints.max_height = hints.base_height = height;
+  gtk_window_set_geometry_hints(
+      GTK_WINDOW(mainWindow), mainWindow, &hints,
+      GdkWindowHints(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE | GDK_HINT_BASE_SIZE));
+  gtk_window_set_modal(GTK_WINDOW(mainWindow), TRUE);
+  gtk_window_set_type_hint(GTK_WINDOW(mainWindow), GDK_WINDOW_TYPE_HINT_MENU);
+  icon = createIcon();
+  gtk_window_set_icon(GTK_WINDOW(mainWindow), icon);
+  fixed = gtk_fixed_new();
+  gtk_container_add(GTK_CONTAINER(mainWindow), fixed);
+  g_signal_connect(mainWindow, "destroy", G_CALLBACK(on_window_destroy), this);
+  g_signal_connect(mainWindow, "delete_event", G_CALLBACK(on_window_delete), this);
+  g_signal_connect(mainWindow, "key_press_event", G_CALLBACK(gtk_window_key_press_callback),
+                   this);
+}
+
+void CInstallerDlg::destroyMainWindow() {
+  if (mainWindow) gtk_widget_destroy(mainWindow);  // on_window_destroy clears it
+}
+
+void CInstallerDlg::setCurPage(WizardDialogPage* page) {
+  if (curPage && mainWindow)
+    for (GtkWidget* widget : curPage->getWidgets()) gtk_widget_hide(widget);
+  curPage = page;
+  if (!page) return;
+  for (GtkWidget* widget : page->getWidgets()) gtk_widget_show(widget);
+  page->onShow();
+}
+
+void CInstallerDlg::titles(std::u16string& product, std::u16string& vendor) {
+  product.clear();
+  vendor.clear();
+  for (const config::KitDescription& description : installData.descriptions) {
+    if (compare_nocase(description.languageCode, langCode) == 0) {
+      product = description.productName;
+      vendor = description.providerName;
+      return;
+    }
+  }
+}
+
+void CInstallerDlg::setLabel(GtkWidget* button, const char* key) {
+  gtk_button_set_label(GTK_BUTTON(button), narrow_lib(LoadResString(key)).c_str());
+}
+
+// ---------------------------------------------------------------- the run
+
+int CInstallerDlg::DoModal() {
+  exitStatus = kExitStartupFailed;
+  if (!OnInitDialog()) return exitStatus;
+  if (!displayOpen) {
+    if (silentMode) return runHeadless();
+    fputs("ovn8setup: cannot open the display; use -S to install without one.\n", stderr);
+    return exitStatus;
+  }
+  welcomePage = nullptr;
+  showMainWindow();
+  showWelcomePage();
+  // Until an installation has run, leaving the wizard is a cancellation.
+  exitStatus = kExitCancelled;
+  if (silentMode) {
+    showProgressPage();
+    waitForWorker();
+    destroyMainWindow();
+    return exitStatus;
+  }
+  gtk_main();
+  waitForWorker();
+  return exitStatus;
+}
+
+void CInstallerDlg::showWelcomePage() {
+  std::u16string product;
+  std::u16string vendor;
+  titles(product, vendor);
+  if (product.empty()) product = LoadResString("IDS_DEFPRODUCT");
+  if (vendor.empty()) vendor = LoadResString("IDS_DEFPROVIDER");
+  const std::u16string text =
+      LoadResString("IDS_WELCOME_TITLE") + u" " + product + u" (" + vendor + u").";
+  if (!welcomePage) welcomePage = new MessagePage(fixed, backImage, text);
+  if (silentMode) {
+    gtk_widget_hide(buttonPrev);
+    gtk_widget_hide(buttonNext);
+  } else {
+    gtk_widget_set_sensitive(buttonPrev, FALSE);
+  }
+  state = kStateWelcome;
+  setCurPage(welcomePage);
+}
+
+void CInstallerDlg::showSelectPathPage() {
+  state = kStateDirectory;
+  if (!dirSelectPage) dirSelectPage = new DirSelectPage(fixed, backImage);
+  dirSelectPage->setPath(targetPath);
+  gtk_widget_set_sensitive(buttonPrev, TRUE);
+  gtk_widget_set_sensitive(buttonNext, TRUE);
+  setCurPage(dirSelectPage);
+}
+
+template <class Tick>
+CInstallerDlg::RunOutcome CInstallerDlg::runInstallation(Tick tick, uint32_t& code,
+                                                         std::u16string& message) {
+  runEnded = false;
+  cancelRequested = false;
+  code = 0;
+  int percent = 0;
+  if (installThread.start(this) != 0) {
+    code = ERROR_INVALID_HANDLE;
+    message = LoadResString("IDS_INSTALL_ERROR");
+    return RunOutcome::Failed;
+  }
+  while (true) {
+    // Read the end flag first: a run that has ended has made its last report.
+    const bool ended = runEnded;
+    processData.getInstallState(code, message, percent);
+    tick(code, message, percent);
+    if (code != 0) {
+      // The failure is reported before the rollback: let it finish first.
+      while (!runEnded) tick(code, message, percent);
+      return RunOutcome::Failed;
+    }
+    if (percent >= 100) return RunOutcome::Success;
+    if (ended) {
+      // A cancelled run reports nothing after its last entry.
+      if (processData.isCancelled()) return RunOutcome::Cancelled;
+      code = ERROR_INVALID_HANDLE;
+      message = LoadResString("IDS_INSTALL_ERROR");
+      return RunOutcome::Failed;
+    }
+  }
+}
+
+void CInstallerDlg::showProgressPage() {
+  if (silentMode && targetPath.empty()) {
+    messageBox(this, LoadResString("IDS_SETUP_EMPTYTARGET"), kPlainBoxFlags);
+    exitStatus = kExitStartupFailed;
+    return;
+  }
+  if (!progressPage) progressPage = new ProgressPage(fixed, width - 20);
+  gtk_widget_set_sensitive(buttonPrev, FALSE);
+  gtk_widget_set_sensitive(buttonNext, FALSE);
+  gtk_widget_set_sensitive(buttonCancel, TRUE);
+  processData.init(&installData, targetPath);
+  setCurPage(progressPage);
+  state = kStateProgress;
+  closeWhenDone = false;
+
+  inProgressLoop = true;
+  wakeSource = g_timeout_add(kProgressWakeMs, wake_progress_loop, nullptr);
+  uint32_t code = 0;
+  std::u16string message;
+  const RunOutcome outcome = runInstallation(
+      [this](uint32_t, const std::u16string&, int percent) {
+        progressPage->setProgress(percent);
+        gtk_main_iteration();
+      },
+      code, message);
+  g_source_remove(wakeSource);
+  wakeSource = 0;
+  inProgressLoop = false;
+
+  if (outcome == RunOutcome::Success) {
+    exitStatus = kExitSuccess;
+    if (!closeWhenDone) showSuccessFinalPage();
+    recordTemplateDirectory();
+  } else if (outcome == RunOutcome::Cancelled) {
+    exitStatus = kExitCancelled;
+    if (!closeWhenDone) showCancelFinalPage();
+  } else {
+    exitStatus = kExitInstallFailed;
+    if (!closeWhenDone) {
+      messageBox(this, message, kErrorBoxFlags);
+      showErrorFinalPage();
+    }
+  }
+  // Escape answered with Yes, or the window closed, while the run went on.
+  if (closeWhenDone) destroyMainWindow();
+}
+
+void CInstallerDlg::recordTemplateDirectory() {
+  std::u16string directory = targetPath;
+  // Only one final separator goes; the root stays the root.
+  if (directory.size() > 1 && (directory.back() == u'\\' || directory.back() == u'/'))
+    directory.pop_back();
+  tmpltsList.push_front(directory);
+  try {
+    if (!listFromBaseConfig) set_tmplts_list(tmpltsList, false);
+    if (baseConfigExists) set_tmplts_list(tmpltsList, true);
+  } catch (...) {
+    // The installation itself succeeded; the launcher's list is a bonus.
+  }
+}
+
+bool CInstallerDlg::updateProgress() {
+  {
+    Installer installer;
+    installer.run(&processData);
+  }
+  runEnded = true;
+  return false;
+}
+
+void CInstallerDlg::waitForWorker() { installThread.join(); }
+
+void CInstallerDlg::showSuccessFinalPage() {
+  state = kStateSuccess;
+  if (!successPage)
+    successPage = new SuccessFinalPage(fixed, backImage, LoadResString("IDS_SUCCESS_FINISH"));
+  setFinishButtons();
+  setCurPage(successPage);
+}
+
+void CInstallerDlg::showErrorFinalPage() {
+  if (!errorPage) errorPage = new MessagePage(fixed, backImage, LoadResString("IDS_ERROR_FINISH"));
+  state = kStateError;
+  setFinishButtons();
+  setCurPage(errorPage);
+}
+
+void CInstallerDlg::showCancelFinalPage() {
+  if (!cancelPage)
+    cancelPage = new MessagePage(fixed, backImage, LoadResString("IDS_CANCEL_FINISH"));
+  state = kStateCancelled;
+  setFinishButtons();
+  setCurPage(cancelPage);
+}
+
+void CInstallerDlg::setFinishButtons() {
+  gtk_widget_set_sensitive(buttonNext, TRUE);
+  gtk_widget_set_sensitive(buttonCancel, FALSE);
+  gtk_widget_hide(buttonPrev);
+  gtk_widget_show(buttonNext);
+  setLabel(buttonNext, "IDS_WIZARD_FINISH");
+  gtk_widget_grab_default(buttonNext);
+}
+
+std::u16string CInstallerDlg::descriptionDocumentPath() {
+  std::u16string name;
+  bool found = false;
+  for (const config::KitDescription& description : installData.descriptions) {
+    if (compare_nocase(description.languageCode, langCode) == 0 &&
+        !description.descriptionPath.empty()) {
+      name = description.descriptionPath;
+      found = true;
+      break;
+    }
+  }
+  if (!found) {
+    for (const config::KitDescription& description : installData.descriptions) {
+      if (compare_nocase(description.languageCode, u"en") == 0) {
+        name = description.descriptionPath;
+        break;
+      }
+    }
+  }
+  if (name.empty()) return std::u16string();
+  std::u16string path = joinDirectoryAndName(targetPath, name);
+  replace_all(path, kBadPathSeparator, kPathSeparator);
+  if (!file_exists(path)) return std::u16string();
+  return documentInsideDirectory(path, targetPath);
+}
+
+void CInstallerDlg::finalize() {
+  if (state != kStateSuccess && state != kStateError && state != kStateCancelled) return;
+  if (state == kStateSuccess && successPage && successPage->isShowReadmeChecked()) {
+    const std::u16string document = descriptionDocumentPath();
+    if (!document.empty()) open_document(narrow_lib(document));
+  }
+  destroyMainWindow();
+}
+
+// ---------------------------------------------------------------- cancel
+
+void CInstallerDlg::processCancel() {
+  if (messageBox(this, LoadResString("IDS_ACCEPT_CANCEL"), kQuestionBoxFlags) !=
+      kMessageBoxResultYes)
+    return;
+  if (state == kStateProgress && inProgressLoop) {
+    // The run and its rollback end first; the window closes after them.
+    if (!cancelRequested) {
+      cancelRequested = true;
+      processData.setCancel(true);
+    }
+    closeWhenDone = true;
+    gtk_widget_set_sensitive(buttonCancel, FALSE);
+    return;
+  }
+  if (state == kStateWelcome || state == kStateDirectory) exitStatus = kExitCancelled;
+  destroyMainWindow();
+}
+
+void CInstallerDlg::abortInstall() {
+  if (cancelRequested || !inProgressLoop) return;
+  if (messageBox(this, LoadResString("IDS_ACCEPT_CANCEL"), kQuestionBoxFlags) !=
+      kMessageBoxResultYes)
+    return;
+  // The box may have been open while the run ended.
+  if (state != kStateProgress || !inProgressLoop || cancelRequested) return;
+  cancelRequested = true;
+  processData.setCancel(true);
+  gtk_widget_set_sensitive(buttonCancel, FALSE);
+}
+
+bool CInstallerDlg::processKeyPress(GdkEventKey* event) {
+  if (event->keyval != GDK_Escape) return false;
+  processCancel();
+  return true;
+}
+
+bool CInstallerDlg::processDeleteEvent() {
+  if (state == kStateProgress && inProgressLoop) {
+    if (!cancelRequested) {
+      cancelRequested = true;
+      processData.setCancel(true);
+    }
+    closeWhenDone = true;
+    gtk_widget_set_sensitive(buttonCancel, FALSE);
+    return true;
+  }
+  if (state == kStateWelcome || state == kStateDirectory) exitStatus = kExitCancelled;
+  return false;
+}
+
+// ---------------------------------------------------------------- handlers
+
+void CInstallerDlg::on_buttonPrev_clicked(GtkWidget*, void* dialog) {
+  CInstallerDlg* self = static_cast<CInstallerDlg*>(dialog);
+  if (self && self->state == kStateDirectory) self->showWelcomePage();
+}
+
+void CInstallerDlg::on_buttonNext_clicked(GtkWidget*, void* dialog) {
+  CInstallerDlg* self = static_cast<CInstallerDlg*>(dialog);
+  if (!self) return;
+  switch (self->state) {
+    case kStateWelcome:
+      self->showSelectPathPage();
+      break;
+    case kStateDirectory: {
+      std::u16string path = self->dirSelectPage->getPath();
+      replace_all(path, kBadPathSeparator, kPathSeparator);
+      if (path.empty()) {
+        messageBox(self, LoadResString("IDS_SETUP_EMPTYTARGET"), kPlainBoxFlags);
+        break;
+      }
+      self->targetPath = path;
+      self->showProgressPage();
+      break;
+    }
+    case kStateSuccess:
+    case kStateError:
+    case kStateCancelled:
+      self->finalize();
+      break;
+    default:
+      break;
+  }
+}
+
+void CInstallerDlg::button_clicked_handler(GtkWidget*, void* dialog) {
+  CInstallerDlg* self = static_cast<CInstallerDlg*>(dialog);
+  if (!self) return;
+  if (self->state == kStateProgress)
+    self->abortInstall();
+  else
+    self->processCancel();
+}
+
+gboolean CInstallerDlg::gtk_window_key_press_callback(GtkWidget*, GdkEventKey* event,
+                                                      void* dialog) {
+  if (!dialog) return FALSE;
+  return static_cast<CInstallerDlg*>(dialog)->processKeyPress(event) ? TRUE : FALSE;
+}
+
+gboolean CInstallerDlg::on_window_delete(GtkWidget*, GdkEvent*, void* dialog) {
+  return static_cast<CInstallerDlg*>(dialog)->processDeleteEvent() ? TRUE : FALSE;
+}
+
+void CInstallerDlg::on_window_destroy(GtkWidget*, void* dialog) {
+  CInstallerDlg* self = static_cast<CInstallerDlg*>(dialog);
+  self->mainWindow = nullptr;
+  self->fixed = nullptr;
+  // Silent mode never enters the main loop.
+  if (gtk_main_level() > 0) gtk_main_quit();
+}
+
+// ---------------------------------------------------------------- headless
+
+int CInstallerDlg::runHeadless() {
+  if (targetPath.empty()) {
+    messageBox(this, LoadResString("IDS_SETUP_EMPTYTARGET"), kPlainBoxFlags);
+    return kExitStartupFailed;
+  }
+  processData.init(&installData, targetPath);
+  state = kStateProgress;
+
+  // The destination of every entry, as the installer builds it, so that
+  // every entry gets its line even when the poll misses its report.
+  KitReader* kit = nullptr;
+  std::u16string destination;
+  processData.get(kit, destination);
+  std::vector<std::u16string> paths;
+  for (const config::KitEntry& entry : installData.entries) {
+    std::u16string name = entry.name;
+    replace_all(name, kBadPathSeparator, kPathSeparator);
+    paths.push_back(destination + name);
+  }
+  size_t printed = 0;
+  auto printUpTo = [&](size_t end) {
+    for (; printed < end; ++printed) {
+      const unsigned percent = unsigned(printed * 100 / paths.size());
+      printf("%3u%% %s\n", percent, narrow_lib(paths[printed]).c_str());
+    }
+    fflush(stdout);
+  };
+
+  g_interrupted = 0;
+  struct sigaction interrupt = {}, oldInt = {}, oldTerm = {};
+  interrupt.sa_handler = on_interrupt;
+  sigaction(SIGINT, &interrupt, &oldInt);
+  sigaction(SIGTERM, &interrupt, &oldTerm);
+
+  uint32_t code = 0;
+  std::u16string message;
+  const RunOutcome outcome = runInstallation(
+      [&](uint32_t, const std::u16string& current, int) {
+        for (size_t i = printed; i < paths.size(); ++i)
+          if (paths[i] == current) printUpTo(i + 1);
+        if (g_interrupted && !cancelRequested) {
+          cancelRequested = true;
+          processData.setCancel(true);
+        }
+        usleep(kHeadlessPollUs);
+      },
+      code, message);
+  waitForWorker();
+  sigaction(SIGINT, &oldInt, nullptr);
+  sigaction(SIGTERM, &oldTerm, nullptr);
+
+  switch (outcome) {
+    case RunOutcome::Success:
+      printUpTo(paths.size());
+      printf("%s\n", narrow_lib(LoadResString("IDS_SUCCESS_FINISH")).c_str());
+      fflush(stdout);
+      state = kStateSuccess;
+      recordTemplateDirectory();
+      return kExitSuccess;
+    case RunOutcome::Cancelled:
+      state = kStateCancelled;
+      fprintf(stderr, "%s\n", narrow_lib(LoadResString("IDS_CANCEL_FINISH")).c_str());
+      return kExitCancelled;
+    case RunOutcome::Failed:
+      break;
+  }
+  state = kStateError;
+  messageBox(this, message, kErrorBoxFlags);
+  fprintf(stderr, "%s\n", narrow_lib(LoadResString("IDS_ERROR_FINISH")).c_str());
+  return kExitInstallFailed;
+}

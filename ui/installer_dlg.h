@@ -1,0 +1,169 @@
+// The installation wizard: the main window with its Back, Next and Cancel
+// buttons, the page sequence Welcome, Directory, Progress, then Success,
+// Error or Cancelled, the start-up checks, the progress loop that waits for
+// the worker thread, and the recording of the new template directory in the
+// launcher's configuration.
+//
+// Silent mode runs the installation at once into the proposed directory.
+// With a display it shows the window and its message boxes close by
+// themselves; without one (or when the toolkit cannot start) it runs
+// headless: boxes become lines on standard error and every kit entry a
+// progress line on standard output.
+#ifndef OVN8_UI_INSTALLER_DLG_H_
+#define OVN8_UI_INSTALLER_DLG_H_
+
+#include <gtk/gtk.h>
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <string>
+
+#include "install/install_process_data.h"
+#include "install/install_thread.h"
+#include "ui/cwnd.h"
+#include "ui/wizard_paths.h"
+#include "ui/wizard_pages.h"
+
+// Exit status of the program, as DoModal returns it.
+enum WizardExitCode : int {
+  kExitSuccess = 0,           // installed (or nothing was left to do)
+  kExitStartupFailed = 1,     // kit missing or damaged, not enough space, no target
+  kExitInstallFailed = 2,     // the installation failed and was rolled back
+  kExitCancelled = 3,         // the user cancelled
+};
+
+// Wizard states (the `state` member).
+enum WizardState : int {
+  kStateNone = 0,
+  kStateWelcome = 1,
+  kStateDirectory = 2,
+  kStateProgress = 3,
+  kStateSuccess = 4,
+  kStateError = 5,
+  kStateCancelled = 6,  // final page after a cancelled run
+};
+
+class CInstallerDlg : public CWnd, public InstallWorker {
+ public:
+  CInstallerDlg(int argc, char** argv, bool silent, const std::string& title,
+                const std::u16string& languageCode, bool useCurrentDirectory);
+  ~CInstallerDlg() override;
+  CInstallerDlg(const CInstallerDlg&) = delete;
+  CInstallerDlg& operator=(const CInstallerDlg&) = delete;
+
+  // Runs the wizard; returns its exit status (WizardExitCode).
+  int DoModal();
+
+  // The checks before any window opens; false when the wizard must not start.
+  bool OnInitDialog();
+  // Where the kit is expected: beside the executable, or in the current
+  // directory with `useCurrentDir`; empty when that cannot be determined.
+  std::u16string getOkdFullPath();
+  void showMainWindow();
+  void initMainWindow();
+  GdkPixbuf* createIcon();
+  GdkPixbuf* createBackImage();
+  void setCurPage(WizardDialogPage* page);
+  // Product and vendor names of the kit's description for `langCode`.
+  void titles(std::u16string& product, std::u16string& vendor);
+  std::u16string getWindowTitle() override;
+
+  // Page transitions.
+  void showWelcomePage();
+  void showSelectPathPage();
+  void showProgressPage();
+  void showSuccessFinalPage();
+  void showErrorFinalPage();
+  void showCancelFinalPage();
+  void setFinishButtons();
+  // Finish: may open the description document, then closes the window.
+  void finalize();
+  // Cancel outside the progress page, and Escape: asks, and ends on Yes.
+  void processCancel();
+  // Cancel on the progress page: asks, and on Yes lets the run stop after
+  // its current entry and roll back.
+  void abortInstall();
+  bool processKeyPress(GdkEventKey* event);
+  // The window manager's close button; true keeps the window.
+  bool processDeleteEvent();
+
+  // One installation pass; runs on the worker thread.
+  bool updateProgress() override;
+
+  // Toolkit signal handlers; `dialog` is the CInstallerDlg.
+  static void on_buttonPrev_clicked(GtkWidget* widget, void* dialog);
+  static void on_buttonNext_clicked(GtkWidget* widget, void* dialog);
+  static void button_clicked_handler(GtkWidget* widget, void* dialog);
+  static gboolean gtk_window_key_press_callback(GtkWidget* widget, GdkEventKey* event,
+                                                void* dialog);
+  static gboolean on_window_delete(GtkWidget* widget, GdkEvent* event, void* dialog);
+  static void on_window_destroy(GtkWidget* widget, void* dialog);
+
+  // The description document that Finish would open, or empty.
+  std::u16string descriptionDocumentPath();
+  // True when the toolkit could be started (a display is there).
+  bool hasDisplay() const { return displayOpen; }
+  int exitCode() const { return exitStatus; }
+
+  // Members, in the order of the design.
+  bool listFromBaseConfig;
+  bool baseConfigExists;
+  bool silentMode;
+  InstallProcessData processData;
+  std::list<std::u16string> tmpltsList;
+  std::u16string targetPath;
+  std::u16string okdPath;
+  KitReader installData;
+  std::u16string langCode;
+  int state;
+  MessagePage* welcomePage;
+  DirSelectPage* dirSelectPage;
+  WizardDialogPage* curPage;
+  ProgressPage* progressPage;
+  SuccessFinalPage* successPage;
+  MessagePage* errorPage;
+  bool useCurrentDir;
+  GdkPixbuf* backImage;
+  GtkWidget* buttonPrev;
+  GtkWidget* buttonNext;
+  GtkWidget* buttonCancel;
+  int argc;
+  char** argv;
+  int width;
+  int height;
+  std::string title;
+  GtkWidget* mainWindow;
+  GtkWidget* fixed;
+  GdkPixbuf* icon;
+  InstallThread installThread;
+  // Additions: the cancelled run's final page, and the run's bookkeeping.
+  MessagePage* cancelPage;
+
+ private:
+  // Outcome of one installation run as the progress loop saw it.
+  enum class RunOutcome { Success, Failed, Cancelled };
+
+  // Starts the worker and waits for the run's outcome, calling `tick` with
+  // each state seen; the toolkit's events are handled in `tick` when a
+  // window is there.
+  template <class Tick>
+  RunOutcome runInstallation(Tick tick, uint32_t& code, std::u16string& message);
+  void waitForWorker();
+  void recordTemplateDirectory();
+  int runHeadless();
+  void destroyMainWindow();
+  void setLabel(GtkWidget* button, const char* key);
+
+  bool displayOpen;
+  int exitStatus;
+  // The worker's run has ended (set on the worker thread at its end).
+  std::atomic<bool> runEnded;
+  bool cancelRequested;
+  // Escape or closing while the run goes on: close once it has ended.
+  bool closeWhenDone;
+  bool inProgressLoop;
+  guint wakeSource;
+};
+
+#endif  // OVN8_UI_INSTALLER_DLG_H_

@@ -1,0 +1,31 @@
+// Path and size rules of the wizard that need no display.
+#ifndef OVN8_UI_WIZARD_PATHS_H_
+#define OVN8_UI_WIZARD_PATHS_H_
+
+#include <cstdint>
+#include <string>
+
+// The temporary directory must hold this many times the kit's size.
+const uint64_t kSpaceReg = 3;
+
+// True when `freeBytes` of temporary space hold kSpaceReg times the kit,
+// computed without overflow. A free size saturated at 4 GiB - 1 (the file
+// layer's limit) only says "at least that much" and never refuses.
+bool enoughTemporarySpace(uint32_t kitSize, uint32_t freeBytes);
+
+// The proposed template directory as the wizard offers it: a URL of http,
+// https or ftp gives an empty proposal, the first "file://" is removed, and
+// line feeds and carriage returns are dropped.
+std::u16string cleanProposedDirectory(std::u16string path);
+
+// `directory` and the relative `name` with exactly one separator ("/" or
+// "\") between them; an empty directory gives `name` unchanged.
+std::u16string joinDirectoryAndName(const std::u16string& directory, const std::u16string& name);
+
+// The absolute, resolved form of `path` when it names an existing file that
+// lies inside `directory` (symbolic links and ".." resolved on both); empty
+// otherwise.
+std::u16string documentInsideDirectory(const std::u16string& path,
+                                       const std::u16string& directory);
+
+#endif  // OVN8_UI_WIZARD_PATHS_H_
