@@ -45,6 +45,24 @@ TEST_F(RollbackTest, StartReportsTheFileLayersError) {
   EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
 }
 
+// A temporary directory whose path leaves no room for the folder name: the
+// backup folder cannot be made, and start says so instead of trying on.
+TEST_F(RollbackTest, StartReportsABackupFolderThatCannotBeMade) {
+  std::string deep = scene.tempDir();
+  const std::string level(200, 'd');
+  while (deep.size() + 1 + level.size() < 4090) {
+    deep += "/" + level;
+    ASSERT_EQ(0, mkdir(deep.c_str(), 0755));
+  }
+  deep += "/" + std::string(4090 - deep.size() - 1, 'e');
+  ASSERT_EQ(0, mkdir(deep.c_str(), 0755));
+  EnvGuard tmp("TMPDIR", deep.c_str());
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, journal.start(target()));
+  EXPECT_TRUE(journal.backupDirectory().empty());
+  EXPECT_EQ(87u, journal.rollback(87));
+  EXPECT_TRUE(isDir(deep));
+}
+
 TEST_F(RollbackTest, EmptyTargetHasNoBackupFolderAndUndoesOnlyItsRecords) {
   writeFile(scene / "mine.txt", "user", 1000);
   writeFile(scene / "added.txt", "installer", 1000);
