@@ -32,10 +32,20 @@ bool relative_path_key(const std::u16string& relative, std::u16string& key) {
   return !key.empty();
 }
 
+std::string narrow_path(const std::u16string& path) {
+  std::string narrow(path.size(), '\0');
+  for (size_t i = 0; i < path.size(); ++i) {
+    // A zero unit ends the path, as it does for narrow_lib.
+    if (path[i] >= 0x80 || path[i] == 0) return narrow_lib(path);
+    narrow[i] = char(path[i]);
+  }
+  return narrow;
+}
+
 bool link_status(const std::u16string& path, struct stat& status) {
-  return lstat(narrow_lib(path).c_str(), &status) == 0;
+  return lstat(narrow_path(path).c_str(), &status) == 0;
 }
 
 bool file_status(const std::u16string& path, struct stat& status) {
-  return stat(narrow_lib(path).c_str(), &status) == 0;
+  return stat(narrow_path(path).c_str(), &status) == 0;
 }

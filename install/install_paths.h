@@ -21,6 +21,10 @@ std::u16string parent_directory(const std::u16string& path);
 // or nothing is left.
 bool relative_path_key(const std::u16string& relative, std::u16string& key);
 
+// `path` for the C library: plain ASCII directly (every locale's encoding
+// agrees on it), anything else through narrow_lib.
+std::string narrow_path(const std::u16string& path);
+
 // lstat / stat of a wide path; false when the call fails.
 bool link_status(const std::u16string& path, struct stat& status);
 bool file_status(const std::u16string& path, struct stat& status);

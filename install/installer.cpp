@@ -1,5 +1,6 @@
 #include "install/installer.h"
 
+#include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,7 +22,8 @@ bool is_missing(uint32_t backupResult) {
 
 const int Installer::kDefaultFinalPauseMs;
 
-Installer::Installer(int finalPauseMs) : data_(nullptr), finalPauseMs_(finalPauseMs) {}
+Installer::Installer(int finalPauseMs)
+    : data_(nullptr), finalPauseMs_(finalPauseMs), nothingThere_(false) {}
 
 uint32_t Installer::run(InstallProcessData* data) {
   data_ = data;
@@ -59,7 +61,9 @@ uint32_t Installer::run(InstallProcessData* data) {
 // Keeps the file that stands at `path` (or records that none did), makes its
 // directory and writes the entry.
 uint32_t Installer::installEntry(KitReader& kit, uint32_t index, const std::u16string& path) {
-  uint32_t result = rollback_.storeRBFile(path);
+  // Where compareFiles has just found nothing, the backup would find nothing
+  // either.
+  uint32_t result = nothingThere_ ? ERROR_FILE_NOT_FOUND : rollback_.storeRBFile(path);
   if (is_missing(result))
     rollback_.addRBFile(path);
   else if (result != ERROR_SUCCESS)
@@ -69,13 +73,20 @@ uint32_t Installer::installEntry(KitReader& kit, uint32_t index, const std::u16s
   return kit.copy(index, path);
 }
 
-// A stat tells what opening the file and asking its time would: a missing
-// file is written, an existing one when it is older than the entry or cannot
-// be read. Nothing is opened, so a FIFO at that place cannot block the run.
+// The file's status tells what opening it and asking its time would: a
+// missing file is written, an existing one when it is older than the entry
+// or cannot be read. Nothing is opened, so a FIFO at that place cannot block
+// the run. When nothing at all stands at the path (not even a dangling
+// link), the run need not look again before writing.
 bool Installer::compareFiles(const std::u16string& path, const _FILETIME& entryTime) {
-  const std::string narrow = narrow_lib(path);
+  nothingThere_ = false;
+  const std::string narrow = narrow_path(path);
   struct stat status;
-  if (stat(narrow.c_str(), &status) != 0) return true;
+  if (lstat(narrow.c_str(), &status) != 0) {
+    nothingThere_ = errno == ENOENT;
+    return true;
+  }
+  if (S_ISLNK(status.st_mode) && stat(narrow.c_str(), &status) != 0) return true;
   const uint64_t fileTime = as_uint64(EpochToFileTime(int64_t(status.st_mtime)));
   if (as_uint64(entryTime) > fileTime) return true;
   return access(narrow.c_str(), R_OK) != 0;

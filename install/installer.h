@@ -39,6 +39,9 @@ class Installer {
   Rollback rollback_;
   InstallProcessData* data_;
   int finalPauseMs_;
+  // Whether the last compareFiles found no file, link or anything else at
+  // its path.
+  bool nothingThere_;
 };
 
 #endif  // OVN8_INSTALL_INSTALLER_H_

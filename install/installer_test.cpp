@@ -193,6 +193,27 @@ TEST_F(InstallerTest, RepeatedNamesNeverLoseTheOriginal) {
   EXPECT_EQ(kKitTime + 20, mtimeOf(scene / "sub/a.txt"));
 }
 
+// A link whose target is missing is the user's entry like any file: it is
+// kept, replaced by the entry, and comes back after a failure; nothing is
+// ever written through it.
+TEST_F(InstallerTest, DanglingLinkIsKeptNotFollowed) {
+  mkdir(scene.scratch("outside").c_str(), 0755);
+  ASSERT_EQ(0, symlink("../outside/made-through-link.txt", (scene / "link.txt").c_str()));
+  setTimes(scene / "link.txt", kOlder, 5);
+  const auto before = snapshot(scene.templateDir());
+  openKit({{u"link.txt", "kit", kitTime(kKitTime)}, {u"second.txt", "2", kitTime(kKitTime)}});
+  {
+    FileFaultInjector fault(2);
+    fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir()));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, install());
+  }
+  EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+  EXPECT_FALSE(exists(scene.scratch("outside/made-through-link.txt")));
+  EXPECT_EQ(0u, install());
+  EXPECT_EQ("kit", readText(scene / "link.txt"));
+  EXPECT_FALSE(exists(scene.scratch("outside/made-through-link.txt")));
+}
+
 TEST_F(InstallerTest, NewTemplateDirectoryIsRemovedAfterAFailure) {
   openKit({{u"a\\b.txt", "b", kitTime(kKitTime)}, {u"c.txt", "c", kitTime(kKitTime)}});
   const std::string fresh = scene.scratch("fresh/templates");

@@ -42,7 +42,7 @@ std::vector<std::u16string> directory_entries(const std::u16string& dir) {
 // backup folder holds copies of the user's files. kAlreadyExists when
 // anything of that name exists.
 uint32_t create_new_directory(const std::u16string& path) {
-  if (mkdir(narrow_lib(path).c_str(), 0700) == 0) return ERROR_SUCCESS;
+  if (mkdir(narrow_path(path).c_str(), 0700) == 0) return ERROR_SUCCESS;
   return errno == EEXIST ? kAlreadyExists : errorFromErrNo(errno);
 }
 
@@ -79,6 +79,8 @@ const std::vector<std::u16string>& Rollback::addedFiles() const {
 
 uint32_t Rollback::start(const std::u16string& target) {
   records_.emplace_back();
+  readyDirectory_.clear();
+  readyBackupDirectory_.clear();
   Record& record = records_.back();
   record.target = target;
   if (target.empty()) return ERROR_SUCCESS;
@@ -107,18 +109,23 @@ uint32_t Rollback::createBackupFolder(Record& record) {
 }
 
 void Rollback::stop() {
+  readyDirectory_.clear();
+  readyBackupDirectory_.clear();
   const Record* record = last();
   if (record != nullptr && !record->backup.empty()) removeDirectoryTree(record->backup);
 }
 
 uint32_t Rollback::rollback(uint32_t code) {
+  readyDirectory_.clear();
+  readyBackupDirectory_.clear();
   Record& record = current();
-  // Originals first: a failure further down must never cost a user's file
-  // that has not been put back yet.
+  // The run's own files go first, then the originals come back: nothing
+  // deleted afterwards can be a user's file, and no created directory goes
+  // while a backup that belongs below it is still to be restored.
+  for (const std::u16string& file : record.addedFiles) FileSystem::DeleteFile(file);
   bool restored = true;
   if (!record.target.empty() && !record.backup.empty())
     restored = rollbackFiles(record.target, record.backup);
-  for (const std::u16string& file : record.addedFiles) FileSystem::DeleteFile(file);
   // A backup that could not be moved back stays in the folder, so the user
   // can still find it there.
   if (!record.backup.empty() && restored) removeDirectoryTree(record.backup);
@@ -174,13 +181,23 @@ uint32_t Rollback::makeBackupDirectoryTree(const std::u16string& dir) {
 }
 
 uint32_t Rollback::makeTree(const std::u16string& path, bool record) {
+  // Entries come folder by folder: the folder made sure of last time needs
+  // no new look at the disk.
+  std::u16string& ready = record ? readyDirectory_ : readyBackupDirectory_;
+  if (!ready.empty() && path == ready) return ERROR_SUCCESS;
+  const uint32_t result = ensureTree(path, record);
+  if (result == ERROR_SUCCESS) ready = path;
+  return result;
+}
+
+uint32_t Rollback::ensureTree(const std::u16string& path, bool record) {
   std::u16string dir = without_trailing_separator(path);
   if (isDiskRoot(dir)) return ERROR_SUCCESS;
   struct stat status;
   if (file_status(dir, status) && S_ISDIR(status.st_mode)) return ERROR_SUCCESS;
   std::u16string parent = parent_directory(dir);
   if (parent.empty()) return ERROR_PATH_NOT_FOUND;
-  uint32_t result = makeTree(parent, record);
+  uint32_t result = ensureTree(parent, record);
   if (result != ERROR_SUCCESS) return result;
   if (record) rememberDirectoryTimes(parent);
   result = FileSystem::CreateDirectory(dir);
@@ -191,9 +208,13 @@ uint32_t Rollback::makeTree(const std::u16string& path, bool record) {
 
 void Rollback::addRBFile(const std::u16string& path) {
   Record& record = current();
-  record.addedFiles.push_back(path);
   std::u16string key;
-  if (keyOf(record, path, key)) record.addedKeys.insert(key);
+  const bool below = keyOf(record, path, key);
+  // The original of a kept file comes back by itself; recording the path as
+  // added as well would delete it again.
+  if (below && record.backedUpKeys.count(key) != 0) return;
+  record.addedFiles.push_back(path);
+  if (below) record.addedKeys.insert(key);
   rememberDirectoryTimes(parent_directory(path));
 }
 
@@ -230,7 +251,7 @@ void Rollback::restoreDirectoryTimes(const Record& record) {
   for (auto it = record.touchedDirectories.rbegin(); it != record.touchedDirectories.rend();
        ++it) {
     struct timespec times[2] = {it->access, it->modification};
-    utimensat(AT_FDCWD, narrow_lib(it->path).c_str(), times, AT_SYMLINK_NOFOLLOW);
+    utimensat(AT_FDCWD, narrow_path(it->path).c_str(), times, AT_SYMLINK_NOFOLLOW);
   }
 }
 
@@ -260,5 +281,5 @@ void Rollback::removeDirectoryTree(const std::u16string& dir) {
 // in its place) and empty: the journal's files and subdirectories have been
 // removed before it, and whatever else lies there is not this run's to delete.
 void Rollback::removeCreatedDirectory(const std::u16string& dir) {
-  if (is_real_directory(dir)) rmdir(narrow_lib(dir).c_str());
+  if (is_real_directory(dir)) rmdir(narrow_path(dir).c_str());
 }

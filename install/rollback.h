@@ -31,8 +31,9 @@ class Rollback {
   uint32_t start(const std::u16string& target);
   // Ends a successful run: deletes the backup folder with its content.
   void stop();
-  // Undoes the run: puts the backed-up files back, deletes the added files
-  // and the created directories, deletes the backup folder. Returns `code`.
+  // Undoes the run: deletes the added files, puts the backed-up files back,
+  // deletes the backup folder and the created directories. A backup that
+  // cannot be moved back stays in the backup folder. Returns `code`.
   uint32_t rollback(uint32_t code);
 
   // Moves the file at `path` (below the target directory) to its mirrored
@@ -81,6 +82,7 @@ class Rollback {
   uint32_t createBackupFolder(Record& record);
   uint32_t makeBackupDirectoryTree(const std::u16string& dir);
   uint32_t makeTree(const std::u16string& dir, bool record);
+  uint32_t ensureTree(const std::u16string& dir, bool record);
   void rememberDirectoryTimes(const std::u16string& dir);
   void restoreDirectoryTimes(const Record& record);
   bool rollbackFiles(const std::u16string& target, const std::u16string& backup);
@@ -88,6 +90,10 @@ class Rollback {
   void removeCreatedDirectory(const std::u16string& dir);
 
   std::vector<Record> records_;
+  // The directory (and backup directory) the last makeDirectoryTree (and
+  // makeBackupDirectoryTree) call made sure of, in the form it was given.
+  std::u16string readyDirectory_;
+  std::u16string readyBackupDirectory_;
 };
 
 #endif  // OVN8_INSTALL_ROLLBACK_H_

@@ -117,6 +117,7 @@ TEST_F(RollbackTest, SamePathTwiceKeepsTheOriginal) {
   EXPECT_EQ(0u, journal.storeRBFile(w(scene / "sub//a.txt")));
   EXPECT_EQ(0u, journal.storeRBFile(w(scene / "./sub/./a.txt")));
   EXPECT_EQ("first install", readText(scene / "sub/a.txt"));
+  journal.addRBFile(w(scene / "sub/a.txt"));  // must not get the original deleted
   EXPECT_EQ("original bytes\n\x01\x02",
             readText(narrow_lib(journal.backupDirectory()) + "sub/a.txt"));
 
