@@ -1,0 +1,683 @@
+// The wizard in-process under a display: the start-up checks, the window's
+// layout, every transition of the page flow with the buttons after each,
+// cancel, Escape and closing, the outcome codes and the Finish action.
+#include "ui/installer_dlg.h"
+
+#include <gdk/gdkkeysyms.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "config/config_paths.h"
+#include "config/starter.h"
+#include "platform/file_system.h"
+#include "platform/text.h"
+#include "resources/lang.h"
+#include "ui/document_opener.h"
+#include "ui/ui_test_support.h"
+
+namespace {
+
+using uitest::BoxRecorder;
+using uitest::ScratchWorld;
+
+const unsigned kErrorFlags = 0x1000001;
+const unsigned kQuestionFlags = 0x2000002;
+
+struct ButtonState {
+  std::string label;
+  bool sensitive;
+  bool visible;
+  bool operator==(const ButtonState& o) const {
+    return label == o.label && sensitive == o.sensitive && visible == o.visible;
+  }
+};
+
+std::ostream& operator<<(std::ostream& out, const ButtonState& b) {
+  return out << "{" << b.label << (b.sensitive ? ", sensitive" : ", insensitive")
+             << (b.visible ? ", visible}" : ", hidden}");
+}
+
+ButtonState button(GtkWidget* widget) {
+  return {gtk_button_get_label(GTK_BUTTON(widget)), gtk_widget_get_sensitive(widget) != FALSE,
+          gtk_widget_get_visible(widget) != FALSE};
+}
+
+std::string text(const char* key) { return narrow_lib(LoadResString(key)); }
+
+bool page_visible(WizardDialogPage* page) {
+  for (GtkWidget* widget : page->getWidgets())
+    if (!gtk_widget_get_visible(widget)) return false;
+  return true;
+}
+
+bool page_hidden(WizardDialogPage* page) {
+  for (GtkWidget* widget : page->getWidgets())
+    if (gtk_widget_get_visible(widget)) return false;
+  return true;
+}
+
+GtkAllocation allocation(GtkWidget* widget) {
+  GtkAllocation box;
+  gtk_widget_get_allocation(widget, &box);
+  return box;
+}
+
+void expect_box(GtkWidget* widget, int x, int y, int w, int h, const char* what) {
+  const GtkAllocation box = allocation(widget);
+  EXPECT_EQ(box.x, x) << what;
+  EXPECT_EQ(box.y, y) << what;
+  if (w >= 0) {
+    EXPECT_EQ(box.width, w) << what;
+  }
+  if (h >= 0) {
+    EXPECT_EQ(box.height, h) << what;
+  }
+}
+
+void send_key(GtkWidget* window, guint keyval) {
+  GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
+  event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+  event->key.send_event = TRUE;
+  event->key.keyval = keyval;
+  gtk_widget_event(window, event);
+  gdk_event_free(event);
+}
+
+void send_delete(GtkWidget* window) {
+  GdkEvent* event = gdk_event_new(GDK_DELETE);
+  event->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+  event->any.send_event = TRUE;
+  gtk_main_do_event(event);
+  gdk_event_free(event);
+}
+
+// Calls `action` from the main loop each few milliseconds while it returns
+// true, so that it runs inside the wizard's progress loop.
+class Repeating {
+ public:
+  explicit Repeating(std::function<bool()> action) : action_(std::move(action)) {
+    source_ = g_timeout_add(5, &Repeating::fire, this);
+  }
+  ~Repeating() {
+    if (source_) g_source_remove(source_);
+  }
+
+ private:
+  static gboolean fire(gpointer self) {
+    Repeating* me = static_cast<Repeating*>(self);
+    if (me->action_()) return TRUE;
+    me->source_ = 0;
+    return FALSE;
+  }
+  std::function<bool()> action_;
+  guint source_ = 0;
+};
+
+// Slows every file opening below the template directory, so that a run of
+// many entries lasts long enough to be cancelled while it goes on.
+uint32_t slow_hook(FileOp op, const std::u16string& path, void*) {
+  if (op == FileOp::CreateFile && path.find(u"/docs/") != std::u16string::npos) g_usleep(15000);
+  return 0;
+}
+
+// Fails the third extraction (setting the entry's time ends every copy).
+std::atomic<int> g_fileTimes{0};
+uint32_t failing_hook(FileOp op, const std::u16string&, void*) {
+  if (op == FileOp::SetFileTime && ++g_fileTimes == 3) return ERROR_CANTWRITE;
+  return 0;
+}
+
+std::vector<std::vector<std::string>> g_launched;
+bool record_launch(const std::vector<std::string>& argv) {
+  g_launched.push_back(argv);
+  return true;
+}
+
+class InstallerDlgTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!uitest::toolkit_available()) GTEST_SKIP() << "no display";
+    set_resource_lang(LANG_EN);
+    g_launched.clear();
+    set_process_launcher(record_launch);
+  }
+  void TearDown() override {
+    FileSystem::SetFaultHook(nullptr, nullptr);
+    set_process_launcher(nullptr);
+    set_message_box_mode(MessageBoxMode::Interactive);
+    set_resource_lang(LANG_EN);
+  }
+
+  // A kit of `count` files a0.txt, a1.txt, ... in "docs\" plus readme.html.
+  void writeKit(int count = 3, std::vector<config::KitDescription> descriptions = {}) {
+    config::KitSpec spec;
+    if (descriptions.empty())
+      descriptions.push_back({u"en", u"Sample Templates", u"Example Vendor", u"readme.html"});
+    spec.descriptions = descriptions;
+    for (int i = 0; i < count; ++i) {
+      config::KitFileSpec file;
+      file.name = widen_lib("docs\\a" + std::to_string(i) + ".txt");
+      file.data = "file " + std::to_string(i);
+      file.lastWriteTime = uitest::time_of(1600000000 + i);
+      spec.files.push_back(file);
+    }
+    spec.files.emplace_back(u"readme.html", "<html>readme</html>", uitest::time_of(1600000000));
+    ASSERT_TRUE(config::writeKit(world_.kitPath(), spec));
+  }
+
+  std::unique_ptr<CInstallerDlg> makeDialog(bool silent = false, std::u16string lang = u"en") {
+    return std::unique_ptr<CInstallerDlg>(
+        new CInstallerDlg(argc_, argv_, silent, "Setup Title", lang, true));
+  }
+
+  // The dialog after OnInitDialog with its window and the welcome page.
+  std::unique_ptr<CInstallerDlg> openWizard(bool silent = false) {
+    std::unique_ptr<CInstallerDlg> dialog = makeDialog(silent);
+    EXPECT_TRUE(dialog->OnInitDialog());
+    dialog->showMainWindow();
+    dialog->showWelcomePage();
+    uitest::flush_events();
+    return dialog;
+  }
+
+  void expectButtons(CInstallerDlg& d, ButtonState back, ButtonState next, ButtonState cancel) {
+    EXPECT_EQ(button(d.buttonPrev), back);
+    EXPECT_EQ(button(d.buttonNext), next);
+    EXPECT_EQ(button(d.buttonCancel), cancel);
+  }
+
+  ScratchWorld world_;
+  char name_[16] = "ovn8setup";
+  char* argvStorage_[2] = {name_, nullptr};
+  int argc_ = 1;
+  char** argv_ = argvStorage_;
+};
+
+TEST_F(InstallerDlgTest, StartUpChecksStopAtTheFirstFailureWithItsMessage) {
+  {
+    BoxRecorder boxes;
+    std::unique_ptr<CInstallerDlg> dialog = makeDialog();
+    EXPECT_EQ(dialog->DoModal(), kExitStartupFailed);
+    EXPECT_EQ(dialog->mainWindow, nullptr);
+    ASSERT_EQ(boxes.asked.size(), 1u);
+    EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_ERROR_NOSOURCE"));
+    EXPECT_EQ(boxes.asked[0].flags, kErrorFlags);
+    EXPECT_EQ(boxes.asked[0].title, u"Setup Title");
+  }
+  {
+    ASSERT_TRUE(config::writeFileBytes(world_.kitPath(), "this is no deflate stream \xff\xfe"));
+    BoxRecorder boxes;
+    std::unique_ptr<CInstallerDlg> dialog = makeDialog();
+    EXPECT_EQ(dialog->DoModal(), kExitStartupFailed);
+    EXPECT_EQ(dialog->mainWindow, nullptr);
+    ASSERT_EQ(boxes.asked.size(), 1u);
+    EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_ERROR_DAMAGEDSOURCE"));
+    EXPECT_EQ(dialog->okdPath, widen_lib(world_.kitPath()));
+  }
+  EXPECT_EQ(world_.tmpEntries(), 0);
+  {
+    writeKit();
+    set_resource_lang(LANG_RU);
+    BoxRecorder boxes;
+    struct Fail {
+      static uint32_t noSpace(FileOp op, const std::u16string&, void*) {
+        return op == FileOp::GetFreeSpaceTmpDir ? uint32_t(ERROR_INVALID_PARAMETER) : 0u;
+      }
+    };
+    // A failing free-space query skips the check; the kit then opens.
+    FileSystem::SetFaultHook(&Fail::noSpace, nullptr);
+    std::unique_ptr<CInstallerDlg> dialog = makeDialog();
+    EXPECT_TRUE(dialog->OnInitDialog());
+    EXPECT_TRUE(boxes.asked.empty());
+  }
+}
+
+TEST_F(InstallerDlgTest, ProposedDirectoryComesFromTheLauncherListCleaned) {
+  writeKit();
+  {
+    std::unique_ptr<CInstallerDlg> dialog = makeDialog();
+    ASSERT_TRUE(dialog->OnInitDialog());
+    EXPECT_EQ(narrow_lib(dialog->targetPath), world_.defaultTarget());
+    EXPECT_FALSE(dialog->listFromBaseConfig);
+  }
+  const std::string config = world_.configPath();
+  ASSERT_EQ(system(("mkdir -p '" + world_.home + "/.Ovan/ovanstart'").c_str()), 0);
+  ASSERT_TRUE(config::writeFileBytes(
+      config, "ConfigurationTemplatesLocation=file://" + world_.root + "/chosen\n"));
+  {
+    std::unique_ptr<CInstallerDlg> dialog = makeDialog();
+    ASSERT_TRUE(dialog->OnInitDialog());
+    EXPECT_EQ(narrow_lib(dialog->targetPath), world_.root + "/chosen");
+  }
+  ASSERT_TRUE(config::writeFileBytes(config, "ConfigurationTemplatesLocation=ftp://host/t\n"));
+  {
+    // Silent mode refuses the empty proposal instead of installing into "".
+    BoxRecorder boxes;
+    std::unique_ptr<CInstallerDlg> dialog = makeDialog(true);
+    EXPECT_EQ(dialog->DoModal(), kExitStartupFailed);
+    EXPECT_TRUE(dialog->targetPath.empty());
+    ASSERT_EQ(boxes.asked.size(), 1u);
+    EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_SETUP_EMPTYTARGET"));
+    EXPECT_EQ(boxes.asked[0].flags, 1u);
+    EXPECT_EQ(dialog->mainWindow, nullptr);
+  }
+}
+
+TEST_F(InstallerDlgTest, WindowAndPagesSitAtTheirCoordinates) {
+  writeKit();
+  BoxRecorder boxes;
+  std::unique_ptr<CInstallerDlg> dialog = openWizard();
+  CInstallerDlg& d = *dialog;
+  int w = 0, h = 0;
+  gtk_window_get_size(GTK_WINDOW(d.mainWindow), &w, &h);
+  EXPECT_EQ(w, 500);
+  EXPECT_EQ(h, 360);
+  EXPECT_EQ(gtk_window_get_type_hint(GTK_WINDOW(d.mainWindow)), GDK_WINDOW_TYPE_HINT_MENU);
+  EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(d.mainWindow)));
+  EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(d.mainWindow)), "Setup Title");
+  GdkPixbuf* icon = gtk_window_get_icon(GTK_WINDOW(d.mainWindow));
+  ASSERT_NE(icon, nullptr);
+  EXPECT_EQ(gdk_pixbuf_get_width(icon), 256);
+  EXPECT_TRUE(gdk_pixbuf_get_has_alpha(icon));
+  EXPECT_FALSE(gdk_pixbuf_get_has_alpha(d.backImage));
+  EXPECT_EQ(gdk_pixbuf_get_width(d.backImage), 158);
+  EXPECT_EQ(gdk_pixbuf_get_height(d.backImage), 286);
+
+  GList* children = gtk_container_get_children(GTK_CONTAINER(d.fixed));
+  GtkWidget* separator = GTK_WIDGET(children->data);  // the first child made
+  g_list_free(children);
+  EXPECT_TRUE(GTK_IS_HSEPARATOR(separator));
+  expect_box(separator, 10, 310, 480, 5, "separator");
+  expect_box(d.buttonPrev, 230, 320, 80, 30, "back");
+  expect_box(d.buttonNext, 310, 320, 80, 30, "next");
+  expect_box(d.buttonCancel, 410, 320, 80, 30, "cancel");
+  EXPECT_TRUE(gtk_widget_has_default(d.buttonNext));
+
+  MessagePage* welcome = d.welcomePage;
+  ASSERT_EQ(welcome->getWidgets().size(), 2u);
+  EXPECT_EQ(welcome->getWidgets()[0], welcome->image);
+  expect_box(welcome->image, 0, 0, 158, 286, "banner");
+  expect_box(welcome->label, 170, 10, 330, 250, "welcome text");
+  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(welcome->label))),
+            text("IDS_WELCOME_TITLE") + " Sample Templates (Example Vendor).");
+
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  uitest::flush_events();
+  DirSelectPage* dir = d.dirSelectPage;
+  const std::vector<GtkWidget*> order = {dir->image, dir->promptLabel, dir->catalogLabel,
+                                         dir->entry, dir->browseButton};
+  EXPECT_EQ(dir->getWidgets(), order);
+  expect_box(dir->image, 0, 0, 158, 286, "dir banner");
+  expect_box(dir->promptLabel, 170, 10, 330, 250, "prompt");
+  expect_box(dir->catalogLabel, 170, 255, -1, -1, "catalog label");
+  expect_box(dir->entry, 170, 275, 280, 30, "entry");
+  expect_box(dir->browseButton, 460, 275, 30, 30, "browse");
+  EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(dir->browseButton)), "...");
+
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));  // installs, then the success page
+  uitest::flush_events();
+  ASSERT_EQ(d.state, kStateSuccess);
+  expect_box(d.progressPage->label, 10, 130, -1, -1, "progress text");
+  expect_box(d.progressPage->progressBar, 10, 150, 480, 20, "progress bar");
+  expect_box(d.successPage->checkBox, 170, 170, -1, -1, "check box");
+  expect_box(d.successPage->label, 170, 10, 330, 250, "success text");
+}
+
+TEST_F(InstallerDlgTest, InteractiveFlowWalksTheStateTable) {
+  writeKit(3);
+  BoxRecorder boxes;
+  std::unique_ptr<CInstallerDlg> dialog = openWizard();
+  CInstallerDlg& d = *dialog;
+  const std::string back = text("IDS_WIZARD_BACK"), next = text("IDS_WIZARD_NEXT"),
+                    cancel = text("IDS_WIZARD_CANCEL"), finish = text("IDS_WIZARD_FINISH");
+
+  // 1: welcome.
+  EXPECT_EQ(d.state, kStateWelcome);
+  EXPECT_EQ(d.curPage, d.welcomePage);
+  EXPECT_TRUE(page_visible(d.welcomePage));
+  expectButtons(d, {back, false, true}, {next, true, true}, {cancel, true, true});
+  gtk_button_clicked(GTK_BUTTON(d.buttonPrev));  // does nothing here
+  EXPECT_EQ(d.state, kStateWelcome);
+
+  // 1 -> 2 -> 1 -> 2: the entry gets the proposal back each time.
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  EXPECT_EQ(d.state, kStateDirectory);
+  EXPECT_EQ(d.curPage, d.dirSelectPage);
+  EXPECT_TRUE(page_hidden(d.welcomePage));
+  expectButtons(d, {back, true, true}, {next, true, true}, {cancel, true, true});
+  EXPECT_EQ(narrow_lib(d.dirSelectPage->getPath()), world_.defaultTarget());
+  d.dirSelectPage->setPath(std::string("/typed/but/not/confirmed"));
+  gtk_button_clicked(GTK_BUTTON(d.buttonPrev));
+  EXPECT_EQ(d.state, kStateWelcome);
+  EXPECT_TRUE(page_hidden(d.dirSelectPage));
+  expectButtons(d, {back, false, true}, {next, true, true}, {cancel, true, true});
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  EXPECT_EQ(narrow_lib(d.dirSelectPage->getPath()), world_.defaultTarget());
+
+  // 2: an empty path is refused with a plain box.
+  d.dirSelectPage->setPath(std::string());
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  EXPECT_EQ(d.state, kStateDirectory);
+  ASSERT_EQ(boxes.asked.size(), 1u);
+  EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_SETUP_EMPTYTARGET"));
+  EXPECT_EQ(boxes.asked[0].flags, 1u);
+
+  // 2: Cancel and Escape answered No change nothing.
+  gtk_button_clicked(GTK_BUTTON(d.buttonCancel));
+  send_key(d.mainWindow, GDK_Escape);
+  send_key(d.mainWindow, GDK_Return);  // other keys are not taken
+  ASSERT_EQ(boxes.asked.size(), 3u);
+  EXPECT_EQ(narrow_lib(boxes.asked[1].text), text("IDS_ACCEPT_CANCEL"));
+  EXPECT_EQ(boxes.asked[1].flags, kQuestionFlags);
+  EXPECT_EQ(boxes.asked[2].flags, kQuestionFlags);
+  EXPECT_EQ(d.state, kStateDirectory);
+  ASSERT_NE(d.mainWindow, nullptr);
+
+  // 2 -> 3 -> 4: a path typed with backslashes is used with slashes.
+  const std::string target = world_.root + "/chosen";
+  std::string typed = target + "\\sub\\";
+  d.dirSelectPage->setPath(typed);
+  FileSystem::SetFaultHook(&slow_hook, nullptr);
+  std::vector<ButtonState> during;
+  Repeating probe([&] {
+    if (d.state != kStateProgress) return true;
+    during = {button(d.buttonPrev), button(d.buttonNext), button(d.buttonCancel)};
+    EXPECT_EQ(d.curPage, d.progressPage);
+    gtk_button_clicked(GTK_BUTTON(d.buttonPrev));  // nothing in state 3
+    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+    return false;
+  });
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  FileSystem::SetFaultHook(nullptr, nullptr);
+  ASSERT_EQ(during.size(), 3u);
+  EXPECT_EQ(during[0], (ButtonState{back, false, true}));
+  EXPECT_EQ(during[1], (ButtonState{next, false, true}));
+  EXPECT_EQ(during[2], (ButtonState{cancel, true, true}));
+  EXPECT_EQ(d.targetPath, widen_lib(target + "/sub/"));
+  EXPECT_EQ(d.state, kStateSuccess);
+  EXPECT_EQ(d.curPage, d.successPage);
+  EXPECT_TRUE(page_hidden(d.progressPage));
+  EXPECT_TRUE(page_visible(d.successPage));
+  EXPECT_EQ(d.exitCode(), kExitSuccess);
+  expectButtons(d, {back, false, false}, {finish, true, true}, {cancel, false, true});
+  EXPECT_TRUE(gtk_widget_has_default(d.buttonNext));
+  EXPECT_EQ(uitest::read_file(target + "/sub/docs/a2.txt"), "file 2");
+  // The directory goes first into the launcher's list, without its last "/".
+  std::list<std::u16string> recorded;
+  get_tmplts_list(recorded, true, false);
+  ASSERT_FALSE(recorded.empty());
+  EXPECT_EQ(narrow_lib(recorded.front()), target + "/sub");
+  EXPECT_EQ(boxes.asked.size(), 3u);
+
+  // 4: Finish opens the description document, as one argument, and closes.
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  EXPECT_EQ(d.mainWindow, nullptr);
+  ASSERT_EQ(g_launched.size(), 1u);
+  EXPECT_EQ(g_launched[0], (std::vector<std::string>{"xdg-open", target + "/sub/readme.html"}));
+}
+
+TEST_F(InstallerDlgTest, CancelOnTheProgressPageRollsBackAndEndsOnTheCancelPage) {
+  writeKit(40);
+  BoxRecorder boxes;
+  boxes.answers = {kMessageBoxResultNo, kMessageBoxResultYes};
+  std::unique_ptr<CInstallerDlg> dialog = openWizard();
+  CInstallerDlg& d = *dialog;
+  FileSystem::SetFaultHook(&slow_hook, nullptr);
+  int clicks = 0;
+  Repeating clicker([&] {
+    if (d.state != kStateProgress) return true;
+    gtk_button_clicked(GTK_BUTTON(d.buttonCancel));  // first No, then Yes
+    if (++clicks == 1) {
+      EXPECT_TRUE(gtk_widget_get_sensitive(d.buttonCancel));
+      return true;
+    }
+    EXPECT_FALSE(gtk_widget_get_sensitive(d.buttonCancel));
+    return false;
+  });
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  FileSystem::SetFaultHook(nullptr, nullptr);
+  EXPECT_EQ(clicks, 2);
+  EXPECT_EQ(d.state, kStateCancelled);
+  EXPECT_EQ(d.curPage, d.cancelPage);
+  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(d.cancelPage->label))),
+            text("IDS_CANCEL_FINISH"));
+  expectButtons(d, {text("IDS_WIZARD_BACK"), false, false},
+                {text("IDS_WIZARD_FINISH"), true, true},
+                {text("IDS_WIZARD_CANCEL"), false, true});
+  EXPECT_EQ(d.exitCode(), kExitCancelled);
+  ASSERT_EQ(boxes.asked.size(), 2u);
+  EXPECT_EQ(narrow_lib(boxes.asked[1].text), text("IDS_ACCEPT_CANCEL"));
+  // Rolled back: nothing of the kit stays, and the list is not touched.
+  EXPECT_FALSE(uitest::exists(world_.defaultTarget() + "docs/a0.txt"));
+  EXPECT_FALSE(uitest::exists(world_.configPath()));
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  EXPECT_EQ(d.mainWindow, nullptr);
+  EXPECT_TRUE(g_launched.empty());
+}
+
+TEST_F(InstallerDlgTest, FailedRunShowsTheErrorAndTheErrorPageAfterTheRollback) {
+  writeKit(5);
+  ASSERT_EQ(system(("mkdir -p '" + world_.defaultTarget() + "docs'").c_str()), 0);
+  ASSERT_TRUE(config::writeFileBytes(world_.defaultTarget() + "docs/a0.txt", "older"));
+  ASSERT_EQ(system(("touch -d 2001-01-01 '" + world_.defaultTarget() + "docs/a0.txt'").c_str()), 0);
+  BoxRecorder boxes;
+  std::unique_ptr<CInstallerDlg> dialog = openWizard();
+  CInstallerDlg& d = *dialog;
+  g_fileTimes = 0;
+  FileSystem::SetFaultHook(&failing_hook, nullptr);
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  FileSystem::SetFaultHook(nullptr, nullptr);
+  ASSERT_EQ(boxes.asked.size(), 1u);
+  EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_INSTALL_ERROR"));
+  EXPECT_EQ(boxes.asked[0].flags, kErrorFlags);
+  EXPECT_EQ(d.state, kStateError);
+  EXPECT_EQ(d.curPage, d.errorPage);
+  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(d.errorPage->label))),
+            text("IDS_ERROR_FINISH"));
+  expectButtons(d, {text("IDS_WIZARD_BACK"), false, false},
+                {text("IDS_WIZARD_FINISH"), true, true},
+                {text("IDS_WIZARD_CANCEL"), false, true});
+  EXPECT_EQ(d.exitCode(), kExitInstallFailed);
+  // The rollback has ended before the page: the old file is back.
+  EXPECT_EQ(uitest::read_file(world_.defaultTarget() + "docs/a0.txt"), "older");
+  EXPECT_FALSE(uitest::exists(world_.defaultTarget() + "docs/a1.txt"));
+  EXPECT_FALSE(uitest::exists(world_.configPath()));
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));  // Finish opens nothing here
+  EXPECT_EQ(d.mainWindow, nullptr);
+  EXPECT_TRUE(g_launched.empty());
+}
+
+TEST_F(InstallerDlgTest, EscapeAndClosingDuringTheRunTakeEffectWhenItHasEnded) {
+  writeKit(40);
+  for (bool byEscape : {true, false}) {
+    SCOPED_TRACE(byEscape ? "Escape" : "close");
+    BoxRecorder boxes;
+    boxes.answers = {kMessageBoxResultYes};
+    std::unique_ptr<CInstallerDlg> dialog = openWizard();
+    CInstallerDlg& d = *dialog;
+    FileSystem::SetFaultHook(&slow_hook, nullptr);
+    Repeating closer([&] {
+      if (d.state != kStateProgress) return true;
+      if (byEscape)
+        send_key(d.mainWindow, GDK_Escape);
+      else
+        send_delete(d.mainWindow);
+      EXPECT_NE(d.mainWindow, nullptr);  // still there while the run goes on
+      return false;
+    });
+    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+    FileSystem::SetFaultHook(nullptr, nullptr);
+    EXPECT_EQ(d.mainWindow, nullptr);
+    EXPECT_EQ(d.exitCode(), kExitCancelled);
+    EXPECT_EQ(boxes.asked.size(), size_t(byEscape ? 1 : 0));
+    EXPECT_FALSE(uitest::exists(world_.defaultTarget() + "docs/a0.txt"));
+  }
+}
+
+TEST_F(InstallerDlgTest, LeavingBeforeOrAfterTheRun) {
+  writeKit(2);
+  {
+    // Cancel on the welcome page, Yes: the window goes, exit "cancelled".
+    BoxRecorder boxes;
+    boxes.answers = {kMessageBoxResultYes};
+    std::unique_ptr<CInstallerDlg> dialog = openWizard();
+    gtk_button_clicked(GTK_BUTTON(dialog->buttonCancel));
+    EXPECT_EQ(dialog->mainWindow, nullptr);
+    EXPECT_EQ(dialog->exitCode(), kExitCancelled);
+  }
+  {
+    // Closing the window on the directory page asks nothing.
+    BoxRecorder boxes;
+    std::unique_ptr<CInstallerDlg> dialog = openWizard();
+    gtk_button_clicked(GTK_BUTTON(dialog->buttonNext));
+    send_delete(dialog->mainWindow);
+    EXPECT_EQ(dialog->mainWindow, nullptr);
+    EXPECT_TRUE(boxes.asked.empty());
+    EXPECT_EQ(dialog->exitCode(), kExitCancelled);
+  }
+  {
+    // Escape on the success page, Yes: closes without opening anything and
+    // without undoing the installation.
+    BoxRecorder boxes;
+    boxes.answers = {kMessageBoxResultYes};
+    std::unique_ptr<CInstallerDlg> dialog = openWizard();
+    gtk_button_clicked(GTK_BUTTON(dialog->buttonNext));
+    gtk_button_clicked(GTK_BUTTON(dialog->buttonNext));
+    ASSERT_EQ(dialog->state, kStateSuccess);
+    send_key(dialog->mainWindow, GDK_Escape);
+    EXPECT_EQ(dialog->mainWindow, nullptr);
+    EXPECT_EQ(dialog->exitCode(), kExitSuccess);
+    EXPECT_TRUE(g_launched.empty());
+    EXPECT_TRUE(uitest::exists(world_.defaultTarget() + "docs/a1.txt"));
+  }
+}
+
+TEST_F(InstallerDlgTest, DoModalRunsTheMainLoopAndReturnsTheOutcome) {
+  writeKit(2);
+  BoxRecorder boxes;
+  std::unique_ptr<CInstallerDlg> dialog = makeDialog();
+  CInstallerDlg& d = *dialog;
+  // Next, Next, clear the check box, Finish: all from the main loop.
+  Repeating driver([&] {
+    if (d.state == kStateWelcome || d.state == kStateDirectory) {
+      gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+      return true;
+    }
+    if (d.state != kStateSuccess) return true;
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(d.successPage->checkBox), FALSE);
+    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+    return false;
+  });
+  EXPECT_EQ(d.DoModal(), kExitSuccess);
+  EXPECT_EQ(d.mainWindow, nullptr);
+  EXPECT_TRUE(g_launched.empty());  // the check box was off
+  EXPECT_TRUE(boxes.asked.empty());
+  // The unpacked kit lives as long as the dialog, and no longer.
+  EXPECT_EQ(world_.tmpEntries(), 1);
+  dialog.reset();
+  EXPECT_EQ(world_.tmpEntries(), 0);
+}
+
+TEST_F(InstallerDlgTest, SilentModeInstallsAtOnceAndReturns) {
+  writeKit(3);
+  BoxRecorder boxes;
+  std::unique_ptr<CInstallerDlg> dialog = makeDialog(true);
+  CInstallerDlg& d = *dialog;
+  bool sawWelcome = false;
+  Repeating probe([&] {
+    if (d.state != kStateProgress) return true;
+    // The welcome page had Cancel only.
+    EXPECT_FALSE(gtk_widget_get_visible(d.buttonPrev));
+    EXPECT_FALSE(gtk_widget_get_visible(d.buttonNext));
+    EXPECT_TRUE(gtk_widget_get_visible(d.buttonCancel));
+    sawWelcome = d.welcomePage != nullptr;
+    return false;
+  });
+  EXPECT_EQ(d.DoModal(), kExitSuccess);
+  EXPECT_TRUE(sawWelcome);
+  EXPECT_EQ(d.state, kStateSuccess);
+  EXPECT_EQ(d.dirSelectPage, nullptr);
+  EXPECT_EQ(d.mainWindow, nullptr);
+  EXPECT_EQ(uitest::read_file(world_.defaultTarget() + "docs/a0.txt"), "file 0");
+  std::list<std::u16string> recorded;
+  get_tmplts_list(recorded, true, false);
+  ASSERT_FALSE(recorded.empty());
+  EXPECT_EQ(narrow_lib(recorded.front()) + "/", world_.defaultTarget());
+  EXPECT_TRUE(g_launched.empty());
+  EXPECT_TRUE(boxes.asked.empty());
+}
+
+TEST_F(InstallerDlgTest, FinishOpensOnlyADocumentInsideTheTemplateDirectory) {
+  struct Case {
+    const char* name;
+    std::u16string lang;
+    std::vector<config::KitDescription> descriptions;
+    bool uncheck;
+    std::string expected;  // relative to the target; empty: nothing opened
+  };
+  const std::vector<Case> cases = {
+      {"German falls back to English", u"de",
+       {{u"en", u"P", u"V", u"readme.html"}, {u"ru", u"П", u"В", u"docs\\a0.txt"}}, false,
+       "readme.html"},
+      {"own language first", u"RU",
+       {{u"en", u"P", u"V", u"readme.html"}, {u"ru", u"П", u"В", u"docs\\a0.txt"}}, false,
+       "docs/a0.txt"},
+      {"empty own path falls back", u"ru",
+       {{u"ru", u"П", u"В", u""}, {u"en", u"P", u"V", u"readme.html"}}, false, "readme.html"},
+      {"check box off", u"en", {{u"en", u"P", u"V", u"readme.html"}}, true, ""},
+      {"missing document", u"en", {{u"en", u"P", u"V", u"nothere.html"}}, false, ""},
+      {"outside the directory", u"en", {{u"en", u"P", u"V", u"..\\..\\outside.html"}}, false,
+       ""},
+  };
+  ASSERT_TRUE(config::writeFileBytes(world_.home + "/.ovn8/Ovan/outside.html", "x") ||
+              system(("mkdir -p '" + world_.home + "/.ovn8/Ovan' && touch '" + world_.home +
+                      "/.ovn8/Ovan/outside.html'").c_str()) == 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeKit(1, c.descriptions);
+    g_launched.clear();
+    BoxRecorder boxes;
+    std::unique_ptr<CInstallerDlg> dialog = makeDialog(false, c.lang);
+    ASSERT_TRUE(dialog->OnInitDialog());
+    dialog->showMainWindow();
+    dialog->showWelcomePage();
+    gtk_button_clicked(GTK_BUTTON(dialog->buttonNext));
+    gtk_button_clicked(GTK_BUTTON(dialog->buttonNext));
+    ASSERT_EQ(dialog->state, kStateSuccess);
+    if (c.uncheck)
+      gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(dialog->successPage->checkBox), FALSE);
+    gtk_button_clicked(GTK_BUTTON(dialog->buttonNext));
+    EXPECT_EQ(dialog->mainWindow, nullptr);
+    if (c.expected.empty()) {
+      EXPECT_TRUE(g_launched.empty());
+    } else {
+      ASSERT_EQ(g_launched.size(), 1u);
+      EXPECT_EQ(g_launched[0][1], world_.defaultTarget() + c.expected);
+    }
+  }
+}
+
+TEST_F(InstallerDlgTest, WelcomeNamesFallBackToPlaceholders) {
+  writeKit(1, {{u"de", u"Produkt", u"Anbieter", u"readme.html"}});
+  std::unique_ptr<CInstallerDlg> dialog = openWizard();
+  std::u16string product, vendor;
+  dialog->titles(product, vendor);
+  EXPECT_TRUE(product.empty());
+  EXPECT_TRUE(vendor.empty());
+  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(dialog->welcomePage->label))),
+            text("IDS_WELCOME_TITLE") + " " + text("IDS_DEFPRODUCT") + " (" +
+                text("IDS_DEFPROVIDER") + ").");
+  dialog->langCode = u"DE";
+  dialog->titles(product, vendor);
+  EXPECT_EQ(product, u"Produkt");
+  EXPECT_EQ(vendor, u"Anbieter");
+}
+
+}  // namespace

@@ -1,0 +1,112 @@
+// The pages on their own: widget order, initial contents, the entry's text
+// round trip, the folder chooser's answers and the progress texts.
+#include "ui/wizard_pages.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/text.h"
+#include "resources/lang.h"
+#include "resources/pictures.h"
+#include "ui/ui_test_support.h"
+
+namespace {
+
+std::string text(const char* key) { return narrow_lib(LoadResString(key)); }
+
+std::string g_chooserFolder;
+int accept_folder(GtkWidget* chooser) {
+  gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), g_chooserFolder.c_str());
+  uitest::flush_events();
+  return GTK_RESPONSE_ACCEPT;
+}
+int cancel_chooser(GtkWidget*) { return GTK_RESPONSE_CANCEL; }
+int close_chooser(GtkWidget*) { return GTK_RESPONSE_DELETE_EVENT; }
+
+class WizardPagesTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!uitest::toolkit_available()) GTEST_SKIP() << "no display";
+    set_resource_lang(LANG_EN);
+    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    fixed_ = gtk_fixed_new();
+    gtk_container_add(GTK_CONTAINER(window_), fixed_);
+    gtk_widget_show_all(window_);
+    picture_ = gdk_pixbuf_new_from_xpm_data(const_cast<const char**>(kBannerXpm));
+  }
+  void TearDown() override {
+    set_folder_chooser_runner(nullptr);
+    if (window_) gtk_widget_destroy(window_);
+    if (picture_) g_object_unref(picture_);
+  }
+
+  GtkWidget* window_ = nullptr;
+  GtkWidget* fixed_ = nullptr;
+  GdkPixbuf* picture_ = nullptr;
+};
+
+TEST_F(WizardPagesTest, PagesAreMadeHiddenWithTheirWidgetsInOrder) {
+  MessagePage message(fixed_, picture_, u"Привет, мир");
+  SuccessFinalPage success(fixed_, picture_, u"Done");
+  DirSelectPage dir(fixed_, picture_);
+  ProgressPage progress(fixed_, 480);
+  EXPECT_EQ(message.getWidgets(), (std::vector<GtkWidget*>{message.image, message.label}));
+  EXPECT_EQ(success.getWidgets(),
+            (std::vector<GtkWidget*>{success.image, success.label, success.checkBox}));
+  EXPECT_EQ(progress.getWidgets(), (std::vector<GtkWidget*>{progress.label, progress.progressBar}));
+  for (WizardDialogPage* page : std::vector<WizardDialogPage*>{&message, &success, &dir, &progress})
+    for (GtkWidget* widget : page->getWidgets()) {
+      EXPECT_FALSE(gtk_widget_get_visible(widget));
+      EXPECT_EQ(gtk_widget_get_parent(widget), fixed_);
+    }
+  EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(message.label)), "Привет, мир");
+  EXPECT_TRUE(gtk_label_get_line_wrap(GTK_LABEL(message.label)));
+  gfloat x = 1, y = 1;
+  gtk_misc_get_alignment(GTK_MISC(message.label), &x, &y);
+  EXPECT_EQ(x, 0);
+  EXPECT_EQ(y, 0);
+  EXPECT_TRUE(success.isShowReadmeChecked());
+  EXPECT_EQ(gtk_button_get_label(GTK_BUTTON(success.checkBox)), text("IDS_SUCCESS_OPENDESCR"));
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(success.checkBox), FALSE);
+  EXPECT_FALSE(success.isShowReadmeChecked());
+  EXPECT_EQ(gtk_label_get_text(GTK_LABEL(dir.promptLabel)), text("IDS_DESTINATION_PROMPT"));
+  EXPECT_EQ(gtk_label_get_text(GTK_LABEL(dir.catalogLabel)), text("IDS_TEMPLATE_CATALOG"));
+  // Markup and mnemonics are not parsed.
+  message.setMessage(u"<b>_x</b> 100%");
+  EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(message.label)), "<b>_x</b> 100%");
+}
+
+TEST_F(WizardPagesTest, ProgressTextSwitchesOnlyAtOneHundred) {
+  ProgressPage progress(fixed_, 480);
+  EXPECT_EQ(gtk_label_get_text(GTK_LABEL(progress.label)), text("IDS_PROGRESS_START"));
+  EXPECT_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(progress.progressBar)), 0.0);
+  progress.setProgress(99);
+  EXPECT_EQ(gtk_label_get_text(GTK_LABEL(progress.label)), text("IDS_PROGRESS_START"));
+  EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(progress.progressBar)), 0.99);
+  progress.setProgress(100);
+  EXPECT_EQ(gtk_label_get_text(GTK_LABEL(progress.label)), text("IDS_INSTALL_FINISH"));
+  EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(progress.progressBar)), 1.0);
+}
+
+TEST_F(WizardPagesTest, DirectoryEntryAndFolderChooser) {
+  DirSelectPage dir(fixed_, picture_);
+  EXPECT_EQ(dir.getPath(), u"");
+  const std::u16string path = u"/home/ü/Шаблоны 1/";
+  dir.setPath(path);
+  EXPECT_EQ(dir.getPath(), path);
+
+  set_folder_chooser_runner(cancel_chooser);
+  gtk_button_clicked(GTK_BUTTON(dir.browseButton));
+  EXPECT_EQ(dir.getPath(), path);
+  set_folder_chooser_runner(close_chooser);
+  dir.showDirDialog();
+  EXPECT_EQ(dir.getPath(), path);
+
+  g_chooserFolder = uitest::make_temp_dir("chooser");
+  set_folder_chooser_runner(accept_folder);
+  EXPECT_EQ(button_clicked_handler(dir.browseButton, &dir), 0);
+  EXPECT_EQ(narrow_lib(dir.getPath()), g_chooserFolder);
+  EXPECT_EQ(button_clicked_handler(dir.browseButton, nullptr), 0);
+  uitest::remove_tree(g_chooserFolder);
+}
+
+}  // namespace

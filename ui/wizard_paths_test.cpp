@@ -1,0 +1,59 @@
+// The wizard's path and size rules, without a display.
+#include "ui/wizard_paths.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/text.h"
+#include "ui/ui_test_support.h"
+
+namespace {
+
+TEST(WizardPathsTest, SpaceCheckNeedsThreeTimesTheKitWithoutOverflow) {
+  EXPECT_TRUE(enoughTemporarySpace(1000, 3000));
+  EXPECT_FALSE(enoughTemporarySpace(1000, 2999));
+  EXPECT_TRUE(enoughTemporarySpace(0, 0));
+  // 3 x 0x60000000 wraps to 0x20000000 in 32 bits; it must still fail.
+  EXPECT_FALSE(enoughTemporarySpace(0x60000000u, 0x20000000u));
+  EXPECT_FALSE(enoughTemporarySpace(0x60000000u, 0xFFFFFFF0u));
+  // Free space saturated by the file layer means "at least 4 GiB".
+  EXPECT_TRUE(enoughTemporarySpace(0x60000000u, 0xFFFFFFFFu));
+}
+
+TEST(WizardPathsTest, ProposedDirectoryIsCleaned) {
+  EXPECT_EQ(cleanProposedDirectory(u"/home/u/tpl/"), u"/home/u/tpl/");
+  EXPECT_EQ(cleanProposedDirectory(u"ftp://host/t"), u"");
+  EXPECT_EQ(cleanProposedDirectory(u"/a/http://b"), u"");
+  EXPECT_EQ(cleanProposedDirectory(u"https://h/x"), u"");
+  EXPECT_EQ(cleanProposedDirectory(u"file:///home/u/t"), u"/home/u/t");
+  EXPECT_EQ(cleanProposedDirectory(u"/x/file://y/file://z"), u"/x/y/file://z");
+  EXPECT_EQ(cleanProposedDirectory(u"/home/u\r\n/t\n"), u"/home/u/t");
+}
+
+TEST(WizardPathsTest, JoinPutsExactlyOneSeparator) {
+  EXPECT_EQ(joinDirectoryAndName(u"/t", u"readme.html"), u"/t/readme.html");
+  EXPECT_EQ(joinDirectoryAndName(u"/t/", u"readme.html"), u"/t/readme.html");
+  EXPECT_EQ(joinDirectoryAndName(u"/t/", u"/readme.html"), u"/t/readme.html");
+  EXPECT_EQ(joinDirectoryAndName(u"/t", u"\\doc\\r.html"), u"/t\\doc\\r.html");
+  EXPECT_EQ(joinDirectoryAndName(u"C:\\t\\", u"r.html"), u"C:\\t\\r.html");
+  EXPECT_EQ(joinDirectoryAndName(u"", u"r.html"), u"r.html");
+}
+
+TEST(WizardPathsTest, DocumentMustLieInsideTheDirectory) {
+  const std::string root = uitest::make_temp_dir("paths");
+  ASSERT_EQ(system(("mkdir -p '" + root + "/t/d' && touch '" + root + "/t/d/r.html' '" + root +
+                    "/out.html' && ln -s '" + root + "/out.html' '" + root + "/t/link.html'")
+                       .c_str()),
+            0);
+  const std::u16string t = widen_lib(root + "/t");
+  EXPECT_EQ(narrow_lib(documentInsideDirectory(t + u"/d/r.html", t)), root + "/t/d/r.html");
+  EXPECT_EQ(narrow_lib(documentInsideDirectory(t + u"//d/../d/r.html", t + u"/")),
+            root + "/t/d/r.html");
+  EXPECT_EQ(documentInsideDirectory(t + u"/../out.html", t), u"");
+  EXPECT_EQ(documentInsideDirectory(t + u"/link.html", t), u"");  // leads outside
+  EXPECT_EQ(documentInsideDirectory(t + u"/missing.html", t), u"");
+  EXPECT_EQ(documentInsideDirectory(t, t), u"");
+  EXPECT_EQ(documentInsideDirectory(widen_lib(root + "/tx/r.html"), t), u"");
+  uitest::remove_tree(root);
+}
+
+}  // namespace
