@@ -8,6 +8,10 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
 #include <set>
 #include <string>
 #include <thread>
@@ -133,6 +137,87 @@ TEST_F(FileSystemTest, ReadFileCollectsPiecesFromASlowSource) {
   writer.join();
   EXPECT_EQ(15u, got);
   EXPECT_EQ("abcabcabcabcabc", std::string(buffer, got));
+  ::close(fds[0]);
+}
+
+std::atomic<int> g_interruptions{0};
+void countInterruption(int) { ++g_interruptions; }
+
+// Interrupts `target` with a signal that does not restart system calls, so
+// that a blocked read or write returns early (EINTR or a partial count).
+class Interrupter {
+ public:
+  explicit Interrupter(pthread_t target) {
+    g_interruptions = 0;
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = countInterruption;  // no SA_RESTART
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGUSR2, &action, &previous_);
+    thread_ = std::thread([target] {
+      for (int i = 0; i < 5; ++i) {
+        Sleep(10);
+        pthread_kill(target, SIGUSR2);
+      }
+    });
+  }
+  ~Interrupter() {
+    if (thread_.joinable()) thread_.join();
+    sigaction(SIGUSR2, &previous_, nullptr);
+  }
+  void join() { thread_.join(); }
+
+ private:
+  struct sigaction previous_;
+  std::thread thread_;
+};
+
+TEST(FileSystemSignals, ReadAndWriteCarryOnWhenInterrupted) {
+  int fds[2];
+  ASSERT_EQ(0, pipe(fds));
+  HANDLE readEnd = reinterpret_cast<HANDLE>(static_cast<intptr_t>(fds[0]));
+  HANDLE writeEnd = reinterpret_cast<HANDLE>(static_cast<intptr_t>(fds[1]));
+
+  // The reader waits while signals arrive; the data comes afterwards.
+  {
+    Interrupter interrupter(pthread_self());
+    std::thread writer([&] {
+      Sleep(80);
+      ASSERT_EQ(6, ::write(fds[1], "abcdef", 6));
+    });
+    char buffer[8];
+    uint32_t got = 0;
+    EXPECT_EQ(0u, FileSystem::ReadFile(readEnd, buffer, 6, &got, nullptr));
+    EXPECT_EQ(6u, got);
+    writer.join();
+    interrupter.join();
+    EXPECT_GT(g_interruptions.load(), 0);
+  }
+
+  // The writer blocks on a full pipe while signals arrive; a slow reader
+  // then drains it. Every byte arrives, in order.
+  std::string data(1 << 20, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i % 251);
+  std::string received;
+  {
+    Interrupter interrupter(pthread_self());
+    std::thread reader([&] {
+      Sleep(80);
+      char buffer[65536];
+      ssize_t n;
+      while (received.size() < data.size() && (n = ::read(fds[0], buffer, sizeof buffer)) > 0)
+        received.append(buffer, static_cast<size_t>(n));
+    });
+    uint32_t written = 0;
+    EXPECT_EQ(0u, FileSystem::WriteFile(writeEnd, data.data(), static_cast<uint32_t>(data.size()),
+                                        &written, nullptr));
+    EXPECT_EQ(data.size(), written);
+    ::close(fds[1]);  // the reader stops at the end even when the write failed
+    reader.join();
+    interrupter.join();
+    EXPECT_GT(g_interruptions.load(), 0);
+  }
+  EXPECT_TRUE(received == data);
   ::close(fds[0]);
 }
 
