@@ -1,6 +1,7 @@
 #include "platform/file_fault_injector.h"
 
 #include <errno.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -96,6 +97,19 @@ TEST_F(FileFaultInjectorTest, CountsOnlyChosenKindsAndPaths) {
   FileSystem::CloseHandle(out);
   EXPECT_EQ("j", readText(inside + "/a"));
   EXPECT_EQ("o", readText(dir_ / "inside-not"));
+}
+
+TEST_F(FileFaultInjectorTest, EachCallCountsOnce) {
+  // Operations that find the temporary directory themselves are still one
+  // operation each, so a sweep's numbering matches the calls it sees.
+  FileFaultInjector counter;
+  uint32_t free = 0;
+  std::u16string name;
+  EXPECT_EQ(0u, FileSystem::GetFreeSpaceTmpDir(&free));
+  EXPECT_EQ(0u, FileSystem::GetTempFileName(path("missing"), u"x", name));
+  EXPECT_EQ(2u, counter.count());
+  EXPECT_FALSE(counter.fired());
+  ::unlink(utf16_to_utf8(name).c_str());
 }
 
 // A small job of several file operations, as the engine's sweep would run.

@@ -309,6 +309,17 @@ std::string randomSuffix() {
   return suffix;
 }
 
+// TMPDIR when it names an existing directory, else /tmp; always ending in
+// "/". Used inside this file without counting as an operation of its own.
+std::u16string temporaryDirectory() {
+  const char* tmpdir = getenv("TMPDIR");
+  std::u16string result;
+  if (tmpdir != nullptr && *tmpdir != '\0' && isDirectory(tmpdir)) result = widen_lib(tmpdir);
+  if (result.empty()) result = u"/tmp";
+  if (result.back() != u'/') result += u'/';
+  return result;
+}
+
 std::string withTrailingSlash(std::string directory) {
   if (directory.empty() || directory.back() != '/') directory += '/';
   return directory;
@@ -511,11 +522,7 @@ uint32_t FileSystem::GetFileSize(const std::u16string& path, uint32_t* size) {
 uint32_t FileSystem::GetTempPath(std::u16string& result) {
   ms_lastError = 0;
   if (uint32_t fault = injectedFault(FileOp::GetTempPath, std::u16string())) return fault;
-  const char* tmpdir = getenv("TMPDIR");
-  result.clear();
-  if (tmpdir != nullptr && *tmpdir != '\0' && isDirectory(tmpdir)) result = widen_lib(tmpdir);
-  if (result.empty()) result = u"/tmp";
-  if (result.back() != u'/') result += u'/';
+  result = temporaryDirectory();
   return 0;
 }
 
@@ -524,11 +531,7 @@ uint32_t FileSystem::GetTempFileName(const std::u16string& directory, const std:
   ms_lastError = 0;
   if (uint32_t fault = injectedFault(FileOp::GetTempFileName, directory)) return fault;
   std::string folder = narrow_lib(directory);
-  if (folder.empty() || !isDirectory(folder)) {
-    std::u16string temporary;
-    GetTempPath(temporary);
-    folder = narrow_lib(temporary);
-  }
+  if (folder.empty() || !isDirectory(folder)) folder = narrow_lib(temporaryDirectory());
   std::string start = withTrailingSlash(folder) + narrow_lib(shortPrefix(prefix));
   for (int attempt = 0; attempt < 1000; ++attempt) {
     std::string name = start + randomSuffix();
@@ -550,10 +553,10 @@ uint32_t FileSystem::GetFreeSpaceTmpDir(uint32_t* freeBytes) {
   if (uint32_t fault = injectedFault(FileOp::GetFreeSpaceTmpDir, std::u16string())) return fault;
   if (freeBytes == nullptr) return failWith(ERROR_INVALID_PARAMETER);
   *freeBytes = 0;
-  std::u16string directory;
-  if (GetTempPath(directory) != 0) return failWith(ERROR_INVALID_NAME);
+  std::string directory = narrow_lib(temporaryDirectory());
+  if (directory.empty()) return failWith(ERROR_INVALID_NAME);
   struct statvfs64 status;
-  if (statvfs64(narrow_lib(directory).c_str(), &status) != 0) return 0;
+  if (statvfs64(directory.c_str(), &status) != 0) return 0;
   // Blocks reserved for the superuser are not counted: the wizard runs as an
   // ordinary user.
   unsigned __int128 bytes =
