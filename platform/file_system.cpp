@@ -192,15 +192,36 @@ int removeTree(const std::string& givenPath) {
 
 // ---- Moving across file systems -------------------------------------------
 
-// A new name beside `target` for building the copy before it replaces the
-// target in one rename.
-std::string siblingTemporaryName(const std::string& target, unsigned attempt) {
-  return target + ".ovn8-move-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+// Six random letters and digits for new file names.
+std::string randomSuffix() {
+  static const char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::atomic<uint64_t> counter{0};
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  uint64_t x = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(now.tv_sec) << 20) ^
+               (static_cast<uint64_t>(getpid()) << 40) ^ (++counter * 0x9E3779B97F4A7C15ULL);
+  std::string suffix;
+  for (int i = 0; i < 6; ++i) {
+    x ^= x >> 33;
+    x *= 0xFF51AFD7ED558CCDULL;
+    x ^= x >> 29;
+    suffix.push_back(kLetters[x % 62]);
+  }
+  return suffix;
+}
+
+// A new short name in the folder of `target`, where the copy is built
+// before it replaces the target in one rename.
+std::string siblingTemporaryName(const std::string& target) {
+  size_t slash = target.rfind('/');
+  std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  return folder + ".ovn8mv" + randomSuffix();
 }
 
 int createSibling(const std::string& target, mode_t mode, std::string& name) {
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    name = siblingTemporaryName(target, attempt);
+    name = siblingTemporaryName(target);
     int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
@@ -252,7 +273,7 @@ int copySymbolicLink(const std::string& source, const std::string& target) {
   if (n < 0) return errno;
   destination[static_cast<size_t>(n)] = '\0';
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    std::string temporary = siblingTemporaryName(target, attempt);
+    std::string temporary = siblingTemporaryName(target);
     if (symlink(destination.data(), temporary.c_str()) != 0) {
       if (errno == EEXIST) continue;
       return errno;
@@ -289,24 +310,6 @@ std::u16string shortPrefix(const std::u16string& prefix) {
     length += pair ? 2 : 1;
   }
   return prefix.substr(0, length);
-}
-
-std::string randomSuffix() {
-  static const char kLetters[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  static std::atomic<uint64_t> counter{0};
-  struct timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  uint64_t x = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(now.tv_sec) << 20) ^
-               (static_cast<uint64_t>(getpid()) << 40) ^ (++counter * 0x9E3779B97F4A7C15ULL);
-  std::string suffix;
-  for (int i = 0; i < 6; ++i) {
-    x ^= x >> 33;
-    x *= 0xFF51AFD7ED558CCDULL;
-    x ^= x >> 29;
-    suffix.push_back(kLetters[x % 62]);
-  }
-  return suffix;
 }
 
 // TMPDIR when it names an existing directory, else /tmp; always ending in

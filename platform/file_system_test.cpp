@@ -619,10 +619,17 @@ TEST_F(FileSystemTest, MoveFileAcrossFileSystemsKeepsModeAndTimes) {
   {
     int entries = 0;
     DIR* d = opendir(other.path().c_str());
-    while (struct dirent* e = readdir(d)) entries += e->d_name[0] != '.';
+    while (struct dirent* e = readdir(d))
+      entries += strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0;
     closedir(d);
     EXPECT_EQ(0, entries);
   }
+
+  // A name as long as the file system allows still moves.
+  std::string longName(255, 'n');
+  ASSERT_TRUE(writeText(dir_ / longName, "long"));
+  EXPECT_EQ(0u, FileSystem::MoveFile(wide(dir_ / longName), wide(other / longName)));
+  EXPECT_EQ("long", readText(other / longName));
 
   // A link moves as a link; a missing destination folder leaves the source.
   ASSERT_EQ(0, symlink("some/where", (dir_ / "link").c_str()));
