@@ -87,12 +87,17 @@ TEST_F(FileFinderTest, MissingOrEmptyPatternsFindNothing) {
   EXPECT_EQ(0, finder.close());
 }
 
-TEST_F(FileFinderTest, LinksAreReportedAsThemselves) {
+TEST_F(FileFinderTest, LinksAreReportedAsThemselvesAndUnusableNamesSkipped) {
   ScratchDir outside;
   ASSERT_EQ(0, symlink(outside.path().c_str(), (dir_ / "to-dir").c_str()));
   ASSERT_EQ(0, symlink("/nowhere/at/all", (dir_ / "dangling").c_str()));
   ASSERT_TRUE(writeText(dir_ / "after", ""));
+  ASSERT_TRUE(writeText(dir_ / "not utf-8 \xff\xfe", ""));
   std::map<std::u16string, uint32_t> found = all(dir_.path() + "/*");
+  // A name with no wide form is skipped, never delivered as an empty name
+  // (which a recursive caller would take for the directory itself).
+  EXPECT_EQ(0u, found.count(u""));
+  EXPECT_EQ(5u, found.size());  // ".", "..", the two links and "after"
   // A link to a directory is not a directory to recurse into, and a dangling
   // link does not end the enumeration early.
   EXPECT_EQ(0u, found.at(u"to-dir"));

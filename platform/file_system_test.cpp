@@ -519,6 +519,7 @@ TEST_F(FileSystemTest, RemoveDirectoryRemovesTheTreeButNeverFollowsLinks) {
   ASSERT_EQ(0u, FileSystem::CreateDirectory(wide(tree + "/x/y/z")));
   ASSERT_TRUE(writeText(tree + "/x/y/z/file", "1"));
   ASSERT_TRUE(writeText(tree + "/.hidden", "2"));
+  ASSERT_TRUE(writeText(tree + "/x/not utf-8 \xff", "3"));
   ASSERT_EQ(0, mkdir((tree + "/x/empty").c_str(), 0755));
   ASSERT_EQ(0, symlink(outside.path().c_str(), (tree + "/x/to-outside").c_str()));
   ASSERT_EQ(0, symlink((outside / "precious").c_str(), (tree + "/to-file").c_str()));
