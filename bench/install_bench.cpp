@@ -5,8 +5,11 @@
 //   into an empty folder           install / tar, target <= 1.3
 //   again, every entry skipped     install / tar, target <= 0.5
 //   over an older copy of all      install / tar, target <= 2
-//   failing at the last entry      install / tar, target <= 2 (everything
-//                                  backed up, written, then rolled back)
+//   failing at the last entry      install / tar, target <= 2, over older
+//                                  copies (everything backed up, written,
+//                                  then restored) and into an empty folder
+//
+// Each ratio compares the fastest iteration of each contender.
 //
 // The tree: 10,000 files of 100 B to 64 KiB (log-uniform) in 200 folders
 // two and three levels deep. Opening the kit (inflating it into the
@@ -23,6 +26,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -176,23 +180,27 @@ uint32_t installInto(const std::string& dest, uint64_t failAtWrite = 0) {
   return installer.run(&data);
 }
 
+// The fastest of the iterations of each contender: the machine is shared,
+// and the least disturbed run is the one that tells the cost.
 struct Comparison {
   const char* what;
   double limit;
-  double install = 0, tar = 0;
+  double install = 1e9, tar = 1e9;
 };
 Comparison g_results[] = {{"into an empty folder", 1.3},
                           {"again, every entry skipped", 0.5},
                           {"over an older copy of every file", 2.0},
-                          {"failing at the last entry, rolled back", 2.0}};
+                          {"failing at the last entry (over older copies)", 2.0},
+                          {"failing at the last entry (into an empty folder)", 2.0}};
 
-enum Scenario { kEmpty, kSkipped, kOlder, kFailing };
+enum Scenario { kEmpty, kSkipped, kOlder, kFailing, kFailingEmpty };
 
 // Brings `dest` into the state the scenario starts from (not timed).
 void prepare(Scenario scenario, const std::string& dest) {
   removeTree(dest);
   switch (scenario) {
     case kEmpty:
+    case kFailingEmpty:
       mkdir(dest.c_str(), 0755);
       break;
     case kSkipped:
@@ -219,9 +227,10 @@ void BM_Install(benchmark::State& state) {
       if ((turn == 0) == installFirst) {
         prepare(scenario, dest);
         const auto start = Clock::now();
-        const uint32_t code = installInto(dest, scenario == kFailing ? uint64_t(kFiles) : 0);
+        const bool failing = scenario == kFailing || scenario == kFailingEmpty;
+        const uint32_t code = installInto(dest, failing ? uint64_t(kFiles) : 0);
         installTime = seconds(start);
-        if ((code != 0) != (scenario == kFailing)) state.SkipWithError("unexpected result");
+        if ((code != 0) != failing) state.SkipWithError("unexpected result");
       } else {
         removeTree(peer);
         sync();
@@ -229,21 +238,22 @@ void BM_Install(benchmark::State& state) {
       }
     }
     installFirst = !installFirst;
-    result.install += installTime;
-    result.tar += tarTime;
+    result.install = std::min(result.install, installTime);
+    result.tar = std::min(result.tar, tarTime);
     state.SetIterationTime(installTime);
   }
   removeTree(dest);
   removeTree(peer);
-  state.counters["tar_s"] = result.tar / double(state.iterations());
-  state.counters["ratio"] = result.tar > 0 ? result.install / result.tar : 0;
+  state.counters["best_install_s"] = result.install;
+  state.counters["best_tar_s"] = result.tar;
+  state.counters["ratio"] = result.install / result.tar;
   state.SetItemsProcessed(int64_t(kFiles) * state.iterations());
 }
 BENCHMARK(BM_Install)
     ->ArgName("scenario")
-    ->Arg(kEmpty)->Arg(kSkipped)->Arg(kOlder)->Arg(kFailing)
+    ->Arg(kEmpty)->Arg(kSkipped)->Arg(kOlder)->Arg(kFailing)->Arg(kFailingEmpty)
     ->UseManualTime()
-    ->Iterations(3)
+    ->Iterations(5)
     ->Unit(benchmark::kMillisecond);
 
 void BM_OpenKit(benchmark::State& state) {
@@ -343,11 +353,12 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
 
   printf("\nopening the 10,000-entry kit (counted separately): %.3f s\n", g_openSeconds);
+  printf("best of each (install vs tar -xf into an empty folder):\n");
   for (const Comparison& c : g_results) {
-    if (c.tar <= 0) continue;
+    if (c.tar >= 1e9) continue;
     const double ratio = c.install / c.tar;
-    printf("install %-40s %.3f s vs tar -xf %.3f s: ratio %.2f (target <= %.1f)%s\n", c.what,
-           c.install, c.tar, ratio, c.limit, ratio <= c.limit ? "" : "  OVER");
+    printf("  %-50s %.3f s vs %.3f s: ratio %.2f (target <= %.1f)%s\n", c.what, c.install, c.tar,
+           ratio, c.limit, ratio <= c.limit ? "" : "  OVER");
   }
   measureMemory(1000);
   measureMemory(kFiles);

@@ -23,7 +23,7 @@ bool is_missing(uint32_t backupResult) {
 const int Installer::kDefaultFinalPauseMs;
 
 Installer::Installer(int finalPauseMs)
-    : data_(nullptr), finalPauseMs_(finalPauseMs), nothingThere_(false) {}
+    : data_(nullptr), finalPauseMs_(finalPauseMs), seen_(Seen::kUnknown), lastStatus_() {}
 
 uint32_t Installer::run(InstallProcessData* data) {
   data_ = data;
@@ -61,9 +61,11 @@ uint32_t Installer::run(InstallProcessData* data) {
 // Keeps the file that stands at `path` (or records that none did), makes its
 // directory and writes the entry.
 uint32_t Installer::installEntry(KitReader& kit, uint32_t index, const std::u16string& path) {
-  // Where compareFiles has just found nothing, the backup would find nothing
-  // either.
-  uint32_t result = nothingThere_ ? ERROR_FILE_NOT_FOUND : rollback_.storeRBFile(path);
+  // What compareFiles has just seen at the path need not be looked at again:
+  // where nothing stands, there is nothing to keep.
+  uint32_t result = seen_ == Seen::kNothing ? ERROR_FILE_NOT_FOUND
+                    : seen_ == Seen::kStatus ? rollback_.storeRBFile(path, &lastStatus_)
+                                             : rollback_.storeRBFile(path);
   if (is_missing(result))
     rollback_.addRBFile(path);
   else if (result != ERROR_SUCCESS)
@@ -79,13 +81,14 @@ uint32_t Installer::installEntry(KitReader& kit, uint32_t index, const std::u16s
 // the run. When nothing at all stands at the path (not even a dangling
 // link), the run need not look again before writing.
 bool Installer::compareFiles(const std::u16string& path, const _FILETIME& entryTime) {
-  nothingThere_ = false;
+  seen_ = Seen::kUnknown;
   const std::string narrow = narrow_path(path);
-  struct stat status;
-  if (lstat(narrow.c_str(), &status) != 0) {
-    nothingThere_ = errno == ENOENT;
+  if (lstat(narrow.c_str(), &lastStatus_) != 0) {
+    if (errno == ENOENT) seen_ = Seen::kNothing;
     return true;
   }
+  seen_ = Seen::kStatus;
+  struct stat status = lastStatus_;
   if (S_ISLNK(status.st_mode) && stat(narrow.c_str(), &status) != 0) return true;
   const uint64_t fileTime = as_uint64(EpochToFileTime(int64_t(status.st_mtime)));
   if (as_uint64(entryTime) > fileTime) return true;

@@ -6,6 +6,8 @@
 #ifndef OVN8_INSTALL_INSTALLER_H_
 #define OVN8_INSTALL_INSTALLER_H_
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 
@@ -39,9 +41,12 @@ class Installer {
   Rollback rollback_;
   InstallProcessData* data_;
   int finalPauseMs_;
-  // Whether the last compareFiles found no file, link or anything else at
-  // its path.
-  bool nothingThere_;
+  // What the last compareFiles found at its path: nothing at all (not even
+  // a dangling link), an entry whose status (not following a link) is
+  // lastStatus_, or nothing it could tell.
+  enum class Seen { kUnknown, kNothing, kStatus };
+  Seen seen_;
+  struct stat lastStatus_;
 };
 
 #endif  // OVN8_INSTALL_INSTALLER_H_

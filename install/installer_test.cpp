@@ -214,6 +214,17 @@ TEST_F(InstallerTest, DanglingLinkIsKeptNotFollowed) {
   EXPECT_FALSE(exists(scene.scratch("outside/made-through-link.txt")));
 }
 
+TEST_F(InstallerTest, FolderWhereAnEntryGoesFailsTheRunUntouched) {
+  writeFile(scene / "docs/inside.txt", "inside", kOlder);
+  setTimes(scene / "docs", kOlder, 1);
+  writeFile(scene / "first.txt", "user", kOlder);
+  const auto before = snapshot(scene.templateDir());
+  openKit({{u"first.txt", "kit", kitTime(kKitTime)}, {u"docs", "a file", kitTime(kKitTime)}});
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, install());
+  EXPECT_EQ(50, stateOf(data).progress);
+  EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+}
+
 TEST_F(InstallerTest, NewTemplateDirectoryIsRemovedAfterAFailure) {
   openKit({{u"a\\b.txt", "b", kitTime(kKitTime)}, {u"c.txt", "c", kitTime(kKitTime)}});
   const std::string fresh = scene.scratch("fresh/templates");

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include "install/install_paths.h"
-#include "platform/file_finder.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
 
@@ -21,21 +20,6 @@ const uint32_t kAlreadyExists = 183;
 bool is_real_directory(const std::u16string& path) {
   struct stat status;
   return link_status(path, status) && S_ISDIR(status.st_mode);
-}
-
-bool is_dot_or_dot_dot(const std::u16string& name) {
-  return name == u"." || name == u"..";
-}
-
-// Names of the entries of `dir` (which ends with "/"), "." and ".." left out.
-std::vector<std::u16string> directory_entries(const std::u16string& dir) {
-  std::vector<std::u16string> names;
-  FileFinder finder;
-  for (bool found = finder.reset(dir + u"*"); found; found = finder.next()) {
-    std::u16string name = finder.name();
-    if (!is_dot_or_dot_dot(name)) names.push_back(name);
-  }
-  return names;
 }
 
 // Creates exactly `path` (parents must exist), private to the user: the
@@ -125,7 +109,7 @@ uint32_t Rollback::rollback(uint32_t code) {
   for (const std::u16string& file : record.addedFiles) FileSystem::DeleteFile(file);
   bool restored = true;
   if (!record.target.empty() && !record.backup.empty())
-    restored = rollbackFiles(record.target, record.backup);
+    restored = rollbackFiles(record);
   // A backup that could not be moved back stays in the folder, so the user
   // can still find it there.
   if (!record.backup.empty() && restored) removeDirectoryTree(record.backup);
@@ -143,7 +127,7 @@ bool Rollback::keyOf(const Record& record, const std::u16string& path,
   return relative_path_key(path.substr(record.target.size()), key);
 }
 
-uint32_t Rollback::storeRBFile(const std::u16string& path) {
+uint32_t Rollback::storeRBFile(const std::u16string& path, const struct stat* seen) {
   Record& record = current();
   if (record.backup.empty()) return ERROR_INVALID_PARAMETER;
   // Only a path below the target directory has a place in the backup
@@ -153,9 +137,12 @@ uint32_t Rollback::storeRBFile(const std::u16string& path) {
   if (record.backedUpKeys.count(key) != 0 || record.addedKeys.count(key) != 0)
     return ERROR_SUCCESS;  // the original is already safe, or there was none
   struct stat status;
-  if (!link_status(path, status)) return ERROR_FILE_NOT_FOUND;
-  // A directory cannot be replaced by a file; the backup would be lost
-  // among the files moved back one by one.
+  if (seen != nullptr)
+    status = *seen;
+  else if (!link_status(path, status))
+    return ERROR_FILE_NOT_FOUND;
+  // A directory cannot be replaced by a file: moving it back over the
+  // installed file would fail.
   if (S_ISDIR(status.st_mode)) return ERROR_INVALID_PARAMETER;
   std::u16string backupPath = record.backup + key;
   uint32_t result = makeBackupDirectoryTree(parent_directory(backupPath));
@@ -255,18 +242,15 @@ void Rollback::restoreDirectoryTimes(const Record& record) {
   }
 }
 
-// Walks the backup folder and moves every file (or link) back to its place
-// in the target, replacing what the installation wrote there. False when a
-// file could not be moved back.
-bool Rollback::rollbackFiles(const std::u16string& target, const std::u16string& backup) {
+// Moves every file (or link) that the journal kept back to its place in the
+// target, replacing what the installation wrote there. The backup folder
+// mirrors the target, so each file's two places follow from its key. False
+// when a file could not be moved back.
+bool Rollback::rollbackFiles(const Record& record) {
   bool restored = true;
-  for (const std::u16string& name : directory_entries(backup)) {
-    std::u16string from = backup + name;
-    if (is_real_directory(from)) {
-      if (!rollbackFiles(target + name + u"/", from + u"/")) restored = false;
-    } else if (FileSystem::MoveFile(from, target + name) != ERROR_SUCCESS) {
+  for (const std::u16string& key : record.backedUpKeys) {
+    if (FileSystem::MoveFile(record.backup + key, record.target + key) != ERROR_SUCCESS)
       restored = false;
-    }
   }
   return restored;
 }

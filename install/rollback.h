@@ -12,6 +12,7 @@
 #ifndef OVN8_INSTALL_ROLLBACK_H_
 #define OVN8_INSTALL_ROLLBACK_H_
 
+#include <sys/stat.h>
 #include <time.h>
 
 #include <cstdint>
@@ -40,7 +41,9 @@ class Rollback {
   // place in the backup folder. 2 when no file stands there (the caller then
   // records the path with addRBFile); 0 when this run already keeps the
   // file's original or added the file itself; otherwise an error number.
-  uint32_t storeRBFile(const std::u16string& path);
+  // `seen`, when given, is the status of `path` (not following a link) that
+  // the caller took just before; it spares a second look.
+  uint32_t storeRBFile(const std::u16string& path, const struct stat* seen = nullptr);
   // Makes sure `dir` exists, creating and recording the missing levels
   // (outer ones first). 3 when a level has no parent.
   uint32_t makeDirectoryTree(const std::u16string& dir);
@@ -85,7 +88,7 @@ class Rollback {
   uint32_t ensureTree(const std::u16string& dir, bool record);
   void rememberDirectoryTimes(const std::u16string& dir);
   void restoreDirectoryTimes(const Record& record);
-  bool rollbackFiles(const std::u16string& target, const std::u16string& backup);
+  bool rollbackFiles(const Record& record);
   void removeDirectoryTree(const std::u16string& dir);
   void removeCreatedDirectory(const std::u16string& dir);
 
