@@ -90,6 +90,13 @@ bool decode_multibyte(const char* src, std::u16string& out) {
 // Encodes `len` UTF-16 units; false when a unit is an unpaired surrogate or a
 // character has no representation in the locale's encoding.
 bool encode_multibyte(const char16_t* src, size_t len, std::string& out) {
+  // ASCII is the same bytes in every character set a locale can have, and
+  // most paths are ASCII: no locale switch, no call per character.
+  size_t ascii = 0;
+  for (; ascii < len && src[ascii] < 0x80; ++ascii) out.push_back(static_cast<char>(src[ascii]));
+  if (ascii == len) return true;
+  src += ascii;
+  len -= ascii;
   ThreadLocaleScope scope;
   mbstate_t state;
   memset(&state, 0, sizeof state);
