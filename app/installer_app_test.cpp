@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/message_box.h"
+
 namespace {
 
 class InstallerAppTest : public testing::Test {
@@ -39,9 +41,20 @@ TEST_F(InstallerAppTest, OptionChoosesLanguageAndTitle) {
   EXPECT_EQ(app.m_title, u"Установка конфигурации");
 }
 
-TEST_F(InstallerAppTest, InitInstanceReturnsZero) {
+TEST_F(InstallerAppTest, InitInstanceRunsTheWizardAndReturnsItsStatus) {
+  // No kit lies beside the test program: the wizard's first check fails,
+  // which is exit status 1.
+  std::vector<std::u16string> boxes;
+  set_message_box_responder([&](const MessageBoxRequest& request) {
+    boxes.push_back(request.text);
+    return int(kMessageBoxResultOk);
+  });
   CInstallerApp app = make({"-Lde"});
-  EXPECT_EQ(app.InitInstance(), 0);
+  EXPECT_EQ(app.InitInstance(), 1);
+  set_message_box_responder(nullptr);
+  set_message_box_mode(MessageBoxMode::Interactive);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], LoadResString("IDS_ERROR_NOSOURCE"));
   EXPECT_EQ(app.m_language, LANG_DE);
   EXPECT_EQ(app.m_title, LoadResString("IDR_MAINFRAME"));
   EXPECT_FALSE(app.m_title.empty());

@@ -1,0 +1,220 @@
+// The finished program, run as a user would run it unattended:
+// `ovn8setup usecwd -S` on kits made here, with its own HOME and TMPDIR,
+// without a display and (when the tests have one) under the X server.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <dirent.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "kit/kit_writer.h"
+
+namespace {
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+int count_entries(const std::string& dir) {
+  int count = 0;
+  if (DIR* stream = opendir(dir.c_str())) {
+    while (dirent* entry = readdir(stream))
+      count += std::string(entry->d_name) != "." && std::string(entry->d_name) != "..";
+    closedir(stream);
+  }
+  return count;
+}
+
+int64_t mtime_of(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 ? int64_t(status.st_mtime) : -1;
+}
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+class SetupE2eTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    const char* build = getenv("OVN8_BUILD_DIR");
+    binary_ = std::string(build ? build : ".") + "/ovn8setup";
+    if (access(binary_.c_str(), X_OK) != 0) GTEST_SKIP() << "no " << binary_;
+    char pattern[] = "/tmp/ovn8e2e_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    home_ = root_ + "/home";
+    tmp_ = root_ + "/tmp";
+    kitDir_ = root_ + "/kit";
+    for (const std::string& dir : {home_, tmp_, kitDir_}) mkdir(dir.c_str(), 0755);
+  }
+  void TearDown() override {
+    if (!root_.empty()) (void)system(("rm -rf '" + root_ + "'").c_str());
+  }
+
+  std::string target() const { return target_.empty() ? home_ + "/.ovn8/Ovan/ovn8/tmplts/" : target_; }
+  std::string configPath() const { return home_ + "/.Ovan/ovanstart/ovanstart.cfg"; }
+
+  void writeSampleKit() {
+    config::KitSpec spec;
+    spec.descriptions = {{u"en", u"Sample", u"Vendor", u"readme.html"},
+                         {u"ru", u"Пример", u"Поставщик", u"readme.html"}};
+    spec.files.emplace_back(u"forms\\invoice.tpl", "invoice body\n", config::fileTimeFromUnix(1500000000, 0));
+    spec.files.emplace_back(u"forms\\deep\\letter.tpl", std::string(70000, 'x'),
+                            config::fileTimeFromUnix(1500000100, 0));
+    spec.files.emplace_back(u"readme.html", "<html>read me</html>", config::fileTimeFromUnix(1500000200, 0));
+    ASSERT_TRUE(config::writeKit(kitDir_ + "/ovn8.okd", spec));
+  }
+
+  // Runs the program in the kit directory; `display` false removes DISPLAY.
+  Result run(std::vector<std::string> args, bool display) {
+    Result result;
+    const std::string outPath = root_ + "/out", errPath = root_ + "/err";
+    const pid_t child = fork();
+    if (child == 0) {
+      if (chdir(kitDir_.c_str()) != 0) _exit(120);
+      setenv("HOME", home_.c_str(), 1);
+      setenv("TMPDIR", tmp_.c_str(), 1);
+      setenv("LANG", "C.UTF-8", 1);
+      unsetenv("LC_ALL");
+      unsetenv("LANGUAGE");
+      if (!display) unsetenv("DISPLAY");
+      const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(out, 1);
+      dup2(err, 2);
+      std::vector<char*> argv = {const_cast<char*>(binary_.c_str())};
+      for (std::string& arg : args) argv.push_back(&arg[0]);
+      argv.push_back(nullptr);
+      execv(binary_.c_str(), argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    result.out = read_file(outPath);
+    result.err = read_file(errPath);
+    return result;
+  }
+
+  void expectInstalled(const Result& result) {
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(read_file(target() + "forms/invoice.tpl"), "invoice body\n");
+    EXPECT_TRUE(read_file(target() + "forms/deep/letter.tpl") == std::string(70000, 'x'));
+    EXPECT_EQ(read_file(target() + "readme.html"), "<html>read me</html>");
+    EXPECT_EQ(mtime_of(target() + "forms/invoice.tpl"), 1500000000);
+    EXPECT_EQ(mtime_of(target() + "forms/deep/letter.tpl"), 1500000100);
+    EXPECT_EQ(mtime_of(target() + "readme.html"), 1500000200);
+    const std::string config = read_file(configPath());
+    std::string directory = target();
+    directory.pop_back();
+    const std::string first = "ConfigurationTemplatesLocation=" + directory + "\n";
+    EXPECT_EQ(config.compare(0, first.size(), first), 0) << config;
+    EXPECT_EQ(count_entries(tmp_), 0) << "left in TMPDIR";
+  }
+
+  std::string binary_, root_, home_, tmp_, kitDir_, target_;
+};
+
+TEST_F(SetupE2eTest, HeadlessSilentRunInstallsRecordsAndReportsEachEntry) {
+  writeSampleKit();
+  // The first writable directory of the launcher's list is proposed; the
+  // other entries stay behind it.
+  mkdir((home_ + "/.Ovan").c_str(), 0755);
+  mkdir((home_ + "/.Ovan/ovanstart").c_str(), 0755);
+  std::ofstream(configPath()) << "ConfigurationTemplatesLocation=" << root_ << "/chosen/\n"
+                              << "ConfigurationTemplatesLocation=" << root_ << "/other\n";
+  target_ = root_ + "/chosen/";
+  const Result result = run({"usecwd", "-S"}, false);
+  expectInstalled(result);
+  EXPECT_NE(read_file(configPath()).find(root_ + "/other"), std::string::npos);
+  // One line per entry, in kit order, then the closing text.
+  EXPECT_EQ(result.out, "  0% " + target() + "forms/invoice.tpl\n" +
+                            " 33% " + target() + "forms/deep/letter.tpl\n" +
+                            " 66% " + target() + "readme.html\n" +
+                            "Configuration installed successfully.\n");
+  EXPECT_EQ(result.err, "");
+
+  // A second run finds every file up to date and still succeeds.
+  const Result again = run({"usecwd", "-S"}, false);
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(count_entries(tmp_), 0);
+}
+
+TEST_F(SetupE2eTest, SilentRunUnderTheDisplayInstallsWithoutWaiting) {
+  if (getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no display";
+  writeSampleKit();
+  const Result result = run({"usecwd", "-S", "-Lde"}, true);
+  expectInstalled(result);
+  EXPECT_EQ(result.err, "");
+}
+
+TEST_F(SetupE2eTest, MissingAndDamagedKitsEndWithStatusOneAndTheirMessage) {
+  for (bool display : {false, true}) {
+    if (display && getenv("DISPLAY") == nullptr) continue;
+    SCOPED_TRACE(display ? "display" : "headless");
+    unlink((kitDir_ + "/ovn8.okd").c_str());
+    Result result = run({"usecwd", "-S"}, display);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Message (error): Distribution kit file ovn8.okd not found.\n");
+    result = run({"usecwd", "-S", "-Lru"}, display);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Message (error): Файл комплекта установки ovn8.okd не найден.\n");
+
+    ASSERT_TRUE(config::writeFileBytes(kitDir_ + "/ovn8.okd", "\x01\x02 not a kit at all"));
+    result = run({"usecwd", "-S"}, display);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+              "Message (error): Distribution kit file ovn8.okd corrupted or not designed for "
+              "this installation program.\n");
+    result = run({"usecwd", "-S", "-Lru"}, display);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+              "Message (error): Файл комплекта установки ovn8.okd поврежден или не предназначен "
+              "для этой программы установки.\n");
+    EXPECT_EQ(count_entries(tmp_), 0);
+    EXPECT_EQ(count_entries(home_), 0);
+  }
+}
+
+TEST_F(SetupE2eTest, FailedInstallationRollsBackAndEndsWithStatusTwo) {
+  writeSampleKit();
+  // A directory stands where the kit's readme.html must go, newer entry.
+  const std::string blocker = target() + "readme.html";
+  ASSERT_EQ(system(("mkdir -p '" + blocker + "/inner' && touch -d 2001-01-01 '" + blocker + "'").c_str()), 0);
+  const Result result = run({"usecwd", "-S"}, false);
+  EXPECT_EQ(result.status, 2) << result.out << result.err;
+  EXPECT_EQ(result.err,
+            "Message (error): Installation error\n"
+            "An error occurred during the installation process. Installation canceled. "
+            "Template directory has not been changed.\n");
+  // The files written before the failure are gone again.
+  EXPECT_EQ(mtime_of(target() + "forms/invoice.tpl"), -1);
+  EXPECT_EQ(access(configPath().c_str(), F_OK), -1);
+  EXPECT_EQ(count_entries(tmp_), 0);
+}
+
+TEST_F(SetupE2eTest, SilentModeRefusesAnEmptyTarget) {
+  writeSampleKit();
+  mkdir((home_ + "/.Ovan").c_str(), 0755);
+  mkdir((home_ + "/.Ovan/ovanstart").c_str(), 0755);
+  std::ofstream(configPath()) << "ConfigurationTemplatesLocation=http://example.org/t\n";
+  const Result result = run({"usecwd", "-S"}, false);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Message: Specify correct path to template directory.\n");
+  EXPECT_EQ(count_entries(tmp_), 0);
+}
+
+}  // namespace
