@@ -1,0 +1,3 @@
+# Business letter template
+title = Letter
+fields = recipient, subject, body, signature

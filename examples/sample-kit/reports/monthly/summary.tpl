@@ -1,0 +1,3 @@
+# Monthly summary template
+title = Monthly summary
+sections = sales, purchases, balance

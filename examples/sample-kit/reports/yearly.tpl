@@ -1,0 +1,3 @@
+# Yearly report template
+title = Annual summary
+sections = revenue, expenses, outlook
