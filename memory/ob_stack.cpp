@@ -56,6 +56,9 @@ void** ObStack::grow(void** begin, void** end, void**& newEnd) {
 }
 
 void* ObStack::alloc0(std::size_t size) {
+  // Callers pass whole steps already; a direct call that does not must not
+  // leave remaining off the 4-byte grid that the fast path relies on.
+  size = raiseSize(size);
   if (size > m_blockBytes) return allocLarge(size);
   // Only a zero-byte request raised to 4 can still fit here.
   if (m_current != nullptr && size <= m_remaining) {

@@ -145,6 +145,9 @@ TEST(ObStack, ImpossibleSizesThrowAndLeaveTheStackAlone) {
   EXPECT_EQ(stack.remaining(), remaining);
   EXPECT_EQ(stack.largeCount(), 0u);
   EXPECT_EQ(static_cast<char*>(stack.alloc(4)), before + 8);
+  // A direct slow-path call with an odd size stays on the 4-byte grid.
+  stack.alloc0(8190);
+  EXPECT_EQ(stack.remaining(), 0u);
 }
 
 }  // namespace
