@@ -56,9 +56,13 @@ const std::vector<std::u16string>& Rollback::createdDirectories() const {
   return last() ? last()->createdDirectories : kNone;
 }
 
-const std::vector<std::u16string>& Rollback::addedFiles() const {
-  static const std::vector<std::u16string> kNone;
-  return last() ? last()->addedFiles : kNone;
+std::vector<std::u16string> Rollback::addedFiles() const {
+  std::vector<std::u16string> files;
+  if (const Record* record = last()) {
+    for (const std::u16string& key : record->addedKeys) files.push_back(record->target + key);
+    files.insert(files.end(), record->addedElsewhere.begin(), record->addedElsewhere.end());
+  }
+  return files;
 }
 
 uint32_t Rollback::start(const std::u16string& target) {
@@ -106,7 +110,8 @@ uint32_t Rollback::rollback(uint32_t code) {
   // The run's own files go first, then the originals come back: nothing
   // deleted afterwards can be a user's file, and no created directory goes
   // while a backup that belongs below it is still to be restored.
-  for (const std::u16string& file : record.addedFiles) FileSystem::DeleteFile(file);
+  for (const std::u16string& key : record.addedKeys) FileSystem::DeleteFile(record.target + key);
+  for (const std::u16string& file : record.addedElsewhere) FileSystem::DeleteFile(file);
   bool restored = true;
   if (!record.target.empty() && !record.backup.empty())
     restored = rollbackFiles(record);
@@ -134,7 +139,7 @@ uint32_t Rollback::storeRBFile(const std::u16string& path, const struct stat* se
   // folder; anything else would be moved out of it.
   std::u16string key;
   if (!keyOf(record, path, key)) return ERROR_INVALID_NAME;
-  if (record.backedUpKeys.count(key) != 0 || record.addedKeys.count(key) != 0)
+  if (record.backedUpKeys.contains(key) || record.addedKeys.contains(key))
     return ERROR_SUCCESS;  // the original is already safe, or there was none
   struct stat status;
   if (seen != nullptr)
@@ -150,7 +155,7 @@ uint32_t Rollback::storeRBFile(const std::u16string& path, const struct stat* se
     rememberDirectoryTimes(parent_directory(path));
     result = FileSystem::MoveFile(path, backupPath);
   }
-  if (result == ERROR_SUCCESS) record.backedUpKeys.insert(key);
+  if (result == ERROR_SUCCESS) record.backedUpKeys.add(key);
   // "Not found" tells the caller that no file stood there and lets it write
   // over the path unguarded: say so only when the file is really gone.
   if ((result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND) &&
@@ -196,26 +201,28 @@ uint32_t Rollback::ensureTree(const std::u16string& path, bool record) {
 void Rollback::addRBFile(const std::u16string& path) {
   Record& record = current();
   std::u16string key;
-  const bool below = keyOf(record, path, key);
-  // The original of a kept file comes back by itself; recording the path as
-  // added as well would delete it again.
-  if (below && record.backedUpKeys.count(key) != 0) return;
-  record.addedFiles.push_back(path);
-  if (below) record.addedKeys.insert(key);
+  if (!keyOf(record, path, key)) {
+    record.addedElsewhere.push_back(path);
+  } else if (!record.backedUpKeys.contains(key)) {
+    // The original of a kept file comes back by itself; recording the path
+    // as added as well would delete it again.
+    record.addedKeys.add(key);
+  }
   rememberDirectoryTimes(parent_directory(path));
 }
 
 void Rollback::removeRBFile(const std::u16string& path) {
   Record& record = current();
-  for (auto it = record.addedFiles.begin(); it != record.addedFiles.end(); ++it) {
-    if (*it != path) continue;
-    std::u16string key;
-    if (keyOf(record, path, key)) {
-      auto found = record.addedKeys.find(key);
-      if (found != record.addedKeys.end()) record.addedKeys.erase(found);
-    }
-    record.addedFiles.erase(it);
+  std::u16string key;
+  if (keyOf(record, path, key)) {
+    record.addedKeys.removeFirst(key);
     return;
+  }
+  for (auto it = record.addedElsewhere.begin(); it != record.addedElsewhere.end(); ++it) {
+    if (*it == path) {
+      record.addedElsewhere.erase(it);
+      return;
+    }
   }
 }
 

@@ -20,6 +20,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "install/journal_keys.h"
+
 class Rollback {
  public:
   Rollback() = default;
@@ -55,7 +57,8 @@ class Rollback {
   // The current record's backup folder (ends with "/"; empty when none).
   const std::u16string& backupDirectory() const;
   const std::vector<std::u16string>& createdDirectories() const;
-  const std::vector<std::u16string>& addedFiles() const;
+  // The files recorded as added, as full paths.
+  std::vector<std::u16string> addedFiles() const;
 
  private:
   struct DirectoryTimes {
@@ -67,12 +70,13 @@ class Rollback {
     std::u16string target;
     std::u16string backup;
     std::vector<std::u16string> createdDirectories;
-    std::vector<std::u16string> addedFiles;
-    // Relative keys of the files whose original this run keeps in the
-    // backup folder, and of the files it added: a second store of such a
-    // path must leave the backup alone.
-    std::unordered_set<std::u16string> backedUpKeys;
-    std::unordered_multiset<std::u16string> addedKeys;
+    // Files the run wrote where none stood: those below the target by their
+    // key, any others by their full path.
+    JournalKeys addedKeys;
+    std::vector<std::u16string> addedElsewhere;
+    // Files whose original the run keeps in the backup folder, by key. A
+    // second store of a kept or added path must leave the backup alone.
+    JournalKeys backedUpKeys;
     // Pre-existing directories whose listing the run changes, with their
     // times before the first change; a rollback puts the times back.
     std::vector<DirectoryTimes> touchedDirectories;
