@@ -1,0 +1,264 @@
+// Renders every page of the wizard and its message boxes into PNG files:
+//
+//   ovn8screenshots OUTDIR [LANG...]      (default languages: en ru de)
+//
+// Needs a display (scripts/screenshots runs it under Xvfb). Each language
+// gets a scratch HOME, TMPDIR and a sample kit; the wizard is driven through
+// its buttons, and each page is read back from the window.
+#include <gtk/gtk.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kit/kit_writer.h"
+#include "platform/file_system.h"
+#include "platform/message_box.h"
+#include "platform/text.h"
+#include "resources/lang.h"
+#include "ui/installer_dlg.h"
+
+namespace {
+
+std::string g_outDir;
+std::string g_lang;
+int g_failures = 0;
+
+void process_events() {
+  for (int round = 0; round < 4; ++round) {
+    for (int i = 0; i < 500 && gtk_events_pending(); ++i) gtk_main_iteration();
+    g_usleep(20000);
+  }
+}
+
+// Reads the window's contents back from the display.
+void capture(GtkWidget* window, const std::string& name) {
+  process_events();
+  GdkWindow* gdkWindow = gtk_widget_get_window(window);
+  int width = 0, height = 0;
+  gdk_drawable_get_size(GDK_DRAWABLE(gdkWindow), &width, &height);
+  GdkPixbuf* pixbuf = gdk_pixbuf_get_from_drawable(nullptr, GDK_DRAWABLE(gdkWindow), nullptr, 0,
+                                                   0, 0, 0, width, height);
+  const std::string path = g_outDir + "/" + name + "_" + g_lang + ".png";
+  GError* error = nullptr;
+  if (!pixbuf || !gdk_pixbuf_save(pixbuf, path.c_str(), "png", &error, nullptr)) {
+    fprintf(stderr, "cannot write %s\n", path.c_str());
+    ++g_failures;
+  } else {
+    printf("%s (%dx%d)\n", path.c_str(), width, height);
+  }
+  if (error) g_error_free(error);
+  if (pixbuf) g_object_unref(pixbuf);
+}
+
+// Shows the next message box for real and captures it, then answers it.
+std::string g_boxName;
+int g_boxAnswer = GTK_RESPONSE_OK;
+gboolean capture_open_box(gpointer) {
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* item = windows; item; item = item->next) {
+    GtkWidget* widget = GTK_WIDGET(item->data);
+    if (GTK_IS_MESSAGE_DIALOG(widget) && gtk_widget_get_visible(widget)) {
+      capture(widget, g_boxName);
+      gtk_dialog_response(GTK_DIALOG(widget), g_boxAnswer);
+      g_list_free(windows);
+      return FALSE;
+    }
+  }
+  g_list_free(windows);
+  return TRUE;  // not shown yet
+}
+
+void expect_box(const std::string& name, int answer) {
+  g_boxName = name;
+  g_boxAnswer = answer;
+  g_timeout_add(150, capture_open_box, nullptr);
+}
+
+// Slows the writing of every entry so that the progress page can be seen.
+uint32_t slow_hook(FileOp op, const std::u16string& path, void*) {
+  if (op == FileOp::CreateFile && path.find(u"/tmplts/") != std::u16string::npos) g_usleep(60000);
+  return 0;
+}
+int g_times = 0;
+uint32_t failing_hook(FileOp op, const std::u16string&, void*) {
+  if (op == FileOp::SetFileTime && ++g_times == 4) return ERROR_CANTWRITE;
+  return 0;
+}
+
+struct Scratch {
+  std::string root;
+  Scratch() {
+    char pattern[] = "/tmp/ovn8shots_XXXXXX";
+    root = mkdtemp(pattern) ? pattern : "/tmp";
+    for (const char* sub : {"/home", "/tmp", "/kit"}) mkdir((root + sub).c_str(), 0755);
+    setenv("HOME", (root + "/home").c_str(), 1);
+    setenv("TMPDIR", (root + "/tmp").c_str(), 1);
+    if (chdir((root + "/kit").c_str()) != 0) perror("chdir");
+  }
+  ~Scratch() {
+    if (chdir("/") != 0) perror("chdir");
+    (void)system(("rm -rf '" + root + "'").c_str());
+  }
+};
+
+bool write_sample_kit() {
+  config::KitSpec spec;
+  spec.descriptions = {{u"en", u"Sample Templates", u"Example Software Ltd.", u"readme.html"},
+                       {u"ru", u"Образцы шаблонов", u"ООО «Пример Софт»", u"readme.html"},
+                       {u"de", u"Beispielvorlagen", u"Beispiel Software GmbH", u"readme.html"}};
+  for (int i = 0; i < 12; ++i) {
+    config::KitFileSpec file;
+    file.name = widen_lib("forms\\form" + std::to_string(i) + ".tpl");
+    file.data = "template " + std::to_string(i);
+    file.lastWriteTime = config::fileTimeFromUnix(1500000000, 0);
+    spec.files.push_back(file);
+  }
+  spec.files.emplace_back(u"readme.html", "<html></html>", config::fileTimeFromUnix(1500000000, 0));
+  return config::writeKit("ovn8.okd", spec);
+}
+
+std::unique_ptr<CInstallerDlg> open_wizard(int& argc, char**& argv) {
+  std::unique_ptr<CInstallerDlg> dialog(new CInstallerDlg(
+      argc, argv, false, narrow_lib(LoadResString("IDR_MAINFRAME")), widen_lib(g_lang), true));
+  if (!dialog->OnInitDialog()) return nullptr;
+  dialog->showMainWindow();
+  dialog->showWelcomePage();
+  process_events();
+  return dialog;
+}
+
+void render_language(int& argc, char**& argv) {
+  set_resource_lang(get_lang_id_by_lang_code(g_lang));
+  {
+    Scratch scratch;
+    if (!write_sample_kit()) {
+      ++g_failures;
+      return;
+    }
+    std::unique_ptr<CInstallerDlg> dialog = open_wizard(argc, argv);
+    if (!dialog) {
+      ++g_failures;
+      return;
+    }
+    CInstallerDlg& d = *dialog;
+    capture(d.mainWindow, "1_welcome");
+    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+    capture(d.mainWindow, "2_directory");
+
+    // The cancel question, answered No, while the directory page is shown.
+    expect_box("6_box_cancel", GTK_RESPONSE_NO);
+    gtk_button_clicked(GTK_BUTTON(d.buttonCancel));
+
+    // The progress page, caught half way.
+    FileSystem::SetFaultHook(&slow_hook, nullptr);
+    bool captured = false;
+    std::function<bool()> probe = [&] {
+      uint32_t code = 0;
+      std::u16string message;
+      int percent = 0;
+      d.processData.getInstallState(code, message, percent);
+      if (d.state != kStateProgress || percent < 40) return true;
+      capture(d.mainWindow, "3_progress");
+      captured = true;
+      return false;
+    };
+    g_timeout_add(
+        10, [](gpointer data) -> gboolean { return (*static_cast<std::function<bool()>*>(data))(); },
+        &probe);
+    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+    FileSystem::SetFaultHook(nullptr, nullptr);
+    if (!captured) ++g_failures;
+    capture(d.mainWindow, "4_success");
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(d.successPage->checkBox), FALSE);
+    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  }
+  {
+    // A failing run: the error box, then the error page.
+    Scratch scratch;
+    write_sample_kit();
+    std::unique_ptr<CInstallerDlg> dialog = open_wizard(argc, argv);
+    if (!dialog) {
+      ++g_failures;
+      return;
+    }
+    CInstallerDlg& d = *dialog;
+    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+    g_times = 0;
+    FileSystem::SetFaultHook(&failing_hook, nullptr);
+    expect_box("7_box_install_error", GTK_RESPONSE_OK);
+    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+    FileSystem::SetFaultHook(nullptr, nullptr);
+    capture(d.mainWindow, "5_failed");
+    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  }
+  {
+    // Cancel while the files are copied: the run rolls back, the cancel page.
+    Scratch scratch;
+    write_sample_kit();
+    std::unique_ptr<CInstallerDlg> dialog = open_wizard(argc, argv);
+    if (!dialog) {
+      ++g_failures;
+      return;
+    }
+    CInstallerDlg& d = *dialog;
+    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+    FileSystem::SetFaultHook(&slow_hook, nullptr);
+    std::function<bool()> canceller = [&] {
+      if (d.state != kStateProgress) return true;
+      expect_box("6_box_cancel", GTK_RESPONSE_YES);
+      gtk_button_clicked(GTK_BUTTON(d.buttonCancel));
+      return false;
+    };
+    g_timeout_add(
+        200, [](gpointer data) -> gboolean { return (*static_cast<std::function<bool()>*>(data))(); },
+        &canceller);
+    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+    FileSystem::SetFaultHook(nullptr, nullptr);
+    if (d.state != kStateCancelled) ++g_failures;
+    capture(d.mainWindow, "5_cancelled");
+    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  }
+  {
+    // No kit at all: the start-up check's box.
+    Scratch scratch;
+    std::unique_ptr<CInstallerDlg> dialog(new CInstallerDlg(
+        argc, argv, false, narrow_lib(LoadResString("IDR_MAINFRAME")), widen_lib(g_lang), true));
+    expect_box("8_box_no_kit", GTK_RESPONSE_OK);
+    dialog->DoModal();
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  init_locale_from_environment();
+  if (argc < 2) {
+    fprintf(stderr, "usage: %s OUTDIR [LANG...]\n", argv[0]);
+    return 2;
+  }
+  if (!gtk_init_check(&argc, &argv)) {
+    fprintf(stderr, "cannot open the display\n");
+    return 1;
+  }
+  g_get_home_dir();  // read the real HOME before the scratch ones
+  g_outDir = argv[1];
+  // The scratch folders change the working directory.
+  if (g_outDir[0] != '/') {
+    char cwd[4096];
+    if (getcwd(cwd, sizeof(cwd))) g_outDir = std::string(cwd) + "/" + g_outDir;
+  }
+  std::vector<std::string> languages;
+  for (int i = 2; i < argc; ++i) languages.push_back(argv[i]);
+  if (languages.empty()) languages = {"en", "ru", "de"};
+  for (const std::string& lang : languages) {
+    g_lang = lang;
+    render_language(argc, argv);
+  }
+  return g_failures == 0 ? 0 : 1;
+}
