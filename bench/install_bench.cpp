@@ -55,7 +55,9 @@ double seconds(Clock::time_point start) {
 }
 
 int removeEntry(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
-void removeTree(const std::string& path) { nftw(path.c_str(), removeEntry, 32, FTW_DEPTH | FTW_PHYS); }
+void removeTree(const std::string& path) {
+  nftw(path.c_str(), removeEntry, 32, FTW_DEPTH | FTW_PHYS);
+}
 
 class Random {
  public:
@@ -120,7 +122,8 @@ void makeTree() {
   for (int i = 0; i < kFiles; ++i) {
     const double unit = double(random.next() >> 11) / double(1ull << 53);
     const size_t size = size_t(100.0 * std::pow(65536.0 / 100.0, unit));
-    const std::string name = folders[size_t(i) % folders.size()] + "/file" + std::to_string(i) + ".dat";
+    const std::string name =
+        folders[size_t(i) % folders.size()] + "/file" + std::to_string(i) + ".dat";
     writeSourceFile(src + "/" + name, size, random);
   }
   std::string error;

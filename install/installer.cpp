@@ -96,6 +96,7 @@ bool Installer::compareFiles(const std::u16string& path, const _FILETIME& entryT
 }
 
 uint32_t Installer::stopOnError(uint32_t code, uint32_t percent) {
-  if (data_ != nullptr) data_->setInstallState(code, LoadResString("IDS_INSTALL_ERROR"), int(percent));
+  if (data_ != nullptr)
+    data_->setInstallState(code, LoadResString("IDS_INSTALL_ERROR"), int(percent));
   return rollback_.rollback(code);
 }

@@ -43,7 +43,8 @@ class ProgressRecorder {
  private:
   static uint32_t hook(FileOp op, const std::u16string& path, void* context) {
     auto* self = static_cast<ProgressRecorder*>(context);
-    if (op == FileOp::CreateFile && path.compare(0, self->templateDir_.size(), self->templateDir_) == 0)
+    const std::u16string& dir = self->templateDir_;
+    if (op == FileOp::CreateFile && path.compare(0, dir.size(), dir) == 0)
       self->progress.push_back(stateOf(self->data_).progress);
     return 0;
   }

@@ -9,7 +9,8 @@ namespace {
 TEST(JournalKeysTest, FindsEveryKeyAcrossGrowthAndRemoval) {
   JournalKeys keys;
   EXPECT_FALSE(keys.contains(u"a"));
-  for (int i = 0; i < 5000; ++i) keys.add(u"dir" + string_ito(i % 50, 10) + u"/f" + string_ito(i, 10));
+  for (int i = 0; i < 5000; ++i)
+    keys.add(u"dir" + string_ito(i % 50, 10) + u"/f" + string_ito(i, 10));
   keys.add(u"dir0/f0");  // a duplicate
   ASSERT_EQ(5001u, keys.size());
   for (int i = 0; i < 5000; i += 7)
