@@ -233,6 +233,8 @@ void Rollback::addRBCatalog(const std::u16string& path) {
 void Rollback::rememberDirectoryTimes(const std::u16string& dir) {
   if (dir.empty()) return;
   Record& record = current();
+  // Entries come folder by folder: most calls name the folder of the last.
+  if (!record.touchedDirectories.empty() && record.touchedDirectories.back().path == dir) return;
   if (!record.touchedKeys.insert(dir).second) return;
   struct stat status;
   if (!link_status(dir, status) || !S_ISDIR(status.st_mode)) return;
