@@ -95,7 +95,7 @@ class SetupE2eTest : public testing::Test {
       if (const char* source = getenv("OVN8_SOURCE_DIR")) {
         const char* old = getenv("LSAN_OPTIONS");
         std::string options = std::string(old ? old : "") + (old && *old ? ":" : "") +
-                              "print_suppressions=0:suppressions=" + source + "/ui/lsan_toolkit.supp";
+                              "print_suppressions=0:suppressions=" + source + "/platform/lsan_toolkit.supp";
         setenv("LSAN_OPTIONS", options.c_str(), 1);
       }
       const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

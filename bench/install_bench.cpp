@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_random.h"
 #include "install/install_process_data.h"
 #include "install/installer.h"
 #include "kit/kit_writer.h"
@@ -58,20 +59,6 @@ int removeEntry(const char* path, const struct stat*, int, struct FTW*) { return
 void removeTree(const std::string& path) {
   nftw(path.c_str(), removeEntry, 32, FTW_DEPTH | FTW_PHYS);
 }
-
-class Random {
- public:
-  explicit Random(uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 1) {}
-  uint64_t next() {
-    state_ ^= state_ >> 12;
-    state_ ^= state_ << 25;
-    state_ ^= state_ >> 27;
-    return state_ * 0x2545F4914F6CDD1Dull;
-  }
-
- private:
-  uint64_t state_;
-};
 
 // Ten top folders with ten subfolders each, nine of which have one more
 // level: 200 folders.

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_random.h"
 #include "kit/kit_reader.h"
 #include "kit/kit_writer.h"
 #include "kit/lz_compressor.h"
@@ -38,21 +39,6 @@ using config::KitReader;
 typedef std::chrono::steady_clock Clock;
 
 std::string g_dir;
-
-// xorshift64*: fast and the same on every run.
-class Random {
- public:
-  explicit Random(uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 1) {}
-  uint64_t next() {
-    state_ ^= state_ >> 12;
-    state_ ^= state_ << 25;
-    state_ ^= state_ >> 27;
-    return state_ * 0x2545F4914F6CDD1Dull;
-  }
-
- private:
-  uint64_t state_;
-};
 
 // Alternating 64 KiB runs of text-like words and random bytes, so the kit
 // compresses to roughly two thirds of its size, like a mix of documents

@@ -9,18 +9,6 @@
 
 #include "ui/cwnd.h"
 
-// The toolkit keeps caches (fontconfig, Pango, GTK type data) for the life
-// of the process, which LeakSanitizer reports once a real dialog has been
-// shown. Weak, so that a project-wide list in the shared test main wins.
-extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\n"
-         "leak:libpango-1.0.so\n"
-         "leak:libpangoft2-1.0.so\n"
-         "leak:libpangocairo-1.0.so\n"
-         "leak:libgtk-x11-2.0.so\n"
-         "leak:libgdk-x11-2.0.so\n";
-}
-
 namespace {
 
 class TitledWnd : public CWnd {

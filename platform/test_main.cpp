@@ -5,6 +5,12 @@
 
 #include "platform/text.h"
 
+// The toolkit keeps caches (fontconfig, Pango, GTK type data) for the life of
+// the process, which LeakSanitizer would report once a window has been shown.
+extern "C" const char* __lsan_default_options() {
+  return "suppressions=" OVN8_DEFAULT_SOURCE_DIR "/platform/lsan_toolkit.supp:print_suppressions=0";
+}
+
 int main(int argc, char** argv) {
   // Where this build's programs (ovn8setup, okdpack) and the sources lie,
   // unless the caller says otherwise.

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/file_system_test_util.h"
+
 namespace {
 
 // U+1F600 (grinning face) and U+20000 (CJK Extension B), in UTF-8 and UTF-16.
@@ -21,26 +23,7 @@ const char16_t kSmileUtf16[] = u"\U0001F600";
 const char kExtBUtf8[] = "\xF0\xA0\x80\x80";
 const char16_t kExtBUtf16[] = u"\U00020000";
 
-// Sets or unsets an environment variable for one test and puts it back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    if (value != nullptr) setenv(name, value, 1);
-    else unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (had_) setenv(name_.c_str(), old_.c_str(), 1);
-    else unsetenv(name_.c_str());
-  }
-
- private:
-  std::string name_;
-  std::string old_;
-  bool had_ = false;
-};
+using fs_test::EnvGuard;
 
 std::string temp_dir() {
   char pattern[] = "/tmp/ovn8_text_test_XXXXXX";
@@ -343,7 +326,7 @@ TEST(TextPaths, Separators) {
 // ---- Directories of the user ----
 
 TEST(TextUserDirs, HomeDirFromHome) {
-  ScopedEnv home("HOME", "/home/someone/Документы");
+  EnvGuard home("HOME", "/home/someone/Документы");
   EXPECT_EQ(home_dir(), u"/home/someone/Документы");
 }
 
@@ -352,7 +335,7 @@ TEST(TextUserDirs, HomeDirRunsNoShell) {
   ASSERT_FALSE(dir.empty());
   const std::string marker = dir + "/ran";
   const std::string value = "/x $(touch " + marker + ") `touch " + marker + "` *";
-  ScopedEnv home("HOME", value.c_str());
+  EnvGuard home("HOME", value.c_str());
   EXPECT_EQ(home_dir(), utf8_to_utf16(value));  // literally, one word
   struct stat st;
   EXPECT_NE(stat(marker.c_str(), &st), 0) << "a shell ran";
@@ -363,20 +346,20 @@ TEST(TextUserDirs, HomeDirWithoutHomeFromPasswordDatabase) {
   struct passwd* pw = getpwuid(getuid());
   ASSERT_NE(pw, nullptr);
   const std::string expected = pw->pw_dir;
-  ScopedEnv home("HOME", nullptr);
+  EnvGuard home("HOME", nullptr);
   EXPECT_EQ(home_dir(), utf8_to_utf16(expected));
 }
 
 TEST(TextUserDirs, AppDataDir) {
   {
-    ScopedEnv home("HOME", "/tmp/ovn8home");
+    EnvGuard home("HOME", "/tmp/ovn8home");
     EXPECT_EQ(app_data_dir(), u"/tmp/ovn8home/.ovn8/");
     EXPECT_EQ(app_data_dir(true), u"/tmp/ovn8home/.ovn8/");
     struct stat st;
     EXPECT_NE(stat("/tmp/ovn8home/.ovn8", &st), 0) << "nothing is created";
   }
   {
-    ScopedEnv home("HOME", "");
+    EnvGuard home("HOME", "");
     EXPECT_EQ(app_data_dir(), u"/.ovn8/");
   }
 }

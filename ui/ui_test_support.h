@@ -19,18 +19,6 @@
 #include "kit/kit_writer.h"
 #include "platform/message_box.h"
 
-// The toolkit keeps caches (fontconfig, Pango, GTK type data) for the life
-// of the process, which LeakSanitizer reports once a window has been shown.
-extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\n"
-         "leak:libpango-1.0.so\n"
-         "leak:libpangoft2-1.0.so\n"
-         "leak:libpangocairo-1.0.so\n"
-         "leak:libgtk-x11-2.0.so\n"
-         "leak:libgdk-x11-2.0.so\n"
-         "leak:libgdk_pixbuf-2.0.so\n";
-}
-
 namespace uitest {
 
 // GLib reads HOME once and keeps it; read it before any test points HOME at
