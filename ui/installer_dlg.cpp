@@ -494,17 +494,21 @@ void CInstallerDlg::processCancel() {
       kMessageBoxResultYes)
     return;
   if (state == kStateProgress && inProgressLoop) {
-    // The run and its rollback end first; the window closes after them.
-    if (!cancelRequested) {
-      cancelRequested = true;
-      processData.setCancel(true);
-    }
-    closeWhenDone = true;
-    gtk_widget_set_sensitive(buttonCancel, FALSE);
+    cancelAndCloseWhenDone();
     return;
   }
   if (state == kStateWelcome || state == kStateDirectory) exitStatus = kExitCancelled;
   destroyMainWindow();
+}
+
+// The run and its rollback end first; the window closes after them.
+void CInstallerDlg::cancelAndCloseWhenDone() {
+  if (!cancelRequested) {
+    cancelRequested = true;
+    processData.setCancel(true);
+  }
+  closeWhenDone = true;
+  gtk_widget_set_sensitive(buttonCancel, FALSE);
 }
 
 void CInstallerDlg::abortInstall() {
@@ -527,12 +531,7 @@ bool CInstallerDlg::processKeyPress(GdkEventKey* event) {
 
 bool CInstallerDlg::processDeleteEvent() {
   if (state == kStateProgress && inProgressLoop) {
-    if (!cancelRequested) {
-      cancelRequested = true;
-      processData.setCancel(true);
-    }
-    closeWhenDone = true;
-    gtk_widget_set_sensitive(buttonCancel, FALSE);
+    cancelAndCloseWhenDone();
     return true;
   }
   if (state == kStateWelcome || state == kStateDirectory) exitStatus = kExitCancelled;

@@ -84,6 +84,8 @@ class CInstallerDlg : public CWnd, public InstallWorker {
   // Cancel on the progress page: asks, and on Yes lets the run stop after
   // its current entry and roll back.
   void abortInstall();
+  // Escape answered Yes, or the window closed, during the run.
+  void cancelAndCloseWhenDone();
   bool processKeyPress(GdkEventKey* event);
   // The window manager's close button; true keeps the window.
   bool processDeleteEvent();
