@@ -175,21 +175,21 @@ TEST_F(SetupE2eTest, MissingAndDamagedKitsEndWithStatusOneAndTheirMessage) {
     unlink((kitDir_ + "/ovn8.okd").c_str());
     Result result = run({"usecwd", "-S"}, display);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "Message (error): Distribution kit file ovn8.okd not found.\n");
+    EXPECT_EQ(result.err, "Installing configuration: Distribution kit file ovn8.okd not found.\n");
     result = run({"usecwd", "-S", "-Lru"}, display);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "Message (error): Файл комплекта установки ovn8.okd не найден.\n");
+    EXPECT_EQ(result.err, "Установка конфигурации: Файл комплекта установки ovn8.okd не найден.\n");
 
     ASSERT_TRUE(config::writeFileBytes(kitDir_ + "/ovn8.okd", "\x01\x02 not a kit at all"));
     result = run({"usecwd", "-S"}, display);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err,
-              "Message (error): Distribution kit file ovn8.okd corrupted or not designed for "
+              "Installing configuration: Distribution kit file ovn8.okd corrupted or not designed for "
               "this installation program.\n");
     result = run({"usecwd", "-S", "-Lru"}, display);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err,
-              "Message (error): Файл комплекта установки ovn8.okd поврежден или не предназначен "
+              "Установка конфигурации: Файл комплекта установки ovn8.okd поврежден или не предназначен "
               "для этой программы установки.\n");
     EXPECT_EQ(count_entries(tmp_), 0);
     EXPECT_EQ(count_entries(home_), 0);
@@ -204,7 +204,7 @@ TEST_F(SetupE2eTest, FailedInstallationRollsBackAndEndsWithStatusTwo) {
   const Result result = run({"usecwd", "-S"}, false);
   EXPECT_EQ(result.status, 2) << result.out << result.err;
   EXPECT_EQ(result.err,
-            "Message (error): Installation error\n"
+            "Installing configuration: Installation error\n"
             "An error occurred during the installation process. Installation canceled. "
             "Template directory has not been changed.\n");
   // The files written before the failure are gone again.
@@ -220,7 +220,7 @@ TEST_F(SetupE2eTest, SilentModeRefusesAnEmptyTarget) {
   std::ofstream(configPath()) << "ConfigurationTemplatesLocation=http://example.org/t\n";
   const Result result = run({"usecwd", "-S"}, false);
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "Message: Specify correct path to template directory.\n");
+  EXPECT_EQ(result.err, "Installing configuration: Specify correct path to template directory.\n");
   EXPECT_EQ(count_entries(tmp_), 0);
 }
 

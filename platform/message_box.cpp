@@ -122,15 +122,12 @@ bool parse_message_box_mode(const std::string& name, MessageBoxMode* mode) {
 }
 
 std::string message_box_console_line(const MessageBoxRequest& request) {
-  const unsigned type = request.flags & kMessageBoxTypeMask;
-  std::string line = type == kMessageBoxError      ? "Message (error): "
-                     : type == kMessageBoxQuestion ? "Message (question): "
-                                                   : "Message: ";
-  std::string text = narrow_lib(request.text);
-  for (char& c : text) {
+  // Everything on the line is in the interface language: the window's title,
+  // as the box would show it, then the text.
+  std::string line = request.title.empty() ? "" : narrow_lib(request.title) + ": ";
+  line += narrow_lib(request.text);
+  for (char& c : line) {
     if (c == '\n' || c == '\r') c = ' ';
   }
-  line += text;
-  if (request.isQuestion()) line += " [Yes/No]";
   return line;
 }

@@ -76,12 +76,16 @@ TEST_F(MessageBoxTest, ConsoleModeWritesOneLineAndAnswersWithoutToolkit) {
   EXPECT_EQ(messageBox(nullptr, u"Cancel?", 0x2000002), 2);
   // Any low byte but 2 is an OK box.
   EXPECT_EQ(messageBox(nullptr, u"odd", 0x2000004), 3);
+  // A box of a window carries its title, in the interface language.
+  TitledWnd wnd(u"Установка конфигурации");
+  EXPECT_EQ(messageBox(&wnd, u"Ошибка при инсталляции", 0x1000001), 3);
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(err,
-            "Message (error): Distribution kit file ovn8.okd not found.\n"
-            "Message: Line one line two\n"
-            "Message (question): Cancel? [Yes/No]\n"
-            "Message (question): odd\n");
+            "Distribution kit file ovn8.okd not found.\n"
+            "Line one line two\n"
+            "Cancel?\n"
+            "odd\n"
+            "Установка конфигурации: Ошибка при инсталляции\n");
   // The toolkit was never touched: no display was opened.
   EXPECT_EQ(gdk_display_get_default(), nullptr);
 }
@@ -233,8 +237,8 @@ TEST_F(MessageBoxGuiTest, AutoCloseAnswersByItself) {
   EXPECT_EQ(messageBox(nullptr, u"Cancel?", 0x2000002), 2);
   const gint64 elapsedMs = (g_get_monotonic_time() - start) / 1000;
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "Message: Configuration installed successfully.\n"
-            "Message (question): Cancel? [Yes/No]\n");
+            "Configuration installed successfully.\n"
+            "Cancel?\n");
   EXPECT_GE(elapsedMs, 2 * static_cast<gint64>(kMessageBoxAutoCloseMs) - 100);
   EXPECT_EQ(find_message_dialog(), nullptr);  // both destroyed
 }
