@@ -251,7 +251,9 @@ std::u16string string_ito(int value, int radix) {
   if (radix == 10 && value < 0) {
     // The magnitude of INT_MIN does not fit an int; take it unsigned.
     unsigned magnitude = 0u - static_cast<unsigned>(value);
-    return u"-" + string_uito(magnitude, 10);
+    std::u16string text(1, u'-');
+    text += string_uito(magnitude, 10);
+    return text;
   }
   return string_uito(static_cast<unsigned>(value), radix);
 }
