@@ -6,8 +6,10 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <stdio.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -333,7 +335,20 @@ std::string withTrailingSlash(std::string directory) {
 // ---- Errors and times -----------------------------------------------------
 
 uint32_t errorFromErrNo(int errnoValue) {
-  return errnoValue == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_PARAMETER;
+  switch (errnoValue) {
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case EXDEV:
+      return ERROR_NOT_SAME_DEVICE;
+    case EWOULDBLOCK:
+      return ERROR_LOCK_VIOLATION;
+    case ENOTEMPTY:
+      return ERROR_DIR_NOT_EMPTY;
+    case EEXIST:
+      return ERROR_ALREADY_EXISTS;
+    default:
+      return ERROR_INVALID_PARAMETER;
+  }
 }
 
 uint32_t setLastErrorByErrNo(int errnoValue) {
@@ -615,5 +630,217 @@ uint32_t FileSystem::DeleteFile(const std::u16string& path) {
   std::string narrow = narrow_lib(path);
   if (narrow.empty()) return 0;
   if (unlink(narrow.c_str()) != 0 && errno != ENOENT) setLastErrorByErrNo(errno);
+  return 0;
+}
+
+// ---- Locks, syncs and single-step operations ------------------------------
+
+namespace {
+
+FileKind kindOf(mode_t mode) {
+  if (S_ISREG(mode)) return FileKind::kRegular;
+  if (S_ISDIR(mode)) return FileKind::kDirectory;
+  if (S_ISLNK(mode)) return FileKind::kSymbolicLink;
+  return FileKind::kOther;
+}
+
+// Runs `call` again while it is interrupted by a signal.
+template <typename Call>
+int retryInterrupted(Call call) {
+  int result;
+  do {
+    result = call();
+  } while (result != 0 && errno == EINTR);
+  return result;
+}
+
+// Opens a directory for syncing; -1 with errno on failure.
+int openDirectory(const std::string& path) {
+  int fd;
+  do {
+    fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+}  // namespace
+
+uint32_t FileSystem::LockFileEx(HANDLE handle, uint32_t flags, uint32_t /*reserved*/,
+                                uint32_t /*lowBytes*/, uint32_t /*highBytes*/,
+                                _OVERLAPPED* /*overlapped*/) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::LockFileEx, handle)) return fault;
+  if (isInvalid(handle)) return failWith(ERROR_INVALID_HANDLE);
+  int operation = (flags & LOCKFILE_EXCLUSIVE_LOCK) ? LOCK_EX : LOCK_SH;
+  if (flags & LOCKFILE_FAIL_IMMEDIATELY) operation |= LOCK_NB;
+  int fd = toDescriptor(handle);
+  if (retryInterrupted([&] { return flock(fd, operation); }) != 0)
+    return setLastErrorByErrNo(errno);
+  return 0;
+}
+
+uint32_t FileSystem::UnlockFileEx(HANDLE handle, uint32_t /*reserved*/, uint32_t /*lowBytes*/,
+                                  uint32_t /*highBytes*/, _OVERLAPPED* /*overlapped*/) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::UnlockFileEx, handle)) return fault;
+  if (isInvalid(handle)) return failWith(ERROR_INVALID_HANDLE);
+  int fd = toDescriptor(handle);
+  if (retryInterrupted([&] { return flock(fd, LOCK_UN); }) != 0)
+    return setLastErrorByErrNo(errno);
+  return 0;
+}
+
+uint32_t FileSystem::FlushFileBuffers(HANDLE handle) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::FlushFileBuffers, handle)) return fault;
+  if (isInvalid(handle)) return failWith(ERROR_INVALID_HANDLE);
+  int fd = toDescriptor(handle);
+  if (retryInterrupted([&] { return fsync(fd); }) != 0) return setLastErrorByErrNo(errno);
+  return 0;
+}
+
+uint32_t FileSystem::FlushDirectory(const std::u16string& path) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::FlushDirectory, path)) return fault;
+  int fd = openDirectory(narrow_lib(path));
+  if (fd < 0) return setLastErrorByErrNo(errno);
+  int error = retryInterrupted([&] { return fsync(fd); }) != 0 ? errno : 0;
+  close(fd);
+  // Some file systems cannot sync a directory at all; their listing is as
+  // durable as it gets.
+  if (error == EINVAL || error == EROFS) error = 0;
+  return error == 0 ? 0 : setLastErrorByErrNo(error);
+}
+
+uint32_t FileSystem::FlushFileSystem(const std::u16string& path) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::FlushFileSystem, path)) return fault;
+  std::string narrow = narrow_lib(path);
+  int fd;
+  do {
+    fd = open(narrow.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return setLastErrorByErrNo(errno);
+  int error = retryInterrupted([&] { return syncfs(fd); }) != 0 ? errno : 0;
+  close(fd);
+  return error == 0 ? 0 : setLastErrorByErrNo(error);
+}
+
+uint32_t FileSystem::MoveFileEx(const std::u16string& existing, const std::u16string& target,
+                                uint32_t flags) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::MoveFileEx, existing)) return fault;
+  std::string source = narrow_lib(existing);
+  std::string destination = narrow_lib(target);
+  int error = 0;
+  if (flags & MOVEFILE_REPLACE_EXISTING) {
+    if (rename(source.c_str(), destination.c_str()) != 0) error = errno;
+  } else if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(),
+                       RENAME_NOREPLACE) != 0) {
+    error = errno;
+  }
+  if (error == EXDEV && (flags & MOVEFILE_COPY_ALLOWED)) {
+    struct stat64 status;
+    if (!(flags & MOVEFILE_REPLACE_EXISTING) && lstat64(destination.c_str(), &status) == 0)
+      error = EEXIST;
+    else
+      error = moveAcrossFileSystems(source, destination);
+  }
+  return error == 0 ? 0 : setLastErrorByErrNo(error);
+}
+
+uint32_t FileSystem::GetFileStatus(const std::u16string& path, bool followLink,
+                                   FileStatus& status) {
+  ms_lastError = 0;
+  status = FileStatus();
+  if (uint32_t fault = injectedFault(FileOp::GetFileStatus, path)) return fault;
+  std::string narrow = narrow_lib(path);
+  if (narrow.empty()) return 0;
+  struct stat64 found;
+  int result = followLink ? stat64(narrow.c_str(), &found) : lstat64(narrow.c_str(), &found);
+  if (result != 0) {
+    // A missing entry (or a link to one, when following) is an answer.
+    if (errno == ENOENT) return 0;
+    return setLastErrorByErrNo(errno);
+  }
+  status.kind = kindOf(found.st_mode);
+  status.mode = static_cast<uint32_t>(found.st_mode & 07777);
+  status.owner = static_cast<uint32_t>(found.st_uid);
+  status.group = static_cast<uint32_t>(found.st_gid);
+  status.size = static_cast<uint64_t>(found.st_size);
+  status.device = static_cast<uint64_t>(found.st_dev);
+  status.inode = static_cast<uint64_t>(found.st_ino);
+  status.times.accessSeconds = found.st_atim.tv_sec;
+  status.times.accessNanoseconds = found.st_atim.tv_nsec;
+  status.times.writeSeconds = found.st_mtim.tv_sec;
+  status.times.writeNanoseconds = found.st_mtim.tv_nsec;
+  return 0;
+}
+
+uint32_t FileSystem::CreateOneDirectory(const std::u16string& path, uint32_t mode) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::CreateOneDirectory, path)) return fault;
+  std::string narrow = narrow_lib(path);
+  if (narrow.empty()) return failWith(ERROR_FILE_NOT_FOUND);
+  if (mkdir(narrow.c_str(), static_cast<mode_t>(mode & 07777)) != 0)
+    return setLastErrorByErrNo(errno);
+  return 0;
+}
+
+uint32_t FileSystem::RemoveEmptyDirectory(const std::u16string& path) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::RemoveEmptyDirectory, path)) return fault;
+  std::string narrow = withoutTrailingSlashes(narrow_lib(path));
+  if (narrow.empty()) return failWith(ERROR_FILE_NOT_FOUND);
+  // rmdir of "link/" would remove the directory the link points to.
+  struct stat64 status;
+  if (lstat64(narrow.c_str(), &status) != 0) return setLastErrorByErrNo(errno);
+  if (!S_ISDIR(status.st_mode)) return failWith(ERROR_INVALID_PARAMETER);
+  if (rmdir(narrow.c_str()) != 0) {
+    // Linux may say EEXIST for a directory that is not empty.
+    return failWith(errno == EEXIST || errno == ENOTEMPTY ? uint32_t(ERROR_DIR_NOT_EMPTY)
+                                                          : errorFromErrNo(errno));
+  }
+  return 0;
+}
+
+uint32_t FileSystem::SetPathTimes(const std::u16string& path, const FileTimes& times) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::SetPathTimes, path)) return fault;
+  struct timespec values[2];
+  values[0].tv_sec = static_cast<time_t>(times.accessSeconds);
+  values[0].tv_nsec = static_cast<long>(times.accessNanoseconds);
+  values[1].tv_sec = static_cast<time_t>(times.writeSeconds);
+  values[1].tv_nsec = static_cast<long>(times.writeNanoseconds);
+  if (utimensat(AT_FDCWD, narrow_lib(path).c_str(), values, AT_SYMLINK_NOFOLLOW) != 0)
+    return setLastErrorByErrNo(errno);
+  return 0;
+}
+
+uint32_t FileSystem::CheckAccess(const std::u16string& path, uint32_t mode) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::CheckAccess, path)) return fault;
+  int wanted = F_OK;
+  if (mode & FILE_ACCESS_READ) wanted |= R_OK;
+  if (mode & FILE_ACCESS_WRITE) wanted |= W_OK;
+  if (access(narrow_lib(path).c_str(), wanted) != 0) return setLastErrorByErrNo(errno);
+  return 0;
+}
+
+uint32_t FileSystem::SetFileMode(HANDLE handle, uint32_t mode) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::SetFileMode, handle)) return fault;
+  if (isInvalid(handle)) return failWith(ERROR_INVALID_HANDLE);
+  if (fchmod(toDescriptor(handle), static_cast<mode_t>(mode & 07777)) != 0)
+    return setLastErrorByErrNo(errno);
+  return 0;
+}
+
+uint32_t FileSystem::SetFileOwner(HANDLE handle, uint32_t owner, uint32_t group) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::SetFileOwner, handle)) return fault;
+  if (isInvalid(handle)) return failWith(ERROR_INVALID_HANDLE);
+  if (fchown(toDescriptor(handle), static_cast<uid_t>(owner), static_cast<gid_t>(group)) != 0)
+    return setLastErrorByErrNo(errno);
   return 0;
 }

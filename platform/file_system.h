@@ -44,6 +44,45 @@ enum : uint32_t {
 };
 // Attribute bit that FileFinder::attributes reports for directories.
 enum : uint32_t { FILE_ATTRIBUTE_DIRECTORY = 16 };
+// LockFileEx flags.
+enum : uint32_t {
+  LOCKFILE_FAIL_IMMEDIATELY = 1,
+  LOCKFILE_EXCLUSIVE_LOCK = 2,
+};
+// MoveFileEx flags. Without MOVEFILE_REPLACE_EXISTING an existing
+// destination is never replaced; without MOVEFILE_COPY_ALLOWED a move
+// between file systems fails instead of copying.
+enum : uint32_t {
+  MOVEFILE_REPLACE_EXISTING = 1,
+  MOVEFILE_COPY_ALLOWED = 2,
+};
+// Access checks of CheckAccess (the values of access(2)).
+enum : uint32_t {
+  FILE_ACCESS_EXISTS = 0,
+  FILE_ACCESS_WRITE = 2,
+  FILE_ACCESS_READ = 4,
+};
+
+// What stands at a path. Times are seconds since 1970 and nanoseconds.
+enum class FileKind { kMissing, kRegular, kDirectory, kSymbolicLink, kOther };
+struct FileTimes {
+  int64_t accessSeconds = 0;
+  int64_t accessNanoseconds = 0;
+  int64_t writeSeconds = 0;
+  int64_t writeNanoseconds = 0;
+};
+struct FileStatus {
+  FileKind kind = FileKind::kMissing;
+  uint32_t mode = 0;  // permission bits (07777)
+  uint32_t owner = 0;
+  uint32_t group = 0;
+  uint64_t size = 0;
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  FileTimes times;
+  bool exists() const { return kind != FileKind::kMissing; }
+  bool isDirectory() const { return kind == FileKind::kDirectory; }
+};
 
 // The operations a fault hook can fail (see FileSystem::SetFaultHook).
 enum class FileOp {
@@ -63,6 +102,19 @@ enum class FileOp {
   RemoveDirectory,
   MoveFile,
   DeleteFile,
+  LockFileEx,
+  UnlockFileEx,
+  FlushFileBuffers,
+  FlushDirectory,
+  FlushFileSystem,
+  MoveFileEx,
+  GetFileStatus,
+  CreateOneDirectory,
+  RemoveEmptyDirectory,
+  SetPathTimes,
+  CheckAccess,
+  SetFileMode,
+  SetFileOwner,
 };
 
 // A fault hook is asked before each operation runs; a non-zero answer is
@@ -140,14 +192,56 @@ class FileSystem {
   static uint32_t DeleteFile(const std::u16string& path);
   static uint32_t GetLastError();
 
+  // Locks the whole file of `handle` (the byte range is ignored) with flock:
+  // LOCKFILE_EXCLUSIVE_LOCK for an exclusive lock, else a shared one;
+  // with LOCKFILE_FAIL_IMMEDIATELY a lock held elsewhere gives 33 at once,
+  // else the call waits. The lock belongs to the open handle and ends with
+  // UnlockFileEx, CloseHandle or the process. A directory can be locked.
+  static uint32_t LockFileEx(HANDLE handle, uint32_t flags, uint32_t reserved,
+                             uint32_t lowBytes, uint32_t highBytes, _OVERLAPPED* overlapped);
+  static uint32_t UnlockFileEx(HANDLE handle, uint32_t reserved, uint32_t lowBytes,
+                               uint32_t highBytes, _OVERLAPPED* overlapped);
+  // Puts the file's data and status on the medium (fsync).
+  static uint32_t FlushFileBuffers(HANDLE handle);
+  // Puts a directory's listing on the medium: created, renamed and deleted
+  // names in it survive a power cut once this returns 0.
+  static uint32_t FlushDirectory(const std::u16string& path);
+  // Puts everything written to the file system holding `path` on the medium
+  // (syncfs): one call instead of one per file for a batch.
+  static uint32_t FlushFileSystem(const std::u16string& path);
+  // Renames in one step. Without MOVEFILE_REPLACE_EXISTING an existing
+  // destination gives 183 and stays; without MOVEFILE_COPY_ALLOWED a move
+  // between file systems gives 17 and changes nothing (with it, files and
+  // links are copied as MoveFile does). A missing source gives 2.
+  static uint32_t MoveFileEx(const std::u16string& existing, const std::u16string& target,
+                             uint32_t flags);
+  // The status of what stands at `path`, a link itself unless `followLink`.
+  // 0 with kind kMissing when nothing is there (a dangling link is there);
+  // otherwise 0 or an error number.
+  static uint32_t GetFileStatus(const std::u16string& path, bool followLink, FileStatus& status);
+  // Creates exactly the directory `path` with `mode` (before the umask);
+  // its parent must exist (else 2). 183 when anything of that name exists.
+  static uint32_t CreateOneDirectory(const std::u16string& path, uint32_t mode);
+  // Removes the directory `path` only when it is empty (145 when it is not)
+  // and a real directory, never a link. A missing path gives 2.
+  static uint32_t RemoveEmptyDirectory(const std::u16string& path);
+  // Sets the access and modification times of `path` itself, never of the
+  // target of a link.
+  static uint32_t SetPathTimes(const std::u16string& path, const FileTimes& times);
+  // 0 when the user may use `path` as `mode` asks (FILE_ACCESS_* bits).
+  static uint32_t CheckAccess(const std::u16string& path, uint32_t mode);
+  // Permission bits (07777) and owner of an open file.
+  static uint32_t SetFileMode(HANDLE handle, uint32_t mode);
+  static uint32_t SetFileOwner(HANDLE handle, uint32_t owner, uint32_t group);
+
   // Installs (or, with nullptr, removes) the fault hook. Test seam.
   static void SetFaultHook(FileFaultHook hook, void* context);
 
   static uint32_t ms_lastError;
 };
 
-// The one mapping from errno values to error numbers: ENOENT gives 2, every
-// other value 87.
+// The one mapping from errno values to error numbers: ENOENT gives 2, EXDEV
+// 17, EWOULDBLOCK 33, ENOTEMPTY 145, EEXIST 183, every other value 87.
 uint32_t errorFromErrNo(int errnoValue);
 // Maps an errno value with errorFromErrNo, stores it as the last error and
 // returns it.

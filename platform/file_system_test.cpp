@@ -666,10 +666,15 @@ TEST_F(FileSystemTest, DeleteFileRemovesFilesAndLinksOnly) {
 TEST(ErrorMapping, OnlyMissingEntriesAreNotFound) {
   EXPECT_EQ(2u, setLastErrorByErrNo(ENOENT));
   EXPECT_EQ(2u, FileSystem::GetLastError());
-  for (int e : {EACCES, ENOSPC, EIO, ENOTDIR, EEXIST, 0}) {
+  for (int e : {EACCES, ENOSPC, EIO, ENOTDIR, 0}) {
     EXPECT_EQ(87u, setLastErrorByErrNo(e)) << e;
     EXPECT_EQ(87u, FileSystem::GetLastError());
   }
+  // The numbers the single-step operations need to tell their callers.
+  EXPECT_EQ(17u, errorFromErrNo(EXDEV));
+  EXPECT_EQ(33u, errorFromErrNo(EWOULDBLOCK));
+  EXPECT_EQ(145u, errorFromErrNo(ENOTEMPTY));
+  EXPECT_EQ(183u, errorFromErrNo(EEXIST));
 }
 
 }  // namespace
