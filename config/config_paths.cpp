@@ -56,11 +56,12 @@ std::u16string without_trailing_separators(std::u16string path) {
 std::u16string nearest_existing_directory(const std::u16string& dir) {
   std::u16string path = without_trailing_separators(dir);
   for (;;) {
-    struct stat status;
-    if (stat_path(path, status)) return S_ISDIR(status.st_mode) ? path : std::u16string();
+    FileStatus status;
     // Only a missing level is created by the installer; a level that cannot
     // be searched blocks the way.
-    if (errno != ENOENT || path == u"/" || path == u".") return std::u16string();
+    if (FileSystem::GetFileStatus(path, true, status) != 0) return std::u16string();
+    if (status.exists()) return status.isDirectory() ? path : std::u16string();
+    if (path == u"/" || path == u".") return std::u16string();
     path = without_trailing_separators(directory_of(path));
   }
 }

@@ -3,8 +3,6 @@
 // renamed over the old file, so that at every moment the path holds either
 // the whole old file or the whole new one: the launcher's settings survive a
 // full disk, a failing write or a crash.
-#include <errno.h>
-#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,15 +28,19 @@ enum : int {
 // Hidden, so that a file left by a crash does not clutter the directory.
 const char16_t kTempPrefix[] = u".ovst";
 
-int descriptor(HANDLE handle) { return static_cast<int>(reinterpret_cast<intptr_t>(handle)); }
+// The status of `path` (following links); a look that fails ends the
+// write: a file that cannot be looked at is not replaced.
+FileStatus status_of(const std::u16string& path, bool followLink) {
+  FileStatus status;
+  if (FileSystem::GetFileStatus(path, followLink, status) != 0)
+    throw static_cast<int>(kCannotCreate);
+  return status;
+}
 
 // A link to the launcher's file is kept: its target is replaced.
 std::u16string resolve_link(const std::u16string& path) {
   const std::string narrow = narrow_lib(path);
-  struct stat status;
-  if (narrow.empty() || lstat(narrow.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
-    return path;
-  }
+  if (narrow.empty() || status_of(path, false).kind != FileKind::kSymbolicLink) return path;
   char* target = realpath(narrow.c_str(), nullptr);
   if (target == nullptr) return path;
   std::u16string resolved = widen_lib(target);
@@ -61,13 +63,6 @@ mode_t new_file_mode() {
     fclose(status);
   }
   return 0666 & ~mask;
-}
-
-void sync_directory(const std::u16string& directory) {
-  const int fd = open(narrow_lib(directory).c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
 }
 
 std::vector<std::string> format_lines(const ConfigFile& config) {
@@ -109,16 +104,14 @@ class TempFile {
     }
   }
 
-  void setOwnerAndMode(const struct stat* old) {
-    const int fd = descriptor(handle_);
-    if (old != nullptr && (old->st_uid != geteuid() || old->st_gid != getegid())) {
+  void setOwnerAndMode(const FileStatus* old) {
+    if (old != nullptr && (old->owner != geteuid() || old->group != getegid())) {
       // Works only with privileges; without them the file becomes ours, as
       // with any editor.
-      if (fchown(fd, old->st_uid, old->st_gid) != 0) {
-      }
+      FileSystem::SetFileOwner(handle_, old->owner, old->group);
     }
-    const mode_t mode = old != nullptr ? (old->st_mode & 07777) : new_file_mode();
-    if (fchmod(fd, mode) != 0) throw static_cast<int>(kCannotCreate);
+    const uint32_t mode = old != nullptr ? old->mode : uint32_t(new_file_mode());
+    if (FileSystem::SetFileMode(handle_, mode) != 0) throw static_cast<int>(kCannotCreate);
   }
 
   void write(const std::string& bytes) {
@@ -131,7 +124,7 @@ class TempFile {
 
   // Flushes the contents to disk and closes the file.
   void commit() {
-    if (fsync(descriptor(handle_)) != 0) throw static_cast<int>(kCannotWrite);
+    if (FileSystem::FlushFileBuffers(handle_) != 0) throw static_cast<int>(kCannotWrite);
     HANDLE handle = handle_;
     handle_ = INVALID_HANDLE_VALUE;
     if (FileSystem::CloseHandle(handle) != 0) throw static_cast<int>(kCannotWrite);
@@ -162,17 +155,17 @@ void write_config_file(const std::u16string& path, const ConfigFile& config) {
 
   const std::u16string target = resolve_link(path);
   const std::u16string directory = directory_of(target);
-  struct stat old;
-  const bool exists = stat_path(target, old);
+  const FileStatus old = status_of(target, true);
+  const bool exists = old.exists();
   if (exists) {
     // Renaming would bypass a read-only file's protection; respect it as
     // opening the file for writing would.
-    if (!S_ISREG(old.st_mode) || access(narrow_lib(target).c_str(), W_OK) != 0) {
+    if (old.kind != FileKind::kRegular ||
+        FileSystem::CheckAccess(target, FILE_ACCESS_WRITE) != 0) {
       throw static_cast<int>(kCannotCreate);
     }
   }
-  struct stat directoryStatus;
-  if (!stat_path(directory, directoryStatus) || !S_ISDIR(directoryStatus.st_mode)) {
+  if (!status_of(directory, true).isDirectory()) {
     throw static_cast<int>(kCannotCreate);
   }
 
@@ -182,5 +175,6 @@ void write_config_file(const std::u16string& path, const ConfigFile& config) {
   for (const std::string& line : lines) temp.write(line);
   temp.commit();
   temp.moveTo(target);
-  sync_directory(directory);
+  // The rename itself reaches the disk only with the directory's listing.
+  FileSystem::FlushDirectory(directory);
 }

@@ -9,13 +9,13 @@ std::u16string directory_of(const std::u16string& path) {
   return path.substr(0, slash);
 }
 
-bool stat_path(const std::u16string& path, struct stat& status) {
-  const std::string narrow = narrow_lib(path);
-  return !narrow.empty() && stat(narrow.c_str(), &status) == 0;
+bool stat_path(const std::u16string& path, FileStatus& status) {
+  if (narrow_lib(path).empty()) return false;
+  return FileSystem::GetFileStatus(path, true, status) == 0 && status.exists();
 }
 
 bool lies_in_directory(const std::u16string& file, const std::u16string& directory) {
-  struct stat wanted, got;
+  FileStatus wanted, got;
   return stat_path(directory, wanted) && stat_path(directory_of(file), got) &&
-         wanted.st_dev == got.st_dev && wanted.st_ino == got.st_ino;
+         wanted.device == got.device && wanted.inode == got.inode;
 }

@@ -2,15 +2,17 @@
 #ifndef OVN8_CONFIG_DIRECTORY_UTIL_H_
 #define OVN8_CONFIG_DIRECTORY_UTIL_H_
 
-#include <sys/stat.h>
-
 #include <string>
+
+#include "platform/file_system.h"
 
 // The part of `path` before its last "/": "/" for "/name", "." for "name".
 std::u16string directory_of(const std::u16string& path);
 
-// stat of the path; false when it cannot be narrowed or does not exist.
-bool stat_path(const std::u16string& path, struct stat& status);
+// The status of what the path names (following links), through the file
+// layer; false when it cannot be narrowed, does not exist or cannot be
+// looked at.
+bool stat_path(const std::u16string& path, FileStatus& status);
 
 // True when `file` lies directly in `directory` (compared by device and
 // inode, so "a//b" and "a/b/" name the same directory).

@@ -42,10 +42,10 @@ std::string narrow_path(const std::u16string& path) {
   return narrow;
 }
 
-bool link_status(const std::u16string& path, struct stat& status) {
-  return lstat(narrow_path(path).c_str(), &status) == 0;
+uint32_t link_status(const std::u16string& path, FileStatus& status) {
+  return FileSystem::GetFileStatus(path, false, status);
 }
 
-bool file_status(const std::u16string& path, struct stat& status) {
-  return stat(narrow_path(path).c_str(), &status) == 0;
+uint32_t file_status(const std::u16string& path, FileStatus& status) {
+  return FileSystem::GetFileStatus(path, true, status);
 }

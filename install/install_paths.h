@@ -3,9 +3,9 @@
 #ifndef OVN8_INSTALL_INSTALL_PATHS_H_
 #define OVN8_INSTALL_INSTALL_PATHS_H_
 
-#include <sys/stat.h>
-
 #include <string>
+
+#include "platform/file_system.h"
 
 // `path` without its trailing "/" (the root "/" stays as it is).
 std::u16string without_trailing_separator(const std::u16string& path);
@@ -25,8 +25,11 @@ bool relative_path_key(const std::u16string& relative, std::u16string& key);
 // agrees on it), anything else through narrow_lib.
 std::string narrow_path(const std::u16string& path);
 
-// lstat / stat of a wide path; false when the call fails.
-bool link_status(const std::u16string& path, struct stat& status);
-bool file_status(const std::u16string& path, struct stat& status);
+// The status of `path` itself (link_status) or of what a link there names
+// (file_status), through the file layer. 0 with kind kMissing when nothing
+// is there; otherwise 0 or the error number of a look that failed, which
+// callers must not take for "missing".
+uint32_t link_status(const std::u16string& path, FileStatus& status);
+uint32_t file_status(const std::u16string& path, FileStatus& status);
 
 #endif  // OVN8_INSTALL_INSTALL_PATHS_H_

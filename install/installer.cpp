@@ -1,9 +1,5 @@
 #include "install/installer.h"
 
-#include <errno.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "install/install_paths.h"
 #include "platform/text.h"
 #include "resources/lang.h"
@@ -47,6 +43,7 @@ uint32_t Installer::run(InstallProcessData* data) {
     // another way must not write outside the directory either.
     if (!config::isSafeEntryName(name)) return stopOnError(ERROR_INVALID_NAME, percent);
     if (!compareFiles(path, entry.lastWriteTime)) continue;
+    if (lookError_ != ERROR_SUCCESS) return stopOnError(lookError_, percent);
     result = installEntry(*kit, uint32_t(i), path);
     if (result != ERROR_SUCCESS) return stopOnError(result, percent);
     if (data_->isCancelled()) return rollback_.rollback(ERROR_CANCELLED);
@@ -82,17 +79,21 @@ uint32_t Installer::installEntry(KitReader& kit, uint32_t index, const std::u16s
 // link), the run need not look again before writing.
 bool Installer::compareFiles(const std::u16string& path, const _FILETIME& entryTime) {
   seen_ = Seen::kUnknown;
-  const std::string narrow = narrow_path(path);
-  if (lstat(narrow.c_str(), &lastStatus_) != 0) {
-    if (errno == ENOENT) seen_ = Seen::kNothing;
+  lookError_ = link_status(path, lastStatus_);
+  if (lookError_ != ERROR_SUCCESS) return true;
+  if (!lastStatus_.exists()) {
+    seen_ = Seen::kNothing;
     return true;
   }
   seen_ = Seen::kStatus;
-  struct stat status = lastStatus_;
-  if (S_ISLNK(status.st_mode) && stat(narrow.c_str(), &status) != 0) return true;
-  const uint64_t fileTime = as_uint64(EpochToFileTime(int64_t(status.st_mtime)));
+  FileStatus status = lastStatus_;
+  if (status.kind == FileKind::kSymbolicLink) {
+    lookError_ = file_status(path, status);
+    if (lookError_ != ERROR_SUCCESS || !status.exists()) return true;
+  }
+  const uint64_t fileTime = as_uint64(EpochToFileTime(status.times.writeSeconds));
   if (as_uint64(entryTime) > fileTime) return true;
-  return access(narrow.c_str(), R_OK) != 0;
+  return FileSystem::CheckAccess(path, FILE_ACCESS_READ) != ERROR_SUCCESS;
 }
 
 uint32_t Installer::stopOnError(uint32_t code, uint32_t percent) {

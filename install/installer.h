@@ -6,8 +6,6 @@
 #ifndef OVN8_INSTALL_INSTALLER_H_
 #define OVN8_INSTALL_INSTALLER_H_
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <string>
 
@@ -46,7 +44,10 @@ class Installer {
   // lastStatus_, or nothing it could tell.
   enum class Seen { kUnknown, kNothing, kStatus };
   Seen seen_;
-  struct stat lastStatus_;
+  FileStatus lastStatus_;
+  // The error of a look at the path that failed: the run cannot tell what
+  // stands there, so it must not write over it.
+  uint32_t lookError_ = 0;
 };
 
 #endif  // OVN8_INSTALL_INSTALLER_H_

@@ -86,6 +86,22 @@ std::map<std::string, std::string> installedView(const std::string& root) {
   return view;
 }
 
+// The differences without those of a file that a failed read check made
+// the run replace by the whole kit version (a file that cannot be read is
+// replaced, its original kept until the run succeeds).
+std::string unreadableReplaced(const std::string& differences) {
+  std::string rest;
+  size_t begin = 0;
+  while (begin < differences.size()) {
+    size_t end = differences.find('\n', begin);
+    std::string line = differences.substr(begin, end - begin);
+    begin = end + 1;
+    bool replaced = line.size() > 12 && line.compare(line.size() - 12, 12, " kit version") == 0;
+    if (!replaced) rest += line + "\n";
+  }
+  return rest;
+}
+
 // Notes, for every file operation of a clean run, the progress reported
 // when it ran; and, in cancel mode, asks for cancellation at the k-th.
 class OperationTrace {
@@ -185,13 +201,19 @@ class InstallerSweepTest : public testing::Test {
       int progress;
       data.getInstallState(code, message, progress);
       if (result == ERROR_SUCCESS) {
-        // Only the deletion of the backup folder after a complete run may
-        // fail without failing the run; the installation stands.
+        // A failed look that the run repeats or does without, or the
+        // deletion of the backup folder after a complete run, need not fail
+        // the run; the installation then stands whole.
         ++survived;
-        EXPECT_EQ(progressAt.size(), k) << context;
-        EXPECT_EQ("", differences(installed, installedView(scene.templateDir()))) << context;
+        EXPECT_EQ("", unreadableReplaced(differences(installed, installedView(scene.templateDir()))))
+            << context;
         EXPECT_EQ(100, progress) << context;
-        for (const std::string& folder : backupFolders(scene.tempDir()))
+        const std::vector<std::string> left = backupFolders(scene.tempDir());
+        if (!left.empty()) {
+          ++backupsLeft;
+          EXPECT_EQ(progressAt.size(), k) << context;
+        }
+        for (const std::string& folder : left)
           fs_test::removeTreeIndependently(scene.tempDir() + "/" + folder);
         continue;
       }
@@ -210,6 +232,7 @@ class InstallerSweepTest : public testing::Test {
   std::map<std::string, std::string> before, installed;
   std::vector<int> progressAt;
   uint64_t survived = 0;
+  uint64_t backupsLeft = 0;
 };
 
 TEST_F(InstallerSweepTest, EveryFailedOperationIsRolledBack) {
@@ -217,7 +240,7 @@ TEST_F(InstallerSweepTest, EveryFailedOperationIsRolledBack) {
   std::printf("fault sweep: %llu fault points, %llu rolled back, %llu survived after success\n",
               (unsigned long long)tried, (unsigned long long)(tried - survived),
               (unsigned long long)survived);
-  EXPECT_LE(survived, 1u);
+  EXPECT_LE(backupsLeft, 1u);
 }
 
 // "Not found" from a move would mean that no file stood there; the run must

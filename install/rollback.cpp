@@ -1,10 +1,5 @@
 #include "install/rollback.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "install/install_paths.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
@@ -14,20 +9,11 @@ namespace {
 // Backup folders are "n8stp0", "n8stp1", ...; this many names are tried
 // before start gives up.
 const unsigned kMaxBackupFolderNumber = 100000;
-// Win32's ERROR_ALREADY_EXISTS, used only between the two functions below.
-const uint32_t kAlreadyExists = 183;
-
-bool is_real_directory(const std::u16string& path) {
-  struct stat status;
-  return link_status(path, status) && S_ISDIR(status.st_mode);
-}
-
 // Creates exactly `path` (parents must exist), private to the user: the
-// backup folder holds copies of the user's files. kAlreadyExists when
-// anything of that name exists.
+// backup folder holds copies of the user's files. 183 when anything of that
+// name exists.
 uint32_t create_new_directory(const std::u16string& path) {
-  if (mkdir(narrow_path(path).c_str(), 0700) == 0) return ERROR_SUCCESS;
-  return errno == EEXIST ? kAlreadyExists : errorFromErrNo(errno);
+  return FileSystem::CreateOneDirectory(path, 0700);
 }
 
 std::u16string with_trailing_separator(const std::u16string& dir) {
@@ -89,7 +75,7 @@ uint32_t Rollback::createBackupFolder(Record& record) {
   for (unsigned n = 0; n < kMaxBackupFolderNumber; ++n) {
     std::u16string folder = base + u"n8stp" + string_uito(n, 10);
     result = create_new_directory(folder);
-    if (result == kAlreadyExists) continue;
+    if (result == ERROR_ALREADY_EXISTS) continue;
     if (result == ERROR_SUCCESS) record.backup = folder + u"/";
     return result;
   }
@@ -132,7 +118,7 @@ bool Rollback::keyOf(const Record& record, const std::u16string& path,
   return relative_path_key(path.substr(record.target.size()), key);
 }
 
-uint32_t Rollback::storeRBFile(const std::u16string& path, const struct stat* seen) {
+uint32_t Rollback::storeRBFile(const std::u16string& path, const FileStatus* seen) {
   Record& record = current();
   if (record.backup.empty()) return ERROR_INVALID_PARAMETER;
   // Only a path below the target directory has a place in the backup
@@ -141,14 +127,18 @@ uint32_t Rollback::storeRBFile(const std::u16string& path, const struct stat* se
   if (!keyOf(record, path, key)) return ERROR_INVALID_NAME;
   if (record.backedUpKeys.contains(key) || record.addedKeys.contains(key))
     return ERROR_SUCCESS;  // the original is already safe, or there was none
-  struct stat status;
-  if (seen != nullptr)
+  FileStatus status;
+  if (seen != nullptr) {
     status = *seen;
-  else if (!link_status(path, status))
-    return ERROR_FILE_NOT_FOUND;
+  } else {
+    // A look that fails is no proof that nothing stands there.
+    const uint32_t looked = link_status(path, status);
+    if (looked != ERROR_SUCCESS) return looked;
+    if (!status.exists()) return ERROR_FILE_NOT_FOUND;
+  }
   // A directory cannot be replaced by a file: moving it back over the
   // installed file would fail.
-  if (S_ISDIR(status.st_mode)) return ERROR_INVALID_PARAMETER;
+  if (status.isDirectory()) return ERROR_INVALID_PARAMETER;
   std::u16string backupPath = record.backup + key;
   uint32_t result = makeBackupDirectoryTree(parent_directory(backupPath));
   if (result == ERROR_SUCCESS) {
@@ -159,7 +149,7 @@ uint32_t Rollback::storeRBFile(const std::u16string& path, const struct stat* se
   // "Not found" tells the caller that no file stood there and lets it write
   // over the path unguarded: say so only when the file is really gone.
   if ((result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND) &&
-      link_status(path, status))
+      (link_status(path, status) != ERROR_SUCCESS || status.exists()))
     return ERROR_INVALID_PARAMETER;
   return result;
 }
@@ -185,8 +175,10 @@ uint32_t Rollback::makeTree(const std::u16string& path, bool record) {
 uint32_t Rollback::ensureTree(const std::u16string& path, bool record) {
   std::u16string dir = without_trailing_separator(path);
   if (isDiskRoot(dir)) return ERROR_SUCCESS;
-  struct stat status;
-  if (file_status(dir, status) && S_ISDIR(status.st_mode)) return ERROR_SUCCESS;
+  FileStatus status;
+  const uint32_t looked = file_status(dir, status);
+  if (looked != ERROR_SUCCESS) return looked;
+  if (status.isDirectory()) return ERROR_SUCCESS;
   std::u16string parent = parent_directory(dir);
   if (parent.empty()) return ERROR_PATH_NOT_FOUND;
   uint32_t result = ensureTree(parent, record);
@@ -236,9 +228,9 @@ void Rollback::rememberDirectoryTimes(const std::u16string& dir) {
   // Entries come folder by folder: most calls name the folder of the last.
   if (!record.touchedDirectories.empty() && record.touchedDirectories.back().path == dir) return;
   if (!record.touchedKeys.insert(dir).second) return;
-  struct stat status;
-  if (!link_status(dir, status) || !S_ISDIR(status.st_mode)) return;
-  record.touchedDirectories.push_back({dir, status.st_atim, status.st_mtim});
+  FileStatus status;
+  if (link_status(dir, status) != ERROR_SUCCESS || !status.isDirectory()) return;
+  record.touchedDirectories.push_back({dir, status.times});
 }
 
 // Moving files in and out changed the modification times of the directories
@@ -246,8 +238,7 @@ void Rollback::rememberDirectoryTimes(const std::u16string& dir) {
 void Rollback::restoreDirectoryTimes(const Record& record) {
   for (auto it = record.touchedDirectories.rbegin(); it != record.touchedDirectories.rend();
        ++it) {
-    struct timespec times[2] = {it->access, it->modification};
-    utimensat(AT_FDCWD, narrow_path(it->path).c_str(), times, AT_SYMLINK_NOFOLLOW);
+    FileSystem::SetPathTimes(it->path, it->times);
   }
 }
 
@@ -274,5 +265,5 @@ void Rollback::removeDirectoryTree(const std::u16string& dir) {
 // in its place) and empty: the journal's files and subdirectories have been
 // removed before it, and whatever else lies there is not this run's to delete.
 void Rollback::removeCreatedDirectory(const std::u16string& dir) {
-  if (is_real_directory(dir)) rmdir(narrow_path(dir).c_str());
+  FileSystem::RemoveEmptyDirectory(dir);
 }

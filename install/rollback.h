@@ -12,15 +12,13 @@
 #ifndef OVN8_INSTALL_ROLLBACK_H_
 #define OVN8_INSTALL_ROLLBACK_H_
 
-#include <sys/stat.h>
-#include <time.h>
-
 #include <cstdint>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "install/journal_keys.h"
+#include "platform/file_system.h"
 
 class Rollback {
  public:
@@ -45,7 +43,7 @@ class Rollback {
   // file's original or added the file itself; otherwise an error number.
   // `seen`, when given, is the status of `path` (not following a link) that
   // the caller took just before; it spares a second look.
-  uint32_t storeRBFile(const std::u16string& path, const struct stat* seen = nullptr);
+  uint32_t storeRBFile(const std::u16string& path, const FileStatus* seen = nullptr);
   // Makes sure `dir` exists, creating and recording the missing levels
   // (outer ones first). 3 when a level has no parent.
   uint32_t makeDirectoryTree(const std::u16string& dir);
@@ -63,8 +61,7 @@ class Rollback {
  private:
   struct DirectoryTimes {
     std::u16string path;
-    struct timespec access;
-    struct timespec modification;
+    FileTimes times;
   };
   struct Record {
     std::u16string target;
