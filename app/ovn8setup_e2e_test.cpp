@@ -2,6 +2,7 @@
 // `ovn8setup usecwd -S` on kits made here, with its own HOME and TMPDIR,
 // without a display and (when the tests have one) under the X server.
 #include <fcntl.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -78,10 +79,10 @@ class SetupE2eTest : public testing::Test {
     ASSERT_TRUE(config::writeKit(kitDir_ + "/ovn8.okd", spec));
   }
 
-  // Runs the program in the kit directory; `display` false removes DISPLAY.
-  Result run(std::vector<std::string> args, bool display) {
-    Result result;
-    const std::string outPath = root_ + "/out", errPath = root_ + "/err";
+  // Starts the program in the kit directory; `display` false removes
+  // DISPLAY. Its output goes to files named after `tag`.
+  pid_t spawn(std::vector<std::string> args, bool display, const std::string& tag = "") {
+    const std::string outPath = root_ + "/out" + tag, errPath = root_ + "/err" + tag;
     const pid_t child = fork();
     if (child == 0) {
       if (chdir(kitDir_.c_str()) != 0) _exit(120);
@@ -108,12 +109,21 @@ class SetupE2eTest : public testing::Test {
       execv(binary_.c_str(), argv.data());
       _exit(127);
     }
+    return child;
+  }
+
+  Result finish(pid_t child, const std::string& tag = "") {
+    Result result;
     int status = 0;
     waitpid(child, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-    result.out = read_file(outPath);
-    result.err = read_file(errPath);
+    result.out = read_file(root_ + "/out" + tag);
+    result.err = read_file(root_ + "/err" + tag);
     return result;
+  }
+
+  Result run(std::vector<std::string> args, bool display) {
+    return finish(spawn(std::move(args), display));
   }
 
   void expectInstalled(const Result& result) {
@@ -222,6 +232,77 @@ TEST_F(SetupE2eTest, SilentModeRefusesAnEmptyTarget) {
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "Installing configuration: Specify correct path to template directory.\n");
   EXPECT_EQ(count_entries(tmp_), 0);
+}
+
+// True when an exclusive flock is held on the directory at `path`; read
+// from /proc/locks, so that looking never takes the lock itself.
+bool locked_by_someone(const std::string& path) {
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0) return false;
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  const std::string node = ":" + std::to_string(status.st_ino) + " ";
+  while (std::getline(locks, line))
+    if (line.find("FLOCK") != std::string::npos && line.find("WRITE") != std::string::npos &&
+        line.find(node) != std::string::npos)
+      return true;
+  return false;
+}
+
+// Waits until the running `child` holds the lock on `dir`.
+bool wait_for_lock(const std::string& dir, pid_t child) {
+  for (int i = 0; i < 20000; ++i) {
+    if (locked_by_someone(dir)) return true;
+    if (waitpid(child, nullptr, WNOHANG) != 0) return false;
+    usleep(500);
+  }
+  return false;
+}
+
+const char kBusyText[] =
+    "Installing configuration: Another installation into this template directory is in progress. "
+    "Wait until it has finished and start the installation again.\n";
+
+TEST_F(SetupE2eTest, SecondWizardOnTheSameDirectoryRefusesAndChangesNothing) {
+  writeSampleKit();
+  const pid_t first = spawn({"usecwd", "-S"}, false, "1");
+  // Stopped while it holds the lock: the second wizard meets the lock
+  // however long it takes to start.
+  ASSERT_TRUE(wait_for_lock(target(), first));
+  kill(first, SIGSTOP);
+  const Result second = run({"usecwd", "-S"}, false);
+  EXPECT_EQ(second.status, 1) << second.out;
+  EXPECT_EQ(second.err, kBusyText);
+  EXPECT_EQ(second.out, "");
+  const Result russian = run({"usecwd", "-S", "-Lru"}, false);
+  EXPECT_EQ(russian.status, 1);
+  EXPECT_EQ(russian.err,
+            "Установка конфигурации: Другая программа установки уже устанавливает конфигурацию в этот "
+            "каталог шаблонов. Дождитесь её завершения и повторите установку.\n");
+  kill(first, SIGCONT);
+  expectInstalled(finish(first, "1"));
+  EXPECT_EQ(count_entries(target()), 2);
+  EXPECT_EQ(count_entries(target() + "forms"), 2);
+  EXPECT_EQ(count_entries(target() + "forms/deep"), 1);
+
+  // Started at the same moment: one installs; the other refuses, or runs
+  // after it and finds nothing left to do. The tree is the installed one.
+  for (int pair = 0; pair < 3; ++pair) {
+    ASSERT_EQ(system(("rm -rf '" + target() + "' '" + home_ + "/.Ovan'").c_str()), 0);
+    const pid_t a = spawn({"usecwd", "-S"}, false, "a");
+    const pid_t b = spawn({"usecwd", "-S"}, false, "b");
+    const Result ra = finish(a, "a"), rb = finish(b, "b");
+    EXPECT_TRUE(ra.status == 0 || rb.status == 0) << ra.err << rb.err;
+    for (const Result* r : {&ra, &rb}) {
+      EXPECT_TRUE(r->status == 0 || r->status == 1) << r->err;
+      if (r->status == 1) {
+        EXPECT_EQ(r->err, kBusyText);
+      }
+    }
+    expectInstalled(ra.status == 0 ? ra : rb);
+    EXPECT_EQ(count_entries(target()), 2);
+    EXPECT_EQ(count_entries(target() + "forms"), 2);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The built-in table of localised strings: twelve languages, each with the
-// same 31 keys, one current language for the whole process.
+// same keys, one current language for the whole process.
 #ifndef OVN8_RESOURCES_LANG_H_
 #define OVN8_RESOURCES_LANG_H_
 

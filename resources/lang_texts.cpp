@@ -1,5 +1,6 @@
-// The interface texts of every language. Each array lists the same 31 keys
-// in the same order; the language table is built from these arrays.
+// The interface texts of every language. Each array lists the same keys in
+// the same order, new keys at the end of every array; the language table is
+// built from these arrays.
 #include "resources/lang_texts.h"
 
 // Russian
@@ -44,6 +45,8 @@ const LangText kLangTextsRu[kLangKeyCount] = {
     {"IDS_DESTINATION_PROMPT",
      "Укажите путь к каталогу шаблонов. Программа установки установит шаблоны и файлы конфигурации в указанный каталог."},
     {"IDS_TEMPLATE_CATALOG", "Каталог шаблонов:"},
+    {"IDS_ERROR_TARGETBUSY",
+     "Другая программа установки уже устанавливает конфигурацию в этот каталог шаблонов. Дождитесь её завершения и повторите установку."},
 };
 
 // Ukrainian
@@ -88,6 +91,8 @@ const LangText kLangTextsUk[kLangKeyCount] = {
     {"IDS_DESTINATION_PROMPT",
      "Вкажіть шлях до каталогу шаблонів. Програма встановлення встановить шаблони та файли конфігурації у вказаний каталог."},
     {"IDS_TEMPLATE_CATALOG", "Каталог шаблонів:"},
+    {"IDS_ERROR_TARGETBUSY",
+     "Інша програма встановлення вже встановлює конфігурацію в цей каталог шаблонів. Дочекайтеся її завершення та повторіть встановлення."},
 };
 
 // English
@@ -132,6 +137,8 @@ const LangText kLangTextsEn[kLangKeyCount] = {
     {"IDS_DESTINATION_PROMPT",
      "Specify path to template directory. The installation program will install templates and configuration files to the specified directory."},
     {"IDS_TEMPLATE_CATALOG", "Template directory:"},
+    {"IDS_ERROR_TARGETBUSY",
+     "Another installation into this template directory is in progress. Wait until it has finished and start the installation again."},
 };
 
 // Latvian
@@ -176,6 +183,8 @@ const LangText kLangTextsLv[kLangKeyCount] = {
     {"IDS_DESTINATION_PROMPT",
      "Norādiet ceļu uz veidņu direktoriju. Instalēšanas programma instalēs veidnes un konfigurācijas failus norādītajā direktorijā."},
     {"IDS_TEMPLATE_CATALOG", "Veidņu direktorijs:"},
+    {"IDS_ERROR_TARGETBUSY",
+     "Šajā veidņu direktorijā jau notiek cita instalēšana. Pagaidiet, līdz tā beidzas, un sāciet instalēšanu vēlreiz."},
 };
 
 // Lithuanian
@@ -218,6 +227,8 @@ const LangText kLangTextsLt[kLangKeyCount] = {
     {"IDS_DESTINATION_PROMPT",
      "Nurodykite šablonų katalogo kelią. Diegimo programa įdiegs šablonus ir konfigūracijos failus į nurodytą katalogą."},
     {"IDS_TEMPLATE_CATALOG", "Šablonų katalogas:"},
+    {"IDS_ERROR_TARGETBUSY",
+     "Į šį šablonų katalogą jau vyksta kitas diegimas. Palaukite, kol jis baigsis, ir pradėkite diegimą iš naujo."},
 };
 
 // Bulgarian
@@ -263,6 +274,8 @@ const LangText kLangTextsBg[kLangKeyCount] = {
     {"IDS_DESTINATION_PROMPT",
      "Посочете пътя до директорията с шаблони. Инсталационната програма ще инсталира шаблоните и конфигурационните файлове в посочената директория."},
     {"IDS_TEMPLATE_CATALOG", "Директория с шаблони:"},
+    {"IDS_ERROR_TARGETBUSY",
+     "В тази директория с шаблони вече се извършва друга инсталация. Изчакайте я да приключи и стартирайте инсталирането отново."},
 };
 
 // German
@@ -311,6 +324,8 @@ const LangText kLangTextsDe[kLangKeyCount] = {
     {"IDS_DESTINATION_PROMPT",
      "Geben Sie den Pfad zum Vorlagenverzeichnis an. Das Installationsprogramm installiert die Vorlagen und Konfigurationsdateien in das angegebene Verzeichnis."},
     {"IDS_TEMPLATE_CATALOG", "Vorlagenverzeichnis:"},
+    {"IDS_ERROR_TARGETBUSY",
+     "In dieses Vorlagenverzeichnis wird bereits eine andere Installation ausgeführt. Warten Sie, bis sie beendet ist, und starten Sie die Installation erneut."},
 };
 
 // Romanian
@@ -357,6 +372,8 @@ const LangText kLangTextsRo[kLangKeyCount] = {
     {"IDS_DESTINATION_PROMPT",
      "Specificați calea către directorul de șabloane. Programul de instalare va instala șabloanele și fișierele de configurare în directorul specificat."},
     {"IDS_TEMPLATE_CATALOG", "Director de șabloane:"},
+    {"IDS_ERROR_TARGETBUSY",
+     "O altă instalare în acest director de șabloane este în curs. Așteptați să se încheie și porniți din nou instalarea."},
 };
 
 // Georgian
@@ -399,6 +416,8 @@ const LangText kLangTextsKa[kLangKeyCount] = {
     {"IDS_DESTINATION_PROMPT",
      "მიუთითეთ შაბლონების კატალოგის გზა. ინსტალაციის პროგრამა დააინსტალირებს შაბლონებს და კონფიგურაციის ფაილებს მითითებულ კატალოგში."},
     {"IDS_TEMPLATE_CATALOG", "შაბლონების კატალოგი:"},
+    {"IDS_ERROR_TARGETBUSY",
+     "ამ შაბლონების კატალოგში უკვე მიმდინარეობს სხვა ინსტალაცია. დაელოდეთ მის დასრულებას და ხელახლა დაიწყეთ ინსტალაცია."},
 };
 
 // Kazakh
@@ -441,6 +460,8 @@ const LangText kLangTextsKk[kLangKeyCount] = {
     {"IDS_DESTINATION_PROMPT",
      "Үлгілер каталогына жолды көрсетіңіз. Орнату бағдарламасы үлгілер мен конфигурация файлдарын көрсетілген каталогқа орнатады."},
     {"IDS_TEMPLATE_CATALOG", "Үлгілер каталогы:"},
+    {"IDS_ERROR_TARGETBUSY",
+     "Осы үлгілер каталогына басқа орнату жүріп жатыр. Оның аяқталуын күтіп, орнатуды қайта бастаңыз."},
 };
 
 // Vietnamese
@@ -485,6 +506,8 @@ const LangText kLangTextsVi[kLangKeyCount] = {
     {"IDS_DESTINATION_PROMPT",
      "Hãy chỉ định đường dẫn tới thư mục mẫu. Chương trình cài đặt sẽ cài đặt các mẫu và tệp cấu hình vào thư mục đã chỉ định."},
     {"IDS_TEMPLATE_CATALOG", "Thư mục mẫu:"},
+    {"IDS_ERROR_TARGETBUSY",
+     "Một quá trình cài đặt khác đang chạy vào thư mục mẫu này. Hãy đợi nó kết thúc rồi bắt đầu cài đặt lại."},
 };
 
 // Turkish
@@ -529,4 +552,6 @@ const LangText kLangTextsTr[kLangKeyCount] = {
     {"IDS_DESTINATION_PROMPT",
      "Şablon dizininin yolunu belirtin. Kurulum programı şablonları ve yapılandırma dosyalarını belirtilen dizine yükleyecek."},
     {"IDS_TEMPLATE_CATALOG", "Şablon dizini:"},
+    {"IDS_ERROR_TARGETBUSY",
+     "Bu şablon dizinine zaten başka bir kurulum yapılıyor. Bitmesini bekleyin ve kurulumu yeniden başlatın."},
 };

@@ -1,5 +1,5 @@
 // The literal texts of every interface language, one array per language,
-// each holding all 31 keys in the same order.
+// each holding all keys in the same order.
 #ifndef OVN8_RESOURCES_LANG_TEXTS_H_
 #define OVN8_RESOURCES_LANG_TEXTS_H_
 
@@ -8,7 +8,7 @@ struct LangText {
   const char* text;  // UTF-8
 };
 
-constexpr int kLangKeyCount = 31;
+constexpr int kLangKeyCount = 32;
 
 extern const LangText kLangTextsRu[kLangKeyCount];
 extern const LangText kLangTextsUk[kLangKeyCount];

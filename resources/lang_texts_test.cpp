@@ -127,6 +127,9 @@ const Reference kReference[] = {
     {"IDS_TEMPLATE_CATALOG",
      "Template directory:",
      "Каталог шаблонов:"},
+    {"IDS_ERROR_TARGETBUSY",
+     "Another installation into this template directory is in progress. Wait until it has finished and start the installation again.",
+     "Другая программа установки уже устанавливает конфигурацию в этот каталог шаблонов. Дождитесь её завершения и повторите установку."},
 };
 
 // The four wizard button labels per language: Back, Next, Finish, Cancel.

@@ -354,6 +354,13 @@ void CInstallerDlg::showProgressPage() {
     exitStatus = kExitStartupFailed;
     return;
   }
+  if (!lockTargetDirectory()) {
+    if (exitStatus == kExitStartupFailed)
+      destroyMainWindow();
+    else
+      showErrorFinalPage();
+    return;
+  }
   if (!progressPage) progressPage = new ProgressPage(fixed, width - 20);
   gtk_widget_set_sensitive(buttonPrev, FALSE);
   gtk_widget_set_sensitive(buttonNext, FALSE);
@@ -376,6 +383,7 @@ void CInstallerDlg::showProgressPage() {
   g_source_remove(wakeSource);
   wakeSource = 0;
   inProgressLoop = false;
+  unlockTargetDirectory(outcome == RunOutcome::Success);
 
   if (outcome == RunOutcome::Success) {
     exitStatus = kExitSuccess;
@@ -419,6 +427,26 @@ bool CInstallerDlg::updateProgress() {
 }
 
 void CInstallerDlg::waitForWorker() { installThread.join(); }
+
+bool CInstallerDlg::lockTargetDirectory() {
+  const uint32_t result = targetLock.acquire(targetPath);
+  if (result == ERROR_SUCCESS) return true;
+  if (result == ERROR_LOCK_VIOLATION) {
+    // Nothing has been changed: the wizard ends as after a failed check.
+    messageBox(this, LoadResString("IDS_ERROR_TARGETBUSY"), kErrorBoxFlags);
+    exitStatus = kExitStartupFailed;
+  } else {
+    // The directory cannot be made or opened: the run could not install.
+    messageBox(this, LoadResString("IDS_INSTALL_ERROR"), kErrorBoxFlags);
+    exitStatus = kExitInstallFailed;
+  }
+  return false;
+}
+
+void CInstallerDlg::unlockTargetDirectory(bool succeeded) {
+  if (!succeeded) targetLock.removeCreatedDirectories();
+  targetLock.release();
+}
 
 void CInstallerDlg::showSuccessFinalPage() {
   state = kStateSuccess;
@@ -607,6 +635,11 @@ int CInstallerDlg::runHeadless() {
     messageBox(this, LoadResString("IDS_SETUP_EMPTYTARGET"), kPlainBoxFlags);
     return kExitStartupFailed;
   }
+  if (!lockTargetDirectory()) {
+    if (exitStatus == kExitInstallFailed)
+      fprintf(stderr, "%s\n", narrow_lib(LoadResString("IDS_ERROR_FINISH")).c_str());
+    return exitStatus;
+  }
   processData.init(&installData, targetPath);
   state = kStateProgress;
 
@@ -650,6 +683,7 @@ int CInstallerDlg::runHeadless() {
       },
       code, message);
   waitForWorker();
+  unlockTargetDirectory(outcome == RunOutcome::Success);
   sigaction(SIGINT, &oldInt, nullptr);
   sigaction(SIGTERM, &oldTerm, nullptr);
 

@@ -21,6 +21,7 @@
 
 #include "install/install_process_data.h"
 #include "install/install_thread.h"
+#include "install/target_lock.h"
 #include "ui/cwnd.h"
 #include "ui/wizard_paths.h"
 #include "ui/wizard_pages.h"
@@ -152,6 +153,12 @@ class CInstallerDlg : public CWnd, public InstallWorker {
   template <class Tick>
   RunOutcome runInstallation(Tick tick, uint32_t& code, std::u16string& message);
   void waitForWorker();
+  // Locks the target before the run changes anything; on failure reports
+  // it (a busy directory ends the wizard with status 1) and returns false.
+  bool lockTargetDirectory();
+  // After the run and its rollback: a failed run takes away the empty
+  // levels the lock had to create; then the lock ends.
+  void unlockTargetDirectory(bool succeeded);
   void recordTemplateDirectory();
   int runHeadless();
   void destroyMainWindow();
@@ -166,6 +173,8 @@ class CInstallerDlg : public CWnd, public InstallWorker {
   bool closeWhenDone;
   bool inProgressLoop;
   guint wakeSource;
+  // Held from before the run's first change until its rollback has ended.
+  TargetLock targetLock;
 };
 
 #endif  // OVN8_UI_INSTALLER_DLG_H_

@@ -1,0 +1,101 @@
+#include "install/target_lock.h"
+
+#include "install/install_paths.h"
+#include "platform/text.h"
+
+namespace {
+
+// A directory that is replaced between the open and the lock (removed by a
+// run's rollback and made again by another wizard) is locked afresh; after
+// this many tries the lock gives up.
+const int kLockTries = 4;
+
+std::u16string without_trailing_separators(std::u16string path) {
+  while (path.size() > 1 && (path.back() == u'/' || path.back() == u'\\')) path.pop_back();
+  return path;
+}
+
+bool same_node(const FileStatus& a, const FileStatus& b) {
+  return a.device == b.device && a.inode == b.inode;
+}
+
+}  // namespace
+
+TargetLock::~TargetLock() { release(); }
+
+uint32_t TargetLock::acquire(const std::u16string& directory) {
+  release();
+  created_.clear();
+  directory_ = without_trailing_separators(directory);
+  if (directory_.empty()) return ERROR_PATH_NOT_FOUND;
+  uint32_t result = createMissingLevels(directory_);
+  if (result != ERROR_SUCCESS) return result;
+  for (int attempt = 0; attempt < kLockTries; ++attempt) {
+    result = lockExisting(directory_);
+    if (result != ERROR_ALREADY_EXISTS) return result;
+  }
+  return ERROR_LOCK_VIOLATION;
+}
+
+// Outer levels first, each made by exactly one call, so that a level that
+// another wizard made at the same moment is not taken for ours.
+uint32_t TargetLock::createMissingLevels(const std::u16string& directory) {
+  std::vector<std::u16string> missing;
+  std::u16string level = directory;
+  while (!level.empty() && !isDiskRoot(level)) {
+    FileStatus status;
+    const uint32_t looked = file_status(level, status);
+    if (looked != ERROR_SUCCESS) return looked;
+    if (status.exists()) {
+      if (!status.isDirectory()) return ERROR_PATH_NOT_FOUND;
+      break;
+    }
+    missing.push_back(level);
+    level = parent_directory(level);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    const uint32_t result = FileSystem::CreateOneDirectory(*it, 0777);
+    if (result == ERROR_ALREADY_EXISTS) continue;
+    if (result != ERROR_SUCCESS) return result;
+    created_.push_back(*it);
+  }
+  return ERROR_SUCCESS;
+}
+
+// 183 asks for another try: the directory was replaced meanwhile.
+uint32_t TargetLock::lockExisting(const std::u16string& directory) {
+  FileStatus before;
+  uint32_t result = file_status(directory, before);
+  if (result != ERROR_SUCCESS) return result;
+  if (!before.isDirectory()) return ERROR_PATH_NOT_FOUND;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  result = FileSystem::CreateFile(directory, GENERIC_READ, 0, OPEN_EXISTING, handle);
+  if (result != ERROR_SUCCESS) return result;
+  result = FileSystem::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                                  0xFFFFFFFFu, 0xFFFFFFFFu, nullptr);
+  FileStatus after;
+  if (result == ERROR_SUCCESS) {
+    result = file_status(directory, after);
+    if (result == ERROR_SUCCESS && (!after.isDirectory() || !same_node(before, after)))
+      result = ERROR_ALREADY_EXISTS;
+  }
+  if (result != ERROR_SUCCESS) {
+    FileSystem::CloseHandle(handle);
+    return result;
+  }
+  handle_ = handle;
+  return ERROR_SUCCESS;
+}
+
+void TargetLock::release() {
+  if (handle_ == INVALID_HANDLE_VALUE) return;
+  FileSystem::UnlockFileEx(handle_, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, nullptr);
+  FileSystem::CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+}
+
+void TargetLock::removeCreatedDirectories() {
+  for (auto it = created_.rbegin(); it != created_.rend(); ++it)
+    if (FileSystem::RemoveEmptyDirectory(*it) != ERROR_SUCCESS) break;
+  created_.clear();
+}
