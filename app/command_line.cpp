@@ -1,5 +1,8 @@
 #include "app/command_line.h"
 
+#include <cstring>
+#include <vector>
+
 #include "platform/text.h"
 
 namespace {
@@ -7,18 +10,71 @@ namespace {
 // ASCII upper-casing of one byte; other bytes stay as they are.
 char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
+bool starts_with(const char* text, const char* prefix) {
+  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// A long option with a value, "--name=VALUE" or "--name" "VALUE" (a VALUE
+// that does not begin with "-"). Returns
+// true when argv[*index] is that option; `*index` then points at the last
+// argument it used. A missing or empty value marks the option as bad.
+bool take_valued_option(const char* name, int argc, const char* const* argv, int* index,
+                        std::string* value, std::string* badOption) {
+  const char* arg = argv[*index];
+  const size_t length = std::strlen(name);
+  if (std::strncmp(arg, name, length) != 0) return false;
+  if (arg[length] == '=') {
+    *value = arg + length + 1;
+  } else if (arg[length] == '\0') {
+    // "--target -S" lacks its directory rather than naming one called "-S".
+    const char* next = *index + 1 < argc ? argv[*index + 1] : nullptr;
+    if (next != nullptr && next[0] != '-') *value = argv[++*index];
+    else value->clear();
+  } else {
+    return false;  // "--targets": another option
+  }
+  if (value->empty() && badOption->empty()) *badOption = name;
+  return true;
+}
+
+// Marks the long options and the arguments that carry their values, which
+// the short-option scan must not read: "--target /Shared" is no -S.
+std::vector<bool> scan_long_options(int argc, const char* const* argv, int start,
+                                    CommandLineOptions* options) {
+  std::vector<bool> taken(argc > 0 ? size_t(argc) : 0, false);
+  for (int i = start; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (arg == nullptr || !starts_with(arg, "--")) continue;
+    const int first = i;
+    if (std::strcmp(arg, "--help") == 0) {
+      options->showHelp = true;
+    } else if (std::strcmp(arg, "--version") == 0) {
+      options->showVersion = true;
+    } else if (!take_valued_option("--target", argc, argv, &i, &options->target,
+                                   &options->badOption) &&
+               !take_valued_option("--log", argc, argv, &i, &options->logPath,
+                                   &options->badOption)) {
+      continue;
+    }
+    for (int j = first; j <= i; ++j) taken[size_t(j)] = true;
+  }
+  return taken;
+}
+
 }  // namespace
 
 CommandLineOptions parse_command_line(int argc, const char* const* argv) {
   CommandLineOptions options;
+  if (argv == nullptr) return options;
   int start = 1;
-  if (argc > 1 && argv != nullptr && argv[1] != nullptr && std::string(argv[1]) == "usecwd") {
+  if (argc > 1 && argv[1] != nullptr && std::string(argv[1]) == "usecwd") {
     options.useCurrentDirectory = true;
     start = 2;
   }
-  for (int i = start; i < argc && argv != nullptr; ++i) {
+  const std::vector<bool> taken = scan_long_options(argc, argv, start, &options);
+  for (int i = start; i < argc; ++i) {
     const char* arg = argv[i];
-    if (arg == nullptr || (arg[0] != '-' && arg[0] != '/')) continue;
+    if (arg == nullptr || taken[size_t(i)] || (arg[0] != '-' && arg[0] != '/')) continue;
     const char letter = ascii_upper(arg[1]);
     if (letter == 'S') {
       options.silent = true;
@@ -30,6 +86,14 @@ CommandLineOptions parse_command_line(int argc, const char* const* argv) {
     }
   }
   return options;
+}
+
+std::string absolute_path(const std::string& path, const std::string& cwd) {
+  if (path.empty() || path[0] == '/' || cwd.empty()) return path;
+  std::string relative = path;
+  while (relative.compare(0, 2, "./") == 0) relative.erase(0, 2);
+  if (relative == ".") relative.clear();
+  return cwd + (cwd.back() == '/' ? "" : "/") + relative;
 }
 
 LanguageChoice choose_language(const CommandLineOptions& options, const char* localeName) {

@@ -19,12 +19,31 @@ struct CommandLineOptions {
   LangIdType language = LANG_NONE;
   // The code as a wide string when `language` was found, else "en".
   std::u16string languageCode = u"en";
+
+  // GNU long options, read in every argument from the scanning start (the
+  // first -L ends only the scan of the short ones). Unknown long options
+  // are the toolkit's (--display=...) and are left to it.
+  bool showHelp = false;     // --help
+  bool showVersion = false;  // --version
+  // --target=DIR or --target DIR: the template directory of this run, as
+  // given (the caller makes it absolute); empty when not given.
+  std::string target;
+  // --log=FILE or --log FILE: the file the run's log is appended to.
+  std::string logPath;
+  // A long option that lacks its value ("--target=", "--log" at the end):
+  // the option's name, e.g. "--target". Empty when the line is sound.
+  std::string badOption;
 };
 
 // Scans argv[1..argc-1] (from argv[2] after "usecwd"). The scan stops at the
 // first -L option; other options and arguments are ignored. Null entries are
 // skipped. No argument is an error.
 CommandLineOptions parse_command_line(int argc, const char* const* argv);
+
+// `path` made absolute against the directory `cwd`: a directory recorded
+// for the launcher must not depend on where the wizard was started.
+// Absolute paths and an empty `cwd` leave `path` as it is.
+std::string absolute_path(const std::string& path, const std::string& cwd);
 
 // The interface language and the code handed to the dialog.
 struct LanguageChoice {

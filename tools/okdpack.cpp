@@ -4,6 +4,7 @@
 //                      [--single PRODUCT VENDOR DOCPATH] [--level 0-9]
 //   okdpack --list KIT
 //   okdpack --verify KIT
+//   okdpack --help | --version
 //
 // Packing stores every regular file below DIR, sorted by name, with "\"
 // separators and the files' modification times; the same tree always gives
@@ -24,6 +25,7 @@
 #include "kit/lz_compressor.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
+#include "resources/version.h"
 
 namespace {
 
@@ -33,7 +35,8 @@ const char kUsage[] =
     "usage: okdpack DIR -o KIT [--description CODE PRODUCT VENDOR DOCPATH]...\n"
     "                          [--single PRODUCT VENDOR DOCPATH] [--level 0-9]\n"
     "       okdpack --list KIT\n"
-    "       okdpack --verify KIT\n";
+    "       okdpack --verify KIT\n"
+    "       okdpack --help | --version\n";
 
 int usage(const char* problem) {
   if (problem != nullptr) fprintf(stderr, "okdpack: %s\n", problem);
@@ -176,6 +179,10 @@ int main(int argc, char** argv) {
   if (argc == 3 && strcmp(argv[1], "--verify") == 0) return verifyKit(argv[2]);
   if (argc >= 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
     fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+    printf("okdpack %s\n", program_version());
     return 0;
   }
   return packKit(argc, argv);
