@@ -129,6 +129,77 @@ TEST(CommandLine, NullEntriesAreSkipped) {
 
 // ---- Language choice ----
 
+TEST(CommandLine, LongOptionsAreReadEverywhereAndLeaveTheShortScanAlone) {
+  CommandLineOptions o = scan({"usecwd", "-S", "--help", "--version", "-Lde", "--target=/t/x",
+                               "--log=/var/log/setup.log"});
+  expect_defaults_except(o, true, true);
+  EXPECT_EQ(o.language, LANG_DE);
+  EXPECT_TRUE(o.showHelp);
+  EXPECT_TRUE(o.showVersion);
+  EXPECT_EQ(o.target, "/t/x");
+  EXPECT_EQ(o.logPath, "/var/log/setup.log");
+  EXPECT_EQ(o.badOption, "");
+
+  // Before them all: the same; the long options never stop the short scan.
+  o = scan({"--target=/t", "--log", "run.log", "-s"});
+  expect_defaults_except(o, false, true);
+  EXPECT_EQ(o.target, "/t");
+  EXPECT_EQ(o.logPath, "run.log");
+  EXPECT_FALSE(o.showHelp);
+
+  // "usecwd" stays the first argument only.
+  o = scan({"--help", "usecwd"});
+  expect_defaults_except(o, false, false);
+  EXPECT_TRUE(o.showHelp);
+}
+
+TEST(CommandLine, ValueOfASeparateLongOptionIsNotAShortOption) {
+  // "/Shared" would read as /S, "/Lists" as /L.
+  CommandLineOptions o = scan({"--target", "/Shared/templates", "--log", "/Lists/run.log"});
+  expect_defaults_except(o, false, false);
+  EXPECT_EQ(o.language, LANG_NONE);
+  EXPECT_EQ(o.target, "/Shared/templates");
+  EXPECT_EQ(o.logPath, "/Lists/run.log");
+  // Written with "=", the value is part of the option itself.
+  o = scan({"--target=/Shared", "/S"});
+  expect_defaults_except(o, false, true);
+  EXPECT_EQ(o.target, "/Shared");
+}
+
+TEST(CommandLine, LongOptionsWithoutTheirValueAreBad) {
+  EXPECT_EQ(scan({"--target="}).badOption, "--target");
+  EXPECT_EQ(scan({"--target"}).badOption, "--target");
+  EXPECT_EQ(scan({"--log="}).badOption, "--log");
+  // A following option is not taken for the value.
+  const CommandLineOptions o = scan({"--log", "-S", "--target", "--help"});
+  EXPECT_EQ(o.badOption, "--log");  // the first one is named
+  EXPECT_TRUE(o.silent);
+  EXPECT_TRUE(o.showHelp);
+  EXPECT_EQ(o.logPath, "");
+  EXPECT_EQ(o.target, "");
+}
+
+TEST(CommandLine, OtherLongOptionsAreTheToolkitsAndIgnored) {
+  const CommandLineOptions o =
+      scan({"--display=:7", "--sync", "--targets=/x", "--logfile=y", "--", "--helpme", "--Help"});
+  expect_defaults_except(o, false, false);
+  EXPECT_FALSE(o.showHelp);
+  EXPECT_FALSE(o.showVersion);
+  EXPECT_EQ(o.target, "");
+  EXPECT_EQ(o.logPath, "");
+  EXPECT_EQ(o.badOption, "");
+}
+
+TEST(CommandLine, AbsolutePath) {
+  EXPECT_EQ(absolute_path("/srv/t", "/home/u"), "/srv/t");
+  EXPECT_EQ(absolute_path("t/x", "/home/u"), "/home/u/t/x");
+  EXPECT_EQ(absolute_path("./t", "/home/u/"), "/home/u/t");
+  EXPECT_EQ(absolute_path(".", "/home/u"), "/home/u/");
+  EXPECT_EQ(absolute_path("../t", "/home/u"), "/home/u/../t");
+  EXPECT_EQ(absolute_path("t", ""), "t");
+  EXPECT_EQ(absolute_path("", "/home/u"), "");
+}
+
 LanguageChoice choose(std::initializer_list<const char*> args, const char* locale) {
   return choose_language(scan(args), locale);
 }

@@ -1,8 +1,14 @@
 #include "app/installer_app.h"
 
+#include <limits.h>
 #include <locale.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include "app/command_line.h"
+#include "app/usage.h"
+#include "platform/run_log.h"
 #include "platform/text.h"
 #include "ui/installer_dlg.h"
 
@@ -13,6 +19,15 @@ void CInstallerApp::ReadStartUp() {
   const CommandLineOptions options = parse_command_line(m_argc, m_argv);
   m_useCurrentDirectory = options.useCurrentDirectory;
   m_silent = options.silent;
+  m_showHelp = options.showHelp;
+  m_showVersion = options.showVersion;
+  m_badOption = options.badOption;
+  m_logPath = options.logPath;
+  m_target.clear();
+  if (!options.target.empty()) {
+    char cwd[PATH_MAX] = {};
+    m_target = widen_lib(absolute_path(options.target, getcwd(cwd, sizeof cwd) ? cwd : ""));
+  }
 
   std::string localeName;
   bool haveLocaleName = false;
@@ -35,9 +50,54 @@ void CInstallerApp::ReadStartUp() {
   m_title = LoadResString("IDR_MAINFRAME");
 }
 
+namespace {
+
+const char* outcome_text(int status) {
+  switch (status) {
+    case kExitSuccess: return "installed";
+    case kExitStartupFailed: return "a start-up check failed, nothing was changed";
+    case kExitInstallFailed: return "the installation failed and was rolled back";
+    case kExitCancelled: return "cancelled, the template directory was not changed";
+    case kExitLauncherNotUpdated: return "installed, but the launcher's file was not updated";
+    default: return "ended";
+  }
+}
+
+}  // namespace
+
+void CInstallerApp::openLog() {
+  run_log().setFailureReporter([](const std::string& path, const std::string& reason) {
+    fprintf(stderr, "ovn8setup: %s: %s. %s\n", path.c_str(), reason.c_str(),
+            narrow_lib(LoadResString("IDS_ERROR_LOGFILE")).c_str());
+  });
+  run_log().open(m_logPath);
+}
+
 int CInstallerApp::InitInstance() {
   ReadStartUp();
-  CInstallerDlg dialog(m_argc, m_argv, m_silent, narrow_lib(m_title), m_languageCode,
-                       m_useCurrentDirectory);
-  return dialog.DoModal();
+  // Neither needs a kit, a display or a window.
+  if (m_showHelp) {
+    fputs(usage_text().c_str(), stdout);
+    return kExitSuccess;
+  }
+  if (m_showVersion) {
+    fputs(version_text().c_str(), stdout);
+    return kExitSuccess;
+  }
+  if (!m_badOption.empty()) {
+    fprintf(stderr, "ovn8setup: %s %s\n", narrow_lib(LoadResString("IDS_ERROR_OPTIONVALUE")).c_str(),
+            m_badOption.c_str());
+    return kExitStartupFailed;
+  }
+  if (!m_logPath.empty()) openLog();
+  int status;
+  {
+    CInstallerDlg dialog(m_argc, m_argv, m_silent, narrow_lib(m_title), m_languageCode,
+                         m_useCurrentDirectory);
+    dialog.setTargetDirectory(m_target);
+    status = dialog.DoModal();
+  }
+  log_event("end: exit status " + std::to_string(status) + ", " + outcome_text(status));
+  run_log().close();
+  return status;
 }

@@ -11,8 +11,8 @@ class CInstallerApp {
  public:
   CInstallerApp(int argc, char** argv);
 
-  // The whole start-up: ReadStartUp, then the wizard dialog. Returns the
-  // program's exit status (0).
+  // The whole start-up: ReadStartUp, then --help, --version or the wizard
+  // dialog. Returns the program's exit status (WizardExitCode).
   int InitInstance();
 
   // Steps before the dialog: reads the command line, chooses the language
@@ -29,6 +29,18 @@ class CInstallerApp {
   bool m_useCurrentDirectory = false;
   bool m_silent = false;
   std::u16string m_languageCode = u"en";
+
+  // The long options (see CommandLineOptions); m_target is absolute.
+  bool m_showHelp = false;
+  bool m_showVersion = false;
+  std::string m_badOption;
+  std::u16string m_target;
+  std::string m_logPath;
+
+ private:
+  // Opens the --log file; a log that cannot be written is said once on
+  // standard error and the run goes on without it.
+  void openLog();
 };
 
 #endif  // OVN8_APP_INSTALLER_APP_H_

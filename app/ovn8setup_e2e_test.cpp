@@ -11,12 +11,15 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "kit/kit_writer.h"
+#include "resources/version.h"
 
 namespace {
 
@@ -124,6 +127,15 @@ class SetupE2eTest : public testing::Test {
 
   Result run(std::vector<std::string> args, bool display) {
     return finish(spawn(std::move(args), display));
+  }
+
+  // Another program of the build, run the same way.
+  Result runProgram(const std::string& binary, std::vector<std::string> args, bool display) {
+    const std::string wizard = binary_;
+    binary_ = binary;
+    Result result = run(std::move(args), display);
+    binary_ = wizard;
+    return result;
   }
 
   void expectInstalled(const Result& result) {
@@ -303,6 +315,190 @@ TEST_F(SetupE2eTest, SecondWizardOnTheSameDirectoryRefusesAndChangesNothing) {
     EXPECT_EQ(count_entries(target()), 2);
     EXPECT_EQ(count_entries(target() + "forms"), 2);
   }
+}
+
+// ---- Options for administrators ----
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::stringstream stream(text);
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  return lines;
+}
+
+// The log's lines without their time stamps, after checking that every line
+// has one.
+std::vector<std::string> log_events(const std::string& log) {
+  static const std::regex stamped(
+      R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d{4} (.*)$)");
+  std::vector<std::string> events;
+  for (const std::string& line : lines_of(log)) {
+    std::smatch match;
+    EXPECT_TRUE(std::regex_match(line, match, stamped)) << line;
+    events.push_back(match.size() > 1 ? match[1].str() : line);
+  }
+  return events;
+}
+
+int count_of(const std::vector<std::string>& lines, const std::string& line) {
+  return int(std::count(lines.begin(), lines.end(), line));
+}
+
+TEST_F(SetupE2eTest, HelpAndVersionNeedNoKitNoDisplayAndTouchNothing) {
+  // No kit lies in the folder.
+  Result result = run({"--help"}, false);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  const std::vector<std::string> lines = lines_of(result.out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], "Usage: ovn8setup [usecwd] [-S] [-L<CODE>] [--target=DIR] [--log=FILE]");
+  for (const char* part : {"\n  usecwd ", "\n  -S ", "\n  -L<CODE> ", "ru uk en lv lt bg de ro ka kk vi tr\n",
+                           "\n  --target=DIR ", "\n  --log=FILE ", "\n  --help ", "\n  --version ",
+                           "\nExit status:\n", "\n  0  installed", "\n  3  cancelled",
+                           "\n  4  installed, but the launcher's configuration file could not be updated\n"})
+    EXPECT_NE(result.out.find(part), std::string::npos) << part;
+
+  // In the language of -L, also behind other options; the locale otherwise.
+  result = run({"usecwd", "-S", "-Lru", "--help"}, false);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out.rfind("Использование: ovn8setup [usecwd]", 0), 0u) << result.out;
+  EXPECT_NE(result.out.find("  4  установлено, но"), std::string::npos);
+
+  for (bool display : {false, true}) {
+    if (display && getenv("DISPLAY") == nullptr) continue;
+    result = run({"--version"}, display);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, std::string("ovn8setup ") + program_version() + "\n");
+    EXPECT_TRUE(std::regex_match(result.out, std::regex("ovn8setup 1\\.[0-9]+\\.[0-9]+\n")));
+    EXPECT_EQ(result.err, "");
+  }
+  result = runProgram(std::string(getenv("OVN8_BUILD_DIR") ? getenv("OVN8_BUILD_DIR") : ".") + "/okdpack",
+                      {"--version"}, false);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, std::string("okdpack ") + program_version() + "\n");
+  EXPECT_EQ(count_entries(home_), 0);
+  EXPECT_EQ(count_entries(tmp_), 0);
+}
+
+TEST_F(SetupE2eTest, OptionWithoutItsValueEndsWithStatusOne) {
+  writeSampleKit();
+  const Result result = run({"usecwd", "-S", "--target="}, false);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "ovn8setup: This option needs a value: --target\n");
+  EXPECT_EQ(count_entries(home_), 0);
+  EXPECT_EQ(count_entries(tmp_), 0);
+}
+
+TEST_F(SetupE2eTest, TargetOptionInstallsThereAndRecordsItFirst) {
+  writeSampleKit();
+  mkdir((home_ + "/.Ovan").c_str(), 0755);
+  mkdir((home_ + "/.Ovan/ovanstart").c_str(), 0755);
+  std::ofstream(configPath()) << "ConfigurationTemplatesLocation=" << root_ << "/proposed/\n";
+  target_ = root_ + "/given/";
+  Result result = run({"usecwd", "-S", "--target=" + root_ + "/given"}, false);
+  expectInstalled(result);
+  EXPECT_EQ(count_entries(root_ + "/proposed"), 0);
+  EXPECT_NE(read_file(configPath()).find(root_ + "/proposed"), std::string::npos);
+
+  // A relative directory is taken from where the program was started, and
+  // recorded absolute.
+  target_ = kitDir_ + "/relative/";
+  result = run({"usecwd", "--target", "relative", "-S"}, false);
+  expectInstalled(result);
+  EXPECT_NE(read_file(configPath()).find(root_ + "/given\n"), std::string::npos);
+}
+
+TEST_F(SetupE2eTest, LogNamesEveryEntryAndTheOutcomeAndAppends) {
+  writeSampleKit();
+  const std::string log = root_ + "/logs/run.log";
+  mkdir((root_ + "/logs").c_str(), 0755);
+  const mode_t old = umask(0);
+  Result result = run({"usecwd", "-S", "--log=" + log}, false);
+  umask(old);
+  expectInstalled(result);
+  EXPECT_EQ(result.err, "");
+  struct stat status;
+  ASSERT_EQ(stat(log.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  std::vector<std::string> events = log_events(read_file(log));
+  ASSERT_GE(events.size(), 5u);
+  const std::string kit = kitDir_ + "/ovn8.okd";
+  EXPECT_EQ(events[0], "start ovn8setup " + std::string(program_version()) + ", kit " + kit + " (" +
+                           std::to_string(read_file(kit).size()) + " bytes), target " + target() +
+                           ", language en, mode silent without a display");
+  for (const char* name : {"forms/invoice.tpl", "forms/deep/letter.tpl", "readme.html"})
+    EXPECT_EQ(count_of(events, "installed " + target() + name), 1) << name;
+  EXPECT_EQ(events.back(), "end: exit status 0, installed");
+
+  // Again, with one file made newer than the kit's: every entry is named
+  // with what was done, after the first run's lines.
+  ASSERT_EQ(system(("touch -d 2030-01-01 '" + target() + "readme.html'").c_str()), 0);
+  result = run({"usecwd", "-S", "--log", log}, false);
+  EXPECT_EQ(result.status, 0) << result.err;
+  events = log_events(read_file(log));
+  int starts = 0;
+  for (const std::string& event : events) starts += event.compare(0, 6, "start ") == 0;
+  EXPECT_EQ(starts, 2);
+  EXPECT_EQ(count_of(events, "skipped " + target() + "forms/invoice.tpl: up to date"), 1);
+  EXPECT_EQ(count_of(events, "skipped " + target() + "forms/deep/letter.tpl: up to date"), 1);
+  EXPECT_EQ(count_of(events, "kept " + target() + "readme.html: newer than the kit's entry"), 1);
+  EXPECT_EQ(count_of(events, "end: exit status 0, installed"), 2);
+}
+
+TEST_F(SetupE2eTest, LogOfAFailedRunNamesTheFileTheReasonAndTheRollback) {
+  writeSampleKit();
+  const std::string blocker = target() + "readme.html";
+  ASSERT_EQ(system(("mkdir -p '" + blocker + "/inner' && touch -d 2001-01-01 '" + blocker + "'").c_str()), 0);
+  const std::string log = root_ + "/run.log";
+  const Result result = run({"usecwd", "-S", "--log=" + log}, false);
+  EXPECT_EQ(result.status, 2);
+  const std::vector<std::string> events = log_events(read_file(log));
+  EXPECT_EQ(count_of(events, "installed " + target() + "forms/invoice.tpl"), 1);
+  EXPECT_EQ(count_of(events, "error " + blocker + ": not permitted or invalid (error 87); rolling back"), 1)
+      << read_file(log);
+  EXPECT_EQ(count_of(events, "rollback: removed " + target() + "forms/invoice.tpl"), 1);
+  EXPECT_EQ(count_of(events, "rollback: removed " + target() + "forms/deep/letter.tpl"), 1);
+  EXPECT_EQ(count_of(events, "rollback: removed directory " + target() + "forms/deep"), 1);
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back(), "end: exit status 2, the installation failed and was rolled back");
+}
+
+TEST_F(SetupE2eTest, LogThatCannotBeWrittenIsReportedOnceAndTheRunGoesOn) {
+  writeSampleKit();
+  // /dev/full takes the open and refuses every write; a folder refuses the open.
+  for (const std::string& log : {std::string("/dev/full"), root_}) {
+    SCOPED_TRACE(log);
+    const Result result = run({"usecwd", "-S", "--log=" + log}, false);
+    expectInstalled(result);
+    const std::string reason = log == root_ ? "Is a directory" : "No space left on device";
+    EXPECT_EQ(result.err, "ovn8setup: " + log + ": " + reason +
+                              ". The log file cannot be written; the installation continues without a log.\n");
+  }
+}
+
+TEST_F(SetupE2eTest, LauncherFileThatCannotBeWrittenGivesStatusFourAndAWarning) {
+  writeSampleKit();
+  // A file where the launcher's folder must be: nothing can be written there.
+  ASSERT_TRUE(config::writeFileBytes(home_ + "/.Ovan", "not a folder"));
+  const std::string log = root_ + "/run.log";
+  Result result = run({"usecwd", "-S", "--log=" + log}, false);
+  EXPECT_EQ(result.status, 4) << result.err;
+  EXPECT_EQ(read_file(target() + "forms/invoice.tpl"), "invoice body\n");
+  EXPECT_EQ(result.err,
+            "Installing configuration: The configuration was installed, but the launcher's configuration "
+            "file could not be updated: the launcher will not offer the new templates.\n");
+  const std::vector<std::string> events = log_events(read_file(log));
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back(), "end: exit status 4, installed, but the launcher's file was not updated");
+  bool named = false;
+  for (const std::string& event : events)
+    named |= event.compare(0, 6 + configPath().size(), "error " + configPath()) == 0;
+  EXPECT_TRUE(named) << read_file(log);
+  EXPECT_EQ(count_entries(tmp_), 0);
+
+  result = run({"usecwd", "-S", "-Lde"}, false);
+  EXPECT_EQ(result.status, 4);
+  EXPECT_NE(result.err.find("Der Starter bietet die neuen Vorlagen nicht an."), std::string::npos) << result.err;
 }
 
 }  // namespace

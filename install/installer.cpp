@@ -1,6 +1,7 @@
 #include "install/installer.h"
 
 #include "install/install_paths.h"
+#include "platform/run_log.h"
 #include "platform/text.h"
 #include "resources/lang.h"
 
@@ -27,11 +28,15 @@ uint32_t Installer::run(InstallProcessData* data) {
   std::u16string directory;
   data_->get(kit, directory);
   uint32_t result = rollback_.start(directory);
-  if (result != ERROR_SUCCESS) return stopOnError(result, 0);
+  if (result != ERROR_SUCCESS) {
+    log_event(error_event("error " + narrow_lib(directory) + ": the journal cannot be started", result));
+    return stopOnError(result, 0);
+  }
   // Without a kit or a directory there is nothing to install into.
   if (kit == nullptr || directory.empty()) return stopOnError(ERROR_INVALID_PARAMETER, 0);
 
   const size_t count = kit->entries.size();
+  log_event("install " + std::to_string(count) + " entries into " + narrow_lib(directory));
   for (size_t i = 0; i < count; ++i) {
     const config::KitEntry& entry = kit->entries[i];
     std::u16string name = entry.name;
@@ -41,15 +46,25 @@ uint32_t Installer::run(InstallProcessData* data) {
     data_->setInstallState(0, path, int(percent));
     // The reader refuses such names when it opens a kit; a reader filled
     // another way must not write outside the directory either.
-    if (!config::isSafeEntryName(name)) return stopOnError(ERROR_INVALID_NAME, percent);
-    if (!compareFiles(path, entry.lastWriteTime)) continue;
-    if (lookError_ != ERROR_SUCCESS) return stopOnError(lookError_, percent);
-    result = installEntry(*kit, uint32_t(i), path);
-    if (result != ERROR_SUCCESS) return stopOnError(result, percent);
-    if (data_->isCancelled()) return rollback_.rollback(ERROR_CANCELLED);
+    if (!config::isSafeEntryName(name)) return failEntry(path, ERROR_INVALID_NAME, percent);
+    if (!compareFiles(path, entry.lastWriteTime)) {
+      log_event((existingNewer_ ? "kept " : "skipped ") + narrow_lib(path) +
+                (existingNewer_ ? ": newer than the kit's entry" : ": up to date"));
+      continue;
+    }
+    if (lookError_ != ERROR_SUCCESS) return failEntry(path, lookError_, percent);
+    bool replaced = false;
+    result = installEntry(*kit, uint32_t(i), path, &replaced);
+    if (result != ERROR_SUCCESS) return failEntry(path, result, percent);
+    log_event((replaced ? "replaced " : "installed ") + narrow_lib(path));
+    if (data_->isCancelled()) {
+      log_event("cancelled by the user after " + narrow_lib(path) + "; rolling back");
+      return rollback_.rollback(ERROR_CANCELLED);
+    }
   }
 
   rollback_.stop();
+  log_event("installed all " + std::to_string(count) + " entries into " + narrow_lib(directory));
   data_->setInstallState(0, LoadResString("IDS_INSTALL_FINISH"), 100);
   if (finalPauseMs_ > 0) Sleep(finalPauseMs_);
   return ERROR_SUCCESS;
@@ -57,7 +72,8 @@ uint32_t Installer::run(InstallProcessData* data) {
 
 // Keeps the file that stands at `path` (or records that none did), makes its
 // directory and writes the entry.
-uint32_t Installer::installEntry(KitReader& kit, uint32_t index, const std::u16string& path) {
+uint32_t Installer::installEntry(KitReader& kit, uint32_t index, const std::u16string& path,
+                                 bool* replaced) {
   // What compareFiles has just seen at the path need not be looked at again:
   // where nothing stands, there is nothing to keep.
   uint32_t result = seen_ == Seen::kNothing ? ERROR_FILE_NOT_FOUND
@@ -67,6 +83,8 @@ uint32_t Installer::installEntry(KitReader& kit, uint32_t index, const std::u16s
     rollback_.addRBFile(path);
   else if (result != ERROR_SUCCESS)
     return result;
+  else
+    *replaced = true;
   result = rollback_.makeDirectoryTree(parent_directory(path));
   if (result != ERROR_SUCCESS) return result;
   return kit.copy(index, path);
@@ -79,6 +97,7 @@ uint32_t Installer::installEntry(KitReader& kit, uint32_t index, const std::u16s
 // link), the run need not look again before writing.
 bool Installer::compareFiles(const std::u16string& path, const _FILETIME& entryTime) {
   seen_ = Seen::kUnknown;
+  existingNewer_ = false;
   lookError_ = link_status(path, lastStatus_);
   if (lookError_ != ERROR_SUCCESS) return true;
   if (!lastStatus_.exists()) {
@@ -93,7 +112,13 @@ bool Installer::compareFiles(const std::u16string& path, const _FILETIME& entryT
   }
   const uint64_t fileTime = as_uint64(EpochToFileTime(status.times.writeSeconds));
   if (as_uint64(entryTime) > fileTime) return true;
+  existingNewer_ = as_uint64(entryTime) < fileTime;
   return FileSystem::CheckAccess(path, FILE_ACCESS_READ) != ERROR_SUCCESS;
+}
+
+uint32_t Installer::failEntry(const std::u16string& path, uint32_t code, uint32_t percent) {
+  log_event(error_event("error " + narrow_lib(path), code) + "; rolling back");
+  return stopOnError(code, percent);
 }
 
 uint32_t Installer::stopOnError(uint32_t code, uint32_t percent) {

@@ -34,7 +34,11 @@ class Installer {
   uint32_t stopOnError(uint32_t code, uint32_t percent);
 
  private:
-  uint32_t installEntry(KitReader& kit, uint32_t index, const std::u16string& path);
+  // `*replaced` tells whether a file stood at `path` and was kept.
+  uint32_t installEntry(KitReader& kit, uint32_t index, const std::u16string& path,
+                        bool* replaced);
+  // Logs the failure at `path`, then stopOnError.
+  uint32_t failEntry(const std::u16string& path, uint32_t code, uint32_t percent);
 
   Rollback rollback_;
   InstallProcessData* data_;
@@ -48,6 +52,9 @@ class Installer {
   // The error of a look at the path that failed: the run cannot tell what
   // stands there, so it must not write over it.
   uint32_t lookError_ = 0;
+  // compareFiles left the file in place because it is newer than the entry
+  // (not merely as new).
+  bool existingNewer_ = false;
 };
 
 #endif  // OVN8_INSTALL_INSTALLER_H_

@@ -2,6 +2,7 @@
 
 #include "install/install_paths.h"
 #include "platform/file_system.h"
+#include "platform/run_log.h"
 #include "platform/text.h"
 
 namespace {
@@ -96,17 +97,21 @@ uint32_t Rollback::rollback(uint32_t code) {
   // The run's own files go first, then the originals come back: nothing
   // deleted afterwards can be a user's file, and no created directory goes
   // while a backup that belongs below it is still to be restored.
-  for (const std::u16string& key : record.addedKeys) FileSystem::DeleteFile(record.target + key);
-  for (const std::u16string& file : record.addedElsewhere) FileSystem::DeleteFile(file);
+  for (const std::u16string& key : record.addedKeys) removeAddedFile(record.target + key);
+  for (const std::u16string& file : record.addedElsewhere) removeAddedFile(file);
   bool restored = true;
   if (!record.target.empty() && !record.backup.empty())
     restored = rollbackFiles(record);
   // A backup that could not be moved back stays in the folder, so the user
   // can still find it there.
   if (!record.backup.empty() && restored) removeDirectoryTree(record.backup);
+  if (!restored)
+    log_event("rollback: the backups that could not be moved back stay in " +
+              narrow_lib(record.backup));
   for (auto it = record.createdDirectories.rbegin(); it != record.createdDirectories.rend(); ++it)
     removeCreatedDirectory(*it);
   restoreDirectoryTimes(record);
+  log_event("rollback: done");
   return code;
 }
 
@@ -249,8 +254,14 @@ void Rollback::restoreDirectoryTimes(const Record& record) {
 bool Rollback::rollbackFiles(const Record& record) {
   bool restored = true;
   for (const std::u16string& key : record.backedUpKeys) {
-    if (FileSystem::MoveFile(record.backup + key, record.target + key) != ERROR_SUCCESS)
+    const uint32_t result = FileSystem::MoveFile(record.backup + key, record.target + key);
+    const std::string path = narrow_lib(record.target + key);
+    if (result == ERROR_SUCCESS) {
+      log_event("rollback: restored " + path);
+    } else {
+      log_event(error_event("rollback: could not restore " + path, result));
       restored = false;
+    }
   }
   return restored;
 }
@@ -265,5 +276,15 @@ void Rollback::removeDirectoryTree(const std::u16string& dir) {
 // in its place) and empty: the journal's files and subdirectories have been
 // removed before it, and whatever else lies there is not this run's to delete.
 void Rollback::removeCreatedDirectory(const std::u16string& dir) {
-  FileSystem::RemoveEmptyDirectory(dir);
+  if (FileSystem::RemoveEmptyDirectory(dir) == ERROR_SUCCESS)
+    log_event("rollback: removed directory " + narrow_lib(dir));
+}
+
+// A file this run wrote where none stood before.
+void Rollback::removeAddedFile(const std::u16string& path) {
+  const uint32_t result = FileSystem::DeleteFile(path);
+  if (result == ERROR_SUCCESS)
+    log_event("rollback: removed " + narrow_lib(path));
+  else if (result != ERROR_FILE_NOT_FOUND)
+    log_event(error_event("rollback: could not remove " + narrow_lib(path), result));
 }

@@ -92,6 +92,7 @@ class Rollback {
   bool rollbackFiles(const Record& record);
   void removeDirectoryTree(const std::u16string& dir);
   void removeCreatedDirectory(const std::u16string& dir);
+  void removeAddedFile(const std::u16string& path);
 
   std::vector<Record> records_;
   // The directory (and backup directory) the last makeDirectoryTree (and

@@ -16,9 +16,11 @@
 #include "platform/file_finder.h"
 #include "platform/file_system.h"
 #include "platform/message_box.h"
+#include "platform/run_log.h"
 #include "platform/text.h"
 #include "resources/lang.h"
 #include "resources/pictures.h"
+#include "resources/version.h"
 #include "ui/document_opener.h"
 #include "ui/wizard_paths.h"
 
@@ -127,6 +129,8 @@ std::u16string CInstallerDlg::getOkdFullPath() {
 bool CInstallerDlg::OnInitDialog() {
   const std::u16string candidate = getOkdFullPath();
   if (candidate.empty() || !file_exists(candidate)) {
+    okdPath = candidate;
+    logStart(false);
     messageBox(this, LoadResString("IDS_ERROR_NOSOURCE"), kErrorBoxFlags);
     return false;
   }
@@ -152,21 +156,43 @@ bool CInstallerDlg::OnInitDialog() {
   }
   if (!found) targetPath = n8_app_data_dir(false) + u"tmplts" + kPathSeparator;
   targetPath = cleanProposedDirectory(targetPath);
+  if (!targetOverride.empty()) targetPath = targetOverride;
+  logStart(true);
 
   uint32_t kitSize = 0;
   uint32_t freeBytes = 0;
   if (FileSystem::GetFileSize(okdPath, &kitSize) == 0 &&
       FileSystem::GetFreeSpaceTmpDir(&freeBytes) == 0 &&
       !enoughTemporarySpace(kitSize, freeBytes)) {
+    log_event("error: the temporary directory has " + std::to_string(freeBytes) +
+              " bytes free, " + std::to_string(kSpaceReg) + " times the kit's size are needed");
     messageBox(this, LoadResString("IDS_ERROR_NOSPACE"), kErrorBoxFlags);
     return false;
   }
 
-  if (installData.open(okdPath) != 0) {
+  const uint32_t opened = installData.open(okdPath);
+  if (opened != 0) {
+    log_event(error_event("error " + narrow_lib(okdPath) + ": the kit is damaged", opened));
     messageBox(this, LoadResString("IDS_ERROR_DAMAGEDSOURCE"), kErrorBoxFlags);
     return false;
   }
+  log_event("kit opened: " + std::to_string(installData.descriptions.size()) + " descriptions, " +
+            std::to_string(installData.entries.size()) + " entries");
   return true;
+}
+
+void CInstallerDlg::logStart(bool kitFound) {
+  if (!run_log().isOpen()) return;
+  uint32_t kitSize = 0;
+  std::string kit = okdPath.empty() ? std::string("(unknown path)") : narrow_lib(okdPath);
+  if (!kitFound)
+    kit += " (not found)";
+  else if (FileSystem::GetFileSize(okdPath, &kitSize) == 0)
+    kit += " (" + std::to_string(kitSize) + " bytes)";
+  log_event(std::string("start ovn8setup ") + program_version() + ", kit " + kit + ", target " +
+            (kitFound ? narrow_lib(targetPath) : std::string("-")) + ", language " +
+            narrow_lib(langCode) + ", mode " + (silentMode ? "silent" : "interactive") +
+            (displayOpen ? "" : " without a display"));
 }
 
 // ---------------------------------------------------------------- window
@@ -386,9 +412,8 @@ void CInstallerDlg::showProgressPage() {
   unlockTargetDirectory(outcome == RunOutcome::Success);
 
   if (outcome == RunOutcome::Success) {
-    exitStatus = kExitSuccess;
     if (!closeWhenDone) showSuccessFinalPage();
-    recordTemplateDirectory();
+    exitStatus = finishSuccessfulRun();
   } else if (outcome == RunOutcome::Cancelled) {
     exitStatus = kExitCancelled;
     if (!closeWhenDone) showCancelFinalPage();
@@ -403,18 +428,41 @@ void CInstallerDlg::showProgressPage() {
   if (closeWhenDone) destroyMainWindow();
 }
 
-void CInstallerDlg::recordTemplateDirectory() {
+bool CInstallerDlg::recordTemplateDirectory() {
   std::u16string directory = targetPath;
   // Only one final separator goes; the root stays the root.
   if (directory.size() > 1 && (directory.back() == u'\\' || directory.back() == u'/'))
     directory.pop_back();
   tmpltsList.push_front(directory);
-  try {
-    if (!listFromBaseConfig) set_tmplts_list(tmpltsList, false);
-    if (baseConfigExists) set_tmplts_list(tmpltsList, true);
-  } catch (...) {
-    // The installation itself succeeded; the launcher's list is a bonus.
+  // Both files are tried: one that fails does not keep the other from
+  // offering the templates.
+  bool recorded = true;
+  const bool files[] = {false, true};
+  for (bool base : files) {
+    if (base ? !baseConfigExists : listFromBaseConfig) continue;
+    const std::string file =
+        narrow_lib(base ? get_local_config_file_path_base() : get_local_config_file_path());
+    try {
+      set_tmplts_list(tmpltsList, base);
+      log_event("recorded " + narrow_lib(directory) + " first in " + file);
+    } catch (int code) {
+      log_event(error_event("error " + file + ": the launcher's file cannot be updated",
+                            uint32_t(code)));
+      recorded = false;
+    } catch (...) {
+      log_event("error " + file + ": the launcher's file cannot be updated");
+      recorded = false;
+    }
   }
+  return recorded;
+}
+
+// The templates are in place whatever happens here; a launcher that cannot
+// learn of them is worth a warning and its own exit status, not a failure.
+int CInstallerDlg::finishSuccessfulRun() {
+  if (recordTemplateDirectory()) return kExitSuccess;
+  messageBox(this, LoadResString("IDS_WARN_LAUNCHERFILE"), kPlainBoxFlags);
+  return kExitLauncherNotUpdated;
 }
 
 bool CInstallerDlg::updateProgress() {
@@ -431,6 +479,8 @@ void CInstallerDlg::waitForWorker() { installThread.join(); }
 bool CInstallerDlg::lockTargetDirectory() {
   const uint32_t result = targetLock.acquire(targetPath);
   if (result == ERROR_SUCCESS) return true;
+  log_event(error_event("error " + narrow_lib(targetPath) + ": the directory cannot be locked for the run",
+                        result));
   if (result == ERROR_LOCK_VIOLATION) {
     // Nothing has been changed: the wizard ends as after a failed check.
     messageBox(this, LoadResString("IDS_ERROR_TARGETBUSY"), kErrorBoxFlags);
@@ -693,8 +743,7 @@ int CInstallerDlg::runHeadless() {
       printf("%s\n", narrow_lib(LoadResString("IDS_SUCCESS_FINISH")).c_str());
       fflush(stdout);
       state = kStateSuccess;
-      recordTemplateDirectory();
-      return kExitSuccess;
+      return finishSuccessfulRun();
     case RunOutcome::Cancelled:
       state = kStateCancelled;
       fprintf(stderr, "%s\n", narrow_lib(LoadResString("IDS_CANCEL_FINISH")).c_str());

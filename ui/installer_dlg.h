@@ -32,6 +32,7 @@ enum WizardExitCode : int {
   kExitStartupFailed = 1,     // kit missing or damaged, not enough space, no target
   kExitInstallFailed = 2,     // the installation failed and was rolled back
   kExitCancelled = 3,         // the user cancelled
+  kExitLauncherNotUpdated = 4,  // installed, but the launcher's file could not be updated
 };
 
 // Wizard states (the `state` member).
@@ -55,6 +56,10 @@ class CInstallerDlg : public CWnd, public InstallWorker {
 
   // Runs the wizard; returns its exit status (WizardExitCode).
   int DoModal();
+
+  // The template directory of this run (--target): installed into in silent
+  // mode, proposed on the directory page otherwise. Call before DoModal.
+  void setTargetDirectory(const std::u16string& directory) { targetOverride = directory; }
 
   // The checks before any window opens; false when the wizard must not start.
   bool OnInitDialog();
@@ -159,7 +164,13 @@ class CInstallerDlg : public CWnd, public InstallWorker {
   // After the run and its rollback: a failed run takes away the empty
   // levels the lock had to create; then the lock ends.
   void unlockTargetDirectory(bool succeeded);
-  void recordTemplateDirectory();
+  // Puts the directory first in the launcher's list; false (and a logged
+  // reason) when a file of the launcher could not be written.
+  bool recordTemplateDirectory();
+  // After a successful run: records the directory and warns when that
+  // failed. The exit status of the run.
+  int finishSuccessfulRun();
+  void logStart(bool kitFound);
   int runHeadless();
   void destroyMainWindow();
   void setLabel(GtkWidget* button, const char* key);
@@ -175,6 +186,7 @@ class CInstallerDlg : public CWnd, public InstallWorker {
   guint wakeSource;
   // Held from before the run's first change until its rollback has ended.
   TargetLock targetLock;
+  std::u16string targetOverride;
 };
 
 #endif  // OVN8_UI_INSTALLER_DLG_H_
