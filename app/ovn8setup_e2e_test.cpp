@@ -94,6 +94,10 @@ class SetupE2eTest : public testing::Test {
       setenv("LANG", "C.UTF-8", 1);
       unsetenv("LC_ALL");
       unsetenv("LANGUAGE");
+      if (messageBoxes_.empty())
+        unsetenv("OVN8_MESSAGE_BOX");
+      else
+        setenv("OVN8_MESSAGE_BOX", messageBoxes_.c_str(), 1);
       if (!display) unsetenv("DISPLAY");
       // A sanitizer build reports the toolkit's process-long caches as leaks.
       if (const char* source = getenv("OVN8_SOURCE_DIR")) {
@@ -155,6 +159,8 @@ class SetupE2eTest : public testing::Test {
   }
 
   std::string binary_, root_, home_, tmp_, kitDir_, target_;
+  // OVN8_MESSAGE_BOX for the program; empty: not set.
+  std::string messageBoxes_;
 };
 
 TEST_F(SetupE2eTest, HeadlessSilentRunInstallsRecordsAndReportsEachEntry) {
@@ -194,6 +200,8 @@ TEST_F(SetupE2eTest, MissingAndDamagedKitsEndWithStatusOneAndTheirMessage) {
   for (bool display : {false, true}) {
     if (display && getenv("DISPLAY") == nullptr) continue;
     SCOPED_TRACE(display ? "display" : "headless");
+    // Under the display the error boxes wait for a person; these close by themselves.
+    messageBoxes_ = display ? "autoclose" : "";
     unlink((kitDir_ + "/ovn8.okd").c_str());
     Result result = run({"usecwd", "-S"}, display);
     EXPECT_EQ(result.status, 1);
@@ -216,6 +224,39 @@ TEST_F(SetupE2eTest, MissingAndDamagedKitsEndWithStatusOneAndTheirMessage) {
     EXPECT_EQ(count_entries(tmp_), 0);
     EXPECT_EQ(count_entries(home_), 0);
   }
+}
+
+TEST_F(SetupE2eTest, SilentErrorBoxUnderTheDisplayWaitsForTheUser) {
+  if (getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no display";
+  // No kit: the start-up check's error box. Nobody answers it.
+  const pid_t child = spawn({"usecwd", "-S", "-Lde"}, true);
+  ASSERT_GT(child, 0);
+  int status = 0;
+  pid_t ended = 0;
+  for (int i = 0; i < 30 && ended == 0; ++i) {
+    usleep(100000);
+    ended = waitpid(child, &status, WNOHANG);
+  }
+  EXPECT_EQ(ended, 0) << "the box closed by itself";
+  if (ended == 0) kill(child, SIGTERM);
+  const Result result = finish(child);  // reaps it, or finds it reaped
+  // The reason is on standard error as well, in the interface language.
+  EXPECT_EQ(result.err.find("Installation der Konfiguration: Die Installationspaketdatei ovn8.okd "
+                            "wurde nicht gefunden.\n"),
+            0u)
+      << result.err;
+}
+
+TEST_F(SetupE2eTest, WithoutADisplayTheWizardSaysSoInItsLanguage) {
+  writeSampleKit();
+  Result result = run({"usecwd"}, false);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "ovn8setup: cannot open the display; use -S to install without one.\n");
+  result = run({"usecwd", "-Lru"}, false);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err,
+            "ovn8setup: не удаётся открыть дисплей; для установки без него используйте -S.\n");
+  EXPECT_EQ(count_entries(tmp_), 0);
 }
 
 TEST_F(SetupE2eTest, FailedInstallationRollsBackAndEndsWithStatusTwo) {

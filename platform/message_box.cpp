@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "platform/text.h"
-#include "ui/cwnd.h"
 
 namespace {
 
@@ -16,6 +15,12 @@ MessageBoxResponder& responder() {
 }
 
 MessageBoxMode g_messageBoxMode = MessageBoxMode::Interactive;
+bool g_echo = false;
+
+MessageBoxButtonTexts& button_texts() {
+  static MessageBoxButtonTexts texts;
+  return texts;
+}
 
 int console_answer(const MessageBoxRequest& request) {
   return request.isQuestion() ? kMessageBoxResultNo : kMessageBoxResultOk;
@@ -48,15 +53,47 @@ bool toolkit_ready() {
   return gtk_init_check(nullptr, nullptr) != FALSE;
 }
 
+// A button with a plain label (no mnemonic, no stock lookup), or the
+// toolkit's stock button when our text is missing.
+void add_button(GtkDialog* dialog, const std::u16string& text, const char* stock, gint response) {
+  if (text.empty()) {
+    gtk_dialog_add_button(dialog, stock, response);
+    return;
+  }
+  GtkWidget* button = gtk_button_new_with_label(narrow_lib(text).c_str());
+  gtk_widget_set_can_default(button, TRUE);
+  gtk_widget_show(button);
+  gtk_dialog_add_action_widget(dialog, button, response);
+}
+
+GtkWindow* parent_window(const MessageBoxRequest& request) {
+  GtkWidget* window = request.window;
+  if (window == nullptr || !GTK_IS_WINDOW(window) || !gtk_widget_get_visible(window)) return nullptr;
+  return GTK_WINDOW(window);
+}
+
 int show_dialog(const MessageBoxRequest& request, bool autoClose) {
   const unsigned type = request.flags & kMessageBoxTypeMask;
   GtkMessageType messageType = type == kMessageBoxError      ? GTK_MESSAGE_ERROR
                                : type == kMessageBoxQuestion ? GTK_MESSAGE_QUESTION
                                                              : GTK_MESSAGE_OTHER;
-  GtkButtonsType buttons = request.isQuestion() ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK;
   const std::string text = narrow_lib(request.text);
-  GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, messageType, buttons,
-                                             "%s", text.c_str());
+  GtkWindow* parent = parent_window(request);
+  // Transient for the wizard: the window manager keeps the box above it and
+  // centres it there, and activating the wizard cannot bury the box.
+  GtkWidget* dialog = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, messageType,
+                                             GTK_BUTTONS_NONE, "%s", text.c_str());
+  if (parent) gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER_ON_PARENT);
+  const MessageBoxButtonTexts& labels = button_texts();
+  if (request.isQuestion()) {
+    // No first and the default: Enter does not answer a question by accident.
+    add_button(GTK_DIALOG(dialog), labels.no, GTK_STOCK_NO, GTK_RESPONSE_NO);
+    add_button(GTK_DIALOG(dialog), labels.yes, GTK_STOCK_YES, GTK_RESPONSE_YES);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_NO);
+  } else {
+    add_button(GTK_DIALOG(dialog), labels.ok, GTK_STOCK_OK, GTK_RESPONSE_OK);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+  }
   if (request.hasParent) {
     gtk_window_set_title(GTK_WINDOW(dialog), narrow_lib(request.title).c_str());
   }
@@ -83,6 +120,7 @@ int messageBox(CWnd* parent, const std::u16string& text, unsigned flags) {
   if (parent != nullptr) {
     request.hasParent = true;
     request.title = parent->getWindowTitle();
+    request.window = parent->getWindowWidget();
   }
   if (responder()) return responder()(request);
   switch (g_messageBoxMode) {
@@ -102,8 +140,13 @@ int messageBox(CWnd* parent, const std::u16string& text, unsigned flags) {
     write_console_line(request);
     return kMessageBoxResultNone;
   }
+  if (g_echo) write_console_line(request);
   return show_dialog(request, false);
 }
+
+void set_message_box_button_texts(const MessageBoxButtonTexts& texts) { button_texts() = texts; }
+
+void set_message_box_echo(bool on) { g_echo = on; }
 
 void set_message_box_responder(MessageBoxResponder r) { responder() = std::move(r); }
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-class CWnd;
+#include "ui/cwnd.h"
 
 // Flags: the top byte (bits 24..31) chooses the kind of box, the low byte
 // (bits 0..7) the buttons. In use: 0x2000002 (question, Yes/No), 0x1000001
@@ -30,8 +30,10 @@ enum : int {
 
 // Shows a modal message dialog and waits for the answer. The text is shown
 // literally (a "%" stays a "%"); with a parent, the dialog's title is the
-// parent's getWindowTitle(), else the toolkit's default title stays. The
-// dialog has no transient parent. Result: Yes 1, No 2, OK 3, anything else 0.
+// parent's getWindowTitle(), else the toolkit's default title stays. When
+// the parent has a window (getWindowWidget), the dialog is transient for it:
+// centred on it and kept above it. The buttons carry the texts given to
+// set_message_box_button_texts. Result: Yes 1, No 2, OK 3, anything else 0.
 // Call on the interface thread only.
 int messageBox(CWnd* parent, const std::u16string& text, unsigned flags);
 
@@ -41,6 +43,7 @@ struct MessageBoxRequest {
   unsigned flags = 0;
   bool hasParent = false;
   std::u16string title;  // the parent's title; empty without a parent
+  GtkWidget* window = nullptr;  // the parent's window, when it has one
 
   bool isQuestion() const { return (flags & kMessageBoxButtonsMask) == kMessageBoxYesNo; }
 };
@@ -50,6 +53,22 @@ struct MessageBoxRequest {
 // the mode. An empty function removes it.
 typedef std::function<int(const MessageBoxRequest&)> MessageBoxResponder;
 void set_message_box_responder(MessageBoxResponder responder);
+
+// The labels of the buttons, in the interface language. The toolkit's own
+// labels follow the system's locale, not the language the wizard speaks, so
+// the wizard sets these once its language is chosen. An empty text leaves
+// that button to the toolkit.
+struct MessageBoxButtonTexts {
+  std::u16string yes;
+  std::u16string no;
+  std::u16string ok;
+};
+void set_message_box_button_texts(const MessageBoxButtonTexts& texts);
+
+// While on, every box shown for a person (Interactive) also writes its line
+// to standard error, as the unattended modes do: a silent run under a display
+// waits for its error box and still leaves the reason in its output.
+void set_message_box_echo(bool on);
 
 // How boxes are shown when no responder is installed.
 enum class MessageBoxMode {

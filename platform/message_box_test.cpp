@@ -26,6 +26,8 @@ class MessageBoxTest : public testing::Test {
   void TearDown() override {
     set_message_box_responder(nullptr);
     set_message_box_mode(MessageBoxMode::Interactive);
+    set_message_box_echo(false);
+    set_message_box_button_texts({});
   }
 };
 
@@ -113,6 +115,7 @@ struct SeenDialog {
   bool modal = false;
   bool transient = true;
   std::vector<gint> responses;  // of the buttons, in order
+  std::vector<std::string> labels;
 };
 
 struct Answer {
@@ -147,6 +150,8 @@ void record(GtkWidget* dialog, SeenDialog* seen) {
   for (GList* b = buttons; b != nullptr; b = b->next) {
     seen->responses.push_back(
         gtk_dialog_get_response_for_widget(GTK_DIALOG(dialog), GTK_WIDGET(b->data)));
+    const gchar* label = gtk_button_get_label(GTK_BUTTON(b->data));
+    seen->labels.push_back(label != nullptr ? label : "");
   }
   g_list_free(buttons);
 }
@@ -227,6 +232,55 @@ TEST_F(MessageBoxGuiTest, ErrorAndPlainBoxesHaveOneOkButton) {
   // Escape on an OK box is no answer.
   Answer escaped{GTK_RESPONSE_DELETE_EVENT, {}};
   EXPECT_EQ(run_answered(nullptr, u"x", 1, &escaped), 0);
+}
+
+// A window that boxes belong to.
+class WindowedWnd : public CWnd {
+ public:
+  WindowedWnd() : window_(gtk_window_new(GTK_WINDOW_TOPLEVEL)) {
+    gtk_window_set_default_size(GTK_WINDOW(window_), 300, 200);
+    gtk_widget_show(window_);
+  }
+  ~WindowedWnd() override { gtk_widget_destroy(window_); }
+  std::u16string getWindowTitle() override { return u"Wizard"; }
+  GtkWidget* getWindowWidget() override { return window_; }
+
+ private:
+  GtkWidget* window_;
+};
+
+TEST_F(MessageBoxGuiTest, BoxesBelongToTheParentsWindowAndCarryTheGivenButtonTexts) {
+  set_message_box_button_texts({u"Так", u"Ні", u"Гаразд"});
+  WindowedWnd wizard;
+  Answer yes{GTK_RESPONSE_YES, {}};
+  EXPECT_EQ(run_answered(&wizard, u"Скасувати?", 0x2000002, &yes), 1);
+  ASSERT_TRUE(yes.seen.found);
+  EXPECT_TRUE(yes.seen.transient);
+  EXPECT_EQ(yes.seen.labels, (std::vector<std::string>{"Так", "Ні"}));  // packed from the end
+  Answer ok{GTK_RESPONSE_OK, {}};
+  EXPECT_EQ(run_answered(&wizard, u"Помилка", 0x1000001, &ok), 3);
+  EXPECT_EQ(ok.seen.labels, std::vector<std::string>{"Гаразд"});
+
+  // Without texts the toolkit's own buttons stay; without a window, no parent.
+  set_message_box_button_texts({});
+  CWnd plain;
+  Answer stock{GTK_RESPONSE_OK, {}};
+  EXPECT_EQ(run_answered(&plain, u"x", 1, &stock), 3);
+  EXPECT_FALSE(stock.seen.transient);
+  EXPECT_EQ(stock.seen.labels, std::vector<std::string>{GTK_STOCK_OK});
+}
+
+TEST_F(MessageBoxGuiTest, EchoWritesTheLineAndTheBoxStillWaits) {
+  set_message_box_echo(true);
+  TitledWnd parent(u"Setup");
+  testing::internal::CaptureStderr();
+  // Answered after twice the unattended delay: nothing closed it before.
+  Answer ok{GTK_RESPONSE_OK, {}};
+  EXPECT_EQ(run_answered(&parent, u"Kit not found.", 0x1000001, &ok,
+                         2 * kMessageBoxAutoCloseMs),
+            3);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Setup: Kit not found.\n");
+  EXPECT_TRUE(ok.seen.found);
 }
 
 TEST_F(MessageBoxGuiTest, AutoCloseAnswersByItself) {

@@ -81,6 +81,11 @@ const LangText kLangTextsRu[kLangKeyCount] = {
      "Невозможно записать файл журнала; установка продолжается без журнала."},
     {"IDS_ERROR_OPTIONVALUE",
      "Для этого параметра нужно значение:"},
+    {"IDS_MSGBOX_YES", "Да"},
+    {"IDS_MSGBOX_NO", "Нет"},
+    {"IDS_MSGBOX_OK", "ОК"},
+    {"IDS_BROWSE_OPEN", "Открыть"},
+    {"IDS_ERROR_NODISPLAY", "не удаётся открыть дисплей; для установки без него используйте -S."},
 };
 
 // Ukrainian
@@ -121,7 +126,7 @@ const LangText kLangTextsUk[kLangKeyCount] = {
     {"IDS_WELCOME_TITLE",
      "Ласкаво просимо до програми встановлення продукту"},
     {"IDS_SETUP_EXISTEDTARGET",
-     "Каталог встановлення містить файли, які можуть бути змінені під час встановлення. Продовжити встановлення?"},
+     "Каталог встановлення містить файли, які може бути змінено під час встановлення. Продовжити встановлення?"},
     {"IDS_DESTINATION_PROMPT",
      "Вкажіть шлях до каталогу шаблонів. Програма встановлення встановить шаблони та файли конфігурації у вказаний каталог."},
     {"IDS_TEMPLATE_CATALOG", "Каталог шаблонів:"},
@@ -161,6 +166,12 @@ const LangText kLangTextsUk[kLangKeyCount] = {
      "Неможливо записати файл журналу; встановлення триває без журналу."},
     {"IDS_ERROR_OPTIONVALUE",
      "Цей параметр потребує значення:"},
+    {"IDS_MSGBOX_YES", "Так"},
+    {"IDS_MSGBOX_NO", "Ні"},
+    {"IDS_MSGBOX_OK", "ОК"},
+    {"IDS_BROWSE_OPEN", "Відкрити"},
+    {"IDS_ERROR_NODISPLAY",
+     "не вдається відкрити дисплей; щоб встановити без нього, використовуйте -S."},
 };
 
 // English
@@ -241,6 +252,11 @@ const LangText kLangTextsEn[kLangKeyCount] = {
      "The log file cannot be written; the installation continues without a log."},
     {"IDS_ERROR_OPTIONVALUE",
      "This option needs a value:"},
+    {"IDS_MSGBOX_YES", "Yes"},
+    {"IDS_MSGBOX_NO", "No"},
+    {"IDS_MSGBOX_OK", "OK"},
+    {"IDS_BROWSE_OPEN", "Open"},
+    {"IDS_ERROR_NODISPLAY", "cannot open the display; use -S to install without one."},
 };
 
 // Latvian
@@ -254,7 +270,7 @@ const LangText kLangTextsLv[kLangKeyCount] = {
     {"IDS_PREPARECOPY", "Gatavošanās kopēšanai..."},
     {"IDS_INSTALL_ERROR", "Instalēšanas kļūda"},
     {"IDS_ERROR_NOSOURCE",
-     "Instalācijas komplekta fails ovn8.okd netika atrasts."},
+     "Instalēšanas komplekta fails ovn8.okd netika atrasts."},
     {"IDS_ERROR_NOTARGET",
      "Veidņu instalēšana pašreizējā direktorijā netiek atbalstīta."},
     {"IDS_ERROR_NOSPACE", "Direktorijā Temp nepietiek brīvas vietas."},
@@ -265,7 +281,7 @@ const LangText kLangTextsLv[kLangKeyCount] = {
      "Norādiet pareizu ceļu uz veidņu direktoriju."},
     {"IDS_INSTALL_FINISH", "Kopēšana tiek pabeigta..."},
     {"IDS_ERROR_DAMAGEDSOURCE",
-     "Instalācijas komplekta fails ovn8.okd ir bojāts vai nav paredzēts šai instalēšanas programmai."},
+     "Instalēšanas komplekta fails ovn8.okd ir bojāts vai nav paredzēts šai instalēšanas programmai."},
     {"IDS_DEFPRODUCT", "<Produkts>"},
     {"IDS_DEFPROVIDER", "<Piegādātājs>"},
     {"IDS_SUCCESS_FINISH", "Konfigurācija ir veiksmīgi instalēta."},
@@ -321,6 +337,11 @@ const LangText kLangTextsLv[kLangKeyCount] = {
      "Žurnāla failu nevar ierakstīt; instalēšana turpinās bez žurnāla."},
     {"IDS_ERROR_OPTIONVALUE",
      "Šai opcijai vajadzīga vērtība:"},
+    {"IDS_MSGBOX_YES", "Jā"},
+    {"IDS_MSGBOX_NO", "Nē"},
+    {"IDS_MSGBOX_OK", "Labi"},
+    {"IDS_BROWSE_OPEN", "Atvērt"},
+    {"IDS_ERROR_NODISPLAY", "nevar atvērt displeju; lai instalētu bez tā, izmantojiet -S."},
 };
 
 // Lithuanian
@@ -399,6 +420,11 @@ const LangText kLangTextsLt[kLangKeyCount] = {
      "Žurnalo failo įrašyti nepavyksta; diegimas tęsiamas be žurnalo."},
     {"IDS_ERROR_OPTIONVALUE",
      "Šiai parinkčiai reikia reikšmės:"},
+    {"IDS_MSGBOX_YES", "Taip"},
+    {"IDS_MSGBOX_NO", "Ne"},
+    {"IDS_MSGBOX_OK", "Gerai"},
+    {"IDS_BROWSE_OPEN", "Atverti"},
+    {"IDS_ERROR_NODISPLAY", "nepavyksta atverti ekrano; norėdami diegti be jo, naudokite -S."},
 };
 
 // Bulgarian
@@ -480,6 +506,12 @@ const LangText kLangTextsBg[kLangKeyCount] = {
      "Файлът на журнала не може да бъде записан; инсталирането продължава без журнал."},
     {"IDS_ERROR_OPTIONVALUE",
      "Тази опция изисква стойност:"},
+    {"IDS_MSGBOX_YES", "Да"},
+    {"IDS_MSGBOX_NO", "Не"},
+    {"IDS_MSGBOX_OK", "OK"},
+    {"IDS_BROWSE_OPEN", "Отваряне"},
+    {"IDS_ERROR_NODISPLAY",
+     "дисплеят не може да бъде отворен; за инсталиране без него използвайте -S."},
 };
 
 // German
@@ -564,6 +596,11 @@ const LangText kLangTextsDe[kLangKeyCount] = {
      "Die Protokolldatei kann nicht geschrieben werden; die Installation läuft ohne Protokoll weiter."},
     {"IDS_ERROR_OPTIONVALUE",
      "Diese Option braucht einen Wert:"},
+    {"IDS_MSGBOX_YES", "Ja"},
+    {"IDS_MSGBOX_NO", "Nein"},
+    {"IDS_MSGBOX_OK", "OK"},
+    {"IDS_BROWSE_OPEN", "Öffnen"},
+    {"IDS_ERROR_NODISPLAY", "die Anzeige lässt sich nicht öffnen; ohne sie mit -S installieren."},
 };
 
 // Romanian
@@ -646,6 +683,11 @@ const LangText kLangTextsRo[kLangKeyCount] = {
      "Fișierul jurnal nu poate fi scris; instalarea continuă fără jurnal."},
     {"IDS_ERROR_OPTIONVALUE",
      "Această opțiune necesită o valoare:"},
+    {"IDS_MSGBOX_YES", "Da"},
+    {"IDS_MSGBOX_NO", "Nu"},
+    {"IDS_MSGBOX_OK", "OK"},
+    {"IDS_BROWSE_OPEN", "Deschidere"},
+    {"IDS_ERROR_NODISPLAY", "nu se poate deschide ecranul; folosiți -S pentru a instala fără el."},
 };
 
 // Georgian
@@ -682,7 +724,7 @@ const LangText kLangTextsKa[kLangKeyCount] = {
     {"IDS_BROWSE_SELDIR", "არჩეული კატალოგი:"},
     {"IDS_BROWSE_OK", "არჩევა"},
     {"IDS_BROWSE_CANCEL", "გაუქმება"},
-    {"IDS_WELCOME_TITLE", "მოგესალმებათ პროდუქტის ინსტალაციის პროგრამა"},
+    {"IDS_WELCOME_TITLE", "მოგესალმებათ ინსტალაციის პროგრამა. პროდუქტი:"},
     {"IDS_SETUP_EXISTEDTARGET",
      "ინსტალაციის კატალოგი შეიცავს ფაილებს, რომლებიც შეიძლება შეიცვალოს ინსტალაციისას. გსურთ გაგრძელება?"},
     {"IDS_DESTINATION_PROMPT",
@@ -724,6 +766,12 @@ const LangText kLangTextsKa[kLangKeyCount] = {
      "ჟურნალის ფაილში ჩაწერა შეუძლებელია; დაყენება გრძელდება ჟურნალის გარეშე."},
     {"IDS_ERROR_OPTIONVALUE",
      "ამ პარამეტრს მნიშვნელობა სჭირდება:"},
+    {"IDS_MSGBOX_YES", "დიახ"},
+    {"IDS_MSGBOX_NO", "არა"},
+    {"IDS_MSGBOX_OK", "კარგი"},
+    {"IDS_BROWSE_OPEN", "გახსნა"},
+    {"IDS_ERROR_NODISPLAY",
+     "დისპლეის გახსნა ვერ ხერხდება; მის გარეშე ინსტალაციისთვის გამოიყენეთ -S."},
 };
 
 // Kazakh
@@ -760,7 +808,7 @@ const LangText kLangTextsKk[kLangKeyCount] = {
     {"IDS_BROWSE_SELDIR", "Таңдалған каталог:"},
     {"IDS_BROWSE_OK", "Таңдау"},
     {"IDS_BROWSE_CANCEL", "Доғар"},
-    {"IDS_WELCOME_TITLE", "Өнімді орнату бағдарламасына қош келдіңіз"},
+    {"IDS_WELCOME_TITLE", "Орнату бағдарламасына қош келдіңіз. Өнім:"},
     {"IDS_SETUP_EXISTEDTARGET",
      "Орнату каталогында орнату кезінде өзгертілуі мүмкін файлдар бар. Жалғастырасыз ба?"},
     {"IDS_DESTINATION_PROMPT",
@@ -802,6 +850,11 @@ const LangText kLangTextsKk[kLangKeyCount] = {
      "Журнал файлына жазу мүмкін емес; орнату журналсыз жалғасады."},
     {"IDS_ERROR_OPTIONVALUE",
      "Бұл параметрге мән қажет:"},
+    {"IDS_MSGBOX_YES", "Иә"},
+    {"IDS_MSGBOX_NO", "Жоқ"},
+    {"IDS_MSGBOX_OK", "ОК"},
+    {"IDS_BROWSE_OPEN", "Ашу"},
+    {"IDS_ERROR_NODISPLAY", "дисплейді ашу мүмкін емес; онсыз орнату үшін -S қолданыңыз."},
 };
 
 // Vietnamese
@@ -882,6 +935,11 @@ const LangText kLangTextsVi[kLangKeyCount] = {
      "Không ghi được tệp nhật ký; quá trình cài đặt tiếp tục mà không có nhật ký."},
     {"IDS_ERROR_OPTIONVALUE",
      "Tùy chọn này cần một giá trị:"},
+    {"IDS_MSGBOX_YES", "Có"},
+    {"IDS_MSGBOX_NO", "Không"},
+    {"IDS_MSGBOX_OK", "Đồng ý"},
+    {"IDS_BROWSE_OPEN", "Mở"},
+    {"IDS_ERROR_NODISPLAY", "không thể mở màn hình; hãy dùng -S để cài đặt mà không cần màn hình."},
 };
 
 // Turkish
@@ -898,7 +956,7 @@ const LangText kLangTextsTr[kLangKeyCount] = {
     {"IDS_ERROR_NOSOURCE",
      "Dağıtım paketi dosyası ovn8.okd bulunamadı."},
     {"IDS_ERROR_NOTARGET",
-     "Şablonların geçerli dizine yüklenmesi desteklenmiyor."},
+     "Şablonların geçerli dizine kurulması desteklenmiyor."},
     {"IDS_ERROR_NOSPACE", "Temp dizininde yeterli boş alan yok."},
     {"IDS_CHOOSEDIR_FOLDER", "&Klasör:"},
     {"IDS_CHOOSEDIR_TITLE", "Dizin Seç"},
@@ -910,7 +968,7 @@ const LangText kLangTextsTr[kLangKeyCount] = {
      "Dağıtım paketi dosyası ovn8.okd bozuk veya bu kurulum programı için tasarlanmamış."},
     {"IDS_DEFPRODUCT", "<Ürün>"},
     {"IDS_DEFPROVIDER", "<Satıcı>"},
-    {"IDS_SUCCESS_FINISH", "Yapılandırma başarıyla yüklendi."},
+    {"IDS_SUCCESS_FINISH", "Yapılandırma başarıyla kuruldu."},
     {"IDS_SUCCESS_OPENDESCR", "Dağıtım paketinin açıklamasını aç"},
     {"IDS_PROGRESS_START", "Dosyalar kopyalanıyor..."},
     {"IDS_ERROR_FINISH",
@@ -920,11 +978,11 @@ const LangText kLangTextsTr[kLangKeyCount] = {
     {"IDS_BROWSE_SELDIR", "Seçilen dizin:"},
     {"IDS_BROWSE_OK", "Seç"},
     {"IDS_BROWSE_CANCEL", "İptal"},
-    {"IDS_WELCOME_TITLE", "Ürün kurulum programına hoş geldiniz"},
+    {"IDS_WELCOME_TITLE", "Kurulum programına hoş geldiniz. Ürün:"},
     {"IDS_SETUP_EXISTEDTARGET",
      "Kurulum dizini, kurulum sırasında değiştirilebilecek dosyalar içeriyor. Devam etmek istiyor musunuz?"},
     {"IDS_DESTINATION_PROMPT",
-     "Şablon dizininin yolunu belirtin. Kurulum programı şablonları ve yapılandırma dosyalarını belirtilen dizine yükleyecek."},
+     "Şablon dizininin yolunu belirtin. Kurulum programı şablonları ve yapılandırma dosyalarını belirtilen dizine kuracaktır."},
     {"IDS_TEMPLATE_CATALOG", "Şablon dizini:"},
     {"IDS_ERROR_TARGETBUSY",
      "Bu şablon dizinine zaten başka bir kurulum yapılıyor. Bitmesini bekleyin ve kurulumu yeniden başlatın."},
@@ -962,4 +1020,9 @@ const LangText kLangTextsTr[kLangKeyCount] = {
      "Günlük dosyası yazılamıyor; kurulum günlük olmadan sürüyor."},
     {"IDS_ERROR_OPTIONVALUE",
      "Bu seçenek bir değer gerektiriyor:"},
+    {"IDS_MSGBOX_YES", "Evet"},
+    {"IDS_MSGBOX_NO", "Hayır"},
+    {"IDS_MSGBOX_OK", "Tamam"},
+    {"IDS_BROWSE_OPEN", "Aç"},
+    {"IDS_ERROR_NODISPLAY", "ekran açılamıyor; ekran olmadan kurmak için -S kullanın."},
 };

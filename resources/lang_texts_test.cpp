@@ -181,6 +181,23 @@ const Reference kReference[] = {
     {"IDS_ERROR_OPTIONVALUE",
      "This option needs a value:",
      "Для этого параметра нужно значение:"},
+    // Added keys: the buttons of message boxes and of the folder chooser,
+    // and the start-up message without a display.
+    {"IDS_MSGBOX_YES",
+     "Yes",
+     "Да"},
+    {"IDS_MSGBOX_NO",
+     "No",
+     "Нет"},
+    {"IDS_MSGBOX_OK",
+     "OK",
+     "ОК"},
+    {"IDS_BROWSE_OPEN",
+     "Open",
+     "Открыть"},
+    {"IDS_ERROR_NODISPLAY",
+     "cannot open the display; use -S to install without one.",
+     "не удаётся открыть дисплей; для установки без него используйте -S."},
 };
 
 // The four wizard button labels per language: Back, Next, Finish, Cancel.
@@ -401,6 +418,41 @@ TEST(LangTextsTest, TranslationsAreTranslatedAndFitTheirControls) {
       }
     }
   }
+}
+
+TEST(LangTextsTest, BoxButtonsAndSentencesReadRightInEveryLanguage) {
+  for (const LangArray& lang : kArrays) {
+    SCOPED_TRACE(lang.code);
+    const LangText* t = lang.texts;
+    // Yes and No must differ, or a question could not be answered.
+    EXPECT_STRNE(text_of(t, "IDS_MSGBOX_YES"), text_of(t, "IDS_MSGBOX_NO"));
+    for (const char* key : {"IDS_MSGBOX_YES", "IDS_MSGBOX_NO", "IDS_MSGBOX_OK", "IDS_BROWSE_OPEN"}) {
+      EXPECT_LE(code_points(text_of(t, key)), 12u) << key;
+    }
+    // The display message names the option that helps, as typed.
+    EXPECT_NE(std::string::npos, std::string(text_of(t, "IDS_ERROR_NODISPLAY")).find(" -S"));
+    // The product is appended to the welcome sentence: where the verb ends
+    // the sentence, the text closes it and introduces the product instead.
+    const std::string welcome = text_of(t, "IDS_WELCOME_TITLE");
+    const std::string code = lang.code;
+    if (code == "tr" || code == "kk" || code == "ka") {
+      EXPECT_EQ(':', welcome.back()) << welcome;
+      EXPECT_NE(std::string::npos, welcome.find(". ")) << welcome;
+    } else {
+      EXPECT_EQ(std::string::npos, welcome.find_first_of(".:")) << welcome;
+    }
+  }
+  // One word for "install" throughout a language.
+  for (int i = 0; i < kLangKeyCount; ++i) {
+    SCOPED_TRACE(kLangTextsTr[i].key);
+    const std::string tr = kLangTextsTr[i].text;
+    EXPECT_EQ(std::string::npos, tr.find("yükle")) << tr;
+    EXPECT_EQ(std::string::npos, tr.find("Yükle")) << tr;
+    const std::string lv = kLangTextsLv[i].text;
+    EXPECT_EQ(std::string::npos, lv.find("nstalācij")) << lv;
+  }
+  EXPECT_NE(std::string::npos,
+            std::string(text_of(kLangTextsUk, "IDS_SETUP_EXISTEDTARGET")).find("які може бути змінено"));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -29,6 +30,16 @@ namespace {
 const unsigned kErrorBoxFlags = 0x1000001;
 const unsigned kQuestionBoxFlags = 0x2000002;
 const unsigned kPlainBoxFlags = 1;
+// The button row of the design: 80 x 30 at y = 320, a 20-pixel gap between
+// Next and Cancel, the separator 10 pixels above the row.
+const int kButtonMinWidth = 80;
+const int kButtonMinHeight = 30;
+const int kButtonRowY = 320;
+const int kButtonGap = 20;
+const int kSeparatorY = 310;
+// The toolkit asks for a few pixels around a button's label only; a label
+// that needs the width of the button gets this much air besides.
+const int kButtonTextPadding = 12;
 // How often the progress loop wakes up when nothing else happens.
 const guint kProgressWakeMs = 40;
 const useconds_t kHeadlessPollUs = 5000;
@@ -72,6 +83,7 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const std::stri
       mainWindow(nullptr),
       fixed(nullptr),
       icon(nullptr),
+      separator(nullptr),
       cancelPage(nullptr),
       displayOpen(false),
       exitStatus(kExitStartupFailed),
@@ -83,10 +95,13 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const std::stri
   // Without a display the toolkit stays untouched: silent mode then runs
   // headless, and every box becomes a line on standard error.
   displayOpen = gtk_init_check(&this->argc, &this->argv);
-  if (!displayOpen)
-    set_message_box_mode(MessageBoxMode::Console);
-  else if (silentMode && message_box_mode() == MessageBoxMode::Interactive)
-    set_message_box_mode(MessageBoxMode::AutoClose);
+  if (!displayOpen) set_message_box_mode(MessageBoxMode::Console);
+  // A silent run under a display still waits for its error boxes (someone
+  // is there to read why nothing was installed); the same lines go to
+  // standard error for whoever started it from a script.
+  set_message_box_echo(silentMode);
+  set_message_box_button_texts({LoadResString("IDS_MSGBOX_YES"), LoadResString("IDS_MSGBOX_NO"),
+                                LoadResString("IDS_MSGBOX_OK")});
   processData.setInstallState(0, LoadResString("IDS_PREPARECOPY"), 0);
 }
 
@@ -104,6 +119,8 @@ CInstallerDlg::~CInstallerDlg() {
 }
 
 std::u16string CInstallerDlg::getWindowTitle() { return widen_lib(title); }
+
+GtkWidget* CInstallerDlg::getWindowWidget() { return mainWindow; }
 
 // ---------------------------------------------------------------- start-up
 
@@ -210,24 +227,22 @@ void CInstallerDlg::showMainWindow() {
   initMainWindow();
   gtk_window_set_title(GTK_WINDOW(mainWindow), title.c_str());
 
-  GtkWidget* separator = gtk_hseparator_new();
+  separator = gtk_hseparator_new();
   gtk_widget_set_size_request(separator, width - 20, 5);
   gtk_fixed_put(GTK_FIXED(fixed), separator, 10, 310);
 
   buttonPrev = gtk_button_new_with_label(narrow_lib(LoadResString("IDS_WIZARD_BACK")).c_str());
-  gtk_widget_set_size_request(buttonPrev, 80, 30);
   gtk_fixed_put(GTK_FIXED(fixed), buttonPrev, 230, 320);
 
   buttonNext = gtk_button_new_with_label(narrow_lib(LoadResString("IDS_WIZARD_NEXT")).c_str());
-  gtk_widget_set_size_request(buttonNext, 80, 30);
   gtk_fixed_put(GTK_FIXED(fixed), buttonNext, 310, 320);
   gtk_widget_set_can_default(buttonNext, TRUE);
   gtk_widget_grab_default(buttonNext);
 
   buttonCancel =
       gtk_button_new_with_label(narrow_lib(LoadResString("IDS_WIZARD_CANCEL")).c_str());
-  gtk_widget_set_size_request(buttonCancel, 80, 30);
   gtk_fixed_put(GTK_FIXED(fixed), buttonCancel, 410, 320);
+  layoutButtons();
 
   g_signal_connect(buttonPrev, "clicked", G_CALLBACK(on_buttonPrev_clicked), this);
   g_signal_connect(buttonNext, "clicked", G_CALLBACK(on_buttonNext_clicked), this);
@@ -236,6 +251,45 @@ void CInstallerDlg::showMainWindow() {
   gtk_widget_show_all(fixed);
   backImage = createBackImage();
   gtk_widget_show(mainWindow);
+}
+
+// The three buttons share one width, the widest that any of their labels
+// needs at the desktop's font (Next also carries Finish), never less than
+// 80; Cancel keeps the right margin, Next stands 20 pixels left of it and
+// Back right against Next. A taller font moves the row and the separator up.
+void CInstallerDlg::layoutButtons() {
+  const char* const keys[] = {"IDS_WIZARD_BACK", "IDS_WIZARD_NEXT", "IDS_WIZARD_FINISH",
+                              "IDS_WIZARD_CANCEL"};
+  const std::string nextLabel = gtk_button_get_label(GTK_BUTTON(buttonNext));
+  int needed[4] = {};
+  int buttonHeight = kButtonMinHeight;
+  for (int i = 0; i < 4; ++i) {
+    setLabel(buttonNext, keys[i]);
+    const GtkRequisition size = natural_size(buttonNext);
+    needed[i] = std::max(kButtonMinWidth, int(size.width) + kButtonTextPadding);
+    buttonHeight = std::max(buttonHeight, int(size.height));
+  }
+  gtk_button_set_label(GTK_BUTTON(buttonNext), nextLabel.c_str());
+
+  int back = std::max({needed[0], needed[1], needed[2], needed[3]});
+  int next = back, cancel = back;
+  const int room = width - 2 * kWindowMargin - kButtonGap;
+  if (3 * back > room) {
+    // One width for all would not fit the row: each gets what it needs.
+    back = needed[0];
+    next = std::max(needed[1], needed[2]);
+    cancel = needed[3];
+  }
+  const int y = std::min(kButtonRowY, height - kWindowMargin - buttonHeight);
+  const int cancelX = width - kWindowMargin - cancel;
+  const int nextX = cancelX - kButtonGap - next;
+  gtk_widget_set_size_request(buttonPrev, back, buttonHeight);
+  gtk_widget_set_size_request(buttonNext, next, buttonHeight);
+  gtk_widget_set_size_request(buttonCancel, cancel, buttonHeight);
+  gtk_fixed_move(GTK_FIXED(fixed), buttonCancel, cancelX, y);
+  gtk_fixed_move(GTK_FIXED(fixed), buttonNext, nextX, y);
+  gtk_fixed_move(GTK_FIXED(fixed), buttonPrev, nextX - back, y);
+  gtk_fixed_move(GTK_FIXED(fixed), separator, kWindowMargin, y - kButtonRowY + kSeparatorY);
 }
 
 void CInstallerDlg::initMainWindow() {
@@ -271,16 +325,32 @@ void CInstallerDlg::setCurPage(WizardDialogPage* page) {
   page->onShow();
 }
 
+std::vector<const config::KitDescription*> CInstallerDlg::descriptionsByPreference() {
+  std::vector<const config::KitDescription*> order;
+  auto add = [&order](const config::KitDescription* description) {
+    if (description && std::find(order.begin(), order.end(), description) == order.end())
+      order.push_back(description);
+  };
+  auto inLanguage = [this](const std::u16string& code) -> const config::KitDescription* {
+    for (const config::KitDescription& description : installData.descriptions)
+      if (compare_nocase(description.languageCode, code) == 0) return &description;
+    return nullptr;
+  };
+  add(inLanguage(langCode));
+  add(inLanguage(u"en"));
+  if (!installData.descriptions.empty()) add(&installData.descriptions.front());
+  return order;
+}
+
 void CInstallerDlg::titles(std::u16string& product, std::u16string& vendor) {
   product.clear();
   vendor.clear();
-  for (const config::KitDescription& description : installData.descriptions) {
-    if (compare_nocase(description.languageCode, langCode) == 0) {
-      product = description.productName;
-      vendor = description.providerName;
-      return;
-    }
-  }
+  // A kit that describes the product in other languages only still names
+  // it: its English description, else its first one.
+  const std::vector<const config::KitDescription*> order = descriptionsByPreference();
+  if (order.empty()) return;
+  product = order.front()->productName;
+  vendor = order.front()->providerName;
 }
 
 void CInstallerDlg::setLabel(GtkWidget* button, const char* key) {
@@ -294,7 +364,7 @@ int CInstallerDlg::DoModal() {
   if (!OnInitDialog()) return exitStatus;
   if (!displayOpen) {
     if (silentMode) return runHeadless();
-    fputs("ovn8setup: cannot open the display; use -S to install without one.\n", stderr);
+    fprintf(stderr, "ovn8setup: %s\n", narrow_lib(LoadResString("IDS_ERROR_NODISPLAY")).c_str());
     return exitStatus;
   }
   welcomePage = nullptr;
@@ -531,22 +601,13 @@ void CInstallerDlg::setFinishButtons() {
 }
 
 std::u16string CInstallerDlg::descriptionDocumentPath() {
+  // The same preference as the welcome page's names, skipping descriptions
+  // without a document.
   std::u16string name;
-  bool found = false;
-  for (const config::KitDescription& description : installData.descriptions) {
-    if (compare_nocase(description.languageCode, langCode) == 0 &&
-        !description.descriptionPath.empty()) {
-      name = description.descriptionPath;
-      found = true;
+  for (const config::KitDescription* description : descriptionsByPreference()) {
+    if (!description->descriptionPath.empty()) {
+      name = description->descriptionPath;
       break;
-    }
-  }
-  if (!found) {
-    for (const config::KitDescription& description : installData.descriptions) {
-      if (compare_nocase(description.languageCode, u"en") == 0) {
-        name = description.descriptionPath;
-        break;
-      }
     }
   }
   if (name.empty()) return std::u16string();
@@ -674,6 +735,7 @@ void CInstallerDlg::on_window_destroy(GtkWidget*, void* dialog) {
   CInstallerDlg* self = static_cast<CInstallerDlg*>(dialog);
   self->mainWindow = nullptr;
   self->fixed = nullptr;
+  self->separator = nullptr;
   // Silent mode never enters the main loop.
   if (gtk_main_level() > 0) gtk_main_quit();
 }

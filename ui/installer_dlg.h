@@ -5,10 +5,10 @@
 // launcher's configuration.
 //
 // Silent mode runs the installation at once into the proposed directory.
-// With a display it shows the window and its message boxes close by
-// themselves; without one (or when the toolkit cannot start) it runs
-// headless: boxes become lines on standard error and every kit entry a
-// progress line on standard output.
+// With a display it shows the window, and an error box waits for the user
+// (its text also goes to standard error); without one (or when the toolkit
+// cannot start) it runs headless: boxes become lines on standard error and
+// every kit entry a progress line on standard output.
 #ifndef OVN8_UI_INSTALLER_DLG_H_
 #define OVN8_UI_INSTALLER_DLG_H_
 
@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <list>
 #include <string>
+#include <vector>
 
 #include "install/install_process_data.h"
 #include "install/install_thread.h"
@@ -70,10 +71,16 @@ class CInstallerDlg : public CWnd, public InstallWorker {
   void initMainWindow();
   GdkPixbuf* createIcon();
   GdkPixbuf* createBackImage();
+  // Sizes and places Back, Next and Cancel for their labels (see .cpp).
+  void layoutButtons();
   void setCurPage(WizardDialogPage* page);
-  // Product and vendor names of the kit's description for `langCode`.
+  // Product and vendor names of the kit's description for `langCode`, else
+  // of its English one, else of its first; empty without descriptions.
   void titles(std::u16string& product, std::u16string& vendor);
+  // The kit's descriptions in that order of preference, each once.
+  std::vector<const config::KitDescription*> descriptionsByPreference();
   std::u16string getWindowTitle() override;
+  GtkWidget* getWindowWidget() override;
 
   // Page transitions.
   void showWelcomePage();
@@ -145,7 +152,9 @@ class CInstallerDlg : public CWnd, public InstallWorker {
   GtkWidget* fixed;
   GdkPixbuf* icon;
   InstallThread installThread;
-  // Additions: the cancelled run's final page, and the run's bookkeeping.
+  // Additions: the separator above the buttons, the cancelled run's final
+  // page, and the run's bookkeeping.
+  GtkWidget* separator;
   MessagePage* cancelPage;
 
  private:

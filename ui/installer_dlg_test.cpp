@@ -301,7 +301,7 @@ TEST_F(InstallerDlgTest, WindowAndPagesSitAtTheirCoordinates) {
   ASSERT_EQ(welcome->getWidgets().size(), 2u);
   EXPECT_EQ(welcome->getWidgets()[0], welcome->image);
   expect_box(welcome->image, 0, 0, 158, 286, "banner");
-  expect_box(welcome->label, 170, 10, 330, 250, "welcome text");
+  expect_box(welcome->label, 170, 10, 320, 250, "welcome text");
   EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(welcome->label))),
             text("IDS_WELCOME_TITLE") + " Sample Templates (Example Vendor).");
 
@@ -312,7 +312,7 @@ TEST_F(InstallerDlgTest, WindowAndPagesSitAtTheirCoordinates) {
                                          dir->entry, dir->browseButton};
   EXPECT_EQ(dir->getWidgets(), order);
   expect_box(dir->image, 0, 0, 158, 286, "dir banner");
-  expect_box(dir->promptLabel, 170, 10, 330, 250, "prompt");
+  expect_box(dir->promptLabel, 170, 10, 320, 250, "prompt");
   expect_box(dir->catalogLabel, 170, 255, -1, -1, "catalog label");
   expect_box(dir->entry, 170, 275, 280, 30, "entry");
   expect_box(dir->browseButton, 460, 275, 30, 30, "browse");
@@ -324,7 +324,7 @@ TEST_F(InstallerDlgTest, WindowAndPagesSitAtTheirCoordinates) {
   expect_box(d.progressPage->label, 10, 130, -1, -1, "progress text");
   expect_box(d.progressPage->progressBar, 10, 150, 480, 20, "progress bar");
   expect_box(d.successPage->checkBox, 170, 170, -1, -1, "check box");
-  expect_box(d.successPage->label, 170, 10, 330, 250, "success text");
+  expect_box(d.successPage->label, 170, 10, 320, 250, "success text");
 }
 
 TEST_F(InstallerDlgTest, InteractiveFlowWalksTheStateTable) {
@@ -590,6 +590,8 @@ TEST_F(InstallerDlgTest, SilentModeInstallsAtOnceAndReturns) {
   BoxRecorder boxes;
   std::unique_ptr<CInstallerDlg> dialog = makeDialog(true);
   CInstallerDlg& d = *dialog;
+  // Under a display its boxes wait for the user, as every box does.
+  EXPECT_EQ(message_box_mode(), MessageBoxMode::Interactive);
   bool sawWelcome = false;
   Repeating probe([&] {
     if (d.state != kStateProgress) return true;
@@ -629,6 +631,9 @@ TEST_F(InstallerDlgTest, FinishOpensOnlyADocumentInsideTheTemplateDirectory) {
       {"own language first", u"RU",
        {{u"en", u"P", u"V", u"readme.html"}, {u"ru", u"П", u"В", u"docs\\a0.txt"}}, false,
        "docs/a0.txt"},
+      {"no English: the first description, as the welcome page", u"vi",
+       {{u"de", u"P", u"V", u"docs\\a0.txt"}, {u"ru", u"П", u"В", u"readme.html"}}, false,
+       "docs/a0.txt"},
       {"empty own path falls back", u"ru",
        {{u"ru", u"П", u"В", u""}, {u"en", u"P", u"V", u"readme.html"}}, false, "readme.html"},
       {"check box off", u"en", {{u"en", u"P", u"V", u"readme.html"}}, true, ""},
@@ -664,20 +669,52 @@ TEST_F(InstallerDlgTest, FinishOpensOnlyADocumentInsideTheTemplateDirectory) {
   }
 }
 
-TEST_F(InstallerDlgTest, WelcomeNamesFallBackToPlaceholders) {
-  writeKit(1, {{u"de", u"Produkt", u"Anbieter", u"readme.html"}});
-  std::unique_ptr<CInstallerDlg> dialog = openWizard();
-  std::u16string product, vendor;
-  dialog->titles(product, vendor);
-  EXPECT_TRUE(product.empty());
-  EXPECT_TRUE(vendor.empty());
-  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(dialog->welcomePage->label))),
-            text("IDS_WELCOME_TITLE") + " " + text("IDS_DEFPRODUCT") + " (" +
-                text("IDS_DEFPROVIDER") + ").");
-  dialog->langCode = u"DE";
-  dialog->titles(product, vendor);
-  EXPECT_EQ(product, u"Produkt");
-  EXPECT_EQ(vendor, u"Anbieter");
+TEST_F(InstallerDlgTest, WelcomeNamesComeFromTheBestDescriptionElsePlaceholders) {
+  struct Case {
+    std::u16string lang;
+    std::string expected;  // product (vendor)
+  };
+  // A kit that describes the product in German and Russian only.
+  writeKit(1, {{u"de", u"Produkt", u"Anbieter", u"readme.html"},
+               {u"ru", u"Продукт", u"Поставщик", u"readme.html"}});
+  for (const Case& c : std::vector<Case>{{u"RU", "Продукт (Поставщик)"},
+                                         {u"de", "Produkt (Anbieter)"},
+                                         {u"en", "Produkt (Anbieter)"},
+                                         {u"kk", "Produkt (Anbieter)"}}) {
+    SCOPED_TRACE(narrow_lib(c.lang));
+    std::unique_ptr<CInstallerDlg> dialog = makeDialog(false, c.lang);
+    ASSERT_TRUE(dialog->OnInitDialog());
+    dialog->showMainWindow();
+    dialog->showWelcomePage();
+    EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(dialog->welcomePage->label))),
+              text("IDS_WELCOME_TITLE") + " " + c.expected + ".");
+  }
+  // With an English description, every other language greets in English.
+  writeKit(1, {{u"ru", u"Продукт", u"Поставщик", u"readme.html"},
+               {u"en", u"Product Name", u"Vendor Name", u"readme.html"}});
+  {
+    std::unique_ptr<CInstallerDlg> dialog = makeDialog(false, u"tr");
+    ASSERT_TRUE(dialog->OnInitDialog());
+    std::u16string product, vendor;
+    dialog->titles(product, vendor);
+    EXPECT_EQ(product, u"Product Name");
+    EXPECT_EQ(vendor, u"Vendor Name");
+  }
+  // The placeholders only when the kit describes nothing, or leaves a name empty.
+  for (const std::vector<config::KitDescription>& descriptions :
+       {std::vector<config::KitDescription>{}, {{u"en", u"", u"", u"readme.html"}}}) {
+    config::KitSpec spec;
+    spec.descriptions = descriptions;
+    spec.files.emplace_back(u"readme.html", "<html/>", uitest::time_of(1600000000));
+    ASSERT_TRUE(config::writeKit(world_.kitPath(), spec));
+    std::unique_ptr<CInstallerDlg> dialog = makeDialog(false, u"de");
+    ASSERT_TRUE(dialog->OnInitDialog());
+    dialog->showMainWindow();
+    dialog->showWelcomePage();
+    EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(dialog->welcomePage->label))),
+              text("IDS_WELCOME_TITLE") + " " + text("IDS_DEFPRODUCT") + " (" +
+                  text("IDS_DEFPROVIDER") + ").");
+  }
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
 #include "ui/wizard_pages.h"
 
+#include <limits.h>
+
+#include <algorithm>
+
 #include "platform/text.h"
 #include "resources/lang.h"
 
@@ -9,13 +13,60 @@ FolderChooserRunner g_folderChooserRunner = nullptr;
 
 std::string text_of(const char* key) { return narrow_lib(LoadResString(key)); }
 
-// Coordinates of the page area right of the banner.
+// The page area right of the banner; its right edge keeps the window's
+// margin, so no text touches the border.
 const int kMainAreaX = 170;
 const int kMainAreaY = 10;
-const int kMainAreaWidth = 330;
+const int kMainAreaWidth = kWizardWidth - kWindowMargin - kMainAreaX;
 const int kMainAreaHeight = 250;
+const int kCheckBoxY = 170;
+const int kCatalogLabelY = 255;
+const int kEntryY = 275;
+const int kProgressX = 10;
+const int kProgressLabelY = 130;
+
+// Word wrap that still breaks a word longer than the line (a product name
+// or a path without blanks).
+void wrap_lines(GtkWidget* label) {
+  gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+  gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
+}
 
 }  // namespace
+
+GtkRequisition natural_size(GtkWidget* widget) {
+  gint forcedWidth = -1, forcedHeight = -1;
+  gtk_widget_get_size_request(widget, &forcedWidth, &forcedHeight);
+  gtk_widget_set_size_request(widget, -1, -1);
+  GtkRequisition size = {0, 0};
+  gtk_widget_size_request(widget, &size);
+  gtk_widget_set_size_request(widget, forcedWidth, forcedHeight);
+  return size;
+}
+
+void fit_label_width(GtkWidget* label, int maxWidth) {
+  gtk_label_set_line_wrap(GTK_LABEL(label), FALSE);
+  gtk_widget_set_size_request(label, -1, -1);
+  if (natural_size(label).width <= maxWidth) return;
+  wrap_lines(label);
+  gtk_widget_set_size_request(label, maxWidth, -1);
+}
+
+void fit_check_box_width(GtkWidget* checkBox, int maxWidth) {
+  GtkWidget* label = gtk_bin_get_child(GTK_BIN(checkBox));
+  fit_label_width(label, INT_MAX);
+  const int whole = natural_size(checkBox).width;
+  if (whole <= maxWidth) return;
+  // The indicator and its spacing take the same room whatever the text.
+  fit_label_width(label, maxWidth - (whole - natural_size(label).width));
+}
+
+int label_text_height(GtkWidget* label) {
+  natural_size(label);  // lays the text out at the label's current width
+  int width = 0, height = 0;
+  pango_layout_get_pixel_size(gtk_label_get_layout(GTK_LABEL(label)), &width, &height);
+  return height;
+}
 
 void set_folder_chooser_runner(FolderChooserRunner runner) { g_folderChooserRunner = runner; }
 
@@ -33,7 +84,7 @@ GtkWidget* WizardDialogPage::addPicture(GdkPixbuf* picture) {
 GtkWidget* createMainAreaLabel(GtkWidget* parent) {
   GtkWidget* label = gtk_label_new(nullptr);
   gtk_widget_set_size_request(label, kMainAreaWidth, kMainAreaHeight);
-  gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+  wrap_lines(label);
   gtk_misc_set_alignment(GTK_MISC(label), 0, 0);
   gtk_fixed_put(GTK_FIXED(parent), label, kMainAreaX, kMainAreaY);
   return label;
@@ -55,7 +106,15 @@ SuccessFinalPage::SuccessFinalPage(GtkWidget* parent, GdkPixbuf* picture,
     : MessagePage(parent, picture, text) {
   checkBox = append(gtk_check_button_new_with_label(text_of("IDS_SUCCESS_OPENDESCR").c_str()));
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(checkBox), TRUE);
-  gtk_fixed_put(GTK_FIXED(parent), checkBox, 170, 170);
+  gtk_fixed_put(GTK_FIXED(parent), checkBox, kMainAreaX, kCheckBoxY);
+  layoutCheckBox();
+}
+
+void SuccessFinalPage::layoutCheckBox() {
+  fit_check_box_width(checkBox, kMainAreaWidth);
+  // Below the message when the message reaches down to it.
+  const int belowText = kMainAreaY + label_text_height(label) + kWindowMargin;
+  gtk_fixed_move(GTK_FIXED(parent), checkBox, kMainAreaX, std::max(kCheckBoxY, belowText));
 }
 
 bool SuccessFinalPage::isShowReadmeChecked() const {
@@ -67,13 +126,20 @@ DirSelectPage::DirSelectPage(GtkWidget* parent, GdkPixbuf* picture) : WizardDial
   promptLabel = append(createMainAreaLabel(parent));
   gtk_label_set_text(GTK_LABEL(promptLabel), text_of("IDS_DESTINATION_PROMPT").c_str());
   catalogLabel = append(gtk_label_new(text_of("IDS_TEMPLATE_CATALOG").c_str()));
-  gtk_fixed_put(GTK_FIXED(parent), catalogLabel, 170, 255);
+  gtk_misc_set_alignment(GTK_MISC(catalogLabel), 0, 0);
+  gtk_fixed_put(GTK_FIXED(parent), catalogLabel, kMainAreaX, kCatalogLabelY);
+  fit_label_width(catalogLabel, kMainAreaWidth);
+  // A label that needs more lines (or a larger font) grows upwards, so that
+  // it never reaches into the entry below it.
+  const int catalogHeight = natural_size(catalogLabel).height;
+  if (kCatalogLabelY + catalogHeight > kEntryY)
+    gtk_fixed_move(GTK_FIXED(parent), catalogLabel, kMainAreaX, kEntryY - catalogHeight);
   entry = append(gtk_entry_new());
   gtk_widget_set_size_request(entry, 280, 30);
-  gtk_fixed_put(GTK_FIXED(parent), entry, 170, 275);
+  gtk_fixed_put(GTK_FIXED(parent), entry, kMainAreaX, kEntryY);
   browseButton = append(gtk_button_new_with_label("..."));
   gtk_widget_set_size_request(browseButton, 30, 30);
-  gtk_fixed_put(GTK_FIXED(parent), browseButton, 460, 275);
+  gtk_fixed_put(GTK_FIXED(parent), browseButton, 460, kEntryY);
   g_signal_connect(browseButton, "clicked", G_CALLBACK(button_clicked_handler), this);
 }
 
@@ -89,9 +155,17 @@ std::u16string DirSelectPage::getPath() const {
 }
 
 void DirSelectPage::showDirDialog() {
-  GtkWidget* chooser = gtk_file_chooser_dialog_new(
-      nullptr, nullptr, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, GTK_STOCK_CANCEL,
-      GTK_RESPONSE_CANCEL, GTK_STOCK_OPEN, GTK_RESPONSE_ACCEPT, nullptr);
+  // Transient for the wizard (centred on it, kept above it) and with
+  // buttons in the interface language, not in the system's.
+  GtkWidget* toplevel = gtk_widget_get_toplevel(entry);
+  GtkWindow* window = gtk_widget_is_toplevel(toplevel) ? GTK_WINDOW(toplevel) : nullptr;
+  GtkWidget* chooser =
+      gtk_file_chooser_dialog_new(text_of("IDS_CHOOSEDIR_TITLE").c_str(), window,
+                                  GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, nullptr, nullptr);
+  add_dialog_button(chooser, text_of("IDS_BROWSE_CANCEL"), GTK_RESPONSE_CANCEL);
+  add_dialog_button(chooser, text_of("IDS_BROWSE_OPEN"), GTK_RESPONSE_ACCEPT);
+  gtk_dialog_set_default_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+  if (window) gtk_window_set_position(GTK_WINDOW(chooser), GTK_WIN_POS_CENTER_ON_PARENT);
   gtk_window_set_modal(GTK_WINDOW(chooser), TRUE);
   const int answer = g_folderChooserRunner ? g_folderChooserRunner(chooser)
                                            : gtk_dialog_run(GTK_DIALOG(chooser));
@@ -106,6 +180,13 @@ void DirSelectPage::showDirDialog() {
   gtk_widget_destroy(chooser);
 }
 
+void add_dialog_button(GtkWidget* dialog, const std::string& label, int response) {
+  GtkWidget* button = gtk_button_new_with_label(label.c_str());
+  gtk_widget_set_can_default(button, TRUE);
+  gtk_widget_show(button);
+  gtk_dialog_add_action_widget(GTK_DIALOG(dialog), button, response);
+}
+
 int button_clicked_handler(GtkWidget*, void* page) {
   if (page) static_cast<DirSelectPage*>(page)->showDirDialog();
   return 0;
@@ -113,17 +194,22 @@ int button_clicked_handler(GtkWidget*, void* page) {
 
 ProgressPage::ProgressPage(GtkWidget* parent, int barWidth) : WizardDialogPage(parent) {
   label = append(gtk_label_new(nullptr));
-  gtk_fixed_put(GTK_FIXED(parent), label, 10, 130);
+  gtk_misc_set_alignment(GTK_MISC(label), 0, 0);
+  gtk_fixed_put(GTK_FIXED(parent), label, kProgressX, kProgressLabelY);
   progressBar = append(gtk_progress_bar_new());
   gtk_widget_set_size_request(progressBar, barWidth, 20);
-  gtk_fixed_put(GTK_FIXED(parent), progressBar, 10, 150);
+  gtk_fixed_put(GTK_FIXED(parent), progressBar, kProgressX, 150);
   startText = text_of("IDS_PROGRESS_START");
   finishText = text_of("IDS_INSTALL_FINISH");
   setProgress(0);
 }
 
 void ProgressPage::setProgress(int percent) {
-  gtk_label_set_text(GTK_LABEL(label), (percent == 100 ? finishText : startText).c_str());
+  const std::string& text = percent == 100 ? finishText : startText;
+  if (text != gtk_label_get_text(GTK_LABEL(label))) {
+    gtk_label_set_text(GTK_LABEL(label), text.c_str());
+    fit_label_width(label, kWizardWidth - kWindowMargin - kProgressX);
+  }
   const double fraction = percent / 100.0;
   gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(progressBar),
                                 fraction < 0 ? 0 : fraction > 1 ? 1 : fraction);

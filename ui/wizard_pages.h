@@ -10,6 +10,25 @@
 #include <string>
 #include <vector>
 
+// The wizard's client area and the margin that keeps every widget off its
+// edges (the banner picture alone reaches the edge).
+constexpr int kWizardWidth = 500;
+constexpr int kWizardHeight = 360;
+constexpr int kWindowMargin = 10;
+
+// The size a widget asks for when no size is forced on it.
+GtkRequisition natural_size(GtkWidget* widget);
+// A label stays on one line when that fits in `maxWidth`, else it wraps at
+// `maxWidth`.
+void fit_label_width(GtkWidget* label, int maxWidth);
+// The same for a check button's text, so that the whole box fits.
+void fit_check_box_width(GtkWidget* checkBox, int maxWidth);
+// The height of a label's text as laid out at its width.
+int label_text_height(GtkWidget* label);
+// A button with a plain label (no mnemonic, no stock icon) in a dialog's
+// action area.
+void add_dialog_button(GtkWidget* dialog, const std::string& label, int response);
+
 class WizardDialogPage {
  public:
   explicit WizardDialogPage(GtkWidget* parent) : parent(parent) {}
@@ -31,8 +50,8 @@ class WizardDialogPage {
   std::vector<GtkWidget*> widgets;
 };
 
-// A label without text: 330 x 250 at 170, 10, wrapping its lines and
-// aligned to its top-left corner. Not yet shown.
+// A label without text: 320 x 250 at 170, 10 (up to the window's margin),
+// wrapping its lines and aligned to its top-left corner. Not yet shown.
 GtkWidget* createMainAreaLabel(GtkWidget* parent);
 
 // The banner and a text: the welcome page and the final pages.
@@ -51,6 +70,9 @@ class SuccessFinalPage : public MessagePage {
  public:
   SuccessFinalPage(GtkWidget* parent, GdkPixbuf* picture, const std::u16string& text);
   bool isShowReadmeChecked() const;
+  // Keeps the check box inside the window, wrapping its text where long,
+  // and below the message when the message reaches down to it.
+  void layoutCheckBox();
 
   GtkWidget* checkBox;
 };
