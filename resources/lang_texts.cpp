@@ -86,6 +86,7 @@ const LangText kLangTextsRu[kLangKeyCount] = {
     {"IDS_MSGBOX_OK", "ОК"},
     {"IDS_BROWSE_OPEN", "Открыть"},
     {"IDS_ERROR_NODISPLAY", "не удаётся открыть дисплей; для установки без него используйте -S."},
+    {"IDS_BROWSE_TOOLTIP", "Выбрать каталог шаблонов"},
 };
 
 // Ukrainian
@@ -172,6 +173,7 @@ const LangText kLangTextsUk[kLangKeyCount] = {
     {"IDS_BROWSE_OPEN", "Відкрити"},
     {"IDS_ERROR_NODISPLAY",
      "не вдається відкрити дисплей; щоб встановити без нього, використовуйте -S."},
+    {"IDS_BROWSE_TOOLTIP", "Вибрати каталог шаблонів"},
 };
 
 // English
@@ -257,6 +259,7 @@ const LangText kLangTextsEn[kLangKeyCount] = {
     {"IDS_MSGBOX_OK", "OK"},
     {"IDS_BROWSE_OPEN", "Open"},
     {"IDS_ERROR_NODISPLAY", "cannot open the display; use -S to install without one."},
+    {"IDS_BROWSE_TOOLTIP", "Choose the template directory"},
 };
 
 // Latvian
@@ -342,6 +345,7 @@ const LangText kLangTextsLv[kLangKeyCount] = {
     {"IDS_MSGBOX_OK", "Labi"},
     {"IDS_BROWSE_OPEN", "Atvērt"},
     {"IDS_ERROR_NODISPLAY", "nevar atvērt displeju; lai instalētu bez tā, izmantojiet -S."},
+    {"IDS_BROWSE_TOOLTIP", "Izvēlēties veidņu direktoriju"},
 };
 
 // Lithuanian
@@ -425,6 +429,7 @@ const LangText kLangTextsLt[kLangKeyCount] = {
     {"IDS_MSGBOX_OK", "Gerai"},
     {"IDS_BROWSE_OPEN", "Atverti"},
     {"IDS_ERROR_NODISPLAY", "nepavyksta atverti ekrano; norėdami diegti be jo, naudokite -S."},
+    {"IDS_BROWSE_TOOLTIP", "Pasirinkti šablonų katalogą"},
 };
 
 // Bulgarian
@@ -512,6 +517,7 @@ const LangText kLangTextsBg[kLangKeyCount] = {
     {"IDS_BROWSE_OPEN", "Отваряне"},
     {"IDS_ERROR_NODISPLAY",
      "дисплеят не може да бъде отворен; за инсталиране без него използвайте -S."},
+    {"IDS_BROWSE_TOOLTIP", "Избор на директория с шаблони"},
 };
 
 // German
@@ -601,6 +607,7 @@ const LangText kLangTextsDe[kLangKeyCount] = {
     {"IDS_MSGBOX_OK", "OK"},
     {"IDS_BROWSE_OPEN", "Öffnen"},
     {"IDS_ERROR_NODISPLAY", "die Anzeige lässt sich nicht öffnen; ohne sie mit -S installieren."},
+    {"IDS_BROWSE_TOOLTIP", "Vorlagenverzeichnis auswählen"},
 };
 
 // Romanian
@@ -688,6 +695,7 @@ const LangText kLangTextsRo[kLangKeyCount] = {
     {"IDS_MSGBOX_OK", "OK"},
     {"IDS_BROWSE_OPEN", "Deschidere"},
     {"IDS_ERROR_NODISPLAY", "nu se poate deschide ecranul; folosiți -S pentru a instala fără el."},
+    {"IDS_BROWSE_TOOLTIP", "Alegeți directorul de șabloane"},
 };
 
 // Georgian
@@ -772,6 +780,7 @@ const LangText kLangTextsKa[kLangKeyCount] = {
     {"IDS_BROWSE_OPEN", "გახსნა"},
     {"IDS_ERROR_NODISPLAY",
      "დისპლეის გახსნა ვერ ხერხდება; მის გარეშე ინსტალაციისთვის გამოიყენეთ -S."},
+    {"IDS_BROWSE_TOOLTIP", "შაბლონების კატალოგის არჩევა"},
 };
 
 // Kazakh
@@ -855,6 +864,7 @@ const LangText kLangTextsKk[kLangKeyCount] = {
     {"IDS_MSGBOX_OK", "ОК"},
     {"IDS_BROWSE_OPEN", "Ашу"},
     {"IDS_ERROR_NODISPLAY", "дисплейді ашу мүмкін емес; онсыз орнату үшін -S қолданыңыз."},
+    {"IDS_BROWSE_TOOLTIP", "Үлгілер каталогын таңдау"},
 };
 
 // Vietnamese
@@ -940,6 +950,7 @@ const LangText kLangTextsVi[kLangKeyCount] = {
     {"IDS_MSGBOX_OK", "Đồng ý"},
     {"IDS_BROWSE_OPEN", "Mở"},
     {"IDS_ERROR_NODISPLAY", "không thể mở màn hình; hãy dùng -S để cài đặt mà không cần màn hình."},
+    {"IDS_BROWSE_TOOLTIP", "Chọn thư mục mẫu"},
 };
 
 // Turkish
@@ -1025,4 +1036,5 @@ const LangText kLangTextsTr[kLangKeyCount] = {
     {"IDS_MSGBOX_OK", "Tamam"},
     {"IDS_BROWSE_OPEN", "Aç"},
     {"IDS_ERROR_NODISPLAY", "ekran açılamıyor; ekran olmadan kurmak için -S kullanın."},
+    {"IDS_BROWSE_TOOLTIP", "Şablon dizinini seç"},
 };

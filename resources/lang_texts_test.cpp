@@ -198,6 +198,9 @@ const Reference kReference[] = {
     {"IDS_ERROR_NODISPLAY",
      "cannot open the display; use -S to install without one.",
      "не удаётся открыть дисплей; для установки без него используйте -S."},
+    {"IDS_BROWSE_TOOLTIP",
+     "Choose the template directory",
+     "Выбрать каталог шаблонов"},
 };
 
 // The four wizard button labels per language: Back, Next, Finish, Cancel.

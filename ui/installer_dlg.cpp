@@ -323,6 +323,37 @@ void CInstallerDlg::setCurPage(WizardDialogPage* page) {
   if (!page) return;
   for (GtkWidget* widget : page->getWidgets()) gtk_widget_show(widget);
   page->onShow();
+  focusOnArrival();
+}
+
+GtkWidget* CInstallerDlg::arrivalFocus() {
+  if (curPage) {
+    GtkWidget* own = curPage->focusWidget();
+    if (own && gtk_widget_get_visible(own) && gtk_widget_is_sensitive(own)) return own;
+  }
+  for (GtkWidget* button : {buttonNext, buttonCancel})
+    if (button && gtk_widget_get_visible(button) && gtk_widget_is_sensitive(button)) return button;
+  return nullptr;
+}
+
+void CInstallerDlg::focusOnArrival() {
+  if (!mainWindow) return;
+  if (GtkWidget* focus = arrivalFocus()) gtk_widget_grab_focus(focus);
+}
+
+// Back where the user was before a box; a Cancel button that asked gives
+// way to the page's own focus, so that Enter does not ask again.
+void CInstallerDlg::restoreFocus(GtkWidget* before) {
+  if (!mainWindow) return;
+  if (before && before != buttonCancel && gtk_widget_get_visible(before) &&
+      gtk_widget_is_sensitive(before) && gtk_widget_get_toplevel(before) == mainWindow)
+    gtk_widget_grab_focus(before);
+  else
+    focusOnArrival();
+}
+
+GtkWidget* CInstallerDlg::focusedWidget() {
+  return mainWindow ? gtk_window_get_focus(GTK_WINDOW(mainWindow)) : nullptr;
 }
 
 std::vector<const config::KitDescription*> CInstallerDlg::descriptionsByPreference() {
@@ -629,9 +660,12 @@ void CInstallerDlg::finalize() {
 // ---------------------------------------------------------------- cancel
 
 void CInstallerDlg::processCancel() {
+  GtkWidget* before = focusedWidget();
   if (messageBox(this, LoadResString("IDS_ACCEPT_CANCEL"), kQuestionBoxFlags) !=
-      kMessageBoxResultYes)
+      kMessageBoxResultYes) {
+    restoreFocus(before);
     return;
+  }
   if (state == kStateProgress && inProgressLoop) {
     cancelAndCloseWhenDone();
     return;
@@ -652,9 +686,12 @@ void CInstallerDlg::cancelAndCloseWhenDone() {
 
 void CInstallerDlg::abortInstall() {
   if (cancelRequested || !inProgressLoop) return;
+  GtkWidget* before = focusedWidget();
   if (messageBox(this, LoadResString("IDS_ACCEPT_CANCEL"), kQuestionBoxFlags) !=
-      kMessageBoxResultYes)
+      kMessageBoxResultYes) {
+    restoreFocus(before);
     return;
+  }
   // The box may have been open while the run ended.
   if (state != kStateProgress || !inProgressLoop || cancelRequested) return;
   cancelRequested = true;
@@ -696,6 +733,7 @@ void CInstallerDlg::on_buttonNext_clicked(GtkWidget*, void* dialog) {
       replace_all(path, kBadPathSeparator, kPathSeparator);
       if (path.empty()) {
         messageBox(self, LoadResString("IDS_SETUP_EMPTYTARGET"), kPlainBoxFlags);
+        self->focusOnArrival();  // back into the path field
         break;
       }
       self->targetPath = path;

@@ -73,7 +73,16 @@ class CInstallerDlg : public CWnd, public InstallWorker {
   GdkPixbuf* createBackImage();
   // Sizes and places Back, Next and Cancel for their labels (see .cpp).
   void layoutButtons();
+  // Shows the page and gives it the focus (focusOnArrival).
   void setCurPage(WizardDialogPage* page);
+  // The widget that gets the focus when a page opens: the page's own (the
+  // path field), else Next or Finish, else Cancel; null when none can.
+  GtkWidget* arrivalFocus();
+  void focusOnArrival();
+  // After a box: the focus goes back to `before` (focusOnArrival when that
+  // was Cancel or is gone).
+  void restoreFocus(GtkWidget* before);
+  GtkWidget* focusedWidget();
   // Product and vendor names of the kit's description for `langCode`, else
   // of its English one, else of its first; empty without descriptions.
   void titles(std::u16string& product, std::u16string& vendor);

@@ -83,6 +83,13 @@ void send_key(GtkWidget* window, guint keyval) {
   event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
   event->key.send_event = TRUE;
   event->key.keyval = keyval;
+  // Key bindings (Enter in an entry) are looked up by the hardware key.
+  GdkKeymapKey* keys = nullptr;
+  gint count = 0;
+  if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_default(), keyval, &keys, &count) &&
+      count > 0)
+    event->key.hardware_keycode = guint16(keys[0].keycode);
+  g_free(keys);
   gtk_widget_event(window, event);
   gdk_event_free(event);
 }
@@ -93,6 +100,17 @@ void send_delete(GtkWidget* window) {
   event->any.send_event = TRUE;
   gtk_main_do_event(event);
   gdk_event_free(event);
+}
+
+// Runs the main loop until `done` (a button activated by the keyboard
+// clicks only after a short delay), at most two seconds.
+template <class Done>
+void run_until(Done done) {
+  const gint64 end = g_get_monotonic_time() + 2 * G_USEC_PER_SEC;
+  while (!done() && g_get_monotonic_time() < end) {
+    while (gtk_events_pending()) gtk_main_iteration();
+    g_usleep(5000);
+  }
 }
 
 // Calls `action` from the main loop each few milliseconds while it returns
@@ -715,6 +733,89 @@ TEST_F(InstallerDlgTest, WelcomeNamesComeFromTheBestDescriptionElsePlaceholders)
               text("IDS_WELCOME_TITLE") + " " + text("IDS_DEFPRODUCT") + " (" +
                   text("IDS_DEFPROVIDER") + ").");
   }
+}
+
+TEST_F(InstallerDlgTest, FocusFollowsThePagesAndEnterInThePathFieldIsNext) {
+  writeKit();
+  BoxRecorder boxes;
+  std::unique_ptr<CInstallerDlg> dialog = openWizard();
+  CInstallerDlg& d = *dialog;
+  GtkWindow* window = GTK_WINDOW(d.mainWindow);
+  EXPECT_EQ(gtk_window_get_focus(window), d.buttonNext) << "welcome";
+
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  uitest::flush_events();
+  EXPECT_EQ(gtk_window_get_focus(window), d.dirSelectPage->entry) << "directory";
+
+  // Cancel, answered No: back to the field, so Enter does not ask again.
+  gtk_widget_grab_focus(d.buttonCancel);
+  gtk_button_clicked(GTK_BUTTON(d.buttonCancel));
+  ASSERT_EQ(boxes.asked.size(), 1u);
+  EXPECT_EQ(gtk_window_get_focus(window), d.dirSelectPage->entry);
+  // Escape with the focus on Back, answered No: it stays on Back.
+  gtk_widget_grab_focus(d.buttonPrev);
+  send_key(d.mainWindow, GDK_Escape);
+  ASSERT_EQ(boxes.asked.size(), 2u);
+  EXPECT_EQ(gtk_window_get_focus(window), d.buttonPrev);
+
+  // Enter in an empty field: the box, then the field again.
+  d.dirSelectPage->setPath(std::string());
+  gtk_widget_grab_focus(d.dirSelectPage->entry);
+  send_key(d.mainWindow, GDK_Return);
+  run_until([&] { return boxes.asked.size() == 3; });
+  ASSERT_EQ(boxes.asked.size(), 3u);
+  EXPECT_EQ(narrow_lib(boxes.asked[2].text), text("IDS_SETUP_EMPTYTARGET"));
+  EXPECT_EQ(d.state, kStateDirectory);
+  EXPECT_EQ(gtk_window_get_focus(window), d.dirSelectPage->entry);
+
+  // Enter in the filled field installs, and Finish has the focus.
+  d.dirSelectPage->setPath(world_.defaultTarget());
+  send_key(d.mainWindow, GDK_Return);
+  run_until([&] { return d.state == kStateSuccess; });
+  ASSERT_EQ(d.state, kStateSuccess);
+  EXPECT_EQ(gtk_window_get_focus(window), d.buttonNext);
+  EXPECT_EQ(std::string(gtk_button_get_label(GTK_BUTTON(d.buttonNext))), text("IDS_WIZARD_FINISH"));
+}
+
+TEST_F(InstallerDlgTest, ScreenReadersHearWhatTheFieldTheButtonAndTheBarAre) {
+  writeKit();
+  BoxRecorder boxes;
+  std::unique_ptr<CInstallerDlg> dialog = openWizard();
+  CInstallerDlg& d = *dialog;
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  DirSelectPage* dir = d.dirSelectPage;
+  AtkObject* entry = gtk_widget_get_accessible(dir->entry);
+  AtkObject* label = gtk_widget_get_accessible(dir->catalogLabel);
+  EXPECT_EQ(std::string(atk_object_get_name(entry)), text("IDS_TEMPLATE_CATALOG"));
+  AtkRelationSet* relations = atk_object_ref_relation_set(entry);
+  AtkRelation* labelledBy = atk_relation_set_get_relation_by_type(relations, ATK_RELATION_LABELLED_BY);
+  ASSERT_NE(labelledBy, nullptr);
+  GPtrArray* targets = atk_relation_get_target(labelledBy);
+  ASSERT_EQ(targets->len, 1u);
+  EXPECT_EQ(g_ptr_array_index(targets, 0), label);
+  g_object_unref(relations);
+  relations = atk_object_ref_relation_set(label);
+  EXPECT_TRUE(atk_relation_set_contains(relations, ATK_RELATION_LABEL_FOR));
+  g_object_unref(relations);
+  EXPECT_EQ(gtk_label_get_mnemonic_widget(GTK_LABEL(dir->catalogLabel)), dir->entry);
+
+  const std::string browse = text("IDS_BROWSE_TOOLTIP");
+  EXPECT_EQ(std::string(atk_object_get_name(gtk_widget_get_accessible(dir->browseButton))), browse);
+  gchar* tooltip = gtk_widget_get_tooltip_text(dir->browseButton);
+  ASSERT_NE(tooltip, nullptr);
+  EXPECT_EQ(std::string(tooltip), browse);
+  g_free(tooltip);
+
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  ASSERT_EQ(d.state, kStateSuccess);
+  ProgressPage* progress = d.progressPage;
+  AtkObject* bar = gtk_widget_get_accessible(progress->progressBar);
+  EXPECT_EQ(std::string(atk_object_get_name(bar)), text("IDS_INSTALL_FINISH"));
+  progress->setProgress(10);
+  EXPECT_EQ(std::string(atk_object_get_name(bar)), text("IDS_PROGRESS_START"));
+  relations = atk_object_ref_relation_set(bar);
+  EXPECT_TRUE(atk_relation_set_contains(relations, ATK_RELATION_LABELLED_BY));
+  g_object_unref(relations);
 }
 
 }  // namespace

@@ -61,6 +61,14 @@ void fit_check_box_width(GtkWidget* checkBox, int maxWidth) {
   fit_label_width(label, maxWidth - (whole - natural_size(label).width));
 }
 
+void label_for(GtkWidget* label, GtkWidget* widget) {
+  AtkObject* labelObject = gtk_widget_get_accessible(label);
+  AtkObject* widgetObject = gtk_widget_get_accessible(widget);
+  atk_object_add_relationship(labelObject, ATK_RELATION_LABEL_FOR, widgetObject);
+  atk_object_add_relationship(widgetObject, ATK_RELATION_LABELLED_BY, labelObject);
+  atk_object_set_name(widgetObject, gtk_label_get_text(GTK_LABEL(label)));
+}
+
 int label_text_height(GtkWidget* label) {
   natural_size(label);  // lays the text out at the label's current width
   int width = 0, height = 0;
@@ -137,9 +145,18 @@ DirSelectPage::DirSelectPage(GtkWidget* parent, GdkPixbuf* picture) : WizardDial
   entry = append(gtk_entry_new());
   gtk_widget_set_size_request(entry, 280, 30);
   gtk_fixed_put(GTK_FIXED(parent), entry, kMainAreaX, kEntryY);
+  // Enter in the field is Next (the window's default button).
+  gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
   browseButton = append(gtk_button_new_with_label("..."));
   gtk_widget_set_size_request(browseButton, 30, 30);
   gtk_fixed_put(GTK_FIXED(parent), browseButton, 460, kEntryY);
+  // For screen readers: the field is the one "Template directory:" names,
+  // and the button says what it does (also as its tooltip), not "...".
+  gtk_label_set_mnemonic_widget(GTK_LABEL(catalogLabel), entry);
+  label_for(catalogLabel, entry);
+  const std::string browse = text_of("IDS_BROWSE_TOOLTIP");
+  gtk_widget_set_tooltip_text(browseButton, browse.c_str());
+  atk_object_set_name(gtk_widget_get_accessible(browseButton), browse.c_str());
   g_signal_connect(browseButton, "clicked", G_CALLBACK(button_clicked_handler), this);
 }
 
@@ -199,6 +216,7 @@ ProgressPage::ProgressPage(GtkWidget* parent, int barWidth) : WizardDialogPage(p
   progressBar = append(gtk_progress_bar_new());
   gtk_widget_set_size_request(progressBar, barWidth, 20);
   gtk_fixed_put(GTK_FIXED(parent), progressBar, kProgressX, 150);
+  label_for(label, progressBar);
   startText = text_of("IDS_PROGRESS_START");
   finishText = text_of("IDS_INSTALL_FINISH");
   setProgress(0);
@@ -209,6 +227,8 @@ void ProgressPage::setProgress(int percent) {
   if (text != gtk_label_get_text(GTK_LABEL(label))) {
     gtk_label_set_text(GTK_LABEL(label), text.c_str());
     fit_label_width(label, kWizardWidth - kWindowMargin - kProgressX);
+    // The bar is announced by what the page says it is doing.
+    atk_object_set_name(gtk_widget_get_accessible(progressBar), text.c_str());
   }
   const double fraction = percent / 100.0;
   gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(progressBar),

@@ -23,6 +23,9 @@ GtkRequisition natural_size(GtkWidget* widget);
 void fit_label_width(GtkWidget* label, int maxWidth);
 // The same for a check button's text, so that the whole box fits.
 void fit_check_box_width(GtkWidget* checkBox, int maxWidth);
+// Tells screen readers that `label` names `widget`: the two relations, and
+// the label's text as the widget's name.
+void label_for(GtkWidget* label, GtkWidget* widget);
 // The height of a label's text as laid out at its width.
 int label_text_height(GtkWidget* label);
 // A button with a plain label (no mnemonic, no stock icon) in a dialog's
@@ -34,6 +37,9 @@ class WizardDialogPage {
   explicit WizardDialogPage(GtkWidget* parent) : parent(parent) {}
   // Called right after the page's widgets have been shown.
   virtual void onShow() {}
+  // The widget that takes the focus when the page opens; null leaves it to
+  // the wizard's buttons.
+  virtual GtkWidget* focusWidget() { return nullptr; }
   // Pages live as long as the dialog, which deletes them at its end.
   virtual ~WizardDialogPage() = default;
 
@@ -83,6 +89,7 @@ class DirSelectPage : public WizardDialogPage {
  public:
   DirSelectPage(GtkWidget* parent, GdkPixbuf* picture);
   void onShow() override {}
+  GtkWidget* focusWidget() override { return entry; }
 
   void setPath(const std::string& path);
   void setPath(const std::u16string& path);
