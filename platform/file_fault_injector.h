@@ -60,6 +60,8 @@ class FileFaultInjector {
   uint64_t count() const { return m_count.load(); }
   // Whether the failure has been injected.
   bool fired() const { return m_fired.load(); }
+  // The kind of operation that was failed first (meaningful once fired).
+  FileOp firedOp() const { return m_firedOp.load(); }
 
  private:
   static uint32_t hook(FileOp op, const std::u16string& path, void* context) {
@@ -71,7 +73,7 @@ class FileFaultInjector {
     uint64_t number = ++m_count;
     bool fail = m_failAt != 0 && (number == m_failAt || (m_persistent && number > m_failAt));
     if (!fail) return 0;
-    m_fired = true;
+    if (!m_fired.exchange(true)) m_firedOp = op;
     return m_error;
   }
 
@@ -97,6 +99,7 @@ class FileFaultInjector {
   bool m_persistent = false;
   std::atomic<uint64_t> m_count{0};
   std::atomic<bool> m_fired{false};
+  std::atomic<FileOp> m_firedOp{FileOp::CreateFile};
 };
 
 #endif  // OVN8_PLATFORM_FILE_FAULT_INJECTOR_H_

@@ -73,10 +73,12 @@ uint32_t failWith(uint32_t error) {
   return error;
 }
 
-bool isDirectory(const std::string& path) {
+bool isDirectory(const char* path) {
   struct stat64 status;
-  return stat64(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+  return stat64(path, &status) == 0 && S_ISDIR(status.st_mode);
 }
+
+bool isDirectory(const std::string& path) { return isDirectory(path.c_str()); }
 
 uint32_t saturate32(uint64_t value) {
   return value > 0xFFFFFFFFULL ? 0xFFFFFFFFu : static_cast<uint32_t>(value);
@@ -103,9 +105,9 @@ bool writeAll(int fd, const char* data, size_t size) {
 // ---- Directory creation ---------------------------------------------------
 
 // Makes one directory unless a directory (or a link to one) is already there.
-bool makeOneDirectory(const std::string& path) {
+bool makeOneDirectory(const char* path) {
   if (isDirectory(path)) return true;
-  if (mkdir(path.c_str(), 0777) == 0) return true;
+  if (mkdir(path, 0777) == 0) return true;
   return errno == EEXIST && isDirectory(path);  // made meanwhile by another
 }
 
@@ -346,6 +348,9 @@ uint32_t errorFromErrNo(int errnoValue) {
       return ERROR_DIR_NOT_EMPTY;
     case EEXIST:
       return ERROR_ALREADY_EXISTS;
+    case ENOSPC:
+    case EDQUOT:
+      return ERROR_DISK_FULL;
     default:
       return ERROR_INVALID_PARAMETER;
   }
@@ -393,6 +398,9 @@ uint32_t FileSystem::CreateFile(const std::u16string& path, uint32_t access, uin
   if (access & GENERIC_WRITE) flags = (access & GENERIC_READ) ? O_RDWR : O_WRONLY;
   if (creation == TRUNCATE_EXISTING) flags |= O_TRUNC;
   if (creation == CREATE_ALWAYS) flags |= O_CREAT;
+  // Opening for reading never waits: a FIFO in a file's place must not hang
+  // the caller (regular files behave the same either way).
+  if (!(access & GENERIC_WRITE)) flags |= O_NONBLOCK;
   int fd;
   do {
     fd = open(narrow_lib(path).c_str(), flags | O_CLOEXEC, 0660);
@@ -589,11 +597,16 @@ uint32_t FileSystem::CreateDirectory(const std::u16string& path) {
   std::string narrow = narrow_lib(path);
   if (narrow.empty()) return failWith(ERROR_FILE_NOT_FOUND);
   // Every prefix ending before a "/" is a parent; repeated slashes are
-  // skipped, and the whole path comes last.
+  // skipped, and the whole path comes last. Each prefix is the path itself,
+  // cut for the moment by a terminating zero: no copy per level.
   for (size_t end = 1; end <= narrow.size(); ++end) {
     if (end < narrow.size() && narrow[end] != '/') continue;
     if (narrow[end - 1] == '/') continue;
-    if (!makeOneDirectory(narrow.substr(0, end))) return failWith(ERROR_FILE_NOT_FOUND);
+    const char saved = narrow[end];
+    narrow[end] = '\0';
+    const bool made = makeOneDirectory(narrow.c_str());
+    narrow[end] = saved;
+    if (!made) return failWith(ERROR_FILE_NOT_FOUND);
   }
   return 0;
 }

@@ -133,6 +133,7 @@ class FileSystem {
   // creates a missing file but keeps an existing one's contents (writers cut
   // it with SetEndOfFile); the other dispositions open existing files only.
   // The share mode is ignored. New files get mode 0660 before the umask.
+  // Opening for reading only never blocks (a FIFO opens at once).
   static uint32_t CreateFile(const std::u16string& path, uint32_t access, uint32_t share,
                              uint32_t creation, HANDLE& handle);
   // Reads until `toRead` bytes arrived or the file ended; a short count at
@@ -241,7 +242,8 @@ class FileSystem {
 };
 
 // The one mapping from errno values to error numbers: ENOENT gives 2, EXDEV
-// 17, EWOULDBLOCK 33, ENOTEMPTY 145, EEXIST 183, every other value 87.
+// 17, EWOULDBLOCK 33, ENOSPC and EDQUOT 112, ENOTEMPTY 145, EEXIST 183,
+// every other value 87.
 uint32_t errorFromErrNo(int errnoValue);
 // Maps an errno value with errorFromErrNo, stores it as the last error and
 // returns it.

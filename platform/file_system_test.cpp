@@ -231,9 +231,9 @@ TEST_F(FileSystemTest, WriteFileReportsEveryFailure) {
   HANDLE full = INVALID_HANDLE_VALUE;
   if (FileSystem::CreateFile(u"/dev/full", GENERIC_WRITE, 0, OPEN_EXISTING, full) == 0) {
     std::string block(100000, 'z');
-    EXPECT_EQ(87u, FileSystem::WriteFile(full, block.data(), 100000, &written, nullptr));
+    EXPECT_EQ(ERROR_DISK_FULL, FileSystem::WriteFile(full, block.data(), 100000, &written, nullptr));
     EXPECT_LT(written, 100000u);
-    EXPECT_EQ(87u, FileSystem::GetLastError());
+    EXPECT_EQ(ERROR_DISK_FULL, FileSystem::GetLastError());
     FileSystem::CloseHandle(full);
   }
 
@@ -666,7 +666,7 @@ TEST_F(FileSystemTest, DeleteFileRemovesFilesAndLinksOnly) {
 TEST(ErrorMapping, OnlyMissingEntriesAreNotFound) {
   EXPECT_EQ(2u, setLastErrorByErrNo(ENOENT));
   EXPECT_EQ(2u, FileSystem::GetLastError());
-  for (int e : {EACCES, ENOSPC, EIO, ENOTDIR, 0}) {
+  for (int e : {EACCES, EIO, ENOTDIR, 0}) {
     EXPECT_EQ(87u, setLastErrorByErrNo(e)) << e;
     EXPECT_EQ(87u, FileSystem::GetLastError());
   }
@@ -675,6 +675,9 @@ TEST(ErrorMapping, OnlyMissingEntriesAreNotFound) {
   EXPECT_EQ(33u, errorFromErrNo(EWOULDBLOCK));
   EXPECT_EQ(145u, errorFromErrNo(ENOTEMPTY));
   EXPECT_EQ(183u, errorFromErrNo(EEXIST));
+  // A full disk is told apart, so that the user hears about space.
+  EXPECT_EQ(112u, errorFromErrNo(ENOSPC));
+  EXPECT_EQ(112u, errorFromErrNo(EDQUOT));
 }
 
 }  // namespace
