@@ -49,7 +49,7 @@ enum : uint32_t {
   kMinEntryRecordSize = 4 + 4 + 4 * 4,
 };
 
-// True when `name` (with "\" or "/" separators) is a relative path whose
+// True when `name` (with "\\" or "/" separators) is a relative path whose
 // components are all real names: not empty, not absolute, no empty, "." or
 // ".." component, no NUL. Only such names can be installed below a
 // directory without escaping it.
@@ -69,6 +69,67 @@ inline bool isSafeEntryName(const std::u16string& name) {
     if (end == name.size()) return true;
     start = end + 1;
   }
+}
+
+// Limits of the file system on names, in bytes of the narrowed (UTF-8) text:
+// a component of at most 255 bytes, a whole path below 4096.
+enum : size_t {
+  kMaxNameComponentBytes = 255,
+  kMaxPathBytes = 4095,
+};
+
+// Bytes of `units` once narrowed to UTF-8 (a lone surrogate counts as the
+// three bytes of its replacement).
+inline size_t narrowedLength(const char16_t* units, size_t count) {
+  size_t bytes = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const char16_t unit = units[i];
+    if (unit < 0x80) {
+      bytes += 1;
+    } else if (unit < 0x800) {
+      bytes += 2;
+    } else if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < count && units[i + 1] >= 0xDC00 &&
+               units[i + 1] < 0xE000) {
+      bytes += 4;
+      ++i;
+    } else {
+      bytes += 3;
+    }
+  }
+  return bytes;
+}
+
+// The name under which an entry is installed: the destination is the
+// template directory followed by the name, so a leading separator, a doubled
+// one and "." components add nothing and are dropped ("\\forms\\.\\a.tpl"
+// becomes "forms\\a.tpl"; "/" counts as a separator too). False when nothing
+// is left, or a component is "..", holds a NUL or is longer than the file
+// system allows, or the name alone is longer than a path may be: such a
+// name cannot be installed below the directory.
+inline bool normalizeEntryName(const std::u16string& stored, std::u16string& name) {
+  name.clear();
+  size_t bytes = 0;
+  size_t start = 0;
+  while (start <= stored.size()) {
+    size_t end = start;
+    while (end < stored.size() && stored[end] != u'/' && stored[end] != u'\\') {
+      if (stored[end] == u'\0') return false;
+      ++end;
+    }
+    const size_t length = end - start;
+    const bool dot = length == 1 && stored[start] == u'.';
+    if (length == 2 && stored[start] == u'.' && stored[start + 1] == u'.') return false;
+    if (length > 0 && !dot) {
+      const size_t componentBytes = narrowedLength(stored.data() + start, length);
+      if (componentBytes > kMaxNameComponentBytes) return false;
+      bytes += componentBytes + (name.empty() ? 0 : 1);
+      if (bytes > kMaxPathBytes) return false;
+      if (!name.empty()) name.push_back(u'\\');
+      name.append(stored, start, length);
+    }
+    start = end + 1;
+  }
+  return !name.empty();
 }
 
 namespace detail {
@@ -145,9 +206,13 @@ class InstallData {
     if (destination == INVALID_HANDLE_VALUE) return result != 0 ? result : ERROR_INVALID_HANDLE;
 
     result = copyEntryData(entry, destination);
-    // A longer old file keeps its tail unless cut here.
-    if (result == ERROR_SUCCESS) result = FS::SetEndOfFile(destination);
-    if (result == ERROR_SUCCESS) result = FS::SetFileTime(destination, nullptr, nullptr, &entry.lastWriteTime);
+    // A longer old file keeps its tail unless cut here. The cut and the time
+    // are best effort: a file system that refuses time stamps must not make
+    // every installation fail; the bytes written are what counts.
+    if (result == ERROR_SUCCESS) {
+      FS::SetEndOfFile(destination);
+      FS::SetFileTime(destination, nullptr, nullptr, &entry.lastWriteTime);
+    }
     const uint32_t closed = FS::CloseHandle(destination);
     return result != ERROR_SUCCESS ? result : closed;
   }
@@ -294,7 +359,9 @@ class InstallData {
           !cursor.u32(entry.lastWriteTime.dwHighDateTime) || !cursor.u32(entry.offset) ||
           !cursor.u32(entry.size))
         return ERROR_INVALID_DATA;
-      if (!isSafeEntryName(entry.name)) return ERROR_INVALID_DATA;
+      std::u16string name;
+      if (!normalizeEntryName(entry.name, name)) return ERROR_INVALID_DATA;
+      entry.name = std::move(name);
       entries.push_back(std::move(entry));
     }
     return ERROR_SUCCESS;
@@ -302,11 +369,13 @@ class InstallData {
 
   // The data area starts right after the entry table. Offsets become
   // absolute positions; every entry must lie inside the container and its
-  // position must fit the 32-bit offset field.
+  // position must fit the 32-bit offset field. An empty entry reads nothing,
+  // so wherever its offset points it is placed at the container's end.
   uint32_t placeEntries() {
     const uint64_t dataStart = position_;
     for (KitEntry& entry : entries) {
-      const uint64_t begin = dataStart + entry.offset;
+      uint64_t begin = dataStart + entry.offset;
+      if (entry.size == 0 && begin > containerSize_) begin = std::min<uint64_t>(containerSize_, 0xFFFFFFFFu);
       if (begin > 0xFFFFFFFFu || begin + entry.size > containerSize_) return ERROR_INVALID_DATA;
       entry.offset = uint32_t(begin);
     }

@@ -202,7 +202,7 @@ TEST(InstallDataTest, DamagedContainersFailWithInvalidData) {
       {"entry offset past the end",
        ContainerBuilder().raw(table).u32(1).entryRecord(u"a", kNoTime, 2, 1).raw("xy").bytes()},
       {"entry position wraps 32 bits",
-       ContainerBuilder().raw(table).u32(1).entryRecord(u"a", kNoTime, 0xFFFFFFF0u, 0).raw("xy").bytes()},
+       ContainerBuilder().raw(table).u32(1).entryRecord(u"a", kNoTime, 0xFFFFFFF0u, 1).raw("xy").bytes()},
   };
   for (const Case& c : cases) {
     KitReader reader;
@@ -214,25 +214,67 @@ TEST(InstallDataTest, DamagedContainersFailWithInvalidData) {
   }
 }
 
+std::string oneEntryContainer(const std::u16string& name, uint32_t offset = 0) {
+  return ContainerBuilder().u32(0).u32(0).u32(0).u32(0).u32(1).entryRecord(name, kNoTime, offset, 0).bytes();
+}
+
+// A name made of `count` components `component`, joined by "\".
+std::u16string repeatedComponents(const std::u16string& component, size_t count) {
+  std::u16string name;
+  for (size_t i = 0; i < count; ++i) name += (i ? u"\\" : u"") + component;
+  return name;
+}
+
 TEST(InstallDataTest, EntryNamesMustStayBelowTheTemplateDirectory) {
   ScratchDir scratch;
   const std::u16string unsafe[] = {
-      u"", u"\\etc\\passwd", u"/etc/passwd", u"..", u".", u"a\\..\\..\\b", u"a/../b",
-      u"a\\\\b", u"a\\", u"a\\.\\b", std::u16string(u"a\0b", 3), u"..\\x",
+      u"", u"\\", u"\\\\.\\", u"..", u".", u"a\\..\\..\\b", u"a/../b", u"\\..\\x",
+      std::u16string(u"a\0b", 3), u"..\\x",
+      // Longer than a file system allows: one component of 256 bytes (128
+      // two-byte letters), a whole name of 4096 bytes, and a name of 40,000
+      // levels that would make 40,000 directories.
+      std::u16string(256, u'n'), std::u16string(128, u'я'),
+      repeatedComponents(std::u16string(255, u'n'), 17), repeatedComponents(u"a", 40000),
   };
   for (const std::u16string& name : unsafe) {
     KitReader reader;
-    const std::string container =
-        ContainerBuilder().u32(0).u32(0).u32(0).u32(0).u32(1).entryRecord(name, kNoTime, 0, 0).bytes();
-    EXPECT_EQ(ERROR_INVALID_DATA, openContainer(scratch, container, reader)) << utf16_to_utf8(name);
+    EXPECT_EQ(ERROR_INVALID_DATA, openContainer(scratch, oneEntryContainer(name), reader))
+        << utf16_to_utf8(name.substr(0, 40));
     EXPECT_TRUE(scratch.tmpFiles().empty());
   }
-  const std::u16string safe[] = {u"a", u"..a", u"a..", u".hidden\\x", u"dir\\sub\\file.txt", u"d/f"};
-  for (const std::u16string& name : safe) {
+  // The destination is the directory followed by the name: leading,
+  // doubled and trailing separators and "." components add nothing.
+  const std::pair<std::u16string, std::u16string> safe[] = {
+      {u"a", u"a"},
+      {u"..a", u"..a"},
+      {u"a..", u"a.."},
+      {u".hidden\\x", u".hidden\\x"},
+      {u"dir\\sub\\file.txt", u"dir\\sub\\file.txt"},
+      {u"d/f", u"d\\f"},
+      {u"\\forms\\a.tpl", u"forms\\a.tpl"},
+      {u".\\b.tpl", u"b.tpl"},
+      {u"forms\\\\c.tpl", u"forms\\c.tpl"},
+      {u"/etc/passwd", u"etc\\passwd"},
+      {u"a\\.\\b\\", u"a\\b"},
+      {std::u16string(255, u'n'), std::u16string(255, u'n')},
+      {repeatedComponents(u"a", 2048), repeatedComponents(u"a", 2048)},
+  };
+  for (const auto& name : safe) {
     KitReader reader;
-    const std::string container =
-        ContainerBuilder().u32(0).u32(0).u32(0).u32(0).u32(1).entryRecord(name, kNoTime, 0, 0).bytes();
-    EXPECT_EQ(0u, openContainer(scratch, container, reader)) << utf16_to_utf8(name);
+    ASSERT_EQ(0u, openContainer(scratch, oneEntryContainer(name.first), reader))
+        << utf16_to_utf8(name.first.substr(0, 40));
+    EXPECT_EQ(name.second, reader.entries[0].name);
+  }
+}
+
+TEST(InstallDataTest, AnEmptyEntryMayPointAnywhere) {
+  ScratchDir scratch;
+  for (uint32_t offset : {0u, 1000u, 0xFFFFFFF0u}) {
+    KitReader reader;
+    ASSERT_EQ(0u, openContainer(scratch, oneEntryContainer(u"empty", offset), reader)) << offset;
+    ASSERT_TRUE(config::writeFileBytes(scratch.path("out/empty"), "old contents"));
+    ASSERT_EQ(0u, reader.copy(0, scratch.wide("out/empty")));
+    EXPECT_EQ("", readFile(scratch.path("out/empty")));
   }
 }
 
@@ -341,8 +383,7 @@ TEST(InstallDataTest, CopyCutsLongerDestinationsAndReportsEveryFailure) {
     bool fired;
     {
       FileFaultInjector fault(k, ERROR_INVALID_PARAMETER);
-      fault.only({FileOp::CreateFile, FileOp::ReadFile, FileOp::WriteFile, FileOp::SetFilePointer,
-                  FileOp::SetEndOfFile, FileOp::SetFileTime});
+      fault.only({FileOp::CreateFile, FileOp::ReadFile, FileOp::WriteFile, FileOp::SetFilePointer});
       result = reader.copy(1, scratch.wide("out/big"));
       fired = fault.fired();
     }
@@ -354,6 +395,21 @@ TEST(InstallDataTest, CopyCutsLongerDestinationsAndReportsEveryFailure) {
     EXPECT_EQ(ERROR_INVALID_PARAMETER, result) << k;
   }
   EXPECT_EQ(big, readFile(scratch.path("out/big")));
+}
+
+TEST(InstallDataTest, CopyIgnoresARefusedCutOrTimeStamp) {
+  ScratchDir scratch;
+  ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"), {{u"a", "new", EpochToFileTime(kSeconds)}}));
+  KitReader reader;
+  ASSERT_EQ(0u, reader.open(wideKit(scratch)));
+  for (FileOp op : {FileOp::SetEndOfFile, FileOp::SetFileTime}) {
+    unlink(scratch.path("out/a").c_str());
+    FileFaultInjector fault(1, ERROR_INVALID_PARAMETER);
+    fault.only({op});
+    EXPECT_EQ(0u, reader.copy(0, scratch.wide("out/a")));
+    EXPECT_TRUE(fault.fired());
+    EXPECT_EQ("new", readFile(scratch.path("out/a")));
+  }
 }
 
 // A file API that records how much each read asks for.
