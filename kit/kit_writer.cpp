@@ -185,8 +185,9 @@ bool listTree(const std::string& root, const std::string& relative,
     std::u16string wideName = widen_lib(childRelative);
     if (wideName.empty()) return fail(error, path + ": name not valid in this locale");
     replace_all(wideName, kPathSeparator, kBadPathSeparator);
-    KitFileSpec file(wideName, std::string(),
-                     fileTimeFromUnix(status.st_mtim.tv_sec, status.st_mtim.tv_nsec));
+    // An installed file keeps whole seconds only; a fraction here would make
+    // every file look newer than its installed copy on each reinstall.
+    KitFileSpec file(wideName, std::string(), fileTimeFromUnix(status.st_mtim.tv_sec, 0));
     file.sourcePath = path;
     file.sourceSize = uint64_t(status.st_size);
     files.push_back(std::move(file));

@@ -91,7 +91,8 @@ bool writeContainerAsKit(const std::string& path, const std::string& container, 
 
 // Lists the regular files below `root` as kit files, sorted by name: names
 // relative to `root` with "\" separators, times from the files' modification
-// times (with their fractions of a second), bytes read from the files when
+// times in whole seconds (what an installed file keeps, so that a second
+// installation finds every file up to date), bytes read from the files when
 // the kit is written. Directories are followed, symbolic links to
 // directories are not; symbolic links to files count as files.
 bool listKitTree(const std::string& root, std::vector<KitFileSpec>& files, std::string* error);

@@ -73,8 +73,8 @@ TEST(KitWriterTest, TreeListingIsSortedWithBackslashesAndExactTimes) {
   EXPECT_EQ(u"b\\c\\deep.txt", files[2].name);
   EXPECT_EQ(u"ß.txt", files[3].name);
   EXPECT_EQ(4u, files[2].sourceSize);
-  // 100 ns units: the last two nanosecond digits are lost.
-  const _FILETIME expected = config::fileTimeFromUnix(1600000000, 999999900);
+  // Whole seconds: the fraction an installed file could not keep is dropped.
+  const _FILETIME expected = config::fileTimeFromUnix(1600000000, 0);
   EXPECT_EQ(expected.dwLowDateTime, files[2].lastWriteTime.dwLowDateTime);
   EXPECT_EQ(expected.dwHighDateTime, files[2].lastWriteTime.dwHighDateTime);
   EXPECT_EQ(1600000000, FileTimeToEpoch(files[2].lastWriteTime));
