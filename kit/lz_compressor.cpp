@@ -90,6 +90,13 @@ uint32_t inflateInto(const uint8_t* input, uint64_t inputSize, HANDLE destinatio
 }  // namespace
 
 uint32_t LZCompressor::unpack(const std::u16string& source, const std::u16string& destination) {
+  // Only a regular file holds a kit: a FIFO would block and a device could
+  // stream without end. A dangling link is a missing kit.
+  FileStatus status;
+  uint32_t looked = FileSystem::GetFileStatus(source, true, status);
+  if (looked != ERROR_SUCCESS) return looked;
+  if (!status.exists()) return ERROR_FILE_NOT_FOUND;
+  if (status.kind != FileKind::kRegular) return ERROR_INVALID_DATA;
   HANDLE input = INVALID_HANDLE_VALUE;
   uint32_t result = FileSystem::CreateFile(source, GENERIC_READ, 0, OPEN_EXISTING, input);
   if (result != ERROR_SUCCESS) return result;

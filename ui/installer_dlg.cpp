@@ -143,9 +143,20 @@ std::u16string CInstallerDlg::getOkdFullPath() {
   return widen_lib(directory + "/ovn8.okd");
 }
 
+namespace {
+
+// What a link names counts: a dangling link to the kit is a missing kit.
+bool kit_exists(const std::u16string& path) {
+  FileStatus status;
+  return !path.empty() && FileSystem::GetFileStatus(path, true, status) == ERROR_SUCCESS &&
+         status.exists();
+}
+
+}  // namespace
+
 bool CInstallerDlg::OnInitDialog() {
   const std::u16string candidate = getOkdFullPath();
-  if (candidate.empty() || !file_exists(candidate)) {
+  if (!kit_exists(candidate)) {
     okdPath = candidate;
     logStart(false);
     messageBox(this, LoadResString("IDS_ERROR_NOSOURCE"), kErrorBoxFlags);
@@ -189,8 +200,14 @@ bool CInstallerDlg::OnInitDialog() {
 
   const uint32_t opened = installData.open(okdPath);
   if (opened != 0) {
-    log_event(error_event("error " + narrow_lib(okdPath) + ": the kit is damaged", opened));
-    messageBox(this, LoadResString("IDS_ERROR_DAMAGEDSOURCE"), kErrorBoxFlags);
+    // The temporary directory filled up while the kit was unpacked; the
+    // partial container is already gone.
+    const bool full = opened == ERROR_DISK_FULL;
+    log_event(error_event("error " + narrow_lib(okdPath) +
+                              (full ? ": no space left to unpack the kit" : ": the kit is damaged"),
+                          opened));
+    messageBox(this, LoadResString(full ? "IDS_ERROR_NOSPACE" : "IDS_ERROR_DAMAGEDSOURCE"),
+               kErrorBoxFlags);
     return false;
   }
   log_event("kit opened: " + std::to_string(installData.descriptions.size()) + " descriptions, " +
