@@ -35,9 +35,18 @@ uint32_t Installer::run(InstallProcessData* data) {
   // Without a kit or a directory there is nothing to install into.
   if (kit == nullptr || directory.empty()) return stopOnError(ERROR_INVALID_PARAMETER, 0);
 
+  // Every destination must be a path the system can use before anything
+  // is replaced; a name that only fails deep inside the tree would leave
+  // the run half done.
+  result = checkDestinationLengths(*kit, directory);
+  if (result != ERROR_SUCCESS) return stopOnError(result, 0);
+
   const size_t count = kit->entries.size();
   log_event("install " + std::to_string(count) + " entries into " + narrow_lib(directory));
   for (size_t i = 0; i < count; ++i) {
+    // Asked before every entry, also one that is then skipped: a confirmed
+    // cancel must never end as a success.
+    if (data_->isCancelled()) return cancel();
     const config::KitEntry& entry = kit->entries[i];
     std::u16string name = entry.name;
     replace_all(name, kBadPathSeparator, kPathSeparator);
@@ -57,16 +66,29 @@ uint32_t Installer::run(InstallProcessData* data) {
     result = installEntry(*kit, uint32_t(i), path, &replaced);
     if (result != ERROR_SUCCESS) return failEntry(path, result, percent);
     log_event((replaced ? "replaced " : "installed ") + narrow_lib(path));
-    if (data_->isCancelled()) {
-      log_event("cancelled by the user after " + narrow_lib(path) + "; rolling back");
-      return rollback_.rollback(ERROR_CANCELLED);
-    }
   }
+  if (data_->isCancelled()) return cancel();
 
   rollback_.stop();
   log_event("installed all " + std::to_string(count) + " entries into " + narrow_lib(directory));
   data_->setInstallState(0, LoadResString("IDS_INSTALL_FINISH"), 100);
   if (finalPauseMs_ > 0) Sleep(finalPauseMs_);
+  return ERROR_SUCCESS;
+}
+
+uint32_t Installer::cancel() {
+  log_event("cancelled by the user; rolling back");
+  return rollback_.rollback(ERROR_CANCELLED);
+}
+
+// The longest destination, the directory followed by a name, narrowed.
+uint32_t Installer::checkDestinationLengths(const KitReader& kit, const std::u16string& directory) {
+  const size_t directoryBytes = config::narrowedLength(directory.data(), directory.size());
+  for (const config::KitEntry& entry : kit.entries) {
+    if (directoryBytes + config::narrowedLength(entry.name.data(), entry.name.size()) >
+        config::kMaxPathBytes)
+      return ERROR_FILENAME_EXCED_RANGE;
+  }
   return ERROR_SUCCESS;
 }
 
@@ -109,6 +131,13 @@ bool Installer::compareFiles(const std::u16string& path, const _FILETIME& entryT
   if (status.kind == FileKind::kSymbolicLink) {
     lookError_ = file_status(path, status);
     if (lookError_ != ERROR_SUCCESS || !status.exists()) return true;
+  }
+  // A folder where the entry's file goes can never be brought up to date,
+  // whatever its time: skipping it would report a file as installed that
+  // is not there.
+  if (status.isDirectory()) {
+    lookError_ = ERROR_DIRECTORY;
+    return true;
   }
   const uint64_t fileTime = as_uint64(EpochToFileTime(status.times.writeSeconds));
   if (as_uint64(entryTime) > fileTime) return true;

@@ -28,17 +28,23 @@ class Installer {
   uint32_t run(InstallProcessData* data);
   // True when the entry with `entryTime` must be written to `path`: the
   // file is missing, unreadable, or older than the entry (whole seconds).
+  // A folder at `path`, or a look that fails, is also true, with the error
+  // kept for run to report.
   bool compareFiles(const std::u16string& path, const _FILETIME& entryTime);
   // Reports the failure (code, installation error text, percent) and rolls
   // the run back; returns `code`.
   uint32_t stopOnError(uint32_t code, uint32_t percent);
 
  private:
+  // 206 when some entry's destination would be longer than a path may be.
+  static uint32_t checkDestinationLengths(const KitReader& kit, const std::u16string& directory);
   // `*replaced` tells whether a file stood at `path` and was kept.
   uint32_t installEntry(KitReader& kit, uint32_t index, const std::u16string& path,
                         bool* replaced);
   // Logs the failure at `path`, then stopOnError.
   uint32_t failEntry(const std::u16string& path, uint32_t code, uint32_t percent);
+  // Logs the cancel request and rolls the run back; returns 1223.
+  uint32_t cancel();
 
   Rollback rollback_;
   InstallProcessData* data_;

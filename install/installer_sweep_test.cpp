@@ -185,10 +185,12 @@ class InstallerSweepTest : public testing::Test {
       populateTemplate(scene.templateDir());
       uint32_t result;
       bool fired;
+      FileOp failedOp;
       {
         FileFaultInjector fault(k, error);
         result = run();
         fired = fault.fired();
+        failedOp = fault.firedOp();
       }
       const std::string context = "fault at operation " + std::to_string(k);
       if (!fired) {
@@ -200,6 +202,14 @@ class InstallerSweepTest : public testing::Test {
       std::u16string message;
       int progress;
       data.getInstallState(code, message, progress);
+      // Cutting a written file and giving it the entry's time are best
+      // effort: a refusal leaves the bytes installed and the run going on.
+      if (failedOp == FileOp::SetFileTime || failedOp == FileOp::SetEndOfFile) {
+        EXPECT_EQ(0u, result) << context;
+        EXPECT_EQ(100, progress) << context;
+        ++survived;
+        continue;
+      }
       if (result == ERROR_SUCCESS) {
         // A failed look that the run repeats or does without, or the
         // deletion of the backup folder after a complete run, need not fail
@@ -256,13 +266,11 @@ TEST_F(InstallerSweepTest, CancellingAtAnyPointRestoresTheTemplate) {
     populateTemplate(scene.templateDir());
     uint32_t result;
     bool asked;
-    std::u16string lastWritten;
     int lastProgress;
     {
       OperationTrace trace(data, wide(scene.templateDir() + "/"), k);
       result = run();
       asked = trace.cancelled;
-      lastWritten = trace.lastWritten;
       lastProgress = trace.lastWrittenProgress;
     }
     const std::string context = "cancel at operation " + std::to_string(k);
@@ -280,10 +288,11 @@ TEST_F(InstallerSweepTest, CancellingAtAnyPointRestoresTheTemplate) {
     }
     ++cancelledRuns;
     EXPECT_EQ(ERROR_CANCELLED, result) << context;
-    // The state stays at the entry after which the run stopped.
+    // The request is seen before the next entry (or after the last): no
+    // further entry is reported, and the state never claims success.
     EXPECT_EQ(0u, code) << context;
-    EXPECT_EQ(lastWritten, message) << context;
-    EXPECT_EQ(lastProgress, progress) << context;
+    EXPECT_LT(progress, 100) << context;
+    EXPECT_LE(lastProgress, progress) << context;
     expectUntouched(context);
     if (HasFailure()) break;
   }

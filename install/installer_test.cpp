@@ -221,15 +221,41 @@ TEST_F(InstallerTest, DanglingLinkIsKeptNotFollowed) {
   EXPECT_FALSE(exists(scene.scratch("outside/made-through-link.txt")));
 }
 
+// A folder in a file's place fails the run whatever its time: skipping it as
+// up to date would report a file as installed that is not there.
 TEST_F(InstallerTest, FolderWhereAnEntryGoesFailsTheRunUntouched) {
-  writeFile(scene / "docs/inside.txt", "inside", kOlder);
-  setTimes(scene / "docs", kOlder, 1);
+  for (int64_t folderTime : {kOlder, kNewer}) {
+    SCOPED_TRACE(folderTime);
+    writeFile(scene / "docs/inside.txt", "inside", kOlder);
+    setTimes(scene / "docs", folderTime, 1);
+    writeFile(scene / "first.txt", "user", kOlder);
+    const auto before = snapshot(scene.templateDir());
+    openKit({{u"first.txt", "kit", kitTime(kKitTime)}, {u"docs", "a file", kitTime(kKitTime)}});
+    EXPECT_EQ(ERROR_DIRECTORY, install());
+    EXPECT_EQ(ERROR_DIRECTORY, stateOf(data).code);
+    EXPECT_EQ(50, stateOf(data).progress);
+    EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+  }
+  // The same when the kit itself made the folder with an earlier entry.
+  const auto before = snapshot(scene.templateDir());
+  openKit({{u"made\\inner.txt", "inner", kitTime(kKitTime)}, {u"made", "a file", kitTime(kKitTime)}});
+  EXPECT_EQ(ERROR_DIRECTORY, install());
+  EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+}
+
+// 40,000 levels are refused by the reader; a reader filled another way, or a
+// deep template directory, must still fail before anything is replaced.
+TEST_F(InstallerTest, DestinationLongerThanAPathFailsBeforeAnythingIsReplaced) {
   writeFile(scene / "first.txt", "user", kOlder);
   const auto before = snapshot(scene.templateDir());
-  openKit({{u"first.txt", "kit", kitTime(kKitTime)}, {u"docs", "a file", kitTime(kKitTime)}});
-  EXPECT_EQ(ERROR_INVALID_PARAMETER, install());
-  EXPECT_EQ(50, stateOf(data).progress);
+  openKit({{u"first.txt", "kit", kitTime(kKitTime)}, {u"deep", "x", kitTime(kKitTime)}});
+  std::u16string deep;
+  for (int i = 0; i < 40000; ++i) deep += u"a\\";
+  kit.entries[1].name = deep + u"f";
+  EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, install());
+  EXPECT_EQ(0, stateOf(data).progress);
   EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
 }
 
 TEST_F(InstallerTest, NewTemplateDirectoryIsRemovedAfterAFailure) {
@@ -246,22 +272,62 @@ TEST_F(InstallerTest, NewTemplateDirectoryIsRemovedAfterAFailure) {
   EXPECT_EQ(50, stateOf(data).progress);
 }
 
-TEST_F(InstallerTest, CancelRollsBackAfterTheNextWrittenEntry) {
-  writeFile(scene / "skipped.txt", "newer", kNewer);
+// Asks the run to stop while it writes the entry at `path`.
+class CancelWhileWriting {
+ public:
+  CancelWhileWriting(InstallProcessData& data, const std::u16string& path)
+      : data_(data), path_(path) {
+    FileSystem::SetFaultHook(&CancelWhileWriting::hook, this);
+  }
+  ~CancelWhileWriting() { FileSystem::SetFaultHook(nullptr, nullptr); }
+
+ private:
+  static uint32_t hook(FileOp op, const std::u16string& path, void* context) {
+    auto* self = static_cast<CancelWhileWriting*>(context);
+    if (op == FileOp::CreateFile && path == self->path_) self->data_.setCancel(true);
+    return 0;
+  }
+  InstallProcessData& data_;
+  std::u16string path_;
+};
+
+// A confirmed cancel is looked at before every entry, also one that is then
+// skipped, and after the last: it never ends as a success.
+TEST_F(InstallerTest, CancelAlwaysRollsBackEvenWhenOnlySkippedEntriesRemain) {
   writeFile(scene / "replaced.txt", "older", kOlder);
+  writeFile(scene / "skipped1.txt", "newer", kNewer);
+  writeFile(scene / "skipped2.txt", "newer", kNewer);
   const auto before = snapshot(scene.templateDir());
-  openKit({{u"skipped.txt", "kit", kitTime(kKitTime)},
-           {u"replaced.txt", "kit", kitTime(kKitTime)},
-           {u"never.txt", "kit", kitTime(kKitTime)}});
+  openKit({{u"replaced.txt", "kit", kitTime(kKitTime)},
+           {u"skipped1.txt", "kit", kitTime(kKitTime)},
+           {u"skipped2.txt", "kit", kitTime(kKitTime)}});
   data.init(&kit, widen_lib(scene.templateDir()));
-  data.setCancel(true);  // seen only after an entry has been written
+  {
+    CancelWhileWriting cancel(data, target("replaced.txt"));
+    Installer installer(0);
+    EXPECT_EQ(ERROR_CANCELLED, installer.run(&data));
+  }
+  EXPECT_EQ(0u, stateOf(data).code);
+  EXPECT_EQ(target("replaced.txt"), stateOf(data).message);
+  EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+
+  // Cancelled while the last entry is written.
+  openKit({{u"new.txt", "kit", kitTime(kKitTime)}});
+  data.init(&kit, widen_lib(scene.templateDir()));
+  {
+    CancelWhileWriting cancel(data, target("new.txt"));
+    Installer installer(0);
+    EXPECT_EQ(ERROR_CANCELLED, installer.run(&data));
+  }
+  EXPECT_FALSE(exists(scene / "new.txt"));
+
+  // Cancelled before the run begins: nothing is touched at all.
+  data.init(&kit, widen_lib(scene.templateDir()));
+  data.setCancel(true);
   Installer installer(0);
   EXPECT_EQ(ERROR_CANCELLED, installer.run(&data));
-  const FinalState state = stateOf(data);
-  EXPECT_EQ(0u, state.code);
-  EXPECT_EQ(target("replaced.txt"), state.message);
-  EXPECT_EQ(33, state.progress);
-  EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+  EXPECT_FALSE(exists(scene / "new.txt"));
   EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
 }
 

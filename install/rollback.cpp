@@ -177,21 +177,47 @@ uint32_t Rollback::makeTree(const std::u16string& path, bool record) {
   return result;
 }
 
+// One walk up to the deepest level that exists, then one walk down creating
+// the missing levels: no recursion and no new path per level, so a deep
+// name costs as much as its length. The one path grows and shrinks in place.
 uint32_t Rollback::ensureTree(const std::u16string& path, bool record) {
-  std::u16string dir = without_trailing_separator(path);
-  if (isDiskRoot(dir)) return ERROR_SUCCESS;
+  std::u16string level = without_trailing_separator(path);
+  const size_t fullLength = level.size();
   FileStatus status;
-  const uint32_t looked = file_status(dir, status);
-  if (looked != ERROR_SUCCESS) return looked;
-  if (status.isDirectory()) return ERROR_SUCCESS;
-  std::u16string parent = parent_directory(dir);
-  if (parent.empty()) return ERROR_PATH_NOT_FOUND;
-  uint32_t result = ensureTree(parent, record);
-  if (result != ERROR_SUCCESS) return result;
-  if (record) rememberDirectoryTimes(parent);
-  result = FileSystem::CreateDirectory(dir);
-  if (result != ERROR_SUCCESS) return result;
-  if (record) addRBCatalog(dir);
+  for (;;) {
+    if (isDiskRoot(level)) break;
+    const uint32_t looked = file_status(level, status);
+    if (looked != ERROR_SUCCESS) return looked;
+    if (status.isDirectory()) break;
+    const size_t slash = level.rfind(u'/');
+    if (slash == std::u16string::npos) return ERROR_PATH_NOT_FOUND;
+    level.resize(slash == 0 ? 1 : slash);
+  }
+  if (level.size() == fullLength) return ERROR_SUCCESS;
+  // The existing level's listing changes; levels made below it go away as
+  // a whole on rollback.
+  if (record) rememberDirectoryTimes(level);
+  const std::u16string full = without_trailing_separator(path);
+  // `level` is always the first `level.size()` units of `full`.
+  while (level.size() < fullLength) {
+    size_t start = level.size();
+    while (start < fullLength && full[start] == u'/') ++start;
+    size_t end = full.find(u'/', start);
+    if (end == std::u16string::npos) end = fullLength;
+    level.append(full, level.size(), end - level.size());
+    if (start == end) continue;
+    uint32_t result = FileSystem::CreateOneDirectory(level, 0777);
+    if (result == ERROR_ALREADY_EXISTS) {
+      // Made meanwhile by someone else: not this run's to remove.
+      const uint32_t looked = file_status(level, status);
+      if (looked != ERROR_SUCCESS) return looked;
+      if (!status.isDirectory()) return ERROR_FILE_NOT_FOUND;
+      result = ERROR_SUCCESS;
+    } else if (result == ERROR_SUCCESS && record) {
+      addRBCatalog(level);
+    }
+    if (result != ERROR_SUCCESS) return result;
+  }
   return ERROR_SUCCESS;
 }
 

@@ -173,6 +173,42 @@ TEST_F(RollbackTest, DirectoryTreeRecordsOnlyWhatItCreates) {
   EXPECT_EQ(2u, journal.createdDirectories().size());
 }
 
+// One look per level on the way up, one creation per missing level on the
+// way down: a deep tree costs operations in proportion to its depth.
+TEST_F(RollbackTest, DeepTreeIsMadeLevelByLevelWithoutRepeatedWork) {
+  ASSERT_EQ(0u, journal.start(target()));
+  std::string deep = scene / "deep";
+  for (int i = 0; i < 1000; ++i) deep += "/d";
+  uint64_t creations = 0, looks = 0;
+  {
+    FileFaultInjector counter;
+    counter.only({FileOp::CreateOneDirectory, FileOp::CreateDirectory});
+    EXPECT_EQ(0u, journal.makeDirectoryTree(w(deep + "/")));
+    creations = counter.count();
+  }
+  {
+    FileFaultInjector counter;
+    counter.only({FileOp::GetFileStatus});
+    EXPECT_EQ(0u, journal.makeDirectoryTree(w(deep + "/x")));
+    looks = counter.count();
+  }
+  EXPECT_EQ(1001u, creations);
+  EXPECT_LE(looks, 3u);  // the missing level and the existing one above it
+  ASSERT_EQ(1002u, journal.createdDirectories().size());
+  EXPECT_EQ(w(scene / "deep"), journal.createdDirectories().front());
+  EXPECT_EQ(w(deep + "/x"), journal.createdDirectories().back());
+  EXPECT_TRUE(isDir(deep + "/x"));
+  journal.rollback(ERROR_CANCELLED);
+  EXPECT_FALSE(exists(scene / "deep"));
+
+  // Doubled separators name the same levels.
+  ASSERT_EQ(0u, journal.start(target()));
+  EXPECT_EQ(0u, journal.makeDirectoryTree(w(scene / "p//q///r")));
+  ASSERT_EQ(3u, journal.createdDirectories().size());
+  EXPECT_EQ(w(scene / "p//q"), journal.createdDirectories()[1]);
+  EXPECT_TRUE(isDir(scene / "p/q/r"));
+}
+
 TEST_F(RollbackTest, RollbackRestoresFilesAndRemovesWhatTheRunMade) {
   writeFile(scene / "existing/keep.txt", "keep", 1000);
   writeFile(scene / "existing/sub/replaced.txt", "old version", 1000, 0600);
