@@ -38,15 +38,49 @@ int compare_nocase(const std::u16string& a, const std::u16string& b) {
   return 0;
 }
 
+namespace {
+
+// The bytes compare_nocase compares, case folded: two texts are equal under
+// compare_nocase exactly when these are equal.
+std::string folded(const std::u16string& text) {
+  std::string bytes;
+  narrow_config_text(text, bytes);
+  for (char& c : bytes) c = char(fold(c));
+  return bytes;
+}
+
+}  // namespace
+
 ConfigFile::Entry* ConfigFile::find(const std::u16string& key) {
-  for (Entry& entry : entries_) {
-    if (equal_nocase(key, entry.key)) return &entry;
-  }
-  return nullptr;
+  const auto found = keyIndex_.find(folded(key));
+  return found == keyIndex_.end() ? nullptr : &entries_[found->second];
 }
 
 const ConfigFile::Entry* ConfigFile::find(const std::u16string& key) const {
   return const_cast<ConfigFile*>(this)->find(key);
+}
+
+void ConfigFile::append(const std::u16string& key, const std::list<std::u16string>& values) {
+  keyIndex_.emplace(folded(key), entries_.size());
+  entries_.push_back(Entry{key, values});
+  valueCounts_.emplace_back();
+  countValues(entries_.size() - 1);
+}
+
+void ConfigFile::countValues(size_t index) {
+  FoldedCounts& counts = valueCounts_[index];
+  counts.clear();
+  for (const std::u16string& value : entries_[index].values) ++counts[folded(value)];
+}
+
+// Removing an entry moves the ones after it; their index entries follow.
+void ConfigFile::erase(size_t index) {
+  keyIndex_.erase(folded(entries_[index].key));
+  entries_.erase(entries_.begin() + index);
+  valueCounts_.erase(valueCounts_.begin() + index);
+  for (auto& key : keyIndex_) {
+    if (key.second > index) --key.second;
+  }
 }
 
 std::list<std::u16string> ConfigFile::findValues(const std::u16string& key) const {
@@ -57,12 +91,12 @@ std::list<std::u16string> ConfigFile::findValues(const std::u16string& key) cons
 bool ConfigFile::addValue(const std::u16string& key, const std::u16string& value) {
   Entry* entry = find(key);
   if (entry == nullptr) {
-    entries_.push_back(Entry{key, {value}});
+    append(key, {value});
     return true;
   }
-  for (const std::u16string& present : entry->values) {
-    if (equal_nocase(present, value)) return false;
-  }
+  size_t& count = valueCounts_[indexOf(entry)][folded(value)];
+  if (count > 0) return false;
+  count = 1;
   entry->values.push_back(value);
   return true;
 }
@@ -70,33 +104,39 @@ bool ConfigFile::addValue(const std::u16string& key, const std::u16string& value
 bool ConfigFile::setValue(const std::u16string& key, const std::u16string& value) {
   Entry* entry = find(key);
   if (entry == nullptr) {
-    entries_.push_back(Entry{key, {value}});
+    append(key, {value});
     return true;
   }
   if (entry->values.size() == 1 && equal_nocase(entry->values.front(), value)) return false;
   entry->values.assign(1, value);
+  countValues(indexOf(entry));
   return true;
 }
 
 void ConfigFile::setValues(const std::u16string& key, const std::list<std::u16string>& values) {
   Entry* entry = find(key);
   if (entry == nullptr) {
-    entries_.push_back(Entry{key, values});
+    append(key, values);
   } else if (!values.empty()) {
     entry->values = values;
+    countValues(indexOf(entry));
   } else {
-    entries_.erase(entries_.begin() + (entry - entries_.data()));
-    entries_.push_back(Entry{key, {}});
+    erase(indexOf(entry));
+    append(key, {});
   }
 }
 
 bool ConfigFile::removeValue(const std::u16string& key, const std::u16string& value) {
   Entry* entry = find(key);
   if (entry == nullptr) return false;
+  const size_t index = indexOf(entry);
+  const auto count = valueCounts_[index].find(folded(value));
+  if (count == valueCounts_[index].end() || count->second == 0) return false;
   for (auto it = entry->values.begin(); it != entry->values.end(); ++it) {
     if (!equal_nocase(*it, value)) continue;
     entry->values.erase(it);
-    if (entry->values.empty()) entries_.erase(entries_.begin() + (entry - entries_.data()));
+    if (--count->second == 0) valueCounts_[index].erase(count);
+    if (entry->values.empty()) erase(index);
     return true;
   }
   return false;

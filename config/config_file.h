@@ -9,6 +9,7 @@
 
 #include <list>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // Keys that the launcher's file is known to hold. Only the template list is
@@ -52,10 +53,22 @@ class ConfigFile {
   const std::vector<Entry>& entries() const { return entries_; }
 
  private:
+  // How many values of an entry have each folded form.
+  typedef std::unordered_map<std::string, size_t> FoldedCounts;
+
   Entry* find(const std::u16string& key);
   const Entry* find(const std::u16string& key) const;
+  size_t indexOf(const Entry* entry) const { return size_t(entry - entries_.data()); }
+  void append(const std::u16string& key, const std::list<std::u16string>& values);
+  void countValues(size_t index);
+  void erase(size_t index);
 
   std::vector<Entry> entries_;
+  // Keys and values by their folded form (equal under compare_nocase exactly
+  // when their folded forms are equal), so that a file of n lines is read
+  // in time linear in n. valueCounts_ runs parallel to entries_.
+  std::unordered_map<std::string, size_t> keyIndex_;
+  std::vector<FoldedCounts> valueCounts_;
 };
 
 // Adds one parsed line to `config` (ConfigFile::addValue).
@@ -66,8 +79,10 @@ void add_value_to_config_file(ConfigFile& config, const std::u16string& key,
 // missing file adds nothing. Bytes that are not valid in the locale's
 // encoding are kept (see config/config_text.h), so a read followed by a
 // write gives them back unchanged. Returns false when the file exists but
-// could not be read to its end (what was read is added); a caller must not
-// rewrite such a file from what it read.
+// could not be read to its end (what was read is added), and when it is
+// not a regular file (a FIFO, a device, also behind a link) or is larger
+// than 64 MiB (nothing is added); a caller must not rewrite such a file
+// from what it read. Reading takes time linear in the file's size.
 bool read_config_file(const std::u16string& path, ConfigFile& config);
 
 // Replaces the file with the lines of `config`. The new contents go to a

@@ -2,6 +2,9 @@
 // value. Nothing is trimmed: blanks, tabs and carriage returns stay where
 // they stand, and a line without "=" is a key with an empty value.
 #include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
@@ -13,6 +16,8 @@
 namespace {
 
 const size_t kBlockBytes = 1024;
+// A launcher file holds a few lines; anything larger is not one.
+const uint64_t kMaxConfigFileBytes = 64 << 20;
 
 struct FileCloser {
   void operator()(FILE* file) const { fclose(file); }
@@ -51,20 +56,43 @@ class LineParser {
   bool inValue_ = false;
 };
 
+// Opens the file for reading when it is a regular file of sane size. A FIFO
+// or a device (also behind a link) is refused without blocking in open or
+// read, and without growing memory from an endless stream.
+FILE* open_regular_file(const std::u16string& path, bool& missing) {
+  missing = false;
+  const int fd = open(narrow_lib(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    missing = errno == ENOENT || errno == ENOTDIR;
+    return nullptr;
+  }
+  struct stat status;
+  FILE* file = nullptr;
+  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+      uint64_t(status.st_size) <= kMaxConfigFileBytes)
+    file = fdopen(fd, "rb");
+  if (file == nullptr) close(fd);
+  return file;
+}
+
 }  // namespace
 
 bool read_config_file(const std::u16string& path, ConfigFile& config) {
-  errno = 0;
-  std::unique_ptr<FILE, FileCloser> file(_wfopen(path, u"rb"));
-  if (!file) return errno == ENOENT || errno == ENOTDIR;
+  bool missing = false;
+  std::unique_ptr<FILE, FileCloser> file(open_regular_file(path, missing));
+  if (!file) return missing;
 
   LineParser parser(config);
   // Bytes of a character that the block boundary cut in two wait in front
   // of the next block.
   std::string pending;
   char block[kBlockBytes];
+  uint64_t total = 0;
   for (;;) {
     const size_t got = fread(block, 1, sizeof block, file.get());
+    // A file that grows while it is read is not taken whole.
+    total += got;
+    if (total > kMaxConfigFileBytes) return false;
     const bool final = got == 0;
     pending.append(block, got);
     std::u16string units;

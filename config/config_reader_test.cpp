@@ -1,5 +1,10 @@
 // The reader against real files, and the normalisation of a read-write cycle.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <random>
 
 #include "config/config_file.h"
 #include "config/config_test_util.h"
@@ -168,6 +173,75 @@ TEST_F(ConfigReadTest, UnreadableFileIsReported) {
   ConfigFile config;
   EXPECT_FALSE(read_config_file(wide(file("dir.cfg")), config));
   EXPECT_TRUE(config.entries().empty());
+}
+
+// Runs read_config_file in a child that an alarm ends after `seconds`; the
+// child's status tells whether the read returned and what it said: 1 read
+// whole, 0 refused with nothing added, 2 refused after adding lines.
+int read_in_child(const std::string& path, unsigned seconds = 5) {
+  const pid_t child = fork();
+  if (child == 0) {
+    alarm(seconds);
+    ConfigFile config;
+    const bool whole = read_config_file(wide(path), config);
+    _exit(whole ? 1 : config.entries().empty() ? 0 : 2);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+// A reader that compares each line with every line before it needs minutes
+// for these files (20,000 values of one key took 104 s, 1 MB of random bytes
+// 43 s); hashing what it has seen reads them in milliseconds, so a watchdog
+// of 30 s catches the quadratic reader on any machine.
+TEST_F(ConfigReadTest, HugeFilesAreReadInTimeLinearInTheirSize) {
+  std::string text = "DefaultVersion=8.3\n";
+  for (int i = 0; i < 40000; ++i)
+    text += "ConfigurationTemplatesLocation=/srv/templates/" + std::to_string(i) + "\n";
+  for (int i = 0; i < 40000; ++i) text += "Key" + std::to_string(i) + "=x\n";
+  write_bytes(file("values.cfg"), text);
+  EXPECT_EQ(1, read_in_child(file("values.cfg"), 30));
+
+  std::mt19937 random(12);
+  std::string noise(1 << 20, '\0');
+  for (char& c : noise) c = char(random());
+  write_bytes(file("noise.cfg"), noise);
+  EXPECT_EQ(1, read_in_child(file("noise.cfg"), 30));
+
+  ConfigFile config;
+  ASSERT_TRUE(read_config_file(wide(file("values.cfg")), config));
+  EXPECT_EQ(40000u, config.findValues(kConfigFileFieldTemplatesLocation).size());
+  EXPECT_EQ(Values{u"x"}, config.findValues(u"KEY39999"));
+  // Equal values in another letter case are still duplicates.
+  EXPECT_FALSE(config.addValue(u"CONFIGURATIONTEMPLATESLOCATION", u"/SRV/templates/7"));
+  EXPECT_TRUE(config.removeValue(u"key5", u"X"));
+  EXPECT_TRUE(config.findValues(u"Key5").empty());
+  EXPECT_EQ(Values{u"x"}, config.findValues(u"Key6"));
+  EXPECT_TRUE(config.addValue(u"Key5", u"y"));
+  EXPECT_EQ(u"Key5", config.entries().back().key);
+}
+
+TEST_F(ConfigReadTest, OnlyRegularFilesAreRead) {
+  ASSERT_EQ(0, mkfifo(file("fifo.cfg").c_str(), 0600));
+  EXPECT_EQ(0, read_in_child(file("fifo.cfg")));  // refused at once, nothing added
+  ASSERT_EQ(0, symlink("/dev/zero", file("zero.cfg").c_str()));
+  EXPECT_EQ(0, read_in_child(file("zero.cfg")));
+  ASSERT_EQ(0, symlink("/dev/null", file("null.cfg").c_str()));
+  EXPECT_EQ(0, read_in_child(file("null.cfg")));
+  std::filesystem::create_directories(file("dir.cfg"));
+  EXPECT_EQ(0, read_in_child(file("dir.cfg")));
+  // A link to a regular file is read.
+  write_bytes(file("real.cfg"), "A=1\n");
+  ASSERT_EQ(0, symlink(file("real.cfg").c_str(), file("link.cfg").c_str()));
+  EXPECT_EQ(1, read_in_child(file("link.cfg")));
+  // A file too large to be a launcher file (sparse, so it costs no disk).
+  {
+    std::ofstream huge(file("huge.cfg"));
+    huge << "A=1\n";
+  }
+  ASSERT_EQ(0, truncate(file("huge.cfg").c_str(), off_t(65) << 20));
+  EXPECT_EQ(0, read_in_child(file("huge.cfg")));
 }
 
 }  // namespace
