@@ -20,12 +20,14 @@ typedef std::set<std::u16string, NoCaseLess> NoCaseSet;
 
 bool is_separator(char16_t unit) { return unit == u'/' || unit == u'\\'; }
 
-// The form under which two list elements name the same directory: "/a/b",
-// "/a/b/" and "\a\b\" all become "/a/b"; the root stays "/".
-std::u16string comparison_form(std::u16string path) {
-  replace_all(path, kBadPathSeparator, kPathSeparator);
-  while (path.size() > 1 && is_separator(path.back())) path.pop_back();
-  return path;
+// The form under which two list elements name the same directory: the
+// element itself when it is empty or ends in a separator, else the element
+// with a backslash appended. So "/a/b" and "/a/b\\" are one directory, while
+// "/a/b" and "/a/b/" stay two: the launcher file is shared with programs
+// that rely on its exact lines.
+std::u16string comparison_form(const std::u16string& path) {
+  if (path.empty() || is_separator(path.back())) return path;
+  return path + kBadPathSeparator;
 }
 
 // Both separators count: stored lists may use either.

@@ -41,8 +41,9 @@ class Starter {
   // Turns every backslash into "/".
   static void replaceWrongSeparators(std::list<std::u16string>& list);
   // Keeps the first of every group of elements that name the same
-  // directory: equal under compare_nocase once trailing separators are
-  // dropped and backslashes read as "/". Kept elements are not changed.
+  // directory: equal under compare_nocase once a backslash is appended to
+  // those that end in no separator ("/a/b" and "/a/b\\" are one, "/a/b" and
+  // "/a/b/" two). Kept elements are not changed.
   static void removePathDuplicates(std::list<std::u16string>& list);
 
  private:

@@ -2,6 +2,7 @@
 #include "config/starter.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -41,6 +42,8 @@ TEST_F(StarterTest, WithoutFilesReadsNothingAndWritesOnlyTheTemplateLines) {
   EXPECT_EQ((List{u"/srv/b", u"/srv/a"}), read(true, false));
 }
 
+// A directory with and without a final separator are two entries; the
+// same directory in another letter case or with backslashes is one.
 TEST_F(StarterTest, MergesBothFilesWithoutDuplicatesInEitherOrder) {
   write_bytes(local(),
               "ConfigurationTemplatesLocation=/srv/One\n"
@@ -48,16 +51,33 @@ TEST_F(StarterTest, MergesBothFilesWithoutDuplicatesInEitherOrder) {
               "ConfigurationTemplatesLocation=/srv/local\n");
   write_bytes(allUsers(),
               "configurationtemplateslocation=/SRV/ONE\n"
+              "ConfigurationTemplatesLocation=/srv/two/\n"
               "ConfigurationTemplatesLocation=/srv/two\n"
               "ConfigurationTemplatesLocation=/srv/shared/\n"
-              "ConfigurationTemplatesLocation=\\srv\\shared\n");
-  EXPECT_EQ((List{u"/srv/One", u"/srv/two/", u"/srv/local", u"/srv/shared/"}),
+              "ConfigurationTemplatesLocation=\\srv\\shared\\\n");
+  EXPECT_EQ((List{u"/srv/One", u"/srv/two/", u"/srv/local", u"/srv/two", u"/srv/shared/"}),
             read(true, false));
-  EXPECT_EQ((List{u"/SRV/ONE", u"/srv/two", u"/srv/shared/", u"/srv/local"}),
+  EXPECT_EQ((List{u"/SRV/ONE", u"/srv/two/", u"/srv/two", u"/srv/shared/", u"/srv/local"}),
             read(false, false));
   // What the list held before stays in front, untouched.
-  EXPECT_EQ((List{u"x", u"/srv/One", u"/srv/two/", u"/srv/local", u"/srv/shared/"}),
+  EXPECT_EQ((List{u"x", u"/srv/One", u"/srv/two/", u"/srv/local", u"/srv/two", u"/srv/shared/"}),
             read(true, false, List{u"x"}));
+}
+
+// Both forms of a directory survive a read and a write of the list.
+TEST_F(StarterTest, DirectoryWithAndWithoutFinalSeparatorBothSurvive) {
+  write_bytes(local(),
+              "ConfigurationTemplatesLocation=/a/b\n"
+              "ConfigurationTemplatesLocation=/a/b/\n");
+  List list = read(true, false);
+  EXPECT_EQ((List{u"/a/b", u"/a/b/"}), list);
+  list.push_front(u"/new");
+  set_tmplts_list(list, false);
+  EXPECT_EQ(
+      "ConfigurationTemplatesLocation=/new\n"
+      "ConfigurationTemplatesLocation=/a/b\n"
+      "ConfigurationTemplatesLocation=/a/b/\n",
+      read_bytes(local()));
 }
 
 TEST_F(StarterTest, AlternateSetReadsTheNormalLocalFileAsItsAllUsersFile) {
@@ -129,6 +149,7 @@ TEST_F(StarterTest, NewListReplacesTheOldOneInItsPlace) {
   EXPECT_EQ(
       "First=1\n"
       "ConfigurationTemplatesLocation=/a/b\n"
+      "ConfigurationTemplatesLocation=/a/b/\n"
       "ConfigurationTemplatesLocation=\n"
       "ConfigurationTemplatesLocation=/c\n"
       "Last=\xff\xfe raw bytes\n",
@@ -136,9 +157,10 @@ TEST_F(StarterTest, NewListReplacesTheOldOneInItsPlace) {
 }
 
 TEST(StarterStatic, RemovePathDuplicatesKeepsTheFirstUnchanged) {
-  List list{u"/a/b", u"/A/B/", u"\\a\\b\\\\", u"/", u"//", u"", u"", u"/a", u"/a/b/c"};
+  List list{u"/a/b", u"/A/B\\", u"/a/b/", u"/A/B/", u"\\a\\b\\", u"/",
+            u"//",   u"",       u"",      u"/a",   u"/a\\",      u"/a/b/c"};
   Starter::removePathDuplicates(list);
-  EXPECT_EQ((List{u"/a/b", u"/", u"", u"/a", u"/a/b/c"}), list);
+  EXPECT_EQ((List{u"/a/b", u"/a/b/", u"\\a\\b\\", u"/", u"//", u"", u"/a", u"/a/b/c"}), list);
 
   List paths{u"\\srv\\x\\", u"C:\\y"};
   Starter::replaceWrongSeparators(paths);
@@ -171,6 +193,19 @@ TEST_F(StarterTest, LocalFileThatCannotBeReadIsNotOverwritten) {
   std::filesystem::create_directories(local());  // a directory in the file's place
   EXPECT_THROW(set_tmplts_list(List{u"/t"}, false), int);
   EXPECT_TRUE(std::filesystem::is_directory(local()));
+  std::filesystem::remove(local());
+  // A FIFO and a link to a device: refused without blocking, left as they are.
+  ASSERT_EQ(0, mkfifo(local().c_str(), 0600));
+  alarm(10);  // a read that blocks ends the test program
+  EXPECT_TRUE(read(true, false).empty());
+  EXPECT_THROW(set_tmplts_list(List{u"/t"}, false), int);
+  alarm(0);
+  EXPECT_TRUE(std::filesystem::is_fifo(local()));
+  std::filesystem::remove(local());
+  ASSERT_EQ(0, symlink("/dev/zero", local().c_str()));
+  EXPECT_TRUE(read(true, false).empty());
+  EXPECT_THROW(set_tmplts_list(List{u"/t"}, false), int);
+  EXPECT_TRUE(std::filesystem::is_symlink(local()));
 }
 
 }  // namespace
