@@ -4,7 +4,9 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +22,7 @@
 
 #include "kit/kit_writer.h"
 #include "resources/version.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -83,11 +86,15 @@ class SetupE2eTest : public testing::Test {
   }
 
   // Starts the program in the kit directory; `display` false removes
-  // DISPLAY. Its output goes to files named after `tag`.
-  pid_t spawn(std::vector<std::string> args, bool display, const std::string& tag = "") {
+  // DISPLAY. Its output goes to files named after `tag`. An alarm ends it
+  // after `seconds`, so that a run that blocks shows as killed by SIGALRM
+  // (status 1014) instead of hanging.
+  pid_t spawn(std::vector<std::string> args, bool display, const std::string& tag = "",
+              unsigned seconds = 120) {
     const std::string outPath = root_ + "/out" + tag, errPath = root_ + "/err" + tag;
     const pid_t child = fork();
     if (child == 0) {
+      alarm(seconds);  // kept across exec
       if (chdir(kitDir_.c_str()) != 0) _exit(120);
       setenv("HOME", home_.c_str(), 1);
       setenv("TMPDIR", tmp_.c_str(), 1);
@@ -260,10 +267,13 @@ TEST_F(SetupE2eTest, WithoutADisplayTheWizardSaysSoInItsLanguage) {
 }
 
 TEST_F(SetupE2eTest, FailedInstallationRollsBackAndEndsWithStatusTwo) {
+  for (const char* folderTime : {"2001-01-01", "2030-01-01"}) {
+  SCOPED_TRACE(folderTime);
   writeSampleKit();
-  // A directory stands where the kit's readme.html must go, newer entry.
+  // A directory stands where the kit's readme.html must go, older or newer
+  // than the entry: either way the file cannot be installed.
   const std::string blocker = target() + "readme.html";
-  ASSERT_EQ(system(("mkdir -p '" + blocker + "/inner' && touch -d 2001-01-01 '" + blocker + "'").c_str()), 0);
+  ASSERT_EQ(system(("mkdir -p '" + blocker + "/inner' && touch -d " + folderTime + " '" + blocker + "'").c_str()), 0);
   const Result result = run({"usecwd", "-S"}, false);
   EXPECT_EQ(result.status, 2) << result.out << result.err;
   EXPECT_EQ(result.err,
@@ -274,6 +284,8 @@ TEST_F(SetupE2eTest, FailedInstallationRollsBackAndEndsWithStatusTwo) {
   EXPECT_EQ(mtime_of(target() + "forms/invoice.tpl"), -1);
   EXPECT_EQ(access(configPath().c_str(), F_OK), -1);
   EXPECT_EQ(count_entries(tmp_), 0);
+  EXPECT_EQ(count_entries(blocker), 1);
+  }
 }
 
 TEST_F(SetupE2eTest, SilentModeRefusesAnEmptyTarget) {
@@ -540,6 +552,201 @@ TEST_F(SetupE2eTest, LauncherFileThatCannotBeWrittenGivesStatusFourAndAWarning) 
   result = run({"usecwd", "-S", "-Lde"}, false);
   EXPECT_EQ(result.status, 4);
   EXPECT_NE(result.err.find("Der Starter bietet die neuen Vorlagen nicht an."), std::string::npos) << result.err;
+int64_t inode_of(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0 ? int64_t(status.st_ino) : -1;
+}
+
+// A kit whose second entry lies 40,000 folders deep: refused when the kit
+// is opened, before the first entry has replaced anything.
+TEST_F(SetupE2eTest, FortyThousandLevelNameEndsAtOnceAndReplacesNothing) {
+  std::u16string deep;
+  for (int i = 0; i < 40000; ++i) deep += u"a\\";
+  const std::string container = config::ContainerBuilder()
+                                    .u32(0).u32(0).u32(0).u32(0).u32(2)
+                                    .entryRecord(u"first.txt", config::fileTimeFromUnix(1500000000, 0), 0, 3)
+                                    .entryRecord(deep + u"f", config::fileTimeFromUnix(1500000000, 0), 0, 3)
+                                    .raw("new")
+                                    .bytes();
+  ASSERT_TRUE(config::writeContainerAsKit(kitDir_ + "/ovn8.okd", container));
+  ASSERT_EQ(system(("mkdir -p '" + target() + "'").c_str()), 0);
+  ASSERT_TRUE(config::writeFileBytes(target() + "first.txt", "original"));
+  ASSERT_EQ(system(("touch -d 2001-01-01 '" + target() + "first.txt'").c_str()), 0);
+  const Result result = finish(spawn({"usecwd", "-S"}, false, "", 20));
+  EXPECT_EQ(result.status, 1) << result.err;
+  EXPECT_EQ(read_file(target() + "first.txt"), "original");
+  EXPECT_EQ(count_entries(target()), 1);
+  EXPECT_EQ(count_entries(tmp_), 0);
+}
+
+// 20,000 values of the template key: read and rewritten with every other key
+// kept, in bounded time (a reader comparing each line with all before it
+// took 104 s for this file).
+TEST_F(SetupE2eTest, LargeLauncherFileIsReadAndRewrittenWhole) {
+  writeSampleKit();
+  mkdir((home_ + "/.Ovan").c_str(), 0755);
+  mkdir((home_ + "/.Ovan/ovanstart").c_str(), 0755);
+  std::string text = "DefaultVersion=8.3\n";
+  for (int i = 0; i < 20000; ++i)
+    text += "ConfigurationTemplatesLocation=" + root_ + "/missing/templates/" + std::to_string(i) + "\n";
+  text += "InstalledLocation=/opt/launcher\n";
+  ASSERT_TRUE(config::writeFileBytes(configPath(), text));
+  // The first listed directory is proposed and installed into; it is
+  // already at the head of the list, so the file comes back unchanged.
+  target_ = root_ + "/missing/templates/0/";
+  const Result result = finish(spawn({"usecwd", "-S"}, false, "", 60));
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(read_file(target() + "readme.html"), "<html>read me</html>");
+  const std::string written = read_file(configPath());
+  EXPECT_EQ(written.size(), text.size());
+  EXPECT_TRUE(written == text);
+}
+
+// A FIFO or a device where a file is read must neither block the run nor be
+// replaced: the kit counts as damaged, the launcher file as unreadable.
+TEST_F(SetupE2eTest, FifosAndDevicesNeitherBlockNorGetOverwritten) {
+  ASSERT_EQ(mkfifo((kitDir_ + "/ovn8.okd").c_str(), 0644), 0);
+  Result result = finish(spawn({"usecwd", "-S"}, false, "", 20));
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("corrupted"), std::string::npos) << result.err;
+  unlink((kitDir_ + "/ovn8.okd").c_str());
+  ASSERT_EQ(symlink("/dev/zero", (kitDir_ + "/ovn8.okd").c_str()), 0);
+  result = finish(spawn({"usecwd", "-S"}, false, "", 20));
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("corrupted"), std::string::npos) << result.err;
+  unlink((kitDir_ + "/ovn8.okd").c_str());
+  // A dangling link is a missing kit.
+  ASSERT_EQ(symlink((root_ + "/gone.okd").c_str(), (kitDir_ + "/ovn8.okd").c_str()), 0);
+  result = finish(spawn({"usecwd", "-S"}, false, "", 20));
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Installing configuration: Distribution kit file ovn8.okd not found.\n");
+  unlink((kitDir_ + "/ovn8.okd").c_str());
+  EXPECT_EQ(count_entries(tmp_), 0);
+
+  writeSampleKit();
+  mkdir((home_ + "/.Ovan").c_str(), 0755);
+  mkdir((home_ + "/.Ovan/ovanstart").c_str(), 0755);
+  ASSERT_EQ(mkfifo(configPath().c_str(), 0644), 0);
+  result = finish(spawn({"usecwd", "-S"}, false, "", 20));
+  EXPECT_EQ(result.status, 0) << result.err;
+  struct stat status;
+  ASSERT_EQ(lstat(configPath().c_str(), &status), 0);
+  EXPECT_TRUE(S_ISFIFO(status.st_mode));
+  unlink(configPath().c_str());
+  ASSERT_EQ(symlink("/dev/zero", configPath().c_str()), 0);
+  result = finish(spawn({"usecwd", "-S"}, false, "", 20));
+  EXPECT_EQ(result.status, 0) << result.err;
+  ASSERT_EQ(lstat(configPath().c_str(), &status), 0);
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+}
+
+// Interrupted while the first entry is written, with only entries left that
+// are up to date: the run must still roll back and end as cancelled.
+TEST_F(SetupE2eTest, CancelWithOnlySkippedEntriesLeftEndsWithThreeAndKeepsNothing) {
+  config::KitSpec spec;
+  spec.descriptions = {{u"en", u"Sample", u"Vendor", u"readme.html"}};
+  spec.files.emplace_back(u"big.bin", std::string(64 << 20, 'z'), config::fileTimeFromUnix(1500000000, 0));
+  for (int i = 0; i < 200; ++i)
+    spec.files.emplace_back(u"up\\to\\date" + std::u16string(1, char16_t(u'A' + i % 26)) + u"_" +
+                                utf8_to_utf16(std::to_string(i)),
+                            "old", config::fileTimeFromUnix(1400000000, 0));
+  ASSERT_TRUE(config::writeKit(kitDir_ + "/ovn8.okd", spec));
+  ASSERT_EQ(system(("mkdir -p '" + target() + "up/to'").c_str()), 0);
+  for (size_t i = 1; i < spec.files.size(); ++i) {
+    std::u16string name = spec.files[i].name;
+    replace_all(name, kBadPathSeparator, kPathSeparator);
+    ASSERT_TRUE(config::writeFileBytes(target() + utf16_to_utf8(name), "newer"));
+  }
+  const pid_t child = spawn({"usecwd", "-S"}, false, "", 120);
+  // Wait until the big file is being written, then interrupt.
+  for (int i = 0; i < 60000 && access((target() + "big.bin").c_str(), F_OK) != 0; ++i) usleep(1000);
+  kill(child, SIGINT);
+  const Result result = finish(child);
+  EXPECT_EQ(result.status, 3) << result.out << result.err;
+  EXPECT_EQ(access((target() + "big.bin").c_str(), F_OK), -1);
+  EXPECT_EQ(read_file(target() + "up/to/dateA_0"), "newer");
+  EXPECT_EQ(access(configPath().c_str(), F_OK), -1);
+  EXPECT_EQ(count_entries(tmp_), 0);
+}
+
+// A leading backslash, a "." part and a doubled separator add nothing to
+// the place a file goes.
+TEST_F(SetupE2eTest, NamesWithExtraSeparatorsInstallAtTheirPlaces) {
+  const _FILETIME time = config::fileTimeFromUnix(1500000000, 0);
+  const std::string container = config::ContainerBuilder()
+                                    .u32(0).u32(0).u32(0).u32(0).u32(3)
+                                    .entryRecord(u"\\forms\\a.tpl", time, 0, 1)
+                                    .entryRecord(u".\\b.tpl", time, 1, 1)
+                                    .entryRecord(u"forms\\\\c.tpl", time, 2, 1)
+                                    .raw("abc")
+                                    .bytes();
+  ASSERT_TRUE(config::writeContainerAsKit(kitDir_ + "/ovn8.okd", container));
+  const Result result = run({"usecwd", "-S"}, false);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(read_file(target() + "forms/a.tpl"), "a");
+  EXPECT_EQ(read_file(target() + "b.tpl"), "b");
+  EXPECT_EQ(read_file(target() + "forms/c.tpl"), "c");
+  EXPECT_EQ(count_entries(target()), 2);
+  EXPECT_EQ(result.out, "  0% " + target() + "forms/a.tpl\n" + " 33% " + target() + "b.tpl\n" +
+                            " 66% " + target() + "forms/c.tpl\n" +
+                            "Configuration installed successfully.\n");
+}
+
+// The launcher file is shared with other programs: a directory listed with
+// and without its final separator keeps both lines.
+TEST_F(SetupE2eTest, DirectoryWithAndWithoutFinalSeparatorBothSurviveARun) {
+  writeSampleKit();
+  mkdir((home_ + "/.Ovan").c_str(), 0755);
+  mkdir((home_ + "/.Ovan/ovanstart").c_str(), 0755);
+  const std::string lines = "ConfigurationTemplatesLocation=" + root_ + "/a/b\n" +
+                            "ConfigurationTemplatesLocation=" + root_ + "/a/b/\n";
+  ASSERT_TRUE(config::writeFileBytes(configPath(), lines));
+  target_ = root_ + "/a/b/";
+  const Result result = run({"usecwd", "-S"}, false);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(read_file(target() + "readme.html"), "<html>read me</html>");
+  EXPECT_EQ(read_file(configPath()), lines);
+}
+
+// Files with fractions of a second, packed by okdpack: the second
+// installation finds every file up to date and rewrites none.
+TEST_F(SetupE2eTest, OkdpackKitInstalledTwiceRewritesNothing) {
+  const char* build = getenv("OVN8_BUILD_DIR");
+  const std::string okdpack = std::string(build ? build : ".") + "/okdpack";
+  if (access(okdpack.c_str(), X_OK) != 0) GTEST_SKIP() << "no " << okdpack;
+  const std::string tree = root_ + "/tree";
+  ASSERT_EQ(system(("mkdir -p '" + tree + "/forms' && echo one > '" + tree + "/forms/a.tpl' && echo two > '" +
+                    tree + "/b.tpl' && touch -d '2020-01-01 10:00:00.75' '" + tree + "/forms/a.tpl' '" +
+                    tree + "/b.tpl'")
+                       .c_str()),
+            0);
+  ASSERT_EQ(system(("'" + okdpack + "' '" + tree + "' -o '" + kitDir_ + "/ovn8.okd' >/dev/null").c_str()), 0);
+  Result result = run({"usecwd", "-S"}, false);
+  ASSERT_EQ(result.status, 0) << result.err;
+  const int64_t a = inode_of(target() + "forms/a.tpl"), b = inode_of(target() + "b.tpl");
+  ASSERT_NE(a, -1);
+  result = run({"usecwd", "-S"}, false);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(inode_of(target() + "forms/a.tpl"), a);
+  EXPECT_EQ(inode_of(target() + "b.tpl"), b);
+  EXPECT_EQ(read_file(target() + "forms/a.tpl"), "one\n");
+}
+
+// A temporary directory that fills up while the kit is unpacked: the user
+// hears about space, and no partial container stays behind.
+TEST_F(SetupE2eTest, TemporaryDirectoryRunningOutOfSpaceReportsSpace) {
+  if (mount("tmpfs", tmp_.c_str(), "tmpfs", 0, "size=512k") != 0) GTEST_SKIP() << "cannot mount a small tmpfs";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount(path.c_str()); }
+  } unmount{tmp_};
+  // Compresses to a few kilobytes, unpacks to 4 MB.
+  ASSERT_TRUE(config::writeKit(kitDir_ + "/ovn8.okd",
+                               {{u"zeros.bin", std::string(4 << 20, '\0'), config::fileTimeFromUnix(1500000000, 0)}}));
+  const Result result = run({"usecwd", "-S"}, false);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Installing configuration: Insufficient space available in the directory Temp.\n");
+  EXPECT_EQ(count_entries(tmp_), 0);
 }
 
 }  // namespace
