@@ -142,10 +142,10 @@ uint32_t slow_hook(FileOp op, const std::u16string& path, void*) {
   return 0;
 }
 
-// Fails the third extraction (setting the entry's time ends every copy).
+// Fails the third extraction (each small entry is written in one piece).
 std::atomic<int> g_fileTimes{0};
 uint32_t failing_hook(FileOp op, const std::u16string&, void*) {
-  if (op == FileOp::SetFileTime && ++g_fileTimes == 3) return ERROR_CANTWRITE;
+  if (op == FileOp::WriteFile && ++g_fileTimes == 3) return ERROR_CANTWRITE;
   return 0;
 }
 
