@@ -15,16 +15,37 @@
 namespace tarn {
 namespace {
 
-TEST(BufferPool, BlocksPerChunkFollowTheHeaderSizes) {
-  // (4194304 - 48) / (block size + 16)
-  EXPECT_EQ(BufferPool::blocksPerChunkFor(8192), 510u);
-  EXPECT_EQ(BufferPool::blocksPerChunkFor(16384), 255u);
-  EXPECT_EQ(BufferPool::blocksPerChunkFor(32768), 127u);
+// A chunk of 4 MiB holds as many blocks as fit with their headers and not
+// one more: every block of one chunk lies inside one 4 MiB region, blocks
+// never overlap, and the room left over is less than one more block needs.
+TEST(BufferPool, OneChunkHoldsAsManyBlocksAsFitAndNoMore) {
+  const std::uintptr_t kChunkBytes = 4194304;
+  for (unsigned size : {8192u, 16384u, 32768u}) {
+    SCOPED_TRACE(size);
+    BufferPool pool(size);
+    std::vector<std::uintptr_t> payloads;
+    for (unsigned i = 0; i < pool.blocksPerChunk(); ++i)
+      payloads.push_back(reinterpret_cast<std::uintptr_t>(pool.alloc()));
+    EXPECT_EQ(pool.chunkCount(), 1u);
+    EXPECT_EQ(pool.freeCount(), 0u);
+    std::sort(payloads.begin(), payloads.end());
+    const std::uintptr_t stride = payloads[1] - payloads[0];
+    EXPECT_GT(stride, size);  // room for the payload and a header
+    for (size_t i = 1; i < payloads.size(); ++i) EXPECT_EQ(payloads[i] - payloads[i - 1], stride);
+    // From the first block's header to the last payload's end, after the
+    // chunk's own header: inside the region, with no room for one more.
+    const std::uintptr_t used = payloads.back() + size - (payloads.front() - (stride - size));
+    EXPECT_LE(used + sizeof(BufferPool::Chunk), kChunkBytes);
+    EXPECT_GT(used + stride + sizeof(BufferPool::Chunk), kChunkBytes) << "another block would have fitted";
+    void* next = pool.alloc();
+    EXPECT_EQ(pool.chunkCount(), 2u);
+    pool.free(next);
+    for (std::uintptr_t payload : payloads) pool.free(reinterpret_cast<void*>(payload));
+  }
   BufferPool* pools = buffer_pools();
   ASSERT_NE(pools, nullptr);
-  EXPECT_EQ(pools[0].blocksPerChunk(), 510u);
-  EXPECT_EQ(pools[1].blocksPerChunk(), 255u);
-  EXPECT_EQ(pools[2].blocksPerChunk(), 127u);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(pools[i].blocksPerChunk(), BufferPool::blocksPerChunkFor(pools[i].blockSize()));
 }
 
 void fill(void* block, unsigned size, std::uint32_t tag) {
