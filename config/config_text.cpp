@@ -51,6 +51,12 @@ size_t convert_one(const char* bytes, size_t available, std::u16string& out) {
 // Converts a run without zero bytes; returns where it stopped (before a
 // character cut off by the end of the buffer when `final` is false).
 size_t widen_run(const char* bytes, size_t begin, size_t end, bool final, std::u16string& out) {
+  // Plain ASCII before the first other byte means the same in every locale
+  // encoding (a byte of a longer character only ever follows a byte above
+  // 0x7F), and launcher files are mostly ASCII: no conversion call for it.
+  while (begin < end && static_cast<unsigned char>(bytes[begin]) < 0x80)
+    out.push_back(static_cast<char16_t>(bytes[begin++]));
+  if (begin == end) return end;
   const size_t length = end - begin;
   if (convert(bytes + begin, length, out)) return end;
   if (!final) {
