@@ -594,7 +594,7 @@ TEST_F(SetupE2eTest, LargeLauncherFileIsReadAndRewrittenWhole) {
   // The first listed directory is proposed and installed into; it is
   // already at the head of the list, so the file comes back unchanged.
   target_ = root_ + "/missing/templates/0/";
-  const Result result = finish(spawn({"usecwd", "-S"}, false, "", 60));
+  const Result result = finish(spawn({"usecwd", "-S"}, false, "", 300));
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(read_file(target() + "readme.html"), "<html>read me</html>");
   const std::string written = read_file(configPath());
