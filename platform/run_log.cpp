@@ -125,9 +125,12 @@ std::string error_text(uint32_t error) {
     case ERROR_NOT_SAME_DEVICE: return "not on the same device";
     case ERROR_LOCK_VIOLATION: return "locked by another process";
     case ERROR_INVALID_PARAMETER: return "not permitted or invalid";
+    case ERROR_DISK_FULL: return "no space left";
     case ERROR_INVALID_NAME: return "invalid name";
     case ERROR_DIR_NOT_EMPTY: return "directory not empty";
     case ERROR_ALREADY_EXISTS: return "already exists";
+    case ERROR_FILENAME_EXCED_RANGE: return "path too long";
+    case ERROR_DIRECTORY: return "a folder stands where the file goes";
     case ERROR_CANTWRITE: return "cannot write";
     case ERROR_CANCELLED: return "cancelled by the user";
     default: return "error";
