@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_times.h"
 #include "memory/buffer_pool.h"
 #include "memory/memory_manager.h"
 #include "memory/ob_stack.h"
@@ -85,45 +86,22 @@ BENCHMARK(MallocBatch)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(ObStackPieces)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(MallocPieces)->Threads(1)->Threads(2)->UseRealTime();
 
-// Prints the usual table and keeps each run's time for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration) m_times[run.benchmark_name()] = run.GetAdjustedRealTime();
+void print_ratios(const TimesReporter& times) {
+  const char* pairs[][2] = {{"MallocPair", "PoolPair"},
+                            {"MallocBatch", "PoolBatch"},
+                            {"MallocPieces", "ObStackPieces"}};
+  std::printf("\nmalloc time / our time (above 1: ours is faster)\n");
+  for (const auto& pair : pairs) {
+    for (const char* threads : {"1", "2"}) {
+      const std::string suffix = std::string("/real_time/threads:") + threads;
+      const double peer = times.time(pair[0] + suffix);
+      const double ours = times.time(pair[1] + suffix);
+      if (peer <= 0 || ours <= 0) continue;
+      std::printf("  %-14s vs %-13s threads %s: %.2f\n", pair[1], pair[0], threads, peer / ours);
     }
   }
-
-  void printRatios() const {
-    const char* pairs[][2] = {{"MallocPair", "PoolPair"},
-                              {"MallocBatch", "PoolBatch"},
-                              {"MallocPieces", "ObStackPieces"}};
-    std::printf("\nmalloc time / our time (above 1: ours is faster)\n");
-    for (const auto& pair : pairs) {
-      for (const char* threads : {"1", "2"}) {
-        const std::string suffix = std::string("/real_time/threads:") + threads;
-        const auto peer = m_times.find(pair[0] + suffix);
-        const auto ours = m_times.find(pair[1] + suffix);
-        if (peer == m_times.end() || ours == m_times.end() || ours->second <= 0) continue;
-        std::printf("  %-14s vs %-13s threads %s: %.2f\n", pair[1], pair[0], threads,
-                    peer->second / ours->second);
-      }
-    }
-  }
-
- private:
-  std::map<std::string, double> m_times;
-};
+}
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.printRatios();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return run_benchmarks(argc, argv, print_ratios); }
