@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "app/command_line.h"
+#include "app/leftovers.h"
 #include "app/usage.h"
 #include "platform/run_log.h"
 #include "platform/text.h"
@@ -90,6 +91,7 @@ int CInstallerApp::InitInstance() {
     return kExitStartupFailed;
   }
   if (!m_logPath.empty()) openLog();
+  remove_leftovers_of_ended_runs();
   int status;
   {
     CInstallerDlg dialog(m_argc, m_argv, m_silent, narrow_lib(m_title), m_languageCode,

@@ -6,9 +6,12 @@
 
 #include "app/installer_app.h"
 #include "platform/message_box.h"
+#include "platform/stop_signals.h"
 #include "platform/text.h"
 
 int main(int argc, char** argv) {
+  // Before anything is made that a stop signal would have to take away.
+  install_stop_signal_handlers();
   // The environment's locale, once, before any thread exists.
   init_locale_from_environment();
 #if !GLIB_CHECK_VERSION(2, 32, 0)

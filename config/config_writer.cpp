@@ -16,6 +16,8 @@
 #include "config/config_text.h"
 #include "config/directory_util.h"
 #include "platform/file_system.h"
+#include "platform/owned_leftovers.h"
+#include "platform/stop_signals.h"
 #include "platform/text.h"
 
 namespace {
@@ -87,21 +89,22 @@ class TempFile {
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
   ~TempFile() {
-    close();
     if (!path_.empty() && !kept_) FileSystem::DeleteFile(path_);
+    forget_temporary_file(signalSlot_);
+    close();
   }
 
-  // Creates the file in `directory` itself, never elsewhere.
+  // Creates the file in `directory` itself, never elsewhere. Its lock marks
+  // it as this process's until it is renamed (a start-up clean-up removes
+  // only unlocked ones); a stop signal removes it before the process ends.
   void create(const std::u16string& directory) {
-    if (FileSystem::GetTempFileName(directory, kTempPrefix, path_) != 0) {
+    if (create_locked_temp_file(directory, kTempPrefix, path_, handle_) != 0) {
       path_.clear();
-      throw static_cast<int>(kCannotCreate);
-    }
-    if (!lies_in_directory(path_, directory)) throw static_cast<int>(kCannotCreate);
-    if (FileSystem::CreateFile(path_, GENERIC_WRITE, 0, TRUNCATE_EXISTING, handle_) != 0) {
       handle_ = INVALID_HANDLE_VALUE;
       throw static_cast<int>(kCannotCreate);
     }
+    signalSlot_ = register_temporary_file(path_);
+    if (!lies_in_directory(path_, directory)) throw static_cast<int>(kCannotCreate);
   }
 
   void setOwnerAndMode(const FileStatus* old) {
@@ -122,17 +125,19 @@ class TempFile {
     }
   }
 
-  // Flushes the contents to disk and closes the file.
+  // Flushes the contents to disk. The file stays open, and locked, until
+  // it has its final name.
   void commit() {
     if (FileSystem::FlushFileBuffers(handle_) != 0) throw static_cast<int>(kCannotWrite);
-    HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    if (FileSystem::CloseHandle(handle) != 0) throw static_cast<int>(kCannotWrite);
   }
 
   void moveTo(const std::u16string& target) {
     if (FileSystem::MoveFile(path_, target) != 0) throw static_cast<int>(kCannotCreate);
     kept_ = true;
+    forget_temporary_file(signalSlot_);
+    signalSlot_ = -1;
+    // The contents were flushed before the rename: closing cannot lose them.
+    close();
   }
 
  private:
@@ -145,6 +150,7 @@ class TempFile {
   std::u16string path_;
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   bool kept_ = false;
+  int signalSlot_ = -1;
 };
 
 }  // namespace

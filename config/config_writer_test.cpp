@@ -111,7 +111,9 @@ TEST_F(ConfigWriteTest, EveryFailingOperationLeavesTheOldFile) {
       fired = fault.fired();
     }
     if (!fired) break;
-    if (k == operations) {
+    // The last two come after the rename: closing the replacement, which
+    // stays open and locked until it has its name, and syncing the listing.
+    if (k >= operations - 1) {
       EXPECT_EQ(0, result);
       EXPECT_EQ(kNewContents, read_bytes(path_));
       write_bytes(path_, kOldContents);

@@ -2,6 +2,7 @@
 
 #include "install/install_paths.h"
 #include "platform/file_system.h"
+#include "platform/owned_leftovers.h"
 #include "platform/run_log.h"
 #include "platform/text.h"
 
@@ -10,13 +11,6 @@ namespace {
 // Backup folders are "n8stp0", "n8stp1", ...; this many names are tried
 // before start gives up.
 const unsigned kMaxBackupFolderNumber = 100000;
-// Creates exactly `path` (parents must exist), private to the user: the
-// backup folder holds copies of the user's files. 183 when anything of that
-// name exists.
-uint32_t create_new_directory(const std::u16string& path) {
-  return FileSystem::CreateOneDirectory(path, 0700);
-}
-
 std::u16string with_trailing_separator(const std::u16string& dir) {
   if (!dir.empty() && dir.back() != u'/' && dir.back() != u'\\') return dir + u"/";
   return dir;
@@ -75,7 +69,10 @@ uint32_t Rollback::createBackupFolder(Record& record) {
   std::u16string base = with_trailing_separator(temp);
   for (unsigned n = 0; n < kMaxBackupFolderNumber; ++n) {
     std::u16string folder = base + u"n8stp" + string_uito(n, 10);
-    result = create_new_directory(folder);
+    // Locked while the run needs it: a start-up clean-up leaves the folder
+    // of a running installation alone.
+    releaseBackupLock();
+    result = create_locked_directory(folder, 0700, backupLock_);
     if (result == ERROR_ALREADY_EXISTS) continue;
     if (result == ERROR_SUCCESS) record.backup = folder + u"/";
     return result;
@@ -87,7 +84,18 @@ void Rollback::stop() {
   readyDirectory_.clear();
   readyBackupDirectory_.clear();
   const Record* record = last();
+  // Unlocked first: what is left in the folder is of no use to anyone, and
+  // a clean-up that takes it meanwhile only helps.
+  releaseBackupLock();
   if (record != nullptr && !record->backup.empty()) removeDirectoryTree(record->backup);
+}
+
+Rollback::~Rollback() { releaseBackupLock(); }
+
+void Rollback::releaseBackupLock() {
+  if (backupLock_ == INVALID_HANDLE_VALUE) return;
+  FileSystem::CloseHandle(backupLock_);
+  backupLock_ = INVALID_HANDLE_VALUE;
 }
 
 uint32_t Rollback::rollback(uint32_t code) {
@@ -103,7 +111,9 @@ uint32_t Rollback::rollback(uint32_t code) {
   if (!record.target.empty() && !record.backup.empty())
     restored = rollbackFiles(record);
   // A backup that could not be moved back stays in the folder, so the user
-  // can still find it there.
+  // can still find it there (the start-up clean-up keeps a folder that
+  // holds a file).
+  releaseBackupLock();
   if (!record.backup.empty() && restored) removeDirectoryTree(record.backup);
   if (!restored)
     log_event("rollback: the backups that could not be moved back stay in " +

@@ -23,6 +23,7 @@
 class Rollback {
  public:
   Rollback() = default;
+  ~Rollback();
   Rollback(const Rollback&) = delete;
   Rollback& operator=(const Rollback&) = delete;
 
@@ -94,7 +95,12 @@ class Rollback {
   void removeCreatedDirectory(const std::u16string& dir);
   void removeAddedFile(const std::u16string& path);
 
+  void releaseBackupLock();
+
   std::vector<Record> records_;
+  // Open on the current backup folder, holding its lock; private to the
+  // user (0700) as the folder holds copies of the user's files.
+  HANDLE backupLock_ = INVALID_HANDLE_VALUE;
   // The directory (and backup directory) the last makeDirectoryTree (and
   // makeBackupDirectoryTree) call made sure of, in the form it was given.
   std::u16string readyDirectory_;

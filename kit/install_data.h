@@ -23,6 +23,8 @@
 
 #include "platform/errors.h"
 #include "platform/file_system.h"
+#include "platform/owned_leftovers.h"
+#include "platform/stop_signals.h"
 
 namespace config {
 
@@ -227,13 +229,18 @@ class InstallData {
   uint32_t openContainer(const std::u16string& kitPath) {
     std::u16string directory;
     uint32_t result = FS::GetTempPath(directory);
-    if (result == ERROR_SUCCESS) result = FS::GetTempFileName(directory, u"odk", tempFilePath);
-    if (result != ERROR_SUCCESS) return result;
+    // The container is locked from its creation for as long as it is open:
+    // the start-up clean-up removes only containers of processes that have
+    // ended. A stop signal removes it before the process ends.
+    if (result == ERROR_SUCCESS) result = create_locked_temp_file(directory, u"odk", tempFilePath, handle_);
+    if (result != ERROR_SUCCESS) {
+      handle_ = INVALID_HANDLE_VALUE;
+      return result;
+    }
+    signalSlot_ = register_temporary_file(tempFilePath);
+    // Unpacked into the same file: the open handle sees what was written.
     result = Compressor::unpack(kitPath, tempFilePath);
     if (result != ERROR_SUCCESS) return result;
-    result = FS::CreateFile(tempFilePath, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, handle_);
-    if (result != ERROR_SUCCESS) return result;
-    if (handle_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
     result = measureContainer();
     if (result == ERROR_SUCCESS) result = readDescriptions();
     if (result == ERROR_SUCCESS) result = readEntries();
@@ -405,15 +412,18 @@ class InstallData {
   }
 
   // Back to the constructed state: no entries, no handle, no temporary file.
+  // The container goes while its lock is still held.
   void release() {
     entries.clear();
-    if (handle_ != INVALID_HANDLE_VALUE) {
-      FS::CloseHandle(handle_);
-      handle_ = INVALID_HANDLE_VALUE;
-    }
     if (!tempFilePath.empty()) {
       FS::DeleteFile(tempFilePath);
       tempFilePath.clear();
+    }
+    forget_temporary_file(signalSlot_);
+    signalSlot_ = -1;
+    if (handle_ != INVALID_HANDLE_VALUE) {
+      FS::CloseHandle(handle_);
+      handle_ = INVALID_HANDLE_VALUE;
     }
     containerSize_ = 0;
     position_ = 0;
@@ -421,6 +431,7 @@ class InstallData {
 
   std::u16string tempFilePath;
   HANDLE handle_;
+  int signalSlot_ = -1;
   Compressor compressor_;
   uint64_t containerSize_ = 0;
   uint64_t position_ = 0;

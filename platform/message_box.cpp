@@ -32,6 +32,9 @@ void write_console_line(const MessageBoxRequest& request) {
   fflush(stderr);
 }
 
+// The box that is waiting for an answer (main thread only).
+GtkDialog* g_openDialog = nullptr;
+
 // AutoClose: answers the dialog unless the user did first.
 struct AutoCloseState {
   GtkDialog* dialog;
@@ -100,7 +103,10 @@ int show_dialog(const MessageBoxRequest& request, bool autoClose) {
   AutoCloseState state = {GTK_DIALOG(dialog),
                           request.isQuestion() ? GTK_RESPONSE_NO : GTK_RESPONSE_OK, 0};
   if (autoClose) state.source = g_timeout_add(kMessageBoxAutoCloseMs, auto_close, &state);
+  GtkDialog* outer = g_openDialog;
+  g_openDialog = GTK_DIALOG(dialog);
   const gint response = gtk_dialog_run(GTK_DIALOG(dialog));
+  g_openDialog = outer;
   if (state.source != 0) g_source_remove(state.source);
   gtk_widget_destroy(dialog);
   switch (response) {
@@ -173,4 +179,8 @@ std::string message_box_console_line(const MessageBoxRequest& request) {
     if (c == '\n' || c == '\r') c = ' ';
   }
   return line;
+}
+
+void close_open_message_box() {
+  if (g_openDialog != nullptr) gtk_dialog_response(g_openDialog, GTK_RESPONSE_NONE);
 }

@@ -36,6 +36,10 @@ enum : int {
 // set_message_box_button_texts. Result: Yes 1, No 2, OK 3, anything else 0.
 // Call on the interface thread only.
 int messageBox(CWnd* parent, const std::u16string& text, unsigned flags);
+// Closes the box that is waiting for an answer, if any, as if closed by the
+// window manager (kMessageBoxResultNone): a stop signal must not wait for
+// the user. Main thread only.
+void close_open_message_box();
 
 // What a box asks; handed to a responder.
 struct MessageBoxRequest {

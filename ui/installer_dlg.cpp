@@ -2,7 +2,6 @@
 
 #include <gdk/gdkkeysyms.h>
 #include <limits.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include "platform/file_system.h"
 #include "platform/message_box.h"
 #include "platform/run_log.h"
+#include "platform/stop_signals.h"
 #include "platform/text.h"
 #include "resources/lang.h"
 #include "resources/pictures.h"
@@ -44,16 +44,16 @@ const int kButtonTextPadding = 12;
 const guint kProgressWakeMs = 40;
 const useconds_t kHeadlessPollUs = 5000;
 
-// Set by SIGINT/SIGTERM during a headless run.
-volatile sig_atomic_t g_interrupted = 0;
-void on_interrupt(int) { g_interrupted = 1; }
-
 bool file_exists(const std::u16string& path) {
   FileFinder finder;
   return finder.reset(path);
 }
 
-gboolean wake_progress_loop(gpointer) { return TRUE; }
+// Also runs inside the loop of an open message box.
+gboolean wake_progress_loop(gpointer dialog) {
+  if (stop_requested()) static_cast<CInstallerDlg*>(dialog)->stopOnSignal();
+  return TRUE;
+}
 
 }  // namespace
 
@@ -466,6 +466,11 @@ CInstallerDlg::RunOutcome CInstallerDlg::runInstallation(Tick tick, uint32_t& co
   cancelRequested = false;
   code = 0;
   int percent = 0;
+  // Asked to stop before anything began.
+  if (stop_requested()) {
+    processData.setCancel(true);
+    return RunOutcome::Cancelled;
+  }
   if (installThread.start(this) != 0) {
     code = ERROR_INVALID_HANDLE;
     message = LoadResString("IDS_INSTALL_ERROR");
@@ -498,7 +503,10 @@ void CInstallerDlg::showProgressPage() {
     exitStatus = kExitStartupFailed;
     return;
   }
+  // From here until the rollback has ended, a stop signal cancels the run.
+  defer_stop_signals();
   if (!lockTargetDirectory()) {
+    allow_stop_signals();
     if (exitStatus == kExitStartupFailed)
       destroyMainWindow();
     else
@@ -515,12 +523,13 @@ void CInstallerDlg::showProgressPage() {
   closeWhenDone = false;
 
   inProgressLoop = true;
-  wakeSource = g_timeout_add(kProgressWakeMs, wake_progress_loop, nullptr);
+  wakeSource = g_timeout_add(kProgressWakeMs, wake_progress_loop, this);
   uint32_t code = 0;
   std::u16string message;
   const RunOutcome outcome = runInstallation(
       [this](uint32_t, const std::u16string&, int percent) {
         progressPage->setProgress(percent);
+        if (stop_requested()) stopOnSignal();
         gtk_main_iteration();
       },
       code, message);
@@ -528,6 +537,9 @@ void CInstallerDlg::showProgressPage() {
   wakeSource = 0;
   inProgressLoop = false;
   unlockTargetDirectory(outcome == RunOutcome::Success);
+  allow_stop_signals();
+  // Whoever sent the signal wants the wizard gone, not a final page.
+  if (stop_requested()) closeWhenDone = true;
 
   if (outcome == RunOutcome::Success) {
     if (!closeWhenDone) showSuccessFinalPage();
@@ -609,6 +621,16 @@ bool CInstallerDlg::lockTargetDirectory() {
     exitStatus = kExitInstallFailed;
   }
   return false;
+}
+
+void CInstallerDlg::stopOnSignal() {
+  if (!inProgressLoop) return;
+  closeWhenDone = true;
+  if (!cancelRequested) {
+    cancelRequested = true;
+    processData.setCancel(true);
+  }
+  close_open_message_box();
 }
 
 void CInstallerDlg::unlockTargetDirectory(bool succeeded) {
@@ -802,7 +824,9 @@ int CInstallerDlg::runHeadless() {
     messageBox(this, LoadResString("IDS_SETUP_EMPTYTARGET"), kPlainBoxFlags);
     return kExitStartupFailed;
   }
+  defer_stop_signals();
   if (!lockTargetDirectory()) {
+    allow_stop_signals();
     if (exitStatus == kExitInstallFailed)
       fprintf(stderr, "%s\n", narrow_lib(LoadResString("IDS_ERROR_FINISH")).c_str());
     return exitStatus;
@@ -830,19 +854,13 @@ int CInstallerDlg::runHeadless() {
     fflush(stdout);
   };
 
-  g_interrupted = 0;
-  struct sigaction interrupt = {}, oldInt = {}, oldTerm = {};
-  interrupt.sa_handler = on_interrupt;
-  sigaction(SIGINT, &interrupt, &oldInt);
-  sigaction(SIGTERM, &interrupt, &oldTerm);
-
   uint32_t code = 0;
   std::u16string message;
   const RunOutcome outcome = runInstallation(
       [&](uint32_t, const std::u16string& current, int) {
         for (size_t i = printed; i < paths.size(); ++i)
           if (paths[i] == current) printUpTo(i + 1);
-        if (g_interrupted && !cancelRequested) {
+        if (stop_requested() && !cancelRequested) {
           cancelRequested = true;
           processData.setCancel(true);
         }
@@ -851,8 +869,7 @@ int CInstallerDlg::runHeadless() {
       code, message);
   waitForWorker();
   unlockTargetDirectory(outcome == RunOutcome::Success);
-  sigaction(SIGINT, &oldInt, nullptr);
-  sigaction(SIGTERM, &oldTerm, nullptr);
+  allow_stop_signals();
 
   switch (outcome) {
     case RunOutcome::Success:

@@ -112,6 +112,10 @@ class CInstallerDlg : public CWnd, public InstallWorker {
   // The window manager's close button; true keeps the window.
   bool processDeleteEvent();
 
+  // A stop signal arrived during the run: cancel it, close an open box,
+  // and close the window once the rollback has ended.
+  void stopOnSignal();
+
   // One installation pass; runs on the worker thread.
   bool updateProgress() override;
 

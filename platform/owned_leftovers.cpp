@@ -1,0 +1,152 @@
+#include "platform/owned_leftovers.h"
+
+#include <vector>
+
+#include "platform/file_finder.h"
+
+namespace {
+
+const int kCreateTries = 16;
+const size_t kGeneratedLength = 6;
+
+uint32_t lock_now(HANDLE handle) {
+  return FileSystem::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                                0xFFFFFFFFu, 0xFFFFFFFFu, nullptr);
+}
+
+bool same_node(const FileStatus& a, const FileStatus& b) {
+  return a.exists() && b.exists() && a.device == b.device && a.inode == b.inode &&
+         a.kind == b.kind;
+}
+
+// Opens and locks what stands at `path` now, and checks that it is still
+// there under that name afterwards. 183 when it went away or was replaced.
+uint32_t open_and_lock(const std::u16string& path, uint32_t access, HANDLE& handle) {
+  handle = INVALID_HANDLE_VALUE;
+  FileStatus before;
+  uint32_t result = FileSystem::GetFileStatus(path, false, before);
+  if (result != ERROR_SUCCESS) return result;
+  if (!before.exists()) return ERROR_ALREADY_EXISTS;
+  result = FileSystem::CreateFile(path, access, 0, OPEN_EXISTING, handle);
+  if (result == ERROR_FILE_NOT_FOUND) return ERROR_ALREADY_EXISTS;
+  if (result != ERROR_SUCCESS) {
+    handle = INVALID_HANDLE_VALUE;
+    return result;
+  }
+  result = lock_now(handle);
+  FileStatus after;
+  if (result == ERROR_SUCCESS) result = FileSystem::GetFileStatus(path, false, after);
+  if (result == ERROR_SUCCESS && !same_node(before, after)) result = ERROR_ALREADY_EXISTS;
+  if (result == ERROR_LOCK_VIOLATION) result = ERROR_ALREADY_EXISTS;
+  if (result != ERROR_SUCCESS) {
+    FileSystem::CloseHandle(handle);
+    handle = INVALID_HANDLE_VALUE;
+  }
+  return result;
+}
+
+bool is_generated_name(const std::u16string& name, const std::u16string& prefix) {
+  if (name.size() != prefix.size() + kGeneratedLength || name.compare(0, prefix.size(), prefix) != 0)
+    return false;
+  for (size_t i = prefix.size(); i < name.size(); ++i) {
+    const char16_t c = name[i];
+    if (!((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')))
+      return false;
+  }
+  return true;
+}
+
+bool is_numbered_name(const std::u16string& name, const std::u16string& prefix) {
+  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return false;
+  for (size_t i = prefix.size(); i < name.size(); ++i)
+    if (name[i] < u'0' || name[i] > u'9') return false;
+  return true;
+}
+
+std::u16string with_separator(const std::u16string& directory) {
+  if (!directory.empty() && directory.back() == u'/') return directory;
+  return directory + u"/";
+}
+
+// The names first: removing while the directory is being read could skip
+// entries.
+std::vector<std::u16string> matching_entries(const std::u16string& directory,
+                                             const std::u16string& prefix, bool folders) {
+  std::vector<std::u16string> names;
+  FileFinder finder;
+  for (bool found = finder.reset(with_separator(directory) + prefix + u"*"); found;
+       found = finder.next()) {
+    const std::u16string name = finder.name();
+    const bool isFolder = (finder.attributes() & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (isFolder != folders) continue;
+    if (folders ? is_numbered_name(name, prefix) : is_generated_name(name, prefix))
+      names.push_back(name);
+  }
+  return names;
+}
+
+}  // namespace
+
+uint32_t create_locked_temp_file(const std::u16string& directory, const std::u16string& prefix,
+                                 std::u16string& path, HANDLE& handle) {
+  handle = INVALID_HANDLE_VALUE;
+  uint32_t result = ERROR_CANTWRITE;
+  for (int attempt = 0; attempt < kCreateTries; ++attempt) {
+    path.clear();
+    result = FileSystem::GetTempFileName(directory, prefix, path);
+    if (result != ERROR_SUCCESS) {
+      path.clear();
+      return result;
+    }
+    result = open_and_lock(path, GENERIC_READ | GENERIC_WRITE, handle);
+    if (result == ERROR_SUCCESS) return result;
+    // Ours, unless a clean-up took it: then the name is free again.
+    if (result != ERROR_ALREADY_EXISTS) {
+      FileSystem::DeleteFile(path);
+      break;
+    }
+  }
+  path.clear();
+  return result == ERROR_ALREADY_EXISTS ? ERROR_CANTWRITE : result;
+}
+
+uint32_t create_locked_directory(const std::u16string& path, uint32_t mode, HANDLE& handle) {
+  handle = INVALID_HANDLE_VALUE;
+  uint32_t result = FileSystem::CreateOneDirectory(path, mode);
+  if (result != ERROR_SUCCESS) return result;
+  result = open_and_lock(path, GENERIC_READ, handle);
+  // Ours and still empty, unless a clean-up took it; a folder that another
+  // wizard made under the freed name holds its lock and soon its files, and
+  // it notices when its folder goes before it is locked.
+  if (result != ERROR_SUCCESS) FileSystem::RemoveEmptyDirectory(path);
+  return result;
+}
+
+int remove_unlocked_temp_files(const std::u16string& directory, const std::u16string& prefix) {
+  int removed = 0;
+  for (const std::u16string& name : matching_entries(directory, prefix, false)) {
+    const std::u16string path = with_separator(directory) + name;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (open_and_lock(path, GENERIC_READ, handle) != ERROR_SUCCESS) continue;
+    if (FileSystem::DeleteFile(path) == ERROR_SUCCESS && FileSystem::GetLastError() == 0) ++removed;
+    FileSystem::CloseHandle(handle);
+  }
+  return removed;
+}
+
+int remove_unlocked_folders(const std::u16string& directory, const std::u16string& prefix,
+                            KeepLeftover keep, void* context) {
+  int removed = 0;
+  for (const std::u16string& name : matching_entries(directory, prefix, true)) {
+    const std::u16string path = with_separator(directory) + name;
+    if (keep != nullptr && keep(path, context)) continue;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (open_and_lock(path, GENERIC_READ, handle) != ERROR_SUCCESS) continue;
+    FileSystem::RemoveDirectory(path);
+    FileStatus status;
+    if (FileSystem::GetFileStatus(path, false, status) == ERROR_SUCCESS && !status.exists())
+      ++removed;
+    FileSystem::CloseHandle(handle);
+  }
+  return removed;
+}

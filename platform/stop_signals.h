@@ -1,0 +1,39 @@
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT (Ctrl+C, kill, a closed terminal or a
+// dropped ssh session, Ctrl+\) ask the wizard to stop.
+//
+// Outside an installation run the handler removes the temporary files that
+// are registered here (the unpacked kit while it is written and read, the
+// launcher file's replacement while it is written) and ends the process at
+// once with status 3 (cancelled): nothing else is half done then.
+//
+// Between defer_stop_signals() and allow_stop_signals() (the run and its
+// rollback) the handler only records the request: the run is cancelled and
+// rolled back by its own loop, which polls stop_requested(). A second signal
+// during the rollback changes nothing, so the rollback always ends.
+#ifndef OVN8_PLATFORM_STOP_SIGNALS_H_
+#define OVN8_PLATFORM_STOP_SIGNALS_H_
+
+#include <string>
+
+// The exit status of a process that a stop signal ended.
+const int kStoppedBySignalStatus = 3;
+
+// Installs the handler for the four signals; once, early in main.
+void install_stop_signal_handlers();
+
+// The handler only records requests until allow_stop_signals().
+void defer_stop_signals();
+// A request that arrived while deferred stays recorded (stop_requested);
+// later signals end the process again.
+void allow_stop_signals();
+// True once a stop signal has arrived (in either mode) since the last clear.
+bool stop_requested();
+void clear_stop_request();
+
+// Registers a temporary file that the handler removes before the process
+// ends; returns a slot for forget_temporary_file, -1 when every slot is
+// taken (the leftover is then removed at the next start).
+int register_temporary_file(const std::u16string& path);
+void forget_temporary_file(int slot);
+
+#endif  // OVN8_PLATFORM_STOP_SIGNALS_H_
