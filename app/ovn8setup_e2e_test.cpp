@@ -2,6 +2,7 @@
 // `ovn8setup usecwd -S` on kits made here, with its own HOME and TMPDIR,
 // without a display and (when the tests have one) under the X server.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <signal.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -46,6 +48,47 @@ int count_entries(const std::string& dir) {
 int64_t mtime_of(const std::string& path) {
   struct stat status;
   return stat(path.c_str(), &status) == 0 ? int64_t(status.st_mtime) : -1;
+}
+
+
+// Every node below `root` with its type, mode, time and content, by
+// relative path: two equal snapshots mean an unchanged tree.
+void snapshot_into(const std::string& root, const std::string& relative,
+                   std::map<std::string, std::string>& nodes) {
+  const std::string path = relative.empty() ? root : root + "/" + relative;
+  struct stat status;
+  if (lstat(path.c_str(), &status) != 0) return;
+  std::string line = std::to_string(status.st_mode) + " " + std::to_string(status.st_mtime);
+  if (S_ISREG(status.st_mode)) line += " " + read_file(path);
+  nodes[relative] = line;
+  if (!S_ISDIR(status.st_mode)) return;
+  if (DIR* stream = opendir(path.c_str())) {
+    std::vector<std::string> names;
+    while (dirent* entry = readdir(stream))
+      if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..") names.push_back(entry->d_name);
+    closedir(stream);
+    for (const std::string& name : names) snapshot_into(root, relative.empty() ? name : relative + "/" + name, nodes);
+  }
+}
+
+std::map<std::string, std::string> snapshot(const std::string& root) {
+  std::map<std::string, std::string> nodes;
+  snapshot_into(root, "", nodes);
+  return nodes;
+}
+
+// The paths whose nodes differ, for the failure message.
+std::string differences(const std::map<std::string, std::string>& a,
+                        const std::map<std::string, std::string>& b) {
+  std::string text;
+  for (const auto& node : a) {
+    auto other = b.find(node.first);
+    if (other == b.end()) text += "missing " + node.first + "\n";
+    else if (other->second != node.second) text += "changed " + node.first + ": " + other->second.substr(0, 40) + "\n";
+  }
+  for (const auto& node : b)
+    if (a.count(node.first) == 0) text += "added " + node.first + "\n";
+  return text;
 }
 
 struct Result {
@@ -163,6 +206,29 @@ class SetupE2eTest : public testing::Test {
     const std::string first = "ConfigurationTemplatesLocation=" + directory + "\n";
     EXPECT_EQ(config.compare(0, first.size(), first), 0) << config;
     EXPECT_EQ(count_entries(tmp_), 0) << "left in TMPDIR";
+  }
+
+  // A kit of `count` files in nested folders over a target that holds older
+  // copies of every other one, and files of its own.
+  void writeKitOverOlderCopies(int count, size_t size) {
+    config::KitSpec spec;
+    spec.descriptions = {{u"en", u"Large", u"Vendor", u""}};
+    for (int i = 0; i < count; ++i) {
+      const std::string name = "d" + std::to_string(i % 7) + "/s" + std::to_string(i % 3) + "/f" + std::to_string(i);
+      std::u16string wideName;
+      for (char c : name) wideName.push_back(c == '/' ? u'\\' : char16_t(c));
+      spec.files.emplace_back(wideName, std::string(size, char('a' + i % 26)) + std::to_string(i),
+                              config::fileTimeFromUnix(1600000000 + i, 0));
+      if (i % 2 == 0) {
+        const std::string path = target() + name;
+        ASSERT_EQ(system(("mkdir -p \"$(dirname '" + path + "')\"").c_str()), 0);
+        std::ofstream(path) << "old copy " << i;
+        struct timespec old[2] = {{1500000000, 0}, {1500000000, 0}};
+        utimensat(AT_FDCWD, path.c_str(), old, 0);
+      }
+    }
+    std::ofstream(target() + "own.txt") << "the user's own file";
+    ASSERT_TRUE(config::writeKit(kitDir_ + "/ovn8.okd", spec));
   }
 
   std::string binary_, root_, home_, tmp_, kitDir_, target_;
@@ -552,6 +618,63 @@ TEST_F(SetupE2eTest, LauncherFileThatCannotBeWrittenGivesStatusFourAndAWarning) 
   result = run({"usecwd", "-S", "-Lde"}, false);
   EXPECT_EQ(result.status, 4);
   EXPECT_NE(result.err.find("Der Starter bietet die neuen Vorlagen nicht an."), std::string::npos) << result.err;
+TEST_F(SetupE2eTest, StopSignalsMidRunCancelRollBackAndEndWithStatusThree) {
+  target_ = root_ + "/tmplts/";
+  mkdir(target_.c_str(), 0755);
+  mkdir((home_ + "/.Ovan").c_str(), 0755);
+  mkdir((home_ + "/.Ovan/ovanstart").c_str(), 0755);
+  std::ofstream(configPath()) << "ConfigurationTemplatesLocation=" << target_ << "\n";
+  writeKitOverOlderCopies(1500, 20000);
+  const std::map<std::string, std::string> before = snapshot(target());
+  struct Case {
+    int signal;
+    bool display;
+  };
+  std::vector<Case> cases = {{SIGHUP, false}, {SIGTERM, false}, {SIGQUIT, false}, {SIGINT, false}};
+  if (getenv("DISPLAY") != nullptr) cases.push_back({SIGTERM, true}), cases.push_back({SIGHUP, true});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "signal " << c.signal << (c.display ? " display" : ""));
+    const pid_t child = spawn({"usecwd", "-S"}, c.display, "s");
+    ASSERT_TRUE(wait_for_lock(target_, child));
+    // Some entries in: some originals are kept, some new files written.
+    for (int i = 0; i < 2000 && count_entries(target_ + "d6/s2") < 20; ++i) usleep(1000);
+    kill(child, c.signal);
+    const Result result = finish(child, "s");
+    EXPECT_EQ(result.status, 3) << result.err;
+    if (!c.display) {
+      EXPECT_EQ(result.err, "Installation canceled. Template directory has not been changed.\n");
+    }
+    EXPECT_EQ(differences(before, snapshot(target())), "");
+    EXPECT_EQ(count_entries(tmp_), 0) << "left in TMPDIR";
+    EXPECT_EQ(read_file(configPath()), "ConfigurationTemplatesLocation=" + target_ + "\n");
+  }
+}
+
+TEST_F(SetupE2eTest, LeftoversOfEndedWizardsGoAtStartThoseOfARunningOneStay) {
+  writeSampleKit();
+  const std::string config = home_ + "/.Ovan/ovanstart";
+  ASSERT_EQ(system(("mkdir -p '" + config + "' '" + tmp_ + "/n8stp0/forms' '" + tmp_ + "/n8stp1/a' '" +
+                    tmp_ + "/n8stp2'").c_str()), 0);
+  for (const std::string& name : {tmp_ + "/odkAb12Cd", tmp_ + "/odkZZZZZZ", config + "/.ovstQ1w2E3",
+                                  tmp_ + "/n8stp1/a/original.tpl", tmp_ + "/odk-other-program"})
+    std::ofstream(name) << "left";
+  // A running wizard's container and backup folder are locked.
+  const int liveFile = open((tmp_ + "/odkZZZZZZ").c_str(), O_RDONLY);
+  const int liveFolder = open((tmp_ + "/n8stp2").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(liveFile, LOCK_EX), 0);
+  ASSERT_EQ(flock(liveFolder, LOCK_EX), 0);
+  const Result result = run({"usecwd", "-S"}, false);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(access((tmp_ + "/odkAb12Cd").c_str(), F_OK), -1);
+  EXPECT_EQ(access((config + "/.ovstQ1w2E3").c_str(), F_OK), -1);
+  EXPECT_EQ(access((tmp_ + "/n8stp0").c_str(), F_OK), -1);
+  EXPECT_EQ(access((tmp_ + "/odkZZZZZZ").c_str(), F_OK), 0);
+  EXPECT_EQ(access((tmp_ + "/n8stp2").c_str(), F_OK), 0);
+  // A folder that still holds an original is the user's only copy of it.
+  EXPECT_EQ(read_file(tmp_ + "/n8stp1/a/original.tpl"), "left");
+  EXPECT_EQ(read_file(tmp_ + "/odk-other-program"), "left");
+  close(liveFile);
+  close(liveFolder);
 }
 
 int64_t inode_of(const std::string& path) {

@@ -1,5 +1,6 @@
 #include "config/config_paths.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -71,7 +72,15 @@ class WritePermittedTest : public testing::Test {
 };
 
 TEST_F(WritePermittedTest, ProbesTheDirectoryItselfAndLeavesNothing) {
+  // Not even a new modification time: the probe's comings and goings are
+  // no change the user made.
+  struct timespec old[2] = {{1500000000, 5}, {1500000000, 5}};
+  ASSERT_EQ(0, utimensat(AT_FDCWD, (home_ / "target").c_str(), old, 0));
   EXPECT_TRUE(probe(home_ / "target"));
+  struct stat status;
+  ASSERT_EQ(0, stat((home_ / "target").c_str(), &status));
+  EXPECT_EQ(1500000000, status.st_mtim.tv_sec);
+  EXPECT_EQ(5, status.st_mtim.tv_nsec);
   EXPECT_EQ(wide(home_ / "target"), g_probedDirectory);
   EXPECT_TRUE(probe(home_ / "target/"));
   expectNoFileLeft();

@@ -1,5 +1,7 @@
 // The writer replaces the file as a whole or not at all.
 #include <errno.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 #include "config/config_file.h"
 #include "config/config_test_util.h"
 #include "platform/file_fault_injector.h"
+#include "platform/stop_signals.h"
 
 namespace {
 
@@ -157,3 +160,28 @@ TEST_F(ConfigWriteTest, DirectoryInThePlaceOfTheFileIsNotReplaced) {
 }
 
 }  // namespace
+
+namespace {
+
+uint32_t stop_while_writing(FileOp op, const std::u16string& path, void*) {
+  if (op == FileOp::WriteFile && path.find(u"/.ovst") != std::u16string::npos) raise(SIGTERM);
+  return 0;
+}
+
+}  // namespace
+
+TEST_F(ConfigWriteTest, AStopSignalDuringTheRewriteRemovesTheReplacementAndKeepsTheOldFile) {
+  const pid_t child = fork();
+  if (child == 0) {
+    install_stop_signal_handlers();
+    FileSystem::SetFaultHook(stop_while_writing, nullptr);
+    writeCatching();
+    _exit(0);  // not reached
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(kStoppedBySignalStatus, WEXITSTATUS(status));
+  EXPECT_EQ(kOldContents, read_bytes(path_));
+  EXPECT_EQ(std::set<std::string>{"ovanstart.cfg"}, entries_of(dir_));
+}

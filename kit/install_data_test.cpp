@@ -1,6 +1,8 @@
 #include "kit/install_data.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <zlib.h>
 
 #include <vector>
@@ -9,6 +11,7 @@
 #include "kit/kit_writer.h"
 #include "kit/lz_compressor.h"
 #include "platform/file_fault_injector.h"
+#include "platform/stop_signals.h"
 
 using config::ContainerBuilder;
 using config::KitDescription;
@@ -461,3 +464,35 @@ TEST(InstallDataTest, ReopeningReleasesTheFirstContainer) {
 }
 
 }  // namespace
+
+namespace {
+
+// Ends the process with a stop signal at the second write of the unpacking.
+uint32_t stop_during_unpacking(FileOp op, const std::u16string& path, void* writes) {
+  if (op == FileOp::WriteFile && path.find(u"/odk") != std::u16string::npos &&
+      ++*static_cast<int*>(writes) == 2)
+    raise(SIGHUP);
+  return 0;
+}
+
+}  // namespace
+
+TEST(InstallDataTest, AStopSignalDuringTheUnpackingRemovesTheContainer) {
+  ScratchDir scratch;
+  ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"),
+                               {{u"large", kittest::patternBytes(3 << 20, 9), kNoTime}}));
+  const pid_t child = fork();
+  if (child == 0) {
+    install_stop_signal_handlers();
+    int writes = 0;
+    FileSystem::SetFaultHook(stop_during_unpacking, &writes);
+    KitReader reader;
+    reader.open(wideKit(scratch));
+    _exit(0);  // not reached: the signal ends the process
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(kStoppedBySignalStatus, WEXITSTATUS(status));
+  EXPECT_TRUE(scratch.tmpFiles().empty());
+}

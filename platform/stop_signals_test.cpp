@@ -1,0 +1,88 @@
+#include "platform/stop_signals.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/file_system_test_util.h"
+
+namespace {
+
+using fs_test::ScratchDir;
+using fs_test::exists;
+
+// Runs `body` in a child process; its wait status.
+template <class Body>
+int in_child(Body body) {
+  const pid_t child = fork();
+  if (child == 0) {
+    body();
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return status;
+}
+
+TEST(StopSignalsTest, OutsideARunEachSignalRemovesTheRegisteredFilesAndEndsWithThree) {
+  ScratchDir scratch;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    SCOPED_TRACE(signal);
+    const std::string kept = scratch / "kept", gone = scratch / "odkAAAAAA", forgotten = scratch / "f";
+    for (const std::string& path : {kept, gone, forgotten}) fs_test::writeText(path, "x");
+    const int status = in_child([&] {
+      install_stop_signal_handlers();
+      register_temporary_file(fs_test::wide(gone));
+      forget_temporary_file(register_temporary_file(fs_test::wide(forgotten)));
+      raise(signal);
+      _exit(0);  // not reached
+    });
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(kStoppedBySignalStatus, WEXITSTATUS(status));
+    EXPECT_FALSE(exists(gone));
+    EXPECT_TRUE(exists(kept));
+    EXPECT_TRUE(exists(forgotten));
+  }
+}
+
+TEST(StopSignalsTest, DuringARunSignalsAreOnlyRecordedUntilAllowedAgain) {
+  ScratchDir scratch;
+  const std::string temp = scratch / "temp";
+  fs_test::writeText(temp, "x");
+  const int status = in_child([&] {
+    install_stop_signal_handlers();
+    register_temporary_file(fs_test::wide(temp));
+    defer_stop_signals();
+    if (stop_requested()) _exit(10);
+    raise(SIGHUP);
+    raise(SIGTERM);  // a second one during the rollback changes nothing
+    if (!stop_requested()) _exit(11);
+    if (!fs_test::exists(temp)) _exit(12);
+    allow_stop_signals();
+    if (!stop_requested()) _exit(13);  // still known after the run
+    clear_stop_request();
+    if (stop_requested()) _exit(14);
+    raise(SIGINT);
+    _exit(15);
+  });
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(kStoppedBySignalStatus, WEXITSTATUS(status));
+  EXPECT_FALSE(exists(temp));
+}
+
+TEST(StopSignalsTest, SlotsAreReusedAndRunOut) {
+  std::vector<int> slots;
+  for (int i = 0; i < 8; ++i) slots.push_back(register_temporary_file(u"/nonexistent/odk" + std::u16string(1, char16_t(u'a' + i))));
+  for (int slot : slots) EXPECT_GE(slot, 0);
+  EXPECT_EQ(-1, register_temporary_file(u"/nonexistent/one-too-many"));
+  EXPECT_EQ(-1, register_temporary_file(u""));
+  forget_temporary_file(slots[3]);
+  EXPECT_EQ(slots[3], register_temporary_file(u"/nonexistent/again"));
+  forget_temporary_file(slots[3]);
+  for (int slot : slots) forget_temporary_file(slot);
+  forget_temporary_file(-1);
+  forget_temporary_file(99);
+}
+
+}  // namespace
