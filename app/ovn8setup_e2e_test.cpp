@@ -410,6 +410,11 @@ TEST_F(SetupE2eTest, SecondWizardOnTheSameDirectoryRefusesAndChangesNothing) {
   EXPECT_EQ(russian.err,
             "Установка конфигурации: Другая программа установки уже устанавливает конфигурацию в этот "
             "каталог шаблонов. Дождитесь её завершения и повторите установку.\n");
+  if (getenv("DISPLAY") != nullptr) {
+    const Result windowed = run({"usecwd", "-S"}, true);
+    EXPECT_EQ(windowed.status, 1);
+    EXPECT_EQ(windowed.err, kBusyText);
+  }
   kill(first, SIGCONT);
   expectInstalled(finish(first, "1"));
   EXPECT_EQ(count_entries(target()), 2);
@@ -647,6 +652,22 @@ TEST_F(SetupE2eTest, StopSignalsMidRunCancelRollBackAndEndWithStatusThree) {
     EXPECT_EQ(differences(before, snapshot(target())), "");
     EXPECT_EQ(count_entries(tmp_), 0) << "left in TMPDIR";
     EXPECT_EQ(read_file(configPath()), "ConfigurationTemplatesLocation=" + target_ + "\n");
+  }
+}
+
+TEST_F(SetupE2eTest, AStopSignalBeforeTheRunEndsTheWizardWithStatusThreeAndNoContainer) {
+  if (getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no display";
+  writeSampleKit();
+  for (int signal : {SIGTERM, SIGHUP}) {
+    // The interactive wizard waits on its welcome page.
+    const pid_t child = spawn({"usecwd"}, true, "w");
+    for (int i = 0; i < 4000 && count_entries(tmp_) == 0; ++i) usleep(1000);
+    usleep(300000);
+    kill(child, signal);
+    const Result result = finish(child, "w");
+    EXPECT_EQ(result.status, 3) << signal;
+    EXPECT_EQ(count_entries(tmp_), 0) << signal;
+    EXPECT_EQ(access(target().c_str(), F_OK), -1) << signal;
   }
 }
 
