@@ -623,6 +623,8 @@ TEST_F(SetupE2eTest, LauncherFileThatCannotBeWrittenGivesStatusFourAndAWarning) 
   result = run({"usecwd", "-S", "-Lde"}, false);
   EXPECT_EQ(result.status, 4);
   EXPECT_NE(result.err.find("Der Starter bietet die neuen Vorlagen nicht an."), std::string::npos) << result.err;
+}
+
 TEST_F(SetupE2eTest, StopSignalsMidRunCancelRollBackAndEndWithStatusThree) {
   target_ = root_ + "/tmplts/";
   mkdir(target_.c_str(), 0755);
