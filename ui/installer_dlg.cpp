@@ -456,6 +456,9 @@ void CInstallerDlg::showSelectPathPage() {
   dirSelectPage->setPath(targetPath);
   gtk_widget_set_sensitive(buttonPrev, TRUE);
   gtk_widget_set_sensitive(buttonNext, TRUE);
+  // Coming back from the error page: the buttons of a page before the run.
+  gtk_widget_set_sensitive(buttonCancel, TRUE);
+  setLabel(buttonNext, "IDS_WIZARD_NEXT");
   setCurPage(dirSelectPage);
 }
 
@@ -650,6 +653,12 @@ void CInstallerDlg::showErrorFinalPage() {
   if (!errorPage) errorPage = new MessagePage(fixed, backImage, LoadResString("IDS_ERROR_FINISH"));
   state = kStateError;
   setFinishButtons();
+  // The run was rolled back and the kit is still open: Back lets the user
+  // try another folder instead of starting the wizard again.
+  if (!silentMode) {
+    gtk_widget_show(buttonPrev);
+    gtk_widget_set_sensitive(buttonPrev, TRUE);
+  }
   setCurPage(errorPage);
 }
 
@@ -757,7 +766,9 @@ bool CInstallerDlg::processDeleteEvent() {
 
 void CInstallerDlg::on_buttonPrev_clicked(GtkWidget*, void* dialog) {
   CInstallerDlg* self = static_cast<CInstallerDlg*>(dialog);
-  if (self && self->state == kStateDirectory) self->showWelcomePage();
+  if (!self) return;
+  if (self->state == kStateDirectory) self->showWelcomePage();
+  if (self->state == kStateError) self->showSelectPathPage();
 }
 
 void CInstallerDlg::on_buttonNext_clicked(GtkWidget*, void* dialog) {

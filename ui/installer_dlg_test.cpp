@@ -498,7 +498,8 @@ TEST_F(InstallerDlgTest, FailedRunShowsTheErrorAndTheErrorPageAfterTheRollback) 
   EXPECT_EQ(d.curPage, d.errorPage);
   EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(d.errorPage->label))),
             text("IDS_ERROR_FINISH"));
-  expectButtons(d, {text("IDS_WIZARD_BACK"), false, false},
+  // Back is offered: the run was rolled back and another folder may do.
+  expectButtons(d, {text("IDS_WIZARD_BACK"), true, true},
                 {text("IDS_WIZARD_FINISH"), true, true},
                 {text("IDS_WIZARD_CANCEL"), false, true});
   EXPECT_EQ(d.exitCode(), kExitInstallFailed);
@@ -816,6 +817,41 @@ TEST_F(InstallerDlgTest, ScreenReadersHearWhatTheFieldTheButtonAndTheBarAre) {
   relations = atk_object_ref_relation_set(bar);
   EXPECT_TRUE(atk_relation_set_contains(relations, ATK_RELATION_LABELLED_BY));
   g_object_unref(relations);
+}
+
+TEST_F(InstallerDlgTest, BackAfterARolledBackFailureTriesAnotherFolder) {
+  writeKit(3);
+  BoxRecorder boxes;
+  std::unique_ptr<CInstallerDlg> dialog = openWizard();
+  CInstallerDlg& d = *dialog;
+  const std::string failed = world_.defaultTarget();
+  g_fileTimes = 0;
+  FileSystem::SetFaultHook(&failing_hook, nullptr);
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  FileSystem::SetFaultHook(nullptr, nullptr);
+  ASSERT_EQ(d.state, kStateError);
+
+  gtk_button_clicked(GTK_BUTTON(d.buttonPrev));
+  ASSERT_EQ(d.state, kStateDirectory);
+  EXPECT_EQ(d.curPage, d.dirSelectPage);
+  EXPECT_EQ(narrow_lib(d.dirSelectPage->getPath()), failed);
+  expectButtons(d, {text("IDS_WIZARD_BACK"), true, true}, {text("IDS_WIZARD_NEXT"), true, true},
+                {text("IDS_WIZARD_CANCEL"), true, true});
+  EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(d.mainWindow)), d.dirSelectPage->entry);
+
+  // The kit is still open: another folder installs.
+  const std::string other = world_.root + "/other/";
+  d.dirSelectPage->setPath(other);
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  ASSERT_EQ(d.state, kStateSuccess);
+  EXPECT_EQ(d.exitCode(), kExitSuccess);
+  EXPECT_EQ(uitest::read_file(other + "docs/a2.txt"), "file 2");
+  EXPECT_FALSE(uitest::exists(failed + "docs/a0.txt"));
+  std::list<std::u16string> recorded;
+  get_tmplts_list(recorded, true, false);
+  ASSERT_FALSE(recorded.empty());
+  EXPECT_EQ(narrow_lib(recorded.front()) + "/", other);
 }
 
 }  // namespace

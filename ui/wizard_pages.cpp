@@ -6,6 +6,7 @@
 
 #include "platform/text.h"
 #include "resources/lang.h"
+#include "ui/wizard_paths.h"
 
 namespace {
 
@@ -184,15 +185,24 @@ void DirSelectPage::showDirDialog() {
   gtk_dialog_set_default_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
   if (window) gtk_window_set_position(GTK_WINDOW(chooser), GTK_WIN_POS_CENTER_ON_PARENT);
   gtk_window_set_modal(GTK_WINDOW(chooser), TRUE);
+  // It opens at the folder in the field (or the nearest one that exists),
+  // showing hidden folders when the field's folder lies among them, as the
+  // proposed one under ~/.ovn8 does.
+  const std::u16string field = getPath();
+  const std::u16string start = chooserStartFolder(field, home_dir());
+  GtkFileChooser* files = GTK_FILE_CHOOSER(chooser);
+  gtk_file_chooser_set_local_only(files, TRUE);
+  if (hasHiddenComponent(field) || hasHiddenComponent(start))
+    gtk_file_chooser_set_show_hidden(files, TRUE);
+  gtk_file_chooser_set_current_folder(files, narrow_lib(start).c_str());
   const int answer = g_folderChooserRunner ? g_folderChooserRunner(chooser)
                                            : gtk_dialog_run(GTK_DIALOG(chooser));
   if (answer == GTK_RESPONSE_ACCEPT) {
-    // A remote location has no local name; the entry then stays as it was.
+    // A remote location has no local name, and only an absolute folder is
+    // a template directory; otherwise the entry stays as it was.
     gchar* folder = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
-    if (folder) {
-      setPath(std::string(folder));
-      g_free(folder);
-    }
+    if (folder && folder[0] == '/') setPath(std::string(folder));
+    g_free(folder);
   }
   gtk_widget_destroy(chooser);
 }

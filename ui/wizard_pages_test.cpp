@@ -20,6 +20,14 @@ int accept_folder(GtkWidget* chooser) {
   return GTK_RESPONSE_ACCEPT;
 }
 int cancel_chooser(GtkWidget*) { return GTK_RESPONSE_CANCEL; }
+// What the chooser was set to show before it ran.
+bool g_showedHidden = false;
+bool g_localOnly = false;
+int note_chooser(GtkWidget* chooser) {
+  g_showedHidden = gtk_file_chooser_get_show_hidden(GTK_FILE_CHOOSER(chooser));
+  g_localOnly = gtk_file_chooser_get_local_only(GTK_FILE_CHOOSER(chooser));
+  return GTK_RESPONSE_CANCEL;
+}
 int close_chooser(GtkWidget*) { return GTK_RESPONSE_DELETE_EVENT; }
 
 class WizardPagesTest : public testing::Test {
@@ -106,6 +114,16 @@ TEST_F(WizardPagesTest, DirectoryEntryAndFolderChooser) {
   EXPECT_EQ(button_clicked_handler(dir.browseButton, &dir), 0);
   EXPECT_EQ(narrow_lib(dir.getPath()), g_chooserFolder);
   EXPECT_EQ(button_clicked_handler(dir.browseButton, nullptr), 0);
+
+  // A field under a hidden folder shows hidden folders; a plain one not.
+  set_folder_chooser_runner(note_chooser);
+  dir.setPath(g_chooserFolder + "/.hidden/tmplts/");
+  dir.showDirDialog();
+  EXPECT_TRUE(g_showedHidden);
+  EXPECT_TRUE(g_localOnly);
+  dir.setPath(g_chooserFolder);
+  dir.showDirDialog();
+  EXPECT_FALSE(g_showedHidden);
   uitest::remove_tree(g_chooserFolder);
 }
 

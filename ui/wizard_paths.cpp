@@ -3,6 +3,7 @@
 #include <limits.h>
 #include <stdlib.h>
 
+#include "platform/file_system.h"
 #include "platform/text.h"
 
 namespace {
@@ -61,4 +62,38 @@ std::u16string documentInsideDirectory(const std::u16string& path,
   if (file.size() <= root.size() || file.compare(0, root.size(), root) != 0)
     return std::u16string();
   return widen_lib(file);
+}
+
+namespace {
+
+bool is_folder(const std::u16string& path) {
+  FileStatus status;
+  return FileSystem::GetFileStatus(path, true, status) == ERROR_SUCCESS &&
+         status.kind == FileKind::kDirectory;
+}
+
+}  // namespace
+
+std::u16string chooserStartFolder(const std::u16string& field, const std::u16string& home) {
+  std::u16string path = field;
+  replace_all(path, kBadPathSeparator, kPathSeparator);
+  if (path == u"~" || path.compare(0, 2, u"~/") == 0) path = home + path.substr(1);
+  if (path.empty() || path[0] != u'/') return home;
+  while (path.size() > 1 && path.back() == u'/') path.pop_back();
+  while (!is_folder(path)) {
+    const size_t slash = path.find_last_of(u'/');
+    if (slash == std::u16string::npos) return home;
+    path.erase(slash == 0 ? 1 : slash);
+    if (path == u"/") break;
+  }
+  return path;
+}
+
+bool hasHiddenComponent(const std::u16string& path) {
+  for (size_t at = path.find(u"/."); at != std::u16string::npos; at = path.find(u"/.", at + 1)) {
+    // "/." and "/.." are the folder itself and its parent, not hidden names.
+    const std::u16string rest = path.substr(at + 1, path.find(u'/', at + 1) - at - 1);
+    if (rest != u"." && rest != u"..") return true;
+  }
+  return false;
 }

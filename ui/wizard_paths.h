@@ -28,4 +28,12 @@ std::u16string joinDirectoryAndName(const std::u16string& directory, const std::
 std::u16string documentInsideDirectory(const std::u16string& path,
                                        const std::u16string& directory);
 
+// Where the folder chooser starts for the text of the path field: the
+// folder it names, else its nearest existing parent, else the home
+// directory. Only absolute paths count; "~" stands for `home`.
+std::u16string chooserStartFolder(const std::u16string& field, const std::u16string& home);
+
+// True when a component of the absolute `path` is hidden (begins with ".").
+bool hasHiddenComponent(const std::u16string& path);
+
 #endif  // OVN8_UI_WIZARD_PATHS_H_

@@ -56,4 +56,28 @@ TEST(WizardPathsTest, DocumentMustLieInsideTheDirectory) {
   uitest::remove_tree(root);
 }
 
+TEST(WizardPathsTest, ChooserStartsAtTheFieldsFolderOrItsNearestParent) {
+  char pattern[] = "/tmp/ovn8chooser_XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::u16string root = widen_lib(pattern);
+  ASSERT_EQ(system(("mkdir -p '" + std::string(pattern) + "/home/.ovn8/tmplts' && touch '" +
+                    std::string(pattern) + "/file'").c_str()),
+            0);
+  const std::u16string home = root + u"/home";
+  EXPECT_EQ(chooserStartFolder(home + u"/.ovn8/tmplts/", home), home + u"/.ovn8/tmplts");
+  // Not made yet: its nearest parent that exists.
+  EXPECT_EQ(chooserStartFolder(home + u"/.ovn8/Ovan/ovn8/tmplts/", home), home + u"/.ovn8");
+  EXPECT_EQ(chooserStartFolder(u"~/.ovn8/tmplts", home), home + u"/.ovn8/tmplts");
+  EXPECT_EQ(chooserStartFolder(root + u"/file", home), root);  // a file: its folder
+  EXPECT_EQ(chooserStartFolder(u"relative/path", home), home);
+  EXPECT_EQ(chooserStartFolder(u"", home), home);
+  EXPECT_EQ(chooserStartFolder(u"/", home), u"/");
+  EXPECT_EQ(chooserStartFolder(u"/no-such-folder-here/x", home), u"/");
+  EXPECT_TRUE(hasHiddenComponent(home + u"/.ovn8/tmplts"));
+  EXPECT_FALSE(hasHiddenComponent(home + u"/tmplts"));
+  EXPECT_FALSE(hasHiddenComponent(u"/a/./b/../c"));
+  EXPECT_TRUE(hasHiddenComponent(u"/a/..b"));
+  (void)system(("rm -rf '" + std::string(pattern) + "'").c_str());
+}
+
 }  // namespace
