@@ -87,6 +87,9 @@ const LangText kLangTextsRu[kLangKeyCount] = {
     {"IDS_BROWSE_OPEN", "Открыть"},
     {"IDS_ERROR_NODISPLAY", "не удаётся открыть дисплей; для установки без него используйте -S."},
     {"IDS_BROWSE_TOOLTIP", "Выбрать каталог шаблонов"},
+    {"IDS_SETUP_TARGETNOTFOLDER", "Путь указывает на файл, а не на каталог:"},
+    {"IDS_SETUP_TARGETNOTWRITABLE",
+     "Каталог шаблонов невозможно создать или записать в него:"},
 };
 
 // Ukrainian
@@ -174,6 +177,9 @@ const LangText kLangTextsUk[kLangKeyCount] = {
     {"IDS_ERROR_NODISPLAY",
      "не вдається відкрити дисплей; щоб встановити без нього, використовуйте -S."},
     {"IDS_BROWSE_TOOLTIP", "Вибрати каталог шаблонів"},
+    {"IDS_SETUP_TARGETNOTFOLDER", "Шлях указує на файл, а не на каталог:"},
+    {"IDS_SETUP_TARGETNOTWRITABLE",
+     "Каталог шаблонів неможливо створити або записати до нього:"},
 };
 
 // English
@@ -260,6 +266,8 @@ const LangText kLangTextsEn[kLangKeyCount] = {
     {"IDS_BROWSE_OPEN", "Open"},
     {"IDS_ERROR_NODISPLAY", "cannot open the display; use -S to install without one."},
     {"IDS_BROWSE_TOOLTIP", "Choose the template directory"},
+    {"IDS_SETUP_TARGETNOTFOLDER", "The path names a file, not a folder:"},
+    {"IDS_SETUP_TARGETNOTWRITABLE", "The template directory cannot be created or written:"},
 };
 
 // Latvian
@@ -346,6 +354,8 @@ const LangText kLangTextsLv[kLangKeyCount] = {
     {"IDS_BROWSE_OPEN", "Atvērt"},
     {"IDS_ERROR_NODISPLAY", "nevar atvērt displeju; lai instalētu bez tā, izmantojiet -S."},
     {"IDS_BROWSE_TOOLTIP", "Izvēlēties veidņu direktoriju"},
+    {"IDS_SETUP_TARGETNOTFOLDER", "Ceļš norāda uz failu, nevis direktoriju:"},
+    {"IDS_SETUP_TARGETNOTWRITABLE", "Veidņu direktoriju nevar izveidot vai tajā rakstīt:"},
 };
 
 // Lithuanian
@@ -430,6 +440,8 @@ const LangText kLangTextsLt[kLangKeyCount] = {
     {"IDS_BROWSE_OPEN", "Atverti"},
     {"IDS_ERROR_NODISPLAY", "nepavyksta atverti ekrano; norėdami diegti be jo, naudokite -S."},
     {"IDS_BROWSE_TOOLTIP", "Pasirinkti šablonų katalogą"},
+    {"IDS_SETUP_TARGETNOTFOLDER", "Kelias nurodo failą, o ne aplanką:"},
+    {"IDS_SETUP_TARGETNOTWRITABLE", "Šablonų katalogo negalima sukurti arba į jį rašyti:"},
 };
 
 // Bulgarian
@@ -518,6 +530,9 @@ const LangText kLangTextsBg[kLangKeyCount] = {
     {"IDS_ERROR_NODISPLAY",
      "дисплеят не може да бъде отворен; за инсталиране без него използвайте -S."},
     {"IDS_BROWSE_TOOLTIP", "Избор на директория с шаблони"},
+    {"IDS_SETUP_TARGETNOTFOLDER", "Пътят сочи файл, а не директория:"},
+    {"IDS_SETUP_TARGETNOTWRITABLE",
+     "Директорията с шаблони не може да бъде създадена или записана:"},
 };
 
 // German
@@ -608,6 +623,8 @@ const LangText kLangTextsDe[kLangKeyCount] = {
     {"IDS_BROWSE_OPEN", "Öffnen"},
     {"IDS_ERROR_NODISPLAY", "die Anzeige lässt sich nicht öffnen; ohne sie mit -S installieren."},
     {"IDS_BROWSE_TOOLTIP", "Vorlagenverzeichnis auswählen"},
+    {"IDS_SETUP_TARGETNOTFOLDER", "Der Pfad bezeichnet eine Datei, keinen Ordner:"},
+    {"IDS_SETUP_TARGETNOTWRITABLE", "Das Vorlagenverzeichnis kann nicht angelegt oder beschrieben werden:"},
 };
 
 // Romanian
@@ -696,6 +713,8 @@ const LangText kLangTextsRo[kLangKeyCount] = {
     {"IDS_BROWSE_OPEN", "Deschidere"},
     {"IDS_ERROR_NODISPLAY", "nu se poate deschide ecranul; folosiți -S pentru a instala fără el."},
     {"IDS_BROWSE_TOOLTIP", "Alegeți directorul de șabloane"},
+    {"IDS_SETUP_TARGETNOTFOLDER", "Calea indică un fișier, nu un director:"},
+    {"IDS_SETUP_TARGETNOTWRITABLE", "Directorul de șabloane nu poate fi creat sau scris:"},
 };
 
 // Georgian
@@ -781,6 +800,9 @@ const LangText kLangTextsKa[kLangKeyCount] = {
     {"IDS_ERROR_NODISPLAY",
      "დისპლეის გახსნა ვერ ხერხდება; მის გარეშე ინსტალაციისთვის გამოიყენეთ -S."},
     {"IDS_BROWSE_TOOLTIP", "შაბლონების კატალოგის არჩევა"},
+    {"IDS_SETUP_TARGETNOTFOLDER", "გზა მიუთითებს ფაილზე და არა საქაღალდეზე:"},
+    {"IDS_SETUP_TARGETNOTWRITABLE",
+     "შაბლონების კატალოგის შექმნა ან მასში ჩაწერა შეუძლებელია:"},
 };
 
 // Kazakh
@@ -865,6 +887,8 @@ const LangText kLangTextsKk[kLangKeyCount] = {
     {"IDS_BROWSE_OPEN", "Ашу"},
     {"IDS_ERROR_NODISPLAY", "дисплейді ашу мүмкін емес; онсыз орнату үшін -S қолданыңыз."},
     {"IDS_BROWSE_TOOLTIP", "Үлгілер каталогын таңдау"},
+    {"IDS_SETUP_TARGETNOTFOLDER", "Жол каталогты емес, файлды көрсетеді:"},
+    {"IDS_SETUP_TARGETNOTWRITABLE", "Үлгілер каталогын жасау немесе оған жазу мүмкін емес:"},
 };
 
 // Vietnamese
@@ -951,6 +975,8 @@ const LangText kLangTextsVi[kLangKeyCount] = {
     {"IDS_BROWSE_OPEN", "Mở"},
     {"IDS_ERROR_NODISPLAY", "không thể mở màn hình; hãy dùng -S để cài đặt mà không cần màn hình."},
     {"IDS_BROWSE_TOOLTIP", "Chọn thư mục mẫu"},
+    {"IDS_SETUP_TARGETNOTFOLDER", "Đường dẫn trỏ tới một tệp, không phải thư mục:"},
+    {"IDS_SETUP_TARGETNOTWRITABLE", "Không thể tạo hoặc ghi vào thư mục mẫu:"},
 };
 
 // Turkish
@@ -1037,4 +1063,6 @@ const LangText kLangTextsTr[kLangKeyCount] = {
     {"IDS_BROWSE_OPEN", "Aç"},
     {"IDS_ERROR_NODISPLAY", "ekran açılamıyor; ekran olmadan kurmak için -S kullanın."},
     {"IDS_BROWSE_TOOLTIP", "Şablon dizinini seç"},
+    {"IDS_SETUP_TARGETNOTFOLDER", "Yol bir klasörü değil, bir dosyayı gösteriyor:"},
+    {"IDS_SETUP_TARGETNOTWRITABLE", "Şablon dizini oluşturulamıyor veya dizine yazılamıyor:"},
 };

@@ -201,6 +201,12 @@ const Reference kReference[] = {
     {"IDS_BROWSE_TOOLTIP",
      "Choose the template directory",
      "Выбрать каталог шаблонов"},
+    {"IDS_SETUP_TARGETNOTFOLDER",
+     "The path names a file, not a folder:",
+     "Путь указывает на файл, а не на каталог:"},
+    {"IDS_SETUP_TARGETNOTWRITABLE",
+     "The template directory cannot be created or written:",
+     "Каталог шаблонов невозможно создать или записать в него:"},
 };
 
 // The four wizard button labels per language: Back, Next, Finish, Cancel.

@@ -786,6 +786,10 @@ void CInstallerDlg::on_buttonNext_clicked(GtkWidget*, void* dialog) {
         self->focusOnArrival();  // back into the path field
         break;
       }
+      if (!self->acceptTargetPath(path)) {
+        self->focusOnArrival();
+        break;
+      }
       self->targetPath = path;
       self->showProgressPage();
       break;
@@ -798,6 +802,29 @@ void CInstallerDlg::on_buttonNext_clicked(GtkWidget*, void* dialog) {
     default:
       break;
   }
+}
+
+// "~" expanded and a relative path made absolute; a path that is a file, or
+// a folder that cannot be made or written, is refused with a box that says
+// which, naming the path.
+bool CInstallerDlg::acceptTargetPath(std::u16string& path) {
+  char buffer[PATH_MAX] = {};
+  const std::u16string cwd = getcwd(buffer, sizeof(buffer)) ? widen_lib(buffer) : u"/";
+  path = absoluteTargetPath(path, home_dir(), cwd);
+  const char* refusal = nullptr;
+  switch (checkTargetDirectory(path)) {
+    case TargetCheck::kUsable:
+      dirSelectPage->setPath(path);
+      return true;
+    case TargetCheck::kNotAFolder:
+      refusal = "IDS_SETUP_TARGETNOTFOLDER";
+      break;
+    case TargetCheck::kNotWritable:
+      refusal = "IDS_SETUP_TARGETNOTWRITABLE";
+      break;
+  }
+  messageBox(this, LoadResString(refusal) + u"\n" + path, kErrorBoxFlags);
+  return false;
 }
 
 void CInstallerDlg::button_clicked_handler(GtkWidget*, void* dialog) {

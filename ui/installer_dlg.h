@@ -99,6 +99,9 @@ class CInstallerDlg : public CWnd, public InstallWorker {
   void showErrorFinalPage();
   void showCancelFinalPage();
   void setFinishButtons();
+  // Next on the directory page: makes `path` absolute ("~", relative) and
+  // refuses, with a box, a file or a folder that cannot be made or written.
+  bool acceptTargetPath(std::u16string& path);
   // Finish: may open the description document, then closes the window.
   void finalize();
   // Cancel outside the progress page, and Escape: asks, and ends on Yes.

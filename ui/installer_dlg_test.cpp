@@ -854,4 +854,71 @@ TEST_F(InstallerDlgTest, BackAfterARolledBackFailureTriesAnotherFolder) {
   EXPECT_EQ(narrow_lib(recorded.front()) + "/", other);
 }
 
+TEST_F(InstallerDlgTest, DirectoryPageExpandsTheTildeAndRefusesWhatCannotBeTheDirectory) {
+  writeKit(1);
+  BoxRecorder boxes;
+  std::unique_ptr<CInstallerDlg> dialog = openWizard();
+  CInstallerDlg& d = *dialog;
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  ASSERT_EQ(d.state, kStateDirectory);
+
+  // A file, and a file standing where a parent folder must be.
+  ASSERT_TRUE(config::writeFileBytes(world_.root + "/afile", "x"));
+  for (const std::string& path : {world_.root + "/afile", world_.root + "/afile/sub/"}) {
+    SCOPED_TRACE(path);
+    boxes.asked.clear();
+    d.dirSelectPage->setPath(path);
+    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+    EXPECT_EQ(d.state, kStateDirectory);
+    ASSERT_EQ(boxes.asked.size(), 1u);
+    EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_SETUP_TARGETNOTFOLDER") + "\n" + path);
+    EXPECT_EQ(boxes.asked[0].flags, kErrorFlags);
+    EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(d.mainWindow)), d.dirSelectPage->entry);
+  }
+  // A folder the file layer says may not be written.
+  struct Deny {
+    static uint32_t access(FileOp op, const std::u16string&, void*) {
+      return op == FileOp::CheckAccess ? uint32_t(ERROR_INVALID_PARAMETER) : 0u;
+    }
+  };
+  boxes.asked.clear();
+  d.dirSelectPage->setPath(world_.root + "/locked/");
+  FileSystem::SetFaultHook(&Deny::access, nullptr);
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  FileSystem::SetFaultHook(nullptr, nullptr);
+  EXPECT_EQ(d.state, kStateDirectory);
+  ASSERT_EQ(boxes.asked.size(), 1u);
+  EXPECT_EQ(narrow_lib(boxes.asked[0].text),
+            text("IDS_SETUP_TARGETNOTWRITABLE") + "\n" + world_.root + "/locked/");
+
+  // "~/tpl" goes into the home directory, and the field shows where.
+  boxes.asked.clear();
+  d.dirSelectPage->setPath(std::string("~/tpl"));
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  ASSERT_EQ(d.state, kStateSuccess);
+  EXPECT_TRUE(boxes.asked.empty());
+  EXPECT_EQ(narrow_lib(d.targetPath), world_.home + "/tpl");
+  EXPECT_EQ(narrow_lib(d.dirSelectPage->getPath()), world_.home + "/tpl");
+  EXPECT_EQ(uitest::read_file(world_.home + "/tpl/docs/a0.txt"), "file 0");
+  EXPECT_FALSE(uitest::exists(world_.kitDir + "/~"));
+}
+
+TEST_F(InstallerDlgTest, RelativeDirectoryIsTakenAgainstTheCurrentDirectory) {
+  writeKit(1);
+  BoxRecorder boxes;
+  std::unique_ptr<CInstallerDlg> dialog = openWizard();
+  CInstallerDlg& d = *dialog;
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  d.dirSelectPage->setPath(std::string("rel/tpl/"));
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  ASSERT_EQ(d.state, kStateSuccess);
+  // The scratch world works in the kit's folder.
+  EXPECT_EQ(narrow_lib(d.targetPath), world_.kitDir + "/rel/tpl/");
+  EXPECT_EQ(uitest::read_file(world_.kitDir + "/rel/tpl/docs/a0.txt"), "file 0");
+  std::list<std::u16string> recorded;
+  get_tmplts_list(recorded, true, false);
+  ASSERT_FALSE(recorded.empty());
+  EXPECT_EQ(narrow_lib(recorded.front()), world_.kitDir + "/rel/tpl");
+}
+
 }  // namespace

@@ -260,7 +260,8 @@ class WizardFitTest : public testing::Test {
       } boxes[] = {{"IDS_ACCEPT_CANCEL", 0x2000002},    {"IDS_ERROR_NOSOURCE", 0x1000001},
                    {"IDS_ERROR_NOSPACE", 0x1000001},    {"IDS_ERROR_DAMAGEDSOURCE", 0x1000001},
                    {"IDS_SETUP_EMPTYTARGET", 1},        {"IDS_INSTALL_ERROR", 0x1000001},
-                   {"IDS_ERROR_TARGETBUSY", 0x1000001}, {"IDS_WARN_LAUNCHERFILE", 1}};
+                   {"IDS_ERROR_TARGETBUSY", 0x1000001}, {"IDS_WARN_LAUNCHERFILE", 1},
+                   {"IDS_SETUP_TARGETNOTFOLDER", 0x1000001}, {"IDS_SETUP_TARGETNOTWRITABLE", 0x1000001}};
       for (const auto& box : boxes) {
         SCOPED_TRACE(box.key);
         const SeenBox seen = show_box(&d, LoadResString(box.key), box.flags, GTK_RESPONSE_NO);

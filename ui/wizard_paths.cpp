@@ -97,3 +97,29 @@ bool hasHiddenComponent(const std::u16string& path) {
   }
   return false;
 }
+
+std::u16string absoluteTargetPath(const std::u16string& typed, const std::u16string& home,
+                                  const std::u16string& cwd) {
+  if (typed == u"~" || typed.compare(0, 2, u"~/") == 0) return home + typed.substr(1);
+  if (typed.empty() || typed[0] == u'/') return typed;
+  return cwd.empty() || cwd.back() == u'/' ? cwd + typed : cwd + u"/" + typed;
+}
+
+TargetCheck checkTargetDirectory(const std::u16string& path) {
+  std::u16string existing = path;
+  while (existing.size() > 1 && existing.back() == u'/') existing.pop_back();
+  FileStatus status;
+  // The nearest part of the path that exists: the folder itself, or the
+  // parent in which it would be made.
+  while (true) {
+    const uint32_t result = FileSystem::GetFileStatus(existing, true, status);
+    if (result == ERROR_SUCCESS && status.exists()) break;
+    const size_t slash = existing.find_last_of(u'/');
+    if (slash == std::u16string::npos) return TargetCheck::kNotWritable;
+    existing.erase(slash == 0 ? 1 : slash);
+  }
+  if (status.kind != FileKind::kDirectory) return TargetCheck::kNotAFolder;
+  if (FileSystem::CheckAccess(existing, FILE_ACCESS_WRITE) != ERROR_SUCCESS)
+    return TargetCheck::kNotWritable;
+  return TargetCheck::kUsable;
+}

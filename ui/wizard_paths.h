@@ -36,4 +36,17 @@ std::u16string chooserStartFolder(const std::u16string& field, const std::u16str
 // True when a component of the absolute `path` is hidden (begins with ".").
 bool hasHiddenComponent(const std::u16string& path);
 
+// The template directory as the user typed it, made absolute: "~" and "~/"
+// stand for `home`, a relative path is taken against `cwd`.
+std::u16string absoluteTargetPath(const std::u16string& typed, const std::u16string& home,
+                                  const std::u16string& cwd);
+
+// Whether an absolute path can be the template directory.
+enum class TargetCheck {
+  kUsable,       // a folder that may be written, or one that can be made
+  kNotAFolder,   // a file stands at the path or at one of its parents
+  kNotWritable,  // the folder, or the nearest existing parent, may not be written
+};
+TargetCheck checkTargetDirectory(const std::u16string& path);
+
 #endif  // OVN8_UI_WIZARD_PATHS_H_

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/file_system.h"
 #include "platform/text.h"
 #include "ui/ui_test_support.h"
 
@@ -78,6 +79,35 @@ TEST(WizardPathsTest, ChooserStartsAtTheFieldsFolderOrItsNearestParent) {
   EXPECT_FALSE(hasHiddenComponent(u"/a/./b/../c"));
   EXPECT_TRUE(hasHiddenComponent(u"/a/..b"));
   (void)system(("rm -rf '" + std::string(pattern) + "'").c_str());
+}
+
+TEST(WizardPathsTest, TypedTargetIsMadeAbsoluteAndCheckedBeforeTheRun) {
+  EXPECT_EQ(absoluteTargetPath(u"~/tpl", u"/home/u", u"/work"), u"/home/u/tpl");
+  EXPECT_EQ(absoluteTargetPath(u"~", u"/home/u", u"/work"), u"/home/u");
+  EXPECT_EQ(absoluteTargetPath(u"~other/tpl", u"/home/u", u"/work"), u"/work/~other/tpl");
+  EXPECT_EQ(absoluteTargetPath(u"tpl/", u"/home/u", u"/work"), u"/work/tpl/");
+  EXPECT_EQ(absoluteTargetPath(u"tpl", u"/home/u", u"/"), u"/tpl");
+  EXPECT_EQ(absoluteTargetPath(u"/abs/t", u"/home/u", u"/work"), u"/abs/t");
+
+  char pattern[] = "/tmp/ovn8target_XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string root = pattern;
+  ASSERT_EQ(system(("mkdir '" + root + "/dir' && touch '" + root + "/file'").c_str()), 0);
+  const std::u16string wroot = widen_lib(root);
+  EXPECT_EQ(checkTargetDirectory(wroot + u"/dir/"), TargetCheck::kUsable);
+  EXPECT_EQ(checkTargetDirectory(wroot + u"/dir/new/deeper/"), TargetCheck::kUsable);
+  EXPECT_EQ(checkTargetDirectory(wroot + u"/file"), TargetCheck::kNotAFolder);
+  EXPECT_EQ(checkTargetDirectory(wroot + u"/file/sub/"), TargetCheck::kNotAFolder);
+  // We run as root: a folder that may not be written comes from the file layer.
+  struct Deny {
+    static uint32_t access(FileOp op, const std::u16string&, void*) {
+      return op == FileOp::CheckAccess ? uint32_t(ERROR_INVALID_PARAMETER) : 0u;
+    }
+  };
+  FileSystem::SetFaultHook(&Deny::access, nullptr);
+  EXPECT_EQ(checkTargetDirectory(wroot + u"/dir/new/"), TargetCheck::kNotWritable);
+  FileSystem::SetFaultHook(nullptr, nullptr);
+  (void)system(("rm -rf '" + root + "'").c_str());
 }
 
 }  // namespace
