@@ -85,9 +85,10 @@ uint32_t slow_hook(FileOp op, const std::u16string& path, void*) {
   if (op == FileOp::CreateFile && path.find(u"/tmplts/") != std::u16string::npos) g_usleep(60000);
   return 0;
 }
-int g_times = 0;
-uint32_t failing_hook(FileOp op, const std::u16string&, void*) {
-  if (op == FileOp::SetFileTime && ++g_times == 4) return ERROR_CANTWRITE;
+// Fails the writing of the fourth form, so that the run rolls back.
+uint32_t failing_hook(FileOp op, const std::u16string& path, void*) {
+  if (op == FileOp::CreateFile && path.find(u"/tmplts/forms/form3.tpl") != std::u16string::npos)
+    return ERROR_CANTWRITE;
   return 0;
 }
 
@@ -155,6 +156,13 @@ void render_language(int& argc, char**& argv) {
     expect_box("6_box_cancel", GTK_RESPONSE_NO);
     gtk_button_clicked(GTK_BUTTON(d.buttonCancel));
 
+    // A file where the template directory should be: refused on Next.
+    const std::u16string proposed = d.dirSelectPage->getPath();
+    d.dirSelectPage->setPath(std::string("/etc/hostname"));
+    expect_box("9_box_not_folder", GTK_RESPONSE_OK);
+    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+    d.dirSelectPage->setPath(proposed);
+
     // The progress page, caught half way.
     FileSystem::SetFaultHook(&slow_hook, nullptr);
     bool captured = false;
@@ -189,7 +197,6 @@ void render_language(int& argc, char**& argv) {
     }
     CInstallerDlg& d = *dialog;
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
-    g_times = 0;
     FileSystem::SetFaultHook(&failing_hook, nullptr);
     expect_box("7_box_install_error", GTK_RESPONSE_OK);
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
