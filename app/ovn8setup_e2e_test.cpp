@@ -676,6 +676,32 @@ TEST_F(SetupE2eTest, AStopSignalBeforeTheRunEndsTheWizardWithStatusThreeAndNoCon
   }
 }
 
+TEST_F(SetupE2eTest, ATargetOnAFileSystemThatFillsUpIsLeftExactlyAsItWas) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  const std::string mount = root_ + "/small";
+  mkdir(mount.c_str(), 0755);
+  if (system(("mount -t tmpfs -o size=2m tmpfs '" + mount + "' 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { (void)system(("umount '" + path + "'").c_str()); }
+  } unmount{mount};
+  target_ = mount + "/tmplts/";
+  mkdir(target_.c_str(), 0755);
+  mkdir((home_ + "/.Ovan").c_str(), 0755);
+  mkdir((home_ + "/.Ovan/ovanstart").c_str(), 0755);
+  std::ofstream(configPath()) << "ConfigurationTemplatesLocation=" << target_ << "\n";
+  // Older copies of half the entries, and about 3.6 MB to write into 2 MB.
+  writeKitOverOlderCopies(60, 60000);
+  const std::map<std::string, std::string> before = snapshot(target());
+  const Result result = run({"usecwd", "-S"}, false);
+  EXPECT_TRUE(result.status == 1 || result.status == 2) << result.status << result.err;
+  EXPECT_EQ(differences(before, snapshot(target())), "");
+  EXPECT_EQ(count_entries(mount), 1) << "left beside the target";
+  EXPECT_EQ(count_entries(tmp_), 0) << "left in TMPDIR";
+  EXPECT_EQ(read_file(configPath()), "ConfigurationTemplatesLocation=" + target_ + "\n");
+}
+
 TEST_F(SetupE2eTest, LeftoversOfEndedWizardsGoAtStartThoseOfARunningOneStay) {
   writeSampleKit();
   const std::string config = home_ + "/.Ovan/ovanstart";
