@@ -647,6 +647,11 @@ void CInstallerDlg::showSuccessFinalPage() {
     successPage = new SuccessFinalPage(fixed, backImage, LoadResString("IDS_SUCCESS_FINISH"));
   setFinishButtons();
   setCurPage(successPage);
+  // Nothing to open: no check box that promises it.
+  if (descriptionDocumentPath().empty()) {
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(successPage->checkBox), FALSE);
+    gtk_widget_hide(successPage->checkBox);
+  }
 }
 
 void CInstallerDlg::showErrorFinalPage() {

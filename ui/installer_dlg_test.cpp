@@ -921,4 +921,23 @@ TEST_F(InstallerDlgTest, RelativeDirectoryIsTakenAgainstTheCurrentDirectory) {
   EXPECT_EQ(narrow_lib(recorded.front()), world_.kitDir + "/rel/tpl");
 }
 
+TEST_F(InstallerDlgTest, OpenDescriptionIsOfferedOnlyWhenTheDocumentIsThere) {
+  for (const std::u16string document : {u"readme.html", u"missing.html", u""}) {
+    SCOPED_TRACE(narrow_lib(document));
+    writeKit(1, {{u"en", u"P", u"V", document}});
+    BoxRecorder boxes;
+    std::unique_ptr<CInstallerDlg> dialog = openWizard();
+    CInstallerDlg& d = *dialog;
+    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+    ASSERT_EQ(d.state, kStateSuccess);
+    const bool there = document == u"readme.html";
+    EXPECT_EQ(gtk_widget_get_visible(d.successPage->checkBox) != FALSE, there);
+    EXPECT_EQ(d.successPage->isShowReadmeChecked(), there);
+    g_launched.clear();
+    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+    EXPECT_EQ(g_launched.size(), there ? 1u : 0u);
+  }
+}
+
 }  // namespace

@@ -247,7 +247,11 @@ class WizardFitTest : public testing::Test {
       EXPECT_EQ(joined(check_window(d)), "") << "progress";
       d.progressPage->setProgress(100);
       EXPECT_EQ(joined(check_window(d)), "") << "progress at the end";
+      // The description document is there, so the check box is shown.
+      ASSERT_EQ(system(("mkdir -p '" + world_.defaultTarget() + "'").c_str()), 0);
+      ASSERT_TRUE(config::writeFileBytes(world_.defaultTarget() + "readme.html", "<html/>"));
       d.showSuccessFinalPage();
+      EXPECT_TRUE(gtk_widget_get_visible(d.successPage->checkBox));
       EXPECT_EQ(joined(check_window(d)), "") << "success";
       d.showErrorFinalPage();
       EXPECT_EQ(joined(check_window(d)), "") << "error";
