@@ -11,6 +11,16 @@
 //
 // Each ratio compares the fastest iteration of each contender.
 //
+// On the disk (INSTALL_BENCH_DISK_DIR, else /var/tmp; skipped when that is
+// a memory file system) the peer is `tar -xf` followed by `sync -f` of its
+// target, so that both sides pay for putting the files on the medium:
+//
+//   on the disk, into an empty folder      install / (tar + sync), <= 1.5
+//   on the disk, over an older copy of all install / (tar + sync), <= 1.5
+//
+// The kit's container and the backup folders stay in TMPDIR (the memory
+// file system) in every scenario.
+//
 // The tree: 10,000 files of 100 B to 64 KiB (log-uniform) in 200 folders
 // two and three levels deep. Opening the kit (inflating it into the
 // temporary container) is measured on its own. Peak resident memory of an
@@ -22,7 +32,9 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <stdlib.h>
+#include <linux/magic.h>
 #include <sys/resource.h>
+#include <sys/statfs.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -137,10 +149,13 @@ void makeKit(int count) {
   }
 }
 
-double tarInto(const std::string& dest) {
+std::string g_diskDir;  // empty: no disk scenarios
+
+double tarInto(const std::string& dest, bool syncAfter = false) {
   removeTree(dest);
   mkdir(dest.c_str(), 0755);
-  const std::string command = "tar -xf '" + g_dir + "/tree.tar' -C '" + dest + "'";
+  std::string command = "tar -xf '" + g_dir + "/tree.tar' -C '" + dest + "'";
+  if (syncAfter) command += " && sync -f '" + dest + "'";
   const auto start = Clock::now();
   if (system(command.c_str()) != 0) fprintf(stderr, "install_bench: tar failed\n");
   return seconds(start);
@@ -181,9 +196,11 @@ Comparison g_results[] = {{"into an empty folder", 1.3},
                           {"again, every entry skipped", 0.5},
                           {"over an older copy of every file", 2.0},
                           {"failing at the last entry (over older copies)", 2.0},
-                          {"failing at the last entry (into an empty folder)", 2.0}};
+                          {"failing at the last entry (into an empty folder)", 2.0},
+                          {"on the disk, into an empty folder (tar + sync -f)", 1.5},
+                          {"on the disk, over older copies (tar + sync -f)", 1.5}};
 
-enum Scenario { kEmpty, kSkipped, kOlder, kFailing, kFailingEmpty };
+enum Scenario { kEmpty, kSkipped, kOlder, kFailing, kFailingEmpty, kDiskEmpty, kDiskOlder };
 
 // Brings `dest` into the state the scenario starts from (not timed).
 void prepare(Scenario scenario, const std::string& dest) {
@@ -191,6 +208,7 @@ void prepare(Scenario scenario, const std::string& dest) {
   switch (scenario) {
     case kEmpty:
     case kFailingEmpty:
+    case kDiskEmpty:
       mkdir(dest.c_str(), 0755);
       break;
     case kSkipped:
@@ -198,6 +216,7 @@ void prepare(Scenario scenario, const std::string& dest) {
       break;
     case kOlder:
     case kFailing:
+    case kDiskOlder:
       tarInto(dest);
       makeOlder(dest);
       break;
@@ -208,8 +227,14 @@ void prepare(Scenario scenario, const std::string& dest) {
 void BM_Install(benchmark::State& state) {
   const Scenario scenario = Scenario(state.range(0));
   Comparison& result = g_results[scenario];
-  const std::string dest = g_dir + "/dest";
-  const std::string peer = g_dir + "/peer";
+  const bool onDisk = scenario == kDiskEmpty || scenario == kDiskOlder;
+  if (onDisk && g_diskDir.empty()) {
+    state.SkipWithError("no disk folder");
+    return;
+  }
+  const std::string& root = onDisk ? g_diskDir : g_dir;
+  const std::string dest = root + "/dest";
+  const std::string peer = root + "/peer";
   bool installFirst = true;
   for (auto _ : state) {
     double installTime = 0, tarTime = 0;
@@ -224,7 +249,7 @@ void BM_Install(benchmark::State& state) {
       } else {
         removeTree(peer);
         sync();
-        tarTime = tarInto(peer);
+        tarTime = tarInto(peer, onDisk);
       }
     }
     installFirst = !installFirst;
@@ -242,6 +267,7 @@ void BM_Install(benchmark::State& state) {
 BENCHMARK(BM_Install)
     ->ArgName("scenario")
     ->Arg(kEmpty)->Arg(kSkipped)->Arg(kOlder)->Arg(kFailing)->Arg(kFailingEmpty)
+    ->Arg(kDiskEmpty)->Arg(kDiskOlder)
     ->UseManualTime()
     ->Iterations(5)
     ->Unit(benchmark::kMillisecond);
@@ -326,6 +352,17 @@ int main(int argc, char** argv) {
   g_dir = pattern;
   // Backup folders and the kit's container lie beside the trees.
   setenv("TMPDIR", g_dir.c_str(), 1);
+  // The disk scenarios need a folder that is not in memory.
+  const char* disk = getenv("INSTALL_BENCH_DISK_DIR");
+  std::string diskPattern = std::string(disk != nullptr && *disk ? disk : "/var/tmp") +
+                            "/installbench-disk.XXXXXX";
+  struct statfs diskStatus;
+  if (mkdtemp(&diskPattern[0]) != nullptr) {
+    if (statfs(diskPattern.c_str(), &diskStatus) == 0 && diskStatus.f_type != TMPFS_MAGIC)
+      g_diskDir = diskPattern;
+    else
+      rmdir(diskPattern.c_str());
+  }
 
   auto start = Clock::now();
   makeTree();
@@ -343,7 +380,8 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
 
   printf("\nopening the 10,000-entry kit (counted separately): %.3f s\n", g_openSeconds);
-  printf("best of each (install vs tar -xf into an empty folder):\n");
+  printf("best of each (install vs tar -xf into an empty folder%s):\n",
+         g_diskDir.empty() ? "" : (", and on the disk in " + g_diskDir).c_str());
   for (const Comparison& c : g_results) {
     if (c.tar >= 1e9) continue;
     const double ratio = c.install / c.tar;
@@ -354,5 +392,6 @@ int main(int argc, char** argv) {
   measureMemory(kFiles);
   g_kit = nullptr;
   removeTree(g_dir);
+  if (!g_diskDir.empty()) removeTree(g_diskDir);
   return 0;
 }
