@@ -928,4 +928,31 @@ TEST_F(SetupE2eTest, TemporaryDirectoryRunningOutOfSpaceReportsSpace) {
   EXPECT_EQ(count_entries(tmp_), 0);
 }
 
+TEST_F(SetupE2eTest, KitWithOneWrongChecksumIsDamagedAndNothingIsWritten) {
+  config::KitSpec spec;
+  spec.descriptions = {{u"en", u"Sample", u"Vendor", u""}};
+  spec.files.emplace_back(u"forms\\invoice.tpl", "invoice body\n", config::fileTimeFromUnix(1500000000, 0));
+  spec.files.emplace_back(u"readme.html", "<html>read me</html>", config::fileTimeFromUnix(1500000200, 0));
+  std::string container;
+  ASSERT_TRUE(config::buildContainer(spec, config::KitLayout(), container));
+  const size_t at = container.find("read me");
+  ASSERT_NE(at, std::string::npos);
+  container[at] = 'R';  // inflates fine, only the sum tells
+  ASSERT_TRUE(config::writeContainerAsKit(kitDir_ + "/ovn8.okd", container));
+  const std::string log = root_ + "/run.log";
+  const Result result = run({"usecwd", "-S", "--log=" + log}, false);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err,
+            "Installing configuration: Distribution kit file ovn8.okd corrupted or not designed for "
+            "this installation program.\n");
+  EXPECT_EQ(count_entries(tmp_), 0);
+  EXPECT_EQ(access(target().c_str(), F_OK), -1);
+  EXPECT_EQ(access(configPath().c_str(), F_OK), -1);
+  const std::vector<std::string> events = log_events(read_file(log));
+  EXPECT_EQ(count_of(events, "error " + kitDir_ + "/ovn8.okd: the kit is damaged, entry readme.html does not "
+                                                  "match its checksum: invalid data (error 13)"),
+            1)
+      << read_file(log);
+}
+
 }  // namespace

@@ -9,6 +9,11 @@
 // Extract: copying every entry of an opened 10,000-file kit (100 B to
 // 64 KiB each) into a directory tree; bytes and entries per second.
 //
+// Checksums: opening that 10,000-file kit (inflate, table, and the CRC-32
+// pass over every entry) against opening the same files packed without the
+// checksum extension, alternating in the same run; the ratio is the cost
+// of checking the sums.
+//
 // Kits are generated under $TMPDIR (else /tmp) and removed at the end.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -72,6 +77,7 @@ std::string mixedBytes(size_t size, Random& random) {
 
 std::string bigKitPath() { return g_dir + "/big.okd"; }
 std::string manyKitPath() { return g_dir + "/many.okd"; }
+std::string manyPlainKitPath() { return g_dir + "/many-plain.okd"; }
 
 void makeBigKit() {
   Random random(1);
@@ -103,7 +109,10 @@ void makeManyKit() {
   config::KitLayout layout;
   layout.level = 1;
   std::string error;
-  if (!config::writeKit(manyKitPath(), kit, layout, &error)) {
+  bool ok = config::writeKit(manyKitPath(), kit, layout, &error);
+  layout.checksums = false;
+  ok = ok && config::writeKit(manyPlainKitPath(), kit, layout, &error);
+  if (!ok) {
     fprintf(stderr, "kit_bench: %s\n", error.c_str());
     exit(1);
   }
@@ -217,6 +226,40 @@ void BM_ExtractEveryEntry(benchmark::State& state) {
 }
 BENCHMARK(BM_ExtractEveryEntry)->Iterations(3)->Unit(benchmark::kMillisecond);
 
+double g_checkedSeconds = 0;
+double g_plainSeconds = 0;
+
+void BM_OpenCheckedVersusUnchecked(benchmark::State& state) {
+  const std::u16string checked = widen_lib(manyKitPath());
+  const std::u16string plain = widen_lib(manyPlainKitPath());
+  double checkedTotal = 0;
+  double plainTotal = 0;
+  bool checkedFirst = true;
+  for (auto _ : state) {
+    double checkedTime = 0;
+    for (int turn = 0; turn < 2; ++turn) {
+      const bool isChecked = (turn == 0) == checkedFirst;
+      KitReader reader;
+      const auto start = Clock::now();
+      if (reader.open(isChecked ? checked : plain) != 0) state.SkipWithError("open failed");
+      const double time = seconds(start);
+      if (isChecked) {
+        checkedTime = time;
+        checkedTotal += time;
+      } else {
+        plainTotal += time;
+      }
+    }
+    checkedFirst = !checkedFirst;
+    state.SetIterationTime(checkedTime);
+  }
+  g_checkedSeconds = checkedTotal;
+  g_plainSeconds = plainTotal;
+  state.counters["unchecked_open_s"] = plainTotal / double(state.iterations());
+  state.counters["ratio"] = plainTotal > 0 ? checkedTotal / plainTotal : 0;
+}
+BENCHMARK(BM_OpenCheckedVersusUnchecked)->UseManualTime()->Iterations(8)->Unit(benchmark::kMillisecond);
+
 void removeDir() {
   if (!g_dir.empty()) FileSystem::RemoveDirectory(widen_lib(g_dir));
 }
@@ -243,5 +286,7 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
   if (g_inflateSeconds > 0)
     printf("unpack / plain zlib inflate: %.3f (target <= 1.1)\n", g_unpackSeconds / g_inflateSeconds);
+  if (g_plainSeconds > 0)
+    printf("open with checksums / open without: %.3f\n", g_checkedSeconds / g_plainSeconds);
   return 0;
 }

@@ -1,5 +1,6 @@
 // Writes the seed corpus of the kit fuzzer: small valid kits of both forms
-// and their unpacked containers, with padded records and data out of order.
+// and their unpacked containers, with padded records, data out of order, and
+// entries with and without their checksum extension.
 //   fuzz_seeds DIR
 #include <cstdio>
 #include <string>
@@ -33,6 +34,8 @@ int main(int argc, char** argv) {
     for (int files : {0, 1, 3, 5}) {
       for (bool reversed : {false, true}) {
         config::KitLayout layout;
+        // Checksummed entries, and the entries of kits from before them.
+        layout.checksums = !reversed || files % 2 == 1;
         layout.reverseData = reversed;
         layout.entryPadding = reversed ? 3 : 0;
         layout.descriptionPadding = reversed ? 2 : 0;

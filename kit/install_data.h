@@ -9,13 +9,17 @@
 // The reader trusts nothing in the container: every count, record size and
 // string length is checked against the bytes that remain, every entry must
 // lie inside the container, and every entry name must stay below the
-// directory it is installed into. A kit that breaks any of this fails open()
-// with ERROR_INVALID_DATA, leaving no temporary file behind.
+// directory it is installed into, and every entry that carries a checksum
+// must match it. A kit that breaks any of this fails open() with
+// ERROR_INVALID_DATA, leaving no temporary file behind.
 #ifndef OVN8_KIT_INSTALL_DATA_H_
 #define OVN8_KIT_INSTALL_DATA_H_
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -42,7 +46,19 @@ struct KitEntry {
   _FILETIME lastWriteTime;
   uint32_t offset;  // after open(): absolute position in the unpacked container
   uint32_t size;
+  // From the record's extension (item kKitItemCrc32): the CRC-32 of the
+  // entry's bytes, as zlib's crc32 computes it.
+  bool hasCrc32 = false;
+  uint32_t crc32 = 0;
 };
+
+// An entry record may carry an extension behind its four fields: the magic
+// "OKX1", then items (16-bit tag, 16-bit length, that many bytes, all
+// little-endian) up to the end of the record. Bytes that do not begin with
+// the magic are padding. Unknown tags are skipped, so newer writers can add
+// items that this reader ignores.
+const char kKitExtensionMagic[4] = {'O', 'K', 'X', '1'};
+enum : uint16_t { kKitItemCrc32 = 1 };
 
 // Smallest sizes a record can have: its size field plus its fields with
 // empty strings.
@@ -150,6 +166,24 @@ class RecordCursor {
     return true;
   }
 
+  bool u16(uint16_t& value) {
+    if (left_ < 2) return false;
+    value = uint16_t(data_[0] | data_[1] << 8);
+    data_ += 2;
+    left_ -= 2;
+    return true;
+  }
+
+  bool skip(size_t count) {
+    if (left_ < count) return false;
+    data_ += count;
+    left_ -= count;
+    return true;
+  }
+
+  const uint8_t* data() const { return data_; }
+  size_t left() const { return left_; }
+
   // A 32-bit count of UTF-16LE code units, then the units.
   bool string(std::u16string& value) {
     uint32_t count = 0;
@@ -166,6 +200,30 @@ class RecordCursor {
   const uint8_t* data_;
   size_t left_;
 };
+
+// Reads the extension of an entry record from what follows its fields.
+// False when the extension is damaged: an item that runs past the record, a
+// checksum item of another length than 4, or two checksum items. Fewer than
+// four bytes left behind the last item are padding.
+inline bool readEntryExtension(RecordCursor& cursor, KitEntry& entry) {
+  if (cursor.left() < 4 || std::memcmp(cursor.data(), kKitExtensionMagic, 4) != 0) return true;
+  cursor.skip(4);
+  while (cursor.left() >= 4) {
+    uint16_t tag = 0;
+    uint16_t length = 0;
+    cursor.u16(tag);
+    cursor.u16(length);
+    if (length > cursor.left()) return false;
+    if (tag == kKitItemCrc32) {
+      if (length != 4 || entry.hasCrc32) return false;
+      cursor.u32(entry.crc32);
+      entry.hasCrc32 = true;
+    } else {
+      cursor.skip(length);
+    }
+  }
+  return true;
+}
 
 }  // namespace detail
 
@@ -191,6 +249,7 @@ class InstallData {
   uint32_t open(const std::u16string& kitPath) {
     release();
     descriptions.clear();
+    damagedEntry_.clear();
     const uint32_t result = openContainer(kitPath);
     if (result != ERROR_SUCCESS) release();
     return result;
@@ -224,6 +283,9 @@ class InstallData {
   bool isOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
   // Size of the unpacked container after a successful open().
   uint64_t containerSize() const { return containerSize_; }
+  // After open() failed because an entry's bytes do not match its
+  // checksum: that entry's name as stored. Empty otherwise.
+  const std::u16string& damagedEntry() const { return damagedEntry_; }
 
  private:
   uint32_t openContainer(const std::u16string& kitPath) {
@@ -245,7 +307,45 @@ class InstallData {
     if (result == ERROR_SUCCESS) result = readDescriptions();
     if (result == ERROR_SUCCESS) result = readEntries();
     if (result == ERROR_SUCCESS) result = placeEntries();
+    if (result == ERROR_SUCCESS) result = checkEntries();
     return result;
+  }
+
+  // Every entry that carries a checksum is read once and compared before
+  // the installer may write anything. The bytes were written a moment ago,
+  // so the pass reads from the page cache; bench/kit_bench.cpp measures it.
+  uint32_t checkEntries() {
+    for (const KitEntry& entry : entries) {
+      if (!entry.hasCrc32) continue;
+      uint32_t crc = 0;
+      const uint32_t result = crcOfEntry(entry, crc);
+      if (result != ERROR_SUCCESS) return result;
+      if (crc != entry.crc32) {
+        damagedEntry_ = entry.name;
+        return ERROR_INVALID_DATA;
+      }
+    }
+    return ERROR_SUCCESS;
+  }
+
+  uint32_t crcOfEntry(const KitEntry& entry, uint32_t& crc) {
+    crc = uint32_t(::crc32(0L, Z_NULL, 0));
+    if (entry.size == 0) return ERROR_SUCCESS;
+    long high = 0;
+    if (FS::SetFilePointer(handle_, long(entry.offset), &high, FILE_BEGIN) == 0xFFFFFFFFu &&
+        FS::GetLastError() != ERROR_SUCCESS)
+      return FS::GetLastError();
+    uint32_t left = entry.size;
+    while (left > 0) {
+      const uint32_t wanted = std::min(left, kCopyBufferSize);
+      uint32_t got = 0;
+      const uint32_t result = FS::ReadFile(handle_, copyBuffer_.get(), wanted, &got, nullptr);
+      if (result != ERROR_SUCCESS) return result;
+      if (got == 0) return ERROR_INVALID_DATA;
+      crc = uint32_t(::crc32(crc, copyBuffer_.get(), got));
+      left -= got;
+    }
+    return ERROR_SUCCESS;
   }
 
   // Takes the container's size and returns to its start.
@@ -364,7 +464,7 @@ class InstallData {
       KitEntry entry;
       if (!cursor.string(entry.name) || !cursor.u32(entry.lastWriteTime.dwLowDateTime) ||
           !cursor.u32(entry.lastWriteTime.dwHighDateTime) || !cursor.u32(entry.offset) ||
-          !cursor.u32(entry.size))
+          !cursor.u32(entry.size) || !detail::readEntryExtension(cursor, entry))
         return ERROR_INVALID_DATA;
       std::u16string name;
       if (!normalizeEntryName(entry.name, name)) return ERROR_INVALID_DATA;
@@ -430,6 +530,7 @@ class InstallData {
   }
 
   std::u16string tempFilePath;
+  std::u16string damagedEntry_;
   HANDLE handle_;
   int signalSlot_ = -1;
   Compressor compressor_;

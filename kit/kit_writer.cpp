@@ -32,23 +32,45 @@ uint64_t sizeOf(const KitFileSpec& file) {
   return file.sourcePath.empty() ? file.data.size() : file.sourceSize;
 }
 
-// Sends the bytes of a source file, which must still have its listed size.
-bool emitSourceFile(const KitFileSpec& file, const ByteSink& sink, std::string* error) {
+// Sends the bytes of a source file, which must still have its listed size
+// (and, with `crc`, the listed checksum).
+bool emitSourceFile(const KitFileSpec& file, const ByteSink& sink, std::string* error,
+                    const uint32_t* crc = nullptr) {
   FILE* stream = fopen(file.sourcePath.c_str(), "rb");
   if (stream == nullptr) return fail(error, file.sourcePath + ": " + strerror(errno));
   std::unique_ptr<char[]> chunk(new char[kChunk]);
   uint64_t total = 0;
+  uLong sum = crc32(0L, Z_NULL, 0);
   bool ok = true;
   while (ok) {
     const size_t got = fread(chunk.get(), 1, kChunk, stream);
     if (got == 0) break;
     total += got;
     if (total > file.sourceSize) break;
+    sum = crc32(sum, reinterpret_cast<const Bytef*>(chunk.get()), uInt(got));
     if (!sink(chunk.get(), got)) ok = fail(error, "write failed");
   }
   if (ok && ferror(stream)) ok = fail(error, file.sourcePath + ": read error");
   fclose(stream);
   if (ok && total != file.sourceSize) ok = fail(error, file.sourcePath + ": changed size while packing");
+  if (ok && crc != nullptr && uint32_t(sum) != *crc)
+    ok = fail(error, file.sourcePath + ": changed while packing");
+  return ok;
+}
+
+// The checksum of a kit file's bytes, read once before the header is built
+// (the header comes first in the container).
+bool checksumOf(const KitFileSpec& file, uint32_t& crc, std::string* error) {
+  if (file.sourcePath.empty()) {
+    crc = crc32Of(file.data);
+    return true;
+  }
+  uLong sum = crc32(0L, Z_NULL, 0);
+  const bool ok = emitSourceFile(file, [&sum](const char* data, size_t size) {
+    sum = crc32(sum, reinterpret_cast<const Bytef*>(data), uInt(size));
+    return true;
+  }, error);
+  crc = uint32_t(sum);
   return ok;
 }
 
@@ -77,13 +99,15 @@ bool emitContainer(const KitSpec& kit, const KitLayout& layout, const ByteSink& 
     for (const KitDescription& d : kit.descriptions) header.descriptionRecord(d, layout.descriptionPadding);
   }
   header.u32(uint32_t(count));
+  std::vector<uint32_t> crcs(count);
   for (size_t i = 0; i < count; ++i) {
     const KitFileSpec& file = kit.files[i];
     if (!isSafeEntryName(file.name))
       return fail(error, "unsafe entry name \"" + utf16_to_utf8(file.name) + "\"");
     if (offsets[i] > kMaxContainerSize) return fail(error, "the kit would reach 4 GiB");
+    if (layout.checksums && !checksumOf(file, crcs[i], error)) return false;
     header.entryRecord(file.name, file.lastWriteTime, uint32_t(offsets[i]), uint32_t(sizeOf(file)),
-                       layout.entryPadding);
+                       layout.entryPadding, layout.checksums ? &crcs[i] : nullptr);
   }
   if (header.bytes().size() + dataSize > kMaxContainerSize)
     return fail(error, "the kit would reach 4 GiB");
@@ -92,7 +116,7 @@ bool emitContainer(const KitSpec& kit, const KitLayout& layout, const ByteSink& 
   for (size_t index : dataOrder) {
     const KitFileSpec& file = kit.files[index];
     if (!file.sourcePath.empty()) {
-      if (!emitSourceFile(file, sink, error)) return false;
+      if (!emitSourceFile(file, sink, error, layout.checksums ? &crcs[index] : nullptr)) return false;
     } else if (!file.data.empty() && !sink(file.data.data(), file.data.size())) {
       return fail(error, "write failed");
     }
@@ -226,11 +250,28 @@ ContainerBuilder& ContainerBuilder::descriptionRecord(const KitDescription& d, u
 }
 
 ContainerBuilder& ContainerBuilder::entryRecord(const std::u16string& name, _FILETIME lastWriteTime,
-                                                uint32_t offset, uint32_t size, uint32_t padding) {
-  u32(uint32_t(kMinEntryRecordSize + 2 * name.size() + padding));
+                                                uint32_t offset, uint32_t size, uint32_t padding,
+                                                const uint32_t* crc) {
+  const uint32_t extension = crc != nullptr ? 4 + 2 + 2 + 4 : 0;
+  u32(uint32_t(kMinEntryRecordSize + 2 * name.size() + extension + padding));
   string(name).u32(lastWriteTime.dwLowDateTime).u32(lastWriteTime.dwHighDateTime).u32(offset).u32(size);
+  if (crc != nullptr) {
+    // "OKX1", then tag 1 and length 4 as two little-endian 16-bit words.
+    raw(std::string(kKitExtensionMagic, 4)).u32(uint32_t(kKitItemCrc32) | 4u << 16).u32(*crc);
+  }
   bytes_.append(padding, '\0');
   return *this;
+}
+
+uint32_t crc32Of(const std::string& data) {
+  uLong sum = crc32(0L, Z_NULL, 0);
+  // zlib takes at most 4 GiB - 1 bytes per call.
+  for (size_t done = 0; done < data.size();) {
+    const size_t slice = std::min<size_t>(data.size() - done, 1u << 30);
+    sum = crc32(sum, reinterpret_cast<const Bytef*>(data.data() + done), uInt(slice));
+    done += slice;
+  }
+  return uint32_t(sum);
 }
 
 bool buildContainer(const KitSpec& kit, const KitLayout& layout, std::string& container,

@@ -47,6 +47,9 @@ struct KitLayout {
   uint32_t descriptionPadding = 0;  // extra bytes at the end of every description record
   uint32_t entryPadding = 0;        // extra bytes at the end of every entry record
   int level = 9;                    // DEFLATE level 0..9
+  // Every entry record carries the extension with the CRC-32 of its bytes;
+  // false writes the records of kits made before the extension existed.
+  bool checksums = true;
 };
 
 // Little-endian pieces of a container, for building exact (also damaged)
@@ -58,9 +61,12 @@ class ContainerBuilder {
   ContainerBuilder& raw(const std::string& bytes);
   // A description record of the per-language form.
   ContainerBuilder& descriptionRecord(const KitDescription& description, uint32_t padding = 0);
-  // An entry record; `offset` is relative to the data area.
+  // An entry record; `offset` is relative to the data area. With `crc`,
+  // the record carries the extension with that checksum item, before the
+  // padding.
   ContainerBuilder& entryRecord(const std::u16string& name, _FILETIME lastWriteTime,
-                                uint32_t offset, uint32_t size, uint32_t padding = 0);
+                                uint32_t offset, uint32_t size, uint32_t padding = 0,
+                                const uint32_t* crc = nullptr);
   const std::string& bytes() const { return bytes_; }
 
  private:
@@ -81,6 +87,9 @@ bool writeKit(const std::string& path, const KitSpec& kit, const KitLayout& layo
 // "readme.html").
 bool writeKit(const std::string& path, const std::vector<KitFileSpec>& files,
               std::string* error = nullptr);
+
+// The CRC-32 of `data`, as zlib's crc32 computes it.
+uint32_t crc32Of(const std::string& data);
 
 // Raw DEFLATE (no header, no trailer) of `data`.
 std::string deflateRaw(const std::string& data, int level = 9);

@@ -7,8 +7,8 @@
 //   okdpack --help | --version
 //
 // Packing stores every regular file below DIR, sorted by name, with "\"
-// separators and the files' modification times; the same tree always gives
-// the same kit byte for byte. Listing and checking open the kit exactly as
+// separators, the files' modification times and the CRC-32 of every file;
+// the same tree always gives the same kit byte for byte. Listing and checking open the kit exactly as
 // the wizard does.
 #include <sys/stat.h>
 #include <time.h>
@@ -80,7 +80,10 @@ const char* describeError(uint32_t error) {
 bool openKit(const char* path, KitReader& reader) {
   const uint32_t error = reader.open(widen_lib(path));
   if (error == ERROR_SUCCESS) return true;
-  fprintf(stderr, "okdpack: %s: %s (error %u)\n", path, describeError(error), error);
+  std::string entry;
+  if (!reader.damagedEntry().empty())
+    entry = ": entry " + text(reader.damagedEntry()) + " does not match its checksum";
+  fprintf(stderr, "okdpack: %s: %s (error %u)%s\n", path, describeError(error), error, entry.c_str());
   return false;
 }
 
@@ -101,9 +104,13 @@ int verifyKit(const char* path) {
   KitReader reader;
   if (!openKit(path, reader)) return 1;
   uint64_t bytes = 0;
-  for (const config::KitEntry& e : reader.entries) bytes += e.size;
-  printf("%s: ok, %zu descriptions, %zu entries, %llu bytes of files\n", path,
-         reader.descriptions.size(), reader.entries.size(), (unsigned long long)bytes);
+  size_t summed = 0;
+  for (const config::KitEntry& e : reader.entries) {
+    bytes += e.size;
+    summed += e.hasCrc32;
+  }
+  printf("%s: ok, %zu descriptions, %zu entries, %zu with checksums, %llu bytes of files\n", path,
+         reader.descriptions.size(), reader.entries.size(), summed, (unsigned long long)bytes);
   return 0;
 }
 

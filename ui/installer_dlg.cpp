@@ -203,9 +203,11 @@ bool CInstallerDlg::OnInitDialog() {
     // The temporary directory filled up while the kit was unpacked; the
     // partial container is already gone.
     const bool full = opened == ERROR_DISK_FULL;
-    log_event(error_event("error " + narrow_lib(okdPath) +
-                              (full ? ": no space left to unpack the kit" : ": the kit is damaged"),
-                          opened));
+    std::string what = "error " + narrow_lib(okdPath) +
+                       (full ? ": no space left to unpack the kit" : ": the kit is damaged");
+    if (!installData.damagedEntry().empty())
+      what += ", entry " + narrow_lib(installData.damagedEntry()) + " does not match its checksum";
+    log_event(error_event(what, opened));
     messageBox(this, LoadResString(full ? "IDS_ERROR_NOSPACE" : "IDS_ERROR_DAMAGEDSOURCE"),
                kErrorBoxFlags);
     return false;
