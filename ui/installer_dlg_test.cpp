@@ -13,6 +13,7 @@
 
 #include "config/config_paths.h"
 #include "config/starter.h"
+#include "platform/file_fault_injector.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
 #include "resources/lang.h"
@@ -633,6 +634,56 @@ TEST_F(InstallerDlgTest, SilentModeInstallsAtOnceAndReturns) {
   EXPECT_EQ(narrow_lib(recorded.front()) + "/", world_.defaultTarget());
   EXPECT_TRUE(g_launched.empty());
   EXPECT_TRUE(boxes.asked.empty());
+}
+
+TEST_F(InstallerDlgTest, LauncherFileThatCannotBeWrittenEndsWithStatusFourAndAWarning) {
+  writeKit(2);
+  for (bool silent : {true, false}) {
+    SCOPED_TRACE(silent ? "silent" : "interactive");
+    BoxRecorder boxes;
+    std::unique_ptr<CInstallerDlg> dialog = silent ? makeDialog(true) : openWizard();
+    CInstallerDlg& d = *dialog;
+    // Every operation on the launcher's folder fails, as on a full disk.
+    FileFaultInjector fault(1, ERROR_CANTWRITE);
+    fault.below(widen_lib(world_.home + "/.Ovan")).persistent();
+    if (silent) {
+      EXPECT_EQ(d.DoModal(), kExitLauncherNotUpdated);
+    } else {
+      gtk_button_clicked(GTK_BUTTON(d.buttonNext));  // to the directory page
+      gtk_button_clicked(GTK_BUTTON(d.buttonNext));  // and the run
+      EXPECT_EQ(d.exitCode(), kExitLauncherNotUpdated);
+      EXPECT_EQ(d.state, kStateSuccess);  // the templates are there
+    }
+    EXPECT_TRUE(fault.fired());
+    EXPECT_EQ(uitest::read_file(world_.defaultTarget() + "docs/a1.txt"), "file 1");
+    ASSERT_EQ(boxes.asked.size(), 1u);
+    EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_WARN_LAUNCHERFILE"));
+    EXPECT_EQ(access(world_.configPath().c_str(), F_OK), -1);
+  }
+}
+
+TEST_F(InstallerDlgTest, TargetDirectoryIsProposedAndInstalledInto) {
+  writeKit(1);
+  const std::string given = world_.root + "/given/";
+  {
+    std::unique_ptr<CInstallerDlg> dialog = makeDialog();
+    dialog->setTargetDirectory(widen_lib(given));
+    ASSERT_TRUE(dialog->OnInitDialog());
+    dialog->showMainWindow();
+    dialog->showWelcomePage();
+    gtk_button_clicked(GTK_BUTTON(dialog->buttonNext));
+    ASSERT_NE(dialog->dirSelectPage, nullptr);
+    EXPECT_EQ(narrow_lib(dialog->dirSelectPage->getPath()), given);
+  }
+  BoxRecorder boxes;
+  std::unique_ptr<CInstallerDlg> dialog = makeDialog(true);
+  dialog->setTargetDirectory(widen_lib(given));
+  EXPECT_EQ(dialog->DoModal(), kExitSuccess);
+  EXPECT_EQ(uitest::read_file(given + "docs/a0.txt"), "file 0");
+  std::list<std::u16string> recorded;
+  get_tmplts_list(recorded, true, false);
+  ASSERT_FALSE(recorded.empty());
+  EXPECT_EQ(narrow_lib(recorded.front()) + "/", given);
 }
 
 TEST_F(InstallerDlgTest, FinishOpensOnlyADocumentInsideTheTemplateDirectory) {
