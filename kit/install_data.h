@@ -330,23 +330,12 @@ class InstallData {
 
   uint32_t crcOfEntry(const KitEntry& entry, uint32_t& crc) {
     crc = uint32_t(::crc32(0L, Z_NULL, 0));
-    if (entry.size == 0) return ERROR_SUCCESS;
-    long high = 0;
-    if (FS::SetFilePointer(handle_, long(entry.offset), &high, FILE_BEGIN) == 0xFFFFFFFFu &&
-        FS::GetLastError() != ERROR_SUCCESS)
-      return FS::GetLastError();
-    uint32_t left = entry.size;
-    while (left > 0) {
-      const uint32_t wanted = std::min(left, kCopyBufferSize);
-      uint32_t got = 0;
-      const uint32_t result = FS::ReadFile(handle_, copyBuffer_.get(), wanted, &got, nullptr);
-      if (result != ERROR_SUCCESS) return result;
-      if (got == 0) return ERROR_INVALID_DATA;
-      crc = uint32_t(::crc32(crc, copyBuffer_.get(), got));
-      left -= got;
-    }
-    return ERROR_SUCCESS;
+    return readEntryData(entry, [&crc](const uint8_t* data, uint32_t size) {
+      crc = uint32_t(::crc32(crc, data, size));
+      return uint32_t(ERROR_SUCCESS);
+    });
   }
+
 
   // Takes the container's size and returns to its start.
   uint32_t measureContainer() {
@@ -491,6 +480,16 @@ class InstallData {
 
   // Moves the entry's bytes, reading no more than the entry still needs.
   uint32_t copyEntryData(const KitEntry& entry, HANDLE destination) {
+    return readEntryData(entry, [destination](const uint8_t* data, uint32_t size) {
+      uint32_t written = 0;
+      return FS::WriteFile(destination, data, size, &written, nullptr);
+    });
+  }
+
+  // Reads the entry's bytes in blocks of the copy buffer and hands each
+  // block to `consume(data, size)`, which returns 0 or an error number.
+  template <class Consume>
+  uint32_t readEntryData(const KitEntry& entry, Consume consume) {
     if (entry.size == 0) return ERROR_SUCCESS;
     long high = 0;
     if (FS::SetFilePointer(handle_, long(entry.offset), &high, FILE_BEGIN) == 0xFFFFFFFFu &&
@@ -503,13 +502,13 @@ class InstallData {
       uint32_t result = FS::ReadFile(handle_, copyBuffer_.get(), wanted, &got, nullptr);
       if (result != ERROR_SUCCESS) return result;
       if (got == 0) return ERROR_INVALID_DATA;  // the container ends inside the entry
-      uint32_t written = 0;
-      result = FS::WriteFile(destination, copyBuffer_.get(), got, &written, nullptr);
+      result = consume(copyBuffer_.get(), got);
       if (result != ERROR_SUCCESS) return result;
       left -= got;
     }
     return ERROR_SUCCESS;
   }
+
 
   // Back to the constructed state: no entries, no handle, no temporary file.
   // The container goes while its lock is still held.

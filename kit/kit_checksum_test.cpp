@@ -15,6 +15,7 @@ using config::KitLayout;
 using config::KitSpec;
 using kittest::KitReader;
 using kittest::ScratchDir;
+using kittest::run;
 
 namespace {
 
@@ -222,17 +223,6 @@ TEST(KitChecksumTest, ItemsAreReadToTheEndOfTheRecord) {
       EXPECT_TRUE(scratch.tmpFiles().empty());
     }
   }
-}
-
-std::string run(const std::string& command, int* status) {
-  std::string output;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return output;
-  char chunk[4096];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, got);
-  *status = pclose(pipe);
-  return output;
 }
 
 TEST(KitChecksumTest, OkdpackVerifyChecksTheSumsAndNamesTheDamagedEntry) {

@@ -92,6 +92,18 @@ inline int64_t modificationTime(const std::string& path) {
 // Number of open descriptors of this process (to catch leaked handles).
 inline size_t openDescriptors() { return ScratchDir::list("/proc/self/fd").size(); }
 
+// Runs a shell command; its standard output and error, and its status.
+inline std::string run(const std::string& command, int* status) {
+  std::string output;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return output;
+  char chunk[4096];
+  size_t got;
+  while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, got);
+  *status = pclose(pipe);
+  return output;
+}
+
 // Deterministic bytes: compressible text mixed with noise.
 inline std::string patternBytes(size_t size, uint32_t seed) {
   std::string bytes(size, '\0');

@@ -11,6 +11,7 @@
 
 using kittest::KitReader;
 using kittest::ScratchDir;
+using kittest::run;
 using kittest::readFile;
 
 namespace {
@@ -62,17 +63,6 @@ TEST(OkdpackTest, LibraryPackingRoundTripsATree) {
   ASSERT_TRUE(config::listKitTree(scratch.path("tree"), kit.files, &error)) << error;
   ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"), kit, config::KitLayout(), &error)) << error;
   expectSameTree(scratch, scratch.path("ovn8.okd"), scratch.path("tree"), 4);
-}
-
-std::string run(const std::string& command, int* status) {
-  std::string output;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return output;
-  char chunk[4096];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, got);
-  *status = pclose(pipe);
-  return output;
 }
 
 TEST(OkdpackTest, ProgramPacksListsAndVerifies) {
