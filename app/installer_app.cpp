@@ -5,12 +5,16 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/leftovers.h"
 #include "app/usage.h"
+#include "install/recovery.h"
+#include "platform/message_box.h"
 #include "platform/run_log.h"
 #include "platform/text.h"
+#include "resources/lang.h"
 #include "ui/installer_dlg.h"
 
 CInstallerApp::CInstallerApp(int argc, char** argv) : m_argc(argc), m_argv(argv) {}
@@ -91,12 +95,19 @@ int CInstallerApp::InitInstance() {
     return kExitStartupFailed;
   }
   if (!m_logPath.empty()) openLog();
+  // Installations that a kill or a power cut stopped are put back first, in
+  // every mode and before the start-up checks; what they leave is then no
+  // longer needed by anyone.
+  const std::vector<std::u16string> recovered = recover_stopped_installations();
   remove_leftovers_of_ended_runs();
   int status;
   {
     CInstallerDlg dialog(m_argc, m_argv, m_silent, narrow_lib(m_title), m_languageCode,
                          m_useCurrentDirectory);
     dialog.setTargetDirectory(m_target);
+    // The user hears of each once.
+    for (const std::u16string& target : recovered)
+      messageBox(&dialog, LoadResString("IDS_RECOVERED_TARGET") + u" " + target, kMessageBoxOk);
     status = dialog.DoModal();
   }
   log_event("end: exit status " + std::to_string(status) + ", " + outcome_text(status));

@@ -22,7 +22,10 @@
 #include <string>
 #include <vector>
 
+#include "install/installer.h"
 #include "kit/kit_writer.h"
+#include "platform/file_system.h"
+#include "platform/text.h"
 #include "resources/version.h"
 #include "platform/text.h"
 
@@ -442,6 +445,71 @@ TEST_F(SetupE2eTest, SecondWizardOnTheSameDirectoryRefusesAndChangesNothing) {
     EXPECT_EQ(count_entries(target()), 2);
     EXPECT_EQ(count_entries(target() + "forms"), 2);
   }
+}
+
+// ---- Recovery at the next start ----
+
+// Dies at the second rename of a written entry into the target.
+uint32_t die_at_second_placement(FileOp op, const std::u16string& path, void* context) {
+  int* renames = static_cast<int*>(context);
+  if (op == FileOp::MoveFileEx && path.find(u"/.n8new") != std::u16string::npos && ++*renames == 2)
+    _exit(77);
+  return 0;
+}
+
+TEST_F(SetupE2eTest, NextStartPutsBackAStoppedInstallationAndSaysSo) {
+  writeSampleKit();
+  ASSERT_EQ(system(("mkdir -p '" + target() + "forms' && printf 'old invoice' > '" + target() +
+                    "forms/invoice.tpl' && touch -d 2001-01-01 '" + target() + "forms/invoice.tpl'")
+                       .c_str()),
+            0);
+  const int64_t oldTime = mtime_of(target() + "forms/invoice.tpl");
+  // A run killed half-way: the first entry replaced, its original in the
+  // backup folder, the second written under its temporary name.
+  const pid_t child = fork();
+  if (child == 0) {
+    setenv("HOME", home_.c_str(), 1);
+    // Its unpacked kit lies apart: removing those of dead processes is not
+    // what this test is about.
+    const std::string kitTemp = root_ + "/kittmp";
+    mkdir(kitTemp.c_str(), 0755);
+    setenv("TMPDIR", kitTemp.c_str(), 1);
+    KitReader kit;
+    if (kit.open(widen_lib(kitDir_ + "/ovn8.okd")) != 0) _exit(1);
+    setenv("TMPDIR", tmp_.c_str(), 1);
+    InstallProcessData data;
+    data.init(&kit, widen_lib(target()));
+    int renames = 0;
+    FileSystem::SetFaultHook(&die_at_second_placement, &renames);
+    Installer(0).run(&data);
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 77);
+  ASSERT_EQ(read_file(target() + "forms/invoice.tpl"), "invoice body\n");
+
+  // The next start, even one that fails its start-up checks at once, puts
+  // the directory back and says so in one line.
+  ASSERT_EQ(rename((kitDir_ + "/ovn8.okd").c_str(), (root_ + "/away.okd").c_str()), 0);
+  const Result result = run({"usecwd", "-S"}, false);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err,
+            "Installing configuration: The previous installation into this directory was "
+            "interrupted. The directory has been restored to the state it had before: " +
+                target() + "\nInstalling configuration: Distribution kit file ovn8.okd not found.\n");
+  EXPECT_EQ(read_file(target() + "forms/invoice.tpl"), "old invoice");
+  EXPECT_EQ(mtime_of(target() + "forms/invoice.tpl"), oldTime);
+  EXPECT_EQ(count_entries(target()), 1);
+  EXPECT_EQ(count_entries(target() + "forms"), 1);
+  EXPECT_EQ(count_entries(tmp_), 0);
+  EXPECT_EQ(count_entries(home_), 1);  // .ovn8, the target's folder; no run record
+
+  // Told once: the start after it says nothing of it, and installs.
+  ASSERT_EQ(rename((root_ + "/away.okd").c_str(), (kitDir_ + "/ovn8.okd").c_str()), 0);
+  const Result again = run({"usecwd", "-S"}, false);
+  EXPECT_EQ(again.err.find("interrupted"), std::string::npos) << again.err;
+  expectInstalled(again);
 }
 
 // ---- Options for administrators ----

@@ -126,6 +126,20 @@ inline std::vector<std::string> backupFolders(const std::string& dir) {
   return found;
 }
 
+// Every name in `dir` (what a run may have left there).
+inline std::vector<std::string> entryNames(const std::string& dir) {
+  std::vector<std::string> found;
+  DIR* stream = opendir(dir.c_str());
+  while (stream != nullptr) {
+    struct dirent* entry = readdir(stream);
+    if (entry == nullptr) break;
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") found.push_back(name);
+  }
+  if (stream != nullptr) closedir(stream);
+  return found;
+}
+
 // Writes a kit of `files` into `dir` and opens it with `reader`.
 inline bool openKit(const std::string& dir, const std::vector<config::KitFileSpec>& files,
                     KitReader& reader) {
@@ -139,23 +153,32 @@ inline bool openKit(const std::string& dir, const std::vector<config::KitFileSpe
 // directory (TMPDIR), so that backup folders can be watched.
 class InstallScene {
  public:
-  InstallScene() : tmpGuard_("TMPDIR", nullptr) {
+  // `base` holds the scratch area: a file system in memory spares the
+  // sweeps the cost of their many syncs.
+  explicit InstallScene(const std::string& base = "/tmp")
+      : scratch_(base), tmpGuard_("TMPDIR", nullptr), homeGuard_("HOME", nullptr) {
     templateDir_ = scratch_ / "templates";
     tempDir_ = scratch_ / "tmp";
+    homeDir_ = scratch_ / "home";
     mkdir(templateDir_.c_str(), 0755);
     mkdir(tempDir_.c_str(), 0755);
+    mkdir(homeDir_.c_str(), 0755);
     setenv("TMPDIR", tempDir_.c_str(), 1);
+    setenv("HOME", homeDir_.c_str(), 1);
   }
   const std::string& templateDir() const { return templateDir_; }
   const std::string& tempDir() const { return tempDir_; }
+  const std::string& homeDir() const { return homeDir_; }
   std::string operator/(const std::string& name) const { return templateDir_ + "/" + name; }
   std::string scratch(const std::string& name) const { return scratch_ / name; }
 
  private:
   ScratchDir scratch_;
   EnvGuard tmpGuard_;
+  EnvGuard homeGuard_;
   std::string templateDir_;
   std::string tempDir_;
+  std::string homeDir_;
 };
 
 }  // namespace install_test

@@ -1,5 +1,7 @@
 #include "install/installer.h"
 
+#include <algorithm>
+
 #include "install/install_paths.h"
 #include "platform/run_log.h"
 #include "platform/text.h"
@@ -11,9 +13,8 @@ uint64_t as_uint64(const _FILETIME& time) {
   return uint64_t(time.dwHighDateTime) << 32 | time.dwLowDateTime;
 }
 
-bool is_missing(uint32_t backupResult) {
-  return backupResult == ERROR_FILE_NOT_FOUND || backupResult == ERROR_PATH_NOT_FOUND;
-}
+// Entries planned, recorded and synced in the journal at a time.
+const size_t kBatchEntries = 256;
 
 }  // namespace
 
@@ -22,6 +23,15 @@ const int Installer::kDefaultFinalPauseMs;
 Installer::Installer(int finalPauseMs)
     : data_(nullptr), finalPauseMs_(finalPauseMs), seen_(Seen::kUnknown), lastStatus_() {}
 
+void Installer::report(const std::u16string& message, uint32_t percent) {
+  reportedPercent_ = percent;
+  data_->setInstallState(0, message, int(percent));
+}
+
+// Entries are planned in batches: what each one does is recorded in the
+// journal, the journal is put on disk once, and only then are the entries
+// written, each under a temporary name that is renamed over its place once
+// it is whole. One sync of the journal serves a whole batch.
 uint32_t Installer::run(InstallProcessData* data) {
   data_ = data;
   KitReader* kit = nullptr;
@@ -43,35 +53,31 @@ uint32_t Installer::run(InstallProcessData* data) {
 
   const size_t count = kit->entries.size();
   log_event("install " + std::to_string(count) + " entries into " + narrow_lib(directory));
-  for (size_t i = 0; i < count; ++i) {
-    // Asked before every entry, also one that is then skipped: a confirmed
-    // cancel must never end as a success.
-    if (data_->isCancelled()) return cancel();
-    const config::KitEntry& entry = kit->entries[i];
-    std::u16string name = entry.name;
-    replace_all(name, kBadPathSeparator, kPathSeparator);
-    const std::u16string path = directory + name;
-    const uint32_t percent = uint32_t(uint64_t(i) * 100 / count);
-    data_->setInstallState(0, path, int(percent));
-    // The reader refuses such names when it opens a kit; a reader filled
-    // another way must not write outside the directory either.
-    if (!config::isSafeEntryName(name)) return failEntry(path, ERROR_INVALID_NAME, percent);
-    if (!compareFiles(path, entry.lastWriteTime)) {
-      log_event((existingNewer_ ? "kept " : "skipped ") + narrow_lib(path) +
-                (existingNewer_ ? ": newer than the kit's entry" : ": up to date"));
-      continue;
+  for (size_t first = 0; first < count; first += kBatchEntries) {
+    planBatch(*kit, directory, first, std::min(count, first + kBatchEntries));
+    result = rollback_.flushJournal();
+    if (result != ERROR_SUCCESS) return stopOnError(result, reportedPercent_);
+    for (size_t i = 0; i < batch_.size(); ++i) {
+      // Asked before every entry, also one that is then skipped: a confirmed
+      // cancel must never end as a success.
+      if (data_->isCancelled()) return cancel();
+      const PlannedEntry& planned = batch_[i];
+      report(planned.path, planned.percent);
+      if (failure_ != ERROR_SUCCESS && i + 1 == batch_.size())
+        return failEntry(planned.path, failure_, planned.percent);
+      if (!planned.write) continue;
+      result = writeEntry(*kit, planned);
+      if (result != ERROR_SUCCESS) return failEntry(planned.path, result, planned.percent);
+      log_event((planned.plan == Rollback::Plan::kAdd ? "installed " : "replaced ") +
+                narrow_lib(planned.path));
     }
-    if (lookError_ != ERROR_SUCCESS) return failEntry(path, lookError_, percent);
-    bool replaced = false;
-    result = installEntry(*kit, uint32_t(i), path, &replaced);
-    if (result != ERROR_SUCCESS) return failEntry(path, result, percent);
-    log_event((replaced ? "replaced " : "installed ") + narrow_lib(path));
   }
   if (data_->isCancelled()) return cancel();
 
-  rollback_.stop();
+  result = rollback_.stop();
+  if (result != ERROR_SUCCESS) return failEntry(directory, result, reportedPercent_);
   log_event("installed all " + std::to_string(count) + " entries into " + narrow_lib(directory));
-  data_->setInstallState(0, LoadResString("IDS_INSTALL_FINISH"), 100);
+  report(LoadResString("IDS_INSTALL_FINISH"), 100);
   if (finalPauseMs_ > 0) Sleep(finalPauseMs_);
   return ERROR_SUCCESS;
 }
@@ -92,24 +98,87 @@ uint32_t Installer::checkDestinationLengths(const KitReader& kit, const std::u16
   return ERROR_SUCCESS;
 }
 
-// Keeps the file that stands at `path` (or records that none did), makes its
-// directory and writes the entry.
-uint32_t Installer::installEntry(KitReader& kit, uint32_t index, const std::u16string& path,
-                                 bool* replaced) {
-  // What compareFiles has just seen at the path need not be looked at again:
-  // where nothing stands, there is nothing to keep.
-  uint32_t result = seen_ == Seen::kNothing ? ERROR_FILE_NOT_FOUND
-                    : seen_ == Seen::kStatus ? rollback_.storeRBFile(path, &lastStatus_)
-                                             : rollback_.storeRBFile(path);
-  if (is_missing(result))
-    rollback_.addRBFile(path);
-  else if (result != ERROR_SUCCESS)
-    return result;
-  else
-    *replaced = true;
-  result = rollback_.makeDirectoryTree(parent_directory(path));
+void Installer::planBatch(KitReader& kit, const std::u16string& directory, size_t first,
+                          size_t end) {
+  batch_.clear();
+  failure_ = ERROR_SUCCESS;
+  const size_t count = kit.entries.size();
+  for (size_t i = first; i < end; ++i) {
+    PlannedEntry planned;
+    planned.index = uint32_t(i);
+    planned.percent = uint32_t(uint64_t(i) * 100 / count);
+    failure_ = planEntry(kit, directory, planned);
+    batch_.push_back(planned);
+    if (failure_ != ERROR_SUCCESS) return;
+  }
+}
+
+// Decides whether the entry is written and records, before anything
+// changes, every step that writing it takes.
+uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
+                              PlannedEntry& planned) {
+  const config::KitEntry& entry = kit.entries[planned.index];
+  std::u16string name = entry.name;
+  replace_all(name, kBadPathSeparator, kPathSeparator);
+  planned.path = directory + name;
+  // The reader refuses such names when it opens a kit; a reader filled
+  // another way must not write outside the directory either.
+  std::u16string key;
+  if (!config::isSafeEntryName(name) || !relative_path_key(name, key)) return ERROR_INVALID_NAME;
+  const uint64_t entryTime = as_uint64(entry.lastWriteTime);
+  FileStatus seen;
+  auto earlier = plannedTimes_.find(key);
+  if (earlier != plannedTimes_.end()) {
+    // Written before in this run (perhaps not yet): the file will have that
+    // entry's time.
+    if (entryTime <= earlier->second) return ERROR_SUCCESS;
+    seen.kind = FileKind::kRegular;
+  } else if (rollback_.isPlannedDirectory(planned.path)) {
+    // An earlier entry makes a folder in this file's place.
+    return ERROR_DIRECTORY;
+  } else {
+    if (!compareFiles(planned.path, entry.lastWriteTime)) {
+      log_event((existingNewer_ ? "kept " : "skipped ") + narrow_lib(planned.path) +
+                (existingNewer_ ? ": newer than the kit's entry" : ": up to date"));
+      return ERROR_SUCCESS;
+    }
+    if (lookError_ != ERROR_SUCCESS) return lookError_;
+    if (seen_ == Seen::kStatus) seen = lastStatus_;
+  }
+  uint32_t result = rollback_.planDirectoryTree(parent_directory(planned.path));
   if (result != ERROR_SUCCESS) return result;
-  return kit.copy(index, path);
+  result = rollback_.planFile(planned.path, seen, planned.plan);
+  if (result != ERROR_SUCCESS) return result;
+  if (planned.plan == Rollback::Plan::kAdd) rollback_.addRBFile(planned.path);
+  planned.temporary = rollback_.planTemporary(planned.path, planned.index);
+  planned.write = true;
+  plannedTimes_[key] = as_uint64(EpochToFileTime(FileTimeToEpoch(entry.lastWriteTime)));
+  return ERROR_SUCCESS;
+}
+
+// The entry is written whole under its temporary name with its time, the
+// original (if any) moves into the backup folder, and the new file takes
+// its place in one rename: the visible file is the whole old or the whole
+// new one.
+uint32_t Installer::writeEntry(KitReader& kit, const PlannedEntry& planned) {
+  uint32_t result = rollback_.createPlannedTree(parent_directory(planned.path));
+  if (result != ERROR_SUCCESS) return result;
+  result = kit.copy(planned.index, planned.temporary);
+  if (result != ERROR_SUCCESS) {
+    FileSystem::DeleteFile(planned.temporary);
+    return result;
+  }
+  if (planned.plan == Rollback::Plan::kKeep) {
+    result = rollback_.keepOriginal(planned.path);
+    if (result != ERROR_SUCCESS) return result;
+  }
+  // Only a file this run wrote itself is replaced; where nothing stood (or
+  // the original has just moved away) nothing may have appeared.
+  const uint32_t flags = planned.plan == Rollback::Plan::kAgain ? uint32_t(MOVEFILE_REPLACE_EXISTING) : 0u;
+  result = FileSystem::MoveFileEx(planned.temporary, planned.path, flags);
+  if (result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND)
+    result = ERROR_INVALID_PARAMETER;
+  return result;
 }
 
 // The file's status tells what opening it and asking its time would: a

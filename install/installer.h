@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "install/install_process_data.h"
 #include "install/rollback.h"
@@ -36,15 +38,30 @@ class Installer {
   uint32_t stopOnError(uint32_t code, uint32_t percent);
 
  private:
-  // 206 when some entry's destination would be longer than a path may be.
-  static uint32_t checkDestinationLengths(const KitReader& kit, const std::u16string& directory);
-  // `*replaced` tells whether a file stood at `path` and was kept.
-  uint32_t installEntry(KitReader& kit, uint32_t index, const std::u16string& path,
-                        bool* replaced);
+  // One entry of a batch: where it goes, what its report says, and, when it
+  // is written, what happens to what stands there and the temporary name it
+  // is written under first.
+  struct PlannedEntry {
+    uint32_t index = 0;
+    std::u16string path;
+    uint32_t percent = 0;
+    bool write = false;
+    Rollback::Plan plan = Rollback::Plan::kAdd;
+    std::u16string temporary;
+  };
+  // Plans entries [first, end) into batch_; stops at the first entry that
+  // cannot be installed, with its error in failure_ (it stays the last
+  // planned entry).
+  void planBatch(KitReader& kit, const std::u16string& directory, size_t first, size_t end);
+  uint32_t planEntry(KitReader& kit, const std::u16string& directory, PlannedEntry& planned);
+  uint32_t writeEntry(KitReader& kit, const PlannedEntry& planned);
+  void report(const std::u16string& message, uint32_t percent);
   // Logs the failure at `path`, then stopOnError.
   uint32_t failEntry(const std::u16string& path, uint32_t code, uint32_t percent);
   // Logs the cancel request and rolls the run back; returns 1223.
   uint32_t cancel();
+  // 206 when some entry's destination would be longer than a path may be.
+  static uint32_t checkDestinationLengths(const KitReader& kit, const std::u16string& directory);
 
   Rollback rollback_;
   InstallProcessData* data_;
@@ -61,6 +78,12 @@ class Installer {
   // compareFiles left the file in place because it is newer than the entry
   // (not merely as new).
   bool existingNewer_ = false;
+  std::vector<PlannedEntry> batch_;
+  uint32_t failure_ = 0;
+  uint32_t reportedPercent_ = 0;
+  // The time (whole seconds) of every file this run has planned to write,
+  // by key: a later entry of the same name compares with it.
+  std::unordered_map<std::u16string, uint64_t> plannedTimes_;
 };
 
 #endif  // OVN8_INSTALL_INSTALLER_H_

@@ -89,7 +89,7 @@ TEST_F(InstallerTest, ThreeEntriesReportTheirShareThenOneHundred) {
            {u"c.txt", "c", kitTime(kKitTime)}});
   std::vector<int> reported;
   {
-    ProgressRecorder recorder(data, widen_lib(scene.templateDir()));
+    ProgressRecorder recorder(data, widen_lib(scene.templateDir() + "/"));
     EXPECT_EQ(0u, install());
     reported = recorder.progress;
   }
@@ -114,7 +114,7 @@ TEST_F(InstallerTest, InstallsIntoSubfoldersAndWritesNothingTheSecondTime) {
   {
     // Looking is allowed; nothing that could change a file or a listing.
     FileFaultInjector watch;
-    watch.below(widen_lib(scene.templateDir()))
+    watch.below(widen_lib(scene.templateDir() + "/"))
         .only({FileOp::CreateFile, FileOp::WriteFile, FileOp::SetEndOfFile, FileOp::SetFileTime,
                FileOp::CreateDirectory, FileOp::CreateOneDirectory, FileOp::RemoveDirectory,
                FileOp::RemoveEmptyDirectory, FileOp::MoveFile, FileOp::MoveFileEx,
@@ -166,7 +166,7 @@ TEST_F(InstallerTest, FailureAtTheFourthOfTenRestoresEverything) {
   uint32_t result;
   {
     FileFaultInjector fault(4, ERROR_INVALID_PARAMETER);
-    fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir()));
+    fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir() + "/"));
     result = install();
     EXPECT_TRUE(fault.fired());
   }
@@ -189,7 +189,7 @@ TEST_F(InstallerTest, RepeatedNamesNeverLoseTheOriginal) {
            {u"last.txt", "last", kitTime(kKitTime)}});
   {
     FileFaultInjector fault(4);
-    fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir()));
+    fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir() + "/"));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, install());
   }
   EXPECT_EQ(original, readText(scene / "sub/a.txt"));
@@ -211,7 +211,7 @@ TEST_F(InstallerTest, DanglingLinkIsKeptNotFollowed) {
   openKit({{u"link.txt", "kit", kitTime(kKitTime)}, {u"second.txt", "2", kitTime(kKitTime)}});
   {
     FileFaultInjector fault(2);
-    fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir()));
+    fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir() + "/"));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, install());
   }
   EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
@@ -264,7 +264,7 @@ TEST_F(InstallerTest, NewTemplateDirectoryIsRemovedAfterAFailure) {
   data.init(&kit, widen_lib(fresh));
   {
     FileFaultInjector fault(2);
-    fault.only({FileOp::CreateFile}).below(widen_lib(fresh));
+    fault.only({FileOp::CreateFile}).below(widen_lib(fresh + "/"));
     Installer installer(0);
     EXPECT_EQ(ERROR_INVALID_PARAMETER, installer.run(&data));
   }
@@ -284,7 +284,10 @@ class CancelWhileWriting {
  private:
   static uint32_t hook(FileOp op, const std::u16string& path, void* context) {
     auto* self = static_cast<CancelWhileWriting*>(context);
-    if (op == FileOp::CreateFile && path == self->path_) self->data_.setCancel(true);
+    // The entry is written under a temporary name beside its place, while
+    // the state names the entry.
+    if (op != FileOp::CreateFile || path.find(u"/.n8new") == std::u16string::npos) return 0;
+    if (stateOf(self->data_).message == self->path_) self->data_.setCancel(true);
     return 0;
   }
   InstallProcessData& data_;

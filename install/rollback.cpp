@@ -1,5 +1,7 @@
 #include "install/rollback.h"
 
+#include <unistd.h>
+
 #include "install/install_paths.h"
 #include "platform/file_system.h"
 #include "platform/owned_leftovers.h"
@@ -11,12 +13,31 @@ namespace {
 // Backup folders are "n8stp0", "n8stp1", ...; this many names are tried
 // before start gives up.
 const unsigned kMaxBackupFolderNumber = 100000;
+// Runs of this process so far, so that temporary names of two runs differ.
+unsigned g_runCounter = 0;
+
 std::u16string with_trailing_separator(const std::u16string& dir) {
   if (!dir.empty() && dir.back() != u'/' && dir.back() != u'\\') return dir + u"/";
   return dir;
 }
 
+std::u16string first_segment(const std::u16string& key) {
+  const size_t slash = key.find(u'/');
+  return slash == std::u16string::npos ? key : key.substr(0, slash);
+}
+
 }  // namespace
+
+Rollback::~Rollback() {
+  journal_.close();
+  releaseBackupLock();
+}
+
+void Rollback::releaseBackupLock() {
+  if (backupLock_ == INVALID_HANDLE_VALUE) return;
+  FileSystem::CloseHandle(backupLock_);
+  backupLock_ = INVALID_HANDLE_VALUE;
+}
 
 Rollback::Record& Rollback::current() {
   if (records_.empty()) records_.emplace_back();
@@ -50,79 +71,256 @@ uint32_t Rollback::start(const std::u16string& target) {
   records_.emplace_back();
   readyDirectory_.clear();
   readyBackupDirectory_.clear();
+  plannedDirectories_.clear();
+  pendingDirectories_.clear();
+  journal_.close();
+  journal_.discard();
+  runRecord_ = RunRecordFile();
+  runNumber_ = ++g_runCounter;
   Record& record = records_.back();
   record.target = target;
   if (target.empty()) return ERROR_SUCCESS;
   return createBackupFolder(record);
 }
 
-// The backup folder must belong to this run alone: the name is claimed by
-// creating the directory, and a name that exists already (made by another
-// installation, even one that started at the same moment) moves on to the
-// next number.
+// The run record comes first: from the moment it is on disk, a start after
+// a kill finds everything this run makes. The levels of a missing target
+// are made next, and the backup folder's name is claimed by creating it
+// (the record names it before; a name taken by another installation makes
+// the record name the next one). The journal, beside the folder, follows.
 uint32_t Rollback::createBackupFolder(Record& record) {
   std::u16string temp;
   uint32_t result = FileSystem::GetTempPath(temp);
   if (result != ERROR_SUCCESS) return result;
-  result = makeDirectoryTree(temp);
+  result = makeBackupDirectoryTree(temp);
   if (result != ERROR_SUCCESS) return result;
-  std::u16string base = with_trailing_separator(temp);
+  const std::u16string targetDir = without_trailing_separator(record.target);
+
+  // The target's missing levels, and the nearest one that exists.
+  std::vector<std::u16string> missing;
+  std::u16string existing = targetDir;
+  FileStatus status;
+  for (;;) {
+    result = file_status(existing, status);
+    if (result != ERROR_SUCCESS) return result;
+    if (status.exists()) break;
+    missing.insert(missing.begin(), existing);
+    std::u16string parent = parent_directory(existing);
+    if (parent.empty() || parent == existing) return ERROR_PATH_NOT_FOUND;
+    existing = parent;
+  }
+  if (!status.isDirectory()) return ERROR_PATH_NOT_FOUND;
+  const uint64_t targetDevice = status.device;
+  if (missing.empty()) {
+    record.haveTargetTimes = true;
+    record.targetTimes = status.times;
+  } else {
+    rememberDirectoryTimes(existing);
+  }
+
+  FileStatus tempStatus;
+  result = file_status(without_trailing_separator(temp), tempStatus);
+  if (result != ERROR_SUCCESS) return result;
+  // Keeping an original must be a rename: the backup folder goes where the
+  // target's file system is.
+  const bool inTemp = tempStatus.isDirectory() && tempStatus.device == targetDevice;
+  const std::u16string base = inTemp ? with_trailing_separator(temp) : record.target;
+  const std::u16string prefix = inTemp ? u"n8stp" : u".n8stp";
+
+  RunRecord run;
+  run.pid = uint32_t(getpid());
+  run.target = record.target;
+  run.targetTimes = record.targetTimes;
+  run.createdLevels = missing;
+  return claimBackupFolder(record, run, base, prefix);
+}
+
+uint32_t Rollback::claimBackupFolder(Record& record, RunRecord& run, const std::u16string& base,
+                                     const std::u16string& prefix) {
+  bool written = false;
   for (unsigned n = 0; n < kMaxBackupFolderNumber; ++n) {
-    std::u16string folder = base + u"n8stp" + string_uito(n, 10);
+    const std::u16string folder = base + prefix + string_uito(n, 10);
+    // A name in use needs no attempt (nor a rewrite of the record).
+    FileStatus folderStatus, journalStatus;
+    if (link_status(folder, folderStatus) == ERROR_SUCCESS &&
+        link_status(journal_path_of(folder), journalStatus) == ERROR_SUCCESS &&
+        (folderStatus.exists() || journalStatus.exists()))
+      continue;
+    run.backup = folder + u"/";
+    uint32_t result = written ? runRecord_.rewrite(run) : runRecord_.create(run);
+    if (result != ERROR_SUCCESS) return result;
+    if (!written) {
+      written = true;
+      // Made after the record names them, before the lock can be taken.
+      for (const std::u16string& level : run.createdLevels) {
+        result = FileSystem::CreateOneDirectory(level, 0777);
+        if (result == ERROR_ALREADY_EXISTS) continue;
+        if (result != ERROR_SUCCESS) return result;
+        addRBCatalog(level);
+      }
+      if (!run.createdLevels.empty()) {
+        FileStatus targetStatus;
+        if (file_status(without_trailing_separator(record.target), targetStatus) == ERROR_SUCCESS) {
+          record.haveTargetTimes = true;
+          record.targetTimes = targetStatus.times;
+        }
+      }
+    }
     // Locked while the run needs it: a start-up clean-up leaves the folder
     // of a running installation alone.
     releaseBackupLock();
     result = create_locked_directory(folder, 0700, backupLock_);
     if (result == ERROR_ALREADY_EXISTS) continue;
-    if (result == ERROR_SUCCESS) record.backup = folder + u"/";
-    return result;
+    if (result != ERROR_SUCCESS) return result;
+    record.backup = run.backup;
+    if (base == record.target) record.hiddenName = prefix + string_uito(n, 10);
+    JournalHeader header;
+    header.owner = runRecord_.path();
+    header.target = record.target;
+    header.backup = record.backup;
+    result = journal_.create(journal_path_of(folder), header);
+    if (result != ERROR_SUCCESS) return result;
+    // The folder's name, and the names of the directories around it, must
+    // survive a power cut as the journal does.
+    return FileSystem::FlushDirectory(without_trailing_separator(base));
   }
   return ERROR_CANTWRITE;
 }
 
-void Rollback::stop() {
+uint32_t Rollback::stop() {
   readyDirectory_.clear();
   readyBackupDirectory_.clear();
-  const Record* record = last();
-  // Unlocked first: what is left in the folder is of no use to anyone, and
-  // a clean-up that takes it meanwhile only helps.
-  releaseBackupLock();
-  if (record != nullptr && !record->backup.empty()) removeDirectoryTree(record->backup);
+  Record& record = current();
+  if (journal_.isOpen()) {
+    // Nothing is committed before the installed files and their folders are
+    // on disk, and no backup goes before the commit is.
+    uint32_t result = FileSystem::FlushFileSystem(record.target);
+    if (result == ERROR_SUCCESS) result = journal_.commit();
+    if (result != ERROR_SUCCESS) return result;
+  }
+  finish(record, false);
+  return ERROR_SUCCESS;
 }
 
-Rollback::~Rollback() { releaseBackupLock(); }
-
-void Rollback::releaseBackupLock() {
-  if (backupLock_ == INVALID_HANDLE_VALUE) return;
-  FileSystem::CloseHandle(backupLock_);
-  backupLock_ = INVALID_HANDLE_VALUE;
+// Deletes the backup folder, the journal and the run record, in that order
+// (a kill in between leaves the journal to tell the next start what is
+// left).
+// A step that fails keeps what follows it: a journal without its folder's
+// backups, or a record without its journal, still tells the next start.
+void Rollback::finish(Record& record, bool restoreTargetTimes) {
+  journal_.close();
+  releaseBackupLock();
+  bool gone = true;
+  if (!record.backup.empty()) {
+    removeDirectoryTree(record.backup);
+    gone = FileSystem::GetLastError() == ERROR_SUCCESS;
+    if (gone) {
+      FileSystem::DeleteFile(journal_path_of(record.backup));
+      gone = FileSystem::GetLastError() == ERROR_SUCCESS;
+    }
+  }
+  // The hidden folder and the journal lay in the target itself.
+  if (restoreTargetTimes && record.haveTargetTimes)
+    FileSystem::SetPathTimes(without_trailing_separator(record.target), record.targetTimes);
+  if (gone) runRecord_.remove();
+  runRecord_ = RunRecordFile();
 }
 
 uint32_t Rollback::rollback(uint32_t code) {
   readyDirectory_.clear();
   readyBackupDirectory_.clear();
+  plannedDirectories_.clear();
+  pendingDirectories_.clear();
   Record& record = current();
-  // The run's own files go first, then the originals come back: nothing
-  // deleted afterwards can be a user's file, and no created directory goes
-  // while a backup that belongs below it is still to be restored.
+  // A commit that may have reached the disk must be taken back first: a
+  // kill during the rollback would otherwise leave a journal that says the
+  // run stands. When that fails, the next start decides from the disk.
+  if (journal_.uncommit() != ERROR_SUCCESS) {
+    log_event("rollback: the commit cannot be taken back; the next start decides");
+    releaseBackupLock();
+    journal_.close();
+    runRecord_ = RunRecordFile();
+    return code;
+  }
+  if (undo(record)) {
+    finish(record, true);
+  } else {
+    // A backup that could not be moved back stays in the folder with the
+    // journal and the run record: the next start tries again.
+    log_event("rollback: the backups that could not be moved back stay in " +
+              narrow_lib(record.backup));
+    releaseBackupLock();
+    journal_.close();
+    runRecord_ = RunRecordFile();
+  }
+  log_event("rollback: done");
+  return code;
+}
+
+// The run's own files go first, then the originals come back: nothing
+// deleted afterwards can be a user's file, and no created directory goes
+// while a backup that belongs below it is still to be restored. Every step
+// may meet its work done already (a recovery after a kill during a
+// rollback or an earlier recovery). True when every original is back.
+bool Rollback::undo(Record& record) {
+  for (const std::u16string& file : record.temporaries) FileSystem::DeleteFile(file);
   for (const std::u16string& key : record.addedKeys) removeAddedFile(record.target + key);
   for (const std::u16string& file : record.addedElsewhere) removeAddedFile(file);
   bool restored = true;
-  if (!record.target.empty() && !record.backup.empty())
+  if (!record.target.empty() && !record.backup.empty()) {
     restored = rollbackFiles(record);
-  // A backup that could not be moved back stays in the folder, so the user
-  // can still find it there (the start-up clean-up keeps a folder that
-  // holds a file).
-  releaseBackupLock();
+    // The originals are back on disk before their backups go.
+    if (restored && record.backedUpKeys.size() > 0)
+      restored = FileSystem::FlushFileSystem(record.target) == ERROR_SUCCESS;
+  }
   if (!record.backup.empty() && restored) removeDirectoryTree(record.backup);
-  if (!restored)
-    log_event("rollback: the backups that could not be moved back stay in " +
-              narrow_lib(record.backup));
   for (auto it = record.createdDirectories.rbegin(); it != record.createdDirectories.rend(); ++it)
     removeCreatedDirectory(*it);
   restoreDirectoryTimes(record);
-  log_event("rollback: done");
-  return code;
+  return restored;
+}
+
+bool Rollback::recover(const RunRecord& run, const std::u16string& recordPath,
+                       const JournalContents* journal) {
+  records_.emplace_back();
+  Record& record = records_.back();
+  record.target = run.target;
+  record.backup = run.backup;
+  record.haveTargetTimes = true;
+  record.targetTimes = run.targetTimes;
+  record.createdDirectories = run.createdLevels;
+  runRecord_.adopt(recordPath);
+  if (journal == nullptr) {
+    // Stopped before its journal existed: at most the backup folder (still
+    // empty; one that is not is another installation's) and the target's
+    // levels were made.
+    record.backup.clear();
+    if (!run.backup.empty()) FileSystem::RemoveEmptyDirectory(without_trailing_separator(run.backup));
+    for (auto it = record.createdDirectories.rbegin(); it != record.createdDirectories.rend();
+         ++it)
+      removeCreatedDirectory(*it);
+    FileSystem::SetPathTimes(without_trailing_separator(run.target), run.targetTimes);
+    runRecord_.remove();
+    return false;
+  }
+  if (journal->committed) {
+    finish(record, false);
+    return false;
+  }
+  const std::u16string targetDir = without_trailing_separator(run.target);
+  for (const JournalDirectoryTimes& entry : journal->directoryTimes) {
+    const std::u16string path = entry.key.empty() ? targetDir : run.target + entry.key;
+    if (record.touchedKeys.insert(path).second) record.touchedDirectories.push_back({path, entry.times});
+  }
+  for (const std::u16string& key : journal->createdDirectories)
+    record.createdDirectories.push_back(run.target + key);
+  for (const std::u16string& key : journal->kept) record.backedUpKeys.add(key);
+  for (const std::u16string& key : journal->added)
+    if (!record.backedUpKeys.contains(key)) record.addedKeys.add(key);
+  for (const std::u16string& key : journal->temporaries)
+    record.temporaries.push_back(run.target + key);
+  if (undo(record)) finish(record, true);
+  return true;
 }
 
 bool Rollback::keyOf(const Record& record, const std::u16string& path,
@@ -133,15 +331,83 @@ bool Rollback::keyOf(const Record& record, const std::u16string& path,
   return relative_path_key(path.substr(record.target.size()), key);
 }
 
-uint32_t Rollback::storeRBFile(const std::u16string& path, const FileStatus* seen) {
+// The key under which the journal names `path`: empty for the target itself.
+bool Rollback::journalKeyOf(const Record& record, const std::u16string& path,
+                            std::u16string& key) const {
+  if (!record.target.empty() &&
+      without_trailing_separator(path) == without_trailing_separator(record.target)) {
+    key.clear();
+    return true;
+  }
+  return keyOf(record, path, key);
+}
+
+void Rollback::journalRecord(JournalRecordType type, const std::u16string& path) {
+  std::u16string key;
+  if (journalKeyOf(current(), path, key) && !key.empty()) journal_.record(type, key);
+}
+
+uint32_t Rollback::flushJournal() {
+  if (!journal_.isOpen()) {
+    // Without a target there is no journal; a started run must have one.
+    const Record* record = last();
+    if (record == nullptr || record->backup.empty()) {
+      journal_.discard();
+      return ERROR_SUCCESS;
+    }
+  }
+  return journal_.flush();
+}
+
+uint32_t Rollback::planFile(const std::u16string& path, const FileStatus& seen, Plan& plan) {
   Record& record = current();
   if (record.backup.empty()) return ERROR_INVALID_PARAMETER;
   // Only a path below the target directory has a place in the backup
   // folder; anything else would be moved out of it.
   std::u16string key;
   if (!keyOf(record, path, key)) return ERROR_INVALID_NAME;
-  if (record.backedUpKeys.contains(key) || record.addedKeys.contains(key))
-    return ERROR_SUCCESS;  // the original is already safe, or there was none
+  if (!record.hiddenName.empty() && first_segment(key) == record.hiddenName)
+    return ERROR_INVALID_NAME;
+  if (record.backedUpKeys.contains(key) || record.addedKeys.contains(key)) {
+    plan = Plan::kAgain;  // the original is already safe, or there was none
+    return ERROR_SUCCESS;
+  }
+  if (!seen.exists()) {
+    plan = Plan::kAdd;
+    return ERROR_SUCCESS;
+  }
+  // A directory cannot be replaced by a file: moving it back over the
+  // installed file would fail.
+  if (seen.isDirectory()) return ERROR_INVALID_PARAMETER;
+  rememberDirectoryTimes(parent_directory(path));
+  journal_.record(JournalRecordType::kKept, key);
+  record.backedUpKeys.add(key);
+  plan = Plan::kKeep;
+  return ERROR_SUCCESS;
+}
+
+uint32_t Rollback::keepOriginal(const std::u16string& path) {
+  Record& record = current();
+  std::u16string key;
+  if (!keyOf(record, path, key)) return ERROR_INVALID_NAME;
+  const std::u16string backupPath = record.backup + key;
+  uint32_t result = makeBackupDirectoryTree(parent_directory(backupPath));
+  // Never a copy: the backup folder is on the target's file system, and a
+  // copy would need the space that may not be there.
+  if (result == ERROR_SUCCESS) result = FileSystem::MoveFileEx(path, backupPath, 0);
+  if (result == ERROR_SUCCESS) return ERROR_SUCCESS;
+  // "Not found" would tell the caller that no file stood there; the plan
+  // says one did.
+  return result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND
+             ? uint32_t(ERROR_INVALID_PARAMETER)
+             : result;
+}
+
+uint32_t Rollback::storeRBFile(const std::u16string& path, const FileStatus* seen) {
+  Record& record = current();
+  if (record.backup.empty()) return ERROR_INVALID_PARAMETER;
+  std::u16string key;
+  if (!keyOf(record, path, key)) return ERROR_INVALID_NAME;
   FileStatus status;
   if (seen != nullptr) {
     status = *seen;
@@ -149,40 +415,38 @@ uint32_t Rollback::storeRBFile(const std::u16string& path, const FileStatus* see
     // A look that fails is no proof that nothing stands there.
     const uint32_t looked = link_status(path, status);
     if (looked != ERROR_SUCCESS) return looked;
-    if (!status.exists()) return ERROR_FILE_NOT_FOUND;
   }
-  // A directory cannot be replaced by a file: moving it back over the
-  // installed file would fail.
-  if (status.isDirectory()) return ERROR_INVALID_PARAMETER;
-  std::u16string backupPath = record.backup + key;
-  uint32_t result = makeBackupDirectoryTree(parent_directory(backupPath));
-  if (result == ERROR_SUCCESS) {
-    rememberDirectoryTimes(parent_directory(path));
-    result = FileSystem::MoveFile(path, backupPath);
-  }
-  if (result == ERROR_SUCCESS) record.backedUpKeys.add(key);
-  // "Not found" tells the caller that no file stood there and lets it write
-  // over the path unguarded: say so only when the file is really gone.
-  if ((result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND) &&
-      (link_status(path, status) != ERROR_SUCCESS || status.exists()))
-    return ERROR_INVALID_PARAMETER;
+  Plan plan;
+  uint32_t result = planFile(path, status, plan);
+  if (result != ERROR_SUCCESS) return result;
+  if (plan == Plan::kAgain) return ERROR_SUCCESS;
+  if (plan == Plan::kAdd) return ERROR_FILE_NOT_FOUND;
+  result = flushJournal();
+  if (result == ERROR_SUCCESS) result = keepOriginal(path);
   return result;
 }
 
 uint32_t Rollback::makeDirectoryTree(const std::u16string& dir) {
-  return makeTree(dir, true);
+  if (!readyDirectory_.empty() && dir == readyDirectory_) return ERROR_SUCCESS;
+  uint32_t result = planDirectoryTree(dir);
+  if (result == ERROR_SUCCESS) result = flushJournal();
+  if (result == ERROR_SUCCESS) result = createPlannedTree(dir);
+  return result;
 }
 
 uint32_t Rollback::makeBackupDirectoryTree(const std::u16string& dir) {
-  return makeTree(dir, false);
+  return makeTree(dir, readyBackupDirectory_);
 }
 
-uint32_t Rollback::makeTree(const std::u16string& path, bool record) {
+uint32_t Rollback::createPlannedTree(const std::u16string& dir) {
+  return makeTree(dir, readyDirectory_);
+}
+
+uint32_t Rollback::makeTree(const std::u16string& path, std::u16string& ready) {
   // Entries come folder by folder: the folder made sure of last time needs
   // no new look at the disk.
-  std::u16string& ready = record ? readyDirectory_ : readyBackupDirectory_;
   if (!ready.empty() && path == ready) return ERROR_SUCCESS;
-  const uint32_t result = ensureTree(path, record);
+  const uint32_t result = ensureTree(path);
   if (result == ERROR_SUCCESS) ready = path;
   return result;
 }
@@ -190,23 +454,23 @@ uint32_t Rollback::makeTree(const std::u16string& path, bool record) {
 // One walk up to the deepest level that exists, then one walk down creating
 // the missing levels: no recursion and no new path per level, so a deep
 // name costs as much as its length. The one path grows and shrinks in place.
-uint32_t Rollback::ensureTree(const std::u16string& path, bool record) {
+uint32_t Rollback::ensureTree(const std::u16string& path) {
   std::u16string level = without_trailing_separator(path);
   const size_t fullLength = level.size();
   FileStatus status;
   for (;;) {
     if (isDiskRoot(level)) break;
-    const uint32_t looked = file_status(level, status);
-    if (looked != ERROR_SUCCESS) return looked;
-    if (status.isDirectory()) break;
+    // Planned levels need no look: made already, or still to be made.
+    if (pendingDirectories_.count(level) == 0) {
+      if (plannedDirectories_.count(level) != 0) break;
+      const uint32_t looked = file_status(level, status);
+      if (looked != ERROR_SUCCESS) return looked;
+      if (status.isDirectory()) break;
+    }
     const size_t slash = level.rfind(u'/');
     if (slash == std::u16string::npos) return ERROR_PATH_NOT_FOUND;
     level.resize(slash == 0 ? 1 : slash);
   }
-  if (level.size() == fullLength) return ERROR_SUCCESS;
-  // The existing level's listing changes; levels made below it go away as
-  // a whole on rollback.
-  if (record) rememberDirectoryTimes(level);
   const std::u16string full = without_trailing_separator(path);
   // `level` is always the first `level.size()` units of `full`.
   while (level.size() < fullLength) {
@@ -217,18 +481,77 @@ uint32_t Rollback::ensureTree(const std::u16string& path, bool record) {
     level.append(full, level.size(), end - level.size());
     if (start == end) continue;
     uint32_t result = FileSystem::CreateOneDirectory(level, 0777);
+    if (result == ERROR_SUCCESS) pendingDirectories_.erase(level);
     if (result == ERROR_ALREADY_EXISTS) {
-      // Made meanwhile by someone else: not this run's to remove.
+      // Made meanwhile by someone else.
       const uint32_t looked = file_status(level, status);
       if (looked != ERROR_SUCCESS) return looked;
       if (!status.isDirectory()) return ERROR_FILE_NOT_FOUND;
       result = ERROR_SUCCESS;
-    } else if (result == ERROR_SUCCESS && record) {
-      addRBCatalog(level);
     }
     if (result != ERROR_SUCCESS) return result;
   }
   return ERROR_SUCCESS;
+}
+
+uint32_t Rollback::planDirectoryTree(const std::u16string& path) {
+  if (!readyDirectory_.empty() && path == readyDirectory_) return ERROR_SUCCESS;
+  return planTree(path);
+}
+
+// Records every missing level of `path` (outer ones first) before any is
+// made; levels planned earlier in the batch count as made. The walks are
+// those of ensureTree.
+uint32_t Rollback::planTree(const std::u16string& path) {
+  std::u16string level = without_trailing_separator(path);
+  const size_t fullLength = level.size();
+  FileStatus status;
+  for (;;) {
+    if (isDiskRoot(level) || plannedDirectories_.count(level) != 0) break;
+    const uint32_t looked = file_status(level, status);
+    if (looked != ERROR_SUCCESS) return looked;
+    if (status.isDirectory()) break;
+    // Something other than a directory stands there: creating it fails.
+    if (status.exists()) return ERROR_FILE_NOT_FOUND;
+    const size_t slash = level.rfind(u'/');
+    if (slash == std::u16string::npos) return ERROR_PATH_NOT_FOUND;
+    level.resize(slash == 0 ? 1 : slash);
+  }
+  if (level.size() == fullLength) return ERROR_SUCCESS;
+  // The existing level's listing changes.
+  rememberDirectoryTimes(level);
+  Record& record = current();
+  const std::u16string full = without_trailing_separator(path);
+  while (level.size() < fullLength) {
+    size_t start = level.size();
+    while (start < fullLength && full[start] == u'/') ++start;
+    size_t end = full.find(u'/', start);
+    if (end == std::u16string::npos) end = fullLength;
+    level.append(full, level.size(), end - level.size());
+    if (start == end) continue;
+    std::u16string key;
+    if (!record.hiddenName.empty() && keyOf(record, level, key) &&
+        first_segment(key) == record.hiddenName)
+      return ERROR_INVALID_NAME;
+    journalRecord(JournalRecordType::kCreatedDirectory, level);
+    addRBCatalog(level);
+    plannedDirectories_.insert(level);
+    pendingDirectories_.insert(level);
+  }
+  return ERROR_SUCCESS;
+}
+
+bool Rollback::isPlannedDirectory(const std::u16string& path) const {
+  return plannedDirectories_.count(without_trailing_separator(path)) != 0;
+}
+
+std::u16string Rollback::planTemporary(const std::u16string& path, uint32_t index) {
+  const std::u16string temporary = parent_directory(path) + u"/.n8new" +
+                                   string_uito(unsigned(getpid()), 10) + u"-" +
+                                   string_uito(runNumber_, 10) + u"-" + string_uito(index, 10);
+  journalRecord(JournalRecordType::kTemporary, temporary);
+  current().temporaries.push_back(temporary);
+  return temporary;
 }
 
 void Rollback::addRBFile(const std::u16string& path) {
@@ -240,6 +563,7 @@ void Rollback::addRBFile(const std::u16string& path) {
     // The original of a kept file comes back by itself; recording the path
     // as added as well would delete it again.
     record.addedKeys.add(key);
+    journal_.record(JournalRecordType::kAdded, key);
   }
   rememberDirectoryTimes(parent_directory(path));
 }
@@ -270,8 +594,12 @@ void Rollback::rememberDirectoryTimes(const std::u16string& dir) {
   if (!record.touchedDirectories.empty() && record.touchedDirectories.back().path == dir) return;
   if (!record.touchedKeys.insert(dir).second) return;
   FileStatus status;
+  // A directory this run creates has no times to put back.
+  if (plannedDirectories_.count(without_trailing_separator(dir)) != 0) return;
   if (link_status(dir, status) != ERROR_SUCCESS || !status.isDirectory()) return;
   record.touchedDirectories.push_back({dir, status.times});
+  std::u16string key;
+  if (journalKeyOf(record, dir, key)) journal_.directoryTimes(key, status.times);
 }
 
 // Moving files in and out changed the modification times of the directories
@@ -285,19 +613,26 @@ void Rollback::restoreDirectoryTimes(const Record& record) {
 
 // Moves every file (or link) that the journal kept back to its place in the
 // target, replacing what the installation wrote there. The backup folder
-// mirrors the target, so each file's two places follow from its key. False
-// when a file could not be moved back.
+// mirrors the target, so each file's two places follow from its key. A
+// backup that is not there was never made or is back already. False when a
+// file could not be moved back.
 bool Rollback::rollbackFiles(const Record& record) {
   bool restored = true;
   for (const std::u16string& key : record.backedUpKeys) {
-    const uint32_t result = FileSystem::MoveFile(record.backup + key, record.target + key);
+    const std::u16string backup = record.backup + key;
+    const uint32_t result = FileSystem::MoveFileEx(
+        backup, record.target + key, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
     const std::string path = narrow_lib(record.target + key);
     if (result == ERROR_SUCCESS) {
       log_event("rollback: restored " + path);
-    } else {
-      log_event(error_event("rollback: could not restore " + path, result));
-      restored = false;
+      continue;
     }
+    FileStatus status;
+    if (result == ERROR_FILE_NOT_FOUND && link_status(backup, status) == ERROR_SUCCESS &&
+        !status.exists())
+      continue;
+    log_event(error_event("rollback: could not restore " + path, result));
+    restored = false;
   }
   return restored;
 }

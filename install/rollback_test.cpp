@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "install/install_test_util.h"
+#include "install/recovery.h"
 #include "platform/file_fault_injector.h"
 
 using namespace install_test;
@@ -26,8 +27,10 @@ TEST_F(RollbackTest, BackupFolderTakesTheFirstFreeNumber) {
   EXPECT_TRUE(isDir(scene.tempDir() + "/n8stp2"));
   EXPECT_TRUE(journal.createdDirectories().empty());  // the folder is not part of the target
 
-  Rollback other;  // a second installation at the same time gets its own folder
-  ASSERT_EQ(0u, other.start(target()));
+  // One into another directory at the same time gets its own folder.
+  mkdir(scene.scratch("other").c_str(), 0755);
+  Rollback other;
+  ASSERT_EQ(0u, other.start(w(scene.scratch("other") + "/")));
   EXPECT_EQ(w(scene.tempDir() + "/n8stp3/"), other.backupDirectory());
   other.stop();
   journal.stop();
@@ -264,7 +267,7 @@ TEST_F(RollbackTest, BackupThatCannotBeMovedBackStaysInTheBackupFolder) {
   const std::string backup = narrow_lib(journal.backupDirectory());
   {
     FileFaultInjector fault(1);
-    fault.only({FileOp::MoveFile});
+    fault.only({FileOp::MoveFileEx});
     journal.rollback(87);
     EXPECT_TRUE(fault.fired());
   }
@@ -275,11 +278,19 @@ TEST_F(RollbackTest, BackupThatCannotBeMovedBackStaysInTheBackupFolder) {
   const std::string kept = a == "new a" ? "a.txt" : "b.txt";
   EXPECT_EQ("original " + kept.substr(0, 1), readText(backup + kept));
   EXPECT_FALSE(exists(scene / "made"));
+  // The journal and the run record stay: the next start tries again.
+  EXPECT_TRUE(exists(narrow_lib(journal.journalPath())));
+  EXPECT_EQ(std::vector<std::u16string>{target()}, recover_stopped_installations());
+  EXPECT_EQ("original a", readText(scene / "a.txt"));
+  EXPECT_EQ("original b", readText(scene / "b.txt"));
+  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+  EXPECT_EQ(0u, entryNames(scene.homeDir()).size());
 }
 
 TEST_F(RollbackTest, StopDeletesTheBackupFolder) {
   ASSERT_EQ(0u, journal.start(target()));
-  EXPECT_EQ(1u, backupFolders(scene.tempDir()).size());
+  // The folder and its journal beside it.
+  EXPECT_EQ(2u, backupFolders(scene.tempDir()).size());
   journal.stop();
   EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
 

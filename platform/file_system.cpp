@@ -401,6 +401,8 @@ uint32_t FileSystem::CreateFile(const std::u16string& path, uint32_t access, uin
   // Opening for reading never waits: a FIFO in a file's place must not hang
   // the caller (regular files behave the same either way).
   if (!(access & GENERIC_WRITE)) flags |= O_NONBLOCK;
+  // A new file only: never an existing one, never through a link.
+  if (creation == CREATE_NEW) flags |= O_CREAT | O_EXCL;
   int fd;
   do {
     fd = open(narrow_lib(path).c_str(), flags | O_CLOEXEC, 0660);

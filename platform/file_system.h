@@ -131,7 +131,9 @@ class FileSystem {
   // Access GENERIC_WRITE opens for writing (with GENERIC_READ for both),
   // otherwise for reading. TRUNCATE_EXISTING empties the file; CREATE_ALWAYS
   // creates a missing file but keeps an existing one's contents (writers cut
-  // it with SetEndOfFile); the other dispositions open existing files only.
+  // it with SetEndOfFile); CREATE_NEW creates a file that must not exist yet
+  // (183 when anything, a link included, has that name); the other
+  // dispositions open existing files only.
   // The share mode is ignored. New files get mode 0660 before the umask.
   // Opening for reading only never blocks (a FIFO opens at once).
   static uint32_t CreateFile(const std::u16string& path, uint32_t access, uint32_t share,

@@ -71,8 +71,9 @@ TEST_F(FileSystemTest, CreateFileDispositionsAndAccess) {
   EXPECT_EQ("abc", readText(path));
   FileSystem::CloseHandle(h);
 
-  // Dispositions other than CREATE_ALWAYS never create: 2, handle untouched.
-  for (uint32_t creation : {CREATE_NEW, OPEN_EXISTING, OPEN_ALWAYS, TRUNCATE_EXISTING}) {
+  // Dispositions other than CREATE_ALWAYS and CREATE_NEW never create: 2,
+  // handle untouched.
+  for (uint32_t creation : {OPEN_EXISTING, OPEN_ALWAYS, TRUNCATE_EXISTING}) {
     HANDLE untouched = reinterpret_cast<HANDLE>(0x1234);
     EXPECT_EQ(2u, FileSystem::CreateFile(wide(dir_ / "missing"), GENERIC_WRITE, 0, creation,
                                          untouched));
@@ -80,6 +81,20 @@ TEST_F(FileSystemTest, CreateFileDispositionsAndAccess) {
     EXPECT_EQ(reinterpret_cast<HANDLE>(0x1234), untouched);
   }
   EXPECT_FALSE(exists(dir_ / "missing"));
+
+  // CREATE_NEW makes a missing file and refuses any existing name, a
+  // dangling link included, leaving it as it was.
+  h = open(dir_ / "fresh", GENERIC_WRITE, CREATE_NEW);
+  EXPECT_TRUE(exists(dir_ / "fresh"));
+  FileSystem::CloseHandle(h);
+  for (const char* taken : {"fresh", "dangling"}) {
+    HANDLE refused = INVALID_HANDLE_VALUE;
+    symlink("nowhere", (dir_ / "dangling").c_str());
+    EXPECT_EQ(183u, FileSystem::CreateFile(wide(dir_ / taken), GENERIC_WRITE, 0, CREATE_NEW,
+                                           refused));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, refused);
+  }
+  EXPECT_FALSE(exists(dir_ / "nowhere"));
 
   // CREATE_ALWAYS makes a missing file; a directory cannot be opened for writing.
   h = open(dir_ / "made", GENERIC_WRITE, CREATE_ALWAYS);

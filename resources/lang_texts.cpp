@@ -90,6 +90,8 @@ const LangText kLangTextsRu[kLangKeyCount] = {
     {"IDS_SETUP_TARGETNOTFOLDER", "Путь указывает на файл, а не на каталог:"},
     {"IDS_SETUP_TARGETNOTWRITABLE",
      "Каталог шаблонов невозможно создать или записать в него:"},
+    {"IDS_RECOVERED_TARGET",
+     "Предыдущая инсталляция в этот каталог была прервана. Каталог восстановлен в том виде, в каком он был до неё:"},
 };
 
 // Ukrainian
@@ -180,6 +182,8 @@ const LangText kLangTextsUk[kLangKeyCount] = {
     {"IDS_SETUP_TARGETNOTFOLDER", "Шлях указує на файл, а не на каталог:"},
     {"IDS_SETUP_TARGETNOTWRITABLE",
      "Каталог шаблонів неможливо створити або записати до нього:"},
+    {"IDS_RECOVERED_TARGET",
+     "Попереднє встановлення в цей каталог було перервано. Каталог відновлено в тому вигляді, в якому він був до нього:"},
 };
 
 // English
@@ -268,6 +272,8 @@ const LangText kLangTextsEn[kLangKeyCount] = {
     {"IDS_BROWSE_TOOLTIP", "Choose the template directory"},
     {"IDS_SETUP_TARGETNOTFOLDER", "The path names a file, not a folder:"},
     {"IDS_SETUP_TARGETNOTWRITABLE", "The template directory cannot be created or written:"},
+    {"IDS_RECOVERED_TARGET",
+     "The previous installation into this directory was interrupted. The directory has been restored to the state it had before:"},
 };
 
 // Latvian
@@ -356,6 +362,8 @@ const LangText kLangTextsLv[kLangKeyCount] = {
     {"IDS_BROWSE_TOOLTIP", "Izvēlēties veidņu direktoriju"},
     {"IDS_SETUP_TARGETNOTFOLDER", "Ceļš norāda uz failu, nevis direktoriju:"},
     {"IDS_SETUP_TARGETNOTWRITABLE", "Veidņu direktoriju nevar izveidot vai tajā rakstīt:"},
+    {"IDS_RECOVERED_TARGET",
+     "Iepriekšējā instalēšana šajā direktorijā tika pārtraukta. Direktorijs ir atjaunots tādā stāvoklī, kāds tas bija pirms tās:"},
 };
 
 // Lithuanian
@@ -442,6 +450,8 @@ const LangText kLangTextsLt[kLangKeyCount] = {
     {"IDS_BROWSE_TOOLTIP", "Pasirinkti šablonų katalogą"},
     {"IDS_SETUP_TARGETNOTFOLDER", "Kelias nurodo failą, o ne aplanką:"},
     {"IDS_SETUP_TARGETNOTWRITABLE", "Šablonų katalogo negalima sukurti arba į jį rašyti:"},
+    {"IDS_RECOVERED_TARGET",
+     "Ankstesnis diegimas į šį katalogą buvo nutrauktas. Katalogas atkurtas į būseną, kurioje jis buvo prieš tai:"},
 };
 
 // Bulgarian
@@ -533,6 +543,8 @@ const LangText kLangTextsBg[kLangKeyCount] = {
     {"IDS_SETUP_TARGETNOTFOLDER", "Пътят сочи файл, а не директория:"},
     {"IDS_SETUP_TARGETNOTWRITABLE",
      "Директорията с шаблони не може да бъде създадена или записана:"},
+    {"IDS_RECOVERED_TARGET",
+     "Предишната инсталация в тази директория беше прекъсната. Директорията е възстановена в състоянието си отпреди нея:"},
 };
 
 // German
@@ -625,6 +637,8 @@ const LangText kLangTextsDe[kLangKeyCount] = {
     {"IDS_BROWSE_TOOLTIP", "Vorlagenverzeichnis auswählen"},
     {"IDS_SETUP_TARGETNOTFOLDER", "Der Pfad bezeichnet eine Datei, keinen Ordner:"},
     {"IDS_SETUP_TARGETNOTWRITABLE", "Das Vorlagenverzeichnis kann nicht angelegt oder beschrieben werden:"},
+    {"IDS_RECOVERED_TARGET",
+     "Die vorherige Installation in dieses Verzeichnis wurde unterbrochen. Das Verzeichnis wurde in den Zustand davor zurückversetzt:"},
 };
 
 // Romanian
@@ -715,6 +729,8 @@ const LangText kLangTextsRo[kLangKeyCount] = {
     {"IDS_BROWSE_TOOLTIP", "Alegeți directorul de șabloane"},
     {"IDS_SETUP_TARGETNOTFOLDER", "Calea indică un fișier, nu un director:"},
     {"IDS_SETUP_TARGETNOTWRITABLE", "Directorul de șabloane nu poate fi creat sau scris:"},
+    {"IDS_RECOVERED_TARGET",
+     "Instalarea anterioară în acest director a fost întreruptă. Directorul a fost readus la starea dinaintea ei:"},
 };
 
 // Georgian
@@ -803,6 +819,8 @@ const LangText kLangTextsKa[kLangKeyCount] = {
     {"IDS_SETUP_TARGETNOTFOLDER", "გზა მიუთითებს ფაილზე და არა საქაღალდეზე:"},
     {"IDS_SETUP_TARGETNOTWRITABLE",
      "შაბლონების კატალოგის შექმნა ან მასში ჩაწერა შეუძლებელია:"},
+    {"IDS_RECOVERED_TARGET",
+     "ამ კატალოგში წინა ინსტალაცია შეწყდა. კატალოგი აღდგენილია იმ მდგომარეობაში, რომელშიც მანამდე იყო:"},
 };
 
 // Kazakh
@@ -889,6 +907,8 @@ const LangText kLangTextsKk[kLangKeyCount] = {
     {"IDS_BROWSE_TOOLTIP", "Үлгілер каталогын таңдау"},
     {"IDS_SETUP_TARGETNOTFOLDER", "Жол каталогты емес, файлды көрсетеді:"},
     {"IDS_SETUP_TARGETNOTWRITABLE", "Үлгілер каталогын жасау немесе оған жазу мүмкін емес:"},
+    {"IDS_RECOVERED_TARGET",
+     "Осы каталогқа алдыңғы орнату үзілді. Каталог бұған дейінгі күйіне қалпына келтірілді:"},
 };
 
 // Vietnamese
@@ -977,6 +997,8 @@ const LangText kLangTextsVi[kLangKeyCount] = {
     {"IDS_BROWSE_TOOLTIP", "Chọn thư mục mẫu"},
     {"IDS_SETUP_TARGETNOTFOLDER", "Đường dẫn trỏ tới một tệp, không phải thư mục:"},
     {"IDS_SETUP_TARGETNOTWRITABLE", "Không thể tạo hoặc ghi vào thư mục mẫu:"},
+    {"IDS_RECOVERED_TARGET",
+     "Lần cài đặt trước vào thư mục này đã bị gián đoạn. Thư mục đã được khôi phục về trạng thái trước đó:"},
 };
 
 // Turkish
@@ -1065,4 +1087,6 @@ const LangText kLangTextsTr[kLangKeyCount] = {
     {"IDS_BROWSE_TOOLTIP", "Şablon dizinini seç"},
     {"IDS_SETUP_TARGETNOTFOLDER", "Yol bir klasörü değil, bir dosyayı gösteriyor:"},
     {"IDS_SETUP_TARGETNOTWRITABLE", "Şablon dizini oluşturulamıyor veya dizine yazılamıyor:"},
+    {"IDS_RECOVERED_TARGET",
+     "Bu dizine yapılan önceki kurulum yarıda kesildi. Dizin önceki durumuna geri getirildi:"},
 };

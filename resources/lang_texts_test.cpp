@@ -207,6 +207,9 @@ const Reference kReference[] = {
     {"IDS_SETUP_TARGETNOTWRITABLE",
      "The template directory cannot be created or written:",
      "Каталог шаблонов невозможно создать или записать в него:"},
+    {"IDS_RECOVERED_TARGET",
+     "The previous installation into this directory was interrupted. The directory has been restored to the state it had before:",
+     "Предыдущая инсталляция в этот каталог была прервана. Каталог восстановлен в том виде, в каком он был до неё:"},
 };
 
 // The four wizard button labels per language: Back, Next, Finish, Cancel.

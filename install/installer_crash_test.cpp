@@ -1,0 +1,348 @@
+// Crash sweeps: one installation into a populated template directory, run
+// in a child process that dies (as by SIGKILL) at its k-th file operation,
+// for every k until a run completes; after each death a start's recovery
+// must give back the directory as it was before the run or, after the
+// commit, the whole installed tree, never a mix, and leave nothing behind.
+// Recovery itself is swept the same way. An ordering test reads the trace of
+// a clean run's operations against what the journal held on disk.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <memory>
+#include <set>
+
+#include "install/install_paths.h"
+#include "install/install_sweep_util.h"
+#include "install/installer.h"
+#include "install/journal_file.h"
+#include "install/recovery.h"
+
+using namespace install_test;
+
+namespace {
+
+const int kDiedExit = 77;
+
+// Hundreds of runs with their syncs: in memory where there is such a place.
+std::string scratch_base() {
+  return access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+}
+
+// Ends the process at the k-th file operation, before it runs.
+struct DeathAt {
+  uint64_t at;
+  uint64_t count;
+};
+
+uint32_t die_at(FileOp, const std::u16string&, void* context) {
+  auto* death = static_cast<DeathAt*>(context);
+  if (++death->count == death->at) _exit(kDiedExit);
+  return 0;
+}
+
+// One file operation of a clean run, with what the journal on disk held
+// when it was asked for.
+struct TracedOp {
+  FileOp op;
+  std::u16string path;
+  bool committed;
+};
+
+// With the parameter true the temporary directory lies on another file
+// system than the target: the backup folder is then hidden inside the
+// target.
+class CrashSweepTest : public testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    if (GetParam()) {
+      const std::string other = scratch_base() == "/dev/shm" ? "/tmp" : "/dev/shm";
+      elsewhere_.reset(new ScratchDir(other));
+      ASSERT_TRUE(elsewhere_->ok());
+      struct stat a, b;
+      ASSERT_EQ(0, stat(elsewhere_->path().c_str(), &a));
+      ASSERT_EQ(0, stat(scene.templateDir().c_str(), &b));
+      if (a.st_dev == b.st_dev) GTEST_SKIP() << "no second file system";
+      setenv("TMPDIR", elsewhere_->path().c_str(), 1);
+    }
+    {
+      // The kit's unpacked container lies apart, so that the temporary
+      // directory shows only what runs leave.
+      mkdir(scene.scratch("kit").c_str(), 0755);
+      EnvGuard kitTemp("TMPDIR", scene.scratch("kit").c_str());
+      ASSERT_TRUE(openKit(scene.scratch(""), sweepKit(200 * 1024), kit));
+    }
+    populateTemplate(scene.templateDir());
+    before = snapshot(scene.templateDir());
+    ASSERT_EQ(0u, install());
+    installed = installedView(scene.templateDir());
+    ASSERT_EQ(sweepBytes(2500, 6), readText(scene / "sub/a.txt"));
+    ASSERT_EQ("replaces the link", readText(scene / "link.txt"));
+    expectNothingLeft("clean run");
+  }
+
+  uint32_t install() {
+    data.init(&kit, widen_lib(scene.templateDir()));
+    Installer installer(0);
+    return installer.run(&data);
+  }
+
+  // Runs `work` in a child that dies at its k-th file operation. True when
+  // the child died, false when it finished.
+  template <typename Work>
+  bool runDyingAt(uint64_t k, Work work) {
+    const pid_t child = fork();
+    if (child == 0) {
+      DeathAt death{k, 0};
+      FileSystem::SetFaultHook(&die_at, &death);
+      work();
+      _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status)) << "child ended by signal " << WTERMSIG(status);
+    return WIFEXITED(status) && WEXITSTATUS(status) == kDiedExit;
+  }
+
+  void expectNothingLeft(const std::string& context) {
+    EXPECT_TRUE(entryNames(scene.tempDir()).empty()) << context;
+    if (elsewhere_) {
+      EXPECT_TRUE(entryNames(elsewhere_->path()).empty()) << context;
+    }
+    EXPECT_TRUE(entryNames(scene.homeDir()).empty()) << context;
+    std::vector<std::string> beside;
+    for (const std::string& name : entryNames(scene.scratch("")))
+      if (name != "tmp" && name != "home" && name != "kit" && name != "ovn8.okd" &&
+          name != "templates")
+        beside.push_back(name);
+    EXPECT_TRUE(beside.empty()) << context << ": " << beside.front();
+    for (const auto& node : snapshot(scene.templateDir())) {
+      const std::string& name = node.first;
+      const size_t slash = name.rfind('/');
+      const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
+      EXPECT_FALSE(last.compare(0, 6, ".n8new") == 0 || last.compare(0, 6, ".n8stp") == 0)
+          << context << ": " << name;
+    }
+  }
+
+  // The directory after a recovery: as before the run, or (`mayStand`) the
+  // whole installed tree.
+  void expectWholeState(bool mayStand, const std::string& context) {
+    const std::string rolledBack = differences(before, snapshot(scene.templateDir()));
+    if (rolledBack.empty()) return;
+    const std::string stands = differences(installed, installedView(scene.templateDir()));
+    EXPECT_TRUE(mayStand && stands.empty())
+        << context << ": neither the old nor the new tree\n"
+        << rolledBack << "-- against the installed tree:\n"
+        << stands;
+  }
+
+  InstallScene scene{scratch_base()};
+  std::unique_ptr<ScratchDir> elsewhere_;
+  KitReader kit;
+  InstallProcessData data;
+  std::map<std::string, std::string> before, installed;
+};
+
+TEST_P(CrashSweepTest, DeathAtEveryOperationIsRecoveredWhole) {
+  uint64_t rolledBack = 0, stood = 0, told = 0;
+  uint64_t k = 1;
+  for (;; ++k) {
+    populateTemplate(scene.templateDir());
+    const std::string context = "death at operation " + std::to_string(k);
+    if (!runDyingAt(k, [&] { install(); })) {
+      EXPECT_EQ("", differences(installed, installedView(scene.templateDir()))) << context;
+      expectNothingLeft(context);
+      break;
+    }
+    told += recover_stopped_installations().size();
+    const bool back = differences(before, snapshot(scene.templateDir())).empty();
+    expectWholeState(true, context);
+    if (back)
+      ++rolledBack;
+    else
+      ++stood;
+    // Once the run stood, every later death leaves it standing.
+    if (stood > 0) {
+      EXPECT_FALSE(back) << context;
+    }
+    expectNothingLeft(context);
+    // A second start finds nothing more to do.
+    EXPECT_TRUE(recover_stopped_installations().empty()) << context;
+    // And a normal run then installs everything.
+    EXPECT_EQ(0u, install()) << context;
+    EXPECT_EQ("", differences(installed, installedView(scene.templateDir()))) << context;
+    expectNothingLeft(context);
+    if (HasFailure()) break;
+  }
+  std::printf("crash sweep: %llu deaths, %llu rolled back (%llu told), %llu stood\n",
+              (unsigned long long)(k - 1), (unsigned long long)rolledBack,
+              (unsigned long long)told, (unsigned long long)stood);
+  EXPECT_GT(rolledBack, 100u);
+  EXPECT_GT(stood, 0u);
+  EXPECT_LE(told, rolledBack);
+}
+
+// A run killed in the middle (originals in the backup folder, new files in
+// place, new folders made) and one killed after its commit; the recovery of
+// each is then killed at its every operation, and the next start's recovery
+// must still give the whole state.
+TEST_P(CrashSweepTest, DeathDuringRecoveryIsRecoveredAtTheNextStart) {
+  // A whole run's operations, counted in this process, and the first one
+  // after the commit: the deletion of the backup folder.
+  std::vector<std::pair<FileOp, std::u16string>> ops;
+  populateTemplate(scene.templateDir());
+  FileSystem::SetFaultHook(
+      [](FileOp op, const std::u16string& path, void* context) -> uint32_t {
+        static_cast<std::vector<std::pair<FileOp, std::u16string>>*>(context)->push_back({op, path});
+        return 0;
+      },
+      &ops);
+  install();
+  FileSystem::SetFaultHook(nullptr, nullptr);
+  const uint64_t total = ops.size();
+  uint64_t afterCommit = 0;
+  for (uint64_t i = 0; i < total && afterCommit == 0; ++i)
+    if (ops[i].first == FileOp::RemoveDirectory && ops[i].second.find(u"n8stp") != std::u16string::npos)
+      afterCommit = i + 1;
+  ASSERT_GT(total, 100u);
+  ASSERT_GT(afterCommit, total / 2);
+  uint64_t sweeps = 0;
+  for (const uint64_t runDeath : {total * 2 / 3, afterCommit}) {
+    uint64_t j = 1;
+    for (;; ++j) {
+      populateTemplate(scene.templateDir());
+      const std::string context = "run died at " + std::to_string(runDeath) +
+                                  ", recovery at " + std::to_string(j);
+      ASSERT_TRUE(runDyingAt(runDeath, [&] { install(); })) << context;
+      const bool recoveryDied = runDyingAt(j, [] { recover_stopped_installations(); });
+      recover_stopped_installations();
+      expectWholeState(runDeath == afterCommit, context);
+      expectNothingLeft(context);
+      if (HasFailure() || !recoveryDied) break;
+    }
+    sweeps += j - 1;
+    std::printf("recovery sweep after death at %llu of %llu: %llu deaths\n",
+                (unsigned long long)runDeath, (unsigned long long)total,
+                (unsigned long long)(j - 1));
+    EXPECT_GT(j, 10u);
+  }
+  EXPECT_GT(sweeps, 20u);
+}
+
+// Reads, at every operation of a clean run, what the journal on disk holds
+// (it is synced by the operation before), and checks each step against it.
+class OrderWatch {
+ public:
+  explicit OrderWatch(const std::u16string& target) : target_(target) {
+    FileSystem::SetFaultHook(&OrderWatch::hook, this);
+  }
+  ~OrderWatch() { FileSystem::SetFaultHook(nullptr, nullptr); }
+
+  std::vector<std::string> faults;
+  uint64_t checkedMoves = 0, checkedWrites = 0, checkedRemovals = 0;
+  bool sawCommit = false;
+
+ private:
+  static uint32_t hook(FileOp op, const std::u16string& path, void* context) {
+    auto* self = static_cast<OrderWatch*>(context);
+    if (!self->inside_) {
+      self->inside_ = true;
+      self->check(op, path);
+      self->inside_ = false;
+    }
+    return 0;
+  }
+
+  bool isJournal(const std::u16string& path) const {
+    return path.size() > 8 && path.compare(path.size() - 8, 8, u".journal") == 0;
+  }
+
+  std::string n(const std::u16string& path) const { return narrow_lib(path); }
+
+  void check(FileOp op, const std::u16string& path) {
+    // The previous operation synced the journal: what it holds now is on disk.
+    if (lastWasJournalSync_) refresh();
+    lastWasJournalSync_ = op == FileOp::FlushFileBuffers && isJournal(path);
+    if (lastWasJournalSync_) journal_ = path;
+    if (op == FileOp::FlushFileSystem) syncedAfterLastInstall_ = true;
+    // The hidden backup folder lies in the target but is not part of it.
+    const bool inTarget = path.compare(0, target_.size(), target_) == 0 &&
+                          path.find(u"/.n8stp") == std::u16string::npos;
+    const bool temporary = path.find(u"/.n8new") != std::u16string::npos;
+    if (op == FileOp::CreateFile && inTarget && temporary) {
+      ++checkedWrites;
+      if (!named(durable_.temporaries, path)) faults.push_back("wrote unjournaled " + n(path));
+    }
+    if (op == FileOp::MoveFileEx && inTarget && !temporary) {
+      // An original moves into the backup folder.
+      ++checkedMoves;
+      if (!named(durable_.kept, path)) faults.push_back("kept unjournaled " + n(path));
+    }
+    if (op == FileOp::MoveFileEx && inTarget && temporary) {
+      // A new file takes its place.
+      ++checkedMoves;
+      syncedAfterLastInstall_ = false;
+      if (!named(durable_.temporaries, path)) faults.push_back("renamed unjournaled " + n(path));
+    }
+    if (op == FileOp::CreateDirectory && inTarget && !named(durable_.createdDirectories, path))
+      faults.push_back("made unjournaled folder " + n(path));
+    const bool backup = path.find(u"n8stp") != std::u16string::npos;
+    if ((op == FileOp::RemoveDirectory || op == FileOp::DeleteFile) && backup) {
+      ++checkedRemovals;
+      if (!durable_.committed) faults.push_back("backup removed before the commit: " + n(path));
+    }
+  }
+
+  bool named(const std::vector<std::u16string>& keys, const std::u16string& path) const {
+    for (const std::u16string& key : keys)
+      if (durable_.header.target + key == path) return true;
+    return false;
+  }
+
+  void refresh() {
+    JournalContents contents;
+    if (read_journal(journal_, contents) != ERROR_SUCCESS) return;
+    if (contents.committed && !durable_.committed) {
+      sawCommit = true;
+      if (!syncedAfterLastInstall_) faults.push_back("committed before the files were synced");
+    }
+    durable_ = contents;
+  }
+
+  std::u16string target_;
+  std::u16string journal_;
+  JournalContents durable_;
+  bool inside_ = false;
+  bool lastWasJournalSync_ = false;
+  bool syncedAfterLastInstall_ = false;
+};
+
+TEST_P(CrashSweepTest, EveryStepWaitsForTheJournalOnDisk) {
+  populateTemplate(scene.templateDir());
+  std::vector<std::string> faults;
+  uint64_t moves = 0, writes = 0, removals = 0;
+  bool sawCommit = false;
+  {
+    OrderWatch watch(widen_lib(scene.templateDir() + "/"));
+    ASSERT_EQ(0u, install());
+    faults = watch.faults;
+    moves = watch.checkedMoves;
+    writes = watch.checkedWrites;
+    removals = watch.checkedRemovals;
+    sawCommit = watch.sawCommit;
+  }
+  for (const std::string& fault : faults) ADD_FAILURE() << fault;
+  EXPECT_TRUE(sawCommit);
+  EXPECT_GT(moves, 20u);
+  EXPECT_GT(writes, 15u);
+  EXPECT_GT(removals, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(BackupFolder, CrashSweepTest, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return info.param ? "HiddenInTheTarget" : "InTheTemporaryDirectory";
+                         });
+
+}  // namespace
