@@ -905,12 +905,23 @@ TEST_F(SetupE2eTest, CancelWithOnlySkippedEntriesLeftEndsWithThreeAndKeepsNothin
     ASSERT_TRUE(config::writeFileBytes(target() + utf16_to_utf8(name), "newer"));
   }
   const pid_t child = spawn({"usecwd", "-S"}, false, "", 120);
-  // Wait until the big file is being written, then interrupt.
-  for (int i = 0; i < 60000 && access((target() + "big.bin").c_str(), F_OK) != 0; ++i) usleep(1000);
+  // Wait until the big file is being written (under its temporary name
+  // beside its place), then interrupt.
+  auto writing = [&] {
+    bool found = false;
+    if (DIR* stream = opendir(target().c_str())) {
+      while (dirent* entry = readdir(stream))
+        found = found || std::string(entry->d_name).compare(0, 6, ".n8new") == 0;
+      closedir(stream);
+    }
+    return found;
+  };
+  for (int i = 0; i < 60000 && !writing(); ++i) usleep(1000);
   kill(child, SIGINT);
   const Result result = finish(child);
   EXPECT_EQ(result.status, 3) << result.out << result.err;
   EXPECT_EQ(access((target() + "big.bin").c_str(), F_OK), -1);
+  EXPECT_FALSE(writing());
   EXPECT_EQ(read_file(target() + "up/to/dateA_0"), "newer");
   EXPECT_EQ(access(configPath().c_str(), F_OK), -1);
   EXPECT_EQ(count_entries(tmp_), 0);
