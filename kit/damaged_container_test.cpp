@@ -29,11 +29,13 @@ size_t headerSize(const KitSpec& kit, const std::string& container) {
   return container.size() - data;
 }
 
-// Opens `container`; when it opens, every entry is inside it and extracts.
-void checkOpen(const ScratchDir& scratch, const std::string& container, const std::string& what) {
-  ASSERT_TRUE(config::writeContainerAsKit(scratch.path("k.okd"), container, 1));
+// Opens the kit in `mode`; when it opens, every entry is inside it and
+// extracts. Nothing is left behind either way.
+void checkOpenIn(const ScratchDir& scratch, const std::string& container, kittest::ContainerMode mode,
+                 const std::string& what) {
   {
     KitReader reader;
+    kittest::useMode(reader, mode);
     const uint32_t result = reader.open(scratch.wide("k.okd"));
     if (result != 0) {
       EXPECT_FALSE(reader.isOpen()) << what;
@@ -51,6 +53,12 @@ void checkOpen(const ScratchDir& scratch, const std::string& container, const st
     }
   }
   EXPECT_TRUE(scratch.tmpFiles().empty()) << what;
+}
+
+void checkOpen(const ScratchDir& scratch, const std::string& container, const std::string& what) {
+  ASSERT_TRUE(config::writeContainerAsKit(scratch.path("k.okd"), container, 1));
+  for (kittest::ContainerMode mode : kittest::kAllModes)
+    checkOpenIn(scratch, container, mode, what + ", " + kittest::modeName(mode));
 }
 
 TEST(DamagedContainerTest, EveryCutOpensWholeEntriesOrFails) {

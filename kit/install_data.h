@@ -1,9 +1,11 @@
 // The reader of a distribution kit.
 //
 // A kit (ovn8.okd) is one raw DEFLATE stream. Opening it inflates the whole
-// stream once into a temporary file (the unpacked container), reads the
-// per-language descriptions and the entry table from it, and keeps the file
-// open; copy() then extracts single entries by seeking in that file. The
+// stream once (the unpacked container), reads the per-language descriptions
+// and the entry table from it, and keeps it; copy() then extracts single
+// entries from it. A container that fits well within the free memory is
+// kept in memory, so its bytes are written only once, into their
+// destinations; a larger one goes to a temporary file that stays open. The
 // container layout is described byte by byte in docs/kit-format.md.
 //
 // The reader trusts nothing in the container: every count, record size and
@@ -25,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "kit/lz_compressor.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
 #include "platform/owned_leftovers.h"
@@ -227,7 +230,8 @@ inline bool readEntryExtension(RecordCursor& cursor, KitEntry& entry) {
 
 }  // namespace detail
 
-// Compressor: a policy with a static unpack(kitPath, containerPath).
+// Compressor: a policy with static unpack(kitPath, containerPath),
+// unpackToMemory(...) and memoryLimit(), as LZCompressor.
 // FS: the file API policy (FileSystem, or a test double derived from it).
 template <class Compressor, class FS>
 class InstallData {
@@ -236,6 +240,8 @@ class InstallData {
   std::vector<KitEntry> entries;             // in file order
 
   static const uint32_t kCopyBufferSize = 1048576;
+  // The memory limit is asked of the compressor when the kit is opened.
+  static const uint64_t kAutomaticLimit = UINT64_MAX;
 
   InstallData() : handle_(INVALID_HANDLE_VALUE), copyBuffer_(new uint8_t[kCopyBufferSize]) {}
   ~InstallData() { release(); }
@@ -259,7 +265,7 @@ class InstallData {
   // cut to the entry's size) and gives it the entry's last-write time.
   uint32_t copy(uint32_t index, const std::u16string& destinationPath) {
     if (index >= entries.size()) return ERROR_INVALID_PARAMETER;
-    if (handle_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+    if (!isOpen()) return ERROR_INVALID_HANDLE;
     const KitEntry& entry = entries[index];
 
     HANDLE destination = INVALID_HANDLE_VALUE;
@@ -278,9 +284,16 @@ class InstallData {
     return result != ERROR_SUCCESS ? result : closed;
   }
 
-  // Path of the unpacked container; empty when none exists.
+  // Containers of more than `bytes` go to a temporary file (0: always).
+  void setMemoryLimit(uint64_t bytes) { memoryLimit_ = bytes; }
+  // The decoder of containers kept in memory.
+  void setInflater(Inflater inflater) { inflater_ = inflater; }
+  bool inMemory() const { return memory_.bytes != nullptr; }
+
+  // Path of the unpacked container; empty when none exists (or it is kept
+  // in memory).
   const std::u16string& temporaryPath() const { return tempFilePath; }
-  bool isOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  bool isOpen() const { return handle_ != INVALID_HANDLE_VALUE || inMemory(); }
   // Size of the unpacked container after a successful open().
   uint64_t containerSize() const { return containerSize_; }
   // After open() failed because an entry's bytes do not match its
@@ -293,17 +306,28 @@ class InstallData {
     uint32_t result = FS::GetTempPath(directory);
     // The container is locked from its creation for as long as it is open:
     // the start-up clean-up removes only containers of processes that have
-    // ended. A stop signal removes it before the process ends.
+    // ended. A stop signal removes it before the process ends. It is made
+    // even when the container is kept in memory, so that a temporary
+    // directory that cannot be written is reported the same way.
     if (result == ERROR_SUCCESS) result = create_locked_temp_file(directory, u"odk", tempFilePath, handle_);
     if (result != ERROR_SUCCESS) {
       handle_ = INVALID_HANDLE_VALUE;
       return result;
     }
     signalSlot_ = register_temporary_file(tempFilePath);
-    // Unpacked into the same file: the open handle sees what was written.
-    result = Compressor::unpack(kitPath, tempFilePath);
+    const uint64_t limit = memoryLimit_ == kAutomaticLimit ? Compressor::memoryLimit() : memoryLimit_;
+    bool fits = false;
+    if (limit > 0) result = Compressor::unpackToMemory(kitPath, limit, inflater_, memory_, fits);
     if (result != ERROR_SUCCESS) return result;
-    result = measureContainer();
+    if (fits) {
+      removeTemporaryFile();
+      containerSize_ = memory_.size;
+      position_ = 0;
+    } else {
+      // Unpacked into the same file: the open handle sees what was written.
+      result = Compressor::unpack(kitPath, tempFilePath);
+      if (result == ERROR_SUCCESS) result = measureContainer();
+    }
     if (result == ERROR_SUCCESS) result = readDescriptions();
     if (result == ERROR_SUCCESS) result = readEntries();
     if (result == ERROR_SUCCESS) result = placeEntries();
@@ -357,6 +381,11 @@ class InstallData {
   // Reads exactly `size` bytes; a container that ends first is damaged.
   uint32_t readExact(void* buffer, uint32_t size) {
     if (size > remaining()) return ERROR_INVALID_DATA;
+    if (inMemory()) {
+      std::copy_n(memory_.bytes.get() + position_, size, static_cast<uint8_t*>(buffer));
+      position_ += size;
+      return ERROR_SUCCESS;
+    }
     uint32_t got = 0;
     const uint32_t result = FS::ReadFile(handle_, buffer, size, &got, nullptr);
     if (result != ERROR_SUCCESS) return result;
@@ -491,6 +520,7 @@ class InstallData {
   template <class Consume>
   uint32_t readEntryData(const KitEntry& entry, Consume consume) {
     if (entry.size == 0) return ERROR_SUCCESS;
+    if (inMemory()) return readEntryFromMemory(entry, consume);
     long high = 0;
     if (FS::SetFilePointer(handle_, long(entry.offset), &high, FILE_BEGIN) == 0xFFFFFFFFu &&
         FS::GetLastError() != ERROR_SUCCESS)
@@ -509,11 +539,23 @@ class InstallData {
     return ERROR_SUCCESS;
   }
 
+  // A container in memory hands its blocks over where they lie.
+  template <class Consume>
+  uint32_t readEntryFromMemory(const KitEntry& entry, Consume consume) {
+    const uint8_t* from = memory_.bytes.get() + entry.offset;
+    uint32_t left = entry.size;
+    while (left > 0) {
+      const uint32_t chunk = std::min(left, kCopyBufferSize);
+      const uint32_t result = consume(from, chunk);
+      if (result != ERROR_SUCCESS) return result;
+      from += chunk;
+      left -= chunk;
+    }
+    return ERROR_SUCCESS;
+  }
 
-  // Back to the constructed state: no entries, no handle, no temporary file.
   // The container goes while its lock is still held.
-  void release() {
-    entries.clear();
+  void removeTemporaryFile() {
     if (!tempFilePath.empty()) {
       FS::DeleteFile(tempFilePath);
       tempFilePath.clear();
@@ -524,6 +566,13 @@ class InstallData {
       FS::CloseHandle(handle_);
       handle_ = INVALID_HANDLE_VALUE;
     }
+  }
+
+  // Back to the constructed state: no entries, no handle, no temporary file.
+  void release() {
+    entries.clear();
+    removeTemporaryFile();
+    memory_ = UnpackedContainer();
     containerSize_ = 0;
     position_ = 0;
   }
@@ -535,11 +584,16 @@ class InstallData {
   Compressor compressor_;
   uint64_t containerSize_ = 0;
   uint64_t position_ = 0;
+  uint64_t memoryLimit_ = kAutomaticLimit;
+  Inflater inflater_ = Inflater::kFastest;
+  UnpackedContainer memory_;
   std::unique_ptr<uint8_t[]> copyBuffer_;
 };
 
 template <class Compressor, class FS>
 const uint32_t InstallData<Compressor, FS>::kCopyBufferSize;
+template <class Compressor, class FS>
+const uint64_t InstallData<Compressor, FS>::kAutomaticLimit;
 
 }  // namespace config
 

@@ -57,11 +57,13 @@ void extractAll(KitReader& reader) {
   FileSystem::RemoveDirectory(widen_lib(g_base + "/out"));
 }
 
-void openAndExtract(const std::string& kitBytes) {
+// The container in a temporary file (limit 0) or in memory.
+void openAndExtract(const std::string& kitBytes, uint64_t memoryLimit) {
   const std::string kitPath = g_base + "/ovn8.okd";
   if (!config::writeFileBytes(kitPath, kitBytes)) abort();
   {
     KitReader reader;
+    reader.setMemoryLimit(memoryLimit);
     const uint32_t result = reader.open(widen_lib(kitPath));
     check((result == 0) == reader.isOpen(), "open result and handle disagree");
     if (result == 0) {
@@ -96,7 +98,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  openAndExtract(config::deflateRaw(bytes, 1));  // the input as the unpacked container
-  openAndExtract(bytes);                         // the input as the kit file itself
+  for (uint64_t limit : {uint64_t(0), uint64_t(1) << 30}) {
+    openAndExtract(config::deflateRaw(bytes, 1), limit);  // the input as the unpacked container
+    openAndExtract(bytes, limit);                         // the input as the kit file itself
+  }
   return 0;
 }

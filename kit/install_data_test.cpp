@@ -75,7 +75,9 @@ TEST(InstallDataTest, PerLanguageKitRoundTripsEveryEntryAndRemovesItsContainer) 
   std::u16string temporary;
   {
     KitReader reader;
+    kittest::useMode(reader, kittest::ContainerMode::kFile);
     ASSERT_EQ(0u, reader.open(wideKit(scratch)));
+    EXPECT_FALSE(reader.inMemory());
     EXPECT_TRUE(reader.isOpen());
     ASSERT_EQ(2u, reader.descriptions.size());
     EXPECT_EQ(u"ru", reader.descriptions[1].languageCode);
@@ -90,6 +92,58 @@ TEST(InstallDataTest, PerLanguageKitRoundTripsEveryEntryAndRemovesItsContainer) 
     EXPECT_EQ(kSeconds, kittest::modificationTime(scratch.out() + "/data/deeper/one-mib-and-one.bin"));
   }
   EXPECT_TRUE(scratch.tmpFiles().empty()) << "the container outlived its reader";
+}
+
+TEST(InstallDataTest, ContainersKeptInMemoryWriteNoTemporaryFile) {
+  ScratchDir scratch;
+  KitSpec kit;
+  kit.descriptions = {{u"en", u"Templates", u"Vendor Ltd", u"doc\\readme.html"}};
+  kit.files = awkwardFiles();
+  ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"), kit));
+  for (kittest::ContainerMode mode : {kittest::ContainerMode::kMemoryFastest, kittest::ContainerMode::kMemoryZlib}) {
+    SCOPED_TRACE(kittest::modeName(mode));
+    KitReader reader;
+    kittest::useMode(reader, mode);
+    ASSERT_EQ(0u, reader.open(wideKit(scratch)));
+    EXPECT_TRUE(reader.inMemory());
+    EXPECT_TRUE(reader.temporaryPath().empty());
+    EXPECT_TRUE(scratch.tmpFiles().empty());
+    EXPECT_EQ(u"Vendor Ltd", reader.descriptions[0].providerName);
+    expectRoundTrip(scratch, reader, kit.files);
+  }
+}
+
+TEST(InstallDataTest, ContainersBeyondTheLimitOrLongerThanTheirEntriesGoToAFile) {
+  ScratchDir scratch;
+  std::string container;
+  KitSpec kit;
+  kit.files = {{u"a.txt", std::string(3000, 'a'), EpochToFileTime(kSeconds)}};
+  ASSERT_TRUE(config::buildContainer(kit, KitLayout(), container));
+  {
+    KitReader reader;
+    reader.setMemoryLimit(container.size() - 1);
+    ASSERT_EQ(0u, openContainer(scratch, container, reader));
+    EXPECT_FALSE(reader.inMemory());
+    EXPECT_EQ(1u, scratch.tmpFiles().size());
+    expectRoundTrip(scratch, reader, kit.files);
+  }
+  {
+    KitReader reader;
+    reader.setMemoryLimit(container.size() + 1);
+    ASSERT_EQ(0u, openContainer(scratch, container, reader));
+    EXPECT_TRUE(reader.inMemory());
+  }
+  // Bytes that no entry uses, after the data area: the size the entry table
+  // gives is too small, and the container goes to the file whole.
+  for (kittest::ContainerMode mode : {kittest::ContainerMode::kMemoryFastest, kittest::ContainerMode::kMemoryZlib}) {
+    SCOPED_TRACE(kittest::modeName(mode));
+    KitReader reader;
+    kittest::useMode(reader, mode);
+    ASSERT_EQ(0u, openContainer(scratch, container + std::string(70000, 'z'), reader));
+    EXPECT_FALSE(reader.inMemory());
+    EXPECT_EQ(container.size() + 70000, reader.containerSize());
+    expectRoundTrip(scratch, reader, kit.files);
+  }
 }
 
 TEST(InstallDataTest, SingleFormWithDataInAnotherOrderAndOversizeRecords) {
@@ -337,14 +391,17 @@ TEST(InstallDataTest, UnwritableTemporaryDirectoryAndFailedDecompressionWritesLe
     FileFaultInjector fault(k, ERROR_INVALID_PARAMETER);
     fault.only({FileOp::WriteFile}).below(widen_lib(scratch.tmp())).persistent();
     KitReader reader;
+    kittest::useMode(reader, kittest::ContainerMode::kFile);
     EXPECT_EQ(ERROR_INVALID_PARAMETER, reader.open(wideKit(scratch))) << k;
     EXPECT_FALSE(reader.isOpen());
     EXPECT_TRUE(scratch.tmpFiles().empty()) << k;
   }
   // Any single failing file operation during open fails it cleanly.
+  for (kittest::ContainerMode mode : kittest::kAllModes) {
   for (uint64_t k = 1;; ++k) {
     const size_t descriptors = kittest::openDescriptors();
     KitReader reader;
+    kittest::useMode(reader, mode);
     uint32_t result;
     {
       FileFaultInjector fault(k, ERROR_INVALID_PARAMETER);
@@ -359,6 +416,7 @@ TEST(InstallDataTest, UnwritableTemporaryDirectoryAndFailedDecompressionWritesLe
     EXPECT_NE(0u, result) << k;
     EXPECT_TRUE(scratch.tmpFiles().empty()) << k;
     EXPECT_EQ(descriptors, kittest::openDescriptors()) << k;
+  }
   }
 }
 
@@ -433,6 +491,7 @@ TEST(InstallDataTest, CopyReadsOnlyWhatTheEntryNeeds) {
                                 {u"empty", "", kNoTime},
                                 {u"large", kittest::patternBytes((2 << 20) + 5, 4), kNoTime}}));
   config::InstallData<LZCompressor, CountingFileSystem> reader;
+  kittest::useMode(reader, kittest::ContainerMode::kFile);
   ASSERT_EQ(0u, reader.open(wideKit(scratch)));
   const std::vector<std::vector<uint32_t>> expected = {{100}, {}, {1 << 20, 1 << 20, 5}};
   for (uint32_t i = 0; i < 3; ++i) {
@@ -446,6 +505,7 @@ TEST(InstallDataTest, CopyFailsWhenTheContainerWasCutAfterOpening) {
   ScratchDir scratch;
   ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"), {{u"a", std::string(5000, 'a'), kNoTime}}));
   KitReader reader;
+  kittest::useMode(reader, kittest::ContainerMode::kFile);
   ASSERT_EQ(0u, reader.open(wideKit(scratch)));
   ASSERT_EQ(0, truncate(narrow_lib(reader.temporaryPath()).c_str(), reader.entries[0].offset + 10));
   EXPECT_EQ(ERROR_INVALID_DATA, reader.copy(0, scratch.wide("out/a")));
@@ -455,6 +515,7 @@ TEST(InstallDataTest, ReopeningReleasesTheFirstContainer) {
   ScratchDir scratch;
   ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"), {{u"a", "1", kNoTime}}));
   KitReader reader;
+  kittest::useMode(reader, kittest::ContainerMode::kFile);
   ASSERT_EQ(0u, reader.open(wideKit(scratch)));
   ASSERT_EQ(0u, reader.open(wideKit(scratch)));
   EXPECT_EQ(1u, scratch.tmpFiles().size());

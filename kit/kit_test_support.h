@@ -22,6 +22,23 @@ namespace kittest {
 
 using config::KitReader;
 
+// The ways an opened container is kept: in a temporary file (zlib), or in
+// memory, decoded by the whole-buffer decoder or by zlib.
+enum class ContainerMode { kFile, kMemoryFastest, kMemoryZlib };
+const ContainerMode kAllModes[] = {ContainerMode::kFile, ContainerMode::kMemoryFastest,
+                                   ContainerMode::kMemoryZlib};
+
+inline std::string modeName(ContainerMode mode) {
+  return mode == ContainerMode::kFile ? "file" : mode == ContainerMode::kMemoryZlib ? "memory, zlib" : "memory";
+}
+
+// Pins `reader` to `mode`, whatever memory the machine has free.
+template <class Reader>
+void useMode(Reader& reader, ContainerMode mode) {
+  reader.setMemoryLimit(mode == ContainerMode::kFile ? 0 : 1u << 30);
+  reader.setInflater(mode == ContainerMode::kMemoryZlib ? Inflater::kZlib : Inflater::kFastest);
+}
+
 // A fresh directory with "tmp" (made the process's TMPDIR) and "out" below
 // it; removed with everything in it at the end.
 class ScratchDir {

@@ -1,13 +1,19 @@
 #include "kit/lz_compressor.h"
 
 #include <sys/mman.h>
+#include <libdeflate.h>
 #include <zlib.h>
+
+#include <cstdio>
+#include <new>
+#include <vector>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <memory>
 
+#include "kit/container_extent.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
 
@@ -19,18 +25,6 @@ namespace {
 const uint64_t kMaxInputSlice = 1u << 30;
 
 int descriptorOf(HANDLE handle) { return int(reinterpret_cast<intptr_t>(handle)); }
-
-// Closes a file handle when the scope ends.
-class HandleCloser {
- public:
-  explicit HandleCloser(HANDLE handle) : handle_(handle) {}
-  ~HandleCloser() { FileSystem::CloseHandle(handle_); }
-  HandleCloser(const HandleCloser&) = delete;
-  HandleCloser& operator=(const HandleCloser&) = delete;
-
- private:
-  HANDLE handle_;
-};
 
 // A read-only private mapping of a whole file.
 class Mapping {
@@ -51,45 +45,96 @@ class Mapping {
   uint64_t size_;
 };
 
+// zlib's raw inflate over a mapping of any size, filling caller buffers.
+class RawInflater {
+ public:
+  enum Step {
+    kEnded,   // the end marker, or the input used up (a cut stream keeps what it gave)
+    kFull,    // the buffer is full and more may follow
+    kBroken,  // corrupt data, exhausted memory, or a stream that stalls with input left
+  };
+
+  RawInflater(const uint8_t* input, uint64_t size) : input_(input), size_(size) {
+    ready_ = inflateInit2(&stream_, -15) == Z_OK;
+  }
+  ~RawInflater() {
+    if (ready_) inflateEnd(&stream_);
+  }
+  RawInflater(const RawInflater&) = delete;
+  RawInflater& operator=(const RawInflater&) = delete;
+
+  bool ready() const { return ready_; }
+
+  Step fill(uint8_t* out, uint64_t capacity, uint64_t& produced) {
+    produced = 0;
+    while (true) {
+      if (stream_.avail_in == 0 && fed_ < size_) {
+        const uint64_t slice = std::min(size_ - fed_, kMaxInputSlice);
+        stream_.next_in = const_cast<Bytef*>(input_ + fed_);
+        stream_.avail_in = uInt(slice);
+        fed_ += slice;
+      }
+      const uint64_t room = capacity - produced;
+      if (room == 0) return kFull;
+      const uInt given = uInt(std::min(room, kMaxInputSlice));
+      stream_.next_out = out + produced;
+      stream_.avail_out = given;
+      const int code = inflate(&stream_, Z_NO_FLUSH);
+      produced += given - stream_.avail_out;
+      const bool inputUsedUp = stream_.avail_in == 0 && fed_ == size_;
+      if (code == Z_STREAM_END) return kEnded;
+      if (code == Z_OK || code == Z_BUF_ERROR) {
+        if (inputUsedUp && stream_.avail_out > 0) return kEnded;
+        if (code == Z_BUF_ERROR && !(stream_.avail_in == 0 && fed_ < size_)) return kBroken;
+        continue;
+      }
+      return kBroken;
+    }
+  }
+
+ private:
+  z_stream stream_ = z_stream();
+  const uint8_t* input_;
+  uint64_t size_;
+  uint64_t fed_ = 0;
+  bool ready_ = false;
+};
+
 // Inflates `input` and writes the output in chunks of kBufferSize bytes,
 // one WriteFile per chunk.
 uint32_t inflateInto(const uint8_t* input, uint64_t inputSize, HANDLE destination) {
-  z_stream stream = z_stream();
-  if (inflateInit2(&stream, -15) != Z_OK) return ERROR_INVALID_DATA;
+  RawInflater inflater(input, inputSize);
+  if (!inflater.ready()) return ERROR_INVALID_DATA;
   std::unique_ptr<uint8_t[]> chunk(new uint8_t[LZCompressor::kBufferSize]);
-  uint64_t fed = 0;
-  int code = Z_OK;
-  uint32_t writeError = ERROR_SUCCESS;
+  RawInflater::Step step;
   do {
-    if (stream.avail_in == 0 && fed < inputSize) {
-      const uint64_t slice = std::min(inputSize - fed, kMaxInputSlice);
-      stream.next_in = const_cast<Bytef*>(input + fed);
-      stream.avail_in = uInt(slice);
-      fed += slice;
-    }
-    stream.next_out = chunk.get();
-    stream.avail_out = LZCompressor::kBufferSize;
-    code = inflate(&stream, Z_NO_FLUSH);
-    // All input used up without the end marker: the stream was cut short,
-    // which is accepted with what it gave.
-    if (code == Z_BUF_ERROR && stream.avail_in == 0 && fed == inputSize) code = Z_OK;
-    const uint32_t produced = LZCompressor::kBufferSize - stream.avail_out;
+    uint64_t produced = 0;
+    step = inflater.fill(chunk.get(), LZCompressor::kBufferSize, produced);
     if (produced > 0) {
       uint32_t written = 0;
-      writeError = FileSystem::WriteFile(destination, chunk.get(), produced, &written, nullptr);
-      if (writeError != ERROR_SUCCESS) break;
+      const uint32_t error = FileSystem::WriteFile(destination, chunk.get(), uint32_t(produced), &written, nullptr);
+      if (error != ERROR_SUCCESS) return error;
     }
-    // A full chunk may mean more output is waiting; a partial one means the
-    // input is used up (or the slice ended and more input is to be fed).
-  } while (code == Z_OK && (stream.avail_out == 0 || (stream.avail_in == 0 && fed < inputSize)));
-  inflateEnd(&stream);
-  if (writeError != ERROR_SUCCESS) return writeError;
-  return code < 0 ? ERROR_INVALID_DATA : ERROR_SUCCESS;
+  } while (step == RawInflater::kFull);
+  return step == RawInflater::kBroken ? ERROR_INVALID_DATA : ERROR_SUCCESS;
 }
 
-}  // namespace
+// The kit, open and mapped whole.
+struct MappedKit {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  uint64_t length = 0;
+  std::unique_ptr<Mapping> mapping;
 
-uint32_t LZCompressor::unpack(const std::u16string& source, const std::u16string& destination) {
+  MappedKit() = default;
+  MappedKit(const MappedKit&) = delete;
+  MappedKit& operator=(const MappedKit&) = delete;
+  ~MappedKit() {
+    mapping.reset();
+    if (handle != INVALID_HANDLE_VALUE) FileSystem::CloseHandle(handle);
+  }
+};
+
+uint32_t mapKit(const std::u16string& source, MappedKit& kit) {
   // Only a regular file holds a kit: a FIFO would block and a device could
   // stream without end. A dangling link is a missing kit.
   FileStatus status;
@@ -97,27 +142,134 @@ uint32_t LZCompressor::unpack(const std::u16string& source, const std::u16string
   if (looked != ERROR_SUCCESS) return looked;
   if (!status.exists()) return ERROR_FILE_NOT_FOUND;
   if (status.kind != FileKind::kRegular) return ERROR_INVALID_DATA;
-  HANDLE input = INVALID_HANDLE_VALUE;
-  uint32_t result = FileSystem::CreateFile(source, GENERIC_READ, 0, OPEN_EXISTING, input);
+  uint32_t result = FileSystem::CreateFile(source, GENERIC_READ, 0, OPEN_EXISTING, kit.handle);
   if (result != ERROR_SUCCESS) return result;
-  HandleCloser closeInput(input);
 
   long high = 0;
-  const uint32_t low = FileSystem::SetFilePointer(input, 0, &high, FILE_END);
+  const uint32_t low = FileSystem::SetFilePointer(kit.handle, 0, &high, FILE_END);
   if (low == 0xFFFFFFFFu && FileSystem::GetLastError() != ERROR_SUCCESS)
     return FileSystem::GetLastError();
-  const uint64_t length = uint64_t(uint32_t(high)) << 32 | low;
+  kit.length = uint64_t(uint32_t(high)) << 32 | low;
   // An empty file holds no stream at all (and cannot be mapped).
-  if (length == 0) return ERROR_INVALID_DATA;
+  if (kit.length == 0) return ERROR_INVALID_DATA;
 
-  Mapping mapping(input, length);
-  if (mapping.data() == nullptr) return setLastErrorByErrNo(errno);
+  kit.mapping.reset(new Mapping(kit.handle, kit.length));
+  if (kit.mapping->data() == nullptr) return setLastErrorByErrNo(errno);
+  return ERROR_SUCCESS;
+}
+
+// The header of a container is read this far at most to learn its size;
+// an entry table larger than that leaves the kit to the file.
+const uint64_t kMaxHeaderPeek = 32u << 20;
+const uint64_t kPeekStep = 64u << 10;
+
+// Decodes the whole stream with the whole-buffer decoder into at most
+// `capacity` bytes.
+libdeflate_result decodeWhole(const MappedKit& kit, uint8_t* out, uint64_t capacity, uint64_t& produced) {
+  libdeflate_decompressor* decoder = libdeflate_alloc_decompressor();
+  if (decoder == nullptr) return LIBDEFLATE_BAD_DATA;
+  size_t used = 0;
+  size_t got = 0;
+  const libdeflate_result result =
+      libdeflate_deflate_decompress_ex(decoder, kit.mapping->data(), size_t(kit.length), out,
+                                       size_t(capacity), &used, &got);
+  libdeflate_free_decompressor(decoder);
+  produced = got;
+  return result;
+}
+
+}  // namespace
+
+uint32_t LZCompressor::unpackToMemory(const std::u16string& source, uint64_t limit, Inflater inflater,
+                                      UnpackedContainer& container, bool& fits) {
+  fits = false;
+  container = UnpackedContainer();
+  MappedKit kit;
+  const uint32_t result = mapKit(source, kit);
+  if (result != ERROR_SUCCESS) return result;
+  RawInflater zlib(kit.mapping->data(), kit.length);
+  if (!zlib.ready()) return ERROR_INVALID_DATA;
+
+  // zlib unpacks the header until the entry table tells the container's size.
+  std::vector<uint8_t> header;
+  uint64_t extent = 0;
+  RawInflater::Step step = RawInflater::kFull;
+  while (true) {
+    const size_t had = header.size();
+    header.resize(had + kPeekStep);
+    uint64_t produced = 0;
+    step = zlib.fill(header.data() + had, kPeekStep, produced);
+    header.resize(had + produced);
+    if (step == RawInflater::kBroken) return ERROR_INVALID_DATA;
+    if (step == RawInflater::kEnded) break;
+    const config::ExtentResult known = config::containerExtent(header.data(), header.size(), extent);
+    if (known == config::ExtentResult::kUnknown) return ERROR_SUCCESS;
+    if (known == config::ExtentResult::kKnown) break;
+    if (header.size() >= kMaxHeaderPeek) return ERROR_SUCCESS;
+  }
+  // One byte more than needed, so that a stream that goes on past the
+  // entries shows as not fitting.
+  const uint64_t capacity =
+      step == RawInflater::kEnded ? header.size() : std::max<uint64_t>(extent, header.size()) + 1;
+  if (capacity > limit || capacity > SIZE_MAX) return ERROR_SUCCESS;
+  container.bytes.reset(new (std::nothrow) uint8_t[size_t(std::max<uint64_t>(capacity, 1))]);
+  if (container.bytes == nullptr) return ERROR_SUCCESS;
+  std::copy(header.begin(), header.end(), container.bytes.get());
+  container.size = header.size();
+  if (step != RawInflater::kEnded) {
+    uint64_t produced = 0;
+    const libdeflate_result decoded = inflater == Inflater::kFastest
+                                          ? decodeWhole(kit, container.bytes.get(), capacity, produced)
+                                          : LIBDEFLATE_BAD_DATA;
+    if (decoded == LIBDEFLATE_SUCCESS) {
+      step = RawInflater::kEnded;
+    } else if (decoded == LIBDEFLATE_INSUFFICIENT_SPACE) {
+      step = RawInflater::kFull;
+    } else {
+      // The whole-buffer decoder refuses cut streams, which zlib accepts.
+      step = zlib.fill(container.bytes.get() + header.size(), capacity - header.size(), produced);
+      produced += header.size();
+    }
+    if (step == RawInflater::kBroken) {
+      container = UnpackedContainer();
+      return ERROR_INVALID_DATA;
+    }
+    container.size = produced;
+  }
+  if (step != RawInflater::kEnded) {
+    container = UnpackedContainer();
+    return ERROR_SUCCESS;
+  }
+  fits = true;
+  return ERROR_SUCCESS;
+}
+
+uint64_t LZCompressor::memoryLimit() {
+  FILE* file = fopen("/proc/meminfo", "re");
+  if (file == nullptr) return 0;
+  char line[256];
+  uint64_t available = 0;
+  while (fgets(line, sizeof line, file) != nullptr) {
+    unsigned long long kilobytes = 0;
+    if (sscanf(line, "MemAvailable: %llu kB", &kilobytes) == 1) {
+      available = uint64_t(kilobytes) * 1024;
+      break;
+    }
+  }
+  fclose(file);
+  return available / 4;
+}
+
+uint32_t LZCompressor::unpack(const std::u16string& source, const std::u16string& destination) {
+  MappedKit kit;
+  uint32_t result = mapKit(source, kit);
+  if (result != ERROR_SUCCESS) return result;
 
   HANDLE output = INVALID_HANDLE_VALUE;
   result = FileSystem::CreateFile(destination, GENERIC_WRITE, 0, CREATE_ALWAYS, output);
   if (result != ERROR_SUCCESS) return result;
 
-  result = inflateInto(mapping.data(), length, output);
+  result = inflateInto(kit.mapping->data(), kit.length, output);
   // An older, longer destination must not keep its tail.
   if (result == ERROR_SUCCESS) result = FileSystem::SetEndOfFile(output);
   const uint32_t closed = FileSystem::CloseHandle(output);

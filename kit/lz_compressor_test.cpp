@@ -1,6 +1,7 @@
 #include "kit/lz_compressor.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "kit/kit_test_support.h"
 #include "kit/kit_writer.h"
@@ -69,6 +70,61 @@ TEST(LZCompressorTest, EveryFailedWriteFailsTheUnpacking) {
     }
     EXPECT_EQ(ERROR_INVALID_PARAMETER, result) << k;
   }
+}
+
+std::string bytesOf(const UnpackedContainer& container) {
+  return std::string(reinterpret_cast<const char*>(container.bytes.get()), size_t(container.size));
+}
+
+// A container whose entry table gives its size, and the same after a cut.
+TEST(LZCompressorTest, UnpacksIntoMemoryWithEitherDecoderAsIntoAFile) {
+  ScratchDir scratch;
+  config::KitSpec kit;
+  kit.files = {{u"a", kittest::patternBytes(300000, 9), {0, 0}}, {u"b", std::string(100000, 'b'), {0, 0}}};
+  std::string container;
+  ASSERT_TRUE(config::buildContainer(kit, config::KitLayout(), container));
+  const std::string packed = config::deflateRaw(container, 6);
+  for (Inflater inflater : {Inflater::kFastest, Inflater::kZlib}) {
+    ASSERT_TRUE(config::writeFileBytes(scratch.path("kit"), packed + "trailing junk"));
+    UnpackedContainer unpacked;
+    bool fits = false;
+    EXPECT_EQ(0u, LZCompressor::unpackToMemory(scratch.wide("kit"), 1 << 30, inflater, unpacked, fits));
+    ASSERT_TRUE(fits);
+    EXPECT_EQ(container, bytesOf(unpacked));
+
+    // Too little memory allowed: left to the file, nothing kept.
+    EXPECT_EQ(0u, LZCompressor::unpackToMemory(scratch.wide("kit"), container.size() - 1, inflater, unpacked, fits));
+    EXPECT_FALSE(fits);
+    EXPECT_EQ(nullptr, unpacked.bytes);
+
+    // A cut stream keeps what zlib could decompress, as in a file.
+    ASSERT_TRUE(config::writeFileBytes(scratch.path("kit"), packed.substr(0, packed.size() / 2)));
+    ASSERT_EQ(0u, LZCompressor::unpack(scratch.wide("kit"), scratch.wide("out/c")));
+    EXPECT_EQ(0u, LZCompressor::unpackToMemory(scratch.wide("kit"), 1 << 30, inflater, unpacked, fits));
+    ASSERT_TRUE(fits);
+    EXPECT_EQ(readFile(scratch.path("out/c")), bytesOf(unpacked));
+
+    // Corrupt data after a sound header.
+    std::string corrupt = packed;
+    for (size_t i = packed.size() / 2; i < packed.size() / 2 + 64; ++i) corrupt[i] = char(0xFF);
+    ASSERT_TRUE(config::writeFileBytes(scratch.path("kit"), corrupt));
+    const uint32_t toFile = LZCompressor::unpack(scratch.wide("kit"), scratch.wide("out/c"));
+    EXPECT_EQ(toFile, LZCompressor::unpackToMemory(scratch.wide("kit"), 1 << 30, inflater, unpacked, fits));
+    if (toFile == 0) {
+      EXPECT_EQ(readFile(scratch.path("out/c")), bytesOf(unpacked));
+    }
+
+    ASSERT_TRUE(config::writeFileBytes(scratch.path("bad"), std::string("\x07\x00\x00\x00", 4)));
+    EXPECT_EQ(ERROR_INVALID_DATA, LZCompressor::unpackToMemory(scratch.wide("bad"), 1 << 30, inflater, unpacked, fits));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, LZCompressor::unpackToMemory(scratch.wide("none"), 1 << 30, inflater, unpacked, fits));
+  }
+}
+
+TEST(LZCompressorTest, MemoryLimitIsAQuarterOfWhatIsAvailable) {
+  const uint64_t limit = LZCompressor::memoryLimit();
+  EXPECT_GT(limit, 0u);
+  long pages = sysconf(_SC_PHYS_PAGES);
+  EXPECT_LE(limit, uint64_t(pages) * uint64_t(sysconf(_SC_PAGESIZE)) / 4);
 }
 
 TEST(LZCompressorTest, PackDoesNothing) {
