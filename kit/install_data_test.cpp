@@ -548,6 +548,7 @@ TEST(InstallDataTest, AStopSignalDuringTheUnpackingRemovesTheContainer) {
     int writes = 0;
     FileSystem::SetFaultHook(stop_during_unpacking, &writes);
     KitReader reader;
+    kittest::useMode(reader, kittest::ContainerMode::kFile);
     reader.open(wideKit(scratch));
     _exit(0);  // not reached: the signal ends the process
   }
