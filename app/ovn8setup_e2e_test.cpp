@@ -346,7 +346,8 @@ TEST_F(SetupE2eTest, FailedInstallationRollsBackAndEndsWithStatusTwo) {
   const Result result = run({"usecwd", "-S"}, false);
   EXPECT_EQ(result.status, 2) << result.out << result.err;
   EXPECT_EQ(result.err,
-            "Installing configuration: Installation error\n"
+            "Installing configuration: Installation error " + blocker +
+                " a folder stands where the file goes (error 267)\n"
             "An error occurred during the installation process. Installation canceled. "
             "Template directory has not been changed.\n");
   // The files written before the failure are gone again.

@@ -216,7 +216,16 @@ bool Installer::compareFiles(const std::u16string& path, const _FILETIME& entryT
 
 uint32_t Installer::failEntry(const std::u16string& path, uint32_t code, uint32_t percent) {
   log_event(error_event("error " + narrow_lib(path), code) + "; rolling back");
-  return stopOnError(code, percent);
+  // The box and the stderr line name the file and why, not only that the
+  // installation failed.
+  if (data_ != nullptr)
+    data_->setInstallState(code, failureMessage(path, code), int(percent));
+  return rollback_.rollback(code);
+}
+
+std::u16string Installer::failureMessage(const std::u16string& path, uint32_t code) {
+  return LoadResString("IDS_INSTALL_ERROR") + u"\n" + path + u"\n" +
+         widen_lib(error_text(code) + " (error " + std::to_string(code) + ")");
 }
 
 uint32_t Installer::stopOnError(uint32_t code, uint32_t percent) {

@@ -56,8 +56,11 @@ class Installer {
   uint32_t planEntry(KitReader& kit, const std::u16string& directory, PlannedEntry& planned);
   uint32_t writeEntry(KitReader& kit, const PlannedEntry& planned);
   void report(const std::u16string& message, uint32_t percent);
-  // Logs the failure at `path`, then stopOnError.
+  // Logs the failure at `path`, reports it naming the path and the reason,
+  // and rolls the run back; returns `code`.
   uint32_t failEntry(const std::u16string& path, uint32_t code, uint32_t percent);
+  // The installation error text, the path and what the error means.
+  static std::u16string failureMessage(const std::u16string& path, uint32_t code);
   // Logs the cancel request and rolls the run back; returns 1223.
   uint32_t cancel();
   // 206 when some entry's destination would be longer than a path may be.

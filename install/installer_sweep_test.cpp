@@ -181,7 +181,12 @@ class InstallerSweepTest : public testing::Test {
         continue;
       }
       EXPECT_EQ(result, code) << context;
-      EXPECT_EQ(u"Installation error", message) << context;
+      // The report is the installation error, followed by the file and
+      // the reason when one entry failed.
+      EXPECT_EQ(0u, message.find(u"Installation error")) << context;
+      if (message.size() > 18) {
+        EXPECT_NE(std::u16string::npos, message.find(u" (error ")) << context;
+      }
       // The failure is reported with the entry at which it happened; the
       // run may have been planning entries ahead of the last report.
       EXPECT_GE(progress, progressAt[k - 1]) << context;

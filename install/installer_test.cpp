@@ -173,7 +173,9 @@ TEST_F(InstallerTest, FailureAtTheFourthOfTenRestoresEverything) {
   EXPECT_EQ(ERROR_INVALID_PARAMETER, result);
   const FinalState state = stateOf(data);
   EXPECT_EQ(ERROR_INVALID_PARAMETER, state.code);
-  EXPECT_EQ(u"Installation error", state.message);
+  EXPECT_EQ(u"Installation error\n" + target("existing/file0.txt") +
+                u"\nnot permitted or invalid (error 87)",
+            state.message);
   EXPECT_EQ(30, state.progress);
   EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
   EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
@@ -234,6 +236,11 @@ TEST_F(InstallerTest, FolderWhereAnEntryGoesFailsTheRunUntouched) {
     EXPECT_EQ(ERROR_DIRECTORY, install());
     EXPECT_EQ(ERROR_DIRECTORY, stateOf(data).code);
     EXPECT_EQ(50, stateOf(data).progress);
+    // The report names the folder and why it stops the run.
+    const std::string message = narrow_lib(stateOf(data).message);
+    EXPECT_EQ(0u, message.find(narrow_lib(LoadResString("IDS_INSTALL_ERROR")) + "\n")) << message;
+    EXPECT_NE(std::string::npos, message.find((scene / "docs") + "\n")) << message;
+    EXPECT_NE(std::string::npos, message.find("a folder stands where the file goes (error 267)")) << message;
     EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
   }
   // The same when the kit itself made the folder with an earlier entry.
