@@ -23,6 +23,7 @@
 #include "resources/pictures.h"
 #include "resources/version.h"
 #include "ui/document_opener.h"
+#include "ui/kit_preparation.h"
 #include "ui/wizard_paths.h"
 
 namespace {
@@ -198,7 +199,16 @@ bool CInstallerDlg::OnInitDialog() {
     return false;
   }
 
-  const uint32_t opened = installData.open(okdPath);
+  // Under a display the kit opens off the interface thread, and an open
+  // that takes a while shows the preparing window; headless runs open it
+  // here and print nothing more.
+  uint32_t opened = 0;
+  if (displayOpen) {
+    KitPreparation preparation(title);
+    opened = preparation.run([this] { return installData.open(okdPath); });
+  } else {
+    opened = installData.open(okdPath);
+  }
   if (opened != 0) {
     // The temporary directory filled up while the kit was unpacked; the
     // partial container is already gone.

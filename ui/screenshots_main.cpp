@@ -10,10 +10,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kit/kit_writer.h"
@@ -92,6 +95,56 @@ uint32_t failing_hook(FileOp op, const std::u16string& path, void*) {
   return 0;
 }
 
+// Holds the opening of the kit (on its own thread) until the preparing
+// window has been captured, so that it shows however fast the kit opens.
+std::thread::id g_interfaceThread;
+std::mutex g_gateMutex;
+std::condition_variable g_gateChanged;
+bool g_gateOpen = true;
+
+uint32_t holding_hook(FileOp, const std::u16string& path, void*) {
+  static const std::u16string kKit = u"/ovn8.okd";
+  if (std::this_thread::get_id() == g_interfaceThread || path.size() < kKit.size() ||
+      path.compare(path.size() - kKit.size(), kKit.size(), kKit) != 0)
+    return 0;
+  std::unique_lock<std::mutex> lock(g_gateMutex);
+  g_gateChanged.wait(lock, [] { return g_gateOpen; });
+  return 0;
+}
+
+void open_gate() {
+  std::lock_guard<std::mutex> lock(g_gateMutex);
+  g_gateOpen = true;
+  g_gateChanged.notify_all();
+}
+
+GtkWidget* shown_window_with_bar() {
+  GList* windows = gtk_window_list_toplevels();
+  GtkWidget* found = nullptr;
+  for (GList* item = windows; item && !found; item = item->next) {
+    GtkWidget* window = GTK_WIDGET(item->data);
+    if (!gtk_widget_get_mapped(window) || !GTK_IS_BIN(window)) continue;
+    GtkWidget* box = gtk_bin_get_child(GTK_BIN(window));
+    if (!box || !GTK_IS_CONTAINER(box)) continue;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(box));
+    for (GList* child = children; child; child = child->next)
+      if (GTK_IS_PROGRESS_BAR(child->data)) found = window;
+    g_list_free(children);
+  }
+  g_list_free(windows);
+  return found;
+}
+
+// Captures the preparing window once its bar has moved a few times.
+int g_preparingTicks = 0;
+gboolean capture_preparing(gpointer) {
+  GtkWidget* window = shown_window_with_bar();
+  if (!window || ++g_preparingTicks < 4) return TRUE;
+  capture(window, "0_preparing");
+  open_gate();
+  return FALSE;
+}
+
 struct Scratch {
   std::string root;
   Scratch() {
@@ -124,10 +177,23 @@ bool write_sample_kit() {
   return config::writeKit("ovn8.okd", spec);
 }
 
-std::unique_ptr<CInstallerDlg> open_wizard(int& argc, char**& argv) {
+// `preparing`: the kit opens slowly enough for its preparing window.
+std::unique_ptr<CInstallerDlg> open_wizard(int& argc, char**& argv, bool preparing = false) {
   std::unique_ptr<CInstallerDlg> dialog(new CInstallerDlg(
       argc, argv, false, narrow_lib(LoadResString("IDR_MAINFRAME")), widen_lib(g_lang), true));
-  if (!dialog->OnInitDialog()) return nullptr;
+  if (preparing) {
+    g_gateOpen = false;
+    g_preparingTicks = 0;
+    FileSystem::SetFaultHook(&holding_hook, nullptr);
+    g_timeout_add(150, capture_preparing, nullptr);
+  }
+  const bool opened = dialog->OnInitDialog();
+  if (preparing) {
+    FileSystem::SetFaultHook(nullptr, nullptr);
+    if (!g_gateOpen) ++g_failures;
+    open_gate();
+  }
+  if (!opened) return nullptr;
   dialog->showMainWindow();
   dialog->showWelcomePage();
   process_events();
@@ -142,7 +208,7 @@ void render_language(int& argc, char**& argv) {
       ++g_failures;
       return;
     }
-    std::unique_ptr<CInstallerDlg> dialog = open_wizard(argc, argv);
+    std::unique_ptr<CInstallerDlg> dialog = open_wizard(argc, argv, true);
     if (!dialog) {
       ++g_failures;
       return;
@@ -254,6 +320,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   g_get_home_dir();  // read the real HOME before the scratch ones
+  g_interfaceThread = std::this_thread::get_id();
   g_outDir = argv[1];
   // The scratch folders change the working directory.
   if (g_outDir[0] != '/') {
