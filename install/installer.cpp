@@ -68,8 +68,9 @@ uint32_t Installer::run(InstallProcessData* data) {
       if (!planned.write) continue;
       result = writeEntry(*kit, planned);
       if (result != ERROR_SUCCESS) return failEntry(planned.path, result, planned.percent);
-      log_event((planned.plan == Rollback::Plan::kAdd ? "installed " : "replaced ") +
-                narrow_lib(planned.path));
+      if (run_log().isOpen())
+        log_event((planned.plan == Rollback::Plan::kAdd ? "installed " : "replaced ") +
+                  narrow_lib(planned.path));
     }
   }
   if (data_->isCancelled()) return cancel();
@@ -136,10 +137,15 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
   } else if (rollback_.isPlannedDirectory(planned.path)) {
     // An earlier entry makes a folder in this file's place.
     return ERROR_DIRECTORY;
+  } else if (rollback_.isPlannedDirectory(parent_directory(planned.path))) {
+    // A folder this run makes holds only what the run writes: nothing
+    // stands here yet. Should something appear meanwhile, the final rename,
+    // which never replaces, fails instead of overwriting it.
   } else {
     if (!compareFiles(planned.path, entry.lastWriteTime)) {
-      log_event((existingNewer_ ? "kept " : "skipped ") + narrow_lib(planned.path) +
-                (existingNewer_ ? ": newer than the kit's entry" : ": up to date"));
+      if (run_log().isOpen())
+        log_event((existingNewer_ ? "kept " : "skipped ") + narrow_lib(planned.path) +
+                  (existingNewer_ ? ": newer than the kit's entry" : ": up to date"));
       return ERROR_SUCCESS;
     }
     if (lookError_ != ERROR_SUCCESS) return lookError_;
@@ -163,9 +169,16 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
 uint32_t Installer::writeEntry(KitReader& kit, const PlannedEntry& planned) {
   uint32_t result = rollback_.createPlannedTree(parent_directory(planned.path));
   if (result != ERROR_SUCCESS) return result;
-  result = kit.copy(planned.index, planned.temporary);
+  result = kit.copyToNewFile(planned.index, planned.temporary);
+  if (result == ERROR_ALREADY_EXISTS) {
+    // Only a process that ended long ago, with this one's number, can have
+    // left a file under this name.
+    result = FileSystem::DeleteFile(planned.temporary);
+    if (result == ERROR_SUCCESS) result = kit.copyToNewFile(planned.index, planned.temporary);
+  }
   if (result != ERROR_SUCCESS) {
-    FileSystem::DeleteFile(planned.temporary);
+    // Never a file that stands there without being this run's.
+    if (result != ERROR_ALREADY_EXISTS) FileSystem::DeleteFile(planned.temporary);
     return result;
   }
   if (planned.plan == Rollback::Plan::kKeep) {
@@ -176,6 +189,10 @@ uint32_t Installer::writeEntry(KitReader& kit, const PlannedEntry& planned) {
   // the original has just moved away) nothing may have appeared.
   const uint32_t flags = planned.plan == Rollback::Plan::kAgain ? uint32_t(MOVEFILE_REPLACE_EXISTING) : 0u;
   result = FileSystem::MoveFileEx(planned.temporary, planned.path, flags);
+  if (result == ERROR_SUCCESS) rollback_.temporaryPlaced();
+  // Whatever took the free place meanwhile is not this run's to delete.
+  if (result == ERROR_ALREADY_EXISTS && planned.plan == Rollback::Plan::kAdd)
+    rollback_.removeRBFile(planned.path);
   if (result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND)
     result = ERROR_INVALID_PARAMETER;
   return result;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "install/install_test_util.h"
@@ -179,6 +180,81 @@ TEST_F(InstallerTest, FailureAtTheFourthOfTenRestoresEverything) {
   EXPECT_EQ(30, state.progress);
   EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
   EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+}
+
+// Two things that can stand in the run's way after it planned an entry:
+// a file left under the hidden temporary name by an ended process of the
+// same number (longer than the entry), and another program's file that
+// appears in a folder the run has just made. The first is replaced, so the
+// entry is installed whole; the second fails the run, and the rollback
+// leaves that file alone.
+std::vector<std::string> sortedNames(const std::string& dir) {
+  std::vector<std::string> names = entryNames(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class Interloper {
+ public:
+  // With an empty `foreignPath`: a stale file under the first temporary
+  // name. Otherwise: `foreignPath` written just before the temporary whose
+  // name ends with `suffix` is renamed into place.
+  Interloper(std::string suffix, std::string foreignPath)
+      : suffix_(std::move(suffix)), foreignPath_(std::move(foreignPath)) {
+    FileSystem::SetFaultHook(&Interloper::hook, this);
+  }
+  ~Interloper() { FileSystem::SetFaultHook(nullptr, nullptr); }
+  int fired = 0;
+
+ private:
+  static uint32_t hook(FileOp op, const std::u16string& path, void* context) {
+    auto* self = static_cast<Interloper*>(context);
+    const std::string narrow = narrow_lib(path);
+    if (self->fired > 0 || narrow.find("/.n8new") == std::string::npos) return 0;
+    const std::string& suffix = self->suffix_;
+    if (self->foreignPath_.empty() && op == FileOp::CreateFile) {
+      writeFile(narrow, std::string(5000, 'x'), kOlder);
+      ++self->fired;
+    } else if (!self->foreignPath_.empty() && op == FileOp::MoveFileEx &&
+               narrow.size() > suffix.size() &&
+               narrow.compare(narrow.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      writeFile(self->foreignPath_, "another program's", kNewer);
+      ++self->fired;
+    }
+    return 0;
+  }
+  std::string suffix_, foreignPath_;
+};
+
+TEST_F(InstallerTest, WhatAppearsUnderTheRunsNamesIsNeverMixedInOrDeleted) {
+  writeFile(scene / "kept.txt", "kept", kOlder);
+  openKit({{u"new\\a.txt", "entry a", kitTime(kKitTime)},
+           {u"new\\b.txt", "entry b", kitTime(kKitTime)},
+           {u"fresh\\one.txt", "one", kitTime(kKitTime)},
+           {u"fresh\\two.txt", "two", kitTime(kKitTime)}});
+  uint32_t result;
+  {
+    Interloper foreign("-3", scene / "fresh/two.txt");
+    result = install();
+    EXPECT_EQ(1, foreign.fired);
+  }
+  EXPECT_EQ(ERROR_ALREADY_EXISTS, result);
+  EXPECT_EQ("another program's", readText(scene / "fresh/two.txt"));
+  EXPECT_EQ((std::vector<std::string>{"two.txt"}), sortedNames(scene / "fresh"));
+  EXPECT_FALSE(exists(scene / "new"));
+  EXPECT_EQ("kept", readText(scene / "kept.txt"));
+  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+  unlink((scene / "fresh/two.txt").c_str());
+
+  {
+    Interloper stale("", "");
+    EXPECT_EQ(0u, install());
+    EXPECT_EQ(1, stale.fired);
+  }
+  EXPECT_EQ("entry a", readText(scene / "new/a.txt"));
+  EXPECT_EQ("entry b", readText(scene / "new/b.txt"));
+  EXPECT_EQ((std::vector<std::string>{"a.txt", "b.txt"}), sortedNames(scene / "new"));
+  EXPECT_EQ((std::vector<std::string>{"one.txt", "two.txt"}), sortedNames(scene / "fresh"));
 }
 
 TEST_F(InstallerTest, RepeatedNamesNeverLoseTheOriginal) {

@@ -77,6 +77,8 @@ uint32_t Rollback::start(const std::u16string& target) {
   journal_.discard();
   runRecord_ = RunRecordFile();
   runNumber_ = ++g_runCounter;
+  pid_ = uint32_t(getpid());
+  plannedReady_.clear();
   Record& record = records_.back();
   record.target = target;
   if (target.empty()) return ERROR_SUCCESS;
@@ -263,7 +265,8 @@ uint32_t Rollback::rollback(uint32_t code) {
 // may meet its work done already (a recovery after a kill during a
 // rollback or an earlier recovery). True when every original is back.
 bool Rollback::undo(Record& record) {
-  for (const std::u16string& file : record.temporaries) FileSystem::DeleteFile(file);
+  for (size_t i = record.placedTemporaries; i < record.temporaries.size(); ++i)
+    FileSystem::DeleteFile(record.temporaries[i]);
   for (const std::u16string& key : record.addedKeys) removeAddedFile(record.target + key);
   for (const std::u16string& file : record.addedElsewhere) removeAddedFile(file);
   bool restored = true;
@@ -348,6 +351,7 @@ void Rollback::journalRecord(JournalRecordType type, const std::u16string& path)
 }
 
 uint32_t Rollback::flushJournal() {
+  plannedReady_.clear();
   if (!journal_.isOpen()) {
     // Without a target there is no journal; a started run must have one.
     const Record* record = last();
@@ -496,7 +500,12 @@ uint32_t Rollback::ensureTree(const std::u16string& path) {
 
 uint32_t Rollback::planDirectoryTree(const std::u16string& path) {
   if (!readyDirectory_.empty() && path == readyDirectory_) return ERROR_SUCCESS;
-  return planTree(path);
+  // Entries come folder by folder: within a batch, a folder looked at once
+  // needs no second look.
+  if (!plannedReady_.empty() && path == plannedReady_) return ERROR_SUCCESS;
+  const uint32_t result = planTree(path);
+  if (result == ERROR_SUCCESS) plannedReady_ = path;
+  return result;
 }
 
 // Records every missing level of `path` (outer ones first) before any is
@@ -547,11 +556,16 @@ bool Rollback::isPlannedDirectory(const std::u16string& path) const {
 
 std::u16string Rollback::planTemporary(const std::u16string& path, uint32_t index) {
   const std::u16string temporary = parent_directory(path) + u"/.n8new" +
-                                   string_uito(unsigned(getpid()), 10) + u"-" +
+                                   string_uito(pid_, 10) + u"-" +
                                    string_uito(runNumber_, 10) + u"-" + string_uito(index, 10);
   journalRecord(JournalRecordType::kTemporary, temporary);
   current().temporaries.push_back(temporary);
   return temporary;
+}
+
+void Rollback::temporaryPlaced() {
+  Record& record = current();
+  if (record.placedTemporaries < record.temporaries.size()) ++record.placedTemporaries;
 }
 
 void Rollback::addRBFile(const std::u16string& path) {
@@ -618,20 +632,21 @@ void Rollback::restoreDirectoryTimes(const Record& record) {
 // file could not be moved back.
 bool Rollback::rollbackFiles(const Record& record) {
   bool restored = true;
+  const bool logging = run_log().isOpen();
   for (const std::u16string& key : record.backedUpKeys) {
     const std::u16string backup = record.backup + key;
+    const std::u16string original = record.target + key;
     const uint32_t result = FileSystem::MoveFileEx(
-        backup, record.target + key, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
-    const std::string path = narrow_lib(record.target + key);
+        backup, original, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
     if (result == ERROR_SUCCESS) {
-      log_event("rollback: restored " + path);
+      if (logging) log_event("rollback: restored " + narrow_lib(original));
       continue;
     }
     FileStatus status;
     if (result == ERROR_FILE_NOT_FOUND && link_status(backup, status) == ERROR_SUCCESS &&
         !status.exists())
       continue;
-    log_event(error_event("rollback: could not restore " + path, result));
+    log_event(error_event("rollback: could not restore " + narrow_lib(original), result));
     restored = false;
   }
   return restored;
@@ -654,8 +669,9 @@ void Rollback::removeCreatedDirectory(const std::u16string& dir) {
 // A file this run wrote where none stood before.
 void Rollback::removeAddedFile(const std::u16string& path) {
   const uint32_t result = FileSystem::DeleteFile(path);
-  if (result == ERROR_SUCCESS)
-    log_event("rollback: removed " + narrow_lib(path));
-  else if (result != ERROR_FILE_NOT_FOUND)
+  if (result == ERROR_SUCCESS) {
+    if (run_log().isOpen()) log_event("rollback: removed " + narrow_lib(path));
+  } else if (result != ERROR_FILE_NOT_FOUND) {
     log_event(error_event("rollback: could not remove " + narrow_lib(path), result));
+  }
 }

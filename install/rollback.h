@@ -100,6 +100,9 @@ class Rollback {
   uint32_t createPlannedTree(const std::u16string& dir);
   // Moves the planned original at `path` into the backup folder.
   uint32_t keepOriginal(const std::u16string& path);
+  // The oldest planned temporary still to be placed has been renamed to its
+  // final name: nothing is left under it for a rollback to delete.
+  void temporaryPlaced();
 
   // The current record's backup folder (ends with "/"; empty when none).
   const std::u16string& backupDirectory() const;
@@ -129,6 +132,8 @@ class Rollback {
     // second store of a kept or added path must leave the backup alone.
     JournalKeys backedUpKeys;
     std::vector<std::u16string> temporaries;
+    // The first this many temporaries have become installed files.
+    size_t placedTemporaries = 0;
     // Pre-existing directories whose listing the run changes, with their
     // times before the first change; a rollback puts the times back.
     std::vector<DirectoryTimes> touchedDirectories;
@@ -167,12 +172,17 @@ class Rollback {
   // form it was given.
   std::u16string readyDirectory_;
   std::u16string readyBackupDirectory_;
+  // The directory planned last, complete once its planned levels are made;
+  // forgotten at every journal flush, so that each batch looks again.
+  std::u16string plannedReady_;
   // Levels the run planned to make, and those of them not made yet.
   std::unordered_set<std::u16string> plannedDirectories_;
   std::unordered_set<std::u16string> pendingDirectories_;
   RunRecordFile runRecord_;
   JournalWriter journal_;
   uint32_t runNumber_ = 0;
+  // This process, named in temporary names.
+  uint32_t pid_ = 0;
 };
 
 #endif  // OVN8_INSTALL_ROLLBACK_H_

@@ -264,24 +264,15 @@ class InstallData {
   // Writes entry `index` to `destinationPath` (created or overwritten and
   // cut to the entry's size) and gives it the entry's last-write time.
   uint32_t copy(uint32_t index, const std::u16string& destinationPath) {
-    if (index >= entries.size()) return ERROR_INVALID_PARAMETER;
-    if (!isOpen()) return ERROR_INVALID_HANDLE;
-    const KitEntry& entry = entries[index];
+    return copyTo(index, destinationPath, CREATE_ALWAYS);
+  }
 
-    HANDLE destination = INVALID_HANDLE_VALUE;
-    uint32_t result = FS::CreateFile(destinationPath, GENERIC_WRITE, 0, CREATE_ALWAYS, destination);
-    if (destination == INVALID_HANDLE_VALUE) return result != 0 ? result : ERROR_INVALID_HANDLE;
-
-    result = copyEntryData(entry, destination);
-    // A longer old file keeps its tail unless cut here. The cut and the time
-    // are best effort: a file system that refuses time stamps must not make
-    // every installation fail; the bytes written are what counts.
-    if (result == ERROR_SUCCESS) {
-      FS::SetEndOfFile(destination);
-      FS::SetFileTime(destination, nullptr, nullptr, &entry.lastWriteTime);
-    }
-    const uint32_t closed = FS::CloseHandle(destination);
-    return result != ERROR_SUCCESS ? result : closed;
+  // Like copy(), into a file that must not exist yet (183 when something
+  // stands at `destinationPath`, which is left alone; a link is never
+  // followed). Nothing can be left over from an older file, so there is
+  // nothing to cut.
+  uint32_t copyToNewFile(uint32_t index, const std::u16string& destinationPath) {
+    return copyTo(index, destinationPath, CREATE_NEW);
   }
 
   // Containers of more than `bytes` go to a temporary file (0: always).
@@ -508,6 +499,27 @@ class InstallData {
   }
 
   // Moves the entry's bytes, reading no more than the entry still needs.
+  uint32_t copyTo(uint32_t index, const std::u16string& destinationPath, uint32_t creation) {
+    if (index >= entries.size()) return ERROR_INVALID_PARAMETER;
+    if (!isOpen()) return ERROR_INVALID_HANDLE;
+    const KitEntry& entry = entries[index];
+
+    HANDLE destination = INVALID_HANDLE_VALUE;
+    uint32_t result = FS::CreateFile(destinationPath, GENERIC_WRITE, 0, creation, destination);
+    if (destination == INVALID_HANDLE_VALUE) return result != 0 ? result : ERROR_INVALID_HANDLE;
+
+    result = copyEntryData(entry, destination);
+    // A longer old file keeps its tail unless cut here. The cut and the time
+    // are best effort: a file system that refuses time stamps must not make
+    // every installation fail; the bytes written are what counts.
+    if (result == ERROR_SUCCESS) {
+      if (creation != CREATE_NEW) FS::SetEndOfFile(destination);
+      FS::SetFileTime(destination, nullptr, nullptr, &entry.lastWriteTime);
+    }
+    const uint32_t closed = FS::CloseHandle(destination);
+    return result != ERROR_SUCCESS ? result : closed;
+  }
+
   uint32_t copyEntryData(const KitEntry& entry, HANDLE destination) {
     return readEntryData(entry, [destination](const uint8_t* data, uint32_t size) {
       uint32_t written = 0;
