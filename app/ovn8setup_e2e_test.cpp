@@ -300,12 +300,12 @@ TEST_F(SetupE2eTest, MissingAndDamagedKitsEndWithStatusOneAndTheirMessage) {
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err,
               "Installing configuration: Distribution kit file ovn8.okd corrupted or not designed for "
-              "this installation program.\n");
+              "this installation program. The compressed stream is damaged or cut short.\n");
     result = run({"usecwd", "-S", "-Lru"}, display);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err,
               "Установка конфигурации: Файл комплекта установки ovn8.okd поврежден или не предназначен "
-              "для этой программы установки.\n");
+              "для этой программы установки. The compressed stream is damaged or cut short.\n");
     EXPECT_EQ(count_entries(tmp_), 0);
     EXPECT_EQ(count_entries(home_), 0);
   }
@@ -354,11 +354,19 @@ TEST_F(SetupE2eTest, FailedInstallationRollsBackAndEndsWithStatusTwo) {
   ASSERT_EQ(system(("mkdir -p '" + blocker + "/inner' && touch -d " + folderTime + " '" + blocker + "'").c_str()), 0);
   const Result result = run({"usecwd", "-S"}, false);
   EXPECT_EQ(result.status, 2) << result.out << result.err;
+  // The line names the file as the kit names it and why, in the
+  // interface language.
   EXPECT_EQ(result.err,
-            "Installing configuration: Installation error " + blocker +
-                " a folder stands where the file goes (error 267)\n"
+            "Installing configuration: Installation error readme.html"
+            " A folder stands where the file must go.\n"
             "An error occurred during the installation process. Installation canceled. "
             "Template directory has not been changed.\n");
+  const Result russian = run({"usecwd", "-S", "-Lru"}, false);
+  EXPECT_EQ(russian.status, 2);
+  EXPECT_EQ(russian.err,
+            "Установка конфигурации: Ошибка при инсталляции readme.html"
+            " На месте файла находится каталог.\n"
+            "В процессе установки произошла ошибка. Установка прервана. Каталог шаблонов не изменен.\n");
   // The files written before the failure are gone again.
   EXPECT_EQ(mtime_of(target() + "forms/invoice.tpl"), -1);
   EXPECT_EQ(access(configPath().c_str(), F_OK), -1);
@@ -1088,12 +1096,12 @@ TEST_F(SetupE2eTest, KitWithOneWrongChecksumIsDamagedAndNothingIsWritten) {
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err,
             "Installing configuration: Distribution kit file ovn8.okd corrupted or not designed for "
-            "this installation program.\n");
+            "this installation program. Entry readme.html does not match its checksum.\n");
   EXPECT_EQ(count_entries(tmp_), 0);
   EXPECT_EQ(access(target().c_str(), F_OK), -1);
   EXPECT_EQ(access(configPath().c_str(), F_OK), -1);
   const std::vector<std::string> events = log_events(read_file(log));
-  EXPECT_EQ(count_of(events, "error " + kitDir_ + "/ovn8.okd: the kit is damaged, entry readme.html does not "
+  EXPECT_EQ(count_of(events, "error " + kitDir_ + "/ovn8.okd: the kit is damaged: entry readme.html does not "
                                                   "match its checksum: invalid data (error 13)"),
             1)
       << read_file(log);

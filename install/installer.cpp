@@ -6,6 +6,7 @@
 #include "platform/run_log.h"
 #include "platform/text.h"
 #include "resources/lang.h"
+#include "resources/reasons.h"
 
 namespace {
 
@@ -37,6 +38,7 @@ uint32_t Installer::run(InstallProcessData* data) {
   KitReader* kit = nullptr;
   std::u16string directory;
   data_->get(kit, directory);
+  directory_ = directory;
   uint32_t result = rollback_.start(directory);
   if (result != ERROR_SUCCESS) {
     log_event(error_event("error " + narrow_lib(directory) + ": the journal cannot be started", result));
@@ -240,13 +242,19 @@ uint32_t Installer::failEntry(const std::u16string& path, uint32_t code, uint32_
   return rollback_.rollback(code);
 }
 
-std::u16string Installer::failureMessage(const std::u16string& path, uint32_t code) {
-  return LoadResString("IDS_INSTALL_ERROR") + u"\n" + path + u"\n" +
-         widen_lib(error_text(code) + " (error " + std::to_string(code) + ")");
+// Inside the template directory the file is named as the kit names it; the
+// user chose the directory and sees it on the page before.
+std::u16string Installer::failureMessage(const std::u16string& path, uint32_t code) const {
+  std::u16string shown = path;
+  if (!directory_.empty() && path.size() > directory_.size() &&
+      path.compare(0, directory_.size(), directory_) == 0)
+    shown = path.substr(directory_.size());
+  std::u16string message = LoadResString("IDS_INSTALL_ERROR") + u"\n";
+  if (!shown.empty()) message += shown + u"\n";
+  return message + failure_reason(code);
 }
 
 uint32_t Installer::stopOnError(uint32_t code, uint32_t percent) {
-  if (data_ != nullptr)
-    data_->setInstallState(code, LoadResString("IDS_INSTALL_ERROR"), int(percent));
+  if (data_ != nullptr) data_->setInstallState(code, failureMessage(directory_, code), int(percent));
   return rollback_.rollback(code);
 }

@@ -59,8 +59,9 @@ class Installer {
   // Logs the failure at `path`, reports it naming the path and the reason,
   // and rolls the run back; returns `code`.
   uint32_t failEntry(const std::u16string& path, uint32_t code, uint32_t percent);
-  // The installation error text, the path and what the error means.
-  static std::u16string failureMessage(const std::u16string& path, uint32_t code);
+  // The installation error text, the path (relative to the directory when
+  // inside it) and the reason in the interface language.
+  std::u16string failureMessage(const std::u16string& path, uint32_t code) const;
   // Logs the cancel request and rolls the run back; returns 1223.
   uint32_t cancel();
   // 206 when some entry's destination would be longer than a path may be.
@@ -68,6 +69,7 @@ class Installer {
 
   Rollback rollback_;
   InstallProcessData* data_;
+  std::u16string directory_;
   int finalPauseMs_;
   // What the last compareFiles found at its path: nothing at all (not even
   // a dangling link), an entry whose status (not following a link) is

@@ -12,6 +12,7 @@
 #include "install/recovery.h"
 #include "platform/file_fault_injector.h"
 #include "resources/lang.h"
+#include "resources/reasons.h"
 
 using namespace install_test;
 
@@ -181,12 +182,11 @@ class InstallerSweepTest : public testing::Test {
         continue;
       }
       EXPECT_EQ(result, code) << context;
-      // The report is the installation error, followed by the file and
-      // the reason when one entry failed.
+      // The report is the installation error, the file (or the directory)
+      // and the reason.
       EXPECT_EQ(0u, message.find(u"Installation error")) << context;
-      if (message.size() > 18) {
-        EXPECT_NE(std::u16string::npos, message.find(u" (error ")) << context;
-      }
+      const std::u16string reason = failure_reason(code);
+      EXPECT_EQ(message.size() - reason.size(), message.rfind(reason)) << context;
       // The failure is reported with the entry at which it happened; the
       // run may have been planning entries ahead of the last report.
       EXPECT_GE(progress, progressAt[k - 1]) << context;

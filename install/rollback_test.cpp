@@ -60,7 +60,7 @@ TEST_F(RollbackTest, StartReportsABackupFolderThatCannotBeMade) {
   deep += "/" + std::string(4090 - deep.size() - 1, 'e');
   ASSERT_EQ(0, mkdir(deep.c_str(), 0755));
   EnvGuard tmp("TMPDIR", deep.c_str());
-  EXPECT_EQ(ERROR_INVALID_PARAMETER, journal.start(target()));
+  EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, journal.start(target()));
   EXPECT_TRUE(journal.backupDirectory().empty());
   EXPECT_EQ(87u, journal.rollback(87));
   EXPECT_TRUE(isDir(deep));

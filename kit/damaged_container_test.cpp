@@ -38,6 +38,8 @@ void checkOpenIn(const ScratchDir& scratch, const std::string& container, kittes
     kittest::useMode(reader, mode);
     const uint32_t result = reader.open(scratch.wide("k.okd"));
     if (result != 0) {
+      // A refused kit always says why.
+      EXPECT_FALSE(reader.refusal().empty()) << what;
       EXPECT_FALSE(reader.isOpen()) << what;
       EXPECT_TRUE(reader.entries.empty()) << what;
       EXPECT_TRUE(scratch.tmpFiles().empty()) << what;
@@ -91,6 +93,34 @@ TEST(DamagedContainerTest, EveryFlippedHeaderByteOpensWholeEntriesOrFails) {
       }
     }
   }
+}
+
+// The refusal names the part of the kit that is wrong, so that whoever made
+// the kit can find it.
+TEST(DamagedContainerTest, RefusalSaysWhatIsWrongAndWhere) {
+  ScratchDir scratch;
+  const KitSpec kit = sampleKit();
+  std::string container;
+  ASSERT_TRUE(config::buildContainer(kit, KitLayout(), container));
+  const size_t header = headerSize(kit, container);
+  auto refusalOf = [&](const std::string& bytes) {
+    EXPECT_TRUE(config::writeContainerAsKit(scratch.path("k.okd"), bytes, 1));
+    KitReader reader;
+    EXPECT_EQ(uint32_t(ERROR_INVALID_DATA), reader.open(scratch.wide("k.okd")));
+    return reader.refusal();
+  };
+  EXPECT_EQ("entry 4 of 4 is damaged or cut short", refusalOf(container.substr(0, header - 3)));
+  EXPECT_EQ("entry doc\\readme.html lies outside the container", refusalOf(container.substr(0, header + 5)));
+  EXPECT_EQ("description 1 of 2 is damaged or cut short", refusalOf(container.substr(0, 60)));
+  // Not a compressed stream at all.
+  ASSERT_TRUE(config::writeFileBytes(scratch.path("k.okd"), std::string("\xff\xff\xff\xff not a kit", 14)));
+  KitReader reader;
+  EXPECT_EQ(uint32_t(ERROR_INVALID_DATA), reader.open(scratch.wide("k.okd")));
+  EXPECT_EQ("the compressed stream is damaged or cut short", reader.refusal());
+  // A kit that opens has nothing to tell.
+  ASSERT_TRUE(config::writeContainerAsKit(scratch.path("k.okd"), container, 1));
+  EXPECT_EQ(0u, reader.open(scratch.wide("k.okd")));
+  EXPECT_TRUE(reader.refusal().empty());
 }
 
 }  // namespace

@@ -31,6 +31,8 @@
 #include "platform/errors.h"
 #include "platform/file_system.h"
 #include "platform/owned_leftovers.h"
+#include "platform/run_log.h"
+#include "platform/text.h"
 #include "platform/stop_signals.h"
 
 namespace config {
@@ -256,8 +258,15 @@ class InstallData {
     release();
     descriptions.clear();
     damagedEntry_.clear();
+    refusal_.clear();
+    stage_ = "the compressed stream";
     const uint32_t result = openContainer(kitPath);
-    if (result != ERROR_SUCCESS) release();
+    if (result != ERROR_SUCCESS) {
+      if (refusal_.empty())
+        refusal_ = result == ERROR_INVALID_DATA ? stage_ + " is damaged or cut short"
+                                                : stage_ + ": " + error_event("cannot be read", result);
+      release();
+    }
     return result;
   }
 
@@ -290,6 +299,9 @@ class InstallData {
   // After open() failed because an entry's bytes do not match its
   // checksum: that entry's name as stored. Empty otherwise.
   const std::u16string& damagedEntry() const { return damagedEntry_; }
+  // After open() failed: why, in English words that say where ("entry 3
+  // (forms\\a.tpl) lies outside the container"). Empty otherwise.
+  const std::string& refusal() const { return refusal_; }
 
  private:
   uint32_t openContainer(const std::u16string& kitPath) {
@@ -303,6 +315,7 @@ class InstallData {
     if (result == ERROR_SUCCESS) result = create_locked_temp_file(directory, u"odk", tempFilePath, handle_);
     if (result != ERROR_SUCCESS) {
       handle_ = INVALID_HANDLE_VALUE;
+      stage_ = "the temporary container";
       return result;
     }
     signalSlot_ = register_temporary_file(tempFilePath);
@@ -319,8 +332,14 @@ class InstallData {
       result = Compressor::unpack(kitPath, tempFilePath);
       if (result == ERROR_SUCCESS) result = measureContainer();
     }
-    if (result == ERROR_SUCCESS) result = readDescriptions();
-    if (result == ERROR_SUCCESS) result = readEntries();
+    if (result == ERROR_SUCCESS) {
+      stage_ = "the descriptions";
+      result = readDescriptions();
+    }
+    if (result == ERROR_SUCCESS) {
+      stage_ = "the entry table";
+      result = readEntries();
+    }
     if (result == ERROR_SUCCESS) result = placeEntries();
     if (result == ERROR_SUCCESS) result = checkEntries();
     return result;
@@ -337,13 +356,14 @@ class InstallData {
       if (result != ERROR_SUCCESS) return result;
       if (crc != entry.crc32) {
         damagedEntry_ = entry.name;
-        return ERROR_INVALID_DATA;
+        return refuse("entry " + narrow_lib(entry.name) + " does not match its checksum");
       }
     }
     return ERROR_SUCCESS;
   }
 
   uint32_t crcOfEntry(const KitEntry& entry, uint32_t& crc) {
+    stage_ = "the data of entry " + narrow_lib(entry.name);
     crc = uint32_t(::crc32(0L, Z_NULL, 0));
     return readEntryData(entry, [&crc](const uint8_t* data, uint32_t size) {
       crc = uint32_t(::crc32(crc, data, size));
@@ -431,17 +451,19 @@ class InstallData {
     uint32_t count = 0;
     result = readU32(count);
     if (result != ERROR_SUCCESS) return result;
-    if (!countFits(count, kMinDescriptionRecordSize)) return ERROR_INVALID_DATA;
+    if (!countFits(count, kMinDescriptionRecordSize))
+      return refuse(std::to_string(count) + " descriptions cannot fit in the container");
     descriptions.reserve(count);
     std::vector<uint8_t> body;
     for (uint32_t i = 0; i < count; ++i) {
+      stage_ = "description " + std::to_string(i + 1) + " of " + std::to_string(count);
       result = readRecord(kMinDescriptionRecordSize, body);
       if (result != ERROR_SUCCESS) return result;
       detail::RecordCursor cursor(body.data(), body.size());
       KitDescription description;
       if (!cursor.string(description.languageCode) || !cursor.string(description.productName) ||
           !cursor.string(description.providerName) || !cursor.string(description.descriptionPath))
-        return ERROR_INVALID_DATA;
+        return refuse(stage_ + " is damaged");
       descriptions.push_back(std::move(description));
     }
     return ERROR_SUCCESS;
@@ -463,10 +485,12 @@ class InstallData {
     uint32_t count = 0;
     uint32_t result = readU32(count);
     if (result != ERROR_SUCCESS) return result;
-    if (!countFits(count, kMinEntryRecordSize)) return ERROR_INVALID_DATA;
+    if (!countFits(count, kMinEntryRecordSize))
+      return refuse(std::to_string(count) + " entries cannot fit in the container");
     entries.reserve(count);
     std::vector<uint8_t> body;
     for (uint32_t i = 0; i < count; ++i) {
+      stage_ = "entry " + std::to_string(i + 1) + " of " + std::to_string(count);
       result = readRecord(kMinEntryRecordSize, body);
       if (result != ERROR_SUCCESS) return result;
       detail::RecordCursor cursor(body.data(), body.size());
@@ -474,9 +498,11 @@ class InstallData {
       if (!cursor.string(entry.name) || !cursor.u32(entry.lastWriteTime.dwLowDateTime) ||
           !cursor.u32(entry.lastWriteTime.dwHighDateTime) || !cursor.u32(entry.offset) ||
           !cursor.u32(entry.size) || !detail::readEntryExtension(cursor, entry))
-        return ERROR_INVALID_DATA;
+        return refuse(stage_ + " is damaged");
       std::u16string name;
-      if (!normalizeEntryName(entry.name, name)) return ERROR_INVALID_DATA;
+      if (!normalizeEntryName(entry.name, name))
+        return refuse(stage_ + " has a name that leaves the template directory or is not allowed: " +
+                      narrow_lib(entry.name));
       entry.name = std::move(name);
       entries.push_back(std::move(entry));
     }
@@ -492,7 +518,8 @@ class InstallData {
     for (KitEntry& entry : entries) {
       uint64_t begin = dataStart + entry.offset;
       if (entry.size == 0 && begin > containerSize_) begin = std::min<uint64_t>(containerSize_, 0xFFFFFFFFu);
-      if (begin > 0xFFFFFFFFu || begin + entry.size > containerSize_) return ERROR_INVALID_DATA;
+      if (begin > 0xFFFFFFFFu || begin + entry.size > containerSize_)
+        return refuse("entry " + narrow_lib(entry.name) + " lies outside the container");
       entry.offset = uint32_t(begin);
     }
     return ERROR_SUCCESS;
@@ -566,6 +593,12 @@ class InstallData {
     return ERROR_SUCCESS;
   }
 
+  // Notes why the kit is refused (the first reason found counts).
+  uint32_t refuse(const std::string& why) {
+    if (refusal_.empty()) refusal_ = why;
+    return ERROR_INVALID_DATA;
+  }
+
   // The container goes while its lock is still held.
   void removeTemporaryFile() {
     if (!tempFilePath.empty()) {
@@ -591,6 +624,10 @@ class InstallData {
 
   std::u16string tempFilePath;
   std::u16string damagedEntry_;
+  std::string refusal_;
+  // The part of the kit being read, for a refusal that has no words of its
+  // own (a container that ends early, a read that fails).
+  std::string stage_;
   HANDLE handle_;
   int signalSlot_ = -1;
   Compressor compressor_;

@@ -340,8 +340,15 @@ uint32_t errorFromErrNo(int errnoValue) {
   switch (errnoValue) {
     case ENOENT:
       return ERROR_FILE_NOT_FOUND;
+    case EPERM:
+    case EACCES:
+      return ERROR_ACCESS_DENIED;
+    case EBADF:
+      return ERROR_INVALID_HANDLE;
     case EXDEV:
       return ERROR_NOT_SAME_DEVICE;
+    case EROFS:
+      return ERROR_WRITE_PROTECT;
     case EWOULDBLOCK:
       return ERROR_LOCK_VIOLATION;
     case ENOTEMPTY:
@@ -351,8 +358,16 @@ uint32_t errorFromErrNo(int errnoValue) {
     case ENOSPC:
     case EDQUOT:
       return ERROR_DISK_FULL;
-    default:
+    case ENAMETOOLONG:
+      return ERROR_FILENAME_EXCED_RANGE;
+    case EISDIR:
+      return ERROR_DIRECTORY;
+    case 0:
+    case EINVAL:
       return ERROR_INVALID_PARAMETER;
+    default:
+      // ENOTDIR among them: ERROR_NOT_A_FOLDER.
+      return system_error(errnoValue);
   }
 }
 

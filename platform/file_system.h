@@ -243,9 +243,11 @@ class FileSystem {
   static uint32_t ms_lastError;
 };
 
-// The one mapping from errno values to error numbers: ENOENT gives 2, EXDEV
-// 17, EWOULDBLOCK 33, ENOSPC and EDQUOT 112, ENOTEMPTY 145, EEXIST 183,
-// every other value 87.
+// The one mapping from errno values to error numbers: ENOENT gives 2, EPERM
+// and EACCES 5, EBADF 6, EXDEV 17, EROFS 19, EWOULDBLOCK 33, EINVAL 87,
+// ENOSPC and EDQUOT 112, ENOTEMPTY 145, EEXIST 183, ENAMETOOLONG 206,
+// EISDIR 267; every other value keeps its errno as system_error(errno)
+// (ENOTDIR is ERROR_NOT_A_FOLDER).
 uint32_t errorFromErrNo(int errnoValue);
 // Maps an errno value with errorFromErrNo, stores it as the last error and
 // returns it.

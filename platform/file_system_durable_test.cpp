@@ -96,7 +96,7 @@ TEST(FileSyncs, FlushesFilesDirectoriesAndFileSystems) {
   EXPECT_EQ(0u, FileSystem::FlushFileSystem(wide(dir.path())));
   EXPECT_EQ(0u, FileSystem::FlushFileSystem(wide(dir / "file")));
   EXPECT_EQ(2u, FileSystem::FlushDirectory(wide(dir / "missing")));
-  EXPECT_EQ(87u, FileSystem::FlushDirectory(wide(dir / "file")));
+  EXPECT_EQ(ERROR_NOT_A_FOLDER, FileSystem::FlushDirectory(wide(dir / "file")));
   EXPECT_EQ(2u, FileSystem::FlushFileSystem(wide(dir / "missing")));
 }
 
@@ -163,7 +163,7 @@ TEST(FileStatusAndDirectories, StatusCreateRemoveTimesAndAccess) {
   EXPECT_FALSE(status.exists());
   EXPECT_EQ(0u, FileSystem::GetFileStatus(wide(dir / "missing"), false, status));
   EXPECT_FALSE(status.exists());
-  EXPECT_EQ(87u, FileSystem::GetFileStatus(wide(dir / "file/below"), false, status));
+  EXPECT_EQ(ERROR_NOT_A_FOLDER, FileSystem::GetFileStatus(wide(dir / "file/below"), false, status));
 
   // One level at a time, with its mode, never over anything.
   EXPECT_EQ(2u, FileSystem::CreateOneDirectory(wide(dir / "x/y"), 0700));

@@ -67,7 +67,7 @@ TEST_F(FileSystemTest, CreateFileDispositionsAndAccess) {
   ASSERT_TRUE(writeText(path, "abc"));
   h = open(path, GENERIC_READ | 0x1, OPEN_EXISTING);
   uint32_t written = 7;
-  EXPECT_EQ(87u, FileSystem::WriteFile(h, "x", 1, &written, nullptr));
+  EXPECT_EQ(uint32_t(ERROR_INVALID_HANDLE), FileSystem::WriteFile(h, "x", 1, &written, nullptr));
   EXPECT_EQ("abc", readText(path));
   FileSystem::CloseHandle(h);
 
@@ -101,7 +101,7 @@ TEST_F(FileSystemTest, CreateFileDispositionsAndAccess) {
   EXPECT_TRUE(exists(dir_ / "made"));
   FileSystem::CloseHandle(h);
   HANDLE untouched = INVALID_HANDLE_VALUE;
-  EXPECT_EQ(87u, FileSystem::CreateFile(wide(dir_.path()), GENERIC_WRITE, 0, OPEN_EXISTING,
+  EXPECT_EQ(uint32_t(ERROR_DIRECTORY), FileSystem::CreateFile(wide(dir_.path()), GENERIC_WRITE, 0, OPEN_EXISTING,
                                         untouched));
 }
 
@@ -396,7 +396,7 @@ TEST_F(FileSystemTest, CloseHandleTwiceFailsAndSuccessKeepsLastError) {
   FileSystem::ms_lastError = 13;
   EXPECT_EQ(0u, FileSystem::CloseHandle(h));
   EXPECT_EQ(13u, FileSystem::GetLastError());
-  EXPECT_EQ(87u, FileSystem::CloseHandle(h));
+  EXPECT_EQ(uint32_t(ERROR_INVALID_HANDLE), FileSystem::CloseHandle(h));
 }
 
 TEST_F(FileSystemTest, GetTempPathUsesOnlyAnExistingTmpdir) {
@@ -674,25 +674,42 @@ TEST_F(FileSystemTest, DeleteFileRemovesFilesAndLinksOnly) {
   EXPECT_EQ(0u, FileSystem::GetLastError());
   // A directory is left whole; the failure is only noted.
   EXPECT_EQ(0u, FileSystem::DeleteFile(wide(dir_ / "d")));
-  EXPECT_EQ(87u, FileSystem::GetLastError());
+  EXPECT_EQ(uint32_t(ERROR_DIRECTORY), FileSystem::GetLastError());
   EXPECT_EQ("kept", readText(dir_ / "d/inner"));
 }
 
-TEST(ErrorMapping, OnlyMissingEntriesAreNotFound) {
+TEST(ErrorMapping, EveryCauseTheUserIsToldKeepsItsOwnNumber) {
   EXPECT_EQ(2u, setLastErrorByErrNo(ENOENT));
   EXPECT_EQ(2u, FileSystem::GetLastError());
-  for (int e : {EACCES, EIO, ENOTDIR, 0}) {
-    EXPECT_EQ(87u, setLastErrorByErrNo(e)) << e;
-    EXPECT_EQ(87u, FileSystem::GetLastError());
-  }
+  // The causes the wizard names in its own words.
+  EXPECT_EQ(5u, errorFromErrNo(EACCES));
+  EXPECT_EQ(5u, errorFromErrNo(EPERM));
+  EXPECT_EQ(19u, errorFromErrNo(EROFS));
+  EXPECT_EQ(206u, errorFromErrNo(ENAMETOOLONG));
+  EXPECT_EQ(267u, errorFromErrNo(EISDIR));
+  EXPECT_EQ(ERROR_NOT_A_FOLDER, errorFromErrNo(ENOTDIR));
+  // A full disk is told apart, so that the user hears about space.
+  EXPECT_EQ(112u, errorFromErrNo(ENOSPC));
+  EXPECT_EQ(112u, errorFromErrNo(EDQUOT));
   // The numbers the single-step operations need to tell their callers.
+  EXPECT_EQ(6u, errorFromErrNo(EBADF));
   EXPECT_EQ(17u, errorFromErrNo(EXDEV));
   EXPECT_EQ(33u, errorFromErrNo(EWOULDBLOCK));
   EXPECT_EQ(145u, errorFromErrNo(ENOTEMPTY));
   EXPECT_EQ(183u, errorFromErrNo(EEXIST));
-  // A full disk is told apart, so that the user hears about space.
-  EXPECT_EQ(112u, errorFromErrNo(ENOSPC));
-  EXPECT_EQ(112u, errorFromErrNo(EDQUOT));
+  EXPECT_EQ(87u, errorFromErrNo(EINVAL));
+  // No errno at all is never a success.
+  EXPECT_EQ(87u, errorFromErrNo(0));
+  // Anything else keeps the system's number, never success and never a
+  // Win32 number it would be mistaken for.
+  for (int e : {EIO, ELOOP, EMFILE, ETXTBSY}) {
+    const uint32_t error = setLastErrorByErrNo(e);
+    EXPECT_EQ(error, FileSystem::GetLastError());
+    EXPECT_TRUE(is_system_error(error)) << e;
+    EXPECT_EQ(e, errno_of_system_error(error));
+  }
+  EXPECT_FALSE(is_system_error(ERROR_CANCELLED));
+  EXPECT_FALSE(is_system_error(ERROR_SUCCESS));
 }
 
 }  // namespace

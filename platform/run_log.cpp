@@ -115,6 +115,12 @@ void log_event(const std::u16string& text) {
   if (run_log().isOpen()) run_log().write(narrow_lib(text));
 }
 
+std::string system_message(int errnoValue) {
+  char buffer[256] = {};
+  // The GNU form: the message may be a static text instead of the buffer.
+  return strerror_r(errnoValue, buffer, sizeof(buffer));
+}
+
 std::string error_text(uint32_t error) {
   switch (error) {
     case ERROR_SUCCESS: return "success";
@@ -133,7 +139,11 @@ std::string error_text(uint32_t error) {
     case ERROR_DIRECTORY: return "a folder stands where the file goes";
     case ERROR_CANTWRITE: return "cannot write";
     case ERROR_CANCELLED: return "cancelled by the user";
-    default: return "error";
+    case ERROR_ACCESS_DENIED: return "permission denied";
+    case ERROR_WRITE_PROTECT: return "read-only file system";
+    case ERROR_NOT_A_FOLDER: return "a file stands where a folder is needed";
+    default:
+      return is_system_error(error) ? system_message(errno_of_system_error(error)) : "error";
   }
 }
 

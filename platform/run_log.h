@@ -59,8 +59,11 @@ RunLog& run_log();
 void log_event(const std::string& text);
 void log_event(const std::u16string& text);
 
-// What an error number means, in a few English words ("file not found").
+// What an error number means, in a few English words ("file not found"); a
+// system error without a Win32 number is told by the system's message.
 std::string error_text(uint32_t error);
+// The system's message for an errno value, in the locale's language.
+std::string system_message(int errnoValue);
 
 // "<text>: <error_text> (error <number>)", the form every logged failure has.
 std::string error_event(const std::string& text, uint32_t error);

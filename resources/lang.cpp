@@ -74,3 +74,25 @@ std::u16string LoadResString(const std::string& key) {
   if (text == language->second.texts.end()) return std::u16string();
   return widen_lib(text->second);
 }
+
+std::u16string format_text(const std::u16string& text,
+                           std::initializer_list<std::u16string> arguments) {
+  std::u16string result;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const bool marker = text[i] == u'{' && i + 2 < text.size() && text[i + 1] >= u'1' &&
+                        text[i + 1] <= u'9' && text[i + 2] == u'}';
+    const size_t which = marker ? size_t(text[i + 1] - u'1') : 0;
+    if (marker && which < arguments.size()) {
+      result += *(arguments.begin() + which);
+      i += 2;
+    } else {
+      result += text[i];
+    }
+  }
+  return result;
+}
+
+std::u16string FormatResString(const std::string& key,
+                               std::initializer_list<std::u16string> arguments) {
+  return format_text(LoadResString(key), arguments);
+}

@@ -3,6 +3,7 @@
 #ifndef OVN8_RESOURCES_LANG_H_
 #define OVN8_RESOURCES_LANG_H_
 
+#include <initializer_list>
 #include <map>
 #include <string>
 
@@ -49,5 +50,14 @@ LangIdType get_resource_lang();
 // with widen_lib; empty when the language or the key is not in the table.
 // No fallback to another language.
 std::u16string LoadResString(const std::string& key);
+
+// `text` with each marker {1}, {2}, ... replaced by that argument (the
+// languages order the values as their grammar wants). A marker without an
+// argument stays as it is.
+std::u16string format_text(const std::u16string& text,
+                           std::initializer_list<std::u16string> arguments);
+// The same for the text of `key`.
+std::u16string FormatResString(const std::string& key,
+                               std::initializer_list<std::u16string> arguments);
 
 #endif  // OVN8_RESOURCES_LANG_H_

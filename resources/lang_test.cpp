@@ -117,4 +117,15 @@ TEST_F(LangTest, EachIdAnswersWithItsOwnLanguage) {
   }
 }
 
+TEST_F(LangTest, FormatTextFillsMarkersInTheLanguagesOrder) {
+  EXPECT_EQ(u"3 of 7", format_text(u"{1} of {2}", {u"3", u"7"}));
+  EXPECT_EQ(u"7-დან 3", format_text(u"{2}-დან {1}", {u"3", u"7"}));
+  // A value that looks like a marker is not filled in again.
+  EXPECT_EQ(u"{2} and x", format_text(u"{1} and {2}", {u"{2}", u"x"}));
+  // Missing arguments and stray braces stay as they are.
+  EXPECT_EQ(u"a {2} {x} {", format_text(u"{1} {2} {x} {", {u"a"}));
+  set_resource_lang(LANG_RU);
+  EXPECT_EQ(u"12 из 40", FormatResString("IDS_PROGRESS_COUNT", {u"12", u"40"}));
+}
+
 }  // namespace

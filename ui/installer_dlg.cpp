@@ -21,6 +21,7 @@
 #include "platform/text.h"
 #include "resources/lang.h"
 #include "resources/pictures.h"
+#include "resources/reasons.h"
 #include "resources/version.h"
 #include "ui/document_opener.h"
 #include "ui/kit_preparation.h"
@@ -48,6 +49,14 @@ const useconds_t kHeadlessPollUs = 5000;
 bool file_exists(const std::u16string& path) {
   FileFinder finder;
   return finder.reset(path);
+}
+
+// "the stream is cut short" as a sentence of its own in a box.
+std::string as_sentence(std::string text) {
+  if (text.empty()) return text;
+  if (text[0] >= 'a' && text[0] <= 'z') text[0] = char(text[0] - 'a' + 'A');
+  if (text.back() != '.') text += '.';
+  return text;
 }
 
 // Also runs inside the loop of an open message box.
@@ -213,12 +222,17 @@ bool CInstallerDlg::OnInitDialog() {
     // The temporary directory filled up while the kit was unpacked; the
     // partial container is already gone.
     const bool full = opened == ERROR_DISK_FULL;
-    std::string what = "error " + narrow_lib(okdPath) +
-                       (full ? ": no space left to unpack the kit" : ": the kit is damaged");
-    if (!installData.damagedEntry().empty())
-      what += ", entry " + narrow_lib(installData.damagedEntry()) + " does not match its checksum";
-    log_event(error_event(what, opened));
-    messageBox(this, LoadResString(full ? "IDS_ERROR_NOSPACE" : "IDS_ERROR_DAMAGEDSOURCE"),
+    log_event(error_event("error " + narrow_lib(okdPath) +
+                              (full ? ": no space left to unpack the kit" : ": the kit is damaged: ") +
+                              (full ? std::string() : installData.refusal()),
+                          opened));
+    // Where the kit is wrong, for whoever made it; a kit that cannot be read
+    // at all says why in the interface language.
+    std::u16string detail;
+    if (!full)
+      detail = u"\n" + (opened == ERROR_INVALID_DATA ? widen_lib(as_sentence(installData.refusal()))
+                                                     : okdPath + u"\n" + failure_reason(opened));
+    messageBox(this, LoadResString(full ? "IDS_ERROR_NOSPACE" : "IDS_ERROR_DAMAGEDSOURCE") + detail,
                kErrorBoxFlags);
     return false;
   }

@@ -237,7 +237,9 @@ TEST_F(InstallerDlgTest, StartUpChecksStopAtTheFirstFailureWithItsMessage) {
     EXPECT_EQ(dialog->DoModal(), kExitStartupFailed);
     EXPECT_EQ(dialog->mainWindow, nullptr);
     ASSERT_EQ(boxes.asked.size(), 1u);
-    EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_ERROR_DAMAGEDSOURCE"));
+    // The message says what is wrong with the kit.
+    EXPECT_EQ(narrow_lib(boxes.asked[0].text),
+              text("IDS_ERROR_DAMAGEDSOURCE") + "\nThe compressed stream is damaged or cut short.");
     EXPECT_EQ(dialog->okdPath, widen_lib(world_.kitPath()));
   }
   EXPECT_EQ(world_.tmpEntries(), 0);
