@@ -36,11 +36,6 @@ std::u16string directory_before_last_separator(const std::u16string& path) {
   return separator == std::u16string::npos ? std::u16string() : path.substr(0, separator);
 }
 
-bool file_exists(const std::u16string& path) {
-  FileFinder finder;
-  return finder.reset(path);
-}
-
 }  // namespace
 
 Starter::Starter(bool base) : m_base(base) {}

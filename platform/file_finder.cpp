@@ -69,3 +69,8 @@ int FileFinder::close() {
   m_stream = nullptr;
   return result;
 }
+
+bool file_exists(const std::u16string& path) {
+  FileFinder finder;
+  return finder.reset(path);
+}

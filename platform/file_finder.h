@@ -51,4 +51,8 @@ class FileFinder {
   struct stat64 m_status;
 };
 
+// True when FileFinder finds `path`: its last component names an entry
+// literally or matches one as a pattern.
+bool file_exists(const std::u16string& path);
+
 #endif  // OVN8_PLATFORM_FILE_FINDER_H_

@@ -29,11 +29,11 @@
 
 namespace {
 
-const unsigned kErrorBoxFlags = 0x1000001;
-const unsigned kQuestionBoxFlags = 0x2000002;
-const unsigned kPlainBoxFlags = 1;
-// The button row of the design: 80 x 30 at y = 320, a 20-pixel gap between
-// Next and Cancel, the separator 10 pixels above the row.
+const unsigned kErrorBoxFlags = kMessageBoxError | kMessageBoxOk;
+const unsigned kQuestionBoxFlags = kMessageBoxQuestion | kMessageBoxYesNo;
+const unsigned kPlainBoxFlags = kMessageBoxOk;
+// The button row: 80 x 30 at y = 320, a 20-pixel gap between Next and
+// Cancel, the separator 10 pixels above the row.
 const int kButtonMinWidth = 80;
 const int kButtonMinHeight = 30;
 const int kButtonRowY = 320;
@@ -45,11 +45,6 @@ const int kButtonTextPadding = 12;
 // How often the progress loop wakes up when nothing else happens.
 const guint kProgressWakeMs = 40;
 const useconds_t kHeadlessPollUs = 5000;
-
-bool file_exists(const std::u16string& path) {
-  FileFinder finder;
-  return finder.reset(path);
-}
 
 // "the stream is cut short" as a sentence of its own in a box.
 std::string as_sentence(std::string text) {
@@ -441,7 +436,6 @@ int CInstallerDlg::DoModal() {
     fprintf(stderr, "ovn8setup: %s\n", narrow_lib(LoadResString("IDS_ERROR_NODISPLAY")).c_str());
     return exitStatus;
   }
-  welcomePage = nullptr;
   showMainWindow();
   showWelcomePage();
   // Until an installation has run, leaving the wizard is a cancellation.

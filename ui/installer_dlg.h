@@ -133,11 +133,9 @@ class CInstallerDlg : public CWnd, public InstallWorker {
 
   // The description document that Finish would open, or empty.
   std::u16string descriptionDocumentPath();
-  // True when the toolkit could be started (a display is there).
-  bool hasDisplay() const { return displayOpen; }
   int exitCode() const { return exitStatus; }
 
-  // Members, in the order of the design.
+  // The run's settings, the kit and the pages.
   bool listFromBaseConfig;
   bool baseConfigExists;
   bool silentMode;
@@ -168,8 +166,7 @@ class CInstallerDlg : public CWnd, public InstallWorker {
   GtkWidget* fixed;
   GdkPixbuf* icon;
   InstallThread installThread;
-  // Additions: the separator above the buttons, the cancelled run's final
-  // page, and the run's bookkeeping.
+  // The separator above the buttons and the cancelled run's final page.
   GtkWidget* separator;
   MessagePage* cancelPage;
 

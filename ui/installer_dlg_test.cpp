@@ -25,8 +25,8 @@ namespace {
 using uitest::BoxRecorder;
 using uitest::ScratchWorld;
 
-const unsigned kErrorFlags = 0x1000001;
-const unsigned kQuestionFlags = 0x2000002;
+const unsigned kErrorFlags = kMessageBoxError | kMessageBoxOk;
+const unsigned kQuestionFlags = kMessageBoxQuestion | kMessageBoxYesNo;
 
 struct ButtonState {
   std::string label;
