@@ -26,28 +26,15 @@
 #include "install/installer.h"
 #include "kit/kit_writer.h"
 #include "platform/file_system.h"
+#include "platform/test_toolkit.h"
 #include "platform/text.h"
 #include "resources/version.h"
-#include "platform/text.h"
 
 namespace {
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string read_file(const std::string& path) { return testkit::readFile(path); }
 
-int count_entries(const std::string& dir) {
-  int count = 0;
-  if (DIR* stream = opendir(dir.c_str())) {
-    while (dirent* entry = readdir(stream))
-      count += std::string(entry->d_name) != "." && std::string(entry->d_name) != "..";
-    closedir(stream);
-  }
-  return count;
-}
+int count_entries(const std::string& dir) { return int(testkit::entryNames(dir).size()); }
 
 int64_t mtime_of(const std::string& path) {
   struct stat status;
@@ -114,16 +101,12 @@ class SetupE2eTest : public testing::Test {
     const char* build = getenv("OVN8_BUILD_DIR");
     binary_ = std::string(build ? build : ".") + "/ovn8setup";
     if (access(binary_.c_str(), X_OK) != 0) GTEST_SKIP() << "no " << binary_;
-    char pattern[] = "/tmp/ovn8e2e_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    ASSERT_TRUE(scratch_.ok());
+    root_ = scratch_.path();
     home_ = root_ + "/home";
     tmp_ = root_ + "/tmp";
     kitDir_ = root_ + "/kit";
     for (const std::string& dir : {home_, tmp_, kitDir_}) mkdir(dir.c_str(), 0755);
-  }
-  void TearDown() override {
-    if (!root_.empty()) (void)system(("rm -rf '" + root_ + "'").c_str());
   }
 
   std::string target() const { return target_.empty() ? home_ + "/.ovn8/Ovan/ovn8/tmplts/" : target_; }
@@ -243,6 +226,7 @@ class SetupE2eTest : public testing::Test {
     ASSERT_TRUE(config::writeKit(kitDir_ + "/ovn8.okd", spec));
   }
 
+  testkit::ScratchDir scratch_{"/tmp", "ovn8e2e"};
   std::string binary_, root_, home_, tmp_, kitDir_, target_;
   // OVN8_MESSAGE_BOX for the program; empty: not set.
   std::string messageBoxes_;
@@ -448,7 +432,9 @@ TEST_F(SetupE2eTest, SecondWizardOnTheSameDirectoryRefusesAndChangesNothing) {
   // Started at the same moment: one installs; the other refuses, or runs
   // after it and finds nothing left to do. The tree is the installed one.
   for (int pair = 0; pair < 3; ++pair) {
-    ASSERT_EQ(system(("rm -rf '" + target() + "' '" + home_ + "/.Ovan'").c_str()), 0);
+    testkit::removeTree(target());
+    testkit::removeTree(home_ + "/.Ovan");
+    ASSERT_FALSE(testkit::exists(target()) || testkit::exists(home_ + "/.Ovan"));
     const pid_t a = spawn({"usecwd", "-S"}, false, "a");
     const pid_t b = spawn({"usecwd", "-S"}, false, "b");
     const Result ra = finish(a, "a"), rb = finish(b, "b");
@@ -791,13 +777,9 @@ TEST_F(SetupE2eTest, ATargetOnAFileSystemThatFillsUpIsLeftExactlyAsItWas) {
 TEST_F(SetupE2eTest, KilledAtAnyMomentTheNextStartRestoresTheDirectoryExactly) {
   // TMPDIR on another file system than the target.
   if (access("/dev/shm", W_OK) != 0) GTEST_SKIP() << "no /dev/shm";
-  char shm[] = "/dev/shm/ovn8e2e_XXXXXX";
-  ASSERT_NE(mkdtemp(shm), nullptr);
-  struct RemoveShm {
-    std::string path;
-    ~RemoveShm() { (void)system(("rm -rf '" + path + "'").c_str()); }
-  } removeShm{shm};
-  tmp_ = shm;
+  const testkit::ScratchDir shm("/dev/shm", "ovn8e2e");
+  ASSERT_TRUE(shm.ok());
+  tmp_ = shm.path();
   target_ = root_ + "/tmplts/";
   mkdir(target_.c_str(), 0755);
   writeKitOverOlderCopies(3000, 3000);
@@ -812,8 +794,10 @@ TEST_F(SetupE2eTest, KilledAtAnyMomentTheNextStartRestoresTheDirectoryExactly) {
   int restored = 0, committed = 0;
   for (int moment = 0; moment < 12; ++moment) {
     SCOPED_TRACE(testing::Message() << "moment " << moment);
-    ASSERT_EQ(system(("rm -rf '" + target_ + "' '" + home_ + "/.Ovan' && cp -a '" + root_ +
-                      "/pristine' '" + target_ + "'").c_str()), 0);
+    testkit::removeTree(target_);
+    testkit::removeTree(home_ + "/.Ovan");
+    ASSERT_FALSE(testkit::exists(target_) || testkit::exists(home_ + "/.Ovan"));
+    ASSERT_EQ(system(("cp -a '" + root_ + "/pristine' '" + target_ + "'").c_str()), 0);
     const pid_t child = spawn({"usecwd", "-S", "--target=" + target_}, false, "k");
     ASSERT_TRUE(wait_for_lock(target_, child)) << read_file(root_ + "/errk");
     // Spread over the whole run, its start-up and its end included.

@@ -38,20 +38,8 @@ class WritePermittedTest : public testing::Test {
   WritePermittedTest() {
     std::filesystem::create_directories(home_ / "target");
     std::filesystem::create_directories(home_ / "elsewhere");
-    const char* tmpdir = getenv("TMPDIR");
-    hadTmpdir_ = tmpdir != nullptr;
-    if (hadTmpdir_) oldTmpdir_ = tmpdir;
-    // A writable TMPDIR must not make any directory look writable.
-    setenv("TMPDIR", (home_ / "elsewhere").c_str(), 1);
   }
-  ~WritePermittedTest() override {
-    FileSystem::SetFaultHook(nullptr, nullptr);
-    if (hadTmpdir_) {
-      setenv("TMPDIR", oldTmpdir_.c_str(), 1);
-    } else {
-      unsetenv("TMPDIR");
-    }
-  }
+  ~WritePermittedTest() override { FileSystem::SetFaultHook(nullptr, nullptr); }
 
   bool probe(const std::string& dir) {
     g_probedDirectory.clear();
@@ -67,8 +55,8 @@ class WritePermittedTest : public testing::Test {
   }
 
   TemporaryHome home_;
-  bool hadTmpdir_ = false;
-  std::string oldTmpdir_;
+  // A writable TMPDIR must not make any directory look writable.
+  testkit::EnvGuard tmpdir_{"TMPDIR", (home_ / "elsewhere").c_str()};
 };
 
 TEST_F(WritePermittedTest, ProbesTheDirectoryItselfAndLeavesNothing) {

@@ -29,7 +29,7 @@ inline std::string sweepBytes(size_t size, int seed) {
 
 // The template directory as the user had it before installing.
 inline void populateTemplate(const std::string& root) {
-  fs_test::removeTreeIndependently(root);
+  testkit::removeTree(root);
   mkdir(root.c_str(), 0755);
   writeFile(root + "/readme.txt", "old readme", kSweepOlder);
   writeFile(root + "/same.txt", "same time", kSweepKitTime);

@@ -26,6 +26,8 @@ using fs_test::ScratchDir;
 using fs_test::exists;
 using fs_test::isDir;
 using fs_test::readText;
+using testkit::entryNames;
+using testkit::makeDirs;
 
 // Seconds since 1970 as a kit time.
 inline _FILETIME kitTime(int64_t seconds) { return EpochToFileTime(seconds); }
@@ -33,13 +35,6 @@ inline _FILETIME kitTime(int64_t seconds) { return EpochToFileTime(seconds); }
 inline void setTimes(const std::string& path, int64_t seconds, long nanoseconds = 0) {
   struct timespec times[2] = {{time_t(seconds), nanoseconds}, {time_t(seconds), nanoseconds}};
   utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
-}
-
-inline void makeDirs(const std::string& path) {
-  for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
-    mkdir(path.substr(0, slash).c_str(), 0755);
-    if (slash == std::string::npos) break;
-  }
 }
 
 // A file with `content`, `mode` and a modification time of `seconds`.
@@ -73,16 +68,7 @@ inline void snapshotInto(const std::string& root, const std::string& relative,
     line += "link " + std::string(target, n > 0 ? size_t(n) : 0);
   } else if (S_ISDIR(status.st_mode)) {
     line += "dir";
-    DIR* dir = opendir(path.c_str());
-    std::vector<std::string> names;
-    while (dir != nullptr) {
-      struct dirent* entry = readdir(dir);
-      if (entry == nullptr) break;
-      std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    if (dir != nullptr) closedir(dir);
-    for (const std::string& name : names)
+    for (const std::string& name : entryNames(path))
       snapshotInto(root, relative.empty() ? name : relative + "/" + name, nodes);
   } else {
     line += "other";
@@ -116,27 +102,8 @@ inline std::string differences(const std::map<std::string, std::string>& before,
 // Names in `dir` that begin with "n8stp" (backup folders).
 inline std::vector<std::string> backupFolders(const std::string& dir) {
   std::vector<std::string> found;
-  DIR* stream = opendir(dir.c_str());
-  while (stream != nullptr) {
-    struct dirent* entry = readdir(stream);
-    if (entry == nullptr) break;
-    if (std::string(entry->d_name).compare(0, 5, "n8stp") == 0) found.push_back(entry->d_name);
-  }
-  if (stream != nullptr) closedir(stream);
-  return found;
-}
-
-// Every name in `dir` (what a run may have left there).
-inline std::vector<std::string> entryNames(const std::string& dir) {
-  std::vector<std::string> found;
-  DIR* stream = opendir(dir.c_str());
-  while (stream != nullptr) {
-    struct dirent* entry = readdir(stream);
-    if (entry == nullptr) break;
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") found.push_back(name);
-  }
-  if (stream != nullptr) closedir(stream);
+  for (const std::string& name : entryNames(dir))
+    if (name.compare(0, 5, "n8stp") == 0) found.push_back(name);
   return found;
 }
 

@@ -4,8 +4,6 @@
 #ifndef OVN8_KIT_KIT_TEST_SUPPORT_H_
 #define OVN8_KIT_KIT_TEST_SUPPORT_H_
 
-#include <dirent.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +14,7 @@
 #include "kit/kit_reader.h"
 #include "kit/lz_compressor.h"
 #include "platform/file_system.h"
+#include "platform/test_toolkit.h"
 #include "platform/text.h"
 
 namespace kittest {
@@ -43,63 +42,31 @@ void useMode(Reader& reader, ContainerMode mode) {
 // it; removed with everything in it at the end.
 class ScratchDir {
  public:
-  ScratchDir() {
-    const char* base = getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base ? base : "/tmp") + "/kittest.XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    root_ = mkdtemp(buffer.data());
+  ScratchDir() : scratch_(testkit::temporaryBase(), "kittest"), tmpdir_("TMPDIR", tmp().c_str()) {
     mkdir(tmp().c_str(), 0700);
     mkdir(out().c_str(), 0700);
-    previousTmpdir_ = base != nullptr ? base : "";
-    hadTmpdir_ = base != nullptr;
-    setenv("TMPDIR", tmp().c_str(), 1);
-  }
-  ~ScratchDir() {
-    if (hadTmpdir_) setenv("TMPDIR", previousTmpdir_.c_str(), 1);
-    else unsetenv("TMPDIR");
-    std::string command = "rm -rf '" + root_ + "'";
-    if (system(command.c_str()) != 0) fprintf(stderr, "could not remove %s\n", root_.c_str());
   }
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
 
-  const std::string& root() const { return root_; }
-  std::string tmp() const { return root_ + "/tmp"; }
-  std::string out() const { return root_ + "/out"; }
-  std::string path(const std::string& name) const { return root_ + "/" + name; }
+  const std::string& root() const { return scratch_.path(); }
+  std::string tmp() const { return root() + "/tmp"; }
+  std::string out() const { return root() + "/out"; }
+  std::string path(const std::string& name) const { return root() + "/" + name; }
   std::u16string wide(const std::string& name) const { return widen_lib(path(name)); }
   // Files in the temporary directory (leftover containers).
   std::vector<std::string> tmpFiles() const { return list(tmp()); }
 
   static std::vector<std::string> list(const std::string& directory) {
-    std::vector<std::string> names;
-    if (DIR* stream = opendir(directory.c_str())) {
-      while (const dirent* item = readdir(stream)) {
-        std::string name = item->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-      }
-      closedir(stream);
-    }
-    return names;
+    return testkit::entryNames(directory);
   }
 
  private:
-  std::string root_;
-  std::string previousTmpdir_;
-  bool hadTmpdir_ = false;
+  testkit::ScratchDir scratch_;
+  testkit::EnvGuard tmpdir_;
 };
 
-inline std::string readFile(const std::string& path) {
-  std::string bytes;
-  if (FILE* in = fopen(path.c_str(), "rb")) {
-    char chunk[65536];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, in)) > 0) bytes.append(chunk, got);
-    fclose(in);
-  }
-  return bytes;
-}
+using testkit::readFile;
 
 inline int64_t modificationTime(const std::string& path) {
   struct stat status;

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "memory/child_process_for_test.h"
+#include "platform/test_toolkit.h"
 
 namespace tarn {
 namespace {
@@ -238,14 +239,16 @@ TEST(MutexMonitor, ChildProcessesShowDestructionAndTheSwitch) {
 }
 
 TEST(MutexMonitor, UseMonitorsReadsTheEnvironment) {
-  const char* saved = std::getenv("n8_use_mutex_monitor");
-  const std::string keep = saved != nullptr ? saved : "";
-  setenv("n8_use_mutex_monitor", "", 1);
-  EXPECT_TRUE(DebugMutexMonitor::useMonitors());
-  unsetenv("n8_use_mutex_monitor");
-  EXPECT_FALSE(DebugMutexMonitor::useMonitors());
-  if (saved != nullptr) setenv("n8_use_mutex_monitor", keep.c_str(), 1);
-  EXPECT_EQ(use_mutex_monitor(), saved != nullptr);
+  const bool wasSet = std::getenv("n8_use_mutex_monitor") != nullptr;
+  {
+    testkit::EnvGuard set("n8_use_mutex_monitor", "");
+    EXPECT_TRUE(DebugMutexMonitor::useMonitors());
+  }
+  {
+    testkit::EnvGuard unset("n8_use_mutex_monitor", nullptr);
+    EXPECT_FALSE(DebugMutexMonitor::useMonitors());
+  }
+  EXPECT_EQ(use_mutex_monitor(), wasSet);
 }
 
 }  // namespace

@@ -14,17 +14,17 @@
 #include <thread>
 #include <vector>
 
+#include "platform/test_toolkit.h"
+
 namespace {
 
 class RunLogTest : public testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/ovn8log_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ASSERT_TRUE(scratch_.ok());
+    dir_ = scratch_.path();
     path_ = dir_ + "/run.log";
   }
-  void TearDown() override { (void)system(("rm -rf '" + dir_ + "'").c_str()); }
 
   std::vector<std::string> lines() const {
     std::ifstream in(path_);
@@ -33,6 +33,7 @@ class RunLogTest : public testing::Test {
     return result;
   }
 
+  testkit::ScratchDir scratch_{"/tmp", "ovn8log"};
   std::string dir_, path_;
 };
 

@@ -24,12 +24,7 @@ const char kExtBUtf8[] = "\xF0\xA0\x80\x80";
 const char16_t kExtBUtf16[] = u"\U00020000";
 
 using fs_test::EnvGuard;
-
-std::string temp_dir() {
-  char pattern[] = "/tmp/ovn8_text_test_XXXXXX";
-  const char* dir = mkdtemp(pattern);
-  return dir != nullptr ? dir : "";
-}
+using fs_test::ScratchDir;
 
 // ---- Conversions ----
 
@@ -331,7 +326,8 @@ TEST(TextUserDirs, HomeDirFromHome) {
 }
 
 TEST(TextUserDirs, HomeDirRunsNoShell) {
-  const std::string dir = temp_dir();
+  const ScratchDir scratch;
+  const std::string dir = scratch.path();
   ASSERT_FALSE(dir.empty());
   const std::string marker = dir + "/ran";
   const std::string value = "/x $(touch " + marker + ") `touch " + marker + "` *";
@@ -339,7 +335,6 @@ TEST(TextUserDirs, HomeDirRunsNoShell) {
   EXPECT_EQ(home_dir(), utf8_to_utf16(value));  // literally, one word
   struct stat st;
   EXPECT_NE(stat(marker.c_str(), &st), 0) << "a shell ran";
-  rmdir(dir.c_str());
 }
 
 TEST(TextUserDirs, HomeDirWithoutHomeFromPasswordDatabase) {
@@ -385,7 +380,8 @@ TEST(TextProcesses, OneLineOutput) {
 }
 
 TEST(TextFiles, WfopenWideNames) {
-  const std::string dir = temp_dir();
+  const ScratchDir scratch;
+  const std::string dir = scratch.path();
   ASSERT_FALSE(dir.empty());
   const std::u16string name =
       utf8_to_utf16(dir) + u"/Шаблон " + kSmileUtf16 + kExtBUtf16 + u".txt";
@@ -409,8 +405,6 @@ TEST(TextFiles, WfopenWideNames) {
   EXPECT_EQ(_wfopen(utf8_to_utf16(dir) + u"/missing", u"r"), nullptr);
   const char16_t lone[] = {u'/', u't', u'm', u'p', u'/', 0xD800, 0};
   EXPECT_EQ(_wfopen(lone, u"r"), nullptr);
-  unlink(narrowName.c_str());
-  rmdir(dir.c_str());
 }
 
 }  // namespace

@@ -429,7 +429,7 @@ TEST_F(InstallerDlgTest, InteractiveFlowWalksTheStateTable) {
   EXPECT_EQ(d.exitCode(), kExitSuccess);
   expectButtons(d, {back, false, false}, {finish, true, true}, {cancel, false, true});
   EXPECT_TRUE(gtk_widget_has_default(d.buttonNext));
-  EXPECT_EQ(uitest::read_file(target + "/sub/docs/a2.txt"), "file 2");
+  EXPECT_EQ(uitest::readFile(target + "/sub/docs/a2.txt"), "file 2");
   // The directory goes first into the launcher's list, without its last "/".
   std::list<std::u16string> recorded;
   get_tmplts_list(recorded, true, false);
@@ -513,7 +513,7 @@ TEST_F(InstallerDlgTest, FailedRunShowsTheErrorAndTheErrorPageAfterTheRollback) 
                 {text("IDS_WIZARD_CANCEL"), false, true});
   EXPECT_EQ(d.exitCode(), kExitInstallFailed);
   // The rollback has ended before the page: the old file is back.
-  EXPECT_EQ(uitest::read_file(world_.defaultTarget() + "docs/a0.txt"), "older");
+  EXPECT_EQ(uitest::readFile(world_.defaultTarget() + "docs/a0.txt"), "older");
   EXPECT_FALSE(uitest::exists(world_.defaultTarget() + "docs/a1.txt"));
   EXPECT_FALSE(uitest::exists(world_.configPath()));
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));  // Finish opens nothing here
@@ -636,7 +636,7 @@ TEST_F(InstallerDlgTest, SilentModeInstallsAtOnceAndReturns) {
   EXPECT_EQ(d.state, kStateSuccess);
   EXPECT_EQ(d.dirSelectPage, nullptr);
   EXPECT_EQ(d.mainWindow, nullptr);
-  EXPECT_EQ(uitest::read_file(world_.defaultTarget() + "docs/a0.txt"), "file 0");
+  EXPECT_EQ(uitest::readFile(world_.defaultTarget() + "docs/a0.txt"), "file 0");
   std::list<std::u16string> recorded;
   get_tmplts_list(recorded, true, false);
   ASSERT_FALSE(recorded.empty());
@@ -664,7 +664,7 @@ TEST_F(InstallerDlgTest, LauncherFileThatCannotBeWrittenEndsWithStatusFourAndAWa
       EXPECT_EQ(d.state, kStateSuccess);  // the templates are there
     }
     EXPECT_TRUE(fault.fired());
-    EXPECT_EQ(uitest::read_file(world_.defaultTarget() + "docs/a1.txt"), "file 1");
+    EXPECT_EQ(uitest::readFile(world_.defaultTarget() + "docs/a1.txt"), "file 1");
     ASSERT_EQ(boxes.asked.size(), 1u);
     EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_WARN_LAUNCHERFILE"));
     EXPECT_EQ(access(world_.configPath().c_str(), F_OK), -1);
@@ -688,7 +688,7 @@ TEST_F(InstallerDlgTest, TargetDirectoryIsProposedAndInstalledInto) {
   std::unique_ptr<CInstallerDlg> dialog = makeDialog(true);
   dialog->setTargetDirectory(widen_lib(given));
   EXPECT_EQ(dialog->DoModal(), kExitSuccess);
-  EXPECT_EQ(uitest::read_file(given + "docs/a0.txt"), "file 0");
+  EXPECT_EQ(uitest::readFile(given + "docs/a0.txt"), "file 0");
   std::list<std::u16string> recorded;
   get_tmplts_list(recorded, true, false);
   ASSERT_FALSE(recorded.empty());
@@ -906,7 +906,7 @@ TEST_F(InstallerDlgTest, BackAfterARolledBackFailureTriesAnotherFolder) {
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   ASSERT_EQ(d.state, kStateSuccess);
   EXPECT_EQ(d.exitCode(), kExitSuccess);
-  EXPECT_EQ(uitest::read_file(other + "docs/a2.txt"), "file 2");
+  EXPECT_EQ(uitest::readFile(other + "docs/a2.txt"), "file 2");
   EXPECT_FALSE(uitest::exists(failed + "docs/a0.txt"));
   std::list<std::u16string> recorded;
   get_tmplts_list(recorded, true, false);
@@ -959,7 +959,7 @@ TEST_F(InstallerDlgTest, DirectoryPageExpandsTheTildeAndRefusesWhatCannotBeTheDi
   EXPECT_TRUE(boxes.asked.empty());
   EXPECT_EQ(narrow_lib(d.targetPath), world_.home + "/tpl");
   EXPECT_EQ(narrow_lib(d.dirSelectPage->getPath()), world_.home + "/tpl");
-  EXPECT_EQ(uitest::read_file(world_.home + "/tpl/docs/a0.txt"), "file 0");
+  EXPECT_EQ(uitest::readFile(world_.home + "/tpl/docs/a0.txt"), "file 0");
   EXPECT_FALSE(uitest::exists(world_.kitDir + "/~"));
 }
 
@@ -974,7 +974,7 @@ TEST_F(InstallerDlgTest, RelativeDirectoryIsTakenAgainstTheCurrentDirectory) {
   ASSERT_EQ(d.state, kStateSuccess);
   // The scratch world works in the kit's folder.
   EXPECT_EQ(narrow_lib(d.targetPath), world_.kitDir + "/rel/tpl/");
-  EXPECT_EQ(uitest::read_file(world_.kitDir + "/rel/tpl/docs/a0.txt"), "file 0");
+  EXPECT_EQ(uitest::readFile(world_.kitDir + "/rel/tpl/docs/a0.txt"), "file 0");
   std::list<std::u16string> recorded;
   get_tmplts_list(recorded, true, false);
   ASSERT_FALSE(recorded.empty());

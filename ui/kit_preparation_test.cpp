@@ -166,7 +166,7 @@ class KitPreparationTest : public ::testing::Test {
     ASSERT_TRUE(config::writeKit(world.kitPath(), files));
     if (damaged) {
       // A block header of the reserved type 3: not a DEFLATE stream.
-      std::string bytes = uitest::read_file(world.kitPath());
+      std::string bytes = uitest::readFile(world.kitPath());
       bytes[0] = char(0x07);
       ASSERT_TRUE(config::writeFileBytes(world.kitPath(), bytes));
     }

@@ -22,6 +22,7 @@
 #include "kit/kit_writer.h"
 #include "platform/file_system.h"
 #include "platform/message_box.h"
+#include "platform/test_toolkit.h"
 #include "platform/text.h"
 #include "resources/lang.h"
 #include "ui/installer_dlg.h"
@@ -145,19 +146,19 @@ gboolean capture_preparing(gpointer) {
   return FALSE;
 }
 
+// HOME, TMPDIR and the kit folder (the current directory) in a scratch
+// folder, all put back or removed at the end.
 struct Scratch {
-  std::string root;
+  testkit::ScratchDir folder{"/tmp", "ovn8shots"};
+  const std::string root = folder.path();
+  testkit::EnvGuard home{"HOME", (root + "/home").c_str()};
+  testkit::EnvGuard tmpdir{"TMPDIR", (root + "/tmp").c_str()};
   Scratch() {
-    char pattern[] = "/tmp/ovn8shots_XXXXXX";
-    root = mkdtemp(pattern) ? pattern : "/tmp";
     for (const char* sub : {"/home", "/tmp", "/kit"}) mkdir((root + sub).c_str(), 0755);
-    setenv("HOME", (root + "/home").c_str(), 1);
-    setenv("TMPDIR", (root + "/tmp").c_str(), 1);
     if (chdir((root + "/kit").c_str()) != 0) perror("chdir");
   }
   ~Scratch() {
     if (chdir("/") != 0) perror("chdir");
-    (void)system(("rm -rf '" + root + "'").c_str());
   }
 };
 

@@ -109,7 +109,8 @@ TEST_F(WizardPagesTest, DirectoryEntryAndFolderChooser) {
   dir.showDirDialog();
   EXPECT_EQ(dir.getPath(), path);
 
-  g_chooserFolder = uitest::make_temp_dir("chooser");
+  const testkit::ScratchDir chooser("/tmp", "ovn8ui_chooser");
+  g_chooserFolder = chooser.path();
   set_folder_chooser_runner(accept_folder);
   EXPECT_EQ(button_clicked_handler(dir.browseButton, &dir), 0);
   EXPECT_EQ(narrow_lib(dir.getPath()), g_chooserFolder);
@@ -124,7 +125,6 @@ TEST_F(WizardPagesTest, DirectoryEntryAndFolderChooser) {
   dir.setPath(g_chooserFolder);
   dir.showDirDialog();
   EXPECT_FALSE(g_showedHidden);
-  uitest::remove_tree(g_chooserFolder);
 }
 
 }  // namespace

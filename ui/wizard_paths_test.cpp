@@ -40,11 +40,12 @@ TEST(WizardPathsTest, JoinPutsExactlyOneSeparator) {
 }
 
 TEST(WizardPathsTest, DocumentMustLieInsideTheDirectory) {
-  const std::string root = uitest::make_temp_dir("paths");
-  ASSERT_EQ(system(("mkdir -p '" + root + "/t/d' && touch '" + root + "/t/d/r.html' '" + root +
-                    "/out.html' && ln -s '" + root + "/out.html' '" + root + "/t/link.html'")
-                       .c_str()),
-            0);
+  const testkit::ScratchDir scratch("/tmp", "ovn8ui_paths");
+  const std::string root = scratch.path();
+  ASSERT_TRUE(testkit::makeDirs(root + "/t/d"));
+  ASSERT_TRUE(testkit::writeFile(root + "/t/d/r.html", ""));
+  ASSERT_TRUE(testkit::writeFile(root + "/out.html", ""));
+  ASSERT_EQ(symlink((root + "/out.html").c_str(), (root + "/t/link.html").c_str()), 0);
   const std::u16string t = widen_lib(root + "/t");
   EXPECT_EQ(narrow_lib(documentInsideDirectory(t + u"/d/r.html", t)), root + "/t/d/r.html");
   EXPECT_EQ(narrow_lib(documentInsideDirectory(t + u"//d/../d/r.html", t + u"/")),
@@ -54,16 +55,13 @@ TEST(WizardPathsTest, DocumentMustLieInsideTheDirectory) {
   EXPECT_EQ(documentInsideDirectory(t + u"/missing.html", t), u"");
   EXPECT_EQ(documentInsideDirectory(t, t), u"");
   EXPECT_EQ(documentInsideDirectory(widen_lib(root + "/tx/r.html"), t), u"");
-  uitest::remove_tree(root);
 }
 
 TEST(WizardPathsTest, ChooserStartsAtTheFieldsFolderOrItsNearestParent) {
-  char pattern[] = "/tmp/ovn8chooser_XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::u16string root = widen_lib(pattern);
-  ASSERT_EQ(system(("mkdir -p '" + std::string(pattern) + "/home/.ovn8/tmplts' && touch '" +
-                    std::string(pattern) + "/file'").c_str()),
-            0);
+  const testkit::ScratchDir scratch("/tmp", "ovn8chooser");
+  const std::u16string root = widen_lib(scratch.path());
+  ASSERT_TRUE(testkit::makeDirs(scratch / "home/.ovn8/tmplts"));
+  ASSERT_TRUE(testkit::writeFile(scratch / "file", ""));
   const std::u16string home = root + u"/home";
   EXPECT_EQ(chooserStartFolder(home + u"/.ovn8/tmplts/", home), home + u"/.ovn8/tmplts");
   // Not made yet: its nearest parent that exists.
@@ -78,7 +76,6 @@ TEST(WizardPathsTest, ChooserStartsAtTheFieldsFolderOrItsNearestParent) {
   EXPECT_FALSE(hasHiddenComponent(home + u"/tmplts"));
   EXPECT_FALSE(hasHiddenComponent(u"/a/./b/../c"));
   EXPECT_TRUE(hasHiddenComponent(u"/a/..b"));
-  (void)system(("rm -rf '" + std::string(pattern) + "'").c_str());
 }
 
 TEST(WizardPathsTest, TypedTargetIsMadeAbsoluteAndCheckedBeforeTheRun) {
@@ -89,10 +86,9 @@ TEST(WizardPathsTest, TypedTargetIsMadeAbsoluteAndCheckedBeforeTheRun) {
   EXPECT_EQ(absoluteTargetPath(u"tpl", u"/home/u", u"/"), u"/tpl");
   EXPECT_EQ(absoluteTargetPath(u"/abs/t", u"/home/u", u"/work"), u"/abs/t");
 
-  char pattern[] = "/tmp/ovn8target_XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string root = pattern;
-  ASSERT_EQ(system(("mkdir '" + root + "/dir' && touch '" + root + "/file'").c_str()), 0);
+  const testkit::ScratchDir scratch("/tmp", "ovn8target");
+  const std::string root = scratch.path();
+  ASSERT_TRUE(testkit::makeDirs(root + "/dir") && testkit::writeFile(root + "/file", ""));
   const std::u16string wroot = widen_lib(root);
   EXPECT_EQ(checkTargetDirectory(wroot + u"/dir/"), TargetCheck::kUsable);
   EXPECT_EQ(checkTargetDirectory(wroot + u"/dir/new/deeper/"), TargetCheck::kUsable);
@@ -107,7 +103,6 @@ TEST(WizardPathsTest, TypedTargetIsMadeAbsoluteAndCheckedBeforeTheRun) {
   FileSystem::SetFaultHook(&Deny::access, nullptr);
   EXPECT_EQ(checkTargetDirectory(wroot + u"/dir/new/"), TargetCheck::kNotWritable);
   FileSystem::SetFaultHook(nullptr, nullptr);
-  (void)system(("rm -rf '" + root + "'").c_str());
 }
 
 }  // namespace

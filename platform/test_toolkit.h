@@ -1,0 +1,149 @@
+// What every test binary needs around the code under test: a scratch
+// folder, an environment guard, whole files read and written, and trees
+// made and removed. Plain POSIX calls only, never FileSystem (so tests can
+// check its work independently) and never a shell.
+#ifndef OVN8_PLATFORM_TEST_TOOLKIT_H_
+#define OVN8_PLATFORM_TEST_TOOLKIT_H_
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace testkit {
+
+inline int removeTreeEntry(const char* path, const struct stat*, int, struct FTW*) {
+  return ::remove(path);
+}
+
+// Removes the file, link or whole tree at `path`, never following a link.
+// A missing path is fine; "", "/" and relative paths are refused.
+inline void removeTree(const std::string& path) {
+  if (path.size() < 2 || path[0] != '/') return;
+  nftw(path.c_str(), removeTreeEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+// Makes the directory `path` and its missing parents (mode 0755 before the
+// umask); true when a directory stands there afterwards.
+inline bool makeDirs(const std::string& path) {
+  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    mkdir(path.substr(0, slash).c_str(), 0755);
+    if (slash == std::string::npos) break;
+  }
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// The whole content of the file at `path`; `whenMissing` when it cannot be
+// opened.
+inline std::string readFile(const std::string& path,
+                            const std::string& whenMissing = std::string()) {
+  const int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) return whenMissing;
+  std::string bytes;
+  char chunk[65536];
+  ssize_t got;
+  while ((got = read(fd, chunk, sizeof chunk)) > 0) bytes.append(chunk, size_t(got));
+  close(fd);
+  return bytes;
+}
+
+// Replaces the file at `path` with `bytes` (mode 0644 for a new file); its
+// folder must exist. True when every byte was written.
+inline bool writeFile(const std::string& path, const std::string& bytes) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
+    if (wrote <= 0) break;
+    done += size_t(wrote);
+  }
+  return close(fd) == 0 && done == bytes.size();
+}
+
+// True when anything (a dangling link included) stands at `path`.
+inline bool exists(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0;
+}
+
+// True for a real directory, not a link to one.
+inline bool isDir(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// The names in `directory` without "." and "..", in the order it gives them.
+inline std::vector<std::string> entryNames(const std::string& directory) {
+  std::vector<std::string> names;
+  if (DIR* stream = opendir(directory.c_str())) {
+    while (const dirent* entry = readdir(stream)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(stream);
+  }
+  return names;
+}
+
+// TMPDIR when set and not empty, else /tmp.
+inline std::string temporaryBase() {
+  const char* tmpdir = getenv("TMPDIR");
+  return tmpdir != nullptr && *tmpdir ? std::string(tmpdir) : std::string("/tmp");
+}
+
+// A fresh directory below `base`, named after `tag`; removed with its
+// contents at the end. path() is empty when it could not be made.
+class ScratchDir {
+ public:
+  explicit ScratchDir(const std::string& base = "/tmp", const std::string& tag = "ovn8-test") {
+    std::string pattern = base + "/" + tag + "-XXXXXX";
+    if (mkdtemp(&pattern[0]) != nullptr) path_ = pattern;
+  }
+  ~ScratchDir() {
+    if (!path_.empty()) removeTree(path_);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  bool ok() const { return !path_.empty(); }
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Sets (or, with nullptr, unsets) an environment variable for one scope;
+// the old value, or its absence, comes back at the end.
+class EnvGuard {
+ public:
+  EnvGuard(const char* name, const char* value) : name_(name) {
+    const char* old = getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    if (value != nullptr) setenv(name, value, 1);
+    else unsetenv(name);
+  }
+  ~EnvGuard() {
+    if (had_) setenv(name_.c_str(), old_.c_str(), 1);
+    else unsetenv(name_.c_str());
+  }
+  EnvGuard(const EnvGuard&) = delete;
+  EnvGuard& operator=(const EnvGuard&) = delete;
+
+ private:
+  std::string name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+}  // namespace testkit
+
+#endif  // OVN8_PLATFORM_TEST_TOOLKIT_H_
