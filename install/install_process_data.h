@@ -12,11 +12,10 @@
 #include <cstdint>
 #include <string>
 
-#include "kit/install_data.h"
-#include "kit/lz_compressor.h"
-#include "platform/file_system.h"
+#include "kit/kit_reader.h"
 
-typedef config::InstallData<LZCompressor, FileSystem> KitReader;
+// The engine and the wizard name the kit reader without its namespace.
+using config::KitReader;
 
 class InstallProcessData {
  public:

@@ -22,7 +22,7 @@ const size_t kBatchEntries = 256;
 const int Installer::kDefaultFinalPauseMs;
 
 Installer::Installer(int finalPauseMs)
-    : data_(nullptr), finalPauseMs_(finalPauseMs), seen_(Seen::kUnknown), lastStatus_() {}
+    : data_(nullptr), finalPauseMs_(finalPauseMs) {}
 
 void Installer::report(const std::u16string& message, uint32_t percent) {
   reportedPercent_ = percent;
@@ -144,14 +144,15 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
     // stands here yet. Should something appear meanwhile, the final rename,
     // which never replaces, fails instead of overwriting it.
   } else {
-    if (!compareFiles(planned.path, entry.lastWriteTime)) {
+    const Comparison found = compare(planned.path, entry.lastWriteTime);
+    if (!found.write) {
       if (run_log().isOpen())
-        log_event((existingNewer_ ? "kept " : "skipped ") + narrow_lib(planned.path) +
-                  (existingNewer_ ? ": newer than the kit's entry" : ": up to date"));
+        log_event((found.existingNewer ? "kept " : "skipped ") + narrow_lib(planned.path) +
+                  (found.existingNewer ? ": newer than the kit's entry" : ": up to date"));
       return ERROR_SUCCESS;
     }
-    if (lookError_ != ERROR_SUCCESS) return lookError_;
-    if (seen_ == Seen::kStatus) seen = lastStatus_;
+    if (found.lookError != ERROR_SUCCESS) return found.lookError;
+    seen = found.seen;
   }
   uint32_t result = rollback_.planDirectoryTree(parent_directory(planned.path));
   if (result != ERROR_SUCCESS) return result;
@@ -205,32 +206,29 @@ uint32_t Installer::writeEntry(KitReader& kit, const PlannedEntry& planned) {
 // or cannot be read. Nothing is opened, so a FIFO at that place cannot block
 // the run. When nothing at all stands at the path (not even a dangling
 // link), the run need not look again before writing.
-bool Installer::compareFiles(const std::u16string& path, const _FILETIME& entryTime) {
-  seen_ = Seen::kUnknown;
-  existingNewer_ = false;
-  lookError_ = link_status(path, lastStatus_);
-  if (lookError_ != ERROR_SUCCESS) return true;
-  if (!lastStatus_.exists()) {
-    seen_ = Seen::kNothing;
-    return true;
-  }
-  seen_ = Seen::kStatus;
-  FileStatus status = lastStatus_;
+Installer::Comparison Installer::compare(const std::u16string& path,
+                                         const _FILETIME& entryTime) {
+  Comparison found;
+  FileStatus status;
+  found.lookError = link_status(path, status);
+  if (found.lookError != ERROR_SUCCESS || !status.exists()) return found;
+  found.seen = status;
   if (status.kind == FileKind::kSymbolicLink) {
-    lookError_ = file_status(path, status);
-    if (lookError_ != ERROR_SUCCESS || !status.exists()) return true;
+    found.lookError = file_status(path, status);
+    if (found.lookError != ERROR_SUCCESS || !status.exists()) return found;
   }
   // A folder where the entry's file goes can never be brought up to date,
   // whatever its time: skipping it would report a file as installed that
   // is not there.
   if (status.isDirectory()) {
-    lookError_ = ERROR_DIRECTORY;
-    return true;
+    found.lookError = ERROR_DIRECTORY;
+    return found;
   }
   const uint64_t fileTime = as_uint64(EpochToFileTime(status.times.writeSeconds));
-  if (as_uint64(entryTime) > fileTime) return true;
-  existingNewer_ = as_uint64(entryTime) < fileTime;
-  return FileSystem::CheckAccess(path, FILE_ACCESS_READ) != ERROR_SUCCESS;
+  if (as_uint64(entryTime) > fileTime) return found;
+  found.existingNewer = as_uint64(entryTime) < fileTime;
+  found.write = FileSystem::CheckAccess(path, FILE_ACCESS_READ) != ERROR_SUCCESS;
+  return found;
 }
 
 uint32_t Installer::failEntry(const std::u16string& path, uint32_t code, uint32_t percent) {

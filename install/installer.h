@@ -32,7 +32,9 @@ class Installer {
   // file is missing, unreadable, or older than the entry (whole seconds).
   // A folder at `path`, or a look that fails, is also true, with the error
   // kept for run to report.
-  bool compareFiles(const std::u16string& path, const _FILETIME& entryTime);
+  bool compareFiles(const std::u16string& path, const _FILETIME& entryTime) {
+    return compare(path, entryTime).write;
+  }
   // Reports the failure (code, installation error text, percent) and rolls
   // the run back; returns `code`.
   uint32_t stopOnError(uint32_t code, uint32_t percent);
@@ -41,6 +43,21 @@ class Installer {
   // One entry of a batch: where it goes, what its report says, and, when it
   // is written, what happens to what stands there and the temporary name it
   // is written under first.
+  // What a look at an entry's path found.
+  struct Comparison {
+    // The entry must be written (compareFiles' answer).
+    bool write = true;
+    // The look failed, or a folder stands there: the run cannot write over
+    // it and reports this error.
+    uint32_t lookError = 0;
+    // The file stays because it is newer than the entry (not merely as new).
+    bool existingNewer = false;
+    // The status (not following a link) of what stands there; kind kMissing
+    // when nothing at all, not even a dangling link, does.
+    FileStatus seen;
+  };
+  static Comparison compare(const std::u16string& path, const _FILETIME& entryTime);
+
   struct PlannedEntry {
     uint32_t index = 0;
     std::u16string path;
@@ -71,18 +88,6 @@ class Installer {
   InstallProcessData* data_;
   std::u16string directory_;
   int finalPauseMs_;
-  // What the last compareFiles found at its path: nothing at all (not even
-  // a dangling link), an entry whose status (not following a link) is
-  // lastStatus_, or nothing it could tell.
-  enum class Seen { kUnknown, kNothing, kStatus };
-  Seen seen_;
-  FileStatus lastStatus_;
-  // The error of a look at the path that failed: the run cannot tell what
-  // stands there, so it must not write over it.
-  uint32_t lookError_ = 0;
-  // compareFiles left the file in place because it is newer than the entry
-  // (not merely as new).
-  bool existingNewer_ = false;
   std::vector<PlannedEntry> batch_;
   uint32_t failure_ = 0;
   uint32_t reportedPercent_ = 0;
