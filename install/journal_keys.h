@@ -1,7 +1,7 @@
 // The paths a rollback journal keeps, as keys relative to the target
 // directory (see relative_path_key), in the order they were added, with a
-// compact hash index: a key is stored once, and the index costs two 32-bit
-// slots per key at most.
+// compact hash index that holds positions, not copies, and costs two 32-bit
+// slots per key at most. A key added twice is kept twice (size counts both).
 #ifndef OVN8_INSTALL_JOURNAL_KEYS_H_
 #define OVN8_INSTALL_JOURNAL_KEYS_H_
 

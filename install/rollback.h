@@ -76,7 +76,9 @@ class Rollback {
   // (outer ones first). 3 when a level has no parent.
   uint32_t makeDirectoryTree(const std::u16string& dir);
   void addRBFile(const std::u16string& path);
-  // Forgets the first added file equal to `path`, unit by unit.
+  // Forgets the first added file that names the same file as `path`: below
+  // the target directory paths compare by their keys (relative_path_key, so
+  // "a//./b" forgets "a/b"), elsewhere code unit by code unit.
   void removeRBFile(const std::u16string& path);
   void addRBCatalog(const std::u16string& path);
 
