@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "install/installer.h"
+#include "kit/container_builder.h"
 #include "kit/kit_writer.h"
 #include "platform/file_system.h"
 #include "platform/test_toolkit.h"

@@ -57,6 +57,7 @@
 #include "bench/realistic_kit.h"
 #include "install/install_process_data.h"
 #include "install/installer.h"
+#include "kit/container_builder.h"
 #include "kit/kit_writer.h"
 #include "platform/file_fault_injector.h"
 #include "platform/file_system.h"

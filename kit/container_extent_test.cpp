@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "kit/container_builder.h"
 #include "kit/kit_writer.h"
 
 namespace {

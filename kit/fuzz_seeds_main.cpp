@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "kit/container_builder.h"
 #include "kit/kit_writer.h"
 
 namespace {

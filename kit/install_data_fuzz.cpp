@@ -12,6 +12,7 @@
 #include <string>
 
 #include "kit/kit_reader.h"
+#include "kit/container_builder.h"
 #include "kit/kit_writer.h"
 #include "kit/lz_compressor.h"
 #include "platform/file_system.h"

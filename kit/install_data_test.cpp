@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kit/kit_test_support.h"
+#include "kit/container_builder.h"
 #include "kit/kit_writer.h"
 #include "kit/lz_compressor.h"
 #include "platform/file_fault_injector.h"

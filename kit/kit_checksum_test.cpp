@@ -8,6 +8,7 @@
 
 #include "kit/install_data.h"
 #include "kit/kit_test_support.h"
+#include "kit/container_builder.h"
 #include "kit/kit_writer.h"
 
 using config::ContainerBuilder;

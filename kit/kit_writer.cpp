@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+#include "kit/container_builder.h"
 #include "platform/text.h"
 
 namespace config {
@@ -221,48 +222,6 @@ bool listTree(const std::string& root, const std::string& relative,
 
 }  // namespace
 
-ContainerBuilder& ContainerBuilder::u32(uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) bytes_.push_back(char(value >> shift));
-  return *this;
-}
-
-ContainerBuilder& ContainerBuilder::string(const std::u16string& value) {
-  u32(uint32_t(value.size()));
-  for (char16_t unit : value) {
-    bytes_.push_back(char(unit & 0xFF));
-    bytes_.push_back(char(unit >> 8));
-  }
-  return *this;
-}
-
-ContainerBuilder& ContainerBuilder::raw(const std::string& bytes) {
-  bytes_ += bytes;
-  return *this;
-}
-
-ContainerBuilder& ContainerBuilder::descriptionRecord(const KitDescription& d, uint32_t padding) {
-  const size_t fields = 16 + 2 * (d.languageCode.size() + d.productName.size() +
-                                  d.providerName.size() + d.descriptionPath.size());
-  u32(uint32_t(4 + fields + padding));
-  string(d.languageCode).string(d.productName).string(d.providerName).string(d.descriptionPath);
-  bytes_.append(padding, '\0');
-  return *this;
-}
-
-ContainerBuilder& ContainerBuilder::entryRecord(const std::u16string& name, _FILETIME lastWriteTime,
-                                                uint32_t offset, uint32_t size, uint32_t padding,
-                                                const uint32_t* crc) {
-  const uint32_t extension = crc != nullptr ? 4 + 2 + 2 + 4 : 0;
-  u32(uint32_t(kMinEntryRecordSize + 2 * name.size() + extension + padding));
-  string(name).u32(lastWriteTime.dwLowDateTime).u32(lastWriteTime.dwHighDateTime).u32(offset).u32(size);
-  if (crc != nullptr) {
-    // "OKX1", then tag 1 and length 4 as two little-endian 16-bit words.
-    raw(std::string(kKitExtensionMagic, 4)).u32(uint32_t(kKitItemCrc32) | 4u << 16).u32(*crc);
-  }
-  bytes_.append(padding, '\0');
-  return *this;
-}
-
 uint32_t crc32Of(const std::string& data) {
   uLong sum = crc32(0L, Z_NULL, 0);
   // zlib takes at most 4 GiB - 1 bytes per call.
@@ -305,31 +264,6 @@ bool writeKit(const std::string& path, const std::vector<KitFileSpec>& files, st
   kit.descriptions.push_back(KitDescription{u"en", u"Product", u"Vendor", u"readme.html"});
   kit.files = files;
   return writeKit(path, kit, KitLayout(), error);
-}
-
-std::string deflateRaw(const std::string& data, int level) {
-  z_stream stream = z_stream();
-  if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return std::string();
-  std::string out(deflateBound(&stream, uLong(data.size())), '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  stream.avail_in = uInt(data.size());
-  stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  stream.avail_out = uInt(out.size());
-  deflate(&stream, Z_FINISH);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
-}
-
-bool writeFileBytes(const std::string& path, const std::string& bytes) {
-  FILE* out = fopen(path.c_str(), "wb");
-  if (out == nullptr) return false;
-  const bool written = fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-  return fclose(out) == 0 && written;
-}
-
-bool writeContainerAsKit(const std::string& path, const std::string& container, int level) {
-  return writeFileBytes(path, deflateRaw(container, level));
 }
 
 bool listKitTree(const std::string& root, std::vector<KitFileSpec>& files, std::string* error) {

@@ -52,27 +52,6 @@ struct KitLayout {
   bool checksums = true;
 };
 
-// Little-endian pieces of a container, for building exact (also damaged)
-// containers in tests.
-class ContainerBuilder {
- public:
-  ContainerBuilder& u32(uint32_t value);
-  ContainerBuilder& string(const std::u16string& value);
-  ContainerBuilder& raw(const std::string& bytes);
-  // A description record of the per-language form.
-  ContainerBuilder& descriptionRecord(const KitDescription& description, uint32_t padding = 0);
-  // An entry record; `offset` is relative to the data area. With `crc`,
-  // the record carries the extension with that checksum item, before the
-  // padding.
-  ContainerBuilder& entryRecord(const std::u16string& name, _FILETIME lastWriteTime,
-                                uint32_t offset, uint32_t size, uint32_t padding = 0,
-                                const uint32_t* crc = nullptr);
-  const std::string& bytes() const { return bytes_; }
-
- private:
-  std::string bytes_;
-};
-
 // The whole unpacked container in memory. False (and a message) when a name
 // is unsafe, a source file cannot be read or changed size, or the container
 // would reach 4 GiB.
@@ -90,13 +69,6 @@ bool writeKit(const std::string& path, const std::vector<KitFileSpec>& files,
 
 // The CRC-32 of `data`, as zlib's crc32 computes it.
 uint32_t crc32Of(const std::string& data);
-
-// Raw DEFLATE (no header, no trailer) of `data`.
-std::string deflateRaw(const std::string& data, int level = 9);
-// Writes `bytes` to `path` as they are (for kits made by hand).
-bool writeFileBytes(const std::string& path, const std::string& bytes);
-// Compresses a hand-made container into a kit file.
-bool writeContainerAsKit(const std::string& path, const std::string& container, int level = 9);
 
 // Lists the regular files below `root` as kit files, sorted by name: names
 // relative to `root` with "\" separators, times from the files' modification

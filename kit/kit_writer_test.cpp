@@ -1,3 +1,4 @@
+#include "kit/container_builder.h"
 #include "kit/kit_writer.h"
 
 #include <gtest/gtest.h>

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "kit/kit_test_support.h"
+#include "kit/container_builder.h"
 #include "kit/kit_writer.h"
 #include "platform/file_fault_injector.h"
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "kit/kit_test_support.h"
+#include "kit/container_builder.h"
 #include "kit/kit_writer.h"
 
 using kittest::KitReader;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "kit/container_builder.h"
 #include "kit/kit_writer.h"
 #include "platform/message_box.h"
 #include "platform/test_toolkit.h"
