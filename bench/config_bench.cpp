@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "bench/bench_times.h"
-#include "config/config_file.h"
+#include "config/config_reader.h"
 #include "platform/text.h"
 
 namespace {

@@ -1,6 +1,6 @@
-// The launcher's key/value configuration file: the in-memory model, its
-// reader and writer, and the case-insensitive comparison used for keys and
-// values.
+// The launcher's key/value configuration file: the in-memory model and the
+// case-insensitive comparison used for keys and values. Its reader is in
+// config/config_reader.h, its writer in config/config_writer.h.
 //
 // A file is made of lines "key=value"; a key may occur on several lines to
 // carry a list of values. docs/config-format.md describes the bytes.
@@ -74,23 +74,5 @@ class ConfigFile {
 // Adds one parsed line to `config` (ConfigFile::addValue).
 void add_value_to_config_file(ConfigFile& config, const std::u16string& key,
                               const std::u16string& value);
-
-// Adds the lines of the file to `config`, which is not cleared first. A
-// missing file adds nothing. Bytes that are not valid in the locale's
-// encoding are kept (see config/config_text.h), so a read followed by a
-// write gives them back unchanged. Returns false when the file exists but
-// could not be read to its end (what was read is added), and when it is
-// not a regular file (a FIFO, a device, also behind a link) or is larger
-// than 64 MiB (nothing is added); a caller must not rewrite such a file
-// from what it read. Reading takes time linear in the file's size.
-bool read_config_file(const std::u16string& path, ConfigFile& config);
-
-// Replaces the file with the lines of `config`. The new contents go to a
-// temporary file in the same directory, which is flushed to disk, given the
-// old file's permission bits and renamed over the old file, so a failure
-// leaves the old file as it was. Throws the integer 1 when the file cannot
-// be created or put in place, and 2 when a line cannot be converted or
-// written; no temporary file is left behind.
-void write_config_file(const std::u16string& path, const ConfigFile& config);
 
 #endif  // OVN8_CONFIG_CONFIG_FILE_H_

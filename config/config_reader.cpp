@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "config/config_file.h"
+#include "config/config_reader.h"
 #include "config/config_text.h"
 #include "platform/text.h"
 

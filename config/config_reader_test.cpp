@@ -7,7 +7,8 @@
 #include <fstream>
 #include <random>
 
-#include "config/config_file.h"
+#include "config/config_reader.h"
+#include "config/config_writer.h"
 #include "config/config_test_util.h"
 
 namespace {

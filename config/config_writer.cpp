@@ -12,7 +12,7 @@
 #include <cstring>
 #include <vector>
 
-#include "config/config_file.h"
+#include "config/config_writer.h"
 #include "config/config_text.h"
 #include "config/directory_util.h"
 #include "platform/file_system.h"

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "config/config_file.h"
+#include "config/config_writer.h"
 #include "config/config_test_util.h"
 #include "platform/file_fault_injector.h"
 #include "platform/stop_signals.h"

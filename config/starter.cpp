@@ -3,6 +3,8 @@
 #include <set>
 
 #include "config/config_paths.h"
+#include "config/config_reader.h"
+#include "config/config_writer.h"
 #include "config/directory_util.h"
 #include "platform/file_finder.h"
 #include "platform/file_system.h"
