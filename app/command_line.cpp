@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/path.h"
 #include "platform/text.h"
 
 namespace {
@@ -93,7 +94,7 @@ std::string absolute_path(const std::string& path, const std::string& cwd) {
   std::string relative = path;
   while (relative.compare(0, 2, "./") == 0) relative.erase(0, 2);
   if (relative == ".") relative.clear();
-  return cwd + (cwd.back() == '/' ? "" : "/") + relative;
+  return with_trailing_separator(cwd) + relative;
 }
 
 LanguageChoice choose_language(const CommandLineOptions& options, const char* localeName) {

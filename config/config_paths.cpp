@@ -5,6 +5,7 @@
 
 #include "config/directory_util.h"
 #include "platform/file_system.h"
+#include "platform/path.h"
 #include "platform/stop_signals.h"
 #include "platform/text.h"
 
@@ -47,15 +48,10 @@ std::u16string n8_app_data_dir(bool flag) {
 
 namespace {
 
-std::u16string without_trailing_separators(std::u16string path) {
-  while (path.size() > 1 && path.back() == u'/') path.pop_back();
-  return path;
-}
-
 // The directory itself when it exists, else its nearest existing ancestor;
 // empty when something other than a missing directory stands in the way.
 std::u16string nearest_existing_directory(const std::u16string& dir) {
-  std::u16string path = without_trailing_separators(dir);
+  std::u16string path = without_trailing_separator(dir);
   for (;;) {
     FileStatus status;
     // Only a missing level is created by the installer; a level that cannot
@@ -63,7 +59,9 @@ std::u16string nearest_existing_directory(const std::u16string& dir) {
     if (FileSystem::GetFileStatus(path, true, status) != 0) return std::u16string();
     if (status.exists()) return status.isDirectory() ? path : std::u16string();
     if (path == u"/" || path == u".") return std::u16string();
-    path = without_trailing_separators(directory_of(path));
+    path = without_trailing_separator(parent_directory(path));
+    // A relative name without "/" lies in the current directory.
+    if (path.empty()) path = u".";
   }
 }
 

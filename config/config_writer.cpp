@@ -17,6 +17,7 @@
 #include "config/directory_util.h"
 #include "platform/file_system.h"
 #include "platform/owned_leftovers.h"
+#include "platform/path.h"
 #include "platform/stop_signals.h"
 #include "platform/text.h"
 
@@ -160,7 +161,9 @@ void write_config_file(const std::u16string& path, const ConfigFile& config) {
   const std::vector<std::string> lines = format_lines(config);
 
   const std::u16string target = resolve_link(path);
-  const std::u16string directory = directory_of(target);
+  // A relative name without "/" lies in the current directory.
+  const std::u16string parent = parent_directory(target);
+  const std::u16string directory = parent.empty() ? u"." : parent;
   const FileStatus old = status_of(target, true);
   const bool exists = old.exists();
   if (exists) {

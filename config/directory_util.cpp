@@ -1,13 +1,7 @@
 #include "config/directory_util.h"
 
+#include "platform/path.h"
 #include "platform/text.h"
-
-std::u16string directory_of(const std::u16string& path) {
-  const size_t slash = path.rfind(u'/');
-  if (slash == std::u16string::npos) return u".";
-  if (slash == 0) return u"/";
-  return path.substr(0, slash);
-}
 
 bool stat_path(const std::u16string& path, FileStatus& status) {
   if (narrow_lib(path).empty()) return false;
@@ -16,6 +10,7 @@ bool stat_path(const std::u16string& path, FileStatus& status) {
 
 bool lies_in_directory(const std::u16string& file, const std::u16string& directory) {
   FileStatus wanted, got;
-  return stat_path(directory, wanted) && stat_path(directory_of(file), got) &&
+  // `file` comes from GetTempFileName, whose names always hold a "/".
+  return stat_path(directory, wanted) && stat_path(parent_directory(file), got) &&
          wanted.device == got.device && wanted.inode == got.inode;
 }

@@ -1,13 +1,10 @@
-// Small path helpers shared by the writer and the writability probe.
+// File helpers shared by the writer and the writability probe.
 #ifndef OVN8_CONFIG_DIRECTORY_UTIL_H_
 #define OVN8_CONFIG_DIRECTORY_UTIL_H_
 
 #include <string>
 
 #include "platform/file_system.h"
-
-// The part of `path` before its last "/": "/" for "/name", "." for "name".
-std::u16string directory_of(const std::u16string& path);
 
 // The status of what the path names (following links), through the file
 // layer; false when it cannot be narrowed, does not exist or cannot be

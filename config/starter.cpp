@@ -8,6 +8,7 @@
 #include "config/directory_util.h"
 #include "platform/file_finder.h"
 #include "platform/file_system.h"
+#include "platform/path.h"
 #include "platform/text.h"
 
 namespace {
@@ -30,12 +31,6 @@ bool is_separator(char16_t unit) { return unit == u'/' || unit == u'\\'; }
 std::u16string comparison_form(const std::u16string& path) {
   if (path.empty() || is_separator(path.back())) return path;
   return path + kBadPathSeparator;
-}
-
-// Both separators count: stored lists may use either.
-std::u16string directory_before_last_separator(const std::u16string& path) {
-  const size_t separator = path.find_last_of(u"/\\");
-  return separator == std::u16string::npos ? std::u16string() : path.substr(0, separator);
 }
 
 }  // namespace
@@ -94,14 +89,16 @@ void Starter::setTmpltsList(const std::list<std::u16string>& list) {
 
 void Starter::saveLocalConfigFile() {
   const std::u16string path = localPath();
-  if (!file_exists(path)) FileSystem::CreateDirectory(directory_before_last_separator(path));
+  // Both separators count: stored lists may use either.
+  if (!file_exists(path))
+    FileSystem::CreateDirectory(parent_directory(path, PathSeparators::kSlashAndBackslash));
   try {
     write_config_file(path, m_localConfig);
     return;
   } catch (...) {
   }
   // The directory may have vanished, or been a file's name, in between.
-  FileSystem::CreateDirectory(directory_of(path));
+  FileSystem::CreateDirectory(parent_directory(path));
   write_config_file(path, m_localConfig);
 }
 

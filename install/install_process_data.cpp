@@ -2,6 +2,7 @@
 
 #include <errno.h>
 
+#include "platform/path.h"
 #include "platform/text.h"
 
 namespace {
@@ -33,10 +34,7 @@ InstallProcessData::~InstallProcessData() { sem_destroy(&lock_); }
 
 void InstallProcessData::init(KitReader* kit, const std::u16string& directory) {
   SemaphoreLock lock(lock_);
-  std::u16string withSeparator = directory;
-  if (!withSeparator.empty() && withSeparator.back() != u'/' && withSeparator.back() != u'\\')
-    withSeparator += kPathSeparator;
-  directory_.swap(withSeparator);
+  directory_ = with_trailing_separator(directory, PathSeparators::kSlashAndBackslash);
   kit_ = kit;
   cancelled_ = false;
   stateCode_ = 0;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "install/install_paths.h"
+#include "platform/path.h"
 #include "platform/run_log.h"
 #include "platform/text.h"
 #include "resources/lang.h"

@@ -13,7 +13,6 @@
 #include <memory>
 #include <set>
 
-#include "install/install_paths.h"
 #include "install/install_sweep_util.h"
 #include "install/installer.h"
 #include "install/journal_file.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "install/install_paths.h"
+#include "platform/path.h"
 
 namespace {
 

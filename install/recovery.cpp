@@ -4,11 +4,11 @@
 
 #include <algorithm>
 
-#include "install/install_paths.h"
 #include "install/journal_file.h"
 #include "install/rollback.h"
 #include "install/run_record.h"
 #include "install/target_lock.h"
+#include "platform/path.h"
 #include "platform/run_log.h"
 #include "platform/text.h"
 

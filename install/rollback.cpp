@@ -2,9 +2,9 @@
 
 #include <unistd.h>
 
-#include "install/install_paths.h"
 #include "platform/file_system.h"
 #include "platform/owned_leftovers.h"
+#include "platform/path.h"
 #include "platform/run_log.h"
 #include "platform/text.h"
 
@@ -15,11 +15,6 @@ namespace {
 const unsigned kMaxBackupFolderNumber = 100000;
 // Runs of this process so far, so that temporary names of two runs differ.
 unsigned g_runCounter = 0;
-
-std::u16string with_trailing_separator(const std::u16string& dir) {
-  if (!dir.empty() && dir.back() != u'/' && dir.back() != u'\\') return dir + u"/";
-  return dir;
-}
 
 std::u16string first_segment(const std::u16string& key) {
   const size_t slash = key.find(u'/');
@@ -460,7 +455,6 @@ uint32_t Rollback::makeTree(const std::u16string& path, std::u16string& ready) {
 // name costs as much as its length. The one path grows and shrinks in place.
 uint32_t Rollback::ensureTree(const std::u16string& path) {
   std::u16string level = without_trailing_separator(path);
-  const size_t fullLength = level.size();
   FileStatus status;
   for (;;) {
     if (isDiskRoot(level)) break;
@@ -471,19 +465,11 @@ uint32_t Rollback::ensureTree(const std::u16string& path) {
       if (looked != ERROR_SUCCESS) return looked;
       if (status.isDirectory()) break;
     }
-    const size_t slash = level.rfind(u'/');
-    if (slash == std::u16string::npos) return ERROR_PATH_NOT_FOUND;
-    level.resize(slash == 0 ? 1 : slash);
+    if (!path_up_one_level(level)) return ERROR_PATH_NOT_FOUND;
   }
   const std::u16string full = without_trailing_separator(path);
   // `level` is always the first `level.size()` units of `full`.
-  while (level.size() < fullLength) {
-    size_t start = level.size();
-    while (start < fullLength && full[start] == u'/') ++start;
-    size_t end = full.find(u'/', start);
-    if (end == std::u16string::npos) end = fullLength;
-    level.append(full, level.size(), end - level.size());
-    if (start == end) continue;
+  while (path_down_one_level(full, level)) {
     uint32_t result = FileSystem::CreateOneDirectory(level, 0777);
     if (result == ERROR_SUCCESS) pendingDirectories_.erase(level);
     if (result == ERROR_ALREADY_EXISTS) {
@@ -522,22 +508,14 @@ uint32_t Rollback::planTree(const std::u16string& path) {
     if (status.isDirectory()) break;
     // Something other than a directory stands there: creating it fails.
     if (status.exists()) return ERROR_FILE_NOT_FOUND;
-    const size_t slash = level.rfind(u'/');
-    if (slash == std::u16string::npos) return ERROR_PATH_NOT_FOUND;
-    level.resize(slash == 0 ? 1 : slash);
+    if (!path_up_one_level(level)) return ERROR_PATH_NOT_FOUND;
   }
   if (level.size() == fullLength) return ERROR_SUCCESS;
   // The existing level's listing changes.
   rememberDirectoryTimes(level);
   Record& record = current();
   const std::u16string full = without_trailing_separator(path);
-  while (level.size() < fullLength) {
-    size_t start = level.size();
-    while (start < fullLength && full[start] == u'/') ++start;
-    size_t end = full.find(u'/', start);
-    if (end == std::u16string::npos) end = fullLength;
-    level.append(full, level.size(), end - level.size());
-    if (start == end) continue;
+  while (path_down_one_level(full, level)) {
     std::u16string key;
     if (!record.hiddenName.empty() && keyOf(record, level, key) &&
         first_segment(key) == record.hiddenName)

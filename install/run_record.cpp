@@ -4,10 +4,10 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "install/install_paths.h"
 #include "install/journal_codec.h"
 #include "install/journal_file.h"
 #include "platform/file_finder.h"
+#include "platform/path.h"
 #include "platform/text.h"
 
 namespace {

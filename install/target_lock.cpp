@@ -1,6 +1,6 @@
 #include "install/target_lock.h"
 
-#include "install/install_paths.h"
+#include "platform/path.h"
 #include "platform/text.h"
 
 namespace {
@@ -9,11 +9,6 @@ namespace {
 // run's rollback and made again by another wizard) is locked afresh; after
 // this many tries the lock gives up.
 const int kLockTries = 4;
-
-std::u16string without_trailing_separators(std::u16string path) {
-  while (path.size() > 1 && (path.back() == u'/' || path.back() == u'\\')) path.pop_back();
-  return path;
-}
 
 bool same_node(const FileStatus& a, const FileStatus& b) {
   return a.device == b.device && a.inode == b.inode;
@@ -26,7 +21,7 @@ TargetLock::~TargetLock() { release(); }
 uint32_t TargetLock::acquire(const std::u16string& directory) {
   release();
   created_.clear();
-  directory_ = without_trailing_separators(directory);
+  directory_ = without_trailing_separator(directory, PathSeparators::kSlashAndBackslash);
   if (directory_.empty()) return ERROR_PATH_NOT_FOUND;
   uint32_t result = createMissingLevels(directory_);
   if (result != ERROR_SUCCESS) return result;

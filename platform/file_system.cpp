@@ -19,6 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/path.h"
 #include "platform/text.h"
 
 uint32_t FileSystem::ms_lastError = 0;
@@ -167,22 +168,12 @@ int removeDirectoryContents(int dirFd) {
   return firstError;
 }
 
-// The path without trailing slashes (so that a link given as "link/" is
-// removed as the link, not entered).
-std::string withoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
-std::string lastComponent(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Like rm -rf: the root, "." and ".." are refused, a missing path is fine.
 int removeTree(const std::string& givenPath) {
-  std::string path = withoutTrailingSlashes(givenPath);
-  std::string last = lastComponent(path);
+  // Without trailing slashes, a link given as "link/" is removed as the
+  // link, not entered.
+  std::string path = without_trailing_separator(givenPath);
+  std::string last = last_path_component(path);
   if (path.empty() || path == "/" || last == "." || last == "..") return EINVAL;
   struct stat64 status;
   if (lstat64(path.c_str(), &status) != 0) return errno == ENOENT ? 0 : errno;
@@ -323,13 +314,7 @@ std::u16string temporaryDirectory() {
   std::u16string result;
   if (tmpdir != nullptr && *tmpdir != '\0' && isDirectory(tmpdir)) result = widen_lib(tmpdir);
   if (result.empty()) result = u"/tmp";
-  if (result.back() != u'/') result += u'/';
-  return result;
-}
-
-std::string withTrailingSlash(std::string directory) {
-  if (directory.empty() || directory.back() != '/') directory += '/';
-  return directory;
+  return with_trailing_separator(result);
 }
 
 }  // namespace
@@ -575,7 +560,7 @@ uint32_t FileSystem::GetTempFileName(const std::u16string& directory, const std:
   if (uint32_t fault = injectedFault(FileOp::GetTempFileName, directory)) return fault;
   std::string folder = narrow_lib(directory);
   if (folder.empty() || !isDirectory(folder)) folder = narrow_lib(temporaryDirectory());
-  std::string start = withTrailingSlash(folder) + narrow_lib(shortPrefix(prefix));
+  std::string start = with_trailing_separator(folder) + narrow_lib(shortPrefix(prefix));
   for (int attempt = 0; attempt < 1000; ++attempt) {
     std::string name = start + randomSuffix();
     int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -820,7 +805,7 @@ uint32_t FileSystem::CreateOneDirectory(const std::u16string& path, uint32_t mod
 uint32_t FileSystem::RemoveEmptyDirectory(const std::u16string& path) {
   ms_lastError = 0;
   if (uint32_t fault = injectedFault(FileOp::RemoveEmptyDirectory, path)) return fault;
-  std::string narrow = withoutTrailingSlashes(narrow_lib(path));
+  std::string narrow = without_trailing_separator(narrow_lib(path));
   if (narrow.empty()) return failWith(ERROR_FILE_NOT_FOUND);
   // rmdir of "link/" would remove the directory the link points to.
   struct stat64 status;

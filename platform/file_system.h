@@ -243,6 +243,17 @@ class FileSystem {
   static uint32_t ms_lastError;
 };
 
+// The status of `path` itself (link_status) or of what a link there names
+// (file_status): FileSystem::GetFileStatus. 0 with kind kMissing when
+// nothing is there; otherwise 0 or the error number of a look that failed,
+// which callers must not take for "missing".
+inline uint32_t link_status(const std::u16string& path, FileStatus& status) {
+  return FileSystem::GetFileStatus(path, false, status);
+}
+inline uint32_t file_status(const std::u16string& path, FileStatus& status) {
+  return FileSystem::GetFileStatus(path, true, status);
+}
+
 // The one mapping from errno values to error numbers: ENOENT gives 2, EPERM
 // and EACCES 5, EBADF 6, EXDEV 17, EROFS 19, EWOULDBLOCK 33, EINVAL 87,
 // ENOSPC and EDQUOT 112, ENOTEMPTY 145, EEXIST 183, ENAMETOOLONG 206,

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include "platform/file_system.h"
+#include "platform/path.h"
 #include "platform/text.h"
 
 namespace {
@@ -56,9 +57,8 @@ std::u16string joinDirectoryAndName(const std::u16string& directory, const std::
 std::u16string documentInsideDirectory(const std::u16string& path,
                                        const std::u16string& directory) {
   const std::string file = resolved(path);
-  std::string root = resolved(directory);
+  const std::string root = with_trailing_separator(resolved(directory));
   if (file.empty() || root.empty()) return std::u16string();
-  if (root.back() != '/') root += '/';
   if (file.size() <= root.size() || file.compare(0, root.size(), root) != 0)
     return std::u16string();
   return widen_lib(file);
@@ -79,11 +79,9 @@ std::u16string chooserStartFolder(const std::u16string& field, const std::u16str
   replace_all(path, kBadPathSeparator, kPathSeparator);
   if (path == u"~" || path.compare(0, 2, u"~/") == 0) path = home + path.substr(1);
   if (path.empty() || path[0] != u'/') return home;
-  while (path.size() > 1 && path.back() == u'/') path.pop_back();
+  path = without_trailing_separator(path);
   while (!is_folder(path)) {
-    const size_t slash = path.find_last_of(u'/');
-    if (slash == std::u16string::npos) return home;
-    path.erase(slash == 0 ? 1 : slash);
+    if (!path_up_one_level(path)) return home;
     if (path == u"/") break;
   }
   return path;
@@ -102,21 +100,18 @@ std::u16string absoluteTargetPath(const std::u16string& typed, const std::u16str
                                   const std::u16string& cwd) {
   if (typed == u"~" || typed.compare(0, 2, u"~/") == 0) return home + typed.substr(1);
   if (typed.empty() || typed[0] == u'/') return typed;
-  return cwd.empty() || cwd.back() == u'/' ? cwd + typed : cwd + u"/" + typed;
+  return with_trailing_separator(cwd) + typed;
 }
 
 TargetCheck checkTargetDirectory(const std::u16string& path) {
-  std::u16string existing = path;
-  while (existing.size() > 1 && existing.back() == u'/') existing.pop_back();
+  std::u16string existing = without_trailing_separator(path);
   FileStatus status;
   // The nearest part of the path that exists: the folder itself, or the
   // parent in which it would be made.
   while (true) {
     const uint32_t result = FileSystem::GetFileStatus(existing, true, status);
     if (result == ERROR_SUCCESS && status.exists()) break;
-    const size_t slash = existing.find_last_of(u'/');
-    if (slash == std::u16string::npos) return TargetCheck::kNotWritable;
-    existing.erase(slash == 0 ? 1 : slash);
+    if (!path_up_one_level(existing)) return TargetCheck::kNotWritable;
   }
   if (status.kind != FileKind::kDirectory) return TargetCheck::kNotAFolder;
   if (FileSystem::CheckAccess(existing, FILE_ACCESS_WRITE) != ERROR_SUCCESS)
