@@ -280,7 +280,8 @@ bool listKitTree(const std::string& root, std::vector<KitFileSpec>& files, std::
 }
 
 _FILETIME fileTimeFromUnix(int64_t seconds, long nanoseconds) {
-  const uint64_t ticks = uint64_t(seconds + 11644473600LL) * 10000000u + uint64_t(nanoseconds / 100);
+  const uint64_t ticks = uint64_t(seconds + kFileTimeEpochOffsetSeconds) * kFileTimeIntervalsPerSecond +
+                         uint64_t(nanoseconds / 100);
   return _FILETIME{uint32_t(ticks), uint32_t(ticks >> 32)};
 }
 

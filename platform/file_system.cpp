@@ -26,10 +26,6 @@ uint32_t FileSystem::ms_lastError = 0;
 
 namespace {
 
-// Seconds from 1601-01-01 to 1970-01-01, and 100-ns intervals per second.
-const int64_t kEpochDifference = 11644473600LL;
-const uint64_t kIntervalsPerSecond = 10000000ULL;
-
 FileFaultHook g_faultHook = nullptr;
 void* g_faultContext = nullptr;
 
@@ -363,11 +359,11 @@ uint32_t setLastErrorByErrNo(int errnoValue) {
 int64_t FileTimeToEpoch(const _FILETIME& fileTime) {
   uint64_t intervals = (static_cast<uint64_t>(fileTime.dwHighDateTime) << 32) |
                        fileTime.dwLowDateTime;
-  return static_cast<int64_t>(intervals / kIntervalsPerSecond) - kEpochDifference;
+  return static_cast<int64_t>(intervals / kFileTimeIntervalsPerSecond) - kFileTimeEpochOffsetSeconds;
 }
 
 _FILETIME EpochToFileTime(const int64_t& seconds) {
-  uint64_t intervals = static_cast<uint64_t>(seconds + kEpochDifference) * kIntervalsPerSecond;
+  uint64_t intervals = static_cast<uint64_t>(seconds + kFileTimeEpochOffsetSeconds) * kFileTimeIntervalsPerSecond;
   _FILETIME result;
   result.dwLowDateTime = static_cast<uint32_t>(intervals);
   result.dwHighDateTime = static_cast<uint32_t>(intervals >> 32);

@@ -21,6 +21,9 @@ struct _FILETIME {
   uint32_t dwLowDateTime;
   uint32_t dwHighDateTime;
 };
+// Seconds from 1601-01-01 to 1970-01-01, and _FILETIME intervals a second.
+constexpr int64_t kFileTimeEpochOffsetSeconds = 11644473600LL;
+constexpr uint64_t kFileTimeIntervalsPerSecond = 10000000ULL;
 
 // Opaque; only ever passed as a pointer and never read.
 struct _OVERLAPPED;

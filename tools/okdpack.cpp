@@ -55,8 +55,8 @@ std::u16string storedPath(const char* path) {
 
 std::string formatTime(const _FILETIME& time) {
   const uint64_t ticks = uint64_t(time.dwHighDateTime) << 32 | time.dwLowDateTime;
-  const int64_t seconds = int64_t(ticks / 10000000u) - 11644473600LL;
-  const unsigned fraction = unsigned(ticks % 10000000u);
+  const int64_t seconds = int64_t(ticks / kFileTimeIntervalsPerSecond) - kFileTimeEpochOffsetSeconds;
+  const unsigned fraction = unsigned(ticks % kFileTimeIntervalsPerSecond);
   const time_t t = time_t(seconds);
   struct tm parts;
   char buffer[64];
