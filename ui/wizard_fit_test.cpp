@@ -321,7 +321,7 @@ TEST_F(WizardFitTest, ButtonsKeepTheDesignWhereTheLabelsFitAndGrowTogetherWhereN
     const GtkAllocation back = allocation_of(d->buttonPrev), next = allocation_of(d->buttonNext),
                         cancel = allocation_of(d->buttonCancel);
     // "< Попередня" needs more than 80: all three grow alike, still at the
-    // right margin, with the design's spacing.
+    // right margin, with the same spacing.
     EXPECT_GT(back.width, 80);
     EXPECT_EQ(back.width, next.width);
     EXPECT_EQ(next.width, cancel.width);
