@@ -454,7 +454,8 @@ uint32_t Rollback::makeTree(const std::u16string& path, std::u16string& ready) {
 // the missing levels: no recursion and no new path per level, so a deep
 // name costs as much as its length. The one path grows and shrinks in place.
 uint32_t Rollback::ensureTree(const std::u16string& path) {
-  std::u16string level = without_trailing_separator(path);
+  const std::u16string full = without_trailing_separator(path);
+  std::u16string level = full;
   FileStatus status;
   for (;;) {
     if (isDiskRoot(level)) break;
@@ -467,7 +468,6 @@ uint32_t Rollback::ensureTree(const std::u16string& path) {
     }
     if (!path_up_one_level(level)) return ERROR_PATH_NOT_FOUND;
   }
-  const std::u16string full = without_trailing_separator(path);
   // `level` is always the first `level.size()` units of `full`.
   while (path_down_one_level(full, level)) {
     uint32_t result = FileSystem::CreateOneDirectory(level, 0777);
@@ -498,8 +498,8 @@ uint32_t Rollback::planDirectoryTree(const std::u16string& path) {
 // made; levels planned earlier in the batch count as made. The walks are
 // those of ensureTree.
 uint32_t Rollback::planTree(const std::u16string& path) {
-  std::u16string level = without_trailing_separator(path);
-  const size_t fullLength = level.size();
+  const std::u16string full = without_trailing_separator(path);
+  std::u16string level = full;
   FileStatus status;
   for (;;) {
     if (isDiskRoot(level) || plannedDirectories_.count(level) != 0) break;
@@ -510,11 +510,10 @@ uint32_t Rollback::planTree(const std::u16string& path) {
     if (status.exists()) return ERROR_FILE_NOT_FOUND;
     if (!path_up_one_level(level)) return ERROR_PATH_NOT_FOUND;
   }
-  if (level.size() == fullLength) return ERROR_SUCCESS;
+  if (level.size() == full.size()) return ERROR_SUCCESS;
   // The existing level's listing changes.
   rememberDirectoryTimes(level);
   Record& record = current();
-  const std::u16string full = without_trailing_separator(path);
   while (path_down_one_level(full, level)) {
     std::u16string key;
     if (!record.hiddenName.empty() && keyOf(record, level, key) &&
