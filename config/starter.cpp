@@ -89,16 +89,15 @@ void Starter::setTmpltsList(const std::list<std::u16string>& list) {
 
 void Starter::saveLocalConfigFile() {
   const std::u16string path = localPath();
-  // Both separators count: stored lists may use either.
-  if (!file_exists(path))
-    FileSystem::CreateDirectory(parent_directory(path, PathSeparators::kSlashAndBackslash));
+  const std::u16string directory = parent_directory(path);
+  if (!file_exists(path)) FileSystem::CreateDirectory(directory);
   try {
     write_config_file(path, m_localConfig);
     return;
   } catch (...) {
   }
   // The directory may have vanished, or been a file's name, in between.
-  FileSystem::CreateDirectory(parent_directory(path));
+  FileSystem::CreateDirectory(directory);
   write_config_file(path, m_localConfig);
 }
 
