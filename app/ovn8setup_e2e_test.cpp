@@ -452,6 +452,28 @@ TEST_F(SetupE2eTest, SecondWizardOnTheSameDirectoryRefusesAndChangesNothing) {
   }
 }
 
+// Two wizards on two directories: the one that finishes last must not write
+// a list read before the other recorded its directory. The first is held
+// while it installs, the second installs and records in the meantime.
+TEST_F(SetupE2eTest, WizardsOnTwoDirectoriesBothStayInTheLaunchersList) {
+  writeSampleKit();
+  mkdir((home_ + "/.Ovan").c_str(), 0755);
+  mkdir((home_ + "/.Ovan/ovanstart").c_str(), 0755);
+  std::ofstream(configPath()) << "ConfigurationTemplatesLocation=" << root_ << "/earlier\n";
+  const pid_t first = spawn({"usecwd", "-S", "--target=" + root_ + "/one"}, false, "1");
+  ASSERT_TRUE(wait_for_lock(root_ + "/one/", first));
+  kill(first, SIGSTOP);
+  target_ = root_ + "/two/";
+  expectInstalled(run({"usecwd", "-S", "--target=" + root_ + "/two"}, false));
+  kill(first, SIGCONT);
+  target_ = root_ + "/one/";
+  expectInstalled(finish(first, "1"));
+  EXPECT_EQ(read_file(configPath()),
+            "ConfigurationTemplatesLocation=" + root_ + "/one\n" +
+            "ConfigurationTemplatesLocation=" + root_ + "/two\n" +
+            "ConfigurationTemplatesLocation=" + root_ + "/earlier\n");
+}
+
 // ---- Recovery at the next start ----
 
 // Dies at the second rename of a written entry into the target.

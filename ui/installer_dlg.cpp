@@ -11,6 +11,7 @@
 
 #include "config/config_file.h"
 #include "config/config_paths.h"
+#include "config/launcher_file_lock.h"
 #include "config/starter.h"
 #include "install/installer.h"
 #include "platform/file_finder.h"
@@ -169,14 +170,7 @@ bool CInstallerDlg::OnInitDialog() {
   }
   okdPath = candidate;
 
-  baseConfigExists = file_exists(get_local_config_file_path_base());
-  const bool localConfigExists = file_exists(get_local_config_file_path());
-  if (localConfigExists) {
-    get_tmplts_list(tmpltsList, true, false);
-  } else if (baseConfigExists) {
-    get_tmplts_list(tmpltsList, true, true);
-    if (!tmpltsList.empty()) listFromBaseConfig = true;
-  }
+  readTemplateList();
 
   targetPath.clear();
   bool found = false;
@@ -581,20 +575,45 @@ void CInstallerDlg::showProgressPage() {
   if (closeWhenDone) destroyMainWindow();
 }
 
+void CInstallerDlg::readTemplateList() {
+  tmpltsList.clear();
+  listFromBaseConfig = false;
+  baseConfigExists = file_exists(get_local_config_file_path_base());
+  const bool localConfigExists = file_exists(get_local_config_file_path());
+  if (localConfigExists) {
+    get_tmplts_list(tmpltsList, true, false);
+  } else if (baseConfigExists) {
+    get_tmplts_list(tmpltsList, true, true);
+    if (!tmpltsList.empty()) listFromBaseConfig = true;
+  }
+}
+
 bool CInstallerDlg::recordTemplateDirectory() {
   std::u16string directory = targetPath;
   // Only one final separator goes; the root stays the root.
   if (directory.size() > 1 && (directory.back() == u'\\' || directory.back() == u'/'))
     directory.pop_back();
-  tmpltsList.push_front(directory);
   // Both files are tried: one that fails does not keep the other from
   // offering the templates.
   bool recorded = true;
   const bool files[] = {false, true};
+  // The per-user file is written unless the list is the all-users one's;
+  // the all-users file only when it exists.
+  auto written = [this](bool base) { return base ? baseConfigExists : !listFromBaseConfig; };
   for (bool base : files) {
-    if (base ? !baseConfigExists : listFromBaseConfig) continue;
-    const std::string file =
-        narrow_lib(base ? get_local_config_file_path_base() : get_local_config_file_path());
+    readTemplateList();
+    if (!written(base)) continue;
+    const std::u16string path = base ? get_local_config_file_path_base() : get_local_config_file_path();
+    const std::string file = narrow_lib(path);
+    // The list is read again under the lock: another wizard may have
+    // recorded its directory since this one started.
+    LauncherFileLock lock;
+    const uint32_t locked = lock.acquire(path);
+    if (locked != ERROR_SUCCESS)
+      log_event(error_event("warning " + file + ": updated without waiting for other wizards", locked));
+    readTemplateList();
+    if (!written(base)) continue;
+    tmpltsList.push_front(directory);
     try {
       set_tmplts_list(tmpltsList, base);
       log_event("recorded " + narrow_lib(directory) + " first in " + file);

@@ -188,6 +188,9 @@ class CInstallerDlg : public CWnd, public InstallWorker {
   void unlockTargetDirectory(bool succeeded);
   // Puts the directory first in the launcher's list; false (and a logged
   // reason) when a file of the launcher could not be written.
+  // The template directories of the launcher's files, and which file they
+  // came from.
+  void readTemplateList();
   bool recordTemplateDirectory();
   // After a successful run: records the directory and warns when that
   // failed. The exit status of the run.
