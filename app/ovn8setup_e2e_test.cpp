@@ -245,16 +245,25 @@ TEST_F(SetupE2eTest, HeadlessSilentRunInstallsRecordsAndReportsEachEntry) {
   const Result result = run({"usecwd", "-S"}, false);
   expectInstalled(result);
   EXPECT_NE(read_file(configPath()).find(root_ + "/other"), std::string::npos);
-  // One line per entry, in kit order, then the closing text.
+  // One line per entry, in kit order, then the closing text with what
+  // was done where.
   EXPECT_EQ(result.out, "  0% " + target() + "forms/invoice.tpl\n" +
                             " 33% " + target() + "forms/deep/letter.tpl\n" +
                             " 66% " + target() + "readme.html\n" +
-                            "Configuration installed successfully.\n");
+                            "Configuration installed successfully. Template directory: " + target() +
+                            "; Files installed: 3; Older copies replaced: 0; Newer existing files kept: 0\n");
   EXPECT_EQ(result.err, "");
 
-  // A second run finds every file up to date and still succeeds.
-  const Result again = run({"usecwd", "-S"}, false);
+  // A second run finds every file up to date and still succeeds; one
+  // file made newer meanwhile is kept, another made older is replaced.
+  ASSERT_EQ(system(("touch -d 2035-01-01 '" + target() + "readme.html'").c_str()), 0);
+  ASSERT_EQ(system(("touch -d 2001-01-01 '" + target() + "forms/invoice.tpl'").c_str()), 0);
+  const Result again = run({"usecwd", "-S", "-Lru"}, false);
   EXPECT_EQ(again.status, 0) << again.err;
+  const std::string last = again.out.substr(again.out.rfind('\n', again.out.size() - 2) + 1);
+  // The directory as the launcher's list now holds it, without the "/".
+  EXPECT_EQ(last, "Конфигурация успешно установлена. Каталог шаблонов: " + root_ + "/chosen" +
+                      "; Установлено файлов: 1; Заменено старых копий: 1; Сохранено более новых файлов: 1\n");
   EXPECT_EQ(count_entries(tmp_), 0);
 }
 
@@ -1034,7 +1043,8 @@ TEST_F(SetupE2eTest, NamesWithExtraSeparatorsInstallAtTheirPlaces) {
   EXPECT_EQ(count_entries(target()), 2);
   EXPECT_EQ(result.out, "  0% " + target() + "forms/a.tpl\n" + " 33% " + target() + "b.tpl\n" +
                             " 66% " + target() + "forms/c.tpl\n" +
-                            "Configuration installed successfully.\n");
+                            "Configuration installed successfully. Template directory: " + target() +
+                            "; Files installed: 3; Older copies replaced: 0; Newer existing files kept: 0\n");
 }
 
 // The launcher file is shared with other programs: a directory listed with

@@ -25,8 +25,7 @@ class SemaphoreLock {
 
 }  // namespace
 
-InstallProcessData::InstallProcessData()
-    : kit_(nullptr), cancelled_(false), stateCode_(0), progress_(0) {
+InstallProcessData::InstallProcessData() : kit_(nullptr), cancelled_(false) {
   sem_init(&lock_, 0, 1);  // private to this process, free
 }
 
@@ -37,8 +36,12 @@ void InstallProcessData::init(KitReader* kit, const std::u16string& directory) {
   directory_ = with_trailing_separator(directory, PathSeparators::kSlashAndBackslash);
   kit_ = kit;
   cancelled_ = false;
-  stateCode_ = 0;
-  progress_ = 0;
+  paused_ = false;
+  // A new run: nothing reported yet but the message of the last.
+  std::u16string message;
+  message.swap(report_.message);
+  report_ = RunReport();
+  report_.message.swap(message);
 }
 
 void InstallProcessData::get(KitReader*& kit, std::u16string& directory) {
@@ -50,17 +53,17 @@ void InstallProcessData::get(KitReader*& kit, std::u16string& directory) {
 void InstallProcessData::setInstallState(uint32_t code, const std::u16string& message,
                                          int progress) {
   SemaphoreLock lock(lock_);
-  stateMessage_ = message;  // the one step that can throw goes first
-  stateCode_ = code;
-  progress_ = progress;
+  report_.message = message;  // the one step that can throw goes first
+  report_.code = code;
+  report_.progress = progress;
 }
 
 void InstallProcessData::getInstallState(uint32_t& code, std::u16string& message,
                                          int& progress) {
   SemaphoreLock lock(lock_);
-  code = stateCode_;
-  message = stateMessage_;
-  progress = progress_;
+  code = report_.code;
+  message = report_.message;
+  progress = report_.progress;
 }
 
 void InstallProcessData::setCancel(bool cancel) {
@@ -71,4 +74,59 @@ void InstallProcessData::setCancel(bool cancel) {
 bool InstallProcessData::isCancelled() {
   SemaphoreLock lock(lock_);
   return cancelled_;
+}
+
+void InstallProcessData::reportEntry(uint32_t index, uint32_t count, const std::u16string& name,
+                                     const std::u16string& path, int progress) {
+  SemaphoreLock lock(lock_);
+  report_.message = path;
+  report_.entryName = name;
+  report_.code = 0;
+  report_.progress = progress;
+  report_.phase = RunPhase::kCopying;
+  report_.entry = index;
+  report_.entries = count;
+}
+
+void InstallProcessData::reportRestoring(uint32_t left, uint32_t total) {
+  SemaphoreLock lock(lock_);
+  report_.phase = RunPhase::kRestoring;
+  report_.restoreLeft = left;
+  report_.restoreTotal = total;
+}
+
+void InstallProcessData::reportCounts(uint32_t installed, uint32_t replaced, uint32_t kept) {
+  SemaphoreLock lock(lock_);
+  report_.installed = installed;
+  report_.replaced = replaced;
+  report_.kept = kept;
+}
+
+void InstallProcessData::reportEnd(uint32_t result) {
+  SemaphoreLock lock(lock_);
+  report_.result = result;
+  report_.phase = RunPhase::kEnded;
+}
+
+void InstallProcessData::getReport(RunReport& report) {
+  SemaphoreLock lock(lock_);
+  report = report_;
+}
+
+void InstallProcessData::setPaused(bool paused) {
+  SemaphoreLock lock(lock_);
+  paused_ = paused;
+}
+
+// Polled: the question is open for seconds, and the worker needs nothing
+// faster than the user's answer.
+void InstallProcessData::waitWhilePaused() {
+  const int kPollMs = 10;
+  while (true) {
+    {
+      SemaphoreLock lock(lock_);
+      if (!paused_ || cancelled_) return;
+    }
+    Sleep(kPollMs);
+  }
 }

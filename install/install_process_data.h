@@ -17,6 +17,28 @@
 // The engine and the wizard name the kit reader without its namespace.
 using config::KitReader;
 
+// Where the run stands.
+enum class RunPhase { kPreparing, kCopying, kRestoring, kEnded };
+
+// Everything the run reports, copied out at once.
+struct RunReport {
+  uint32_t code = 0;          // 0, or the error of the failure
+  std::u16string message;     // the entry's full path, the finishing text, or the failure
+  int progress = 0;           // 0..100
+  RunPhase phase = RunPhase::kPreparing;
+  int64_t entry = -1;         // index of the entry being worked on; -1 before the first
+  uint32_t entries = 0;       // entries of the kit
+  std::u16string entryName;   // that entry's name in the template directory ("forms/a.tpl")
+  uint32_t restoreLeft = 0;   // while restoring: steps left of restoreTotal
+  uint32_t restoreTotal = 0;
+  uint32_t result = 0;        // once ended: the run's result (0, 1223 cancelled, an error)
+  // Once ended with success: files written (new or over older copies), of
+  // them over older copies, and existing newer files left in place.
+  uint32_t installed = 0;
+  uint32_t replaced = 0;
+  uint32_t kept = 0;
+};
+
 class InstallProcessData {
  public:
   InstallProcessData();
@@ -38,14 +60,29 @@ class InstallProcessData {
   void setCancel(bool cancel);
   bool isCancelled();
 
+  // The run is at entry `index` of `count`, written to `path` (`name` in
+  // the directory): one report with the state fields.
+  void reportEntry(uint32_t index, uint32_t count, const std::u16string& name,
+                   const std::u16string& path, int progress);
+  // The rollback has `left` of `total` steps to go.
+  void reportRestoring(uint32_t left, uint32_t total);
+  void reportCounts(uint32_t installed, uint32_t replaced, uint32_t kept);
+  // The run, its rollback included, is over with `result`.
+  void reportEnd(uint32_t result);
+  void getReport(RunReport& report);
+
+  // While paused (a question to the user is open) the run waits before its
+  // next entry; a cancel request ends the wait.
+  void setPaused(bool paused);
+  void waitWhilePaused();
+
  private:
   sem_t lock_;
   KitReader* kit_;
   std::u16string directory_;
   bool cancelled_;
-  uint32_t stateCode_;
-  std::u16string stateMessage_;
-  int progress_;
+  bool paused_ = false;
+  RunReport report_;
 };
 
 #endif  // OVN8_INSTALL_INSTALL_PROCESS_DATA_H_

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "platform/text.h"
@@ -87,6 +88,67 @@ TEST(InstallProcessDataTest, StateIsReadAsOneReport) {
   }
   writer.join();
   EXPECT_EQ(0, torn);
+}
+
+TEST(InstallProcessDataTest, PausedRunWaitsUntilResumedOrCancelled) {
+  for (bool cancel : {false, true}) {
+    InstallProcessData data;
+    data.setPaused(true);
+    std::atomic<bool> passed{false};
+    std::thread worker([&] {
+      data.waitWhilePaused();
+      passed = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_FALSE(passed);
+    if (cancel)
+      data.setCancel(true);
+    else
+      data.setPaused(false);
+    worker.join();
+    EXPECT_TRUE(passed);
+  }
+  // Not paused: no wait at all; a new run is never paused.
+  InstallProcessData data;
+  data.setPaused(true);
+  data.init(nullptr, u"/t");
+  data.waitWhilePaused();
+}
+
+TEST(InstallProcessDataTest, ReportCarriesTheEntryTheRestoringAndTheEnd) {
+  InstallProcessData data;
+  RunReport report;
+  data.getReport(report);
+  EXPECT_EQ(RunPhase::kPreparing, report.phase);
+  EXPECT_EQ(-1, report.entry);
+  data.reportEntry(4, 10, u"a/b.txt", u"/t/a/b.txt", 40);
+  data.getReport(report);
+  EXPECT_EQ(RunPhase::kCopying, report.phase);
+  EXPECT_EQ(4, report.entry);
+  EXPECT_EQ(10u, report.entries);
+  EXPECT_EQ(u"a/b.txt", report.entryName);
+  EXPECT_EQ(u"/t/a/b.txt", report.message);
+  EXPECT_EQ(40, report.progress);
+  data.setInstallState(112, u"failed", 40);
+  data.reportRestoring(2, 5);
+  data.getReport(report);
+  EXPECT_EQ(RunPhase::kRestoring, report.phase);
+  // The failure's report stays while restoring.
+  EXPECT_EQ(112u, report.code);
+  EXPECT_EQ(u"failed", report.message);
+  EXPECT_EQ(2u, report.restoreLeft);
+  EXPECT_EQ(5u, report.restoreTotal);
+  data.reportEnd(112);
+  data.getReport(report);
+  EXPECT_EQ(RunPhase::kEnded, report.phase);
+  EXPECT_EQ(112u, report.result);
+  // A new run starts from nothing but the last message.
+  data.init(nullptr, u"/t");
+  data.getReport(report);
+  EXPECT_EQ(RunPhase::kPreparing, report.phase);
+  EXPECT_EQ(0u, report.result);
+  EXPECT_EQ(-1, report.entry);
+  EXPECT_EQ(u"failed", report.message);
 }
 
 }  // namespace

@@ -34,7 +34,20 @@ void Installer::report(const std::u16string& message, uint32_t percent) {
 // written, each under a temporary name that is renamed over its place once
 // it is whole. One sync of the journal serves a whole batch.
 uint32_t Installer::run(InstallProcessData* data) {
+  const uint32_t result = runEntries(data);
+  if (data_ != nullptr) {
+    if (result == ERROR_SUCCESS) data_->reportCounts(added_ + replaced_, replaced_, kept_);
+    data_->reportEnd(result);
+  }
+  return result;
+}
+
+uint32_t Installer::runEntries(InstallProcessData* data) {
   data_ = data;
+  added_ = replaced_ = kept_ = 0;
+  if (data_ != nullptr)
+    rollback_.setProgressHook(
+        [this](uint32_t left, uint32_t total) { data_->reportRestoring(left, total); });
   KitReader* kit = nullptr;
   std::u16string directory;
   data_->get(kit, directory);
@@ -60,11 +73,15 @@ uint32_t Installer::run(InstallProcessData* data) {
     result = rollback_.flushJournal();
     if (result != ERROR_SUCCESS) return stopOnError(result, reportedPercent_);
     for (size_t i = 0; i < batch_.size(); ++i) {
+      // While the user is asked whether to cancel, nothing more is done.
+      data_->waitWhilePaused();
       // Asked before every entry, also one that is then skipped: a confirmed
       // cancel must never end as a success.
       if (data_->isCancelled()) return cancel();
       const PlannedEntry& planned = batch_[i];
-      report(planned.path, planned.percent);
+      reportedPercent_ = planned.percent;
+      data_->reportEntry(planned.index, uint32_t(count), planned.path.substr(directory.size()),
+                         planned.path, int(planned.percent));
       if (failure_ != ERROR_SUCCESS && i + 1 == batch_.size())
         return failEntry(planned.path, failure_, planned.percent);
       if (!planned.write) continue;
@@ -73,6 +90,9 @@ uint32_t Installer::run(InstallProcessData* data) {
       if (run_log().isOpen())
         log_event((planned.plan == Rollback::Plan::kAdd ? "installed " : "replaced ") +
                   narrow_lib(planned.path));
+      // A file written twice in this run counts once.
+      if (planned.plan == Rollback::Plan::kAdd) ++added_;
+      if (planned.plan == Rollback::Plan::kKeep) ++replaced_;
     }
   }
   if (data_->isCancelled()) return cancel();
@@ -121,8 +141,7 @@ void Installer::planBatch(KitReader& kit, const std::u16string& directory, size_
 uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
                               PlannedEntry& planned) {
   const config::KitEntry& entry = kit.entries[planned.index];
-  std::u16string name = entry.name;
-  replace_all(name, kBadPathSeparator, kPathSeparator);
+  const std::u16string name = config::entryNameInDirectory(entry.name);
   planned.path = directory + name;
   // The reader refuses such names when it opens a kit; a reader filled
   // another way must not write outside the directory either.
@@ -149,6 +168,7 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
       if (run_log().isOpen())
         log_event((found.existingNewer ? "kept " : "skipped ") + narrow_lib(planned.path) +
                   (found.existingNewer ? ": newer than the kit's entry" : ": up to date"));
+      if (found.existingNewer) ++kept_;
       return ERROR_SUCCESS;
     }
     if (found.lookError != ERROR_SUCCESS) return found.lookError;

@@ -35,6 +35,11 @@ class Installer {
   bool compareFiles(const std::u16string& path, const _FILETIME& entryTime) {
     return compare(path, entryTime).write;
   }
+  // The files the run wrote new, wrote over older copies, and left in
+  // place because they are newer than the kit's entries.
+  uint32_t addedCount() const { return added_; }
+  uint32_t replacedCount() const { return replaced_; }
+  uint32_t keptCount() const { return kept_; }
   // Reports the failure (code, installation error text, percent) and rolls
   // the run back; returns `code`.
   uint32_t stopOnError(uint32_t code, uint32_t percent);
@@ -69,6 +74,8 @@ class Installer {
   // Plans entries [first, end) into batch_; stops at the first entry that
   // cannot be installed, with its error in failure_ (it stays the last
   // planned entry).
+  // run without the final report of its end.
+  uint32_t runEntries(InstallProcessData* data);
   void planBatch(KitReader& kit, const std::u16string& directory, size_t first, size_t end);
   uint32_t planEntry(KitReader& kit, const std::u16string& directory, PlannedEntry& planned);
   uint32_t writeEntry(KitReader& kit, const PlannedEntry& planned);
@@ -90,6 +97,9 @@ class Installer {
   int finalPauseMs_;
   std::vector<PlannedEntry> batch_;
   uint32_t failure_ = 0;
+  uint32_t added_ = 0;
+  uint32_t replaced_ = 0;
+  uint32_t kept_ = 0;
   uint32_t reportedPercent_ = 0;
   // The time (whole seconds) of every file this run has planned to write,
   // by key: a later entry of the same name compares with it.

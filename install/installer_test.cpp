@@ -510,4 +510,58 @@ TEST_F(InstallerTest, RunsOnTheWorkerThreadWhileTheInterfacePolls) {
   EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
 }
 
+// The run reports which entry it is at and, once over, its own result and
+// what it did: the interface need not work either out.
+TEST_F(InstallerTest, RunReportsItsEntriesItsEndAndWhatItDid) {
+  writeFile(scene / "old.txt", "older", kOlder);
+  writeFile(scene / "new.txt", "newer", kNewer);
+  openKit({{u"old.txt", "kit", kitTime(kKitTime)},
+           {u"new.txt", "kit", kitTime(kKitTime)},
+           {u"sub\\a.txt", "kit", kitTime(kKitTime)},
+           {u"sub\\a.txt", "kit again", kitTime(kKitTime + 10)}});
+  EXPECT_EQ(0u, install());
+  RunReport report;
+  data.getReport(report);
+  EXPECT_EQ(RunPhase::kEnded, report.phase);
+  EXPECT_EQ(0u, report.result);
+  EXPECT_EQ(3, report.entry);
+  EXPECT_EQ(4u, report.entries);
+  EXPECT_EQ(u"sub/a.txt", report.entryName);
+  EXPECT_EQ(100, report.progress);
+  // old.txt replaced, sub/a.txt new (written twice, counted once), new.txt kept.
+  EXPECT_EQ(2u, report.installed);
+  EXPECT_EQ(1u, report.replaced);
+  EXPECT_EQ(1u, report.kept);
+  EXPECT_EQ("newer", readText(scene / "new.txt"));
+}
+
+TEST_F(InstallerTest, FailedRunReportsItsRollbackCountingDownAndItsResult) {
+  writeFile(scene / "e0.txt", "older 0", kOlder);
+  writeFile(scene / "e1.txt", "older 1", kOlder);
+  openKit({{u"e0.txt", "kit", kitTime(kKitTime)},
+           {u"e1.txt", "kit", kitTime(kKitTime)},
+           {u"n\\e2.txt", "kit", kitTime(kKitTime)},
+           {u"n\\e3.txt", "kit", kitTime(kKitTime)}});
+  const auto before = snapshot(scene.templateDir());
+  uint32_t result;
+  {
+    FileFaultInjector fault(4, ERROR_DISK_FULL);
+    fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir() + "/"));
+    result = install();
+  }
+  EXPECT_EQ(uint32_t(ERROR_DISK_FULL), result);
+  RunReport report;
+  data.getReport(report);
+  EXPECT_EQ(RunPhase::kEnded, report.phase);
+  EXPECT_EQ(uint32_t(ERROR_DISK_FULL), report.result);
+  EXPECT_EQ(uint32_t(ERROR_DISK_FULL), report.code);
+  EXPECT_EQ(3, report.entry);
+  // Every step the journal planned: two originals back, two new files
+  // away (the one not yet written included); all of them done.
+  EXPECT_EQ(4u, report.restoreTotal);
+  EXPECT_EQ(0u, report.restoreLeft);
+  EXPECT_EQ(0u, report.installed);
+  EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+}
+
 }  // namespace

@@ -260,10 +260,19 @@ uint32_t Rollback::rollback(uint32_t code) {
 // may meet its work done already (a recovery after a kill during a
 // rollback or an earlier recovery). True when every original is back.
 bool Rollback::undo(Record& record) {
+  undoTotal_ = undoLeft_ =
+      uint32_t(record.addedKeys.size() + record.addedElsewhere.size() + record.backedUpKeys.size());
+  if (progressHook_) progressHook_(undoLeft_, undoTotal_);
   for (size_t i = record.placedTemporaries; i < record.temporaries.size(); ++i)
     FileSystem::DeleteFile(record.temporaries[i]);
-  for (const std::u16string& key : record.addedKeys) removeAddedFile(record.target + key);
-  for (const std::u16string& file : record.addedElsewhere) removeAddedFile(file);
+  for (const std::u16string& key : record.addedKeys) {
+    removeAddedFile(record.target + key);
+    undoStepDone();
+  }
+  for (const std::u16string& file : record.addedElsewhere) {
+    removeAddedFile(file);
+    undoStepDone();
+  }
   bool restored = true;
   if (!record.target.empty() && !record.backup.empty()) {
     restored = rollbackFiles(record);
@@ -615,6 +624,7 @@ bool Rollback::rollbackFiles(const Record& record) {
     const std::u16string original = record.target + key;
     const uint32_t result = FileSystem::MoveFileEx(
         backup, original, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
+    undoStepDone();
     if (result == ERROR_SUCCESS) {
       if (logging) log_event("rollback: restored " + narrow_lib(original));
       continue;
@@ -651,4 +661,9 @@ void Rollback::removeAddedFile(const std::u16string& path) {
   } else if (result != ERROR_FILE_NOT_FOUND) {
     log_event(error_event("rollback: could not remove " + narrow_lib(path), result));
   }
+}
+
+void Rollback::undoStepDone() {
+  if (undoLeft_ > 0) --undoLeft_;
+  if (progressHook_) progressHook_(undoLeft_, undoTotal_);
 }

@@ -24,6 +24,7 @@
 #define OVN8_INSTALL_ROLLBACK_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -55,6 +56,11 @@ class Rollback {
   // directories and puts the directories' times back. A backup that cannot
   // be moved back stays in the backup folder, with the journal, for the
   // next start to try again. Returns `code`.
+  // Told during a rollback how many of its steps (files to remove or put
+  // back) are left of how many; the hook runs on the rolling-back thread.
+  void setProgressHook(std::function<void(uint32_t left, uint32_t total)> hook) {
+    progressHook_ = std::move(hook);
+  }
   uint32_t rollback(uint32_t code);
   // Puts back the directory of a run that was killed, from its run record
   // and its journal (null when the run had not made one yet), exactly as
@@ -185,6 +191,10 @@ class Rollback {
   uint32_t runNumber_ = 0;
   // This process, named in temporary names.
   uint32_t pid_ = 0;
+  std::function<void(uint32_t, uint32_t)> progressHook_;
+  uint32_t undoLeft_ = 0;
+  uint32_t undoTotal_ = 0;
+  void undoStepDone();
 };
 
 #endif  // OVN8_INSTALL_ROLLBACK_H_

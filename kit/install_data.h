@@ -122,6 +122,15 @@ inline size_t narrowedLength(const char16_t* units, size_t count) {
   return bytes;
 }
 
+// An entry's name as it lies below the template directory: every "\\"
+// turned into "/". The installer writes the entry to the directory followed
+// by this name.
+inline std::u16string entryNameInDirectory(const std::u16string& storedName) {
+  std::u16string name = storedName;
+  std::replace(name.begin(), name.end(), u'\\', u'/');
+  return name;
+}
+
 // The name under which an entry is installed: the destination is the
 // template directory followed by the name, so a leading separator, a doubled
 // one and "." components add nothing and are dropped ("\\forms\\.\\a.tpl"

@@ -25,6 +25,7 @@
 #include "resources/reasons.h"
 #include "resources/version.h"
 #include "ui/document_opener.h"
+#include "ui/headless_run.h"
 #include "ui/kit_preparation.h"
 #include "ui/wizard_paths.h"
 
@@ -45,7 +46,8 @@ const int kSeparatorY = 310;
 const int kButtonTextPadding = 12;
 // How often the progress loop wakes up when nothing else happens.
 const guint kProgressWakeMs = 40;
-const useconds_t kHeadlessPollUs = 5000;
+
+std::u16string count_text(uint64_t count) { return widen_lib(std::to_string(count)); }
 
 // "the stream is cut short" as a sentence of its own in a box.
 std::string as_sentence(std::string text) {
@@ -57,6 +59,8 @@ std::string as_sentence(std::string text) {
 
 // Also runs inside the loop of an open message box.
 gboolean wake_progress_loop(gpointer dialog) {
+  // Inside a box's loop the page still shows where the run stands.
+  static_cast<CInstallerDlg*>(dialog)->refreshProgress();
   if (stop_requested()) static_cast<CInstallerDlg*>(dialog)->stopOnSignal();
   return TRUE;
 }
@@ -93,7 +97,6 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const std::stri
       cancelPage(nullptr),
       displayOpen(false),
       exitStatus(kExitStartupFailed),
-      runEnded(false),
       cancelRequested(false),
       closeWhenDone(false),
       inProgressLoop(false),
@@ -426,7 +429,7 @@ int CInstallerDlg::DoModal() {
   exitStatus = kExitStartupFailed;
   if (!OnInitDialog()) return exitStatus;
   if (!displayOpen) {
-    if (silentMode) return runHeadless();
+    if (silentMode) return run_headless(*this);
     fprintf(stderr, "ovn8setup: %s\n", narrow_lib(LoadResString("IDS_ERROR_NODISPLAY")).c_str());
     return exitStatus;
   }
@@ -476,42 +479,30 @@ void CInstallerDlg::showSelectPathPage() {
   setCurPage(dirSelectPage);
 }
 
-template <class Tick>
-CInstallerDlg::RunOutcome CInstallerDlg::runInstallation(Tick tick, uint32_t& code,
-                                                         std::u16string& message) {
-  runEnded = false;
+CInstallerDlg::RunOutcome CInstallerDlg::runInstallation(
+    const std::function<void(const RunReport&)>& tick, RunReport& report) {
   cancelRequested = false;
-  code = 0;
-  int percent = 0;
+  report = RunReport();
   // Asked to stop before anything began.
   if (stop_requested()) {
     processData.setCancel(true);
+    report.result = ERROR_CANCELLED;
     return RunOutcome::Cancelled;
   }
   if (installThread.start(this) != 0) {
-    code = ERROR_INVALID_HANDLE;
-    message = LoadResString("IDS_INSTALL_ERROR");
+    report.code = report.result = ERROR_INVALID_HANDLE;
+    report.message = LoadResString("IDS_INSTALL_ERROR");
     return RunOutcome::Failed;
   }
-  while (true) {
-    // Read the end flag first: a run that has ended has made its last report.
-    const bool ended = runEnded;
-    processData.getInstallState(code, message, percent);
-    tick(code, message, percent);
-    if (code != 0) {
-      // The failure is reported before the rollback: let it finish first.
-      while (!runEnded) tick(code, message, percent);
-      return RunOutcome::Failed;
-    }
-    if (percent >= 100) return RunOutcome::Success;
-    if (ended) {
-      // A cancelled run reports nothing after its last entry.
-      if (processData.isCancelled()) return RunOutcome::Cancelled;
-      code = ERROR_INVALID_HANDLE;
-      message = LoadResString("IDS_INSTALL_ERROR");
-      return RunOutcome::Failed;
-    }
-  }
+  // The run says itself when it is over (its rollback included) and how.
+  do {
+    processData.getReport(report);
+    tick(report);
+  } while (report.phase != RunPhase::kEnded);
+  waitForWorker();
+  if (report.result == ERROR_SUCCESS) return RunOutcome::Success;
+  if (report.result == ERROR_CANCELLED) return RunOutcome::Cancelled;
+  return RunOutcome::Failed;
 }
 
 void CInstallerDlg::showProgressPage() {
@@ -541,15 +532,14 @@ void CInstallerDlg::showProgressPage() {
 
   inProgressLoop = true;
   wakeSource = g_timeout_add(kProgressWakeMs, wake_progress_loop, this);
-  uint32_t code = 0;
-  std::u16string message;
+  RunReport& report = lastRun;
   const RunOutcome outcome = runInstallation(
-      [this](uint32_t, const std::u16string&, int percent) {
-        progressPage->setProgress(percent);
+      [this](const RunReport& now) {
+        showRunReport(now);
         if (stop_requested()) stopOnSignal();
         gtk_main_iteration();
       },
-      code, message);
+      report);
   g_source_remove(wakeSource);
   wakeSource = 0;
   inProgressLoop = false;
@@ -567,7 +557,7 @@ void CInstallerDlg::showProgressPage() {
   } else {
     exitStatus = kExitInstallFailed;
     if (!closeWhenDone) {
-      messageBox(this, message, kErrorBoxFlags);
+      messageBox(this, report.message, kErrorBoxFlags);
       showErrorFinalPage();
     }
   }
@@ -638,12 +628,31 @@ int CInstallerDlg::finishSuccessfulRun() {
 }
 
 bool CInstallerDlg::updateProgress() {
-  {
-    Installer installer;
-    installer.run(&processData);
-  }
-  runEnded = true;
+  Installer installer;
+  installer.run(&processData);
   return false;
+}
+
+void CInstallerDlg::refreshProgress() {
+  if (!inProgressLoop || !progressPage) return;
+  RunReport report;
+  processData.getReport(report);
+  showRunReport(report);
+}
+
+// The bar follows the entries, and during a rollback counts the restoring
+// down; under it the entry being written and how far the run is.
+void CInstallerDlg::showRunReport(const RunReport& report) {
+  if (report.phase == RunPhase::kRestoring) {
+    progressPage->setRestoring(report.restoreLeft, report.restoreTotal);
+    return;
+  }
+  progressPage->setProgress(report.progress);
+  if (report.phase == RunPhase::kCopying && report.code == 0 && report.progress < 100)
+    progressPage->setCurrentEntry(report.entryName,
+                                  FormatResString("IDS_PROGRESS_COUNT",
+                                                  {count_text(report.entry + 1),
+                                                   count_text(report.entries)}));
 }
 
 void CInstallerDlg::waitForWorker() { installThread.join(); }
@@ -680,10 +689,25 @@ void CInstallerDlg::unlockTargetDirectory(bool succeeded) {
   targetLock.release();
 }
 
+// The folder and the counts under the sentence; replaced copies and kept
+// newer files only when there were any.
+std::u16string CInstallerDlg::successSummary(const char16_t* separator) {
+  std::u16string text = LoadResString("IDS_TEMPLATE_CATALOG") + u" " + targetPath + separator +
+                        FormatResString("IDS_SUMMARY_INSTALLED", {count_text(lastRun.installed)});
+  if (lastRun.replaced > 0 || separator[0] != u'\n')
+    text += separator + FormatResString("IDS_SUMMARY_REPLACED", {count_text(lastRun.replaced)});
+  if (lastRun.kept > 0 || separator[0] != u'\n')
+    text += separator + FormatResString("IDS_SUMMARY_KEPT", {count_text(lastRun.kept)});
+  return text;
+}
+
 void CInstallerDlg::showSuccessFinalPage() {
   state = kStateSuccess;
+  const std::u16string text = LoadResString("IDS_SUCCESS_FINISH") + u"\n\n" + successSummary(u"\n");
   if (!successPage)
-    successPage = new SuccessFinalPage(fixed, backImage, LoadResString("IDS_SUCCESS_FINISH"));
+    successPage = new SuccessFinalPage(fixed, backImage, text);
+  successPage->setMessage(text);
+  successPage->layoutCheckBox();
   setFinishButtons();
   setCurPage(successPage);
   // Nothing to open: no check box that promises it.
@@ -751,10 +775,26 @@ void CInstallerDlg::finalize() {
 
 // ---------------------------------------------------------------- cancel
 
+// While the question is open the run waits before its next entry, so that
+// the bar shows where it stands; the answer lets it go on or cancels it.
+bool CInstallerDlg::askCancel() {
+  const bool running = state == kStateProgress && inProgressLoop;
+  if (running) processData.setPaused(true);
+  const bool yes =
+      messageBox(this, LoadResString("IDS_ACCEPT_CANCEL"), kQuestionBoxFlags) == kMessageBoxResultYes;
+  if (running) {
+    if (yes && !cancelRequested && inProgressLoop) {
+      cancelRequested = true;
+      processData.setCancel(true);
+    }
+    processData.setPaused(false);
+  }
+  return yes;
+}
+
 void CInstallerDlg::processCancel() {
   GtkWidget* before = focusedWidget();
-  if (messageBox(this, LoadResString("IDS_ACCEPT_CANCEL"), kQuestionBoxFlags) !=
-      kMessageBoxResultYes) {
+  if (!askCancel()) {
     restoreFocus(before);
     return;
   }
@@ -779,15 +819,12 @@ void CInstallerDlg::cancelAndCloseWhenDone() {
 void CInstallerDlg::abortInstall() {
   if (cancelRequested || !inProgressLoop) return;
   GtkWidget* before = focusedWidget();
-  if (messageBox(this, LoadResString("IDS_ACCEPT_CANCEL"), kQuestionBoxFlags) !=
-      kMessageBoxResultYes) {
+  if (!askCancel()) {
     restoreFocus(before);
     return;
   }
   // The box may have been open while the run ended.
-  if (state != kStateProgress || !inProgressLoop || cancelRequested) return;
-  cancelRequested = true;
-  processData.setCancel(true);
+  if (state != kStateProgress || !inProgressLoop) return;
   gtk_widget_set_sensitive(buttonCancel, FALSE);
 }
 
@@ -897,78 +934,4 @@ void CInstallerDlg::on_window_destroy(GtkWidget*, void* dialog) {
   self->separator = nullptr;
   // Silent mode never enters the main loop.
   if (gtk_main_level() > 0) gtk_main_quit();
-}
-
-// ---------------------------------------------------------------- headless
-
-int CInstallerDlg::runHeadless() {
-  if (targetPath.empty()) {
-    messageBox(this, LoadResString("IDS_SETUP_EMPTYTARGET"), kPlainBoxFlags);
-    return kExitStartupFailed;
-  }
-  defer_stop_signals();
-  if (!lockTargetDirectory()) {
-    allow_stop_signals();
-    if (exitStatus == kExitInstallFailed)
-      fprintf(stderr, "%s\n", narrow_lib(LoadResString("IDS_ERROR_FINISH")).c_str());
-    return exitStatus;
-  }
-  processData.init(&installData, targetPath);
-  state = kStateProgress;
-
-  // The destination of every entry, as the installer builds it, so that
-  // every entry gets its line even when the poll misses its report.
-  KitReader* kit = nullptr;
-  std::u16string destination;
-  processData.get(kit, destination);
-  std::vector<std::u16string> paths;
-  for (const config::KitEntry& entry : installData.entries) {
-    std::u16string name = entry.name;
-    replace_all(name, kBadPathSeparator, kPathSeparator);
-    paths.push_back(destination + name);
-  }
-  size_t printed = 0;
-  auto printUpTo = [&](size_t end) {
-    for (; printed < end; ++printed) {
-      const unsigned percent = unsigned(printed * 100 / paths.size());
-      printf("%3u%% %s\n", percent, narrow_lib(paths[printed]).c_str());
-    }
-    fflush(stdout);
-  };
-
-  uint32_t code = 0;
-  std::u16string message;
-  const RunOutcome outcome = runInstallation(
-      [&](uint32_t, const std::u16string& current, int) {
-        for (size_t i = printed; i < paths.size(); ++i)
-          if (paths[i] == current) printUpTo(i + 1);
-        if (stop_requested() && !cancelRequested) {
-          cancelRequested = true;
-          processData.setCancel(true);
-        }
-        usleep(kHeadlessPollUs);
-      },
-      code, message);
-  waitForWorker();
-  unlockTargetDirectory(outcome == RunOutcome::Success);
-  allow_stop_signals();
-
-  switch (outcome) {
-    case RunOutcome::Success:
-      printUpTo(paths.size());
-      printf("%s\n", narrow_lib(LoadResString("IDS_SUCCESS_FINISH")).c_str());
-      fflush(stdout);
-      state = kStateSuccess;
-      return finishSuccessfulRun();
-    case RunOutcome::Cancelled:
-      state = kStateCancelled;
-      fprintf(stderr, "%s\n", narrow_lib(LoadResString("IDS_CANCEL_FINISH")).c_str());
-      return kExitCancelled;
-    case RunOutcome::Failed:
-      break;
-  }
-  state = kStateError;
-  messageBox(this, message, kErrorBoxFlags);
-  fprintf(stderr, "%s\n", narrow_lib(LoadResString("IDS_ERROR_FINISH")).c_str());
-  return kExitInstallFailed;
 }

@@ -14,8 +14,8 @@
 
 #include <gtk/gtk.h>
 
-#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <string>
 #include <vector>
@@ -119,6 +119,9 @@ class CInstallerDlg : public CWnd, public InstallWorker {
   // and close the window once the rollback has ended.
   void stopOnSignal();
 
+  // Shows the run's latest report on the progress page (during the run).
+  void refreshProgress();
+
   // One installation pass; runs on the worker thread.
   bool updateProgress() override;
 
@@ -171,14 +174,25 @@ class CInstallerDlg : public CWnd, public InstallWorker {
   MessagePage* cancelPage;
 
  private:
-  // Outcome of one installation run as the progress loop saw it.
+  // The silent run without a display (ui/headless_run.cpp).
+  friend int run_headless(CInstallerDlg& dialog);
+
+  // Outcome of one installation run, as the run itself reported it.
   enum class RunOutcome { Success, Failed, Cancelled };
 
-  // Starts the worker and waits for the run's outcome, calling `tick` with
-  // each state seen; the toolkit's events are handled in `tick` when a
-  // window is there.
-  template <class Tick>
-  RunOutcome runInstallation(Tick tick, uint32_t& code, std::u16string& message);
+  // Starts the worker and waits until the run (its rollback included) has
+  // ended, calling `tick` with each report seen; the toolkit's events are
+  // handled in `tick` when a window is there. `report` is the last one.
+  RunOutcome runInstallation(const std::function<void(const RunReport&)>& tick,
+                             RunReport& report);
+  // The progress page for one report of the run.
+  void showRunReport(const RunReport& report);
+  // The cancel question; during the run the run pauses while it is open,
+  // and Yes asks it to cancel.
+  bool askCancel();
+  // "Template directory: /t", then the counts of the last run, joined by
+  // `separator`; "\n" leaves out counts of zero but the installed one.
+  std::u16string successSummary(const char16_t* separator);
   void waitForWorker();
   // Locks the target before the run changes anything; on failure reports
   // it (a busy directory ends the wizard with status 1) and returns false.
@@ -196,14 +210,13 @@ class CInstallerDlg : public CWnd, public InstallWorker {
   // failed. The exit status of the run.
   int finishSuccessfulRun();
   void logStart(bool kitFound);
-  int runHeadless();
   void destroyMainWindow();
   void setLabel(GtkWidget* button, const char* key);
 
   bool displayOpen;
   int exitStatus;
-  // The worker's run has ended (set on the worker thread at its end).
-  std::atomic<bool> runEnded;
+  // The last report of the last run.
+  RunReport lastRun;
   bool cancelRequested;
   // Escape or closing while the run goes on: close once it has ended.
   bool closeWhenDone;

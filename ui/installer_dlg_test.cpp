@@ -1000,4 +1000,165 @@ TEST_F(InstallerDlgTest, OpenDescriptionIsOfferedOnlyWhenTheDocumentIsThere) {
   }
 }
 
+// Slows every file step of the run and of its rollback below docs/.
+uint32_t slow_everywhere_hook(FileOp op, const std::u16string& path, void*) {
+  if (path.find(u"/docs/") != std::u16string::npos &&
+      (op == FileOp::CreateFile || op == FileOp::DeleteFile || op == FileOp::MoveFile))
+    g_usleep(4000);
+  return 0;
+}
+
+// Fails the write of docs/a30.txt, late enough for a rollback with work.
+uint32_t late_failing_hook(FileOp op, const std::u16string& path, void* context) {
+  slow_everywhere_hook(op, path, context);
+  if (op == FileOp::WriteFile && path.find(u"/docs/.") != std::u16string::npos &&
+      ++g_fileTimes == 31)
+    return errorFromErrNo(EROFS);
+  return 0;
+}
+
+std::string label_text(GtkWidget* label) { return gtk_label_get_text(GTK_LABEL(label)); }
+
+TEST_F(InstallerDlgTest, ProgressPageNamesTheFileAndTheCountAndTheRollbackCountsDown) {
+  writeKit(40);
+  BoxRecorder boxes;
+  std::unique_ptr<CInstallerDlg> dialog = openWizard();
+  CInstallerDlg& d = *dialog;
+  g_fileTimes = 0;
+  FileSystem::SetFaultHook(&late_failing_hook, nullptr);
+  std::vector<std::string> files, counts;
+  std::vector<double> restoring;
+  bool restoringNamed = false;
+  Repeating probe([&] {
+    if (d.state != kStateProgress || !d.progressPage) return true;
+    const std::string status = label_text(d.progressPage->label);
+    const double fraction = gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(d.progressPage->progressBar));
+    if (status == text("IDS_PROGRESS_ROLLBACK")) {
+      restoring.push_back(fraction);
+      // No file under the bar while restoring; the bar is named by the text.
+      EXPECT_EQ(label_text(d.progressPage->fileLabel), "");
+      restoringNamed = restoringNamed || atk_object_get_name(gtk_widget_get_accessible(
+                                             d.progressPage->progressBar)) == text("IDS_PROGRESS_ROLLBACK");
+    } else if (!label_text(d.progressPage->fileLabel).empty()) {
+      files.push_back(label_text(d.progressPage->fileLabel));
+      counts.push_back(label_text(d.progressPage->countLabel));
+    }
+    return true;
+  });
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  FileSystem::SetFaultHook(nullptr, nullptr);
+  ASSERT_FALSE(files.empty());
+  for (size_t i = 0; i < files.size(); ++i) {
+    SCOPED_TRACE(files[i]);
+    // "docs/a7.txt" with "8 of 41": the entry's name and its place in the kit.
+    ASSERT_EQ(0u, files[i].find("docs/a"));
+    const int index = std::stoi(files[i].substr(6));
+    EXPECT_EQ(counts[i], std::to_string(index + 1) + " of 41");
+  }
+  // The rollback was seen, and its bar only went down.
+  ASSERT_FALSE(restoring.empty());
+  EXPECT_TRUE(restoringNamed);
+  for (size_t i = 1; i < restoring.size(); ++i) EXPECT_LE(restoring[i], restoring[i - 1]);
+  EXPECT_LT(restoring.back(), 1.0);
+  // The box names the file and the reason.
+  ASSERT_EQ(boxes.asked.size(), 1u);
+  EXPECT_EQ(narrow_lib(boxes.asked[0].text),
+            text("IDS_INSTALL_ERROR") + "\ndocs/a30.txt\n" + text("IDS_REASON_READONLY"));
+  EXPECT_EQ(d.state, kStateError);
+  EXPECT_FALSE(uitest::exists(world_.defaultTarget() + "docs/a0.txt"));
+}
+
+TEST_F(InstallerDlgTest, CancelQuestionPausesTheRunAndNoLetsItGoOn) {
+  writeKit(40);
+  std::unique_ptr<CInstallerDlg> dialog = openWizard();
+  CInstallerDlg& d = *dialog;
+  int asked = 0;
+  int64_t entryWhenAsked = -1, entryWhenAnswered = -1;
+  double barWhenAsked = -1;
+  set_message_box_responder([&](const MessageBoxRequest& request) {
+    EXPECT_TRUE(request.isQuestion());
+    ++asked;
+    RunReport report;
+    // An entry begun before the question may still be reported.
+    g_usleep(50000);
+    d.processData.getReport(report);
+    entryWhenAsked = report.entry;
+    // The worker would write several entries in this time.
+    g_usleep(200000);
+    // As in a box's own loop: the page's wake-up shows the report.
+    for (int i = 0; i < 50; ++i) {
+      while (gtk_events_pending()) gtk_main_iteration();
+      g_usleep(2000);
+    }
+    d.processData.getReport(report);
+    entryWhenAnswered = report.entry;
+    barWhenAsked = gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(d.progressPage->progressBar));
+    EXPECT_NEAR(barWhenAsked, report.progress / 100.0, 0.03);
+    return int(kMessageBoxResultNo);
+  });
+  FileSystem::SetFaultHook(&slow_hook, nullptr);
+  Repeating clicker([&] {
+    if (d.state != kStateProgress) return true;
+    RunReport report;
+    d.processData.getReport(report);
+    if (report.entry < 3) return true;
+    gtk_button_clicked(GTK_BUTTON(d.buttonCancel));
+    return false;
+  });
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  FileSystem::SetFaultHook(nullptr, nullptr);
+  set_message_box_responder(nullptr);
+  EXPECT_EQ(asked, 1);
+  EXPECT_GE(entryWhenAsked, 3);
+  EXPECT_EQ(entryWhenAnswered, entryWhenAsked);
+  // Answered No: the run went on to its end.
+  EXPECT_EQ(d.state, kStateSuccess);
+  EXPECT_TRUE(uitest::exists(world_.defaultTarget() + "docs/a39.txt"));
+}
+
+TEST_F(InstallerDlgTest, SuccessPageNamesTheFolderAndCountsTheFiles) {
+  writeKit(4);
+  // One older copy is replaced, one newer file is kept.
+  ASSERT_EQ(system(("mkdir -p '" + world_.defaultTarget() + "docs'").c_str()), 0);
+  ASSERT_TRUE(config::writeFileBytes(world_.defaultTarget() + "docs/a0.txt", "older"));
+  ASSERT_EQ(system(("touch -d 2001-01-01 '" + world_.defaultTarget() + "docs/a0.txt'").c_str()), 0);
+  ASSERT_TRUE(config::writeFileBytes(world_.defaultTarget() + "docs/a1.txt", "newer"));
+  ASSERT_EQ(system(("touch -d 2030-01-01 '" + world_.defaultTarget() + "docs/a1.txt'").c_str()), 0);
+  std::unique_ptr<CInstallerDlg> dialog = openWizard();
+  CInstallerDlg& d = *dialog;
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  ASSERT_EQ(d.state, kStateSuccess);
+  EXPECT_EQ(label_text(d.successPage->label),
+            text("IDS_SUCCESS_FINISH") + "\n\n" + text("IDS_TEMPLATE_CATALOG") + " " +
+                narrow_lib(d.targetPath) + "\nFiles installed: 4\nOlder copies replaced: 1\n"
+                "Newer existing files kept: 1");
+  EXPECT_EQ(uitest::readFile(world_.defaultTarget() + "docs/a1.txt"), "newer");
+  // The check box stays below the longer text, inside the window.
+  GtkAllocation text, box;
+  uitest::flush_events();
+  gtk_widget_get_allocation(d.successPage->label, &text);
+  gtk_widget_get_allocation(d.successPage->checkBox, &box);
+  EXPECT_GE(box.y, text.y + label_text_height(d.successPage->label));
+  EXPECT_LE(box.y + box.height, kWizardHeight);
+}
+
+TEST_F(InstallerDlgTest, SuccessSummaryLeavesOutCountsOfNothing) {
+  writeKit(2);
+  set_resource_lang(LANG_DE);
+  std::unique_ptr<CInstallerDlg> dialog = makeDialog(false, u"de");
+  ASSERT_TRUE(dialog->OnInitDialog());
+  dialog->showMainWindow();
+  dialog->showWelcomePage();
+  CInstallerDlg& d = *dialog;
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  ASSERT_EQ(d.state, kStateSuccess);
+  EXPECT_EQ(label_text(d.successPage->label),
+            text("IDS_SUCCESS_FINISH") + "\n\n" + text("IDS_TEMPLATE_CATALOG") + " " +
+                narrow_lib(d.targetPath) + "\nInstallierte Dateien: 3");
+}
+
 }  // namespace

@@ -25,6 +25,10 @@ const int kCatalogLabelY = 255;
 const int kEntryY = 275;
 const int kProgressX = 10;
 const int kProgressLabelY = 130;
+const int kProgressBarY = 150;
+const int kProgressBarHeight = 20;
+// Between the bar and the line under it, and between the file and the count.
+const int kProgressGap = 8;
 
 // Word wrap that still breaks a word longer than the line (a product name
 // or a path without blanks).
@@ -219,28 +223,68 @@ int button_clicked_handler(GtkWidget*, void* page) {
   return 0;
 }
 
-ProgressPage::ProgressPage(GtkWidget* parent, int barWidth) : WizardDialogPage(parent) {
+ProgressPage::ProgressPage(GtkWidget* parent, int barWidth)
+    : WizardDialogPage(parent), barWidth_(barWidth) {
   label = append(gtk_label_new(nullptr));
   gtk_misc_set_alignment(GTK_MISC(label), 0, 0);
   gtk_fixed_put(GTK_FIXED(parent), label, kProgressX, kProgressLabelY);
   progressBar = append(gtk_progress_bar_new());
-  gtk_widget_set_size_request(progressBar, barWidth, 20);
-  gtk_fixed_put(GTK_FIXED(parent), progressBar, kProgressX, 150);
+  gtk_widget_set_size_request(progressBar, barWidth, kProgressBarHeight);
+  gtk_fixed_put(GTK_FIXED(parent), progressBar, kProgressX, kProgressBarY);
   label_for(label, progressBar);
+  // Under the bar: the file on the left, cut in its middle when long (the
+  // start and the name matter most), the count on the right.
+  fileLabel = append(gtk_label_new(nullptr));
+  gtk_misc_set_alignment(GTK_MISC(fileLabel), 0, 0);
+  gtk_label_set_ellipsize(GTK_LABEL(fileLabel), PANGO_ELLIPSIZE_MIDDLE);
+  countLabel = append(gtk_label_new(nullptr));
+  gtk_misc_set_alignment(GTK_MISC(countLabel), 1, 0);
+  const int y = kProgressBarY + kProgressBarHeight + kProgressGap;
+  gtk_fixed_put(GTK_FIXED(parent), fileLabel, kProgressX, y);
+  gtk_fixed_put(GTK_FIXED(parent), countLabel, kProgressX, y);
   startText = text_of("IDS_PROGRESS_START");
   finishText = text_of("IDS_INSTALL_FINISH");
+  restoringText = text_of("IDS_PROGRESS_ROLLBACK");
   setProgress(0);
 }
 
-void ProgressPage::setProgress(int percent) {
-  const std::string& text = percent == 100 ? finishText : startText;
-  if (text != gtk_label_get_text(GTK_LABEL(label))) {
-    gtk_label_set_text(GTK_LABEL(label), text.c_str());
-    fit_label_width(label, kWizardWidth - kWindowMargin - kProgressX);
-    // The bar is announced by what the page says it is doing.
-    atk_object_set_name(gtk_widget_get_accessible(progressBar), text.c_str());
-  }
-  const double fraction = percent / 100.0;
+void ProgressPage::setStatus(const std::string& text) {
+  if (text == gtk_label_get_text(GTK_LABEL(label))) return;
+  gtk_label_set_text(GTK_LABEL(label), text.c_str());
+  fit_label_width(label, kWizardWidth - kWindowMargin - kProgressX);
+  // The bar is announced by what the page says it is doing.
+  atk_object_set_name(gtk_widget_get_accessible(progressBar), text.c_str());
+}
+
+void ProgressPage::setFraction(double fraction) {
   gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(progressBar),
                                 fraction < 0 ? 0 : fraction > 1 ? 1 : fraction);
+}
+
+void ProgressPage::setProgress(int percent) {
+  setStatus(percent == 100 ? finishText : startText);
+  if (percent == 100) setCurrentEntry(std::u16string(), std::u16string());
+  setFraction(percent / 100.0);
+}
+
+void ProgressPage::setCurrentEntry(const std::u16string& name, const std::u16string& count) {
+  const std::string countText = narrow_lib(count);
+  if (countText != gtk_label_get_text(GTK_LABEL(countLabel))) {
+    gtk_label_set_text(GTK_LABEL(countLabel), countText.c_str());
+    const int countWidth = natural_size(countLabel).width;
+    gtk_widget_set_size_request(countLabel, countWidth, -1);
+    gtk_fixed_move(GTK_FIXED(parent), countLabel, kProgressX + barWidth_ - countWidth,
+                   kProgressBarY + kProgressBarHeight + kProgressGap);
+    // The file takes what the count leaves.
+    gtk_widget_set_size_request(fileLabel, std::max(0, barWidth_ - countWidth - kProgressGap), -1);
+  }
+  const std::string file = narrow_lib(name);
+  if (file != gtk_label_get_text(GTK_LABEL(fileLabel)))
+    gtk_label_set_text(GTK_LABEL(fileLabel), file.c_str());
+}
+
+void ProgressPage::setRestoring(uint32_t left, uint32_t total) {
+  setStatus(restoringText);
+  setCurrentEntry(std::u16string(), std::u16string());
+  setFraction(total == 0 ? 0 : double(left) / total);
 }

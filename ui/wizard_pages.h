@@ -7,6 +7,7 @@
 
 #include <gtk/gtk.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -108,17 +109,31 @@ class DirSelectPage : public WizardDialogPage {
 // "clicked" of the browse button; `page` is the DirSelectPage.
 int button_clicked_handler(GtkWidget* widget, void* page);
 
-// A status text and a progress bar.
+// A status text, a progress bar, and under it the file being written with
+// how far the run is ("12 of 40").
 class ProgressPage : public WizardDialogPage {
  public:
   ProgressPage(GtkWidget* parent, int barWidth);
   // 0..100; the text switches to the finishing text at exactly 100.
   void setProgress(int percent);
+  // The entry being written (its name in the directory) and the count text.
+  void setCurrentEntry(const std::u16string& name, const std::u16string& count);
+  // The rollback: the restoring text, the bar counting `left` of `total`
+  // down, no file under it.
+  void setRestoring(uint32_t left, uint32_t total);
 
   GtkWidget* label;
   GtkWidget* progressBar;
+  GtkWidget* fileLabel;
+  GtkWidget* countLabel;
   std::string startText;
   std::string finishText;
+  std::string restoringText;
+
+ private:
+  void setStatus(const std::string& text);
+  void setFraction(double fraction);
+  int barWidth_;
 };
 
 // Test seam: while set, showDirDialog calls this with the chooser (already

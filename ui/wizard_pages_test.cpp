@@ -60,7 +60,8 @@ TEST_F(WizardPagesTest, PagesAreMadeHiddenWithTheirWidgetsInOrder) {
   EXPECT_EQ(message.getWidgets(), (std::vector<GtkWidget*>{message.image, message.label}));
   EXPECT_EQ(success.getWidgets(),
             (std::vector<GtkWidget*>{success.image, success.label, success.checkBox}));
-  EXPECT_EQ(progress.getWidgets(), (std::vector<GtkWidget*>{progress.label, progress.progressBar}));
+  EXPECT_EQ(progress.getWidgets(), (std::vector<GtkWidget*>{progress.label, progress.progressBar,
+                                                            progress.fileLabel, progress.countLabel}));
   for (WizardDialogPage* page : std::vector<WizardDialogPage*>{&message, &success, &dir, &progress})
     for (GtkWidget* widget : page->getWidgets()) {
       EXPECT_FALSE(gtk_widget_get_visible(widget));
