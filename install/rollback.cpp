@@ -465,18 +465,9 @@ uint32_t Rollback::makeTree(const std::u16string& path, std::u16string& ready) {
 uint32_t Rollback::ensureTree(const std::u16string& path) {
   const std::u16string full = without_trailing_separator(path);
   std::u16string level = full;
+  const uint32_t climbed = climbToExistingLevel(level, false);
+  if (climbed != ERROR_SUCCESS) return climbed;
   FileStatus status;
-  for (;;) {
-    if (isDiskRoot(level)) break;
-    // Planned levels need no look: made already, or still to be made.
-    if (pendingDirectories_.count(level) == 0) {
-      if (plannedDirectories_.count(level) != 0) break;
-      const uint32_t looked = file_status(level, status);
-      if (looked != ERROR_SUCCESS) return looked;
-      if (status.isDirectory()) break;
-    }
-    if (!path_up_one_level(level)) return ERROR_PATH_NOT_FOUND;
-  }
   // `level` is always the first `level.size()` units of `full`.
   while (path_down_one_level(full, level)) {
     uint32_t result = FileSystem::CreateOneDirectory(level, 0777);
@@ -491,6 +482,24 @@ uint32_t Rollback::ensureTree(const std::u16string& path) {
     if (result != ERROR_SUCCESS) return result;
   }
   return ERROR_SUCCESS;
+}
+
+uint32_t Rollback::climbToExistingLevel(std::u16string& level, bool planning) {
+  for (;;) {
+    if (isDiskRoot(level)) return ERROR_SUCCESS;
+    // Pending levels need no look while making: still to be made. While
+    // planning they are planned levels like the others.
+    if (planning || pendingDirectories_.count(level) == 0) {
+      if (plannedDirectories_.count(level) != 0) return ERROR_SUCCESS;
+      FileStatus status;
+      const uint32_t looked = file_status(level, status);
+      if (looked != ERROR_SUCCESS) return looked;
+      if (status.isDirectory()) return ERROR_SUCCESS;
+      // Something other than a directory stands there: creating it fails.
+      if (planning && status.exists()) return ERROR_FILE_NOT_FOUND;
+    }
+    if (!path_up_one_level(level)) return ERROR_PATH_NOT_FOUND;
+  }
 }
 
 uint32_t Rollback::planDirectoryTree(const std::u16string& path) {
@@ -509,16 +518,8 @@ uint32_t Rollback::planDirectoryTree(const std::u16string& path) {
 uint32_t Rollback::planTree(const std::u16string& path) {
   const std::u16string full = without_trailing_separator(path);
   std::u16string level = full;
-  FileStatus status;
-  for (;;) {
-    if (isDiskRoot(level) || plannedDirectories_.count(level) != 0) break;
-    const uint32_t looked = file_status(level, status);
-    if (looked != ERROR_SUCCESS) return looked;
-    if (status.isDirectory()) break;
-    // Something other than a directory stands there: creating it fails.
-    if (status.exists()) return ERROR_FILE_NOT_FOUND;
-    if (!path_up_one_level(level)) return ERROR_PATH_NOT_FOUND;
-  }
+  const uint32_t climbed = climbToExistingLevel(level, true);
+  if (climbed != ERROR_SUCCESS) return climbed;
   if (level.size() == full.size()) return ERROR_SUCCESS;
   // The existing level's listing changes.
   rememberDirectoryTimes(level);

@@ -162,6 +162,11 @@ class Rollback {
   uint32_t makeTree(const std::u16string& dir, std::u16string& ready);
   uint32_t ensureTree(const std::u16string& dir);
   uint32_t planTree(const std::u16string& dir);
+  // Shortens `level` to the deepest level that is a folder or is planned
+  // (the disk's root at the latest). While making the tree, levels still to
+  // be made are passed without a look; while planning it, anything other
+  // than a folder in the way is an error at once.
+  uint32_t climbToExistingLevel(std::u16string& level, bool planning);
   void rememberDirectoryTimes(const std::u16string& dir);
   void restoreDirectoryTimes(const Record& record);
   bool undo(Record& record);
