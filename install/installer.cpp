@@ -204,13 +204,16 @@ uint32_t Installer::writeEntry(KitReader& kit, const PlannedEntry& planned) {
     if (result != ERROR_ALREADY_EXISTS) FileSystem::DeleteFile(planned.temporary);
     return result;
   }
+  bool linked = false;
   if (planned.plan == Rollback::Plan::kKeep) {
-    result = rollback_.keepOriginal(planned.path);
+    result = rollback_.keepOriginal(planned.path, &linked);
     if (result != ERROR_SUCCESS) return result;
   }
-  // Only a file this run wrote itself is replaced; where nothing stood (or
-  // the original has just moved away) nothing may have appeared.
-  const uint32_t flags = planned.plan == Rollback::Plan::kAgain ? uint32_t(MOVEFILE_REPLACE_EXISTING) : 0u;
+  // Only a file this run wrote itself, or an original the backup folder
+  // holds by a second name, is replaced; where nothing stood (or the
+  // original has just moved away) nothing may have appeared.
+  const bool replaces = planned.plan == Rollback::Plan::kAgain || linked;
+  const uint32_t flags = replaces ? uint32_t(MOVEFILE_REPLACE_EXISTING) : 0u;
   result = FileSystem::MoveFileEx(planned.temporary, planned.path, flags);
   if (result == ERROR_SUCCESS) rollback_.temporaryPlaced();
   // Whatever took the free place meanwhile is not this run's to delete.

@@ -274,8 +274,8 @@ class OrderWatch {
       ++checkedWrites;
       if (!named(durable_.temporaries, path)) faults.push_back("wrote unjournaled " + n(path));
     }
-    if (op == FileOp::MoveFileEx && inTarget && !temporary) {
-      // An original moves into the backup folder.
+    if ((op == FileOp::MoveFileEx || op == FileOp::CreateHardLink) && inTarget && !temporary) {
+      // An original moves into the backup folder, or gets a second name there.
       ++checkedMoves;
       if (!named(durable_.kept, path)) faults.push_back("kept unjournaled " + n(path));
     }

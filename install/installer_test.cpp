@@ -122,7 +122,7 @@ TEST_F(InstallerTest, InstallsIntoSubfoldersAndWritesNothingTheSecondTime) {
                FileOp::CreateDirectory, FileOp::CreateOneDirectory, FileOp::RemoveDirectory,
                FileOp::RemoveEmptyDirectory, FileOp::MoveFile, FileOp::MoveFileEx,
                FileOp::DeleteFile, FileOp::SetPathTimes, FileOp::SetFileMode,
-               FileOp::SetFileOwner});
+               FileOp::SetFileOwner, FileOp::CreateHardLink});
     EXPECT_EQ(0u, install());
     EXPECT_EQ(0u, watch.count());  // no operation changed the template directory
   }
@@ -291,6 +291,79 @@ TEST_F(InstallerTest, FailureReportNamesTheFileAndTheReasonInTheInterfaceLanguag
     EXPECT_EQ(header + "\nsub/b.txt\n" + c.reason,
               narrow_lib(state.message));
     EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+  }
+}
+
+// Stands in for a file system without hard links (or that refuses them),
+// and fails the `failCreate`-th file opened below the target (0: none).
+// Notes, whenever a new file is renamed into place, whether a file still
+// stood at `finalName`.
+class LinkScene {
+ public:
+  LinkScene(bool refuseLinks, int failCreate, std::string target)
+      : refuseLinks_(refuseLinks), failCreate_(failCreate), target_(std::move(target)) {
+    FileSystem::SetFaultHook(&LinkScene::hook, this);
+  }
+  ~LinkScene() { FileSystem::SetFaultHook(nullptr, nullptr); }
+  int linkRefusals = 0, standing = 0, missing = 0;
+  std::string finalName;
+
+ private:
+  static uint32_t hook(FileOp op, const std::u16string& path, void* context) {
+    auto* self = static_cast<LinkScene*>(context);
+    const std::string narrow = narrow_lib(path);
+    if (op == FileOp::CreateHardLink && self->refuseLinks_) {
+      ++self->linkRefusals;
+      return ERROR_ACCESS_DENIED;
+    }
+    if (op == FileOp::CreateFile && narrow.compare(0, self->target_.size(), self->target_) == 0 &&
+        ++self->creates_ == self->failCreate_)
+      return ERROR_INVALID_PARAMETER;
+    if (op == FileOp::MoveFileEx && narrow.find("/.n8new") != std::string::npos &&
+        !self->finalName.empty()) {
+      struct stat status;
+      (lstat(self->finalName.c_str(), &status) == 0 ? self->standing : self->missing)++;
+    }
+    return 0;
+  }
+  bool refuseLinks_;
+  int failCreate_, creates_ = 0;
+  std::string target_;
+};
+
+// An original keeps its name until the new file replaces it in one rename;
+// where the file system refuses hard links the originals move away first
+// (one refusal is enough to know). Either way a failure puts every original
+// back, and a run without one installs everything.
+TEST_F(InstallerTest, OriginalsStayInPlaceUntilReplacedOrMoveWithoutHardLinks) {
+  std::vector<config::KitFileSpec> files;
+  for (int i = 0; i < 4; ++i)
+    files.push_back({u"docs\\f" + string_ito(i, 10), "kit " + std::to_string(i), kitTime(kKitTime)});
+  openKit(files);
+  for (bool links : {true, false}) {
+    SCOPED_TRACE(links ? "with hard links" : "without");
+    for (int i = 0; i < 4; ++i) writeFile(scene / ("docs/f" + std::to_string(i)), "user's", kOlder, 0640);
+    setTimes(scene / "docs", kOlder);
+    setTimes(scene.templateDir(), kOlder);
+    const auto before = snapshot(scene.templateDir());
+    {
+      LinkScene failing(!links, 4, scene.templateDir() + "/");
+      EXPECT_EQ(ERROR_INVALID_PARAMETER, install());
+      EXPECT_EQ(links ? 0 : 1, failing.linkRefusals);
+    }
+    EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+    EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+
+    LinkScene clean(!links, 0, scene.templateDir() + "/");
+    clean.finalName = scene / "docs/f0";
+    EXPECT_EQ(0u, install());
+    EXPECT_EQ(links ? 0 : 1, clean.linkRefusals);
+    // Every rename looks at f0's name: empty only during f0's own rename,
+    // and only when the originals move.
+    EXPECT_EQ(links ? 4 : 3, clean.standing);
+    EXPECT_EQ(links ? 0 : 1, clean.missing);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ("kit " + std::to_string(i), readText(scene / ("docs/f" + std::to_string(i))));
+    EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
   }
 }
 

@@ -74,6 +74,7 @@ uint32_t Rollback::start(const std::u16string& target) {
   runNumber_ = ++g_runCounter;
   pid_ = uint32_t(getpid());
   plannedReady_.clear();
+  linksWork_ = true;
   Record& record = records_.back();
   record.target = target;
   if (target.empty()) return ERROR_SUCCESS;
@@ -394,15 +395,31 @@ uint32_t Rollback::planFile(const std::u16string& path, const FileStatus& seen, 
   return ERROR_SUCCESS;
 }
 
-uint32_t Rollback::keepOriginal(const std::u16string& path) {
+uint32_t Rollback::keepOriginal(const std::u16string& path, bool* linked) {
   Record& record = current();
   std::u16string key;
   if (!keyOf(record, path, key)) return ERROR_INVALID_NAME;
   const std::u16string backupPath = record.backup + key;
   uint32_t result = makeBackupDirectoryTree(parent_directory(backupPath));
+  if (result != ERROR_SUCCESS) return result;
+  if (linked != nullptr) *linked = false;
+  // A second name in the backup folder keeps the original without taking it
+  // from its place: the new file then replaces it in one rename, so the path
+  // is never empty, and a rename of a file onto another name of itself,
+  // which is what undoing this amounts to before that rename, does nothing.
+  // A file system without hard links (or one that refuses a link to another
+  // user's file) refuses the first one; the originals then move.
+  if (linked != nullptr && linksWork_) {
+    result = FileSystem::CreateHardLink(path, backupPath);
+    if (result == ERROR_SUCCESS) {
+      *linked = true;
+      return ERROR_SUCCESS;
+    }
+    linksWork_ = false;
+  }
   // Never a copy: the backup folder is on the target's file system, and a
   // copy would need the space that may not be there.
-  if (result == ERROR_SUCCESS) result = FileSystem::MoveFileEx(path, backupPath, 0);
+  result = FileSystem::MoveFileEx(path, backupPath, 0);
   if (result == ERROR_SUCCESS) return ERROR_SUCCESS;
   // "Not found" would tell the caller that no file stood there; the plan
   // says one did.

@@ -106,8 +106,10 @@ class Rollback {
   bool isPlannedDirectory(const std::u16string& path) const;
   // Creates the planned levels of `dir`.
   uint32_t createPlannedTree(const std::u16string& dir);
-  // Moves the planned original at `path` into the backup folder.
-  uint32_t keepOriginal(const std::u16string& path);
+  // Moves the planned original at `path` into the backup folder. With
+  // `linked`, the original may instead stay where it is with a second name
+  // in the backup folder (*linked true); the caller then replaces it.
+  uint32_t keepOriginal(const std::u16string& path, bool* linked = nullptr);
   // The oldest planned temporary still to be placed has been renamed to its
   // final name: nothing is left under it for a rollback to delete.
   void temporaryPlaced();
@@ -196,6 +198,8 @@ class Rollback {
   uint32_t runNumber_ = 0;
   // This process, named in temporary names.
   uint32_t pid_ = 0;
+  // False once the target's file system refused a hard link in this run.
+  bool linksWork_ = true;
   std::function<void(uint32_t, uint32_t)> progressHook_;
   uint32_t undoLeft_ = 0;
   uint32_t undoTotal_ = 0;

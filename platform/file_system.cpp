@@ -760,6 +760,14 @@ uint32_t FileSystem::MoveFileEx(const std::u16string& existing, const std::u16st
   return error == 0 ? 0 : setLastErrorByErrNo(error);
 }
 
+uint32_t FileSystem::CreateHardLink(const std::u16string& existing, const std::u16string& newName) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::CreateHardLink, existing)) return fault;
+  if (linkat(AT_FDCWD, narrow_lib(existing).c_str(), AT_FDCWD, narrow_lib(newName).c_str(), 0) != 0)
+    return setLastErrorByErrNo(errno);
+  return 0;
+}
+
 uint32_t FileSystem::GetFileStatus(const std::u16string& path, bool followLink,
                                    FileStatus& status) {
   ms_lastError = 0;

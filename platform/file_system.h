@@ -118,6 +118,7 @@ enum class FileOp {
   CheckAccess,
   SetFileMode,
   SetFileOwner,
+  CreateHardLink,
 };
 
 // A fault hook is asked before each operation runs; a non-zero answer is
@@ -221,6 +222,12 @@ class FileSystem {
   // links are copied as MoveFile does). A missing source gives 2.
   static uint32_t MoveFileEx(const std::u16string& existing, const std::u16string& target,
                              uint32_t flags);
+  // Gives what stands at `existing` (a link itself, never its target) the
+  // second name `newName` on the same file system. 183 when `newName`
+  // exists, 2 when `existing` does not, 17 across file systems; a file
+  // system without hard links, or one that refuses a link to another
+  // user's file, gives its own error.
+  static uint32_t CreateHardLink(const std::u16string& existing, const std::u16string& newName);
   // The status of what stands at `path`, a link itself unless `followLink`.
   // 0 with kind kMissing when nothing is there (a dangling link is there);
   // otherwise 0 or an error number.

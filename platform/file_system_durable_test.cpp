@@ -136,6 +136,29 @@ TEST(MoveFileEx, RenamesInOneStepAndNeverCopiesUnlessAllowed) {
   EXPECT_FALSE(exists(dir / "c"));
 }
 
+// A second name is the same file: both see a rename of a third file over
+// one of them only through that name. A link is linked, never followed.
+TEST(CreateHardLink, GivesASecondNameAndNeverFollowsALink) {
+  ScratchDir dir;
+  ASSERT_TRUE(writeText(dir / "a", "original"));
+  EXPECT_EQ(0u, FileSystem::CreateHardLink(wide(dir / "a"), wide(dir / "kept")));
+  EXPECT_EQ(183u, FileSystem::CreateHardLink(wide(dir / "a"), wide(dir / "kept")));
+  EXPECT_EQ(2u, FileSystem::CreateHardLink(wide(dir / "missing"), wide(dir / "b")));
+  ASSERT_TRUE(writeText(dir / "new", "new"));
+  EXPECT_EQ(0u, FileSystem::MoveFileEx(wide(dir / "new"), wide(dir / "a"), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ("new", readText(dir / "a"));
+  EXPECT_EQ("original", readText(dir / "kept"));
+
+  ASSERT_EQ(0, symlink("nowhere", (dir / "link").c_str()));
+  EXPECT_EQ(0u, FileSystem::CreateHardLink(wide(dir / "link"), wide(dir / "link2")));
+  char target[32] = {};
+  EXPECT_EQ(7, readlink((dir / "link2").c_str(), target, sizeof target));
+  EXPECT_STREQ("nowhere", target);
+  FileFaultInjector fault(1, 1013);
+  EXPECT_EQ(1013u, FileSystem::CreateHardLink(wide(dir / "a"), wide(dir / "c")));
+  EXPECT_FALSE(exists(dir / "c"));
+}
+
 TEST(FileStatusAndDirectories, StatusCreateRemoveTimesAndAccess) {
   ScratchDir dir;
   ASSERT_TRUE(dir.ok());
