@@ -472,8 +472,13 @@ TEST_F(SetupE2eTest, WizardsOnTwoDirectoriesBothStayInTheLaunchersList) {
   const pid_t first = spawn({"usecwd", "-S", "--target=" + root_ + "/one"}, false, "1");
   ASSERT_TRUE(wait_for_lock(root_ + "/one/", first));
   kill(first, SIGSTOP);
+  // Its own temporary directory: the held wizard's files stay in the first.
+  const std::string firstTmp = tmp_;
+  tmp_ = root_ + "/tmp2";
+  mkdir(tmp_.c_str(), 0755);
   target_ = root_ + "/two/";
   expectInstalled(run({"usecwd", "-S", "--target=" + root_ + "/two"}, false));
+  tmp_ = firstTmp;
   kill(first, SIGCONT);
   target_ = root_ + "/one/";
   expectInstalled(finish(first, "1"));
