@@ -17,7 +17,7 @@
 #ifndef OVN8_KIT_INSTALL_DATA_H_
 #define OVN8_KIT_INSTALL_DATA_H_
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -371,11 +371,12 @@ class InstallData {
     return ERROR_SUCCESS;
   }
 
+  // The same CRC-32 as zlib's, computed several times faster.
   uint32_t crcOfEntry(const KitEntry& entry, uint32_t& crc) {
     stage_ = "the data of entry " + narrow_lib(entry.name);
-    crc = uint32_t(::crc32(0L, Z_NULL, 0));
+    crc = 0;
     return readEntryData(entry, [&crc](const uint8_t* data, uint32_t size) {
-      crc = uint32_t(::crc32(crc, data, size));
+      crc = libdeflate_crc32(crc, data, size);
       return uint32_t(ERROR_SUCCESS);
     });
   }

@@ -1,6 +1,7 @@
 #include "kit/lz_compressor.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 #include <libdeflate.h>
 #include <zlib.h>
 
@@ -19,10 +20,24 @@
 
 const uint32_t LZCompressor::kBufferSize;
 
+#if defined(__SANITIZE_ADDRESS__)
+#define OVN8_ADDRESS_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OVN8_ADDRESS_CHECKED 1
+#endif
+#endif
+#ifndef OVN8_ADDRESS_CHECKED
+#define OVN8_ADDRESS_CHECKED 0
+#endif
+
 namespace {
 
 // zlib counts input in 32-bit units; larger mappings are fed in slices.
 const uint64_t kMaxInputSlice = 1u << 30;
+// Slices of a kit that is inflated into a file: the pages behind each are
+// given back, so that a large kit never stays resident as a whole.
+const uint64_t kReleasedInputSlice = 8u << 20;
 
 int descriptorOf(HANDLE handle) { return int(reinterpret_cast<intptr_t>(handle)); }
 
@@ -54,7 +69,12 @@ class RawInflater {
     kBroken,  // corrupt data, exhausted memory, or a stream that stalls with input left
   };
 
-  RawInflater(const uint8_t* input, uint64_t size) : input_(input), size_(size) {
+  // `releaseBehind`: `input` is a private file mapping whose pages may be
+  // dropped once inflate has consumed them (they are read again from the
+  // file only if touched again, which inflate never does).
+  RawInflater(const uint8_t* input, uint64_t size, bool releaseBehind = false)
+      : input_(input), size_(size), slice_(releaseBehind ? kReleasedInputSlice : kMaxInputSlice),
+        releaseBehind_(releaseBehind) {
     ready_ = inflateInit2(&stream_, -15) == Z_OK;
   }
   ~RawInflater() {
@@ -69,7 +89,8 @@ class RawInflater {
     produced = 0;
     while (true) {
       if (stream_.avail_in == 0 && fed_ < size_) {
-        const uint64_t slice = std::min(size_ - fed_, kMaxInputSlice);
+        releaseConsumed();
+        const uint64_t slice = std::min(size_ - fed_, slice_);
         stream_.next_in = const_cast<Bytef*>(input_ + fed_);
         stream_.avail_in = uInt(slice);
         fed_ += slice;
@@ -93,17 +114,31 @@ class RawInflater {
   }
 
  private:
+  // Everything before fed_ has been consumed.
+  void releaseConsumed() {
+    if (!releaseBehind_) return;
+    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    const uintptr_t from = reinterpret_cast<uintptr_t>(input_ + released_);
+    const uintptr_t to = reinterpret_cast<uintptr_t>(input_ + fed_) / page * page;
+    if (to <= from) return;
+    madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+    released_ = to - reinterpret_cast<uintptr_t>(input_);
+  }
+
   z_stream stream_ = z_stream();
   const uint8_t* input_;
   uint64_t size_;
+  uint64_t slice_;
+  bool releaseBehind_;
   uint64_t fed_ = 0;
+  uint64_t released_ = 0;
   bool ready_ = false;
 };
 
 // Inflates `input` and writes the output in chunks of kBufferSize bytes,
 // one WriteFile per chunk.
 uint32_t inflateInto(const uint8_t* input, uint64_t inputSize, HANDLE destination) {
-  RawInflater inflater(input, inputSize);
+  RawInflater inflater(input, inputSize, true);
   if (!inflater.ready()) return ERROR_INVALID_DATA;
   std::unique_ptr<uint8_t[]> chunk(new uint8_t[LZCompressor::kBufferSize]);
   RawInflater::Step step;
@@ -178,7 +213,31 @@ libdeflate_result decodeWhole(const MappedKit& kit, uint8_t* out, uint64_t capac
   return result;
 }
 
+// Fresh pages for a container of `size` bytes, null when there is no room.
+// The decoder fills them once, front to back: large pages take one fault
+// per 2 MiB instead of one per 4 KiB, and nothing is cleared beforehand.
+std::unique_ptr<uint8_t[], ContainerPages> containerPages(size_t size) {
+#if OVN8_ADDRESS_CHECKED
+  // The address checker guards heap blocks only: reads past the container
+  // must show in the sanitizer and fuzzer builds.
+  return std::unique_ptr<uint8_t[], ContainerPages>(new (std::nothrow) uint8_t[size], ContainerPages{0});
+#else
+  void* pages = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (pages == MAP_FAILED) return std::unique_ptr<uint8_t[], ContainerPages>();
+  madvise(pages, size, MADV_HUGEPAGE);
+  return std::unique_ptr<uint8_t[], ContainerPages>(static_cast<uint8_t*>(pages), ContainerPages{size});
+#endif
+}
+
 }  // namespace
+
+void ContainerPages::operator()(uint8_t* bytes) const {
+  if (bytes == nullptr) return;
+  if (mapped == 0)
+    delete[] bytes;
+  else
+    munmap(bytes, mapped);
+}
 
 uint32_t LZCompressor::unpackToMemory(const std::u16string& source, uint64_t limit, Inflater inflater,
                                       UnpackedContainer& container, bool& fits) {
@@ -212,7 +271,7 @@ uint32_t LZCompressor::unpackToMemory(const std::u16string& source, uint64_t lim
   const uint64_t capacity =
       step == RawInflater::kEnded ? header.size() : std::max<uint64_t>(extent, header.size()) + 1;
   if (capacity > limit || capacity > SIZE_MAX) return ERROR_SUCCESS;
-  container.bytes.reset(new (std::nothrow) uint8_t[size_t(std::max<uint64_t>(capacity, 1))]);
+  container.bytes = containerPages(size_t(std::max<uint64_t>(capacity, 1)));
   if (container.bytes == nullptr) return ERROR_SUCCESS;
   std::copy(header.begin(), header.end(), container.bytes.get());
   container.size = header.size();

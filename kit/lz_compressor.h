@@ -12,9 +12,16 @@
 // decode whole (a cut stream is accepted by zlib, with what it gave).
 enum class Inflater { kFastest, kZlib };
 
-// An unpacked container held in memory.
+// Gives the pages of a container in memory back to the system (`mapped`
+// bytes of them; 0: a heap block, as in the sanitizer builds).
+struct ContainerPages {
+  size_t mapped = 0;
+  void operator()(uint8_t* bytes) const;
+};
+
+// An unpacked container held in memory, in pages of its own.
 struct UnpackedContainer {
-  std::unique_ptr<uint8_t[]> bytes;
+  std::unique_ptr<uint8_t[], ContainerPages> bytes;
   uint64_t size = 0;
 };
 

@@ -39,6 +39,26 @@ TEST(LZCompressorTest, CutStreamKeepsWhatCouldBeDecompressed) {
   EXPECT_EQ(data.substr(0, got.size()), got);
 }
 
+// The kit is fed to inflate in slices whose pages are given back behind
+// it: a kit of several slices comes out whole, and cut inside a later
+// slice keeps all that came before the cut.
+TEST(LZCompressorTest, KitOfSeveralReleasedSlicesUnpacksWhole) {
+  ScratchDir scratch;
+  const std::string data = kittest::patternBytes(36u << 20, 11);
+  const std::string packed = config::deflateRaw(data, 1);
+  ASSERT_GT(packed.size(), 2 * (8u << 20));
+  ASSERT_TRUE(config::writeFileBytes(scratch.path("kit"), packed));
+  EXPECT_EQ(0u, LZCompressor::unpack(scratch.wide("kit"), scratch.wide("out/c")));
+  EXPECT_TRUE(data == readFile(scratch.path("out/c")));
+
+  ASSERT_TRUE(config::writeFileBytes(scratch.path("kit"), packed.substr(0, packed.size() - 1000)));
+  EXPECT_EQ(0u, LZCompressor::unpack(scratch.wide("kit"), scratch.wide("out/c")));
+  const std::string got = readFile(scratch.path("out/c"));
+  EXPECT_GT(got.size(), data.size() - 4000);
+  EXPECT_LT(got.size(), data.size());
+  EXPECT_TRUE(data.compare(0, got.size(), got) == 0);
+}
+
 TEST(LZCompressorTest, MissingEmptyAndCorruptKits) {
   ScratchDir scratch;
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, LZCompressor::unpack(scratch.wide("none"), scratch.wide("out/c")));
