@@ -468,10 +468,15 @@ uint32_t Rollback::createPlannedTree(const std::u16string& dir) {
 }
 
 uint32_t Rollback::makeTree(const std::u16string& path, std::u16string& ready) {
-  // Entries come folder by folder: the folder made sure of last time needs
-  // no new look at the disk.
+  return walkUnlessReady(path, ready, &Rollback::ensureTree);
+}
+
+// Entries come folder by folder: the folder a walk made sure of last time
+// needs no new look at the disk.
+uint32_t Rollback::walkUnlessReady(const std::u16string& path, std::u16string& ready,
+                                   uint32_t (Rollback::*walk)(const std::u16string&)) {
   if (!ready.empty() && path == ready) return ERROR_SUCCESS;
-  const uint32_t result = ensureTree(path);
+  const uint32_t result = (this->*walk)(path);
   if (result == ERROR_SUCCESS) ready = path;
   return result;
 }
@@ -521,12 +526,8 @@ uint32_t Rollback::climbToExistingLevel(std::u16string& level, bool planning) {
 
 uint32_t Rollback::planDirectoryTree(const std::u16string& path) {
   if (!readyDirectory_.empty() && path == readyDirectory_) return ERROR_SUCCESS;
-  // Entries come folder by folder: within a batch, a folder looked at once
-  // needs no second look.
-  if (!plannedReady_.empty() && path == plannedReady_) return ERROR_SUCCESS;
-  const uint32_t result = planTree(path);
-  if (result == ERROR_SUCCESS) plannedReady_ = path;
-  return result;
+  // Within a batch, a folder looked at once needs no second look.
+  return walkUnlessReady(path, plannedReady_, &Rollback::planTree);
 }
 
 // Records every missing level of `path` (outer ones first) before any is

@@ -162,6 +162,8 @@ class Rollback {
                              const std::u16string& prefix);
   uint32_t makeBackupDirectoryTree(const std::u16string& dir);
   uint32_t makeTree(const std::u16string& dir, std::u16string& ready);
+  uint32_t walkUnlessReady(const std::u16string& path, std::u16string& ready,
+                           uint32_t (Rollback::*walk)(const std::u16string&));
   uint32_t ensureTree(const std::u16string& dir);
   uint32_t planTree(const std::u16string& dir);
   // Shortens `level` to the deepest level that is a folder or is planned
