@@ -419,6 +419,31 @@ void CInstallerDlg::titles(std::u16string& product, std::u16string& vendor) {
   vendor = order.front()->providerName;
 }
 
+uint64_t CInstallerDlg::kitFilesBytes() const {
+  uint64_t bytes = 0;
+  for (const config::KitEntry& entry : installData.entries) bytes += entry.size;
+  return bytes;
+}
+
+// As the installer decides: a file that is there and not older than its
+// entry stays; everything else is written (an older copy moves aside on the
+// same file system, so the new one needs its full size).
+uint64_t CInstallerDlg::bytesToWrite(const std::u16string& directory) const {
+  const std::u16string base =
+      directory.empty() || directory.back() == u'/' ? directory : directory + u"/";
+  uint64_t bytes = 0;
+  for (const config::KitEntry& entry : installData.entries) {
+    FileStatus status;
+    const bool upToDate =
+        FileSystem::GetFileStatus(base + config::entryNameInDirectory(entry.name), true, status) ==
+            ERROR_SUCCESS &&
+        status.kind == FileKind::kRegular &&
+        status.times.writeSeconds >= FileTimeToEpoch(entry.lastWriteTime);
+    if (!upToDate) bytes += entry.size;
+  }
+  return bytes;
+}
+
 void CInstallerDlg::setLabel(GtkWidget* button, const char* key) {
   gtk_button_set_label(GTK_BUTTON(button), narrow_lib(LoadResString(key)).c_str());
 }
@@ -471,6 +496,7 @@ void CInstallerDlg::showSelectPathPage() {
   state = kStateDirectory;
   if (!dirSelectPage) dirSelectPage = new DirSelectPage(fixed, backImage);
   dirSelectPage->setPath(targetPath);
+  dirSelectPage->setNeededSpace(kitFilesBytes());
   gtk_widget_set_sensitive(buttonPrev, TRUE);
   gtk_widget_set_sensitive(buttonNext, TRUE);
   // Coming back from the error page: the buttons of a page before the run.
@@ -894,9 +920,23 @@ bool CInstallerDlg::acceptTargetPath(std::u16string& path) {
   path = absoluteTargetPath(path, home_dir(), cwd);
   const char* refusal = nullptr;
   switch (checkTargetDirectory(path)) {
-    case TargetCheck::kUsable:
+    case TargetCheck::kUsable: {
       dirSelectPage->setPath(path);
-      return true;
+      // Too little room: the run would fail at a full disk and roll back.
+      uint64_t freeBytes = 0;
+      if (!dirSelectPage->freeSpace(freeBytes) || freeBytes >= kitFilesBytes()) return true;
+      // Files already up to date are not written again.
+      const uint64_t needed = bytesToWrite(path);
+      if (freeBytes >= needed) return true;
+      log_event("refused " + narrow_lib(path) + ": " + std::to_string(freeBytes) + " bytes free, " +
+                std::to_string(needed) + " needed");
+      messageBox(this,
+                 LoadResString("IDS_SETUP_NOSPACE") + u"\n" + path + u"\n" +
+                     FormatResString("IDS_SPACE_INFO",
+                                     {sizeText(needed, true), sizeText(freeBytes, false)}),
+                 kErrorBoxFlags);
+      return false;
+    }
     case TargetCheck::kNotAFolder:
       refusal = "IDS_SETUP_TARGETNOTFOLDER";
       break;

@@ -102,6 +102,10 @@ class CInstallerDlg : public CWnd, public InstallWorker {
   // Next on the directory page: makes `path` absolute ("~", relative) and
   // refuses, with a box, a file or a folder that cannot be made or written.
   bool acceptTargetPath(std::u16string& path);
+  // The bytes of all the kit's files: what the run may write at most.
+  uint64_t kitFilesBytes() const;
+  // The bytes a run into `directory` would write: files missing or older.
+  uint64_t bytesToWrite(const std::u16string& directory) const;
   // Finish: may open the description document, then closes the window.
   void finalize();
   // Cancel outside the progress page, and Escape: asks, and ends on Yes.

@@ -333,13 +333,15 @@ TEST_F(InstallerDlgTest, WindowAndPagesSitAtTheirCoordinates) {
   uitest::flush_events();
   DirSelectPage* dir = d.dirSelectPage;
   const std::vector<GtkWidget*> order = {dir->image, dir->promptLabel, dir->catalogLabel,
-                                         dir->entry, dir->browseButton};
+                                         dir->entry, dir->browseButton, dir->spaceLabel};
   EXPECT_EQ(dir->getWidgets(), order);
   expect_box(dir->image, 0, 0, 158, 286, "dir banner");
-  expect_box(dir->promptLabel, 170, 10, 320, 250, "prompt");
-  expect_box(dir->catalogLabel, 170, 255, -1, -1, "catalog label");
-  expect_box(dir->entry, 170, 275, 280, 30, "entry");
-  expect_box(dir->browseButton, 460, 275, 30, 30, "browse");
+  // The field stands 30 pixels above its old place, for the space line.
+  expect_box(dir->promptLabel, 170, 10, 320, 205, "prompt");
+  expect_box(dir->catalogLabel, 170, 225, -1, -1, "catalog label");
+  expect_box(dir->entry, 170, 245, 280, 30, "entry");
+  expect_box(dir->browseButton, 460, 245, 30, 30, "browse");
+  expect_box(dir->spaceLabel, 170, 281, -1, -1, "space label");
   EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(dir->browseButton)), "...");
 
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));  // installs, then the success page
@@ -1159,6 +1161,64 @@ TEST_F(InstallerDlgTest, SuccessSummaryLeavesOutCountsOfNothing) {
   EXPECT_EQ(label_text(d.successPage->label),
             text("IDS_SUCCESS_FINISH") + "\n\n" + text("IDS_TEMPLATE_CATALOG") + " " +
                 narrow_lib(d.targetPath) + "\nInstallierte Dateien: 3");
+}
+
+uint64_t g_freeBytes = 0;
+std::vector<std::string> g_spaceAskedFor;
+bool fixed_free_space(const std::u16string& folder, uint64_t& freeBytes) {
+  g_spaceAskedFor.push_back(narrow_lib(folder));
+  freeBytes = g_freeBytes;
+  return true;
+}
+
+struct FreeSpaceGuard {
+  explicit FreeSpaceGuard(uint64_t bytes) {
+    g_freeBytes = bytes;
+    g_spaceAskedFor.clear();
+    set_free_space_probe(&fixed_free_space);
+  }
+  ~FreeSpaceGuard() { set_free_space_probe(nullptr); }
+};
+
+TEST_F(InstallerDlgTest, DirectoryPageSaysTheSpaceNeededAndFreeAndRefusesTooLittle) {
+  writeKit(3);  // 6 + 6 + 6 + 19 bytes
+  BoxRecorder boxes;
+  std::unique_ptr<CInstallerDlg> dialog = openWizard();
+  CInstallerDlg& d = *dialog;
+  FreeSpaceGuard space(3u << 30);
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  ASSERT_EQ(d.state, kStateDirectory);
+  EXPECT_EQ(label_text(d.dirSelectPage->spaceLabel), "Needed: 1 KB. Free: 3072 MB.");
+  // Asked where the path lies: the nearest folder that is there.
+  d.dirSelectPage->setPath(world_.root + "/not/yet/there");
+  EXPECT_EQ(g_spaceAskedFor.back(), world_.root);
+  // A field without a path says nothing.
+  d.dirSelectPage->setPath(std::string(""));
+  EXPECT_EQ(label_text(d.dirSelectPage->spaceLabel), "");
+
+  g_freeBytes = 10;
+  d.dirSelectPage->setPath(world_.root + "/small");
+  EXPECT_EQ(label_text(d.dirSelectPage->spaceLabel), "Needed: 1 KB. Free: 0 KB.");
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  EXPECT_EQ(d.state, kStateDirectory);
+  ASSERT_EQ(boxes.asked.size(), 1u);
+  EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_SETUP_NOSPACE") + "\n" + world_.root +
+                                                 "/small\nNeeded: 1 KB. Free: 0 KB.");
+  EXPECT_EQ(boxes.asked[0].flags, kErrorFlags);
+  EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(d.mainWindow)), d.dirSelectPage->entry);
+  EXPECT_FALSE(uitest::exists(world_.root + "/small"));
+
+  // Files already up to date need no room: the same folder then is taken.
+  ASSERT_EQ(system(("mkdir -p '" + world_.root + "/small/docs'").c_str()), 0);
+  for (const char* name : {"docs/a0.txt", "docs/a1.txt", "docs/a2.txt", "readme.html"}) {
+    ASSERT_TRUE(config::writeFileBytes(world_.root + "/small/" + name, "mine"));
+    ASSERT_EQ(system(("touch -d 2035-01-01 '" + world_.root + "/small/" + name + "'").c_str()), 0);
+  }
+  boxes.asked.clear();
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  EXPECT_TRUE(boxes.asked.empty());
+  EXPECT_EQ(d.state, kStateSuccess);
+  EXPECT_EQ(uitest::readFile(world_.root + "/small/docs/a0.txt"), "mine");
 }
 
 }  // namespace

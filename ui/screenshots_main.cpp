@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <functional>
@@ -26,6 +27,7 @@
 #include "platform/text.h"
 #include "resources/lang.h"
 #include "ui/installer_dlg.h"
+#include "ui/wizard_paths.h"
 
 namespace {
 
@@ -89,11 +91,19 @@ uint32_t slow_hook(FileOp op, const std::u16string& path, void*) {
   if (op == FileOp::CreateFile && path.find(u"/tmplts/") != std::u16string::npos) g_usleep(60000);
   return 0;
 }
-// Fails the writing of the fourth form, so that the run rolls back.
+// Fails the writing of the entry with the long name on a read-only file
+// system, and slows the rollback so that its page can be seen.
 uint32_t failing_hook(FileOp op, const std::u16string& path, void*) {
-  if (op == FileOp::CreateFile && path.find(u"/tmplts/forms/form3.tpl") != std::u16string::npos)
-    return ERROR_CANTWRITE;
+  if (path.find(u"/tmplts/") == std::u16string::npos) return 0;
+  if (op == FileOp::CreateFile && path.find(u"north-eastern division/") != std::u16string::npos)
+    return errorFromErrNo(EROFS);
+  if (op == FileOp::DeleteFile || op == FileOp::MoveFile) g_usleep(60000);
   return 0;
+}
+
+bool little_free_space(const std::u16string&, uint64_t& freeBytes) {
+  freeBytes = 100;
+  return true;
 }
 
 // Holds the opening of the kit (on its own thread) until the preparing
@@ -173,6 +183,11 @@ bool write_sample_kit() {
     file.data = "template " + std::to_string(i);
     file.lastWriteTime = config::fileTimeFromUnix(1500000000, 0);
     spec.files.push_back(file);
+    // A long name, for the progress line and the error box.
+    if (i == 7)
+      spec.files.push_back({u"forms\\quarterly reports\\regional offices of the north-eastern "
+                            u"division\\consolidated summary template.tpl",
+                            "summary", config::fileTimeFromUnix(1500000000, 0)});
   }
   spec.files.emplace_back(u"readme.html", "<html></html>", config::fileTimeFromUnix(1500000000, 0));
   return config::writeKit("ovn8.okd", spec);
@@ -230,6 +245,15 @@ void render_language(int& argc, char**& argv) {
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
     d.dirSelectPage->setPath(proposed);
 
+    // Too little space where the directory would go: refused on Next.
+    set_free_space_probe(&little_free_space);
+    d.dirSelectPage->updateSpace();
+    capture(d.mainWindow, "2_directory_no_space");
+    expect_box("9_box_no_space", GTK_RESPONSE_OK);
+    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+    set_free_space_probe(nullptr);
+    d.dirSelectPage->updateSpace();
+
     // The progress page, caught half way.
     FileSystem::SetFaultHook(&slow_hook, nullptr);
     bool captured = false;
@@ -265,9 +289,26 @@ void render_language(int& argc, char**& argv) {
     CInstallerDlg& d = *dialog;
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
     FileSystem::SetFaultHook(&failing_hook, nullptr);
+    bool restoring = false;
+    const std::string restoringText = narrow_lib(LoadResString("IDS_PROGRESS_ROLLBACK"));
+    std::function<bool()> probe = [&] {
+      if (d.state != kStateProgress || !d.progressPage) return true;
+      if (restoringText != gtk_label_get_text(GTK_LABEL(d.progressPage->label))) return true;
+      capture(d.mainWindow, "3_rollback");
+      restoring = true;
+      return false;
+    };
+    const guint source = g_timeout_add(
+        10, [](gpointer data) -> gboolean { return (*static_cast<std::function<bool()>*>(data))(); },
+        &probe);
     expect_box("7_box_install_error", GTK_RESPONSE_OK);
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
     FileSystem::SetFaultHook(nullptr, nullptr);
+    if (!restoring) {
+      g_source_remove(source);
+      fprintf(stderr, "no rollback page seen (state %d)\n", d.state);
+      ++g_failures;
+    }
     capture(d.mainWindow, "5_failed");
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   }

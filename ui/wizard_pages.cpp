@@ -1,6 +1,7 @@
 #include "ui/wizard_pages.h"
 
 #include <limits.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -21,8 +22,11 @@ const int kMainAreaY = 10;
 const int kMainAreaWidth = kWizardWidth - kWindowMargin - kMainAreaX;
 const int kMainAreaHeight = 250;
 const int kCheckBoxY = 170;
-const int kCatalogLabelY = 255;
-const int kEntryY = 275;
+// The field sits high enough to leave a line under it for the space.
+const int kCatalogLabelY = 225;
+const int kEntryY = 245;
+const int kEntryHeight = 30;
+const int kSpaceLabelY = kEntryY + kEntryHeight + 6;
 const int kProgressX = 10;
 const int kProgressLabelY = 130;
 const int kProgressBarY = 150;
@@ -138,6 +142,7 @@ DirSelectPage::DirSelectPage(GtkWidget* parent, GdkPixbuf* picture) : WizardDial
   image = addPicture(picture);
   promptLabel = append(createMainAreaLabel(parent));
   gtk_label_set_text(GTK_LABEL(promptLabel), text_of("IDS_DESTINATION_PROMPT").c_str());
+  gtk_widget_set_size_request(promptLabel, kMainAreaWidth, kCatalogLabelY - kWindowMargin - kMainAreaY);
   catalogLabel = append(gtk_label_new(text_of("IDS_TEMPLATE_CATALOG").c_str()));
   gtk_misc_set_alignment(GTK_MISC(catalogLabel), 0, 0);
   gtk_fixed_put(GTK_FIXED(parent), catalogLabel, kMainAreaX, kCatalogLabelY);
@@ -148,7 +153,7 @@ DirSelectPage::DirSelectPage(GtkWidget* parent, GdkPixbuf* picture) : WizardDial
   if (kCatalogLabelY + catalogHeight > kEntryY)
     gtk_fixed_move(GTK_FIXED(parent), catalogLabel, kMainAreaX, kEntryY - catalogHeight);
   entry = append(gtk_entry_new());
-  gtk_widget_set_size_request(entry, 280, 30);
+  gtk_widget_set_size_request(entry, 280, kEntryHeight);
   gtk_fixed_put(GTK_FIXED(parent), entry, kMainAreaX, kEntryY);
   // Enter in the field is Next (the window's default button).
   gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
@@ -163,6 +168,40 @@ DirSelectPage::DirSelectPage(GtkWidget* parent, GdkPixbuf* picture) : WizardDial
   gtk_widget_set_tooltip_text(browseButton, browse.c_str());
   atk_object_set_name(gtk_widget_get_accessible(browseButton), browse.c_str());
   g_signal_connect(browseButton, "clicked", G_CALLBACK(button_clicked_handler), this);
+  spaceLabel = append(gtk_label_new(nullptr));
+  gtk_misc_set_alignment(GTK_MISC(spaceLabel), 0, 0);
+  gtk_fixed_put(GTK_FIXED(parent), spaceLabel, kMainAreaX, kSpaceLabelY);
+  g_signal_connect(entry, "changed", G_CALLBACK(on_path_changed), this);
+}
+
+void DirSelectPage::on_path_changed(GtkWidget*, void* page) {
+  static_cast<DirSelectPage*>(page)->updateSpace();
+}
+
+void DirSelectPage::setNeededSpace(uint64_t bytes) {
+  neededBytes = bytes;
+  updateSpace();
+}
+
+bool DirSelectPage::freeSpace(uint64_t& freeBytes) const {
+  char buffer[PATH_MAX] = {};
+  const std::u16string cwd = getcwd(buffer, sizeof(buffer)) ? widen_lib(buffer) : u"/";
+  std::u16string path = getPath();
+  replace_all(path, kBadPathSeparator, kPathSeparator);
+  if (path.empty()) return false;
+  return freeSpaceAt(absoluteTargetPath(path, home_dir(), cwd), freeBytes);
+}
+
+// What the kit's files need and what the field's file system has free; only
+// what is known is said.
+void DirSelectPage::updateSpace() {
+  uint64_t freeBytes = 0;
+  std::string text;
+  if (freeSpace(freeBytes))
+    text = narrow_lib(FormatResString("IDS_SPACE_INFO",
+                                      {sizeText(neededBytes, true), sizeText(freeBytes, false)}));
+  gtk_label_set_text(GTK_LABEL(spaceLabel), text.c_str());
+  fit_label_width(spaceLabel, kMainAreaWidth);
 }
 
 void DirSelectPage::setPath(const std::string& path) {

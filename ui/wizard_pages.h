@@ -98,12 +98,24 @@ class DirSelectPage : public WizardDialogPage {
   std::u16string getPath() const;
   // Runs the folder chooser; an accepted local folder replaces the entry.
   void showDirDialog();
+  // The space the kit's files need; the label under the field says it
+  // with the space free where the field's path lies.
+  void setNeededSpace(uint64_t bytes);
+  void updateSpace();
+  // The space free for the field's path ("~" and relative paths taken as
+  // Next takes them); false when it cannot be told.
+  bool freeSpace(uint64_t& freeBytes) const;
+  uint64_t neededBytes = 0;
 
   GtkWidget* image;
   GtkWidget* entry;
   GtkWidget* promptLabel;
   GtkWidget* catalogLabel;
   GtkWidget* browseButton;
+  GtkWidget* spaceLabel;
+
+ private:
+  static void on_path_changed(GtkWidget* entry, void* page);
 };
 
 // "clicked" of the browse button; `page` is the DirSelectPage.

@@ -2,10 +2,12 @@
 
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/statvfs.h>
 
 #include "platform/file_system.h"
 #include "platform/path.h"
 #include "platform/text.h"
+#include "resources/lang.h"
 
 namespace {
 
@@ -117,4 +119,38 @@ TargetCheck checkTargetDirectory(const std::u16string& path) {
   if (FileSystem::CheckAccess(existing, FILE_ACCESS_WRITE) != ERROR_SUCCESS)
     return TargetCheck::kNotWritable;
   return TargetCheck::kUsable;
+}
+
+namespace {
+
+FreeSpaceProbe g_freeSpaceProbe = nullptr;
+
+}  // namespace
+
+void set_free_space_probe(FreeSpaceProbe probe) { g_freeSpaceProbe = probe; }
+
+bool freeSpaceAt(const std::u16string& path, uint64_t& freeBytes) {
+  if (path.empty() || path[0] != u'/') return false;
+  // The folder the run would create its levels in: the nearest one there.
+  const std::u16string folder = chooserStartFolder(path, u"/");
+  if (g_freeSpaceProbe) return g_freeSpaceProbe(folder, freeBytes);
+  struct statvfs status;
+  if (statvfs(narrow_lib(folder).c_str(), &status) != 0) return false;
+  freeBytes = uint64_t(status.f_bavail) * status.f_frsize;
+  return true;
+}
+
+std::u16string sizeText(uint64_t bytes, bool roundUp) {
+  const uint64_t kKilo = 1024, kMega = kKilo * 1024, kGiga = kMega * 1024;
+  const char* key = "IDS_SIZE_GB";
+  uint64_t unit = kGiga;
+  if (bytes < kMega) {
+    key = "IDS_SIZE_KB";
+    unit = kKilo;
+  } else if (bytes < 10 * kGiga) {
+    key = "IDS_SIZE_MB";
+    unit = kMega;
+  }
+  const uint64_t whole = bytes / unit + (roundUp && bytes % unit != 0 ? 1 : 0);
+  return FormatResString(key, {widen_lib(std::to_string(whole))});
 }

@@ -49,4 +49,16 @@ enum class TargetCheck {
 };
 TargetCheck checkTargetDirectory(const std::u16string& path);
 
+// The space free to this user on the file system of the absolute `path`, or
+// of its nearest existing parent. False when it cannot be told.
+bool freeSpaceAt(const std::u16string& path, uint64_t& freeBytes);
+// Test seam: while set, freeSpaceAt asks this instead of the system.
+typedef bool (*FreeSpaceProbe)(const std::u16string& folder, uint64_t& freeBytes);
+void set_free_space_probe(FreeSpaceProbe probe);
+
+// A size as the user reads it: KB below 1 MB, MB below 10 GB, else GB, in
+// whole units (rounded up with `roundUp`, else down), in the interface
+// language ("12 MB").
+std::u16string sizeText(uint64_t bytes, bool roundUp);
+
 #endif  // OVN8_UI_WIZARD_PATHS_H_

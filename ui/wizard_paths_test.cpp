@@ -5,6 +5,7 @@
 
 #include "platform/file_system.h"
 #include "platform/text.h"
+#include "resources/lang.h"
 #include "ui/ui_test_support.h"
 
 namespace {
@@ -103,6 +104,31 @@ TEST(WizardPathsTest, TypedTargetIsMadeAbsoluteAndCheckedBeforeTheRun) {
   FileSystem::SetFaultHook(&Deny::access, nullptr);
   EXPECT_EQ(checkTargetDirectory(wroot + u"/dir/new/"), TargetCheck::kNotWritable);
   FileSystem::SetFaultHook(nullptr, nullptr);
+}
+
+TEST(WizardPathsTest, SizesReadInWholeUnitsOfTheInterfaceLanguage) {
+  EXPECT_EQ(u"0 KB", sizeText(0, true));
+  EXPECT_EQ(u"1 KB", sizeText(1, true));
+  EXPECT_EQ(u"0 KB", sizeText(1, false));
+  EXPECT_EQ(u"1023 KB", sizeText(1023 * 1024 + 1, false));
+  EXPECT_EQ(u"2 MB", sizeText(1536 * 1024, true));
+  EXPECT_EQ(u"1 MB", sizeText(1536 * 1024, false));
+  EXPECT_EQ(u"10239 MB", sizeText((10ull << 30) - 1, false));
+  EXPECT_EQ(u"20 GB", sizeText(20ull << 30, true));
+  set_resource_lang(LANG_RU);
+  EXPECT_EQ(u"12 МБ", sizeText(12ull << 20, true));
+  set_resource_lang(LANG_EN);
+}
+
+TEST(WizardPathsTest, FreeSpaceIsThatOfTheNearestExistingFolder) {
+  uint64_t root = 0, below = 0;
+  ASSERT_TRUE(freeSpaceAt(u"/", root));
+  EXPECT_GT(root, 0u);
+  // A path that is not there yet: the space where its levels would go.
+  ASSERT_TRUE(freeSpaceAt(u"/no/such/folder/here", below));
+  EXPECT_GT(below, 0u);
+  EXPECT_FALSE(freeSpaceAt(u"relative/path", below));
+  EXPECT_FALSE(freeSpaceAt(u"", below));
 }
 
 }  // namespace
