@@ -367,6 +367,29 @@ TEST_F(InstallerTest, OriginalsStayInPlaceUntilReplacedOrMoveWithoutHardLinks) {
   }
 }
 
+// With the temporary directory on another file system the backup folder and
+// its journal lie hidden in the target (".n8stp0", ".n8stp0.journal"): an
+// entry of either name, or below them, is refused before anything changes,
+// since it would replace the journal that a recovery needs.
+TEST_F(InstallerTest, EntriesNamedLikeTheHiddenBackupFolderOrItsJournalAreRefused) {
+  ScratchDir elsewhere(scene.templateDir().compare(0, 9, "/dev/shm/") == 0 ? "/tmp" : "/dev/shm");
+  struct stat a, b;
+  if (!elsewhere.ok() || stat(elsewhere.path().c_str(), &a) != 0 ||
+      stat(scene.templateDir().c_str(), &b) != 0 || a.st_dev == b.st_dev)
+    GTEST_SKIP() << "no second file system";
+  writeFile(scene / "a.txt", "user's a", kOlder);
+  const auto before = snapshot(scene.templateDir());
+  for (const char16_t* name : {u".n8stp0.journal", u".n8stp0.journal\\x", u".n8stp0\\x"}) {
+    SCOPED_TRACE(narrow_lib(name));
+    // Newer than anything on disk, so that nothing is skipped as up to date.
+    openKit({{u"a.txt", "kit a", kitTime(kKitTime)}, {name, "kit", kitTime(4000000000)}});
+    EnvGuard temp("TMPDIR", elsewhere.path().c_str());
+    // Refused as a name of the run's own, or as a path through a file.
+    EXPECT_NE(0u, install());
+    EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+  }
+}
+
 TEST_F(InstallerTest, RepeatedNamesNeverLoseTheOriginal) {
   const std::string original("original\0bytes\xff", 15);
   writeFile(scene / "sub/a.txt", original, kOlder, 0604);

@@ -21,6 +21,14 @@ std::u16string first_segment(const std::u16string& key) {
   return slash == std::u16string::npos ? key : key.substr(0, slash);
 }
 
+// Whether `key` names the hidden backup folder `hiddenName` that lies in the
+// target, its journal, or anything below them: no entry may go there.
+bool is_runs_own_name(const std::u16string& hiddenName, const std::u16string& key) {
+  if (hiddenName.empty()) return false;
+  const std::u16string first = first_segment(key);
+  return first == hiddenName || first == hiddenName + u".journal";
+}
+
 }  // namespace
 
 Rollback::~Rollback() {
@@ -375,8 +383,7 @@ uint32_t Rollback::planFile(const std::u16string& path, const FileStatus& seen, 
   // folder; anything else would be moved out of it.
   std::u16string key;
   if (!keyOf(record, path, key)) return ERROR_INVALID_NAME;
-  if (!record.hiddenName.empty() && first_segment(key) == record.hiddenName)
-    return ERROR_INVALID_NAME;
+  if (is_runs_own_name(record.hiddenName, key)) return ERROR_INVALID_NAME;
   if (record.backedUpKeys.contains(key) || record.addedKeys.contains(key)) {
     plan = Plan::kAgain;  // the original is already safe, or there was none
     return ERROR_SUCCESS;
@@ -545,7 +552,7 @@ uint32_t Rollback::planTree(const std::u16string& path) {
   while (path_down_one_level(full, level)) {
     std::u16string key;
     if (!record.hiddenName.empty() && keyOf(record, level, key) &&
-        first_segment(key) == record.hiddenName)
+        is_runs_own_name(record.hiddenName, key))
       return ERROR_INVALID_NAME;
     journalRecord(JournalRecordType::kCreatedDirectory, level);
     addRBCatalog(level);
