@@ -1189,6 +1189,9 @@ TEST_F(InstallerDlgTest, DirectoryPageSaysTheSpaceNeededAndFreeAndRefusesTooLitt
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   ASSERT_EQ(d.state, kStateDirectory);
   EXPECT_EQ(label_text(d.dirSelectPage->spaceLabel), "Needed: 1 KB. Free: 3072 MB.");
+  // Screen readers hear it as the field's description.
+  EXPECT_STREQ(atk_object_get_description(gtk_widget_get_accessible(d.dirSelectPage->entry)),
+               "Needed: 1 KB. Free: 3072 MB.");
   // Asked where the path lies: the nearest folder that is there.
   d.dirSelectPage->setPath(world_.root + "/not/yet/there");
   EXPECT_EQ(g_spaceAskedFor.back(), world_.root);

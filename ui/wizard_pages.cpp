@@ -202,6 +202,8 @@ void DirSelectPage::updateSpace() {
                                       {sizeText(neededBytes, true), sizeText(freeBytes, false)}));
   gtk_label_set_text(GTK_LABEL(spaceLabel), text.c_str());
   fit_label_width(spaceLabel, kMainAreaWidth);
+  // A screen reader tells it with the field.
+  atk_object_set_description(gtk_widget_get_accessible(entry), text.c_str());
 }
 
 void DirSelectPage::setPath(const std::string& path) {
