@@ -537,6 +537,7 @@ void CInstallerDlg::showProgressPage() {
     exitStatus = kExitStartupFailed;
     return;
   }
+  lastRun = RunReport();
   // From here until the rollback has ended, a stop signal cancels the run.
   defer_stop_signals();
   if (!lockTargetDirectory()) {
@@ -744,7 +745,14 @@ void CInstallerDlg::showSuccessFinalPage() {
 }
 
 void CInstallerDlg::showErrorFinalPage() {
-  if (!errorPage) errorPage = new MessagePage(fixed, backImage, LoadResString("IDS_ERROR_FINISH"));
+  // Under the sentence, the file and the reason of the failed run (its
+  // report without the leading "Installation error").
+  std::u16string text = LoadResString("IDS_ERROR_FINISH");
+  const size_t firstLineEnd = lastRun.message.find(u'\n');
+  if (lastRun.code != 0 && firstLineEnd != std::u16string::npos)
+    text += u"\n\n" + lastRun.message.substr(firstLineEnd + 1);
+  if (!errorPage) errorPage = new MessagePage(fixed, backImage, text);
+  errorPage->setMessage(text);
   state = kStateError;
   setFinishButtons();
   // The run was rolled back and the kit is still open: Back lets the user

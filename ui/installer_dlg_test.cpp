@@ -507,8 +507,10 @@ TEST_F(InstallerDlgTest, FailedRunShowsTheErrorAndTheErrorPageAfterTheRollback) 
   EXPECT_EQ(boxes.asked[0].flags, kErrorFlags);
   EXPECT_EQ(d.state, kStateError);
   EXPECT_EQ(d.curPage, d.errorPage);
+  // The page, too, says which file and why.
   EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(d.errorPage->label))),
-            text("IDS_ERROR_FINISH"));
+            text("IDS_ERROR_FINISH") + "\n\n" + boxText.substr(boxText.find('\n') + 1));
+  EXPECT_NE(std::string::npos, boxText.find("docs/a0.txt\n")) << boxText;
   // Back is offered: the run was rolled back and another folder may do.
   expectButtons(d, {text("IDS_WIZARD_BACK"), true, true},
                 {text("IDS_WIZARD_FINISH"), true, true},
