@@ -993,11 +993,13 @@ TEST_F(SetupE2eTest, FifosAndDevicesNeitherBlockNorGetOverwritten) {
 TEST_F(SetupE2eTest, CancelWithOnlySkippedEntriesLeftEndsWithThreeAndKeepsNothing) {
   config::KitSpec spec;
   spec.descriptions = {{u"en", u"Sample", u"Vendor", u"readme.html"}};
-  spec.files.emplace_back(u"big.bin", std::string(64 << 20, 'z'), config::fileTimeFromUnix(1500000000, 0));
-  for (int i = 0; i < 200; ++i)
-    spec.files.emplace_back(u"up\\to\\date" + std::u16string(1, char16_t(u'A' + i % 26)) + u"_" +
-                                utf8_to_utf16(std::to_string(i)),
-                            "old", config::fileTimeFromUnix(1400000000, 0));
+  const std::u16string big = u"big.bin";
+  spec.files.emplace_back(big, std::string(64 << 20, 'z'), config::fileTimeFromUnix(1500000000, 0));
+  for (int i = 0; i < 200; ++i) {
+    const std::u16string name = u"up\\to\\date" + std::u16string(1, char16_t(u'A' + i % 26)) + u"_" +
+                                utf8_to_utf16(std::to_string(i));
+    spec.files.emplace_back(name, "old", config::fileTimeFromUnix(1400000000, 0));
+  }
   ASSERT_TRUE(config::writeKit(kitDir_ + "/ovn8.okd", spec));
   ASSERT_EQ(system(("mkdir -p '" + target() + "up/to'").c_str()), 0);
   for (size_t i = 1; i < spec.files.size(); ++i) {

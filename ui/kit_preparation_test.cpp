@@ -160,9 +160,10 @@ class KitPreparationTest : public ::testing::Test {
 
   void writeKit(bool damaged = false) {
     std::vector<config::KitFileSpec> files;
-    for (int i = 0; i < 20; ++i)
-      files.emplace_back(widen_lib("forms\\f" + std::to_string(i) + ".tpl"), std::string(3000, char('a' + i)),
-                         uitest::time_of(1500000000));
+    for (int i = 0; i < 20; ++i) {
+      const std::u16string name = widen_lib("forms\\f" + std::to_string(i) + ".tpl");
+      files.emplace_back(name, std::string(3000, char('a' + i)), uitest::time_of(1500000000));
+    }
     ASSERT_TRUE(config::writeKit(world.kitPath(), files));
     if (damaged) {
       // A block header of the reserved type 3: not a DEFLATE stream.
