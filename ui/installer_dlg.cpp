@@ -98,6 +98,7 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const std::stri
       displayOpen(false),
       exitStatus(kExitStartupFailed),
       cancelRequested(false),
+      restoring(false),
       closeWhenDone(false),
       inProgressLoop(false),
       wakeSource(0) {
@@ -508,6 +509,7 @@ void CInstallerDlg::showSelectPathPage() {
 CInstallerDlg::RunOutcome CInstallerDlg::runInstallation(
     const std::function<void(const RunReport&)>& tick, RunReport& report) {
   cancelRequested = false;
+  restoring = false;
   report = RunReport();
   // Asked to stop before anything began.
   if (stop_requested()) {
@@ -672,6 +674,10 @@ void CInstallerDlg::refreshProgress() {
 void CInstallerDlg::showRunReport(const RunReport& report) {
   if (report.phase == RunPhase::kRestoring) {
     progressPage->setRestoring(report.restoreLeft, report.restoreTotal);
+    if (!restoring) {
+      restoring = true;
+      gtk_widget_set_sensitive(buttonCancel, FALSE);
+    }
     return;
   }
   progressPage->setProgress(report.progress);
@@ -827,6 +833,7 @@ bool CInstallerDlg::askCancel() {
 }
 
 void CInstallerDlg::processCancel() {
+  if (restoring && state == kStateProgress) return;
   GtkWidget* before = focusedWidget();
   if (!askCancel()) {
     restoreFocus(before);
@@ -851,7 +858,7 @@ void CInstallerDlg::cancelAndCloseWhenDone() {
 }
 
 void CInstallerDlg::abortInstall() {
-  if (cancelRequested || !inProgressLoop) return;
+  if (cancelRequested || restoring || !inProgressLoop) return;
   GtkWidget* before = focusedWidget();
   if (!askCancel()) {
     restoreFocus(before);

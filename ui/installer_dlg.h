@@ -222,6 +222,9 @@ class CInstallerDlg : public CWnd, public InstallWorker {
   // The last report of the last run.
   RunReport lastRun;
   bool cancelRequested;
+  // The run is putting the template directory back: nothing is left to
+  // cancel, so Cancel and Escape do nothing until it has ended.
+  bool restoring;
   // Escape or closing while the run goes on: close once it has ended.
   bool closeWhenDone;
   bool inProgressLoop;
