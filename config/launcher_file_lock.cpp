@@ -1,6 +1,7 @@
 #include "config/launcher_file_lock.h"
 
 #include "config/directory_util.h"
+#include "platform/owned_leftovers.h"
 #include "platform/path.h"
 
 namespace {
@@ -18,21 +19,15 @@ uint32_t LauncherFileLock::acquire(const std::u16string& file, int waitMs) {
   const std::u16string folder = parent_directory(file);
   FileStatus status;
   if (!stat_path(folder, status)) FileSystem::CreateDirectory(folder);
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  uint32_t result = FileSystem::CreateFile(folder, GENERIC_READ, 0, OPEN_EXISTING, handle);
-  if (result != ERROR_SUCCESS) return result;
+  // Held by another wizard, or just replaced: try again until the wait is
+  // over.
+  uint32_t result = ERROR_SUCCESS;
   for (int waited = 0;; waited += kRetryMs) {
-    result = FileSystem::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
-                                    0xFFFFFFFFu, 0xFFFFFFFFu, nullptr);
-    if (result != ERROR_LOCK_VIOLATION || waited >= waitMs) break;
+    result = open_and_lock(folder, GENERIC_READ, handle_, true);
+    if ((result != ERROR_LOCK_VIOLATION && result != ERROR_ALREADY_EXISTS) || waited >= waitMs) break;
     Sleep(kRetryMs);
   }
-  if (result != ERROR_SUCCESS) {
-    FileSystem::CloseHandle(handle);
-    return result;
-  }
-  handle_ = handle;
-  return ERROR_SUCCESS;
+  return result == ERROR_ALREADY_EXISTS ? uint32_t(ERROR_LOCK_VIOLATION) : result;
 }
 
 void LauncherFileLock::release() {

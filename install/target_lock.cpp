@@ -1,5 +1,6 @@
 #include "install/target_lock.h"
 
+#include "platform/owned_leftovers.h"
 #include "platform/path.h"
 #include "platform/text.h"
 
@@ -9,10 +10,6 @@ namespace {
 // run's rollback and made again by another wizard) is locked afresh; after
 // this many tries the lock gives up.
 const int kLockTries = 4;
-
-bool same_node(const FileStatus& a, const FileStatus& b) {
-  return a.device == b.device && a.inode == b.inode;
-}
 
 }  // namespace
 
@@ -59,27 +56,11 @@ uint32_t TargetLock::createMissingLevels(const std::u16string& directory) {
 
 // 183 asks for another try: the directory was replaced meanwhile.
 uint32_t TargetLock::lockExisting(const std::u16string& directory) {
-  FileStatus before;
-  uint32_t result = file_status(directory, before);
+  FileStatus status;
+  uint32_t result = file_status(directory, status);
   if (result != ERROR_SUCCESS) return result;
-  if (!before.isDirectory()) return ERROR_PATH_NOT_FOUND;
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  result = FileSystem::CreateFile(directory, GENERIC_READ, 0, OPEN_EXISTING, handle);
-  if (result != ERROR_SUCCESS) return result;
-  result = FileSystem::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
-                                  0xFFFFFFFFu, 0xFFFFFFFFu, nullptr);
-  FileStatus after;
-  if (result == ERROR_SUCCESS) {
-    result = file_status(directory, after);
-    if (result == ERROR_SUCCESS && (!after.isDirectory() || !same_node(before, after)))
-      result = ERROR_ALREADY_EXISTS;
-  }
-  if (result != ERROR_SUCCESS) {
-    FileSystem::CloseHandle(handle);
-    return result;
-  }
-  handle_ = handle;
-  return ERROR_SUCCESS;
+  if (!status.isDirectory()) return ERROR_PATH_NOT_FOUND;
+  return open_and_lock(directory, GENERIC_READ, handle_, true);
 }
 
 void TargetLock::release() {

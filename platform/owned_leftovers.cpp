@@ -19,30 +19,11 @@ bool same_node(const FileStatus& a, const FileStatus& b) {
          a.kind == b.kind;
 }
 
-// Opens and locks what stands at `path` now, and checks that it is still
-// there under that name afterwards. 183 when it went away or was replaced.
-uint32_t open_and_lock(const std::u16string& path, uint32_t access, HANDLE& handle) {
-  handle = INVALID_HANDLE_VALUE;
-  FileStatus before;
-  uint32_t result = FileSystem::GetFileStatus(path, false, before);
-  if (result != ERROR_SUCCESS) return result;
-  if (!before.exists()) return ERROR_ALREADY_EXISTS;
-  result = FileSystem::CreateFile(path, access, 0, OPEN_EXISTING, handle);
-  if (result == ERROR_FILE_NOT_FOUND) return ERROR_ALREADY_EXISTS;
-  if (result != ERROR_SUCCESS) {
-    handle = INVALID_HANDLE_VALUE;
-    return result;
-  }
-  result = lock_now(handle);
-  FileStatus after;
-  if (result == ERROR_SUCCESS) result = FileSystem::GetFileStatus(path, false, after);
-  if (result == ERROR_SUCCESS && !same_node(before, after)) result = ERROR_ALREADY_EXISTS;
-  if (result == ERROR_LOCK_VIOLATION) result = ERROR_ALREADY_EXISTS;
-  if (result != ERROR_SUCCESS) {
-    FileSystem::CloseHandle(handle);
-    handle = INVALID_HANDLE_VALUE;
-  }
-  return result;
+// A fresh entry that someone else holds locked was taken over meanwhile:
+// the maker tries another name.
+uint32_t open_and_lock_fresh(const std::u16string& path, uint32_t access, HANDLE& handle) {
+  const uint32_t result = open_and_lock(path, access, handle);
+  return result == ERROR_LOCK_VIOLATION ? uint32_t(ERROR_ALREADY_EXISTS) : result;
 }
 
 bool is_generated_name(const std::u16string& name, const std::u16string& prefix) {
@@ -87,6 +68,29 @@ std::vector<std::u16string> matching_entries(const std::u16string& directory,
 
 }  // namespace
 
+uint32_t open_and_lock(const std::u16string& path, uint32_t access, HANDLE& handle, bool followLink) {
+  handle = INVALID_HANDLE_VALUE;
+  FileStatus before;
+  uint32_t result = FileSystem::GetFileStatus(path, followLink, before);
+  if (result != ERROR_SUCCESS) return result;
+  if (!before.exists()) return ERROR_ALREADY_EXISTS;
+  result = FileSystem::CreateFile(path, access, 0, OPEN_EXISTING, handle);
+  if (result == ERROR_FILE_NOT_FOUND) return ERROR_ALREADY_EXISTS;
+  if (result != ERROR_SUCCESS) {
+    handle = INVALID_HANDLE_VALUE;
+    return result;
+  }
+  result = lock_now(handle);
+  FileStatus after;
+  if (result == ERROR_SUCCESS) result = FileSystem::GetFileStatus(path, followLink, after);
+  if (result == ERROR_SUCCESS && !same_node(before, after)) result = ERROR_ALREADY_EXISTS;
+  if (result != ERROR_SUCCESS) {
+    FileSystem::CloseHandle(handle);
+    handle = INVALID_HANDLE_VALUE;
+  }
+  return result;
+}
+
 uint32_t create_locked_temp_file(const std::u16string& directory, const std::u16string& prefix,
                                  std::u16string& path, HANDLE& handle) {
   handle = INVALID_HANDLE_VALUE;
@@ -98,7 +102,7 @@ uint32_t create_locked_temp_file(const std::u16string& directory, const std::u16
       path.clear();
       return result;
     }
-    result = open_and_lock(path, GENERIC_READ | GENERIC_WRITE, handle);
+    result = open_and_lock_fresh(path, GENERIC_READ | GENERIC_WRITE, handle);
     if (result == ERROR_SUCCESS) return result;
     // Ours, unless a clean-up took it: then the name is free again.
     if (result != ERROR_ALREADY_EXISTS) {
@@ -114,7 +118,7 @@ uint32_t create_locked_directory(const std::u16string& path, uint32_t mode, HAND
   handle = INVALID_HANDLE_VALUE;
   uint32_t result = FileSystem::CreateOneDirectory(path, mode);
   if (result != ERROR_SUCCESS) return result;
-  result = open_and_lock(path, GENERIC_READ, handle);
+  result = open_and_lock_fresh(path, GENERIC_READ, handle);
   // Ours and still empty, unless a clean-up took it; a folder that another
   // wizard made under the freed name holds its lock and soon its files, and
   // it notices when its folder goes before it is locked.

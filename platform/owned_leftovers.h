@@ -18,6 +18,15 @@
 
 #include "platform/file_system.h"
 
+// Opens what stands at `path` and takes an exclusive flock on it without
+// waiting, then checks that the path still names what was locked. 0 with
+// `handle` holding the lock until it is closed; 33 when another handle
+// holds the lock; 183 when the path went away or now names something else;
+// otherwise the file layer's error, with `handle` invalid. With
+// `followLink`, a link is judged by what it points to.
+uint32_t open_and_lock(const std::u16string& path, uint32_t access, HANDLE& handle,
+                       bool followLink = false);
+
 // Makes a new empty file as GetTempFileName does (`prefix` and six generated
 // characters, in `directory`) and locks it; `handle` is open for reading and
 // writing and holds the lock until it is closed. On failure `path` is empty
