@@ -98,7 +98,12 @@ int CInstallerApp::InitInstance() {
   // Installations that a kill or a power cut stopped are put back first, in
   // every mode and before the start-up checks; what they leave is then no
   // longer needed by anyone.
-  const std::vector<std::u16string> recovered = recover_stopped_installations();
+  std::vector<RecoveryNotice> recovered = recover_stopped_installations();
+  // The directory given is put right before anything else is done in it,
+  // whoever's run was stopped there.
+  if (!m_target.empty()) {
+    for (const RecoveryNotice& notice : recover_directory(m_target)) recovered.push_back(notice);
+  }
   remove_leftovers_of_ended_runs();
   int status;
   {
@@ -106,8 +111,11 @@ int CInstallerApp::InitInstance() {
                          m_useCurrentDirectory);
     dialog.setTargetDirectory(m_target);
     // The user hears of each once.
-    for (const std::u16string& target : recovered)
-      messageBox(&dialog, LoadResString("IDS_RECOVERED_TARGET") + u" " + target, kMessageBoxOk);
+    for (const RecoveryNotice& notice : recovered)
+      messageBox(&dialog, recovery_notice_text(notice),
+                 notice.kind == RecoveryNotice::Kind::kRestored && notice.paths.empty()
+                     ? kMessageBoxOk
+                     : kMessageBoxOk | kMessageBoxError);
     status = dialog.DoModal();
   }
   log_event("end: exit status " + std::to_string(status) + ", " + outcome_text(status));

@@ -99,11 +99,25 @@ inline std::string differences(const std::map<std::string, std::string>& before,
   return out;
 }
 
-// Names in `dir` that begin with "n8stp" (backup folders).
-inline std::vector<std::string> backupFolders(const std::string& dir) {
+// What runs left in the home directory: its entries other than the state
+// folder, and the run records in that folder.
+inline std::vector<std::string> leftInHome(const std::string& home) {
+  std::vector<std::string> left;
+  for (const std::string& name : entryNames(home)) {
+    if (name != ".ovn8setup") {
+      left.push_back(name);
+      continue;
+    }
+    for (const std::string& record : entryNames(home + "/" + name)) left.push_back(name + "/" + record);
+  }
+  return left;
+}
+
+// Names in `dir` that begin with ".n8stp" (runs' private folders).
+inline std::vector<std::string> privateFoldersIn(const std::string& dir) {
   std::vector<std::string> found;
   for (const std::string& name : entryNames(dir))
-    if (name.compare(0, 5, "n8stp") == 0) found.push_back(name);
+    if (name.compare(0, 6, ".n8stp") == 0) found.push_back(name);
   return found;
 }
 

@@ -72,6 +72,8 @@ uint32_t Installer::runEntries(InstallProcessData* data) {
     planBatch(*kit, directory, first, std::min(count, first + kBatchEntries));
     result = rollback_.flushJournal();
     if (result != ERROR_SUCCESS) return stopOnError(result, reportedPercent_);
+    result = keepOriginals();
+    if (result != ERROR_SUCCESS) return stopOnError(result, reportedPercent_);
     for (size_t i = 0; i < batch_.size(); ++i) {
       // While the user is asked whether to cancel, nothing more is done.
       data_->waitWhilePaused();
@@ -96,6 +98,10 @@ uint32_t Installer::runEntries(InstallProcessData* data) {
     }
   }
   if (data_->isCancelled()) return cancel();
+  result = rollback_.syncInstalled();
+  if (result != ERROR_SUCCESS) return failEntry(directory, result, reportedPercent_);
+  // A stop asked for during the sync still finds nothing committed.
+  if (data_->isCancelled()) return cancel();
 
   result = rollback_.stop();
   if (result != ERROR_SUCCESS) return failEntry(directory, result, reportedPercent_);
@@ -107,7 +113,33 @@ uint32_t Installer::runEntries(InstallProcessData* data) {
 
 uint32_t Installer::cancel() {
   log_event("cancelled by the user; rolling back");
-  return rollback_.rollback(ERROR_CANCELLED);
+  rollback_.rollback(ERROR_CANCELLED);
+  if (rollback_.lastUndo().complete) return ERROR_CANCELLED;
+  // Not as before: the user must learn what is left, as after a failure.
+  data_->setInstallState(ERROR_CANTWRITE,
+                         withRollbackOutcome(LoadResString("IDS_INSTALL_ERROR")),
+                         int(reportedPercent_));
+  return ERROR_CANTWRITE;
+}
+
+std::u16string Installer::withRollbackOutcome(const std::u16string& message) const {
+  const UndoOutcome& outcome = rollback_.lastUndo();
+  if (outcome.complete) return message;
+  std::u16string text = message + u"\n" + LoadResString("IDS_ROLLBACK_INCOMPLETE") + u" " +
+                        outcome.keptIn;
+  for (const std::u16string& path : outcome.notRestored) text += u"\n" + path;
+  return text;
+}
+
+uint32_t Installer::keepOriginals() {
+  bool kept = false;
+  for (PlannedEntry& planned : batch_) {
+    if (!planned.write || planned.plan != Rollback::Plan::kKeep) continue;
+    const uint32_t result = rollback_.keepOriginal(planned.path, &planned.linked);
+    if (result != ERROR_SUCCESS) return result;
+    kept = true;
+  }
+  return kept ? rollback_.syncKeptOriginals() : uint32_t(ERROR_SUCCESS);
 }
 
 // The longest destination, the directory followed by a name, narrowed.
@@ -146,7 +178,9 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
   // The reader refuses such names when it opens a kit; a reader filled
   // another way must not write outside the directory either.
   std::u16string key;
-  if (!config::isSafeEntryName(name) || !relative_path_key(name, key)) return ERROR_INVALID_NAME;
+  if (!config::isSafeEntryName(name) || !relative_path_key(name, key) ||
+      rollback_.isOwnPath(planned.path))
+    return ERROR_INVALID_NAME;
   const uint64_t entryTime = as_uint64(entry.lastWriteTime);
   FileStatus seen;
   auto earlier = plannedTimes_.find(key);
@@ -179,6 +213,10 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
   result = rollback_.planFile(planned.path, seen, planned.plan);
   if (result != ERROR_SUCCESS) return result;
   if (planned.plan == Rollback::Plan::kAdd) rollback_.addRBFile(planned.path);
+  ExpectedFile expected;
+  expected.size = entry.size;
+  expected.writeSeconds = FileTimeToEpoch(entry.lastWriteTime);
+  rollback_.planExpected(planned.path, expected);
   planned.temporary = rollback_.planTemporary(planned.path, planned.index);
   planned.write = true;
   plannedTimes_[key] = as_uint64(EpochToFileTime(FileTimeToEpoch(entry.lastWriteTime)));
@@ -204,15 +242,10 @@ uint32_t Installer::writeEntry(KitReader& kit, const PlannedEntry& planned) {
     if (result != ERROR_ALREADY_EXISTS) FileSystem::DeleteFile(planned.temporary);
     return result;
   }
-  bool linked = false;
-  if (planned.plan == Rollback::Plan::kKeep) {
-    result = rollback_.keepOriginal(planned.path, &linked);
-    if (result != ERROR_SUCCESS) return result;
-  }
   // Only a file this run wrote itself, or an original the backup folder
   // holds by a second name, is replaced; where nothing stood (or the
-  // original has just moved away) nothing may have appeared.
-  const bool replaces = planned.plan == Rollback::Plan::kAgain || linked;
+  // original has moved away) nothing may have appeared.
+  const bool replaces = planned.plan == Rollback::Plan::kAgain || planned.linked;
   const uint32_t flags = replaces ? uint32_t(MOVEFILE_REPLACE_EXISTING) : 0u;
   result = FileSystem::MoveFileEx(planned.temporary, planned.path, flags);
   if (result == ERROR_SUCCESS) rollback_.temporaryPlaced();
@@ -260,7 +293,10 @@ uint32_t Installer::failEntry(const std::u16string& path, uint32_t code, uint32_
   // installation failed.
   if (data_ != nullptr)
     data_->setInstallState(code, failureMessage(path, code), int(percent));
-  return rollback_.rollback(code);
+  rollback_.rollback(code);
+  if (data_ != nullptr && !rollback_.lastUndo().complete)
+    data_->setInstallState(code, withRollbackOutcome(failureMessage(path, code)), int(percent));
+  return code;
 }
 
 // Inside the template directory the file is named as the kit names it; the
@@ -275,7 +311,9 @@ std::u16string Installer::failureMessage(const std::u16string& path, uint32_t co
   return message + failure_reason(code);
 }
 
+// A record that cannot be written in the home directory is not a failure
+// of the template directory: the message names the folder that failed.
 uint32_t Installer::stopOnError(uint32_t code, uint32_t percent) {
-  if (data_ != nullptr) data_->setInstallState(code, failureMessage(directory_, code), int(percent));
-  return rollback_.rollback(code);
+  const std::u16string& elsewhere = rollback_.startFailurePath();
+  return failEntry(elsewhere.empty() ? directory_ : elsewhere, code, percent);
 }

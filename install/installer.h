@@ -70,6 +70,9 @@ class Installer {
     bool write = false;
     Rollback::Plan plan = Rollback::Plan::kAdd;
     std::u16string temporary;
+    // The original still stands in its place with a second name in the
+    // backup folder: the new file replaces it.
+    bool linked = false;
   };
   // Plans entries [first, end) into batch_; stops at the first entry that
   // cannot be installed, with its error in failure_ (it stays the last
@@ -79,6 +82,11 @@ class Installer {
   void planBatch(KitReader& kit, const std::u16string& directory, size_t first, size_t end);
   uint32_t planEntry(KitReader& kit, const std::u16string& directory, PlannedEntry& planned);
   uint32_t writeEntry(KitReader& kit, const PlannedEntry& planned);
+  // Keeps the originals the batch replaces and puts their kept names on
+  // disk, before any of them is replaced.
+  uint32_t keepOriginals();
+  // The failure message, with what a rollback that could not finish left.
+  std::u16string withRollbackOutcome(const std::u16string& message) const;
   void report(const std::u16string& message, uint32_t percent);
   // Logs the failure at `path`, reports it naming the path and the reason,
   // and rolls the run back; returns `code`.

@@ -47,7 +47,8 @@ class ProgressRecorder {
   static uint32_t hook(FileOp op, const std::u16string& path, void* context) {
     auto* self = static_cast<ProgressRecorder*>(context);
     const std::u16string& dir = self->templateDir_;
-    if (op == FileOp::CreateFile && path.compare(0, dir.size(), dir) == 0)
+    if (op == FileOp::CreateFile && path.compare(0, dir.size(), dir) == 0 &&
+        path.find(u"/.n8stp") == std::u16string::npos)
       self->progress.push_back(stateOf(self->data_).progress);
     return 0;
   }
@@ -83,7 +84,7 @@ TEST_F(InstallerTest, EmptyKitFinishesAtOnce) {
   EXPECT_EQ(LoadResString("IDS_INSTALL_FINISH"), state.message);
   EXPECT_EQ(100, state.progress);
   EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
-  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+  EXPECT_TRUE(privateFoldersIn(scene.templateDir()).empty());
 }
 
 TEST_F(InstallerTest, ThreeEntriesReportTheirShareThenOneHundred) {
@@ -111,13 +112,13 @@ TEST_F(InstallerTest, InstallsIntoSubfoldersAndWritesNothingTheSecondTime) {
   EXPECT_EQ("<form/>", readText(scene / "forms/orders/form.xml"));
   EXPECT_EQ(kKitTime, mtimeOf(scene / "forms/orders/form.xml"));
   EXPECT_TRUE(exists(scene / "top.txt"));
-  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+  EXPECT_TRUE(privateFoldersIn(scene.templateDir()).empty());
 
   const auto installed = snapshot(scene.templateDir());
   {
     // Looking is allowed; nothing that could change a file or a listing.
     FileFaultInjector watch;
-    watch.below(widen_lib(scene.templateDir() + "/"))
+    watch.below(widen_lib(scene.templateDir() + "/")).skipping(u"/.n8stp")
         .only({FileOp::CreateFile, FileOp::WriteFile, FileOp::SetEndOfFile, FileOp::SetFileTime,
                FileOp::CreateDirectory, FileOp::CreateOneDirectory, FileOp::RemoveDirectory,
                FileOp::RemoveEmptyDirectory, FileOp::MoveFile, FileOp::MoveFileEx,
@@ -169,7 +170,7 @@ TEST_F(InstallerTest, FailureAtTheFourthOfTenRestoresEverything) {
   uint32_t result;
   {
     FileFaultInjector fault(4, ERROR_INVALID_PARAMETER);
-    fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir() + "/"));
+    fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir() + "/")).skipping(u"/.n8stp");
     result = install();
     EXPECT_TRUE(fault.fired());
   }
@@ -180,7 +181,7 @@ TEST_F(InstallerTest, FailureAtTheFourthOfTenRestoresEverything) {
             state.message);
   EXPECT_EQ(30, state.progress);
   EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
-  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+  EXPECT_TRUE(privateFoldersIn(scene.templateDir()).empty());
 }
 
 // Two things that can stand in the run's way after it planned an entry:
@@ -244,7 +245,7 @@ TEST_F(InstallerTest, WhatAppearsUnderTheRunsNamesIsNeverMixedInOrDeleted) {
   EXPECT_EQ((std::vector<std::string>{"two.txt"}), sortedNames(scene / "fresh"));
   EXPECT_FALSE(exists(scene / "new"));
   EXPECT_EQ("kept", readText(scene / "kept.txt"));
-  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+  EXPECT_TRUE(privateFoldersIn(scene.templateDir()).empty());
   unlink((scene / "fresh/two.txt").c_str());
 
   {
@@ -282,7 +283,7 @@ TEST_F(InstallerTest, FailureReportNamesTheFileAndTheReasonInTheInterfaceLanguag
     uint32_t result;
     {
       FileFaultInjector fault(2, errorFromErrNo(c.errnoValue));
-      fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir() + "/"));
+      fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir() + "/")).skipping(u"/.n8stp");
       result = install();
     }
     const FinalState state = stateOf(data);
@@ -352,7 +353,7 @@ TEST_F(InstallerTest, OriginalsStayInPlaceUntilReplacedOrMoveWithoutHardLinks) {
       EXPECT_EQ(links ? 0 : 1, failing.linkRefusals);
     }
     EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
-    EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+    EXPECT_TRUE(privateFoldersIn(scene.templateDir()).empty());
 
     LinkScene clean(!links, 0, scene.templateDir() + "/");
     clean.finalName = scene / "docs/f0";
@@ -363,31 +364,30 @@ TEST_F(InstallerTest, OriginalsStayInPlaceUntilReplacedOrMoveWithoutHardLinks) {
     EXPECT_EQ(links ? 4 : 3, clean.standing);
     EXPECT_EQ(links ? 0 : 1, clean.missing);
     for (int i = 0; i < 4; ++i) EXPECT_EQ("kit " + std::to_string(i), readText(scene / ("docs/f" + std::to_string(i))));
-    EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+    EXPECT_TRUE(privateFoldersIn(scene.templateDir()).empty());
   }
 }
 
-// With the temporary directory on another file system the backup folder and
-// its journal lie hidden in the target (".n8stp0", ".n8stp0.journal"): an
-// entry of either name, or below them, is refused before anything changes,
-// since it would replace the journal that a recovery needs.
-TEST_F(InstallerTest, EntriesNamedLikeTheHiddenBackupFolderOrItsJournalAreRefused) {
-  ScratchDir elsewhere(scene.templateDir().compare(0, 9, "/dev/shm/") == 0 ? "/tmp" : "/dev/shm");
-  struct stat a, b;
-  if (!elsewhere.ok() || stat(elsewhere.path().c_str(), &a) != 0 ||
-      stat(scene.templateDir().c_str(), &b) != 0 || a.st_dev == b.st_dev)
-    GTEST_SKIP() << "no second file system";
+// The wizard's own files are never an entry's place, whatever the target:
+// runs' private folders at any depth, temporary names, and the state folder
+// with its run records when the target holds the home directory. Such an
+// entry is refused before anything changes.
+TEST_F(InstallerTest, EntriesNamedLikeTheWizardsOwnFilesAreRefused) {
   writeFile(scene / "a.txt", "user's a", kOlder);
+  EnvGuard home("HOME", scene.templateDir().c_str());
   const auto before = snapshot(scene.templateDir());
-  for (const char16_t* name : {u".n8stp0.journal", u".n8stp0.journal\\x", u".n8stp0\\x"}) {
+  for (const char16_t* name : {u".n8stp0", u".n8stp12\\journal", u"sub\\.n8stp3\\b\\x",
+                               u".n8new77-1-0", u".ovn8setup\\run-1-0", u".ovn8setup"}) {
     SCOPED_TRACE(narrow_lib(name));
     // Newer than anything on disk, so that nothing is skipped as up to date.
     openKit({{u"a.txt", "kit a", kitTime(kKitTime)}, {name, "kit", kitTime(4000000000)}});
-    EnvGuard temp("TMPDIR", elsewhere.path().c_str());
-    // Refused as a name of the run's own, or as a path through a file.
-    EXPECT_NE(0u, install());
+    EXPECT_EQ(uint32_t(ERROR_INVALID_NAME), install());
     EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
   }
+  // Names that only look alike are ordinary files.
+  openKit({{u".n8stpx", "x", kitTime(kKitTime)}, {u"n8stp0", "y", kitTime(kKitTime)}});
+  EXPECT_EQ(0u, install());
+  EXPECT_EQ("x", readText(scene / ".n8stpx"));
 }
 
 TEST_F(InstallerTest, RepeatedNamesNeverLoseTheOriginal) {
@@ -400,7 +400,7 @@ TEST_F(InstallerTest, RepeatedNamesNeverLoseTheOriginal) {
            {u"last.txt", "last", kitTime(kKitTime)}});
   {
     FileFaultInjector fault(4);
-    fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir() + "/"));
+    fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir() + "/")).skipping(u"/.n8stp");
     EXPECT_EQ(ERROR_INVALID_PARAMETER, install());
   }
   EXPECT_EQ(original, readText(scene / "sub/a.txt"));
@@ -422,7 +422,7 @@ TEST_F(InstallerTest, DanglingLinkIsKeptNotFollowed) {
   openKit({{u"link.txt", "kit", kitTime(kKitTime)}, {u"second.txt", "2", kitTime(kKitTime)}});
   {
     FileFaultInjector fault(2);
-    fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir() + "/"));
+    fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir() + "/")).skipping(u"/.n8stp");
     EXPECT_EQ(ERROR_INVALID_PARAMETER, install());
   }
   EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
@@ -471,7 +471,7 @@ TEST_F(InstallerTest, DestinationLongerThanAPathFailsBeforeAnythingIsReplaced) {
   EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, install());
   EXPECT_EQ(0, stateOf(data).progress);
   EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
-  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+  EXPECT_TRUE(privateFoldersIn(scene.templateDir()).empty());
 }
 
 TEST_F(InstallerTest, NewTemplateDirectoryIsRemovedAfterAFailure) {
@@ -480,7 +480,7 @@ TEST_F(InstallerTest, NewTemplateDirectoryIsRemovedAfterAFailure) {
   data.init(&kit, widen_lib(fresh));
   {
     FileFaultInjector fault(2);
-    fault.only({FileOp::CreateFile}).below(widen_lib(fresh + "/"));
+    fault.only({FileOp::CreateFile}).below(widen_lib(fresh + "/")).skipping(u"/.n8stp");
     Installer installer(0);
     EXPECT_EQ(ERROR_INVALID_PARAMETER, installer.run(&data));
   }
@@ -529,7 +529,7 @@ TEST_F(InstallerTest, CancelAlwaysRollsBackEvenWhenOnlySkippedEntriesRemain) {
   EXPECT_EQ(0u, stateOf(data).code);
   EXPECT_EQ(target("replaced.txt"), stateOf(data).message);
   EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
-  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+  EXPECT_TRUE(privateFoldersIn(scene.templateDir()).empty());
 
   // Cancelled while the last entry is written.
   openKit({{u"new.txt", "kit", kitTime(kKitTime)}});
@@ -547,7 +547,7 @@ TEST_F(InstallerTest, CancelAlwaysRollsBackEvenWhenOnlySkippedEntriesRemain) {
   Installer installer(0);
   EXPECT_EQ(ERROR_CANCELLED, installer.run(&data));
   EXPECT_FALSE(exists(scene / "new.txt"));
-  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+  EXPECT_TRUE(privateFoldersIn(scene.templateDir()).empty());
 }
 
 TEST_F(InstallerTest, RefusesToRunWithoutAJobOrWithAnUnsafeName) {
@@ -555,7 +555,7 @@ TEST_F(InstallerTest, RefusesToRunWithoutAJobOrWithAnUnsafeName) {
   data.init(nullptr, widen_lib(scene.templateDir()));
   EXPECT_EQ(ERROR_INVALID_PARAMETER, withoutKit.run(&data));
   EXPECT_EQ(ERROR_INVALID_PARAMETER, stateOf(data).code);
-  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+  EXPECT_TRUE(privateFoldersIn(scene.templateDir()).empty());
 
   // The reader refuses such names; entries filled in another way are
   // checked again before anything is written.
@@ -603,7 +603,7 @@ TEST_F(InstallerTest, RunsOnTheWorkerThreadWhileTheInterfacePolls) {
   EXPECT_EQ(0u, state.code);
   EXPECT_EQ(LoadResString("IDS_INSTALL_FINISH"), state.message);
   EXPECT_EQ(std::string(1039, 'x'), readText(scene / "dir3/f39"));
-  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+  EXPECT_TRUE(privateFoldersIn(scene.templateDir()).empty());
 }
 
 // The run reports which entry it is at and, once over, its own result and
@@ -642,7 +642,7 @@ TEST_F(InstallerTest, FailedRunReportsItsRollbackCountingDownAndItsResult) {
   uint32_t result;
   {
     FileFaultInjector fault(4, ERROR_DISK_FULL);
-    fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir() + "/"));
+    fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir() + "/")).skipping(u"/.n8stp");
     result = install();
   }
   EXPECT_EQ(uint32_t(ERROR_DISK_FULL), result);

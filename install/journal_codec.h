@@ -10,6 +10,8 @@
 
 #include <zlib.h>
 
+#include "platform/file_system.h"
+
 class ByteWriter {
  public:
   void u8(uint8_t value) { bytes_.push_back(char(value)); }
@@ -20,6 +22,17 @@ class ByteWriter {
     const uint64_t bits = uint64_t(value);
     u32(uint32_t(bits));
     u32(uint32_t(bits >> 32));
+  }
+  void u64(uint64_t value) {
+    u32(uint32_t(value));
+    u32(uint32_t(value >> 32));
+  }
+  // Access time, then modification time, each seconds and nanoseconds.
+  void times(const FileTimes& t) {
+    i64(t.accessSeconds);
+    i64(t.accessNanoseconds);
+    i64(t.writeSeconds);
+    i64(t.writeNanoseconds);
   }
   void string(const std::u16string& value) {
     u32(uint32_t(value.size()));
@@ -61,6 +74,16 @@ class ByteReader {
     if (!u32(low) || !u32(high)) return false;
     value = int64_t(uint64_t(high) << 32 | low);
     return true;
+  }
+  bool u64(uint64_t& value) {
+    uint32_t low = 0, high = 0;
+    if (!u32(low) || !u32(high)) return false;
+    value = uint64_t(high) << 32 | low;
+    return true;
+  }
+  bool times(FileTimes& t) {
+    return i64(t.accessSeconds) && i64(t.accessNanoseconds) && i64(t.writeSeconds) &&
+           i64(t.writeNanoseconds);
   }
   bool string(std::u16string& value) {
     uint32_t count = 0;

@@ -7,72 +7,142 @@
 namespace {
 
 const char kJournalMagic[4] = {'N', '8', 'J', 'L'};
-const uint32_t kJournalVersion = 1;
+const uint32_t kJournalVersion = 2;
 const size_t kReadChunk = 1 << 16;
+// A header names one folder; anything longer was not written by a run.
+const uint32_t kMaxHeaderBytes = 1 << 16;
+// A run writes batches of at most a few hundred entries with their paths.
+const uint32_t kMaxBatchBytes = 64u << 20;
+const uint64_t kMaxSmallFileBytes = 16u << 20;
 
 std::string header_bytes(const JournalHeader& header) {
   ByteWriter out;
   out.append(std::string(kJournalMagic, 4));
   out.u32(kJournalVersion);
-  out.string(header.owner);
-  out.string(header.target);
-  out.string(header.backup);
+  out.u64(header.runId);
+  out.u64(header.target.device);
+  out.u64(header.target.inode);
+  out.string(header.hiddenName);
+  out.times(header.targetTimes);
   const uint32_t crc = crc_of(out.bytes().data(), out.size());
   out.u32(crc);
   return out.bytes();
 }
 
-bool read_header(ByteReader& in, const char* start, JournalHeader& header) {
-  const char* magic = nullptr;
-  uint32_t version = 0;
-  if (!in.bytes(4, magic) || std::string(magic, 4) != std::string(kJournalMagic, 4)) return false;
-  if (!in.u32(version) || version != kJournalVersion) return false;
-  if (!in.string(header.owner) || !in.string(header.target) || !in.string(header.backup))
-    return false;
-  const char* end = nullptr;
-  in.bytes(0, end);
-  uint32_t crc = 0;
-  return in.u32(crc) && crc == crc_of(start, size_t(end - start));
+// Reads exactly `size` bytes at the current position; false when the file
+// ends first or cannot be read.
+bool read_exactly(HANDLE handle, size_t size, std::string& bytes) {
+  bytes.resize(size);
+  size_t done = 0;
+  while (done < size) {
+    const uint32_t chunk = uint32_t(std::min(size - done, kReadChunk));
+    uint32_t got = 0;
+    if (FileSystem::ReadFile(handle, &bytes[done], chunk, &got, nullptr) != ERROR_SUCCESS ||
+        got == 0)
+      return false;
+    done += got;
+  }
+  return true;
 }
 
-bool read_record(ByteReader& in, JournalContents& contents) {
+// The header: magic, version, then a length-prefixed body and its crc are
+// read in two steps so that a damaged length cannot make the reader take
+// more than a header may hold.
+bool read_header(HANDLE handle, JournalHeader& header) {
+  std::string head;
+  if (!read_exactly(handle, 8 + 8 + 16 + 4, head)) return false;
+  ByteReader in(head.data(), head.size());
+  const char* magic = nullptr;
+  uint32_t version = 0, nameUnits = 0;
+  if (!in.bytes(4, magic) || std::string(magic, 4) != std::string(kJournalMagic, 4)) return false;
+  if (!in.u32(version) || version != kJournalVersion) return false;
+  if (!in.u64(header.runId) || !in.u64(header.target.device) || !in.u64(header.target.inode) ||
+      !in.u32(nameUnits) || nameUnits > kMaxHeaderBytes / 2)
+    return false;
+  std::string rest;
+  if (!read_exactly(handle, size_t(nameUnits) * 2 + 32 + 4, rest)) return false;
+  std::string all = head + rest;
+  ByteReader body(all.data() + head.size() - 4, all.size() - head.size() + 4);
+  uint32_t crc = 0;
+  if (!body.string(header.hiddenName) || !body.times(header.targetTimes) || !body.u32(crc))
+    return false;
+  return crc == crc_of(all.data(), all.size() - 4);
+}
+
+// 0, or 1392 for a record this reader cannot take.
+uint32_t read_record(ByteReader& in, JournalContents& contents) {
   uint8_t type = 0;
-  if (!in.u8(type)) return false;
+  if (!in.u8(type)) return ERROR_FILE_CORRUPT;
   if (type == uint8_t(JournalRecordType::kCommit)) {
     contents.committed = true;
-    return true;
+    return ERROR_SUCCESS;
   }
   std::u16string key;
-  if (!in.string(key)) return false;
+  if (!in.string(key)) return ERROR_FILE_CORRUPT;
+  // Only the directory times may name the target itself (the empty key).
+  const bool plain = key.empty() ? type == uint8_t(JournalRecordType::kDirectoryTimes)
+                                 : is_plain_journal_key(key);
+  if (!plain) return ERROR_FILE_CORRUPT;
   switch (JournalRecordType(type)) {
     case JournalRecordType::kDirectoryTimes: {
       JournalDirectoryTimes entry;
       entry.key = key;
-      FileTimes& t = entry.times;
-      if (!in.i64(t.accessSeconds) || !in.i64(t.accessNanoseconds) || !in.i64(t.writeSeconds) ||
-          !in.i64(t.writeNanoseconds))
-        return false;
+      if (!in.times(entry.times)) return ERROR_FILE_CORRUPT;
       contents.directoryTimes.push_back(entry);
-      return true;
+      return ERROR_SUCCESS;
     }
     case JournalRecordType::kCreatedDirectory:
       contents.createdDirectories.push_back(key);
-      return true;
+      return ERROR_SUCCESS;
     case JournalRecordType::kKept:
       contents.kept.push_back(key);
-      return true;
+      return ERROR_SUCCESS;
     case JournalRecordType::kAdded:
       contents.added.push_back(key);
-      return true;
+      return ERROR_SUCCESS;
     case JournalRecordType::kTemporary:
       contents.temporaries.push_back(key);
-      return true;
+      return ERROR_SUCCESS;
+    case JournalRecordType::kExpected: {
+      ExpectedFile file;
+      uint64_t seconds = 0, nanoseconds = 0;
+      if (!in.u64(file.size) || !in.u64(seconds) || !in.u64(nanoseconds)) return ERROR_FILE_CORRUPT;
+      file.writeSeconds = int64_t(seconds);
+      file.writeNanoseconds = int64_t(nanoseconds);
+      contents.expected[key].push_back(file);
+      return ERROR_SUCCESS;
+    }
     default:
-      return false;
+      return ERROR_FILE_CORRUPT;
   }
 }
 
+bool is_control(char16_t unit) { return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F); }
+
 }  // namespace
+
+bool is_run_folder_name(const std::u16string& name) {
+  static const std::u16string kPrefix = u".n8stp";
+  if (name.size() <= kPrefix.size() || name.compare(0, kPrefix.size(), kPrefix) != 0) return false;
+  for (size_t i = kPrefix.size(); i < name.size(); ++i)
+    if (name[i] < u'0' || name[i] > u'9') return false;
+  return true;
+}
+
+bool is_plain_journal_key(const std::u16string& key) {
+  if (key.empty() || key.front() == u'/' || key.back() == u'/') return false;
+  size_t begin = 0;
+  while (begin <= key.size()) {
+    size_t end = key.find(u'/', begin);
+    if (end == std::u16string::npos) end = key.size();
+    const std::u16string part = key.substr(begin, end - begin);
+    if (part.empty() || part == u"." || part == u".." || is_run_folder_name(part)) return false;
+    for (char16_t unit : part)
+      if (is_control(unit)) return false;
+    begin = end + 1;
+  }
+  return true;
+}
 
 uint32_t write_all(HANDLE handle, const std::string& bytes) {
   size_t done = 0;
@@ -87,7 +157,7 @@ uint32_t write_all(HANDLE handle, const std::string& bytes) {
   return ERROR_SUCCESS;
 }
 
-uint32_t read_whole_file(const std::u16string& path, std::string& bytes) {
+uint32_t read_small_file(const std::u16string& path, std::string& bytes) {
   bytes.clear();
   HANDLE handle = INVALID_HANDLE_VALUE;
   uint32_t result = FileSystem::CreateFile(path, GENERIC_READ, 0, OPEN_EXISTING, handle);
@@ -98,8 +168,13 @@ uint32_t read_whole_file(const std::u16string& path, std::string& bytes) {
     result = FileSystem::ReadFile(handle, &chunk[0], uint32_t(chunk.size()), &got, nullptr);
     if (result != ERROR_SUCCESS || got == 0) break;
     bytes.append(chunk, 0, got);
+    if (bytes.size() > kMaxSmallFileBytes) {
+      result = ERROR_INVALID_DATA;
+      break;
+    }
   }
   FileSystem::CloseHandle(handle);
+  if (result != ERROR_SUCCESS) bytes.clear();
   return result;
 }
 
@@ -126,10 +201,15 @@ uint32_t JournalWriter::create(const std::u16string& path, const JournalHeader& 
 void JournalWriter::directoryTimes(const std::u16string& key, const FileTimes& times) {
   batch_.u8(uint8_t(JournalRecordType::kDirectoryTimes));
   batch_.string(key);
-  batch_.i64(times.accessSeconds);
-  batch_.i64(times.accessNanoseconds);
-  batch_.i64(times.writeSeconds);
-  batch_.i64(times.writeNanoseconds);
+  batch_.times(times);
+}
+
+void JournalWriter::expected(const std::u16string& key, const ExpectedFile& file) {
+  batch_.u8(uint8_t(JournalRecordType::kExpected));
+  batch_.string(key);
+  batch_.u64(file.size);
+  batch_.i64(file.writeSeconds);
+  batch_.i64(file.writeNanoseconds);
 }
 
 void JournalWriter::record(JournalRecordType type, const std::u16string& key) {
@@ -188,34 +268,31 @@ void JournalWriter::close() {
 
 uint32_t read_journal(const std::u16string& path, JournalContents& contents) {
   contents = JournalContents();
-  std::string bytes;
-  const uint32_t result = read_whole_file(path, bytes);
-  if (result != ERROR_SUCCESS) return result;
-  ByteReader in(bytes.data(), bytes.size());
-  if (!read_header(in, bytes.data(), contents.header)) return ERROR_INVALID_DATA;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  const uint32_t opened = FileSystem::CreateFile(path, GENERIC_READ, 0, OPEN_EXISTING, handle);
+  if (opened != ERROR_SUCCESS) return opened;
+  uint32_t result = read_header(handle, contents.header) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
   // Batches follow until the end or the first one that is cut off or
   // damaged: that one, and anything behind it, never fully reached the disk.
-  for (;;) {
+  // An empty batch is never written; zeros there are a tail that was not.
+  std::string frame, payload;
+  while (result == ERROR_SUCCESS && read_exactly(handle, 8, frame)) {
+    ByteReader in(frame.data(), frame.size());
     uint32_t size = 0, crc = 0;
-    const char* payload = nullptr;
-    if (!in.u32(size) || !in.u32(crc) || !in.bytes(size, payload)) break;
-    if (crc_of(payload, size) != crc) break;
-    ByteReader records(payload, size);
-    JournalContents batch;
-    batch.header = contents.header;
-    bool whole = true;
-    while (records.left() > 0 && whole) whole = read_record(records, batch);
-    if (!whole) break;
-    auto append = [](std::vector<std::u16string>& to, const std::vector<std::u16string>& from) {
-      to.insert(to.end(), from.begin(), from.end());
-    };
-    contents.directoryTimes.insert(contents.directoryTimes.end(), batch.directoryTimes.begin(),
-                                   batch.directoryTimes.end());
-    append(contents.createdDirectories, batch.createdDirectories);
-    append(contents.kept, batch.kept);
-    append(contents.added, batch.added);
-    append(contents.temporaries, batch.temporaries);
-    contents.committed = contents.committed || batch.committed;
+    in.u32(size);
+    in.u32(crc);
+    if (size == 0) break;
+    if (size > kMaxBatchBytes) {
+      // Either a damaged tail or a batch no run writes; the rest of the
+      // file tells which.
+      if (read_exactly(handle, kMaxBatchBytes, payload) && read_exactly(handle, 1, frame))
+        result = ERROR_FILE_CORRUPT;
+      break;
+    }
+    if (!read_exactly(handle, size, payload) || crc_of(payload.data(), size) != crc) break;
+    ByteReader records(payload.data(), payload.size());
+    while (result == ERROR_SUCCESS && records.left() > 0) result = read_record(records, contents);
   }
-  return ERROR_SUCCESS;
+  FileSystem::CloseHandle(handle);
+  return result;
 }

@@ -1,6 +1,7 @@
 // The on-disk journal of an installation run: what a later start needs to
 // put the template directory back after the run was killed, or the machine
-// lost power. The layout and the order of writes and syncs are described in
+// lost power. It lies in the run's private folder inside the directory it
+// protects, so it survives a reboot and moves with the directory. The layout and the order of writes and syncs are described in
 // docs/journal-format.md.
 //
 // The journal is written in batches: records are collected in memory and
@@ -14,24 +15,37 @@
 #include <string>
 #include <vector>
 
+#include <unordered_map>
+
 #include "install/journal_codec.h"
+#include "install/run_record.h"
 #include "platform/file_system.h"
 
 enum class JournalRecordType : uint8_t {
   kDirectoryTimes = 1,    // a directory's times before the run changed its listing
   kCreatedDirectory = 2,  // a directory the run is about to create
-  kKept = 3,              // a file about to be moved into the backup folder
+  kKept = 3,              // a file about to be kept in the backup folder
   kAdded = 4,             // a file about to be written where none stood
   kTemporary = 5,         // a temporary file about to be written
   kCommit = 6,            // the installed files are on disk; backups may go
+  kExpected = 7,          // what the run writes at a key: size and modification time
 };
 
-// The identity of a journal: the run record that names it, the template
-// directory and the backup folder (both ending with "/").
+// The identity of a journal: the run, the directory it lies in (by device
+// and inode, whatever path leads there), the private folder that holds it,
+// and the directory's times before the run.
 struct JournalHeader {
-  std::u16string owner;
-  std::u16string target;
-  std::u16string backup;
+  uint64_t runId = 0;
+  DirectoryIdentity target;
+  std::u16string hiddenName;
+  FileTimes targetTimes;
+};
+
+// A file as the run writes it: a file that differs was changed since.
+struct ExpectedFile {
+  uint64_t size = 0;
+  int64_t writeSeconds = 0;
+  int64_t writeNanoseconds = 0;
 };
 
 struct JournalDirectoryTimes {
@@ -48,6 +62,9 @@ struct JournalContents {
   std::vector<std::u16string> kept;
   std::vector<std::u16string> added;
   std::vector<std::u16string> temporaries;
+  // Every expectation recorded for each key (an entry that comes twice in
+  // a kit may have been written in either version).
+  std::unordered_map<std::u16string, std::vector<ExpectedFile>> expected;
   bool committed = false;
 };
 
@@ -66,6 +83,7 @@ class JournalWriter {
   // exists.
   void directoryTimes(const std::u16string& key, const FileTimes& times);
   void record(JournalRecordType type, const std::u16string& key);
+  void expected(const std::u16string& key, const ExpectedFile& file);
   bool pending() const { return batch_.size() > 0; }
 
   // Writes the collected records as one batch and syncs the journal. After
@@ -94,13 +112,27 @@ class JournalWriter {
   uint64_t commitAt_ = kNoCommit;
 };
 
-// Reads the journal at `path`: 0 with the contents of its whole batches; 2
-// when there is no such file; 13 when its header is damaged or cut off
-// (the run was stopped before the journal existed whole).
+// Reads the journal at `path` batch by batch, with memory bounded by the
+// largest batch a run writes: 0 with the contents of its whole batches; 2
+// when there is no such file; 13 when its header is damaged or cut off (the
+// run was stopped before the journal existed whole); 1392 ("cannot tell")
+// when a whole batch holds a record of a type this reader does not know, a
+// key that is not a plain relative path, or is larger than any run writes.
+// A batch cut off or damaged at the end never reached the disk whole: it
+// and anything after it are ignored.
 uint32_t read_journal(const std::u16string& path, JournalContents& contents);
 
-// The whole content of the file at `path`, through the file layer.
-uint32_t read_whole_file(const std::u16string& path, std::string& bytes);
+// Whether `key` is one the journal may name: a relative path of plain
+// names, without empty, "." or ".." parts, control characters, or a part
+// named like a run's private folder.
+bool is_plain_journal_key(const std::u16string& key);
+
+// Whether `name` is a run's private folder name: ".n8stp" and digits.
+bool is_run_folder_name(const std::u16string& name);
+
+// The whole content of the small file at `path` (at most 16 MiB; 13 for a
+// larger one), through the file layer.
+uint32_t read_small_file(const std::u16string& path, std::string& bytes);
 
 // Writes all of `bytes` at the current position of `handle`.
 uint32_t write_all(HANDLE handle, const std::string& bytes);

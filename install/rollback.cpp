@@ -1,7 +1,12 @@
 #include "install/rollback.h"
 
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <random>
+
+#include "install/recovery.h"
 #include "platform/file_system.h"
 #include "platform/owned_leftovers.h"
 #include "platform/path.h"
@@ -10,23 +15,34 @@
 
 namespace {
 
-// Backup folders are "n8stp0", "n8stp1", ...; this many names are tried
+// Private folders are ".n8stp0", ".n8stp1", ...; this many names are tried
 // before start gives up.
-const unsigned kMaxBackupFolderNumber = 100000;
+const unsigned kMaxPrivateFolderNumber = 100000;
+const char16_t kPrivateFolderPrefix[] = u".n8stp";
+const char16_t kTemporaryPrefix[] = u".n8new";
 // Runs of this process so far, so that temporary names of two runs differ.
 unsigned g_runCounter = 0;
 
-std::u16string first_segment(const std::u16string& key) {
-  const size_t slash = key.find(u'/');
-  return slash == std::u16string::npos ? key : key.substr(0, slash);
+uint64_t new_run_id() {
+  std::random_device device;
+  return uint64_t(device()) << 32 | device();
 }
 
-// Whether `key` names the hidden backup folder `hiddenName` that lies in the
-// target, its journal, or anything below them: no entry may go there.
-bool is_runs_own_name(const std::u16string& hiddenName, const std::u16string& key) {
-  if (hiddenName.empty()) return false;
-  const std::u16string first = first_segment(key);
-  return first == hiddenName || first == hiddenName + u".journal";
+bool starts_with(const std::u16string& text, const std::u16string& prefix) {
+  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// "report.odt" -> "report.odt.~kept-2026-12-08-130501~", numbered when that
+// is taken too.
+std::u16string kept_name(const std::u16string& path, unsigned attempt) {
+  const time_t now = time(nullptr);
+  struct tm local;
+  localtime_r(&now, &local);
+  char stamp[32];
+  strftime(stamp, sizeof stamp, "%Y-%m-%d-%H%M%S", &local);
+  std::u16string name = path + u".~kept-" + widen_lib(stamp);
+  if (attempt > 0) name += u"-" + string_uito(attempt, 10);
+  return name + u"~";
 }
 
 }  // namespace
@@ -42,194 +58,229 @@ void Rollback::releaseBackupLock() {
   backupLock_ = INVALID_HANDLE_VALUE;
 }
 
-Rollback::Record& Rollback::current() {
-  if (records_.empty()) records_.emplace_back();
-  return records_.back();
-}
-
-const Rollback::Record* Rollback::last() const {
-  return records_.empty() ? nullptr : &records_.back();
-}
-
-const std::u16string& Rollback::backupDirectory() const {
-  static const std::u16string kNone;
-  return last() ? last()->backup : kNone;
-}
-
-const std::vector<std::u16string>& Rollback::createdDirectories() const {
-  static const std::vector<std::u16string> kNone;
-  return last() ? last()->createdDirectories : kNone;
-}
-
 std::vector<std::u16string> Rollback::addedFiles() const {
   std::vector<std::u16string> files;
-  if (const Record* record = last()) {
-    for (const std::u16string& key : record->addedKeys) files.push_back(record->target + key);
-    files.insert(files.end(), record->addedElsewhere.begin(), record->addedElsewhere.end());
-  }
+  for (const std::u16string& key : record_.addedKeys) files.push_back(record_.target + key);
+  files.insert(files.end(), record_.addedElsewhere.begin(), record_.addedElsewhere.end());
   return files;
 }
 
-uint32_t Rollback::start(const std::u16string& target) {
-  records_.emplace_back();
+void Rollback::reset(const std::u16string& target) {
+  record_ = Record();
+  record_.target = target;
   readyDirectory_.clear();
   readyBackupDirectory_.clear();
+  plannedReady_.clear();
   plannedDirectories_.clear();
   pendingDirectories_.clear();
+  unsyncedBackupFolders_.clear();
+  plainLevels_.clear();
+  stateFolderKey_.clear();
   journal_.close();
   journal_.discard();
+  releaseBackupLock();
+  lock_.release();
   runRecord_ = RunRecordFile();
+  runId_ = new_run_id();
   runNumber_ = ++g_runCounter;
   pid_ = uint32_t(getpid());
-  plannedReady_.clear();
   linksWork_ = true;
-  Record& record = records_.back();
-  record.target = target;
+  synced_ = false;
+  undone_ = UndoOutcome();
+  startFailurePath_.clear();
+}
+
+// The lock comes first: nothing of another installation into this
+// directory, or one around it, may be running. The run record follows
+// (from the moment it is on disk, a start after a kill knows to visit the
+// directory), then the missing levels, then whatever a stopped run left in
+// the directory is put right, and only then does the run claim its private
+// folder and write its journal there.
+uint32_t Rollback::start(const std::u16string& target) {
+  reset(target);
   if (target.empty()) return ERROR_SUCCESS;
-  return createBackupFolder(record);
-}
-
-// The run record comes first: from the moment it is on disk, a start after
-// a kill finds everything this run makes. The levels of a missing target
-// are made next, and the backup folder's name is claimed by creating it
-// (the record names it before; a name taken by another installation makes
-// the record name the next one). The journal, beside the folder, follows.
-uint32_t Rollback::createBackupFolder(Record& record) {
-  std::u16string temp;
-  uint32_t result = FileSystem::GetTempPath(temp);
+  uint32_t result = lock_.acquire(target);
   if (result != ERROR_SUCCESS) return result;
-  result = makeBackupDirectoryTree(temp);
+  run_ = RunRecord();
+  run_.pid = pid_;
+  run_.runId = runId_;
+  run_.target = with_trailing_separator(lock_.directory());
+  result = makeMissingLevels();
   if (result != ERROR_SUCCESS) return result;
-  const std::u16string targetDir = without_trailing_separator(record.target);
+  findStateFolderKey();
 
-  // The target's missing levels, and the nearest one that exists.
-  std::vector<std::u16string> missing;
-  std::u16string existing = targetDir;
+  std::vector<RecoveryNotice> notices;
+  result = recover_runs_in_locked_directory(target, notices);
+  if (result != ERROR_SUCCESS) return result;
+
   FileStatus status;
-  for (;;) {
-    result = file_status(existing, status);
-    if (result != ERROR_SUCCESS) return result;
-    if (status.exists()) break;
-    missing.insert(missing.begin(), existing);
-    std::u16string parent = parent_directory(existing);
-    if (parent.empty() || parent == existing) return ERROR_PATH_NOT_FOUND;
-    existing = parent;
-  }
-  if (!status.isDirectory()) return ERROR_PATH_NOT_FOUND;
-  const uint64_t targetDevice = status.device;
-  if (missing.empty()) {
-    record.haveTargetTimes = true;
-    record.targetTimes = status.times;
-  } else {
-    rememberDirectoryTimes(existing);
-  }
-
-  FileStatus tempStatus;
-  result = file_status(without_trailing_separator(temp), tempStatus);
+  result = file_status(lock_.directory(), status);
   if (result != ERROR_SUCCESS) return result;
-  // Keeping an original must be a rename: the backup folder goes where the
-  // target's file system is.
-  const bool inTemp = tempStatus.isDirectory() && tempStatus.device == targetDevice;
-  const std::u16string base = inTemp ? with_trailing_separator(temp) : record.target;
-  const std::u16string prefix = inTemp ? u"n8stp" : u".n8stp";
-
-  RunRecord run;
-  run.pid = uint32_t(getpid());
-  run.target = record.target;
-  run.targetTimes = record.targetTimes;
-  run.createdLevels = missing;
-  return claimBackupFolder(record, run, base, prefix);
+  if (!status.isDirectory()) return ERROR_PATH_NOT_FOUND;
+  record_.haveTargetTimes = true;
+  record_.targetTimes = status.times;
+  run_.targetIdentity = identity_of(status);
+  run_.targetTimes = status.times;
+  return ERROR_SUCCESS;
 }
 
-uint32_t Rollback::claimBackupFolder(Record& record, RunRecord& run, const std::u16string& base,
-                                     const std::u16string& prefix) {
-  bool written = false;
-  for (unsigned n = 0; n < kMaxBackupFolderNumber; ++n) {
-    const std::u16string folder = base + prefix + string_uito(n, 10);
-    // A name in use needs no attempt (nor a rewrite of the record).
-    FileStatus folderStatus, journalStatus;
-    if (link_status(folder, folderStatus) == ERROR_SUCCESS &&
-        link_status(journal_path_of(folder), journalStatus) == ERROR_SUCCESS &&
-        (folderStatus.exists() || journalStatus.exists()))
-      continue;
-    run.backup = folder + u"/";
-    uint32_t result = written ? runRecord_.rewrite(run) : runRecord_.create(run);
-    if (result != ERROR_SUCCESS) return result;
-    if (!written) {
-      written = true;
-      // Made after the record names them, before the lock can be taken.
-      for (const std::u16string& level : run.createdLevels) {
-        result = FileSystem::CreateOneDirectory(level, 0777);
-        if (result == ERROR_ALREADY_EXISTS) continue;
-        if (result != ERROR_SUCCESS) return result;
-        addRBCatalog(level);
-      }
-      if (!run.createdLevels.empty()) {
-        FileStatus targetStatus;
-        if (file_status(without_trailing_separator(record.target), targetStatus) == ERROR_SUCCESS) {
-          record.haveTargetTimes = true;
-          record.targetTimes = targetStatus.times;
-        }
-      }
+// A run that finds every file up to date changes nothing, not even its
+// home directory: the record, the private folder and the journal are made
+// when the first batch has something to write.
+uint32_t Rollback::openJournal() {
+  if (journal_.isOpen()) return ERROR_SUCCESS;
+  return claimPrivateFolder(run_);
+}
+
+// Written once where it can be: the record is rewritten only when it
+// already existed (a missing target) or its folder's name was taken.
+uint32_t Rollback::writeRunRecord(const RunRecord& run) {
+  const uint32_t result =
+      runRecord_.path().empty() ? runRecord_.create(run) : runRecord_.rewrite(run);
+  if (result != ERROR_SUCCESS) startFailurePath_ = state_folder();
+  return result;
+}
+
+// The levels are named in the run record before they are made, so that a
+// kill in between leaves nothing a start does not know of.
+uint32_t Rollback::makeMissingLevels() {
+  if (lock_.missingLevels().empty()) return ERROR_SUCCESS;
+  run_.anchorIdentity = identity_of(lock_.existingLevel());
+  run_.createdLevels = lock_.missingLevels();
+  uint32_t result = writeRunRecord(run_);
+  if (result != ERROR_SUCCESS) return result;
+  // Another wizard making the same levels may take away the ones it made
+  // before this run has locked the directory: the levels are made again.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    for (const std::u16string& level : lock_.missingLevels()) {
+      result = FileSystem::CreateOneDirectory(level, 0777);
+      // Made meanwhile by someone else: not this run's to remove.
+      if (result == ERROR_ALREADY_EXISTS) continue;
+      if (result != ERROR_SUCCESS) return result;
+      if (std::find(record_.createdLevels.begin(), record_.createdLevels.end(), level) ==
+          record_.createdLevels.end())
+        record_.createdLevels.push_back(level);
     }
-    // Locked while the run needs it: a start-up clean-up leaves the folder
-    // of a running installation alone.
+    result = lock_.lockCreated();
+    if (result != ERROR_PATH_NOT_FOUND) return result;
+  }
+  return result;
+}
+
+// The state folder need not exist yet: the home directory's real path
+// tells where it goes.
+void Rollback::findStateFolderKey() {
+  const std::u16string folder = state_folder();
+  std::u16string home, target;
+  if (folder.empty() ||
+      FileSystem::GetFinalPathName(parent_directory(folder), home) != ERROR_SUCCESS ||
+      FileSystem::GetFinalPathName(lock_.directory(), target) != ERROR_SUCCESS)
+    return;
+  const std::u16string state = with_trailing_separator(home) + folder.substr(folder.rfind(u'/') + 1);
+  const std::u16string prefix = with_trailing_separator(target);
+  if (starts_with(state, prefix)) stateFolderKey_ = state.substr(prefix.size());
+}
+
+uint32_t Rollback::claimPrivateFolder(RunRecord& run) {
+  const std::u16string targetDir = lock_.directory();
+  for (unsigned n = 0; n < kMaxPrivateFolderNumber; ++n) {
+    const std::u16string name = kPrivateFolderPrefix + string_uito(n, 10);
+    const std::u16string folder = with_trailing_separator(targetDir) + name;
+    // A name in use needs no attempt (nor a rewrite of the record).
+    FileStatus folderStatus;
+    if (link_status(folder, folderStatus) == ERROR_SUCCESS && folderStatus.exists()) continue;
+    run.hiddenName = name;
+    uint32_t result = writeRunRecord(run);
+    if (result != ERROR_SUCCESS) return result;
+    // Locked while the run needs it.
     releaseBackupLock();
     result = create_locked_directory(folder, 0700, backupLock_);
     if (result == ERROR_ALREADY_EXISTS) continue;
     if (result != ERROR_SUCCESS) return result;
-    record.backup = run.backup;
-    if (base == record.target) record.hiddenName = prefix + string_uito(n, 10);
+    record_.hiddenName = name;
+    record_.hidden = folder + u"/";
+    record_.backup = record_.hidden + u"b/";
     JournalHeader header;
-    header.owner = runRecord_.path();
-    header.target = record.target;
-    header.backup = record.backup;
-    result = journal_.create(journal_path_of(folder), header);
+    header.runId = runId_;
+    header.target = run.targetIdentity;
+    header.hiddenName = name;
+    header.targetTimes = run.targetTimes;
+    result = journal_.create(record_.hidden + u"journal", header);
     if (result != ERROR_SUCCESS) return result;
-    // The folder's name, and the names of the directories around it, must
-    // survive a power cut as the journal does.
-    return FileSystem::FlushDirectory(without_trailing_separator(base));
+    // The folder's name must survive a power cut as the journal does.
+    return FileSystem::FlushDirectory(targetDir);
   }
   return ERROR_CANTWRITE;
+}
+
+uint32_t Rollback::syncInstalled() {
+  if (!journal_.isOpen()) return ERROR_SUCCESS;
+  const uint32_t result = FileSystem::FlushFileSystem(record_.target);
+  synced_ = result == ERROR_SUCCESS;
+  return result;
 }
 
 uint32_t Rollback::stop() {
   readyDirectory_.clear();
   readyBackupDirectory_.clear();
-  Record& record = current();
   if (journal_.isOpen()) {
     // Nothing is committed before the installed files and their folders are
     // on disk, and no backup goes before the commit is.
-    uint32_t result = FileSystem::FlushFileSystem(record.target);
+    uint32_t result = synced_ ? ERROR_SUCCESS : syncInstalled();
     if (result == ERROR_SUCCESS) result = journal_.commit();
     if (result != ERROR_SUCCESS) return result;
   }
-  finish(record, false);
+  finish(true);
   return ERROR_SUCCESS;
 }
 
-// Deletes the backup folder, the journal and the run record, in that order
-// (a kill in between leaves the journal to tell the next start what is
-// left).
-// A step that fails keeps what follows it: a journal without its folder's
-// backups, or a record without its journal, still tells the next start.
-void Rollback::finish(Record& record, bool restoreTargetTimes) {
+// Deletes the private folder (backups and journal), puts that on disk, and
+// only then deletes the run record: a record whose folder is gone tells a
+// start that nothing is left to do. After a rollback the levels the run
+// made go too, and the directory's times come back. A step that fails keeps
+// what follows it, for the next start.
+void Rollback::finish(bool committed) {
   journal_.close();
   releaseBackupLock();
+  if (!committed) markRolledBack();
   bool gone = true;
-  if (!record.backup.empty()) {
-    removeDirectoryTree(record.backup);
-    gone = FileSystem::GetLastError() == ERROR_SUCCESS;
-    if (gone) {
-      FileSystem::DeleteFile(journal_path_of(record.backup));
-      gone = FileSystem::GetLastError() == ERROR_SUCCESS;
+  if (!record_.hidden.empty()) {
+    const uint32_t removed = FileSystem::RemoveDirectory(without_trailing_separator(record_.hidden));
+    gone = removed == ERROR_SUCCESS &&
+           FileSystem::FlushDirectory(lock_.directory()) == ERROR_SUCCESS;
+    if (!gone) {
+      log_event(error_event("cannot remove " + narrow_lib(record_.hidden), removed));
+      undone_.complete = false;
+      undone_.keptIn = record_.hidden;
     }
   }
-  // The hidden folder and the journal lay in the target itself.
-  if (restoreTargetTimes && record.haveTargetTimes)
-    FileSystem::SetPathTimes(without_trailing_separator(record.target), record.targetTimes);
+  // The private folder lay in the directory itself: unless the run changed
+  // the directory's own listing, its times come back. A directory reached
+  // through a link gets them, not the link.
+  if (!committed && gone) removeCreatedLevels();
   if (gone) runRecord_.remove();
   runRecord_ = RunRecordFile();
+  // Last: the state folder may lie in the directory too.
+  const bool listingChanged =
+      committed && record_.touchedKeys.count(lock_.directory()) != 0;
+  if (!record_.hidden.empty() && record_.haveTargetTimes && !listingChanged)
+    FileSystem::SetPathTimes(with_trailing_separator(lock_.directory()), record_.targetTimes);
+  // The lock lasts as long as this run's object: until the run has ended.
+}
+
+void Rollback::markRolledBack() {
+  if (runRecord_.path().empty() || record_.hidden.empty()) return;
+  run_.rolledBack = true;
+  runRecord_.rewrite(run_);
+}
+
+// A level another installation has locked meanwhile is its directory now.
+void Rollback::removeCreatedLevels() {
+  lock_.release();
+  for (auto it = record_.createdLevels.rbegin(); it != record_.createdLevels.rend(); ++it) {
+    if (target_is_busy(*it)) break;
+    if (FileSystem::RemoveEmptyDirectory(*it) != ERROR_SUCCESS) break;
+  }
 }
 
 uint32_t Rollback::rollback(uint32_t code) {
@@ -237,29 +288,36 @@ uint32_t Rollback::rollback(uint32_t code) {
   readyBackupDirectory_.clear();
   plannedDirectories_.clear();
   pendingDirectories_.clear();
-  Record& record = current();
+  undone_ = UndoOutcome();
   // A commit that may have reached the disk must be taken back first: a
   // kill during the rollback would otherwise leave a journal that says the
-  // run stands. When that fails, the next start decides from the disk.
+  // run stands. When that fails, nothing is undone and the next start
+  // decides from what is on disk.
   if (journal_.uncommit() != ERROR_SUCCESS) {
     log_event("rollback: the commit cannot be taken back; the next start decides");
+    undone_.complete = false;
+    undone_.keptIn = record_.hidden;
     releaseBackupLock();
     journal_.close();
     runRecord_ = RunRecordFile();
+    lock_.release();
     return code;
   }
-  if (undo(record)) {
-    finish(record, true);
+  undo();
+  if (undone_.complete) {
+    finish(false);
   } else {
-    // A backup that could not be moved back stays in the folder with the
-    // journal and the run record: the next start tries again.
-    log_event("rollback: the backups that could not be moved back stay in " +
-              narrow_lib(record.backup));
+    // An original that could not be put back stays in the private folder
+    // with the journal and the run record: the next start tries again.
+    undone_.keptIn = record_.hidden;
+    log_event("rollback: the originals that could not be put back stay in " +
+              narrow_lib(record_.hidden));
     releaseBackupLock();
     journal_.close();
     runRecord_ = RunRecordFile();
+    lock_.release();
   }
-  log_event("rollback: done");
+  log_event(undone_.complete ? "rollback: done" : "rollback: not finished");
   return code;
 }
 
@@ -267,124 +325,255 @@ uint32_t Rollback::rollback(uint32_t code) {
 // deleted afterwards can be a user's file, and no created directory goes
 // while a backup that belongs below it is still to be restored. Every step
 // may meet its work done already (a recovery after a kill during a
-// rollback or an earlier recovery). True when every original is back.
-bool Rollback::undo(Record& record) {
-  undoTotal_ = undoLeft_ =
-      uint32_t(record.addedKeys.size() + record.addedElsewhere.size() + record.backedUpKeys.size());
+// rollback or an earlier recovery).
+void Rollback::undo() {
+  plainLevels_.clear();
+  undoTotal_ = undoLeft_ = uint32_t(record_.addedKeys.size() + record_.addedElsewhere.size() +
+                                    record_.backedUpKeys.size());
   if (progressHook_) progressHook_(undoLeft_, undoTotal_);
-  for (size_t i = record.placedTemporaries; i < record.temporaries.size(); ++i)
-    FileSystem::DeleteFile(record.temporaries[i]);
-  for (const std::u16string& key : record.addedKeys) {
-    removeAddedFile(record.target + key);
-    undoStepDone();
+  for (size_t i = record_.placedTemporaries; i < record_.temporaries.size(); ++i) {
+    FileStatus found;
+    if (link_status(record_.temporaries[i], found) == ERROR_SUCCESS &&
+        found.kind == FileKind::kRegular)
+      FileSystem::DeleteFile(record_.temporaries[i]);
   }
-  for (const std::u16string& file : record.addedElsewhere) {
-    removeAddedFile(file);
-    undoStepDone();
-  }
-  bool restored = true;
-  if (!record.target.empty() && !record.backup.empty()) {
-    restored = rollbackFiles(record);
+  removeAddedFiles();
+  if (!record_.target.empty() && !record_.backup.empty()) {
+    restoreKeptOriginals();
     // The originals are back on disk before their backups go.
-    if (restored && record.backedUpKeys.size() > 0)
-      restored = FileSystem::FlushFileSystem(record.target) == ERROR_SUCCESS;
+    if (undone_.complete && record_.backedUpKeys.size() > 0 &&
+        FileSystem::FlushFileSystem(record_.target) != ERROR_SUCCESS)
+      undone_.complete = false;
   }
-  if (!record.backup.empty() && restored) removeDirectoryTree(record.backup);
-  for (auto it = record.createdDirectories.rbegin(); it != record.createdDirectories.rend(); ++it)
+  for (auto it = record_.createdDirectories.rbegin(); it != record_.createdDirectories.rend(); ++it)
     removeCreatedDirectory(*it);
-  restoreDirectoryTimes(record);
-  return restored;
+  restoreDirectoryTimes();
 }
 
-bool Rollback::recover(const RunRecord& run, const std::u16string& recordPath,
-                       const JournalContents* journal) {
-  records_.emplace_back();
-  Record& record = records_.back();
-  record.target = run.target;
-  record.backup = run.backup;
-  record.haveTargetTimes = true;
-  record.targetTimes = run.targetTimes;
-  record.createdDirectories = run.createdLevels;
-  runRecord_.adopt(recordPath);
-  if (journal == nullptr) {
-    // Stopped before its journal existed: at most the backup folder (still
-    // empty; one that is not is another installation's) and the target's
-    // levels were made.
-    record.backup.clear();
-    if (!run.backup.empty()) FileSystem::RemoveEmptyDirectory(without_trailing_separator(run.backup));
-    for (auto it = record.createdDirectories.rbegin(); it != record.createdDirectories.rend();
-         ++it)
-      removeCreatedDirectory(*it);
-    FileSystem::SetPathTimes(without_trailing_separator(run.target), run.targetTimes);
-    runRecord_.remove();
-    return false;
+// A file the run added goes only while it is still the file the run wrote;
+// one the user changed since stays where it is.
+void Rollback::removeAddedFiles() {
+  const bool logging = run_log().isOpen();
+  for (const std::u16string& key : record_.addedKeys) {
+    const std::u16string path = record_.target + key;
+    undoStepDone();
+    FileStatus found;
+    if (!liesPlainlyInside(key) || link_status(path, found) != ERROR_SUCCESS || !found.exists())
+      continue;
+    if (!isRunsOwnFile(key, found)) {
+      log_event("rollback: kept " + narrow_lib(path) + ": changed since it was installed");
+      undone_.keptChanges.push_back(path);
+      continue;
+    }
+    const uint32_t result = FileSystem::DeleteFile(path);
+    if (result == ERROR_SUCCESS) {
+      if (logging) log_event("rollback: removed " + narrow_lib(path));
+    } else {
+      log_event(error_event("rollback: could not remove " + narrow_lib(path), result));
+      undone_.complete = false;
+      undone_.notRestored.push_back(path);
+    }
   }
-  if (journal->committed) {
-    finish(record, false);
-    return false;
+  for (const std::u16string& path : record_.addedElsewhere) {
+    undoStepDone();
+    FileSystem::DeleteFile(path);
   }
-  const std::u16string targetDir = without_trailing_separator(run.target);
-  for (const JournalDirectoryTimes& entry : journal->directoryTimes) {
-    const std::u16string path = entry.key.empty() ? targetDir : run.target + entry.key;
-    if (record.touchedKeys.insert(path).second) record.touchedDirectories.push_back({path, entry.times});
+}
+
+// Moves every file (or link) that the journal kept back to its place. The
+// backup folder mirrors the target, so each file's two places follow from
+// its key. A backup that is not there was never made or is back already; a
+// backup that is still a second name of the file in its place needs
+// nothing. What stands in the place is replaced only when it is the run's
+// own file; a file changed since is first given a name of its own.
+void Rollback::restoreKeptOriginals() {
+  const bool logging = run_log().isOpen();
+  for (const std::u16string& key : record_.backedUpKeys) {
+    const std::u16string backup = record_.backup + key;
+    const std::u16string original = record_.target + key;
+    undoStepDone();
+    FileStatus kept, found;
+    uint32_t result = link_status(backup, kept);
+    if (result == ERROR_SUCCESS && !kept.exists()) continue;
+    if (result == ERROR_SUCCESS && !liesPlainlyInside(key)) result = ERROR_NOT_A_FOLDER;
+    if (result == ERROR_SUCCESS) result = link_status(original, found);
+    if (result == ERROR_SUCCESS && found.exists() && found.device == kept.device &&
+        found.inode == kept.inode)
+      continue;  // never replaced: the second name goes with the folder
+    uint32_t flags = 0;
+    if (result == ERROR_SUCCESS && found.exists()) {
+      if (isRunsOwnFile(key, found)) {
+        flags = MOVEFILE_REPLACE_EXISTING;
+      } else {
+        result = keepChangedFile(original);
+      }
+    }
+    if (result == ERROR_SUCCESS) result = FileSystem::MoveFileEx(backup, original, flags);
+    if (result == ERROR_SUCCESS) {
+      if (logging) log_event("rollback: restored " + narrow_lib(original));
+      continue;
+    }
+    log_event(error_event("rollback: could not restore " + narrow_lib(original), result));
+    undone_.complete = false;
+    undone_.notRestored.push_back(original);
   }
-  for (const std::u16string& key : journal->createdDirectories)
-    record.createdDirectories.push_back(run.target + key);
-  for (const std::u16string& key : journal->kept) record.backedUpKeys.add(key);
-  for (const std::u16string& key : journal->added)
-    if (!record.backedUpKeys.contains(key)) record.addedKeys.add(key);
-  for (const std::u16string& key : journal->temporaries)
-    record.temporaries.push_back(run.target + key);
-  if (undo(record)) finish(record, true);
+}
+
+uint32_t Rollback::keepChangedFile(const std::u16string& path) {
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    const std::u16string name = kept_name(path, attempt);
+    const uint32_t result = FileSystem::MoveFileEx(path, name, 0);
+    if (result == ERROR_ALREADY_EXISTS) continue;
+    if (result == ERROR_SUCCESS) {
+      log_event("rollback: kept " + narrow_lib(path) + " as " + narrow_lib(name) +
+                ": changed since it was installed");
+      undone_.keptChanges.push_back(name);
+    }
+    return result;
+  }
+  return ERROR_ALREADY_EXISTS;
+}
+
+bool Rollback::isRunsOwnFile(const std::u16string& key, const FileStatus& found) const {
+  if (found.kind != FileKind::kRegular) return false;
+  auto it = record_.expected.find(key);
+  if (it == record_.expected.end()) return false;
+  for (const ExpectedFile& file : it->second)
+    if (found.size == file.size && found.times.writeSeconds == file.writeSeconds &&
+        found.times.writeNanoseconds == file.writeNanoseconds)
+      return true;
+  return false;
+}
+
+bool Rollback::liesPlainlyInside(const std::u16string& key) {
+  size_t slash = key.find(u'/');
+  while (slash != std::u16string::npos) {
+    const std::u16string level = key.substr(0, slash);
+    if (plainLevels_.count(level) == 0) {
+      FileStatus status;
+      if (link_status(record_.target + level, status) != ERROR_SUCCESS || !status.isDirectory())
+        return false;
+      plainLevels_.insert(level);
+    }
+    slash = key.find(u'/', slash + 1);
+  }
   return true;
 }
 
-bool Rollback::keyOf(const Record& record, const std::u16string& path,
-                     std::u16string& key) const {
-  if (record.target.empty() || path.size() <= record.target.size() ||
-      path.compare(0, record.target.size(), record.target) != 0)
+bool Rollback::recover(const std::u16string& target, const std::u16string& hiddenName,
+                       const JournalContents& journal, const std::u16string& recordPath,
+                       const RunRecord* record) {
+  reset(target);
+  if (!recordPath.empty() && record != nullptr) {
+    runRecord_.adopt(recordPath);
+    run_ = *record;
+  }
+  undone_ = UndoOutcome();
+  lock_.release();
+  // The caller holds the directory's lock; this object only needs the name.
+  record_.hiddenName = hiddenName;
+  record_.hidden = target + hiddenName + u"/";
+  record_.backup = record_.hidden + u"b/";
+  record_.haveTargetTimes = true;
+  record_.targetTimes = journal.header.targetTimes;
+  const std::u16string targetDir = without_trailing_separator(target);
+  if (journal.committed) {
+    const uint32_t removed = FileSystem::RemoveDirectory(without_trailing_separator(record_.hidden));
+    if (removed != ERROR_SUCCESS || FileSystem::FlushDirectory(targetDir) != ERROR_SUCCESS) {
+      undone_.complete = false;
+      undone_.keptIn = record_.hidden;
+    }
     return false;
-  return relative_path_key(path.substr(record.target.size()), key);
+  }
+  for (const JournalDirectoryTimes& entry : journal.directoryTimes) {
+    const std::u16string path = entry.key.empty() ? targetDir : target + entry.key;
+    if (record_.touchedKeys.insert(path).second) record_.touchedDirectories.push_back({path, entry.times});
+  }
+  for (const std::u16string& key : journal.createdDirectories)
+    record_.createdDirectories.push_back(target + key);
+  for (const std::u16string& key : journal.kept) record_.backedUpKeys.add(key);
+  for (const std::u16string& key : journal.added)
+    if (!record_.backedUpKeys.contains(key)) record_.addedKeys.add(key);
+  for (const std::u16string& key : journal.temporaries) record_.temporaries.push_back(target + key);
+  for (const auto& expected : journal.expected)
+    record_.expected[expected.first] = expected.second;
+  undo();
+  if (undone_.complete) {
+    markRolledBack();
+    const uint32_t removed = FileSystem::RemoveDirectory(without_trailing_separator(record_.hidden));
+    if (removed != ERROR_SUCCESS || FileSystem::FlushDirectory(targetDir) != ERROR_SUCCESS)
+      undone_.complete = false;
+    else
+      FileSystem::SetPathTimes(with_trailing_separator(targetDir), record_.targetTimes);
+  }
+  if (!undone_.complete) undone_.keptIn = record_.hidden;
+  runRecord_ = RunRecordFile();  // the caller removes it
+  return true;
+}
+
+bool Rollback::keyOf(const std::u16string& path, std::u16string& key) const {
+  const std::u16string& target = record_.target;
+  if (target.empty() || path.size() <= target.size() ||
+      path.compare(0, target.size(), target) != 0)
+    return false;
+  return relative_path_key(path.substr(target.size()), key);
 }
 
 // The key under which the journal names `path`: empty for the target itself.
-bool Rollback::journalKeyOf(const Record& record, const std::u16string& path,
-                            std::u16string& key) const {
-  if (!record.target.empty() &&
-      without_trailing_separator(path) == without_trailing_separator(record.target)) {
+bool Rollback::journalKeyOf(const std::u16string& path, std::u16string& key) const {
+  if (!record_.target.empty() &&
+      without_trailing_separator(path) == without_trailing_separator(record_.target)) {
     key.clear();
     return true;
   }
-  return keyOf(record, path, key);
+  return keyOf(path, key);
+}
+
+bool Rollback::isOwnPath(const std::u16string& path) const {
+  std::u16string key;
+  return keyOf(path, key) && isOwnName(key);
+}
+
+bool Rollback::isOwnName(const std::u16string& key) const {
+  if (!stateFolderKey_.empty() &&
+      (key == stateFolderKey_ || starts_with(key, stateFolderKey_ + u"/")))
+    return true;
+  size_t begin = 0;
+  while (begin <= key.size()) {
+    size_t end = key.find(u'/', begin);
+    if (end == std::u16string::npos) end = key.size();
+    const std::u16string part = key.substr(begin, end - begin);
+    if (is_run_folder_name(part) || starts_with(part, kTemporaryPrefix)) return true;
+    begin = end + 1;
+  }
+  return false;
 }
 
 void Rollback::journalRecord(JournalRecordType type, const std::u16string& path) {
   std::u16string key;
-  if (journalKeyOf(current(), path, key) && !key.empty()) journal_.record(type, key);
+  if (journalKeyOf(path, key) && !key.empty()) journal_.record(type, key);
 }
 
 uint32_t Rollback::flushJournal() {
   plannedReady_.clear();
-  if (!journal_.isOpen()) {
-    // Without a target there is no journal; a started run must have one.
-    const Record* record = last();
-    if (record == nullptr || record->backup.empty()) {
-      journal_.discard();
-      return ERROR_SUCCESS;
-    }
+  // Without a target there is no journal.
+  if (record_.target.empty()) {
+    journal_.discard();
+    return ERROR_SUCCESS;
   }
-  return journal_.flush();
+  if (!journal_.pending()) return ERROR_SUCCESS;
+  const uint32_t result = openJournal();
+  return result != ERROR_SUCCESS ? result : journal_.flush();
 }
 
 uint32_t Rollback::planFile(const std::u16string& path, const FileStatus& seen, Plan& plan) {
-  Record& record = current();
-  if (record.backup.empty()) return ERROR_INVALID_PARAMETER;
+  if (record_.target.empty()) return ERROR_INVALID_PARAMETER;
   // Only a path below the target directory has a place in the backup
   // folder; anything else would be moved out of it.
   std::u16string key;
-  if (!keyOf(record, path, key)) return ERROR_INVALID_NAME;
-  if (is_runs_own_name(record.hiddenName, key)) return ERROR_INVALID_NAME;
-  if (record.backedUpKeys.contains(key) || record.addedKeys.contains(key)) {
+  if (!keyOf(path, key)) return ERROR_INVALID_NAME;
+  if (isOwnName(key)) return ERROR_INVALID_NAME;
+  if (record_.backedUpKeys.contains(key) || record_.addedKeys.contains(key)) {
     plan = Plan::kAgain;  // the original is already safe, or there was none
     return ERROR_SUCCESS;
   }
@@ -397,19 +586,26 @@ uint32_t Rollback::planFile(const std::u16string& path, const FileStatus& seen, 
   if (seen.isDirectory()) return ERROR_INVALID_PARAMETER;
   rememberDirectoryTimes(parent_directory(path));
   journal_.record(JournalRecordType::kKept, key);
-  record.backedUpKeys.add(key);
+  record_.backedUpKeys.add(key);
   plan = Plan::kKeep;
   return ERROR_SUCCESS;
 }
 
-uint32_t Rollback::keepOriginal(const std::u16string& path, bool* linked) {
-  Record& record = current();
+void Rollback::planExpected(const std::u16string& path, const ExpectedFile& file) {
   std::u16string key;
-  if (!keyOf(record, path, key)) return ERROR_INVALID_NAME;
-  const std::u16string backupPath = record.backup + key;
+  if (!keyOf(path, key)) return;
+  record_.expected[key].push_back(file);
+  journal_.expected(key, file);
+}
+
+uint32_t Rollback::keepOriginal(const std::u16string& path, bool* linked) {
+  std::u16string key;
+  if (!keyOf(path, key)) return ERROR_INVALID_NAME;
+  const std::u16string backupPath = record_.backup + key;
   uint32_t result = makeBackupDirectoryTree(parent_directory(backupPath));
   if (result != ERROR_SUCCESS) return result;
   if (linked != nullptr) *linked = false;
+  unsyncedBackupFolders_.insert(parent_directory(backupPath));
   // A second name in the backup folder keeps the original without taking it
   // from its place: the new file then replaces it in one rename, so the path
   // is never empty, and a rename of a file onto another name of itself,
@@ -435,11 +631,19 @@ uint32_t Rollback::keepOriginal(const std::u16string& path, bool* linked) {
              : result;
 }
 
+uint32_t Rollback::syncKeptOriginals() {
+  for (const std::u16string& folder : unsyncedBackupFolders_) {
+    const uint32_t result = FileSystem::FlushDirectory(folder);
+    if (result != ERROR_SUCCESS) return result;
+  }
+  unsyncedBackupFolders_.clear();
+  return ERROR_SUCCESS;
+}
+
 uint32_t Rollback::storeRBFile(const std::u16string& path, const FileStatus* seen) {
-  Record& record = current();
-  if (record.backup.empty()) return ERROR_INVALID_PARAMETER;
+  if (record_.target.empty()) return ERROR_INVALID_PARAMETER;
   std::u16string key;
-  if (!keyOf(record, path, key)) return ERROR_INVALID_NAME;
+  if (!keyOf(path, key)) return ERROR_INVALID_NAME;
   FileStatus status;
   if (seen != nullptr) {
     status = *seen;
@@ -455,6 +659,7 @@ uint32_t Rollback::storeRBFile(const std::u16string& path, const FileStatus* see
   if (plan == Plan::kAdd) return ERROR_FILE_NOT_FOUND;
   result = flushJournal();
   if (result == ERROR_SUCCESS) result = keepOriginal(path);
+  if (result == ERROR_SUCCESS) result = syncKeptOriginals();
   return result;
 }
 
@@ -500,7 +705,12 @@ uint32_t Rollback::ensureTree(const std::u16string& path) {
   // `level` is always the first `level.size()` units of `full`.
   while (path_down_one_level(full, level)) {
     uint32_t result = FileSystem::CreateOneDirectory(level, 0777);
-    if (result == ERROR_SUCCESS) pendingDirectories_.erase(level);
+    if (result == ERROR_SUCCESS) {
+      pendingDirectories_.erase(level);
+      // A kept original's folder must reach the disk with the original.
+      if (!record_.backup.empty() && level.compare(0, record_.hidden.size(), record_.hidden) == 0)
+        unsyncedBackupFolders_.insert(parent_directory(level));
+    }
     if (result == ERROR_ALREADY_EXISTS) {
       // Made meanwhile by someone else.
       const uint32_t looked = file_status(level, status);
@@ -548,12 +758,9 @@ uint32_t Rollback::planTree(const std::u16string& path) {
   if (level.size() == full.size()) return ERROR_SUCCESS;
   // The existing level's listing changes.
   rememberDirectoryTimes(level);
-  Record& record = current();
   while (path_down_one_level(full, level)) {
     std::u16string key;
-    if (!record.hiddenName.empty() && keyOf(record, level, key) &&
-        is_runs_own_name(record.hiddenName, key))
-      return ERROR_INVALID_NAME;
+    if (keyOf(level, key) && isOwnName(key)) return ERROR_INVALID_NAME;
     journalRecord(JournalRecordType::kCreatedDirectory, level);
     addRBCatalog(level);
     plannedDirectories_.insert(level);
@@ -567,108 +774,68 @@ bool Rollback::isPlannedDirectory(const std::u16string& path) const {
 }
 
 std::u16string Rollback::planTemporary(const std::u16string& path, uint32_t index) {
-  const std::u16string temporary = parent_directory(path) + u"/.n8new" +
-                                   string_uito(pid_, 10) + u"-" +
-                                   string_uito(runNumber_, 10) + u"-" + string_uito(index, 10);
+  const std::u16string temporary = parent_directory(path) + u"/" + kTemporaryPrefix +
+                                   string_uito(pid_, 10) + u"-" + string_uito(runNumber_, 10) +
+                                   u"-" + string_uito(index, 10);
   journalRecord(JournalRecordType::kTemporary, temporary);
-  current().temporaries.push_back(temporary);
+  record_.temporaries.push_back(temporary);
   return temporary;
 }
 
 void Rollback::temporaryPlaced() {
-  Record& record = current();
-  if (record.placedTemporaries < record.temporaries.size()) ++record.placedTemporaries;
+  if (record_.placedTemporaries < record_.temporaries.size()) ++record_.placedTemporaries;
 }
 
 void Rollback::addRBFile(const std::u16string& path) {
-  Record& record = current();
   std::u16string key;
-  if (!keyOf(record, path, key)) {
-    record.addedElsewhere.push_back(path);
-  } else if (!record.backedUpKeys.contains(key)) {
+  if (!keyOf(path, key)) {
+    record_.addedElsewhere.push_back(path);
+  } else if (!record_.backedUpKeys.contains(key)) {
     // The original of a kept file comes back by itself; recording the path
     // as added as well would delete it again.
-    record.addedKeys.add(key);
+    record_.addedKeys.add(key);
     journal_.record(JournalRecordType::kAdded, key);
   }
   rememberDirectoryTimes(parent_directory(path));
 }
 
 void Rollback::removeRBFile(const std::u16string& path) {
-  Record& record = current();
   std::u16string key;
-  if (keyOf(record, path, key)) {
-    record.addedKeys.removeFirst(key);
+  if (keyOf(path, key)) {
+    record_.addedKeys.removeFirst(key);
     return;
   }
-  for (auto it = record.addedElsewhere.begin(); it != record.addedElsewhere.end(); ++it) {
+  for (auto it = record_.addedElsewhere.begin(); it != record_.addedElsewhere.end(); ++it) {
     if (*it == path) {
-      record.addedElsewhere.erase(it);
+      record_.addedElsewhere.erase(it);
       return;
     }
   }
 }
 
 void Rollback::addRBCatalog(const std::u16string& path) {
-  current().createdDirectories.push_back(path);
+  record_.createdDirectories.push_back(path);
 }
 
 void Rollback::rememberDirectoryTimes(const std::u16string& dir) {
   if (dir.empty()) return;
-  Record& record = current();
   // Entries come folder by folder: most calls name the folder of the last.
-  if (!record.touchedDirectories.empty() && record.touchedDirectories.back().path == dir) return;
-  if (!record.touchedKeys.insert(dir).second) return;
+  if (!record_.touchedDirectories.empty() && record_.touchedDirectories.back().path == dir) return;
+  if (!record_.touchedKeys.insert(dir).second) return;
   FileStatus status;
   // A directory this run creates has no times to put back.
   if (plannedDirectories_.count(without_trailing_separator(dir)) != 0) return;
   if (link_status(dir, status) != ERROR_SUCCESS || !status.isDirectory()) return;
-  record.touchedDirectories.push_back({dir, status.times});
+  record_.touchedDirectories.push_back({dir, status.times});
   std::u16string key;
-  if (journalKeyOf(record, dir, key)) journal_.directoryTimes(key, status.times);
+  if (journalKeyOf(dir, key)) journal_.directoryTimes(key, status.times);
 }
 
 // Moving files in and out changed the modification times of the directories
 // they lie in; the earliest remembered times are put back last.
-void Rollback::restoreDirectoryTimes(const Record& record) {
-  for (auto it = record.touchedDirectories.rbegin(); it != record.touchedDirectories.rend();
-       ++it) {
+void Rollback::restoreDirectoryTimes() {
+  for (auto it = record_.touchedDirectories.rbegin(); it != record_.touchedDirectories.rend(); ++it)
     FileSystem::SetPathTimes(it->path, it->times);
-  }
-}
-
-// Moves every file (or link) that the journal kept back to its place in the
-// target, replacing what the installation wrote there. The backup folder
-// mirrors the target, so each file's two places follow from its key. A
-// backup that is not there was never made or is back already. False when a
-// file could not be moved back.
-bool Rollback::rollbackFiles(const Record& record) {
-  bool restored = true;
-  const bool logging = run_log().isOpen();
-  for (const std::u16string& key : record.backedUpKeys) {
-    const std::u16string backup = record.backup + key;
-    const std::u16string original = record.target + key;
-    const uint32_t result = FileSystem::MoveFileEx(
-        backup, original, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
-    undoStepDone();
-    if (result == ERROR_SUCCESS) {
-      if (logging) log_event("rollback: restored " + narrow_lib(original));
-      continue;
-    }
-    FileStatus status;
-    if (result == ERROR_FILE_NOT_FOUND && link_status(backup, status) == ERROR_SUCCESS &&
-        !status.exists())
-      continue;
-    log_event(error_event("rollback: could not restore " + narrow_lib(original), result));
-    restored = false;
-  }
-  return restored;
-}
-
-// Deletes `dir` with its content; the file layer removes the whole tree and
-// deletes links without following them.
-void Rollback::removeDirectoryTree(const std::u16string& dir) {
-  if (!dir.empty()) FileSystem::RemoveDirectory(without_trailing_separator(dir));
 }
 
 // A created directory goes only when it is still a directory (not a link put
@@ -677,16 +844,6 @@ void Rollback::removeDirectoryTree(const std::u16string& dir) {
 void Rollback::removeCreatedDirectory(const std::u16string& dir) {
   if (FileSystem::RemoveEmptyDirectory(dir) == ERROR_SUCCESS)
     log_event("rollback: removed directory " + narrow_lib(dir));
-}
-
-// A file this run wrote where none stood before.
-void Rollback::removeAddedFile(const std::u16string& path) {
-  const uint32_t result = FileSystem::DeleteFile(path);
-  if (result == ERROR_SUCCESS) {
-    if (run_log().isOpen()) log_event("rollback: removed " + narrow_lib(path));
-  } else if (result != ERROR_FILE_NOT_FOUND) {
-    log_event(error_event("rollback: could not remove " + narrow_lib(path), result));
-  }
 }
 
 void Rollback::undoStepDone() {

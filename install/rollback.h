@@ -1,38 +1,56 @@
 // The rollback journal of an installation run.
 //
-// Before the installer replaces a file in the template directory it moves
-// the existing file into a private backup folder ("n8stp" followed by a
-// number) on the template directory's file system: in the temporary
-// directory when that lies on the same file system, otherwise hidden inside
-// the template directory (".n8stp" followed by a number). Keeping and
-// restoring an original are then renames that need no free space. Every
-// directory and every file the run creates is recorded.
+// Every run keeps what it needs to undo itself in one private folder inside
+// the template directory (".n8stp" followed by a number, mode 0700, locked
+// for the run): the journal, and beside it the originals of the files the
+// run replaces ("b/" mirrors the directory). The folder lies on the
+// directory's file system, so keeping and restoring an original is a rename
+// (or a second name) that needs no free space, and it moves with the
+// directory and survives a reboot. Every directory and every file the run
+// creates is recorded.
 //
-// What the run is about to do is also written to an on-disk journal beside
-// the backup folder (see journal_file.h), in batches that are synced before
-// their steps are taken, and a run record in the user's home names it (see
-// run_record.h). A successful run syncs the installed files, commits the
-// journal and only then deletes the backup folder (stop); a failed or
-// cancelled one moves the backups back and removes what it created
-// (rollback), so that the template directory is as it was. A run that was
-// killed is put back the same way at the next start (recover).
+// What the run is about to do is written to the journal (journal_file.h) in
+// batches that are synced before their steps are taken; a run record in
+// the user's state folder (run_record.h) names the directory so that a
+// start finds it. A successful run syncs the installed files, commits the
+// journal and only then deletes its folder (stop); a failed or cancelled
+// one puts the originals back and removes what it created (rollback), so
+// that the directory is as it was. A file the run wrote that was changed
+// since is never deleted or overwritten: it is kept under a visible name.
+// A run that was killed is put back the same way by the next one that uses
+// the directory (recover, see recovery.h).
 //
-// The wizard holds the template directory's lock (TargetLock) around the
-// run, so a start's recovery can tell a run that no longer runs. A Rollback
-// is used by the worker thread of its run alone; it takes no locks.
+// The run holds the directory's lock (TargetLock) from start to its end. A
+// Rollback is used by the worker thread of its run alone.
 #ifndef OVN8_INSTALL_ROLLBACK_H_
 #define OVN8_INSTALL_ROLLBACK_H_
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "install/journal_file.h"
 #include "install/journal_keys.h"
 #include "install/run_record.h"
+#include "install/target_lock.h"
 #include "platform/file_system.h"
+
+// What undoing a run achieved.
+struct UndoOutcome {
+  // Every original is back and the run's private folder is gone.
+  bool complete = true;
+  // Files the run wrote that were changed since, kept where they now are
+  // (full paths): under their own name where the run had added them, under
+  // "<name>.~kept-<date>~" where an original came back to the name.
+  std::vector<std::u16string> keptChanges;
+  // Originals that could not be put back (full paths of their places).
+  std::vector<std::u16string> notRestored;
+  // The run's private folder, which keeps those originals (ends with "/").
+  std::u16string keptIn;
+};
 
 class Rollback {
  public:
@@ -41,50 +59,60 @@ class Rollback {
   Rollback(const Rollback&) = delete;
   Rollback& operator=(const Rollback&) = delete;
 
-  // Opens a journal record for one run into `target` (which ends with a
-  // separator): writes the run record, creates a new backup folder and the
-  // journal.
-  // An empty target opens a record without a backup folder. Returns 0 or an
-  // error number.
+  // Opens the journal for one run into `target` (which ends with a
+  // separator): locks the directory, makes its missing levels (after a run
+  // record names them) and puts right what a stopped run left in it. The
+  // run record, the private folder and the journal follow when the run
+  // first has something to write (flushJournal). An empty target opens a
+  // record without a folder. Returns 0 or an error number (33 when another
+  // installation holds the directory or one around it).
   uint32_t start(const std::u16string& target);
-  // Ends a successful run: puts the installed files on disk, commits the
-  // journal, then deletes the backup folder, the journal and the run
-  // record. An error (nothing deleted) leaves the run for rollback.
+  // Puts the installed files and their folders on disk; stop then commits.
+  uint32_t syncInstalled();
+  // Ends a successful run: syncs (unless syncInstalled did), commits the
+  // journal, then deletes the private folder and the run record. An error
+  // (nothing deleted) leaves the run for rollback.
   uint32_t stop();
-  // Undoes the run: deletes the temporary and added files, puts the
-  // backed-up files back, deletes the backup folder and the created
-  // directories and puts the directories' times back. A backup that cannot
-  // be moved back stays in the backup folder, with the journal, for the
-  // next start to try again. Returns `code`.
   // Told during a rollback how many of its steps (files to remove or put
   // back) are left of how many; the hook runs on the rolling-back thread.
   void setProgressHook(std::function<void(uint32_t left, uint32_t total)> hook) {
     progressHook_ = std::move(hook);
   }
+  // Undoes the run: deletes the temporary and added files, puts the kept
+  // originals back, deletes the private folder and the created directories
+  // and puts the directories' times back. An original that cannot be put
+  // back stays in the private folder, with the journal and the run record,
+  // for the next start to try again (see lastUndo). Returns `code`.
   uint32_t rollback(uint32_t code);
-  // Puts back the directory of a run that was killed, from its run record
-  // and its journal (null when the run had not made one yet), exactly as
-  // rollback would; after a commit only the backups are deleted. The caller
-  // holds the directory's lock. True when the directory was rolled back
-  // (the run had begun to change it).
-  bool recover(const RunRecord& run, const std::u16string& recordPath,
-               const JournalContents* journal);
+  // When start failed on the user's state folder rather than on the
+  // directory: that folder's path; otherwise empty.
+  const std::u16string& startFailurePath() const { return startFailurePath_; }
+  // What the last rollback or recover achieved.
+  const UndoOutcome& lastUndo() const { return undone_; }
+
+  // Puts back a stopped run from its journal, which lies in `hiddenName`
+  // inside `target` (ends with "/"); the caller holds the directory's lock
+  // and has checked that the journal is the user's and names this
+  // directory. After a commit only the private folder is deleted. True when
+  // the directory was rolled back (the run had begun to change it).
+  // `recordPath`, when not empty, is the user's run record of that run,
+  // `record` its content.
+  bool recover(const std::u16string& target, const std::u16string& hiddenName,
+               const JournalContents& journal, const std::u16string& recordPath = u"",
+               const RunRecord* record = nullptr);
 
   // Moves the file at `path` (below the target directory) to its mirrored
   // place in the backup folder, after the journal names it. 2 when no file
   // stands there (the caller then records the path with addRBFile); 0 when
   // this run already keeps the file's original or added the file itself;
   // otherwise an error number. `seen`, when given, is the status of `path`
-  // (not following a link) that the caller took just before; it spares a
-  // second look.
+  // (not following a link) that the caller took just before.
   uint32_t storeRBFile(const std::u16string& path, const FileStatus* seen = nullptr);
   // Makes sure `dir` exists, creating and recording the missing levels
   // (outer ones first). 3 when a level has no parent.
   uint32_t makeDirectoryTree(const std::u16string& dir);
   void addRBFile(const std::u16string& path);
-  // Forgets the first added file that names the same file as `path`: below
-  // the target directory paths compare by their keys (relative_path_key, so
-  // "a//./b" forgets "a/b"), elsewhere code unit by code unit.
+  // Forgets the first added file that names the same file as `path`.
   void removeRBFile(const std::u16string& path);
   void addRBCatalog(const std::u16string& path);
 
@@ -95,8 +123,14 @@ class Rollback {
   // What writing `path`, whose status (not following a link) is `seen`,
   // means: its original is to be kept (recorded), nothing stands there (the
   // caller records it with addRBFile), or this run has already kept or
-  // added it.
+  // added it. A name the wizard uses for its own files is refused (123).
   uint32_t planFile(const std::u16string& path, const FileStatus& seen, Plan& plan);
+  // Whether `path` lies in one of the wizard's own places below the target
+  // (a run's private folder, a temporary name, the state folder).
+  bool isOwnPath(const std::u16string& path) const;
+  // Records what the run is about to write at `path`, so that a file
+  // changed after it was written is told from the run's own.
+  void planExpected(const std::u16string& path, const ExpectedFile& file);
   // Records the missing levels of `dir` as to be created.
   uint32_t planDirectoryTree(const std::u16string& dir);
   // A new hidden name beside `path` for writing entry `index`, recorded.
@@ -106,17 +140,24 @@ class Rollback {
   bool isPlannedDirectory(const std::u16string& path) const;
   // Creates the planned levels of `dir`.
   uint32_t createPlannedTree(const std::u16string& dir);
-  // Moves the planned original at `path` into the backup folder. With
+  // Keeps the planned original at `path` in the backup folder. With
   // `linked`, the original may instead stay where it is with a second name
   // in the backup folder (*linked true); the caller then replaces it.
   uint32_t keepOriginal(const std::u16string& path, bool* linked = nullptr);
+  // Puts the names keepOriginal gave since the last call on disk: no
+  // original is replaced before its kept name would survive a power cut.
+  uint32_t syncKeptOriginals();
   // The oldest planned temporary still to be placed has been renamed to its
   // final name: nothing is left under it for a rollback to delete.
   void temporaryPlaced();
 
-  // The current record's backup folder (ends with "/"; empty when none).
-  const std::u16string& backupDirectory() const;
-  const std::vector<std::u16string>& createdDirectories() const;
+  // The backup folder (ends with "/"; empty when none).
+  const std::u16string& backupDirectory() const { return record_.backup; }
+  // The run's private folder (ends with "/"; empty when none).
+  const std::u16string& privateFolder() const { return record_.hidden; }
+  const std::vector<std::u16string>& createdDirectories() const {
+    return record_.createdDirectories;
+  }
   // The files recorded as added, as full paths.
   std::vector<std::u16string> addedFiles() const;
   const std::u16string& journalPath() const { return journal_.path(); }
@@ -129,21 +170,24 @@ class Rollback {
   };
   struct Record {
     std::u16string target;
-    std::u16string backup;
-    // The backup folder's name when it lies inside the target; no entry may
-    // be installed below it.
-    std::u16string hiddenName;
+    std::u16string hidden;      // the private folder, ends with "/"
+    std::u16string backup;      // hidden + "b/"
+    std::u16string hiddenName;  // ".n8stp<N>"
+    // Levels of the target itself that the run made, outer first.
+    std::vector<std::u16string> createdLevels;
     std::vector<std::u16string> createdDirectories;
     // Files the run wrote where none stood: those below the target by their
     // key, any others by their full path.
     JournalKeys addedKeys;
     std::vector<std::u16string> addedElsewhere;
-    // Files whose original the run keeps in the backup folder, by key. A
-    // second store of a kept or added path must leave the backup alone.
+    // Files whose original the run keeps in the backup folder, by key.
     JournalKeys backedUpKeys;
     std::vector<std::u16string> temporaries;
     // The first this many temporaries have become installed files.
     size_t placedTemporaries = 0;
+    // What the run may have written at each key (an entry that comes twice
+    // may have been written in either version).
+    std::unordered_map<std::u16string, std::vector<ExpectedFile>> expected;
     // Pre-existing directories whose listing the run changes, with their
     // times before the first change; a rollback puts the times back.
     std::vector<DirectoryTimes> touchedDirectories;
@@ -152,14 +196,18 @@ class Rollback {
     FileTimes targetTimes;
   };
 
-  Record& current();
-  const Record* last() const;
-  bool keyOf(const Record& record, const std::u16string& path, std::u16string& key) const;
-  bool journalKeyOf(const Record& record, const std::u16string& path, std::u16string& key) const;
+  void reset(const std::u16string& target);
+  bool keyOf(const std::u16string& path, std::u16string& key) const;
+  bool journalKeyOf(const std::u16string& path, std::u16string& key) const;
+  // Whether `key` names one of the wizard's own files: a run's private
+  // folder, a temporary, or anything in the state folder.
+  bool isOwnName(const std::u16string& key) const;
   void journalRecord(JournalRecordType type, const std::u16string& path);
-  uint32_t createBackupFolder(Record& record);
-  uint32_t claimBackupFolder(Record& record, RunRecord& run, const std::u16string& base,
-                             const std::u16string& prefix);
+  uint32_t makeMissingLevels();
+  uint32_t openJournal();
+  uint32_t writeRunRecord(const RunRecord& run);
+  uint32_t claimPrivateFolder(RunRecord& run);
+  void findStateFolderKey();
   uint32_t makeBackupDirectoryTree(const std::u16string& dir);
   uint32_t makeTree(const std::u16string& dir, std::u16string& ready);
   uint32_t walkUnlessReady(const std::u16string& path, std::u16string& ready,
@@ -172,18 +220,29 @@ class Rollback {
   // than a folder in the way is an error at once.
   uint32_t climbToExistingLevel(std::u16string& level, bool planning);
   void rememberDirectoryTimes(const std::u16string& dir);
-  void restoreDirectoryTimes(const Record& record);
-  bool undo(Record& record);
-  bool rollbackFiles(const Record& record);
-  void finish(Record& record, bool restoreTargetTimes);
-  void removeDirectoryTree(const std::u16string& dir);
+  void restoreDirectoryTimes();
+  void undo();
+  void removeAddedFiles();
+  void restoreKeptOriginals();
+  // Whether the file at `path` is one the run may have written at `key`.
+  bool isRunsOwnFile(const std::u16string& key, const FileStatus& found) const;
+  // Whether every level between the target and `key` is a real folder, so
+  // that acting on the key cannot reach outside the target through a link.
+  bool liesPlainlyInside(const std::u16string& key);
+  uint32_t keepChangedFile(const std::u16string& path);
+  void finish(bool committed);
+  // Notes in the run record that the run has been undone (before its
+  // private folder goes).
+  void markRolledBack();
+  void removeCreatedLevels();
   void removeCreatedDirectory(const std::u16string& dir);
-  void removeAddedFile(const std::u16string& path);
   void releaseBackupLock();
+  void undoStepDone();
 
-  std::vector<Record> records_;
-  // Open on the current backup folder, holding its lock; private to the
-  // user (0700) as the folder holds copies of the user's files.
+  Record record_;
+  TargetLock lock_;
+  // Open on the private folder, holding its lock; private to the user
+  // (0700) as the folder holds copies of the user's files.
   HANDLE backupLock_ = INVALID_HANDLE_VALUE;
   // The directory (and backup directory) made sure of last time, in the
   // form it was given.
@@ -195,17 +254,28 @@ class Rollback {
   // Levels the run planned to make, and those of them not made yet.
   std::unordered_set<std::u16string> plannedDirectories_;
   std::unordered_set<std::u16string> pendingDirectories_;
+  // Folders of the backup tree that got a name since the last sync.
+  std::unordered_set<std::u16string> unsyncedBackupFolders_;
+  // Levels below the target found to be real folders during an undo.
+  std::unordered_set<std::u16string> plainLevels_;
+  // The state folder's key relative to the target when it lies inside it.
+  std::u16string stateFolderKey_;
   RunRecordFile runRecord_;
+  // What the run record says, written when the run first needs it.
+  RunRecord run_;
   JournalWriter journal_;
+  uint64_t runId_ = 0;
   uint32_t runNumber_ = 0;
   // This process, named in temporary names.
   uint32_t pid_ = 0;
   // False once the target's file system refused a hard link in this run.
   bool linksWork_ = true;
+  bool synced_ = false;
+  UndoOutcome undone_;
+  std::u16string startFailurePath_;
   std::function<void(uint32_t, uint32_t)> progressHook_;
   uint32_t undoLeft_ = 0;
   uint32_t undoTotal_ = 0;
-  void undoStepDone();
 };
 
 #endif  // OVN8_INSTALL_ROLLBACK_H_

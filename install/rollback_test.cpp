@@ -17,53 +17,105 @@ class RollbackTest : public testing::Test {
   InstallScene scene;
   Rollback journal;
   std::u16string target() const { return w(scene.templateDir() + "/"); }
+  // Writes `path` as the run would, telling the journal what it wrote.
+  void install(const std::string& path, const std::string& content, int64_t seconds) {
+    writeFile(path, content, seconds);
+    ExpectedFile expected;
+    expected.size = content.size();
+    expected.writeSeconds = seconds;
+    journal.planExpected(w(path), expected);
+  }
+  // The run's private folders in the template directory.
+  std::vector<std::string> privateFolders() const {
+    std::vector<std::string> found;
+    for (const std::string& name : entryNames(scene.templateDir()))
+      if (name.compare(0, 6, ".n8stp") == 0) found.push_back(name);
+    return found;
+  }
 };
 
-TEST_F(RollbackTest, BackupFolderTakesTheFirstFreeNumber) {
-  mkdir((scene.tempDir() + "/n8stp0").c_str(), 0755);
-  writeFile(scene.tempDir() + "/n8stp1", "a file of that name", 1000);
+TEST_F(RollbackTest, PrivateFolderInTheTargetTakesTheFirstFreeNumber) {
+  // Another user's folder of that name, and a file: neither is touched.
+  mkdir((scene / ".n8stp0").c_str(), 0700);
+  ASSERT_EQ(0, chown((scene / ".n8stp0").c_str(), geteuid() + 1, getegid()));
+  writeFile(scene / ".n8stp1", "a file of that name", 1000);
   ASSERT_EQ(0u, journal.start(target()));
-  EXPECT_EQ(w(scene.tempDir() + "/n8stp2/"), journal.backupDirectory());
-  EXPECT_TRUE(isDir(scene.tempDir() + "/n8stp2"));
+  // Made when the run first has something to write.
+  EXPECT_TRUE(journal.privateFolder().empty());
+  EXPECT_TRUE(leftInHome(scene.homeDir()).empty());
+  journal.addRBFile(w(scene / "new.txt"));
+  ASSERT_EQ(0u, journal.flushJournal());
+  EXPECT_EQ(target() + u".n8stp2/", journal.privateFolder());
+  EXPECT_EQ(target() + u".n8stp2/b/", journal.backupDirectory());
+  EXPECT_EQ(target() + u".n8stp2/journal", journal.journalPath());
+  struct stat status;
+  ASSERT_EQ(0, lstat((scene / ".n8stp2").c_str(), &status));
+  EXPECT_EQ(0700u, status.st_mode & 07777);
   EXPECT_TRUE(journal.createdDirectories().empty());  // the folder is not part of the target
+  EXPECT_EQ(1u, leftInHome(scene.homeDir()).size());  // the run record
 
-  // One into another directory at the same time gets its own folder.
+  // One into another directory at the same time gets its own folder there.
   mkdir(scene.scratch("other").c_str(), 0755);
   Rollback other;
   ASSERT_EQ(0u, other.start(w(scene.scratch("other") + "/")));
-  EXPECT_EQ(w(scene.tempDir() + "/n8stp3/"), other.backupDirectory());
+  other.addRBFile(w(scene.scratch("other") + "/x"));
+  ASSERT_EQ(0u, other.flushJournal());
+  EXPECT_EQ(w(scene.scratch("other") + "/.n8stp0/"), other.privateFolder());
+  // A second run into the same directory, or one around it, is refused.
+  Rollback same;
+  EXPECT_EQ(uint32_t(ERROR_LOCK_VIOLATION), same.start(target()));
+  EXPECT_EQ(uint32_t(ERROR_LOCK_VIOLATION), same.start(w(scene.scratch("") )));
   other.stop();
   journal.stop();
-  EXPECT_FALSE(exists(scene.tempDir() + "/n8stp2"));
-  EXPECT_FALSE(exists(scene.tempDir() + "/n8stp3"));
-  EXPECT_TRUE(isDir(scene.tempDir() + "/n8stp0"));
+  EXPECT_FALSE(exists(scene / ".n8stp2"));
+  EXPECT_FALSE(exists(scene.scratch("other/.n8stp0")));
+  EXPECT_TRUE(isDir(scene / ".n8stp0"));
+  EXPECT_TRUE(leftInHome(scene.homeDir()).empty());
 }
 
-TEST_F(RollbackTest, StartReportsTheFileLayersError) {
-  FileFaultInjector fault(1, ERROR_INVALID_NAME);
-  EXPECT_EQ(ERROR_INVALID_NAME, journal.start(target()));
-  EXPECT_TRUE(fault.fired());
-  EXPECT_TRUE(journal.backupDirectory().empty());
-  EXPECT_EQ(87u, journal.rollback(87));
-  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
-}
-
-// A temporary directory whose path leaves no room for the folder name: the
-// backup folder cannot be made, and start says so instead of trying on.
-TEST_F(RollbackTest, StartReportsABackupFolderThatCannotBeMade) {
-  std::string deep = scene.tempDir();
-  const std::string level(200, 'd');
-  while (deep.size() + 1 + level.size() < 4090) {
-    deep += "/" + level;
-    ASSERT_EQ(0, mkdir(deep.c_str(), 0755));
+// Starting and opening the journal (run record, private folder, journal)
+// failed at each operation in turn: the failure is returned and a
+// rollback leaves nothing, in the directory or the home directory.
+TEST_F(RollbackTest, OpeningReportsTheFileLayersErrorAndLeavesNothing) {
+  const auto before = snapshot(scene.templateDir());
+  uint64_t failed = 0;
+  for (uint64_t k = 1;; ++k) {
+    FileFaultInjector fault(k, ERROR_INVALID_NAME);
+    uint32_t result = journal.start(target());
+    if (result == 0) {
+      journal.addRBFile(w(scene / "new.txt"));
+      result = journal.flushJournal();
+    }
+    if (!fault.fired()) {
+      EXPECT_EQ(0u, result);
+      journal.rollback(1223);
+      break;
+    }
+    // A look that fails may be done without; a step that fails fails.
+    if (result != 0) ++failed;
+    journal.rollback(87);
+    ASSERT_EQ("", differences(before, snapshot(scene.templateDir()))) << k;
+    ASSERT_TRUE(leftInHome(scene.homeDir()).empty()) << k;
   }
-  deep += "/" + std::string(4090 - deep.size() - 1, 'e');
-  ASSERT_EQ(0, mkdir(deep.c_str(), 0755));
-  EnvGuard tmp("TMPDIR", deep.c_str());
-  EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, journal.start(target()));
-  EXPECT_TRUE(journal.backupDirectory().empty());
-  EXPECT_EQ(87u, journal.rollback(87));
-  EXPECT_TRUE(isDir(deep));
+  EXPECT_GT(failed, 8u);
+  EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+  EXPECT_TRUE(leftInHome(scene.homeDir()).empty());
+}
+
+// A home directory where the run record cannot be written: the failure
+// names the state folder, not the template directory.
+TEST_F(RollbackTest, ARecordThatCannotBeWrittenIsNamed) {
+  ASSERT_EQ(0u, journal.start(target()));
+  EXPECT_TRUE(journal.startFailurePath().empty());  // nothing to write yet
+  journal.addRBFile(w(scene / "new.txt"));
+  {
+    FileFaultInjector fault(1, ERROR_DISK_FULL);
+    fault.only({FileOp::CreateFile});
+    EXPECT_EQ(uint32_t(ERROR_DISK_FULL), journal.flushJournal());
+  }
+  EXPECT_EQ(w(scene.homeDir() + "/.ovn8setup"), journal.startFailurePath());
+  journal.rollback(112);
+  EXPECT_TRUE(privateFolders().empty());
 }
 
 TEST_F(RollbackTest, EmptyTargetHasNoBackupFolderAndUndoesOnlyItsRecords) {
@@ -71,7 +123,7 @@ TEST_F(RollbackTest, EmptyTargetHasNoBackupFolderAndUndoesOnlyItsRecords) {
   writeFile(scene / "added.txt", "installer", 1000);
   ASSERT_EQ(0u, journal.start(u""));
   EXPECT_TRUE(journal.backupDirectory().empty());
-  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+  EXPECT_TRUE(privateFolders().empty());
   EXPECT_EQ(ERROR_INVALID_PARAMETER, journal.storeRBFile(w(scene / "mine.txt")));
   journal.addRBFile(w(scene / "added.txt"));
   EXPECT_EQ(2u, journal.rollback(2));
@@ -82,8 +134,8 @@ TEST_F(RollbackTest, EmptyTargetHasNoBackupFolderAndUndoesOnlyItsRecords) {
 TEST_F(RollbackTest, StoreMovesTheFileToItsMirroredPlace) {
   writeFile(scene / "sub/deep/a.txt", "original", 1000, 0600);
   ASSERT_EQ(0u, journal.start(target()));
-  const std::string backup = narrow_lib(journal.backupDirectory());
   EXPECT_EQ(0u, journal.storeRBFile(w(scene / "sub/deep/a.txt")));
+  const std::string backup = narrow_lib(journal.backupDirectory());
   EXPECT_FALSE(exists(scene / "sub/deep/a.txt"));
   EXPECT_EQ("original", readText(backup + "sub/deep/a.txt"));
 
@@ -114,7 +166,7 @@ TEST_F(RollbackTest, SamePathTwiceKeepsTheOriginal) {
   const auto before = snapshot(scene.templateDir());
   ASSERT_EQ(0u, journal.start(target()));
   ASSERT_EQ(0u, journal.storeRBFile(w(scene / "sub/a.txt")));
-  writeFile(scene / "sub/a.txt", "first install", 2000);
+  install(scene / "sub/a.txt", "first install", 2000);
   // The same file under other spellings is already kept: the new file stays.
   EXPECT_EQ(0u, journal.storeRBFile(w(scene / "sub/a.txt")));
   EXPECT_EQ(0u, journal.storeRBFile(w(scene / "sub//a.txt")));
@@ -127,13 +179,12 @@ TEST_F(RollbackTest, SamePathTwiceKeepsTheOriginal) {
   // A file this run added is not moved into the backup folder either.
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, journal.storeRBFile(w(scene / "new.txt")));
   journal.addRBFile(w(scene / "new.txt"));
-  writeFile(scene / "new.txt", "added", 2000);
+  install(scene / "new.txt", "added", 2000);
   EXPECT_EQ(0u, journal.storeRBFile(w(scene / "new.txt")));
   EXPECT_EQ("added", readText(scene / "new.txt"));
 
   journal.rollback(87);
   EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
-  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
 }
 
 TEST_F(RollbackTest, RemovedAddedFileIsNoLongerKnown) {
@@ -185,7 +236,9 @@ TEST_F(RollbackTest, DeepTreeIsMadeLevelByLevelWithoutRepeatedWork) {
   uint64_t creations = 0, looks = 0;
   {
     FileFaultInjector counter;
-    counter.only({FileOp::CreateOneDirectory, FileOp::CreateDirectory});
+    counter.only({FileOp::CreateOneDirectory, FileOp::CreateDirectory})
+        .below(w(scene.templateDir()))
+        .skipping(u"/.n8stp");
     EXPECT_EQ(0u, journal.makeDirectoryTree(w(deep + "/")));
     creations = counter.count();
   }
@@ -222,17 +275,17 @@ TEST_F(RollbackTest, RollbackRestoresFilesAndRemovesWhatTheRunMade) {
 
   ASSERT_EQ(0u, journal.start(target()));
   ASSERT_EQ(0u, journal.storeRBFile(w(scene / "existing/sub/replaced.txt")));
-  writeFile(scene / "existing/sub/replaced.txt", "new version", 3000);
+  install(scene / "existing/sub/replaced.txt", "new version", 3000);
   ASSERT_EQ(ERROR_FILE_NOT_FOUND, journal.storeRBFile(w(scene / "existing/added.txt")));
   journal.addRBFile(w(scene / "existing/added.txt"));
-  writeFile(scene / "existing/added.txt", "added", 3000);
+  install(scene / "existing/added.txt", "added", 3000);
   ASSERT_EQ(0u, journal.makeDirectoryTree(w(scene / "fresh/a/b")));
   journal.addRBFile(w(scene / "fresh/a/b/f.txt"));
-  writeFile(scene / "fresh/a/b/f.txt", "f", 3000);
+  install(scene / "fresh/a/b/f.txt", "f", 3000);
 
   EXPECT_EQ(1223u, journal.rollback(1223));
+  EXPECT_TRUE(journal.lastUndo().complete);
   EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
-  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
 }
 
 TEST_F(RollbackTest, RollbackNeverFollowsALinkNorRemovesUnrecordedFiles) {
@@ -262,8 +315,8 @@ TEST_F(RollbackTest, BackupThatCannotBeMovedBackStaysInTheBackupFolder) {
   ASSERT_EQ(0u, journal.storeRBFile(w(scene / "a.txt")));
   ASSERT_EQ(0u, journal.storeRBFile(w(scene / "b.txt")));
   ASSERT_EQ(0u, journal.makeDirectoryTree(w(scene / "made")));
-  writeFile(scene / "a.txt", "new a", 2000);
-  writeFile(scene / "b.txt", "new b", 2000);
+  install(scene / "a.txt", "new a", 2000);
+  install(scene / "b.txt", "new b", 2000);
   const std::string backup = narrow_lib(journal.backupDirectory());
   {
     FileFaultInjector fault(1);
@@ -278,28 +331,36 @@ TEST_F(RollbackTest, BackupThatCannotBeMovedBackStaysInTheBackupFolder) {
   const std::string kept = a == "new a" ? "a.txt" : "b.txt";
   EXPECT_EQ("original " + kept.substr(0, 1), readText(backup + kept));
   EXPECT_FALSE(exists(scene / "made"));
-  // The journal and the run record stay: the next start tries again.
+  // The rollback says so; the journal and the run record stay, and the
+  // next start tries again.
+  EXPECT_FALSE(journal.lastUndo().complete);
+  EXPECT_EQ(std::vector<std::u16string>{target() + w(kept)}, journal.lastUndo().notRestored);
+  EXPECT_EQ(journal.privateFolder(), journal.lastUndo().keptIn);
   EXPECT_TRUE(exists(narrow_lib(journal.journalPath())));
-  EXPECT_EQ(std::vector<std::u16string>{target()}, recover_stopped_installations());
+  const std::vector<RecoveryNotice> notices = recover_stopped_installations();
+  ASSERT_EQ(1u, notices.size());
+  EXPECT_EQ(RecoveryNotice::Kind::kRestored, notices[0].kind);
+  EXPECT_EQ(target(), notices[0].directory);
   EXPECT_EQ("original a", readText(scene / "a.txt"));
   EXPECT_EQ("original b", readText(scene / "b.txt"));
-  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
-  EXPECT_EQ(0u, entryNames(scene.homeDir()).size());
+  EXPECT_TRUE(privateFolders().empty());
+  EXPECT_TRUE(leftInHome(scene.homeDir()).empty());
 }
 
-TEST_F(RollbackTest, StopDeletesTheBackupFolder) {
+TEST_F(RollbackTest, StopDeletesThePrivateFolder) {
   ASSERT_EQ(0u, journal.start(target()));
-  // The folder and its journal beside it.
-  EXPECT_EQ(2u, backupFolders(scene.tempDir()).size());
+  journal.addRBFile(w(scene / "new.txt"));
+  ASSERT_EQ(0u, journal.flushJournal());
+  EXPECT_EQ(1u, privateFolders().size());
   journal.stop();
-  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+  EXPECT_TRUE(privateFolders().empty());
 
   writeFile(scene / "sub/x.txt", "old", 1000);
   Rollback second;
   ASSERT_EQ(0u, second.start(target()));
   ASSERT_EQ(0u, second.storeRBFile(w(scene / "sub/x.txt")));
   second.stop();
-  EXPECT_TRUE(backupFolders(scene.tempDir()).empty());
+  EXPECT_TRUE(privateFolders().empty());
   EXPECT_FALSE(exists(scene / "sub/x.txt"));  // stop keeps the run's result
 }
 

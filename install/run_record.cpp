@@ -13,22 +13,34 @@
 namespace {
 
 const char kRecordMagic[4] = {'N', '8', 'R', 'N'};
-const uint32_t kRecordVersion = 1;
-const char16_t kRecordPrefix[] = u".ovn8run-";
+const uint32_t kRecordVersion = 2;
+const uint32_t kLegacyRecordVersion = 1;
+const char16_t kRecordPrefix[] = u"run-";
+const char16_t kLegacyRecordPrefix[] = u".ovn8run-";
 // Record names tried per process before create gives up.
 const unsigned kMaxRecordNumber = 1000;
+
+void write_identity(ByteWriter& out, const DirectoryIdentity& identity) {
+  out.u64(identity.device);
+  out.u64(identity.inode);
+}
+
+bool read_identity(ByteReader& in, DirectoryIdentity& identity) {
+  return in.u64(identity.device) && in.u64(identity.inode);
+}
 
 std::string record_bytes(const RunRecord& record) {
   ByteWriter out;
   out.append(std::string(kRecordMagic, 4));
   out.u32(kRecordVersion);
   out.u32(record.pid);
+  out.u64(record.runId);
   out.string(record.target);
-  out.string(record.backup);
-  out.i64(record.targetTimes.accessSeconds);
-  out.i64(record.targetTimes.accessNanoseconds);
-  out.i64(record.targetTimes.writeSeconds);
-  out.i64(record.targetTimes.writeNanoseconds);
+  write_identity(out, record.targetIdentity);
+  write_identity(out, record.anchorIdentity);
+  out.string(record.hiddenName);
+  out.u8(record.rolledBack ? 1 : 0);
+  out.times(record.targetTimes);
   out.u32(uint32_t(record.createdLevels.size()));
   for (const std::u16string& level : record.createdLevels) out.string(level);
   const uint32_t crc = crc_of(out.bytes().data(), out.size());
@@ -36,12 +48,62 @@ std::string record_bytes(const RunRecord& record) {
   return out.bytes();
 }
 
-std::u16string record_directory() { return home_dir(); }
+// The state folder is made private to the user: the records name the
+// directories a start acts on. One that someone else made, or a link, is
+// not used.
+uint32_t make_state_folder(const std::u16string& folder) {
+  uint32_t result = FileSystem::CreateOneDirectory(folder, 0700);
+  if (result != ERROR_SUCCESS && result != ERROR_ALREADY_EXISTS) return result;
+  FileStatus status;
+  result = link_status(folder, status);
+  if (result != ERROR_SUCCESS) return result;
+  if (!status.isDirectory() || status.owner != uint32_t(geteuid()) || (status.mode & 022) != 0)
+    return ERROR_ACCESS_DENIED;
+  return ERROR_SUCCESS;
+}
+
+bool is_private_state_folder(const std::u16string& folder) {
+  FileStatus status;
+  return link_status(folder, status) == ERROR_SUCCESS && status.isDirectory() &&
+         status.owner == uint32_t(geteuid()) && (status.mode & 022) == 0;
+}
+
+std::vector<std::u16string> files_named(const std::u16string& directory,
+                                        const std::u16string& prefix) {
+  std::vector<std::u16string> found;
+  FileFinder finder;
+  for (bool more = finder.reset(directory + u"/" + prefix + u"*"); more; more = finder.next()) {
+    if (finder.attributes() & FILE_ATTRIBUTE_DIRECTORY) continue;
+    found.push_back(directory + u"/" + finder.name());
+  }
+  return found;
+}
+
+// magic, version 1, pid, target, backup, the target's times, the created
+// levels, crc.
+bool read_legacy_record(const std::string& bytes, LegacyRunRecord& legacy) {
+  ByteReader in(bytes.data(), bytes.size());
+  const char* magic = nullptr;
+  uint32_t version = 0, pid = 0, levels = 0;
+  FileTimes times;
+  if (!in.bytes(4, magic) || std::string(magic, 4) != std::string(kRecordMagic, 4) ||
+      !in.u32(version) || version != kLegacyRecordVersion || !in.u32(pid) ||
+      !in.string(legacy.target) || !in.string(legacy.backup) || !in.times(times) ||
+      !in.u32(levels) || levels > in.left() / 4)
+    return false;
+  std::u16string level;
+  for (uint32_t i = 0; i < levels; ++i)
+    if (!in.string(level)) return false;
+  const size_t covered = bytes.size() - in.left();
+  uint32_t crc = 0;
+  return in.u32(crc) && crc == crc_of(bytes.data(), covered) && in.left() == 0;
+}
 
 }  // namespace
 
-std::u16string journal_path_of(const std::u16string& backupFolder) {
-  return without_trailing_separator(backupFolder) + u".journal";
+std::u16string state_folder() {
+  const std::u16string home = home_dir();
+  return home.empty() ? home : without_trailing_separator(home) + u"/.ovn8setup";
 }
 
 // A rewrite may be shorter than what it replaces: it is cut to its size.
@@ -53,20 +115,33 @@ uint32_t RunRecordFile::write(HANDLE handle, const RunRecord& record, bool cut) 
 }
 
 uint32_t RunRecordFile::create(const RunRecord& record) {
-  const std::u16string directory = record_directory();
+  const std::u16string directory = state_folder();
   if (directory.empty()) return ERROR_PATH_NOT_FOUND;
+  uint32_t result = make_state_folder(directory);
+  if (result != ERROR_SUCCESS) return result;
   const std::u16string base = directory + u"/" + kRecordPrefix + string_uito(record.pid, 10) + u"-";
+  bool madeAgain = false;
   for (unsigned n = 0; n < kMaxRecordNumber; ++n) {
     const std::u16string candidate = base + string_uito(n, 10);
     HANDLE handle = INVALID_HANDLE_VALUE;
-    uint32_t result = FileSystem::CreateFile(candidate, GENERIC_WRITE, 0, CREATE_NEW, handle);
+    result = FileSystem::CreateFile(candidate, GENERIC_WRITE, 0, CREATE_NEW, handle);
     if (result == ERROR_ALREADY_EXISTS) continue;
+    // Another wizard removed the folder with its last record meanwhile.
+    if ((result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND) && !madeAgain) {
+      madeAgain = true;
+      result = make_state_folder(directory);
+      if (result != ERROR_SUCCESS) return result;
+      --n;
+      continue;
+    }
     if (result != ERROR_SUCCESS) return result;
     path_ = candidate;
     result = write(handle, record, false);
     const uint32_t closed = FileSystem::CloseHandle(handle);
     if (result == ERROR_SUCCESS) result = closed;
     if (result == ERROR_SUCCESS) result = FileSystem::FlushDirectory(directory);
+    // The home directory's listing holds the state folder.
+    if (result == ERROR_SUCCESS) result = FileSystem::FlushDirectory(parent_directory(directory));
     return result;
   }
   return ERROR_CANTWRITE;
@@ -81,29 +156,29 @@ uint32_t RunRecordFile::rewrite(const RunRecord& record) {
   return result != ERROR_SUCCESS ? result : closed;
 }
 
-void RunRecordFile::remove() {
-  if (path_.empty()) return;
-  FileSystem::DeleteFile(path_);
+// The state folder goes with its last record, so that a home directory
+// shows nothing of runs that ended.
+uint32_t RunRecordFile::remove() {
+  if (path_.empty()) return ERROR_SUCCESS;
+  const std::u16string folder = parent_directory(path_);
+  uint32_t result = FileSystem::DeleteFile(path_);
+  if (result == ERROR_SUCCESS) result = FileSystem::FlushDirectory(folder);
+  if (result == ERROR_SUCCESS && FileSystem::RemoveEmptyDirectory(folder) == ERROR_SUCCESS)
+    FileSystem::FlushDirectory(parent_directory(folder));
   path_.clear();
+  return result;
 }
 
 std::vector<std::u16string> find_run_records() {
-  std::vector<std::u16string> found;
-  const std::u16string directory = record_directory();
-  if (directory.empty()) return found;
-  FileFinder finder;
-  for (bool more = finder.reset(directory + u"/" + kRecordPrefix + u"*"); more;
-       more = finder.next()) {
-    if (finder.attributes() & FILE_ATTRIBUTE_DIRECTORY) continue;
-    found.push_back(directory + u"/" + finder.name());
-  }
-  return found;
+  const std::u16string directory = state_folder();
+  if (directory.empty() || !is_private_state_folder(directory)) return {};
+  return files_named(directory, kRecordPrefix);
 }
 
 uint32_t read_run_record(const std::u16string& path, RunRecord& record) {
   record = RunRecord();
   std::string bytes;
-  const uint32_t result = read_whole_file(path, bytes);
+  const uint32_t result = read_small_file(path, bytes);
   if (result != ERROR_SUCCESS) return result;
   ByteReader in(bytes.data(), bytes.size());
   const char* magic = nullptr;
@@ -111,11 +186,14 @@ uint32_t read_run_record(const std::u16string& path, RunRecord& record) {
   if (!in.bytes(4, magic) || std::string(magic, 4) != std::string(kRecordMagic, 4) ||
       !in.u32(version) || version != kRecordVersion)
     return ERROR_INVALID_DATA;
-  FileTimes& t = record.targetTimes;
-  if (!in.u32(record.pid) || !in.string(record.target) || !in.string(record.backup) ||
-      !in.i64(t.accessSeconds) || !in.i64(t.accessNanoseconds) || !in.i64(t.writeSeconds) ||
-      !in.i64(t.writeNanoseconds))
+  if (!in.u32(record.pid) || !in.u64(record.runId) || !in.string(record.target) ||
+      !read_identity(in, record.targetIdentity) || !read_identity(in, record.anchorIdentity) ||
+      !in.string(record.hiddenName))
     return ERROR_INVALID_DATA;
+  uint8_t rolledBack = 0;
+  if (!in.u8(rolledBack) || rolledBack > 1 || !in.times(record.targetTimes))
+    return ERROR_INVALID_DATA;
+  record.rolledBack = rolledBack == 1;
   uint32_t levels = 0;
   if (!in.u32(levels) || levels > in.left() / 4) return ERROR_INVALID_DATA;
   record.createdLevels.resize(levels);
@@ -125,18 +203,21 @@ uint32_t read_run_record(const std::u16string& path, RunRecord& record) {
   uint32_t crc = 0;
   if (!in.u32(crc) || crc != crc_of(bytes.data(), covered) || in.left() != 0)
     return ERROR_INVALID_DATA;
-  if (record.target.empty() || record.backup.empty()) return ERROR_INVALID_DATA;
+  if (record.target.empty() || record.target[0] != u'/' || record.target.back() != u'/')
+    return ERROR_INVALID_DATA;
   return ERROR_SUCCESS;
 }
 
 uint32_t run_record_pid(const std::u16string& path) {
-  const size_t start = path.rfind(kRecordPrefix);
-  if (start == std::u16string::npos) return 0;
-  uint32_t pid = 0;
-  for (size_t i = start + (sizeof(kRecordPrefix) / sizeof(char16_t) - 1); i < path.size(); ++i) {
-    if (path[i] < u'0' || path[i] > u'9') return path[i] == u'-' ? pid : 0;
-    pid = pid * 10 + uint32_t(path[i] - u'0');
-    if (pid > 0x3FFFFFFF) return 0;
+  const std::u16string name = path.substr(path.rfind(u'/') + 1);
+  for (const std::u16string& prefix : {std::u16string(kRecordPrefix), std::u16string(kLegacyRecordPrefix)}) {
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    uint32_t pid = 0;
+    for (size_t i = prefix.size(); i < name.size(); ++i) {
+      if (name[i] < u'0' || name[i] > u'9') return name[i] == u'-' ? pid : 0;
+      pid = pid * 10 + uint32_t(name[i] - u'0');
+      if (pid > 0x3FFFFFFF) return 0;
+    }
   }
   return 0;
 }
@@ -144,4 +225,21 @@ uint32_t run_record_pid(const std::u16string& path) {
 bool process_runs(uint32_t pid) {
   if (pid == 0) return false;
   return kill(pid_t(pid), 0) == 0 || errno != ESRCH;
+}
+
+std::vector<LegacyRunRecord> find_legacy_run_records() {
+  std::vector<LegacyRunRecord> found;
+  const std::u16string home = home_dir();
+  if (home.empty()) return found;
+  for (const std::u16string& path : files_named(without_trailing_separator(home), kLegacyRecordPrefix)) {
+    LegacyRunRecord legacy;
+    legacy.path = path;
+    std::string bytes;
+    // Only a whole record of that version is taken for one: anything else
+    // of that name is not the wizard's.
+    if (read_small_file(path, bytes) != ERROR_SUCCESS || !read_legacy_record(bytes, legacy))
+      continue;
+    found.push_back(legacy);
+  }
+  return found;
 }

@@ -24,6 +24,7 @@ enum : uint32_t {
   ERROR_DIRECTORY = 267,
   ERROR_CANTWRITE = 1013,
   ERROR_CANCELLED = 1223,
+  ERROR_FILE_CORRUPT = 1392,
 };
 
 // A system error without a Win32 meaning of its own is carried with the

@@ -49,6 +49,12 @@ class FileFaultInjector {
     m_prefix = prefix;
     return *this;
   }
+  // Does not count operations whose path holds `fragment` (the wizard's own
+  // private folder, say, when a test counts the files of a run's entries).
+  FileFaultInjector& skipping(const std::u16string& fragment) {
+    m_skipped = fragment;
+    return *this;
+  }
   // After the k-th, every later counted operation fails too (a disk that
   // stays full, a medium that is gone).
   FileFaultInjector& persistent() {
@@ -83,6 +89,7 @@ class FileFaultInjector {
       for (FileOp kind : m_ops) chosen = chosen || kind == op;
       if (!chosen) return false;
     }
+    if (!m_skipped.empty() && path.find(m_skipped) != std::u16string::npos) return false;
     return m_prefix.empty() || isBelowPrefix(path);
   }
 
@@ -96,6 +103,7 @@ class FileFaultInjector {
   const uint32_t m_error;
   std::vector<FileOp> m_ops;
   std::u16string m_prefix;
+  std::u16string m_skipped;
   bool m_persistent = false;
   std::atomic<uint64_t> m_count{0};
   std::atomic<bool> m_fired{false};

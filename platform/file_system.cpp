@@ -102,10 +102,14 @@ bool writeAll(int fd, const char* data, size_t size) {
 // ---- Directory creation ---------------------------------------------------
 
 // Makes one directory unless a directory (or a link to one) is already there.
-bool makeOneDirectory(const char* path) {
-  if (isDirectory(path)) return true;
-  if (mkdir(path, 0777) == 0) return true;
-  return errno == EEXIST && isDirectory(path);  // made meanwhile by another
+// 0 or the errno of the failure; something other than a directory in the
+// way is EEXIST.
+int makeOneDirectory(const char* path) {
+  if (isDirectory(path)) return 0;
+  if (mkdir(path, 0777) == 0) return 0;
+  const int error = errno;
+  if (error == EEXIST && isDirectory(path)) return 0;  // made meanwhile by another
+  return error;
 }
 
 // ---- Tree removal ---------------------------------------------------------
@@ -602,9 +606,9 @@ uint32_t FileSystem::CreateDirectory(const std::u16string& path) {
     if (narrow[end - 1] == '/') continue;
     const char saved = narrow[end];
     narrow[end] = '\0';
-    const bool made = makeOneDirectory(narrow.c_str());
+    const int error = makeOneDirectory(narrow.c_str());
     narrow[end] = saved;
-    if (!made) return failWith(ERROR_FILE_NOT_FOUND);
+    if (error != 0) return setLastErrorByErrNo(error);
   }
   return 0;
 }
@@ -614,9 +618,8 @@ uint32_t FileSystem::RemoveDirectory(const std::u16string& path) {
   if (uint32_t fault = injectedFault(FileOp::RemoveDirectory, path)) return fault;
   std::string narrow = narrow_lib(path);
   if (narrow.empty()) return 0;
-  int error = removeTree(narrow);
-  if (error != 0) setLastErrorByErrNo(error);
-  return 0;
+  const int error = removeTree(narrow);
+  return error != 0 ? setLastErrorByErrNo(error) : 0;
 }
 
 uint32_t FileSystem::MoveFile(const std::u16string& existing, const std::u16string& target) {
@@ -631,8 +634,11 @@ uint32_t FileSystem::MoveFile(const std::u16string& existing, const std::u16stri
   // 2 means "the source is missing" (callers take it as nothing to back up),
   // never a missing destination directory.
   struct stat64 status;
-  bool sourceMissing = lstat64(source.c_str(), &status) != 0 && errno == ENOENT;
-  return failWith(sourceMissing ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_PARAMETER);
+  const bool sourceMissing = lstat64(source.c_str(), &status) != 0 && errno == ENOENT;
+  if (sourceMissing) return failWith(ERROR_FILE_NOT_FOUND);
+  // The destination's folder is missing.
+  if (error == ENOENT) return failWith(ERROR_PATH_NOT_FOUND);
+  return setLastErrorByErrNo(error);
 }
 
 uint32_t FileSystem::DeleteFile(const std::u16string& path) {
@@ -640,7 +646,7 @@ uint32_t FileSystem::DeleteFile(const std::u16string& path) {
   if (uint32_t fault = injectedFault(FileOp::DeleteFile, path)) return fault;
   std::string narrow = narrow_lib(path);
   if (narrow.empty()) return 0;
-  if (unlink(narrow.c_str()) != 0 && errno != ENOENT) setLastErrorByErrNo(errno);
+  if (unlink(narrow.c_str()) != 0 && errno != ENOENT) return setLastErrorByErrNo(errno);
   return 0;
 }
 
@@ -793,6 +799,19 @@ uint32_t FileSystem::GetFileStatus(const std::u16string& path, bool followLink,
   status.times.accessNanoseconds = found.st_atim.tv_nsec;
   status.times.writeSeconds = found.st_mtim.tv_sec;
   status.times.writeNanoseconds = found.st_mtim.tv_nsec;
+  return 0;
+}
+
+uint32_t FileSystem::GetFinalPathName(const std::u16string& path, std::u16string& resolved) {
+  ms_lastError = 0;
+  resolved.clear();
+  if (uint32_t fault = injectedFault(FileOp::GetFinalPathName, path)) return fault;
+  const std::string narrow = narrow_lib(path);
+  if (narrow.empty()) return failWith(ERROR_FILE_NOT_FOUND);
+  char* real = realpath(narrow.c_str(), nullptr);
+  if (real == nullptr) return setLastErrorByErrNo(errno);
+  resolved = widen_lib(real);
+  free(real);
   return 0;
 }
 

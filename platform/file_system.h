@@ -119,6 +119,7 @@ enum class FileOp {
   SetFileMode,
   SetFileOwner,
   CreateHardLink,
+  GetFinalPathName,
 };
 
 // A fault hook is asked before each operation runs; a non-zero answer is
@@ -184,18 +185,21 @@ class FileSystem {
   // saturating at 0xFFFFFFFF; 0 when that cannot be told. Null: 87.
   static uint32_t GetFreeSpaceTmpDir(uint32_t* freeBytes);
   // Creates the directory and its missing parents; an existing directory is
-  // success. Any failure, an existing file included, gives 2.
+  // success. A failure gives the errno-mapped error of the level that could
+  // not be made (183 when something other than a directory is in the way).
   static uint32_t CreateDirectory(const std::u16string& path);
   // Removes the file, link or whole directory tree at `path` without ever
-  // following a symbolic link; "/", "." and ".." are refused. Returns 0 (a
-  // missing path is success); a failure is only kept as the last error.
+  // following a symbolic link; "/", "." and ".." are refused. 0 when nothing
+  // is left (a missing path is success); otherwise the first error met, after
+  // removing what could be removed.
   static uint32_t RemoveDirectory(const std::u16string& path);
   // Renames, replacing an existing destination file; across file systems a
   // file or link is copied (mode and times kept) and the source removed.
-  // 2 when the source is missing, 87 for any other failure.
+  // 2 when the source is missing, 3 when the destination's folder is;
+  // otherwise the errno-mapped error.
   static uint32_t MoveFile(const std::u16string& existing, const std::u16string& target);
-  // Removes a file or link (never a directory). Returns 0 (a missing file is
-  // success); a failure is only kept as the last error.
+  // Removes a file or link (never a directory). 0 when it is gone (a missing
+  // file is success); otherwise the errno-mapped error.
   static uint32_t DeleteFile(const std::u16string& path);
   static uint32_t GetLastError();
 
@@ -241,6 +245,9 @@ class FileSystem {
   // Sets the access and modification times of `path` itself, never of the
   // target of a link.
   static uint32_t SetPathTimes(const std::u16string& path, const FileTimes& times);
+  // The absolute path of `path` with every link and "." or ".." resolved
+  // (realpath); the path must exist.
+  static uint32_t GetFinalPathName(const std::u16string& path, std::u16string& resolved);
   // 0 when the user may use `path` as `mode` asks (FILE_ACCESS_* bits).
   static uint32_t CheckAccess(const std::u16string& path, uint32_t mode);
   // Permission bits (07777) and owner of an open file.

@@ -512,9 +512,10 @@ TEST_F(FileSystemTest, CreateDirectoryMakesParentsLikeMkdirP) {
   EXPECT_EQ(0u, FileSystem::GetLastError());
 
   ASSERT_TRUE(writeText(dir_ / "file", "keep"));
-  EXPECT_EQ(2u, FileSystem::CreateDirectory(wide(dir_ / "file")));
-  EXPECT_EQ(2u, FileSystem::GetLastError());
-  EXPECT_EQ(2u, FileSystem::CreateDirectory(wide(dir_ / "file/sub")));
+  // A file in the way is named as such, not as "not found".
+  EXPECT_EQ(uint32_t(ERROR_ALREADY_EXISTS), FileSystem::CreateDirectory(wide(dir_ / "file")));
+  EXPECT_EQ(uint32_t(ERROR_ALREADY_EXISTS), FileSystem::GetLastError());
+  EXPECT_EQ(uint32_t(ERROR_ALREADY_EXISTS), FileSystem::CreateDirectory(wide(dir_ / "file/sub")));
   EXPECT_EQ("keep", readText(dir_ / "file"));
   EXPECT_EQ(2u, FileSystem::CreateDirectory(u""));
 
@@ -563,10 +564,11 @@ TEST_F(FileSystemTest, RemoveDirectoryRemovesTheTreeButNeverFollowsLinks) {
 TEST_F(FileSystemTest, RemoveDirectoryRefusesDotAndDotDot) {
   ASSERT_EQ(0, mkdir((dir_ / "sub").c_str(), 0755));
   ASSERT_TRUE(writeText(dir_ / "sub/f", "kept"));
-  EXPECT_EQ(0u, FileSystem::RemoveDirectory(wide(dir_ / "sub/.")));
+  // Refused, and said so.
+  EXPECT_EQ(87u, FileSystem::RemoveDirectory(wide(dir_ / "sub/.")));
   EXPECT_EQ(87u, FileSystem::GetLastError());
-  EXPECT_EQ(0u, FileSystem::RemoveDirectory(wide(dir_ / "sub/x/..")));
-  EXPECT_EQ(0u, FileSystem::RemoveDirectory(wide(dir_ / "sub/..")));
+  EXPECT_EQ(87u, FileSystem::RemoveDirectory(wide(dir_ / "sub/x/..")));
+  EXPECT_EQ(87u, FileSystem::RemoveDirectory(wide(dir_ / "sub/..")));
   EXPECT_EQ("kept", readText(dir_ / "sub/f"));
 }
 
@@ -583,12 +585,12 @@ TEST_F(FileSystemTest, MoveFileRenamesAndReplaces) {
 
   // A missing destination folder is a real failure, not "nothing there":
   // the source stays.
-  EXPECT_EQ(87u, FileSystem::MoveFile(wide(dir_ / "b"), wide(dir_ / "no/dir/c")));
+  EXPECT_EQ(uint32_t(ERROR_PATH_NOT_FOUND), FileSystem::MoveFile(wide(dir_ / "b"), wide(dir_ / "no/dir/c")));
   EXPECT_EQ("A", readText(dir_ / "b"));
   // So is a directory in the way.
   ASSERT_EQ(0, mkdir((dir_ / "d").c_str(), 0755));
   ASSERT_TRUE(writeText(dir_ / "d/inside", "i"));
-  EXPECT_EQ(87u, FileSystem::MoveFile(wide(dir_ / "b"), wide(dir_ / "d")));
+  EXPECT_EQ(uint32_t(ERROR_DIRECTORY), FileSystem::MoveFile(wide(dir_ / "b"), wide(dir_ / "d")));
   EXPECT_EQ("A", readText(dir_ / "b"));
   EXPECT_EQ("i", readText(dir_ / "d/inside"));
 
@@ -653,7 +655,8 @@ TEST_F(FileSystemTest, MoveFileAcrossFileSystemsKeepsModeAndTimes) {
   char buffer[64] = {};
   EXPECT_EQ(10, readlink((other / "link").c_str(), buffer, sizeof buffer - 1));
   EXPECT_STREQ("some/where", buffer);
-  EXPECT_EQ(87u, FileSystem::MoveFile(wide(dir_ / "back"), wide(other / "no/such/dir")));
+  EXPECT_EQ(uint32_t(ERROR_PATH_NOT_FOUND),
+            FileSystem::MoveFile(wide(dir_ / "back"), wide(other / "no/such/dir")));
   EXPECT_EQ(contents, readText(dir_ / "back"));
 }
 
@@ -672,8 +675,8 @@ TEST_F(FileSystemTest, DeleteFileRemovesFilesAndLinksOnly) {
   EXPECT_EQ("kept", readText(outside / "target"));
   EXPECT_EQ(0u, FileSystem::DeleteFile(wide(dir_ / "f")));  // missing: fine
   EXPECT_EQ(0u, FileSystem::GetLastError());
-  // A directory is left whole; the failure is only noted.
-  EXPECT_EQ(0u, FileSystem::DeleteFile(wide(dir_ / "d")));
+  // A directory is left whole, and the failure returned.
+  EXPECT_EQ(uint32_t(ERROR_DIRECTORY), FileSystem::DeleteFile(wide(dir_ / "d")));
   EXPECT_EQ(uint32_t(ERROR_DIRECTORY), FileSystem::GetLastError());
   EXPECT_EQ("kept", readText(dir_ / "d/inner"));
 }

@@ -14,6 +14,10 @@ const char* reason_key(uint32_t error) {
     case ERROR_DIRECTORY: return "IDS_REASON_FOLDERINPLACE";
     case ERROR_FILENAME_EXCED_RANGE: return "IDS_REASON_NAMETOOLONG";
     case ERROR_INVALID_DATA: return "IDS_REASON_KITDAMAGED";
+    case ERROR_ALREADY_EXISTS: return "IDS_REASON_NAMETAKEN";
+    case ERROR_LOCK_VIOLATION: return "IDS_REASON_BUSY";
+    case ERROR_FILE_CORRUPT: return "IDS_REASON_STOPPEDRUN";
+    case ERROR_INVALID_NAME: return "IDS_REASON_OWNNAME";
     default: return nullptr;
   }
 }

@@ -78,7 +78,6 @@ int run_headless(CInstallerDlg& dialog) {
         usleep(kPollUs);
       },
       report);
-  dialog.unlockTargetDirectory(outcome == CInstallerDlg::RunOutcome::Success);
   allow_stop_signals();
 
   switch (outcome) {
@@ -93,6 +92,12 @@ int run_headless(CInstallerDlg& dialog) {
       return kExitCancelled;
     case CInstallerDlg::RunOutcome::Failed:
       break;
+  }
+  // Another wizard took the directory between the check and the run:
+  // nothing was changed, as when the check itself finds it busy.
+  if (report.result == ERROR_LOCK_VIOLATION) {
+    messageBox(&dialog, LoadResString("IDS_ERROR_TARGETBUSY"), kMessageBoxError | kMessageBoxOk);
+    return kExitStartupFailed;
   }
   dialog.state = kStateError;
   messageBox(&dialog, report.message, kMessageBoxError | kMessageBoxOk);

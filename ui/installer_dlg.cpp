@@ -14,6 +14,8 @@
 #include "config/launcher_file_lock.h"
 #include "config/starter.h"
 #include "install/installer.h"
+#include "install/recovery.h"
+#include "install/target_lock.h"
 #include "platform/file_finder.h"
 #include "platform/file_system.h"
 #include "platform/message_box.h"
@@ -572,7 +574,6 @@ void CInstallerDlg::showProgressPage() {
   g_source_remove(wakeSource);
   wakeSource = 0;
   inProgressLoop = false;
-  unlockTargetDirectory(outcome == RunOutcome::Success);
   allow_stop_signals();
   // Whoever sent the signal wants the wizard gone, not a final page.
   if (stop_requested()) closeWhenDone = true;
@@ -583,6 +584,13 @@ void CInstallerDlg::showProgressPage() {
   } else if (outcome == RunOutcome::Cancelled) {
     exitStatus = kExitCancelled;
     if (!closeWhenDone) showCancelFinalPage();
+  } else if (report.result == ERROR_LOCK_VIOLATION) {
+    // Another wizard took the directory between the check and the run:
+    // nothing was changed, as when the check itself finds it busy.
+    messageBox(this, LoadResString("IDS_ERROR_TARGETBUSY"), kErrorBoxFlags);
+    exitStatus = kExitStartupFailed;
+    destroyMainWindow();
+    return;
   } else {
     exitStatus = kExitInstallFailed;
     if (!closeWhenDone) {
@@ -690,20 +698,19 @@ void CInstallerDlg::showRunReport(const RunReport& report) {
 
 void CInstallerDlg::waitForWorker() { installThread.join(); }
 
+// Before the run: a stopped installation found in the directory is put
+// right and the user told, and a directory that another installation holds
+// (or one around it) is refused before anything is changed. The run itself
+// takes the directory's lock; a wizard that starts in between makes it fail
+// as busy.
 bool CInstallerDlg::lockTargetDirectory() {
-  const uint32_t result = targetLock.acquire(targetPath);
-  if (result == ERROR_SUCCESS) return true;
-  log_event(error_event("error " + narrow_lib(targetPath) + ": the directory cannot be locked for the run",
-                        result));
-  if (result == ERROR_LOCK_VIOLATION) {
-    // Nothing has been changed: the wizard ends as after a failed check.
-    messageBox(this, LoadResString("IDS_ERROR_TARGETBUSY"), kErrorBoxFlags);
-    exitStatus = kExitStartupFailed;
-  } else {
-    // The directory cannot be made or opened: the run could not install.
-    messageBox(this, LoadResString("IDS_INSTALL_ERROR"), kErrorBoxFlags);
-    exitStatus = kExitInstallFailed;
-  }
+  for (const RecoveryNotice& notice : recover_directory(targetPath))
+    messageBox(this, recovery_notice_text(notice), kMessageBoxOk);
+  if (!target_is_busy(targetPath)) return true;
+  log_event("error " + narrow_lib(targetPath) + ": another installation holds the directory");
+  // Nothing has been changed: the wizard ends as after a failed check.
+  messageBox(this, LoadResString("IDS_ERROR_TARGETBUSY"), kErrorBoxFlags);
+  exitStatus = kExitStartupFailed;
   return false;
 }
 
@@ -717,10 +724,6 @@ void CInstallerDlg::stopOnSignal() {
   close_open_message_box();
 }
 
-void CInstallerDlg::unlockTargetDirectory(bool succeeded) {
-  if (!succeeded) targetLock.removeCreatedDirectories();
-  targetLock.release();
-}
 
 // The folder and the counts under the sentence; replaced copies and kept
 // newer files only when there were any.

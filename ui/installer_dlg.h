@@ -22,7 +22,6 @@
 
 #include "install/install_process_data.h"
 #include "install/install_thread.h"
-#include "install/target_lock.h"
 #include "ui/cwnd.h"
 #include "ui/wizard_paths.h"
 #include "ui/wizard_pages.h"
@@ -198,12 +197,10 @@ class CInstallerDlg : public CWnd, public InstallWorker {
   // `separator`; "\n" leaves out counts of zero but the installed one.
   std::u16string successSummary(const char16_t* separator);
   void waitForWorker();
-  // Locks the target before the run changes anything; on failure reports
-  // it (a busy directory ends the wizard with status 1) and returns false.
+  // Puts right a stopped installation found in the target and refuses a
+  // target another installation holds (status 1, nothing changed); false
+  // then.
   bool lockTargetDirectory();
-  // After the run and its rollback: a failed run takes away the empty
-  // levels the lock had to create; then the lock ends.
-  void unlockTargetDirectory(bool succeeded);
   // Puts the directory first in the launcher's list; false (and a logged
   // reason) when a file of the launcher could not be written.
   // The template directories of the launcher's files, and which file they
@@ -229,8 +226,6 @@ class CInstallerDlg : public CWnd, public InstallWorker {
   bool closeWhenDone;
   bool inProgressLoop;
   guint wakeSource;
-  // Held from before the run's first change until its rollback has ended.
-  TargetLock targetLock;
   std::u16string targetOverride;
 };
 
