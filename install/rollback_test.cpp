@@ -355,11 +355,13 @@ TEST_F(RollbackTest, StopDeletesThePrivateFolder) {
   journal.stop();
   EXPECT_TRUE(privateFolders().empty());
 
-  writeFile(scene / "sub/x.txt", "old", 1000);
+  // The directory stays locked until the run's object is gone.
   Rollback second;
-  ASSERT_EQ(0u, second.start(target()));
-  ASSERT_EQ(0u, second.storeRBFile(w(scene / "sub/x.txt")));
-  second.stop();
+  EXPECT_EQ(uint32_t(ERROR_LOCK_VIOLATION), second.start(target()));
+  writeFile(scene / "sub/x.txt", "old", 1000);
+  ASSERT_EQ(0u, journal.start(target()));
+  ASSERT_EQ(0u, journal.storeRBFile(w(scene / "sub/x.txt")));
+  journal.stop();
   EXPECT_TRUE(privateFolders().empty());
   EXPECT_FALSE(exists(scene / "sub/x.txt"));  // stop keeps the run's result
 }
