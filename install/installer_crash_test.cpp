@@ -13,7 +13,7 @@
 #include <memory>
 #include <set>
 
-#include "install/install_sweep_util.h"
+#include "install/crash_sweep_fixture.h"
 #include "install/installer.h"
 #include "install/journal_file.h"
 #include "install/recovery.h"
@@ -21,25 +21,6 @@
 using namespace install_test;
 
 namespace {
-
-const int kDiedExit = 77;
-
-// Hundreds of runs with their syncs: in memory where there is such a place.
-std::string scratch_base() {
-  return access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-}
-
-// Ends the process at the k-th file operation, before it runs.
-struct DeathAt {
-  uint64_t at;
-  uint64_t count;
-};
-
-uint32_t die_at(FileOp, const std::u16string&, void* context) {
-  auto* death = static_cast<DeathAt*>(context);
-  if (++death->count == death->at) _exit(kDiedExit);
-  return 0;
-}
 
 // One file operation of a clean run, with what the journal on disk held
 // when it was asked for.
@@ -49,100 +30,7 @@ struct TracedOp {
   bool committed;
 };
 
-// With the parameter true the temporary directory lies on another file
-// system than the target: the backup folder is then hidden inside the
-// target.
-class CrashSweepTest : public testing::TestWithParam<bool> {
- protected:
-  void SetUp() override {
-    if (GetParam()) {
-      const std::string other = scratch_base() == "/dev/shm" ? "/tmp" : "/dev/shm";
-      elsewhere_.reset(new ScratchDir(other));
-      ASSERT_TRUE(elsewhere_->ok());
-      struct stat a, b;
-      ASSERT_EQ(0, stat(elsewhere_->path().c_str(), &a));
-      ASSERT_EQ(0, stat(scene.templateDir().c_str(), &b));
-      if (a.st_dev == b.st_dev) GTEST_SKIP() << "no second file system";
-      setenv("TMPDIR", elsewhere_->path().c_str(), 1);
-    }
-    {
-      // The kit's unpacked container lies apart, so that the temporary
-      // directory shows only what runs leave.
-      mkdir(scene.scratch("kit").c_str(), 0755);
-      EnvGuard kitTemp("TMPDIR", scene.scratch("kit").c_str());
-      ASSERT_TRUE(openKit(scene.scratch(""), sweepKit(200 * 1024), kit));
-    }
-    populateTemplate(scene.templateDir());
-    before = snapshot(scene.templateDir());
-    ASSERT_EQ(0u, install());
-    installed = installedView(scene.templateDir());
-    ASSERT_EQ(sweepBytes(2500, 6), readText(scene / "sub/a.txt"));
-    ASSERT_EQ("replaces the link", readText(scene / "link.txt"));
-    expectNothingLeft("clean run");
-  }
-
-  uint32_t install() {
-    data.init(&kit, widen_lib(scene.templateDir()));
-    Installer installer(0);
-    return installer.run(&data);
-  }
-
-  // Runs `work` in a child that dies at its k-th file operation. True when
-  // the child died, false when it finished.
-  template <typename Work>
-  bool runDyingAt(uint64_t k, Work work) {
-    const pid_t child = fork();
-    if (child == 0) {
-      DeathAt death{k, 0};
-      FileSystem::SetFaultHook(&die_at, &death);
-      work();
-      _exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status)) << "child ended by signal " << WTERMSIG(status);
-    return WIFEXITED(status) && WEXITSTATUS(status) == kDiedExit;
-  }
-
-  void expectNothingLeft(const std::string& context) {
-    EXPECT_TRUE(entryNames(scene.tempDir()).empty()) << context;
-    if (elsewhere_) {
-      EXPECT_TRUE(entryNames(elsewhere_->path()).empty()) << context;
-    }
-    EXPECT_TRUE(entryNames(scene.homeDir()).empty()) << context;
-    std::vector<std::string> beside;
-    for (const std::string& name : entryNames(scene.scratch("")))
-      if (name != "tmp" && name != "home" && name != "kit" && name != "ovn8.okd" &&
-          name != "templates")
-        beside.push_back(name);
-    EXPECT_TRUE(beside.empty()) << context << ": " << beside.front();
-    for (const auto& node : snapshot(scene.templateDir())) {
-      const std::string& name = node.first;
-      const size_t slash = name.rfind('/');
-      const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
-      EXPECT_FALSE(last.compare(0, 6, ".n8new") == 0 || last.compare(0, 6, ".n8stp") == 0)
-          << context << ": " << name;
-    }
-  }
-
-  // The directory after a recovery: as before the run, or (`mayStand`) the
-  // whole installed tree.
-  void expectWholeState(bool mayStand, const std::string& context) {
-    const std::string rolledBack = differences(before, snapshot(scene.templateDir()));
-    if (rolledBack.empty()) return;
-    const std::string stands = differences(installed, installedView(scene.templateDir()));
-    EXPECT_TRUE(mayStand && stands.empty())
-        << context << ": neither the old nor the new tree\n"
-        << rolledBack << "-- against the installed tree:\n"
-        << stands;
-  }
-
-  InstallScene scene{scratch_base()};
-  std::unique_ptr<ScratchDir> elsewhere_;
-  KitReader kit;
-  InstallProcessData data;
-  std::map<std::string, std::string> before, installed;
-};
+class CrashSweepTest : public CrashSweepFixture {};
 
 TEST_P(CrashSweepTest, DeathAtEveryOperationIsRecoveredWhole) {
   uint64_t rolledBack = 0, stood = 0, told = 0;
