@@ -16,6 +16,7 @@
 
 #include "install/install_sweep_util.h"
 #include "install/installer.h"
+#include "install/recovery.h"
 
 namespace install_test {
 
@@ -123,6 +124,27 @@ class CrashSweepFixture : public testing::TestWithParam<bool> {
       EXPECT_FALSE(last.compare(0, 6, ".n8new") == 0 || last.compare(0, 6, ".n8stp") == 0)
           << context << ": " << name;
     }
+  }
+
+  // The directory after the recovery of an interrupted run, counted as
+  // rolled back or standing: whole, standing after any later interruption
+  // once a run stood, and nothing left behind. A second start then finds
+  // nothing more to do, and a normal run installs everything.
+  void expectRecoveredWhole(const std::string& context, uint64_t& rolledBack, uint64_t& stood) {
+    const bool back = differences(before, snapshot(scene.templateDir())).empty();
+    expectWholeState(true, context);
+    if (back)
+      ++rolledBack;
+    else
+      ++stood;
+    if (stood > 0) {
+      EXPECT_FALSE(back) << context;
+    }
+    expectNothingLeft(context);
+    EXPECT_TRUE(recover_stopped_installations().empty()) << context;
+    EXPECT_EQ(0u, install()) << context;
+    EXPECT_EQ("", differences(installed, installedView(scene.templateDir()))) << context;
+    expectNothingLeft(context);
   }
 
   // The directory after a recovery: as before the run, or (`mayStand`) the

@@ -44,23 +44,7 @@ TEST_P(CrashSweepTest, DeathAtEveryOperationIsRecoveredWhole) {
       break;
     }
     told += recover_stopped_installations().size();
-    const bool back = differences(before, snapshot(scene.templateDir())).empty();
-    expectWholeState(true, context);
-    if (back)
-      ++rolledBack;
-    else
-      ++stood;
-    // Once the run stood, every later death leaves it standing.
-    if (stood > 0) {
-      EXPECT_FALSE(back) << context;
-    }
-    expectNothingLeft(context);
-    // A second start finds nothing more to do.
-    EXPECT_TRUE(recover_stopped_installations().empty()) << context;
-    // And a normal run then installs everything.
-    EXPECT_EQ(0u, install()) << context;
-    EXPECT_EQ("", differences(installed, installedView(scene.templateDir()))) << context;
-    expectNothingLeft(context);
+    expectRecoveredWhole(context, rolledBack, stood);
     if (HasFailure()) break;
   }
   std::printf("crash sweep: %llu deaths, %llu rolled back (%llu told), %llu stood\n",

@@ -104,15 +104,6 @@ class PowerLossSweepTest : public CrashSweepFixture {
     return path;
   }
 
-  // A second start finds nothing more to do, and a normal run then installs
-  // everything.
-  void expectReinstallable(const std::string& context) {
-    EXPECT_TRUE(recover_stopped_installations().empty()) << context;
-    EXPECT_EQ(0u, install()) << context;
-    EXPECT_EQ("", differences(installed, installedView(scene.templateDir()))) << context;
-    expectNothingLeft(context);
-  }
-
   void reportFailingPoints(const std::vector<std::string>& points) const {
     for (const std::string& point : points) std::printf("  failing: %s\n", point.c_str());
   }
@@ -134,18 +125,7 @@ TEST_P(PowerLossSweepTest, PowerCutAtEveryOperationIsRecoveredWhole) {
       break;
     }
     recover_stopped_installations();
-    const bool back = differences(before, snapshot(scene.templateDir())).empty();
-    expectWholeState(true, context);
-    if (back)
-      ++rolledBack;
-    else
-      ++stood;
-    // Once the run stood, every later cut leaves it standing.
-    if (stood > 0) {
-      EXPECT_FALSE(back) << context;
-    }
-    expectNothingLeft(context);
-    expectReinstallable(context);
+    expectRecoveredWhole(context, rolledBack, stood);
     if (failuresSoFar() != failures) failing.push_back(context);
   }
   std::printf("power-cut sweep: %llu cuts, %llu rolled back, %llu stood, %zu failing\n",

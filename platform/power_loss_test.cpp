@@ -266,28 +266,33 @@ class ScriptedCutTest : public PowerLossTest {
     FileSystem::DeleteFile(at("d/c"));
   }
 
-  // The medium after each sync of the script, in order, from the start.
+  // The medium after each sync of the script, in order, from the start:
+  // each sync's changes to it ("" for a name gone, "empty" for an empty
+  // file).
   std::vector<View> expected() const {
-    const View start = {{"a", "a0"}, {"d", "dir"}, {"d/b", "b0"}};
-    View fileSynced = start;
-    fileSynced["a"] = "a1";
-    View listed = fileSynced;
-    listed["d/c"] = "c1";
-    View movedInto = listed;
-    movedInto["n"] = "dir";
-    movedInto["n/b"] = "b0 (2 links)";
-    movedInto["d/b"] = "b0 (2 links)";
-    View movedOut = movedInto;
-    movedOut.erase("d/b");
-    movedOut["n/b"] = "b0";
-    View replaced = movedOut;
-    replaced["a"] = "";
-    View resynced = replaced;
-    resynced["a"] = "a3";
-    View all = resynced;
-    all["d/c"] = "c2";
-    return {start,     fileSynced, fileSynced, listed,   listed,
-            movedInto, movedOut,   replaced,   resynced, all};
+    const std::vector<View> changes = {
+        {{"a", "a1"}},
+        {},
+        {{"d/c", "c1"}},
+        {},
+        {{"n", "dir"}, {"n/b", "b0 (2 links)"}, {"d/b", "b0 (2 links)"}},
+        {{"d/b", ""}, {"n/b", "b0"}},
+        {{"a", "empty"}},
+        {{"a", "a3"}},
+        {{"d/c", "c2"}},
+    };
+    std::vector<View> states = {{{"a", "a0"}, {"d", "dir"}, {"d/b", "b0"}}};
+    for (const View& change : changes) {
+      View state = states.back();
+      for (const auto& node : change) {
+        if (node.second.empty())
+          state.erase(node.first);
+        else
+          state[node.first] = node.second == "empty" ? "" : node.second;
+      }
+      states.push_back(state);
+    }
+    return states;
   }
 
   // Syncs among the first `count` operations of the script.
