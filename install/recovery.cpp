@@ -180,6 +180,7 @@ void visit_unstarted_run(const std::u16string& path, const RunRecord& run,
   TargetLock lock;
   if (lock.acquire(run.target) == ERROR_LOCK_VIOLATION) return;
   remove_created_levels(run);
+  FileSystem::FlushDirectory(anchorPath);
   drop_record(path);
 }
 
@@ -236,6 +237,8 @@ void visit_record(const std::u16string& path, std::vector<DirectoryIdentity>& vi
   if (!folderLeft && read_run_record(path, now) == ERROR_SUCCESS && now.rolledBack)
     FileSystem::SetPathTimes(real, now.targetTimes);
   remove_created_levels(run);
+  // What this visit changed is on disk before the record that named it goes.
+  FileSystem::FlushDirectory(without_trailing_separator(real));
   drop_record(path);
 }
 

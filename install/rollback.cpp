@@ -246,26 +246,41 @@ void Rollback::finish(bool committed) {
   bool gone = true;
   if (!record_.hidden.empty()) {
     const uint32_t removed = FileSystem::RemoveDirectory(without_trailing_separator(record_.hidden));
-    gone = removed == ERROR_SUCCESS &&
-           FileSystem::FlushDirectory(lock_.directory()) == ERROR_SUCCESS;
+    gone = removed == ERROR_SUCCESS;
     if (!gone) {
       log_event(error_event("cannot remove " + narrow_lib(record_.hidden), removed));
       undone_.complete = false;
       undone_.keptIn = record_.hidden;
     }
   }
+  if (!committed && gone) removeCreatedLevels();
   // The private folder lay in the directory itself: unless the run changed
   // the directory's own listing, its times come back. A directory reached
   // through a link gets them, not the link.
-  if (!committed && gone) removeCreatedLevels();
+  const bool listingChanged = committed && record_.touchedKeys.count(lock_.directory()) != 0;
+  const bool restoreTimes = !record_.hidden.empty() && record_.haveTargetTimes && !listingChanged;
+  if (restoreTimes) restoreTargetTimes();
+  // The folder's removal and the times are on disk before the record goes:
+  // a record whose folder is gone tells a start that nothing is left.
+  if (gone && !record_.hidden.empty()) gone = flushTargetListing() == ERROR_SUCCESS;
   if (gone) runRecord_.remove();
   runRecord_ = RunRecordFile();
-  // Last: the state folder may lie in the directory too.
-  const bool listingChanged =
-      committed && record_.touchedKeys.count(lock_.directory()) != 0;
-  if (!record_.hidden.empty() && record_.haveTargetTimes && !listingChanged)
-    FileSystem::SetPathTimes(with_trailing_separator(lock_.directory()), record_.targetTimes);
+  // The state folder may lie in the directory too.
+  if (restoreTimes && !stateFolderKey_.empty()) restoreTargetTimes();
   // The lock lasts as long as this run's object: until the run has ended.
+}
+
+void Rollback::restoreTargetTimes() {
+  FileSystem::SetPathTimes(with_trailing_separator(lock_.directory()), record_.targetTimes);
+}
+
+// The directory's listing, or its parent's when the run took away the
+// directory it had made.
+uint32_t Rollback::flushTargetListing() {
+  FileStatus status;
+  if (file_status(lock_.directory(), status) == ERROR_SUCCESS && status.isDirectory())
+    return FileSystem::FlushDirectory(lock_.directory());
+  return FileSystem::FlushDirectory(parent_directory(lock_.directory()));
 }
 
 void Rollback::markRolledBack() {
@@ -338,16 +353,14 @@ void Rollback::undo() {
       FileSystem::DeleteFile(record_.temporaries[i]);
   }
   removeAddedFiles();
-  if (!record_.target.empty() && !record_.backup.empty()) {
-    restoreKeptOriginals();
-    // The originals are back on disk before their backups go.
-    if (undone_.complete && record_.backedUpKeys.size() > 0 &&
-        FileSystem::FlushFileSystem(record_.target) != ERROR_SUCCESS)
-      undone_.complete = false;
-  }
+  if (!record_.target.empty() && !record_.backup.empty()) restoreKeptOriginals();
   for (auto it = record_.createdDirectories.rbegin(); it != record_.createdDirectories.rend(); ++it)
     removeCreatedDirectory(*it);
   restoreDirectoryTimes();
+  // What was undone is on disk before the journal and the backups go.
+  if (undone_.complete && !record_.hidden.empty() &&
+      FileSystem::FlushFileSystem(record_.target) != ERROR_SUCCESS)
+    undone_.complete = false;
 }
 
 // A file the run added goes only while it is still the file the run wrote;
@@ -500,11 +513,12 @@ bool Rollback::recover(const std::u16string& target, const std::u16string& hidde
   undo();
   if (undone_.complete) {
     markRolledBack();
-    const uint32_t removed = FileSystem::RemoveDirectory(without_trailing_separator(record_.hidden));
-    if (removed != ERROR_SUCCESS || FileSystem::FlushDirectory(targetDir) != ERROR_SUCCESS)
+    if (FileSystem::RemoveDirectory(without_trailing_separator(record_.hidden)) != ERROR_SUCCESS) {
       undone_.complete = false;
-    else
+    } else {
       FileSystem::SetPathTimes(with_trailing_separator(targetDir), record_.targetTimes);
+      if (FileSystem::FlushDirectory(targetDir) != ERROR_SUCCESS) undone_.complete = false;
+    }
   }
   if (!undone_.complete) undone_.keptIn = record_.hidden;
   runRecord_ = RunRecordFile();  // the caller removes it

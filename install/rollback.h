@@ -235,6 +235,8 @@ class Rollback {
   // private folder goes).
   void markRolledBack();
   void removeCreatedLevels();
+  void restoreTargetTimes();
+  uint32_t flushTargetListing();
   void removeCreatedDirectory(const std::u16string& dir);
   void releaseBackupLock();
   void undoStepDone();
