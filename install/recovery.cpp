@@ -57,6 +57,12 @@ bool remove_unstarted_folder(const std::u16string& folder, bool journalExists) {
   return FileSystem::RemoveEmptyDirectory(folder) == ERROR_SUCCESS;
 }
 
+void drop_record(const std::u16string& path) {
+  RunRecordFile file;
+  file.adopt(path);
+  file.remove();
+}
+
 // One run's private folder in `directory` (the real path, ends with "/",
 // locked by the caller). Folders that are not the user's are another
 // user's or not a run's at all, and are left alone without a word.
@@ -135,6 +141,8 @@ bool recover_folder(const std::u16string& directory, const DirectoryIdentity& id
     notice.paths = outcome.keptChanges;
     notices.push_back(notice);
   }
+  // Put right here, wherever the record said the directory was.
+  if (!recordPath.empty()) drop_record(recordPath);
   return true;
 }
 
@@ -146,11 +154,6 @@ void drop_unfinished_record(const std::u16string& path) {
   FileSystem::DeleteFile(path);
 }
 
-void drop_record(const std::u16string& path) {
-  RunRecordFile file;
-  file.adopt(path);
-  file.remove();
-}
 
 // Empty levels the run made for a directory that did not exist, inner ones
 // first.
