@@ -1,4 +1,5 @@
 #include "install/installer.h"
+#include "install/recovery.h"
 
 #include <gtest/gtest.h>
 
@@ -658,6 +659,76 @@ TEST_F(InstallerTest, FailedRunReportsItsRollbackCountingDownAndItsResult) {
   EXPECT_EQ(0u, report.restoreLeft);
   EXPECT_EQ(0u, report.installed);
   EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+}
+
+// A stop signal that arrives while the installed files are being synced,
+// before the commit, still cancels: nothing was committed, so the run rolls
+// back instead of installing after the user asked it to stop.
+TEST_F(InstallerTest, AStopAskedForDuringTheFinalSyncRollsBack) {
+  writeFile(scene / "replaced.txt", "older", kOlder);
+  const auto before = snapshot(scene.templateDir());
+  openKit({{u"replaced.txt", "kit", kitTime(kKitTime)}, {u"new.txt", "new", kitTime(kKitTime)}});
+  data.init(&kit, widen_lib(scene.templateDir()));
+  struct Stop {
+    static uint32_t hook(FileOp op, const std::u16string&, void* context) {
+      if (op == FileOp::FlushFileSystem) static_cast<InstallProcessData*>(context)->setCancel(true);
+      return 0;
+    }
+  };
+  FileSystem::SetFaultHook(&Stop::hook, &data);
+  Installer installer(0);
+  const uint32_t result = installer.run(&data);
+  FileSystem::SetFaultHook(nullptr, nullptr);
+  EXPECT_EQ(ERROR_CANCELLED, result);
+  EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+  EXPECT_TRUE(leftInHome(scene.homeDir()).empty());
+}
+
+// An original that cannot be put back (the disk failing under the
+// rollback) is said so: the run's failure names what is left and where the
+// originals are kept, the journal and the record stay, and the next start
+// finishes the work.
+TEST_F(InstallerTest, ARollbackThatCannotFinishSaysWhatIsLeftAndWhere) {
+  writeFile(scene / "a.txt", "original a", kOlder);
+  writeFile(scene / "b.txt", "original b", kOlder);
+  const auto before = snapshot(scene.templateDir());
+  openKit({{u"a.txt", "kit a", kitTime(kKitTime)},
+           {u"b.txt", "kit b", kitTime(kKitTime)},
+           {u"c.txt", "kit c", kitTime(kKitTime)}});
+  data.init(&kit, widen_lib(scene.templateDir()));
+  struct Faults {
+    int renames = 0;
+    static uint32_t hook(FileOp op, const std::u16string& path, void* context) {
+      auto* self = static_cast<Faults*>(context);
+      // The third entry's file cannot be written; then the disk fails
+      // under every rename back out of the private folder.
+      if (op == FileOp::CreateFile && path.find(u"/.n8new") != std::u16string::npos &&
+          ++self->renames == 3)
+        return errorFromErrNo(ENOSPC);
+      if (op == FileOp::MoveFileEx && path.find(u"/.n8stp0/b/") != std::u16string::npos)
+        return errorFromErrNo(EIO);
+      return 0;
+    }
+  } faults;
+  FileSystem::SetFaultHook(&Faults::hook, &faults);
+  Installer installer(0);
+  const uint32_t result = installer.run(&data);
+  FileSystem::SetFaultHook(nullptr, nullptr);
+  EXPECT_EQ(uint32_t(ERROR_DISK_FULL), result);
+  const std::string message = narrow_lib(stateOf(data).message);
+  EXPECT_NE(std::string::npos, message.find("The template directory could not be fully restored. "
+                                            "The original files are kept in: " +
+                                            scene.templateDir() + "/.n8stp0/"))
+      << message;
+  EXPECT_NE(std::string::npos, message.find(scene / "a.txt")) << message;
+  EXPECT_TRUE(isDir(scene / ".n8stp0"));
+  EXPECT_EQ(1u, leftInHome(scene.homeDir()).size());
+  // The next start puts back what the run could not.
+  const std::vector<RecoveryNotice> notices = recover_stopped_installations();
+  ASSERT_EQ(1u, notices.size());
+  EXPECT_EQ(RecoveryNotice::Kind::kRestored, notices[0].kind);
+  EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+  EXPECT_TRUE(leftInHome(scene.homeDir()).empty());
 }
 
 }  // namespace
