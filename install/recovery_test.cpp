@@ -13,6 +13,7 @@
 
 #include "install/install_test_util.h"
 #include "install/rollback.h"
+#include "install/journal_codec.h"
 #include "install/run_record.h"
 
 using namespace install_test;
@@ -334,6 +335,37 @@ TEST_F(RecoveryTest, AJournalCutOrFlippedAnywhereNeverHarmsWhatIsNotTheRuns) {
   std::printf("journal of %zu bytes: %llu recoveries, %llu cannot tell\n", journal.size(),
               (unsigned long long)tried, (unsigned long long)cannotTell);
   EXPECT_GT(cannotTell, 0u);
+}
+
+// A record of an earlier version, whose originals lay in a backup folder of
+// the temporary directory: named once with that folder, then dropped;
+// nothing else is touched. A file that only looks like such a record stays.
+TEST_F(RecoveryTest, AnEarlierVersionsRecordIsNamedOnceAndNothingIsTouched) {
+  ByteWriter out;
+  out.append("N8RN");
+  out.u32(1);
+  out.u32(4242);
+  out.string(target());
+  out.string(w(scene.tempDir() + "/n8stp0/"));
+  out.times(FileTimes());
+  out.u32(0);
+  out.u32(crc_of(out.bytes().data(), out.size()));
+  const std::string record = scene.homeDir() + "/.ovn8run-4242-0";
+  ASSERT_TRUE(fs_test::writeText(record, out.bytes()));
+  writeFile(scene.tempDir() + "/n8stp0/replaced.txt", "the only copy", kOld);
+  const std::string lookalike = scene.homeDir() + "/.ovn8run-notes";
+  ASSERT_TRUE(fs_test::writeText(lookalike, "N8RN and some notes"));
+  const auto temp = snapshot(scene.tempDir());
+  const std::vector<RecoveryNotice> notices = recover_stopped_installations();
+  ASSERT_EQ(1u, notices.size());
+  EXPECT_EQ(RecoveryNotice::Kind::kEarlierVersion, notices[0].kind);
+  EXPECT_EQ(target(), notices[0].directory);
+  EXPECT_EQ(w(scene.tempDir() + "/n8stp0/"), notices[0].keptIn);
+  EXPECT_FALSE(exists(record));
+  EXPECT_EQ("N8RN and some notes", readText(lookalike));
+  EXPECT_EQ("", differences(temp, snapshot(scene.tempDir())));
+  EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+  EXPECT_TRUE(recover_stopped_installations().empty());
 }
 
 }  // namespace

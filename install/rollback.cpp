@@ -109,8 +109,12 @@ uint32_t Rollback::start(const std::u16string& target) {
   if (result != ERROR_SUCCESS) return result;
   findStateFolderKey();
 
+  // The wizard has put the directory right before offering it; a run
+  // stopped there since is put right all the same, and logged.
   std::vector<RecoveryNotice> notices;
   result = recover_runs_in_locked_directory(target, notices);
+  for (const RecoveryNotice& notice : notices)
+    log_event("recovery: " + narrow_lib(recovery_notice_text(notice)));
   if (result != ERROR_SUCCESS) return result;
 
   FileStatus status;
