@@ -378,7 +378,8 @@ TEST_F(InstallerTest, EntriesNamedLikeTheWizardsOwnFilesAreRefused) {
   EnvGuard home("HOME", scene.templateDir().c_str());
   const auto before = snapshot(scene.templateDir());
   for (const char16_t* name : {u".n8stp0", u".n8stp12\\journal", u"sub\\.n8stp3\\b\\x",
-                               u".n8new77-1-0", u".ovn8setup\\run-1-0", u".ovn8setup"}) {
+                               u".n8new77-1-0", u".ovn8setup\\run-1-0", u".ovn8setup",
+                               u".ovn8run-1-0"}) {
     SCOPED_TRACE(narrow_lib(name));
     // Newer than anything on disk, so that nothing is skipped as up to date.
     openKit({{u"a.txt", "kit a", kitTime(kKitTime)}, {name, "kit", kitTime(4000000000)}});

@@ -553,9 +553,14 @@ bool Rollback::isOwnPath(const std::u16string& path) const {
 }
 
 bool Rollback::isOwnName(const std::u16string& key) const {
-  if (!stateFolderKey_.empty() &&
-      (key == stateFolderKey_ || starts_with(key, stateFolderKey_ + u"/")))
-    return true;
+  if (!stateFolderKey_.empty()) {
+    if (key == stateFolderKey_ || starts_with(key, stateFolderKey_ + u"/")) return true;
+    // Beside it, in the home directory, lie an earlier version's records.
+    const size_t slash = stateFolderKey_.rfind(u'/');
+    const std::u16string home = slash == std::u16string::npos ? u"" : stateFolderKey_.substr(0, slash + 1);
+    if (starts_with(key, home + u".ovn8run-") && key.find(u'/', home.size()) == std::u16string::npos)
+      return true;
+  }
   size_t begin = 0;
   while (begin <= key.size()) {
     size_t end = key.find(u'/', begin);
