@@ -12,6 +12,7 @@
 #include "app/usage.h"
 #include "install/recovery.h"
 #include "platform/message_box.h"
+#include "platform/private_temp.h"
 #include "platform/run_log.h"
 #include "platform/text.h"
 #include "resources/lang.h"
@@ -110,6 +111,8 @@ int CInstallerApp::InitInstance() {
       messageBox(&dialog, LoadResString("IDS_RECOVERED_TARGET") + u" " + target, kMessageBoxOk);
     status = dialog.DoModal();
   }
+  // The kit's container has gone with the dialog.
+  remove_run_temp_folder();
   log_event("end: exit status " + std::to_string(status) + ", " + outcome_text(status));
   run_log().close();
   return status;

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
-#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,35 +35,6 @@ uint32_t recordProbe(FileOp op, const std::u16string& path, void*) {
   return 0;
 }
 
-// Counts the entries made in a directory while it lives (inotify), so that
-// a name that came and went again is seen too.
-class CreationWatch {
- public:
-  explicit CreationWatch(const std::string& dir) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
-    if (fd_ >= 0) inotify_add_watch(fd_, dir.c_str(), IN_CREATE | IN_MOVED_TO);
-  }
-  ~CreationWatch() {
-    if (fd_ >= 0) close(fd_);
-  }
-  bool ok() const { return fd_ >= 0; }
-  int creations() {
-    alignas(inotify_event) char buffer[4096];
-    int count = 0;
-    ssize_t got;
-    while ((got = read(fd_, buffer, sizeof buffer)) > 0) {
-      for (char* at = buffer; at < buffer + got;) {
-        const inotify_event* event = reinterpret_cast<const inotify_event*>(at);
-        ++count;
-        at += sizeof(inotify_event) + event->len;
-      }
-    }
-    return count;
-  }
-
- private:
-  int fd_;
-};
-
 class WritePermittedTest : public testing::Test {
  protected:
   WritePermittedTest() {
@@ -95,13 +65,13 @@ TEST_F(WritePermittedTest, ProbesTheDirectoryItselfAndNothingEverAppearsThere) {
   // Not even a new modification time: looking is no change the user made.
   struct timespec old[2] = {{1500000000, 5}, {1500000000, 5}};
   ASSERT_EQ(0, utimensat(AT_FDCWD, (home_ / "target").c_str(), old, 0));
-  CreationWatch watch(home_ / "target");
+  testkit::CreationWatch watch(home_ / "target");
   ASSERT_TRUE(watch.ok());
   EXPECT_TRUE(probe(home_ / "target"));
   EXPECT_EQ(wide(home_ / "target"), g_probedDirectory);
   EXPECT_TRUE(probe(home_ / "target/"));
   // No name, not even for a moment: a kill during the probe leaves none.
-  EXPECT_EQ(0, watch.creations());
+  EXPECT_TRUE(watch.names().empty());
   struct stat status;
   ASSERT_EQ(0, stat((home_ / "target").c_str(), &status));
   EXPECT_EQ(1500000000, status.st_mtim.tv_sec);

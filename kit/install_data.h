@@ -5,7 +5,8 @@
 // and the entry table from it, and keeps it; copy() then extracts single
 // entries from it. A container that fits well within the free memory is
 // kept in memory, so its bytes are written only once, into their
-// destinations; a larger one goes to a temporary file that stays open. The
+// destinations; a larger one goes to a temporary file that stays open, in
+// the user's private temporary folder (platform/private_temp.h). The
 // container layout is described byte by byte in docs/kit-format.md.
 //
 // The reader trusts nothing in the container: every count, record size and
@@ -31,6 +32,7 @@
 #include "platform/errors.h"
 #include "platform/file_system.h"
 #include "platform/owned_leftovers.h"
+#include "platform/private_temp.h"
 #include "platform/run_log.h"
 #include "platform/text.h"
 #include "platform/stop_signals.h"
@@ -314,13 +316,15 @@ class InstallData {
 
  private:
   uint32_t openContainer(const std::u16string& kitPath) {
+    // In the user's private temporary folder, where nobody else can make
+    // or watch its name. The container is locked from its creation for as
+    // long as it is open: the start-up clean-up removes only containers of
+    // processes that have ended. A stop signal removes it before the
+    // process ends. It is made even when the container is kept in memory,
+    // so that a temporary directory that cannot be written is reported the
+    // same way.
     std::u16string directory;
-    uint32_t result = FS::GetTempPath(directory);
-    // The container is locked from its creation for as long as it is open:
-    // the start-up clean-up removes only containers of processes that have
-    // ended. A stop signal removes it before the process ends. It is made
-    // even when the container is kept in memory, so that a temporary
-    // directory that cannot be written is reported the same way.
+    uint32_t result = private_temp_folder(directory);
     if (result == ERROR_SUCCESS) result = create_locked_temp_file(directory, u"odk", tempFilePath, handle_);
     if (result != ERROR_SUCCESS) {
       handle_ = INVALID_HANDLE_VALUE;

@@ -85,7 +85,7 @@ TEST(InstallDataTest, PerLanguageKitRoundTripsEveryEntryAndRemovesItsContainer) 
     EXPECT_EQ(u"Шаблоны", reader.descriptions[1].productName);
     EXPECT_EQ(u"doc\\readme.html", reader.descriptions[0].descriptionPath);
     temporary = reader.temporaryPath();
-    EXPECT_EQ(u"odk", temporary.substr(widen_lib(scratch.tmp()).size() + 1, 3));
+    EXPECT_EQ(widen_lib(scratch.privateTmp() + "/odk"), temporary.substr(0, temporary.size() - 6));
     EXPECT_EQ(1u, scratch.tmpFiles().size());
     expectRoundTrip(scratch, reader, kit.files);
     // The destination keeps the entry's time truncated to whole seconds,
@@ -406,7 +406,8 @@ TEST(InstallDataTest, UnwritableTemporaryDirectoryAndFailedDecompressionWritesLe
     uint32_t result;
     {
       FileFaultInjector fault(k, ERROR_INVALID_PARAMETER);
-      fault.only({FileOp::GetTempPath, FileOp::GetTempFileName, FileOp::CreateFile,
+      fault.only({FileOp::GetTempPath, FileOp::CreateOneDirectory, FileOp::GetFileStatus,
+                  FileOp::GetTempFileName, FileOp::CreateFile,
                   FileOp::ReadFile, FileOp::WriteFile, FileOp::SetFilePointer, FileOp::SetEndOfFile});
       result = reader.open(wideKit(scratch));
       if (!fault.fired()) {

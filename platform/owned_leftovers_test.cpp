@@ -116,31 +116,79 @@ TEST(OwnedLeftoversTest, AFileOrFolderTakenBeforeItWasLockedIsMadeAgain) {
   }
 }
 
-bool keep_marked(const std::u16string& path, void* context) {
-  return narrow_lib(path) == *static_cast<std::string*>(context);
+// A file system without unnamed files, where otherwise nothing fails.
+uint32_t no_unnamed_files(FileOp op, const std::u16string&, void*) {
+  return op == FileOp::CreateUnnamedFile ? uint32_t(ERROR_NOT_SUPPORTED) : 0u;
 }
 
-TEST(OwnedLeftoversTest, UnlockedNumberedFoldersGoWithTheirContentUnlessKept) {
+TEST(OwnedLeftoversTest, AReplacementIsNamedAfterItsInodeAndOnlySuchUnlockedFilesAreRemoved) {
+  for (bool unnamedFiles : {true, false}) {
+    SCOPED_TRACE(unnamedFiles ? "unnamed files" : "no unnamed files");
+    ScratchDir scratch;
+    FileSystem::SetFaultHook(unnamedFiles ? nullptr : no_unnamed_files, nullptr);
+    std::u16string path;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    ASSERT_EQ(0u, create_locked_replacement(wide(scratch.path()), u".ovst", path, handle));
+    FileStatus status;
+    ASSERT_EQ(0u, FileSystem::GetHandleStatus(handle, status));
+    const std::u16string named = wide(scratch.path() + "/") + inode_file_name(u".ovst", status.inode);
+    // Without unnamed files it bears its name from the start.
+    EXPECT_EQ(unnamedFiles ? u"" : named, path);
+    EXPECT_EQ(unnamedFiles ? 0u : 1u, names_in(scratch.path()).size());
+    ASSERT_EQ(0u, name_locked_replacement(wide(scratch.path()), u".ovst", handle, path));
+    EXPECT_EQ(named, path);
+    EXPECT_FALSE(lockable(narrow_lib(path)));
+    FileSystem::SetFaultHook(nullptr, nullptr);
+
+    // A running wizard's replacement stays; the user's files of similar
+    // names stay; one left by an ended wizard goes.
+    for (const char* name : {".ovstQ1w2E3", ".ovst12", ".ovst", ".ovstffffffffffffffff"})
+      fs_test::writeText(scratch / name, "the user's");
+    mkdir((scratch / ".ovstdir").c_str(), 0700);
+    EXPECT_EQ(0, remove_unlocked_replacements(wide(scratch.path()), u".ovst"));
+    EXPECT_EQ(6u, names_in(scratch.path()).size());
+    FileSystem::CloseHandle(handle);
+    EXPECT_EQ(1, remove_unlocked_replacements(wide(scratch.path() + "/"), u".ovst"));
+    EXPECT_FALSE(exists(narrow_lib(path)));
+    EXPECT_EQ(5u, names_in(scratch.path()).size());
+  }
+  EXPECT_EQ(u".ovst0", inode_file_name(u".ovst", 0));
+  EXPECT_EQ(u".ovstffffffffffffffff", inode_file_name(u".ovst", UINT64_MAX));
+  EXPECT_EQ(u"x1a2b", inode_file_name(u"x", 0x1a2b));
+}
+
+TEST(OwnedLeftoversTest, AReplacementThatCannotBeMadeOrNamedLeavesNothing) {
   ScratchDir scratch;
-  HANDLE live = INVALID_HANDLE_VALUE;
-  ASSERT_EQ(0u, create_locked_directory(wide(scratch / "n8stp0"), 0700, live));
-  HANDLE again = INVALID_HANDLE_VALUE;
-  EXPECT_EQ(uint32_t(ERROR_ALREADY_EXISTS),
-            create_locked_directory(wide(scratch / "n8stp0"), 0700, again));
-  EXPECT_FALSE(lockable(scratch / "n8stp0"));
-  fs_test::writeText(scratch / "n8stp0/original", "in use");
-  for (const char* dir : {"n8stp1", "n8stp1/a", "n8stp2", "n8stp12", "n8stpx", "n8stp"})
-    mkdir((scratch / dir).c_str(), 0755);
-  fs_test::writeText(scratch / "n8stp1/a/file", "left by a crash");
-  fs_test::writeText(scratch / "n8stp3", "a file of that name");
-  std::string kept = scratch / "n8stp12";
-  EXPECT_EQ(2, remove_unlocked_folders(wide(scratch.path()), u"n8stp", keep_marked, &kept));
-  EXPECT_EQ((std::set<std::string>{"n8stp0", "n8stp12", "n8stp3", "n8stpx", "n8stp"}),
-            names_in(scratch.path()));
-  EXPECT_TRUE(exists(scratch / "n8stp0/original"));
-  FileSystem::CloseHandle(live);
-  EXPECT_EQ(2, remove_unlocked_folders(wide(scratch.path()), u"n8stp", nullptr, nullptr));
-  EXPECT_EQ((std::set<std::string>{"n8stp3", "n8stpx", "n8stp"}), names_in(scratch.path()));
+  for (bool unnamedFiles : {true, false}) {
+    for (uint64_t k = 1;; ++k) {
+      SCOPED_TRACE(testing::Message() << (unnamedFiles ? "unnamed files, " : "no unnamed files, ") << k);
+      struct Sweep {
+        uint64_t failAt;
+        bool unnamedFiles;
+        uint64_t count = 0;
+        static uint32_t hook(FileOp op, const std::u16string&, void* context) {
+          Sweep& sweep = *static_cast<Sweep*>(context);
+          if (op == FileOp::CreateUnnamedFile && !sweep.unnamedFiles) return ERROR_NOT_SUPPORTED;
+          return ++sweep.count == sweep.failAt ? uint32_t(ERROR_DISK_FULL) : 0u;
+        }
+      } sweep{k, unnamedFiles};
+      FileSystem::SetFaultHook(&Sweep::hook, &sweep);
+      std::u16string path;
+      HANDLE handle = INVALID_HANDLE_VALUE;
+      uint32_t result = create_locked_replacement(wide(scratch.path()), u".ovst", path, handle);
+      if (result == ERROR_SUCCESS)
+        result = name_locked_replacement(wide(scratch.path()), u".ovst", handle, path);
+      FileSystem::SetFaultHook(nullptr, nullptr);
+      if (handle != INVALID_HANDLE_VALUE) FileSystem::CloseHandle(handle);
+      if (sweep.count < k) {
+        EXPECT_EQ(0u, result);
+        EXPECT_EQ(1, remove_unlocked_replacements(wide(scratch.path()), u".ovst"));
+        break;
+      }
+      EXPECT_EQ(uint32_t(ERROR_DISK_FULL), result);
+      EXPECT_TRUE(names_in(scratch.path()).empty());
+    }
+  }
 }
 
 }  // namespace
