@@ -30,9 +30,12 @@ void CInstallerApp::ReadStartUp() {
   m_badOption = options.badOption;
   m_logPath = options.logPath;
   m_target.clear();
+  m_badTarget.clear();
   if (!options.target.empty()) {
     char cwd[PATH_MAX] = {};
-    m_target = widen_lib(absolute_path(options.target, getcwd(cwd, sizeof cwd) ? cwd : ""));
+    const std::string target = absolute_path(options.target, getcwd(cwd, sizeof cwd) ? cwd : "");
+    m_target = widen_lib(target);
+    if (m_target.empty()) m_badTarget = target;
   }
 
   std::string localeName;
@@ -73,7 +76,7 @@ const char* outcome_text(int status) {
 
 void CInstallerApp::openLog() {
   run_log().setFailureReporter([](const std::string& path, const std::string& reason) {
-    fprintf(stderr, "ovn8setup: %s: %s. %s\n", path.c_str(), reason.c_str(),
+    fprintf(stderr, "ovn8setup: %s: %s. %s\n", printable(path).c_str(), reason.c_str(),
             narrow_lib(LoadResString("IDS_ERROR_LOGFILE")).c_str());
   });
   run_log().open(m_logPath);
@@ -95,6 +98,12 @@ int CInstallerApp::InitInstance() {
             m_badOption.c_str());
     return kExitStartupFailed;
   }
+  // A directory that cannot be named must not turn into the proposed one.
+  if (!m_badTarget.empty()) {
+    fprintf(stderr, "ovn8setup: %s %s\n", narrow_lib(LoadResString("IDS_ERROR_TARGETNAME")).c_str(),
+            printable(m_badTarget).c_str());
+    return kExitStartupFailed;
+  }
   if (!m_logPath.empty()) openLog();
   // Installations that a kill or a power cut stopped are put back first, in
   // every mode and before the start-up checks; what they leave is then no
@@ -108,7 +117,7 @@ int CInstallerApp::InitInstance() {
     dialog.setTargetDirectory(m_target);
     // The user hears of each once.
     for (const std::u16string& target : recovered)
-      messageBox(&dialog, LoadResString("IDS_RECOVERED_TARGET") + u" " + target, kMessageBoxOk);
+      messageBox(&dialog, LoadResString("IDS_RECOVERED_TARGET") + u" " + printable(target), kMessageBoxOk);
     status = dialog.DoModal();
   }
   // The kit's container has gone with the dialog.

@@ -110,17 +110,8 @@ class SetupE2eTest : public testing::Test {
     for (const std::string& dir : {home_, tmp_, kitDir_}) mkdir(dir.c_str(), 0755);
   }
 
-  // The wizard's private folder in TMPDIR.
-  std::string privateTmp() const { return tmp_ + "/ovn8-" + std::to_string(geteuid()); }
-
-  // What runs left in TMPDIR: anything in it but the private folder, and
-  // anything in that folder.
-  int left_in_tmp() const {
-    int left = count_entries(privateTmp());
-    for (const std::string& name : testkit::entryNames(tmp_))
-      if (tmp_ + "/" + name != privateTmp()) ++left;
-    return left;
-  }
+  std::string privateTmp() const { return testkit::privateTempFolder(tmp_); }
+  int left_in_tmp() const { return int(testkit::leftInTemp(tmp_).size()); }
 
   std::string target() const { return target_.empty() ? home_ + "/.ovn8/Ovan/ovn8/tmplts/" : target_; }
   std::string configPath() const { return home_ + "/.Ovan/ovanstart/ovanstart.cfg"; }
@@ -989,6 +980,69 @@ TEST_F(SetupE2eTest, APrivateFolderNameTakenByAnotherOwnerOrALinkIsLeftAlone) {
     EXPECT_EQ(made[0].size(), prefix.size() + 6);
     EXPECT_EQ(differences(before, inside()), "");
   }
+}
+
+// ---- Names that are no plain text ----
+
+// A folder name with a line feed and an escape sequence: every per-file
+// line, the summary and the log show it escaped, on one line each.
+TEST_F(SetupE2eTest, ATargetNameWithALineFeedAndAnEscapeSequenceIsPrintedEscaped) {
+  writeSampleKit();
+  const std::string dir = root_ + "/new\nline\x1b[31mred\\and more";
+  const std::string shown = root_ + "/new\\nline\\x1b[31mred\\\\and more/";
+  const std::string log = root_ + "/run.log";
+  const Result result = run({"usecwd", "-S", "--target=" + dir, "--log=" + log}, false);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(read_file(dir + "/readme.html"), "<html>read me</html>");
+  EXPECT_EQ(result.out, "  0% " + shown + "forms/invoice.tpl\n" +
+                            " 33% " + shown + "forms/deep/letter.tpl\n" +
+                            " 66% " + shown + "readme.html\n" +
+                            "Configuration installed successfully. Template directory: " +
+                            shown.substr(0, shown.size() - 1) +
+                            "; Files installed: 3; Older copies replaced: 0; Newer existing files kept: 0\n");
+  EXPECT_EQ(result.err, "");
+  const std::string text = read_file(log);
+  EXPECT_EQ(text.find('\x1b'), std::string::npos);
+  const std::vector<std::string> events = log_events(text);
+  for (const char* name : {"forms/invoice.tpl", "forms/deep/letter.tpl", "readme.html"})
+    EXPECT_EQ(count_of(events, "installed " + shown + name), 1) << name;
+  EXPECT_EQ(events.back(), "end: exit status 0, installed");
+}
+
+// Bytes that are no text in the locale cannot name the directory to
+// install into; the wizard says so, escaped, and installs nowhere else.
+TEST_F(SetupE2eTest, ATargetThatIsNoTextInTheLocaleEndsWithStatusOne) {
+  writeSampleKit();
+  const Result result = run({"usecwd", "-S", "--target=" + root_ + "/bad\xff\x1b"}, false);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "ovn8setup: The template directory's name is not valid in the character set of the "
+                        "locale: " + root_ + "/bad\\xff\\x1b\n");
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(access(target().c_str(), F_OK), -1);
+  EXPECT_EQ(count_entries(root_), 5);  // home, tmp, kit and the outputs
+}
+
+// An entry name with a control character is a damaged kit; the message
+// names the entry by its number only.
+TEST_F(SetupE2eTest, AKitEntryNamedWithAnEscapeSequenceIsADamagedKit) {
+  const _FILETIME time = config::fileTimeFromUnix(1500000000, 0);
+  const std::string container = config::ContainerBuilder()
+                                    .u32(0).u32(0).u32(0).u32(0).u32(3)
+                                    .entryRecord(u"a.tpl", time, 0, 1)
+                                    .entryRecord(u"b.tpl", time, 1, 1)
+                                    .entryRecord(u"forms\\\x1b]0;owned\x07.tpl\n100% /etc/passwd", time, 2, 1)
+                                    .raw("abc")
+                                    .bytes();
+  ASSERT_TRUE(config::writeContainerAsKit(kitDir_ + "/ovn8.okd", container));
+  const Result result = run({"usecwd", "-S"}, false);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err,
+            "Installing configuration: Distribution kit file ovn8.okd corrupted or not designed for this "
+            "installation program. Entry 3 of 3 has a name with a control character or an unpaired "
+            "surrogate.\n");
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(access(target().c_str(), F_OK), -1);
+  EXPECT_EQ(left_in_tmp(), 0);
 }
 
 int64_t inode_of(const std::string& path) {

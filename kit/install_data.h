@@ -11,10 +11,11 @@
 //
 // The reader trusts nothing in the container: every count, record size and
 // string length is checked against the bytes that remain, every entry must
-// lie inside the container, and every entry name must stay below the
-// directory it is installed into, and every entry that carries a checksum
-// must match it. A kit that breaks any of this fails open() with
-// ERROR_INVALID_DATA, leaving no temporary file behind.
+// lie inside the container, every entry name must stay below the directory
+// it is installed into and hold only characters that can be printed, and
+// every entry that carries a checksum must match it. A kit that breaks any
+// of this fails open() with ERROR_INVALID_DATA, leaving no temporary file
+// behind.
 #ifndef OVN8_KIT_INSTALL_DATA_H_
 #define OVN8_KIT_INSTALL_DATA_H_
 
@@ -74,12 +75,29 @@ enum : uint32_t {
   kMinEntryRecordSize = 4 + 4 + 4 * 4,
 };
 
+// True when `name` holds a character that is never printed as it is: a
+// control character (U+0000-U+001F, U+007F-U+009F) or a surrogate that is
+// not half of a pair. Wherever such a name were shown (the per-file lines,
+// messages, the log) it could forge lines or send escape sequences to a
+// terminal, and no user types it.
+inline bool hasUnprintableCharacter(const std::u16string& name) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char16_t unit = name[i];
+    if (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F)) return true;
+    if (unit < 0xD800 || unit > 0xDFFF) continue;
+    const bool high = unit <= 0xDBFF;
+    if (!high || i + 1 == name.size() || name[i + 1] < 0xDC00 || name[i + 1] > 0xDFFF) return true;
+    ++i;  // a whole pair
+  }
+  return false;
+}
+
 // True when `name` (with "\\" or "/" separators) is a relative path whose
 // components are all real names: not empty, not absolute, no empty, "." or
-// ".." component, no NUL. Only such names can be installed below a
-// directory without escaping it.
+// ".." component, no control character or unpaired surrogate. Only such
+// names can be installed below a directory without escaping it, and shown.
 inline bool isSafeEntryName(const std::u16string& name) {
-  if (name.empty()) return false;
+  if (name.empty() || hasUnprintableCharacter(name)) return false;
   size_t start = 0;
   while (true) {
     size_t end = start;
@@ -513,6 +531,9 @@ class InstallData {
           !cursor.u32(entry.lastWriteTime.dwHighDateTime) || !cursor.u32(entry.offset) ||
           !cursor.u32(entry.size) || !detail::readEntryExtension(cursor, entry))
         return refuse(stage_ + " is damaged");
+      // Only the entry's number is told: its name must not be printed.
+      if (hasUnprintableCharacter(entry.name))
+        return refuse(stage_ + " has a name with a control character or an unpaired surrogate");
       std::u16string name;
       if (!normalizeEntryName(entry.name, name))
         return refuse(stage_ + " has a name that leaves the template directory or is not allowed: " +

@@ -55,15 +55,9 @@ class ScratchDir {
   std::string path(const std::string& name) const { return root() + "/" + name; }
   std::u16string wide(const std::string& name) const { return widen_lib(path(name)); }
   // The user's private folder in the temporary directory.
-  std::string privateTmp() const { return tmp() + "/ovn8-" + std::to_string(geteuid()); }
-  // Files in the temporary directory and its private folder (leftover
-  // containers); the private folder itself does not count.
-  std::vector<std::string> tmpFiles() const {
-    std::vector<std::string> files = list(privateTmp());
-    for (const std::string& name : list(tmp()))
-      if (tmp() + "/" + name != privateTmp()) files.push_back(name);
-    return files;
-  }
+  std::string privateTmp() const { return testkit::privateTempFolder(tmp()); }
+  // Leftover containers.
+  std::vector<std::string> tmpFiles() const { return testkit::leftInTemp(tmp()); }
 
   static std::vector<std::string> list(const std::string& directory) {
     return testkit::entryNames(directory);

@@ -93,6 +93,20 @@ inline std::vector<std::string> entryNames(const std::string& directory) {
   return names;
 }
 
+// The wizard's private folder in the temporary directory `tmp`.
+inline std::string privateTempFolder(const std::string& tmp) {
+  return tmp + "/ovn8-" + std::to_string(geteuid());
+}
+
+// What runs left in the temporary directory `tmp`: its entries but the
+// private folder, and the entries in that folder.
+inline std::vector<std::string> leftInTemp(const std::string& tmp) {
+  std::vector<std::string> left = entryNames(privateTempFolder(tmp));
+  for (const std::string& name : entryNames(tmp))
+    if (tmp + "/" + name != privateTempFolder(tmp)) left.push_back(name);
+  return left;
+}
+
 // TMPDIR when set and not empty, else /tmp.
 inline std::string temporaryBase() {
   const char* tmpdir = getenv("TMPDIR");

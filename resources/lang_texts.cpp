@@ -109,6 +109,7 @@ const LangText kLangTextsRu[kLangKeyCount] = {
     {"IDS_SIZE_KB", "{1} КБ"},
     {"IDS_SIZE_MB", "{1} МБ"},
     {"IDS_SIZE_GB", "{1} ГБ"},
+    {"IDS_ERROR_TARGETNAME", "Имя каталога шаблонов недопустимо в кодировке текущей локали:"},
 };
 
 // Ukrainian
@@ -218,6 +219,7 @@ const LangText kLangTextsUk[kLangKeyCount] = {
     {"IDS_SIZE_KB", "{1} КБ"},
     {"IDS_SIZE_MB", "{1} МБ"},
     {"IDS_SIZE_GB", "{1} ГБ"},
+    {"IDS_ERROR_TARGETNAME", "Ім'я каталогу шаблонів неприпустиме в кодуванні поточної локалі:"},
 };
 
 // English
@@ -325,6 +327,7 @@ const LangText kLangTextsEn[kLangKeyCount] = {
     {"IDS_SIZE_KB", "{1} KB"},
     {"IDS_SIZE_MB", "{1} MB"},
     {"IDS_SIZE_GB", "{1} GB"},
+    {"IDS_ERROR_TARGETNAME", "The template directory's name is not valid in the character set of the locale:"},
 };
 
 // Latvian
@@ -432,6 +435,7 @@ const LangText kLangTextsLv[kLangKeyCount] = {
     {"IDS_SIZE_KB", "{1} KB"},
     {"IDS_SIZE_MB", "{1} MB"},
     {"IDS_SIZE_GB", "{1} GB"},
+    {"IDS_ERROR_TARGETNAME", "Veidņu direktorija nosaukums nav derīgs lokalizācijas rakstzīmju kopā:"},
 };
 
 // Lithuanian
@@ -537,6 +541,7 @@ const LangText kLangTextsLt[kLangKeyCount] = {
     {"IDS_SIZE_KB", "{1} KB"},
     {"IDS_SIZE_MB", "{1} MB"},
     {"IDS_SIZE_GB", "{1} GB"},
+    {"IDS_ERROR_TARGETNAME", "Šablonų katalogo pavadinimas netinkamas lokalės simbolių rinkinyje:"},
 };
 
 // Bulgarian
@@ -647,6 +652,7 @@ const LangText kLangTextsBg[kLangKeyCount] = {
     {"IDS_SIZE_KB", "{1} КБ"},
     {"IDS_SIZE_MB", "{1} МБ"},
     {"IDS_SIZE_GB", "{1} ГБ"},
+    {"IDS_ERROR_TARGETNAME", "Името на директорията с шаблони е невалидно в кодировката на локала:"},
 };
 
 // German
@@ -758,6 +764,7 @@ const LangText kLangTextsDe[kLangKeyCount] = {
     {"IDS_SIZE_KB", "{1} KB"},
     {"IDS_SIZE_MB", "{1} MB"},
     {"IDS_SIZE_GB", "{1} GB"},
+    {"IDS_ERROR_TARGETNAME", "Der Name des Vorlagenverzeichnisses ist im Zeichensatz der Locale nicht gültig:"},
 };
 
 // Romanian
@@ -867,6 +874,7 @@ const LangText kLangTextsRo[kLangKeyCount] = {
     {"IDS_SIZE_KB", "{1} KB"},
     {"IDS_SIZE_MB", "{1} MB"},
     {"IDS_SIZE_GB", "{1} GB"},
+    {"IDS_ERROR_TARGETNAME", "Numele directorului de șabloane nu este valid în setul de caractere al localizării:"},
 };
 
 // Georgian
@@ -974,6 +982,7 @@ const LangText kLangTextsKa[kLangKeyCount] = {
     {"IDS_SIZE_KB", "{1} კბ"},
     {"IDS_SIZE_MB", "{1} მბ"},
     {"IDS_SIZE_GB", "{1} გბ"},
+    {"IDS_ERROR_TARGETNAME", "შაბლონების კატალოგის სახელი ლოკალის სიმბოლოების ნაკრებში დაუშვებელია:"},
 };
 
 // Kazakh
@@ -1079,6 +1088,7 @@ const LangText kLangTextsKk[kLangKeyCount] = {
     {"IDS_SIZE_KB", "{1} КБ"},
     {"IDS_SIZE_MB", "{1} МБ"},
     {"IDS_SIZE_GB", "{1} ГБ"},
+    {"IDS_ERROR_TARGETNAME", "Үлгілер каталогының атауы локаль таңбалар жиынында жарамсыз:"},
 };
 
 // Vietnamese
@@ -1186,6 +1196,7 @@ const LangText kLangTextsVi[kLangKeyCount] = {
     {"IDS_SIZE_KB", "{1} KB"},
     {"IDS_SIZE_MB", "{1} MB"},
     {"IDS_SIZE_GB", "{1} GB"},
+    {"IDS_ERROR_TARGETNAME", "Tên thư mục mẫu không hợp lệ trong bộ ký tự của ngôn ngữ hệ thống:"},
 };
 
 // Turkish
@@ -1293,4 +1304,5 @@ const LangText kLangTextsTr[kLangKeyCount] = {
     {"IDS_SIZE_KB", "{1} KB"},
     {"IDS_SIZE_MB", "{1} MB"},
     {"IDS_SIZE_GB", "{1} GB"},
+    {"IDS_ERROR_TARGETNAME", "Şablon dizininin adı yerel ayarın karakter kümesinde geçerli değil:"},
 };

@@ -261,6 +261,9 @@ const Reference kReference[] = {
     {"IDS_SIZE_GB",
      "{1} GB",
      "{1} ГБ"},
+    {"IDS_ERROR_TARGETNAME",
+     "The template directory's name is not valid in the character set of the locale:",
+     "Имя каталога шаблонов недопустимо в кодировке текущей локали:"},
 };
 
 // The four wizard button labels per language: Back, Next, Finish, Cancel.
