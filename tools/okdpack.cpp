@@ -168,12 +168,12 @@ int packKit(int argc, char** argv) {
 
   std::string error;
   if (!config::listKitTree(directory, kit.files, &error)) {
-    fprintf(stderr, "okdpack: %s\n", error.c_str());
+    fprintf(stderr, "okdpack: %s\n", printable(error).c_str());
     return 1;
   }
   leaveOut(output, kit.files);
   if (!config::writeKit(output, kit, layout, &error)) {
-    fprintf(stderr, "okdpack: %s\n", error.c_str());
+    fprintf(stderr, "okdpack: %s\n", printable(error).c_str());
     return 1;
   }
   return 0;
