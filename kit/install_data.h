@@ -32,7 +32,6 @@
 #include "kit/lz_compressor.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
-#include "platform/owned_leftovers.h"
 #include "platform/private_temp.h"
 #include "platform/run_log.h"
 #include "platform/text.h"
@@ -341,9 +340,7 @@ class InstallData {
     // process ends. It is made even when the container is kept in memory,
     // so that a temporary directory that cannot be written is reported the
     // same way.
-    std::u16string directory;
-    uint32_t result = private_temp_folder(directory);
-    if (result == ERROR_SUCCESS) result = create_locked_temp_file(directory, u"odk", tempFilePath, handle_);
+    uint32_t result = create_private_temp_file(u"odk", tempFilePath, handle_);
     if (result != ERROR_SUCCESS) {
       handle_ = INVALID_HANDLE_VALUE;
       stage_ = "the temporary container";

@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "platform/owned_leftovers.h"
 #include "platform/text.h"
 
 namespace {
@@ -81,6 +82,24 @@ uint32_t private_temp_folder(std::u16string& folder) {
   }
   if (result == ERROR_SUCCESS) folder = path + u"/";
   return result;
+}
+
+uint32_t create_private_temp_file(const std::u16string& prefix, std::u16string& path,
+                                  HANDLE& handle) {
+  path.clear();
+  handle = INVALID_HANDLE_VALUE;
+  std::u16string folder;
+  uint32_t result = private_temp_folder(folder);
+  if (result == ERROR_SUCCESS) result = create_locked_temp_file(folder, prefix, path, handle);
+  if (result != ERROR_SUCCESS) return result;
+  // The file layer falls back to the temporary directory itself when the
+  // folder is missing.
+  if (path.compare(0, folder.size(), folder) == 0) return ERROR_SUCCESS;
+  FileSystem::DeleteFile(path);
+  FileSystem::CloseHandle(handle);
+  path.clear();
+  handle = INVALID_HANDLE_VALUE;
+  return ERROR_CANTWRITE;
 }
 
 void remove_run_temp_folder() {

@@ -21,6 +21,13 @@
 // or looking at it with an empty `folder`. Safe on any thread.
 uint32_t private_temp_folder(std::u16string& folder);
 
+// Makes a new file named `prefix` and six generated characters in the
+// folder and locks it, as create_locked_temp_file does
+// (platform/owned_leftovers.h). Only ever there: a folder that went away
+// meanwhile gives 1013 rather than a file in the shared directory.
+uint32_t create_private_temp_file(const std::u16string& prefix, std::u16string& path,
+                                  HANDLE& handle);
+
 // Removes the run's own folder, when one had to be made and is empty.
 void remove_run_temp_folder();
 

@@ -11,6 +11,7 @@
 
 #include "platform/file_fault_injector.h"
 #include "platform/file_system_test_util.h"
+#include "platform/path.h"
 
 using namespace fs_test;
 
@@ -102,6 +103,29 @@ TEST_F(PrivateTempTest, AFolderThatIsNotPrivatelyOursIsLeftAloneForOneOfTheRunsO
   remove_run_temp_folder();
   EXPECT_FALSE(exists(own));
   EXPECT_EQ((std::set<std::string>{"ovn8-" + std::to_string(geteuid())}), names_of(tmp_.path()));
+}
+
+TEST_F(PrivateTempTest, FilesAreMadeLockedInTheFolderAndNeverBesideIt) {
+  std::u16string path;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  ASSERT_EQ(0u, create_private_temp_file(u"odk", path, handle));
+  EXPECT_EQ(wide(usual() + "/odk"), path.substr(0, path.size() - 6));
+  FileSystem::CloseHandle(handle);
+  // A folder that goes between its check and the file's making (an aging
+  // clean-up of the shared directory).
+  struct Remover {
+    static uint32_t hook(FileOp op, const std::u16string& path, void*) {
+      if (op == FileOp::GetTempFileName) testkit::removeTree(narrow_lib(without_trailing_separator(path)));
+      return 0;
+    }
+  };
+  FileSystem::SetFaultHook(&Remover::hook, nullptr);
+  const uint32_t result = create_private_temp_file(u"odk", path, handle);
+  FileSystem::SetFaultHook(nullptr, nullptr);
+  EXPECT_EQ(uint32_t(ERROR_CANTWRITE), result);
+  EXPECT_EQ(u"", path);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, handle);
+  EXPECT_TRUE(names_of(tmp_.path()).empty());
 }
 
 TEST_F(PrivateTempTest, EveryFailingOperationGivesItsErrorAndNoFolder) {
