@@ -982,6 +982,29 @@ TEST_F(SetupE2eTest, APrivateFolderNameTakenByAnotherOwnerOrALinkIsLeftAlone) {
   }
 }
 
+// The launcher's list names a writable directory, which the start probes;
+// the run installs elsewhere and is killed there. No name ever appeared in
+// the probed directory, so no kill at any moment can leave a probe in it.
+TEST_F(SetupE2eTest, AKilledRunLeavesNoProbeInTheDirectoriesItLookedAt) {
+  writeSampleKit();
+  const std::string probed = root_ + "/listed";
+  ASSERT_EQ(mkdir(probed.c_str(), 0755), 0);
+  struct timespec old[2] = {{1500000000, 0}, {1500000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, probed.c_str(), old, 0), 0);
+  ASSERT_TRUE(testkit::makeDirs(home_ + "/.Ovan/ovanstart"));
+  std::ofstream(configPath()) << "ConfigurationTemplatesLocation=" << probed << "\n";
+  testkit::CreationWatch watch(probed);
+  ASSERT_TRUE(watch.ok());
+  const std::string elsewhere = root_ + "/elsewhere/";
+  const pid_t child = spawn({"usecwd", "-S", "--target=" + elsewhere}, false);
+  ASSERT_TRUE(wait_for_lock(elsewhere, child));
+  kill(child, SIGKILL);
+  EXPECT_EQ(finish(child).status, 1000 + SIGKILL);
+  EXPECT_TRUE(watch.names().empty());
+  EXPECT_EQ(count_entries(probed), 0);
+  EXPECT_EQ(mtime_of(probed), 1500000000);
+}
+
 // ---- Names that are no plain text ----
 
 // A folder name with a line feed and an escape sequence: every per-file
