@@ -207,6 +207,20 @@ class SetupE2eTest : public testing::Test {
     EXPECT_EQ(left_in_tmp(), 0) << "left in TMPDIR";
   }
 
+  // A kit of three one-byte entries, "a", "b" and "c", by these names.
+  void writeThreeEntryKit(const std::u16string& first, const std::u16string& second,
+                          const std::u16string& third) {
+    const _FILETIME time = config::fileTimeFromUnix(1500000000, 0);
+    const std::string container = config::ContainerBuilder()
+                                      .u32(0).u32(0).u32(0).u32(0).u32(3)
+                                      .entryRecord(first, time, 0, 1)
+                                      .entryRecord(second, time, 1, 1)
+                                      .entryRecord(third, time, 2, 1)
+                                      .raw("abc")
+                                      .bytes();
+    ASSERT_TRUE(config::writeContainerAsKit(kitDir_ + "/ovn8.okd", container));
+  }
+
   // A kit of `count` files in nested folders over a target that holds older
   // copies of every other one, and files of its own.
   void writeKitOverOlderCopies(int count, size_t size) {
@@ -1048,15 +1062,7 @@ TEST_F(SetupE2eTest, ATargetThatIsNoTextInTheLocaleEndsWithStatusOne) {
 // An entry name with a control character is a damaged kit; the message
 // names the entry by its number only.
 TEST_F(SetupE2eTest, AKitEntryNamedWithAnEscapeSequenceIsADamagedKit) {
-  const _FILETIME time = config::fileTimeFromUnix(1500000000, 0);
-  const std::string container = config::ContainerBuilder()
-                                    .u32(0).u32(0).u32(0).u32(0).u32(3)
-                                    .entryRecord(u"a.tpl", time, 0, 1)
-                                    .entryRecord(u"b.tpl", time, 1, 1)
-                                    .entryRecord(u"forms\\\x1b]0;owned\x07.tpl\n100% /etc/passwd", time, 2, 1)
-                                    .raw("abc")
-                                    .bytes();
-  ASSERT_TRUE(config::writeContainerAsKit(kitDir_ + "/ovn8.okd", container));
+  writeThreeEntryKit(u"a.tpl", u"b.tpl", u"forms\\\x1b]0;owned\x07.tpl\n100% /etc/passwd");
   const Result result = run({"usecwd", "-S"}, false);
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err,
@@ -1203,15 +1209,7 @@ TEST_F(SetupE2eTest, CancelWithOnlySkippedEntriesLeftEndsWithThreeAndKeepsNothin
 // A leading backslash, a "." part and a doubled separator add nothing to
 // the place a file goes.
 TEST_F(SetupE2eTest, NamesWithExtraSeparatorsInstallAtTheirPlaces) {
-  const _FILETIME time = config::fileTimeFromUnix(1500000000, 0);
-  const std::string container = config::ContainerBuilder()
-                                    .u32(0).u32(0).u32(0).u32(0).u32(3)
-                                    .entryRecord(u"\\forms\\a.tpl", time, 0, 1)
-                                    .entryRecord(u".\\b.tpl", time, 1, 1)
-                                    .entryRecord(u"forms\\\\c.tpl", time, 2, 1)
-                                    .raw("abc")
-                                    .bytes();
-  ASSERT_TRUE(config::writeContainerAsKit(kitDir_ + "/ovn8.okd", container));
+  writeThreeEntryKit(u"\\forms\\a.tpl", u".\\b.tpl", u"forms\\\\c.tpl");
   const Result result = run({"usecwd", "-S"}, false);
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(read_file(target() + "forms/a.tpl"), "a");

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/file_finder.h"
 #include "platform/file_system.h"
 #include "platform/file_system_test_util.h"
 
@@ -16,15 +15,7 @@ using namespace fs_test;
 
 namespace {
 
-std::set<std::string> names_in(const std::string& dir) {
-  std::set<std::string> names;
-  FileFinder finder;
-  for (bool found = finder.reset(wide(dir + "/*")); found; found = finder.next()) {
-    const std::string name = narrow_lib(finder.name());
-    if (name != "." && name != "..") names.insert(name);
-  }
-  return names;
-}
+using testkit::entryNameSet;
 
 TEST(FileSystemUnnamed, AnUnnamedFileAppearsOnlyWhenLinkedAndTellsItsStatus) {
   ScratchDir dir;
@@ -32,7 +23,7 @@ TEST(FileSystemUnnamed, AnUnnamedFileAppearsOnlyWhenLinkedAndTellsItsStatus) {
   ASSERT_EQ(0u, FileSystem::CreateUnnamedFile(wide(dir.path()), handle));
   uint32_t written = 0;
   ASSERT_EQ(0u, FileSystem::WriteFile(handle, "contents", 8, &written, nullptr));
-  EXPECT_TRUE(names_in(dir.path()).empty());
+  EXPECT_TRUE(entryNameSet(dir.path()).empty());
 
   FileStatus status;
   ASSERT_EQ(0u, FileSystem::GetHandleStatus(handle, status));
@@ -57,7 +48,7 @@ TEST(FileSystemUnnamed, AnUnnamedFileAppearsOnlyWhenLinkedAndTellsItsStatus) {
   ASSERT_EQ(0u, FileSystem::CreateUnnamedFile(wide(dir.path() + "/"), handle));
   ASSERT_EQ(0u, FileSystem::WriteFile(handle, "x", 1, &written, nullptr));
   EXPECT_EQ(0u, FileSystem::CloseHandle(handle));
-  EXPECT_EQ((std::set<std::string>{"named", "taken"}), names_in(dir.path()));
+  EXPECT_EQ((std::set<std::string>{"named", "taken"}), entryNameSet(dir.path()));
 
   EXPECT_EQ(uint32_t(ERROR_INVALID_HANDLE), FileSystem::GetHandleStatus(INVALID_HANDLE_VALUE, status));
   EXPECT_EQ(uint32_t(ERROR_INVALID_HANDLE),
@@ -92,7 +83,7 @@ TEST(FileSystemUnnamed, TemporaryDirectoriesArePrivateAndNeverReuseAName) {
     EXPECT_EQ(0700u, status.st_mode & 07777);
   }
   umask(oldMask);
-  EXPECT_EQ(50u, names_in(dir.path()).size());
+  EXPECT_EQ(50u, entryNameSet(dir.path()).size());
 
   std::u16string path = u"stale";
   EXPECT_EQ(uint32_t(ERROR_FILE_NOT_FOUND),

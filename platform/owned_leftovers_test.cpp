@@ -6,7 +6,6 @@
 
 #include <set>
 
-#include "platform/file_finder.h"
 #include "platform/file_system_test_util.h"
 
 namespace {
@@ -25,15 +24,7 @@ bool lockable(const std::string& path) {
   return free;
 }
 
-std::set<std::string> names_in(const std::string& dir) {
-  std::set<std::string> names;
-  FileFinder finder;
-  for (bool found = finder.reset(wide(dir + "/*")); found; found = finder.next()) {
-    const std::string name = narrow_lib(finder.name());
-    if (name != "." && name != "..") names.insert(name);
-  }
-  return names;
-}
+using testkit::entryNameSet;
 
 TEST(OwnedLeftoversTest, TempFilesAreLockedFromTheStartAndOnlyUnlockedOnesAreRemoved) {
   ScratchDir scratch;
@@ -59,10 +50,10 @@ TEST(OwnedLeftoversTest, TempFilesAreLockedFromTheStartAndOnlyUnlockedOnesAreRem
   for (const char* name : {"odk", "odk12345", "odk1234567", "odkfoo.txt", "odk-_.!xx"})
     fs_test::writeText(scratch / name, "someone else's");
   mkdir((scratch / "odkDIRDIR").c_str(), 0755);
-  EXPECT_EQ(9u, names_in(scratch.path()).size());
+  EXPECT_EQ(9u, entryNameSet(scratch.path()).size());
 
   EXPECT_EQ(2, remove_unlocked_temp_files(wide(scratch.path()), u"odk"));
-  const std::set<std::string> left = names_in(scratch.path());
+  const std::set<std::string> left = entryNameSet(scratch.path());
   EXPECT_EQ((std::set<std::string>{live.substr(scratch.path().size() + 1), "odk", "odk12345",
                                    "odk1234567", "odkfoo.txt", "odk-_.!xx", "odkDIRDIR"}),
             left);
@@ -92,7 +83,7 @@ TEST(OwnedLeftoversTest, AFileOrFolderTakenBeforeItWasLockedIsMadeAgain) {
   EXPECT_EQ(1, stolen);
   EXPECT_TRUE(exists(narrow_lib(path)));
   EXPECT_FALSE(lockable(narrow_lib(path)));
-  EXPECT_EQ(1u, names_in(scratch.path()).size());
+  EXPECT_EQ(1u, entryNameSet(scratch.path()).size());
   FileSystem::CloseHandle(handle);
 
   // A failure other than a theft leaves no file behind.
@@ -112,7 +103,7 @@ TEST(OwnedLeftoversTest, AFileOrFolderTakenBeforeItWasLockedIsMadeAgain) {
     EXPECT_TRUE(path.empty());
     EXPECT_EQ(INVALID_HANDLE_VALUE, handle);
     EXPECT_EQ(INVALID_HANDLE_VALUE, folder);
-    EXPECT_EQ(1u, names_in(scratch.path()).size());
+    EXPECT_EQ(1u, entryNameSet(scratch.path()).size());
   }
 }
 
@@ -134,7 +125,7 @@ TEST(OwnedLeftoversTest, AReplacementIsNamedAfterItsInodeAndOnlySuchUnlockedFile
     const std::u16string named = wide(scratch.path() + "/") + inode_file_name(u".ovst", status.inode);
     // Without unnamed files it bears its name from the start.
     EXPECT_EQ(unnamedFiles ? u"" : named, path);
-    EXPECT_EQ(unnamedFiles ? 0u : 1u, names_in(scratch.path()).size());
+    EXPECT_EQ(unnamedFiles ? 0u : 1u, entryNameSet(scratch.path()).size());
     ASSERT_EQ(0u, name_locked_replacement(wide(scratch.path()), u".ovst", handle, path));
     EXPECT_EQ(named, path);
     EXPECT_FALSE(lockable(narrow_lib(path)));
@@ -146,11 +137,11 @@ TEST(OwnedLeftoversTest, AReplacementIsNamedAfterItsInodeAndOnlySuchUnlockedFile
       fs_test::writeText(scratch / name, "the user's");
     mkdir((scratch / ".ovstdir").c_str(), 0700);
     EXPECT_EQ(0, remove_unlocked_replacements(wide(scratch.path()), u".ovst"));
-    EXPECT_EQ(6u, names_in(scratch.path()).size());
+    EXPECT_EQ(6u, entryNameSet(scratch.path()).size());
     FileSystem::CloseHandle(handle);
     EXPECT_EQ(1, remove_unlocked_replacements(wide(scratch.path() + "/"), u".ovst"));
     EXPECT_FALSE(exists(narrow_lib(path)));
-    EXPECT_EQ(5u, names_in(scratch.path()).size());
+    EXPECT_EQ(5u, entryNameSet(scratch.path()).size());
   }
   EXPECT_EQ(u".ovst0", inode_file_name(u".ovst", 0));
   EXPECT_EQ(u".ovstffffffffffffffff", inode_file_name(u".ovst", UINT64_MAX));
@@ -186,7 +177,7 @@ TEST(OwnedLeftoversTest, AReplacementThatCannotBeMadeOrNamedLeavesNothing) {
         break;
       }
       EXPECT_EQ(uint32_t(ERROR_DISK_FULL), result);
-      EXPECT_TRUE(names_in(scratch.path()).empty());
+      EXPECT_TRUE(entryNameSet(scratch.path()).empty());
     }
   }
 }

@@ -5,7 +5,6 @@
 
 #include <set>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -16,11 +15,6 @@
 using namespace fs_test;
 
 namespace {
-
-std::set<std::string> names_of(const std::string& dir) {
-  const std::vector<std::string> names = testkit::entryNames(dir);
-  return std::set<std::string>(names.begin(), names.end());
-}
 
 class PrivateTempTest : public testing::Test {
  protected:
@@ -88,9 +82,9 @@ TEST_F(PrivateTempTest, AFolderThatIsNotPrivatelyOursIsLeftAloneForOneOfTheRunsO
     expectOwnFolder(own);
     // The same folder for the whole run; the squatter's place unchanged.
     EXPECT_EQ(own, folder());
-    EXPECT_TRUE(names_of(lure).empty());
+    EXPECT_TRUE(testkit::entryNameSet(lure).empty());
     if (squatter != "link" && squatter != "file") {
-      EXPECT_TRUE(names_of(usual()).empty());
+      EXPECT_TRUE(testkit::entryNameSet(usual()).empty());
     }
     // At the end the run's folder goes, once it is empty.
     ASSERT_TRUE(writeText(own + "odkABCDEF", ""));
@@ -102,7 +96,7 @@ TEST_F(PrivateTempTest, AFolderThatIsNotPrivatelyOursIsLeftAloneForOneOfTheRunsO
   const std::string own = folder();
   remove_run_temp_folder();
   EXPECT_FALSE(exists(own));
-  EXPECT_EQ((std::set<std::string>{"ovn8-" + std::to_string(geteuid())}), names_of(tmp_.path()));
+  EXPECT_EQ((std::set<std::string>{"ovn8-" + std::to_string(geteuid())}), testkit::entryNameSet(tmp_.path()));
 }
 
 TEST_F(PrivateTempTest, FilesAreMadeLockedInTheFolderAndNeverBesideIt) {
@@ -125,7 +119,7 @@ TEST_F(PrivateTempTest, FilesAreMadeLockedInTheFolderAndNeverBesideIt) {
   EXPECT_EQ(uint32_t(ERROR_CANTWRITE), result);
   EXPECT_EQ(u"", path);
   EXPECT_EQ(INVALID_HANDLE_VALUE, handle);
-  EXPECT_TRUE(names_of(tmp_.path()).empty());
+  EXPECT_TRUE(testkit::entryNameSet(tmp_.path()).empty());
 }
 
 TEST_F(PrivateTempTest, EveryFailingOperationGivesItsErrorAndNoFolder) {

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,12 @@ inline std::vector<std::string> entryNames(const std::string& directory) {
     closedir(stream);
   }
   return names;
+}
+
+// The same names, sorted and without repeats.
+inline std::set<std::string> entryNameSet(const std::string& directory) {
+  const std::vector<std::string> names = entryNames(directory);
+  return std::set<std::string>(names.begin(), names.end());
 }
 
 // The wizard's private folder in the temporary directory `tmp`.
