@@ -593,8 +593,9 @@ uint32_t FileSystem::CreateTempDirectory(const std::u16string& directory,
   ms_lastError = 0;
   result.clear();
   if (uint32_t fault = injectedFault(FileOp::CreateTempDirectory, directory)) return fault;
-  const std::string start = with_trailing_separator(narrow_lib(directory)) + narrow_lib(prefix);
-  if (directory.empty() || start.size() <= 1) return failWith(ERROR_INVALID_NAME);
+  const std::string folder = narrow_lib(directory);
+  if (folder.empty()) return failWith(ERROR_INVALID_NAME);
+  const std::string start = with_trailing_separator(folder) + narrow_lib(prefix);
   int error = EEXIST;
   for (int attempt = 0; attempt < 100 && (error == EEXIST || error == EINTR); ++attempt) {
     const std::string name = start + unpredictableSuffix();

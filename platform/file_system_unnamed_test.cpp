@@ -90,6 +90,8 @@ TEST(FileSystemUnnamed, TemporaryDirectoriesArePrivateAndNeverReuseAName) {
             FileSystem::CreateTempDirectory(wide(dir / "missing"), u"x", path));
   EXPECT_EQ(u"", path);
   EXPECT_EQ(uint32_t(ERROR_INVALID_NAME), FileSystem::CreateTempDirectory(u"", u"x", path));
+  // A name the locale cannot hold is no directory, never the current one.
+  EXPECT_EQ(uint32_t(ERROR_INVALID_NAME), FileSystem::CreateTempDirectory(u"\xd800", u"x", path));
 }
 
 TEST(FileSystemUnnamed, SearchAccessIsAskedOfTheDirectory) {
