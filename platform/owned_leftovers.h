@@ -70,7 +70,9 @@ int remove_unlocked_replacements(const std::u16string& directory, const std::u16
 
 // Removes the unlocked files in `directory` whose names are `prefix`
 // followed by exactly six generated characters (letters and digits), the
-// names create_locked_temp_file gives. Returns how many went.
+// names create_locked_temp_file gives. Returns how many went. Only for a
+// folder of the wizard's own (platform/private_temp.h): anyone's file of
+// such a name would go too.
 int remove_unlocked_temp_files(const std::u16string& directory, const std::u16string& prefix);
 
 #endif  // OVN8_PLATFORM_OWNED_LEFTOVERS_H_
