@@ -12,6 +12,7 @@
 #include "app/usage.h"
 #include "install/recovery.h"
 #include "platform/message_box.h"
+#include "platform/private_temp.h"
 #include "platform/run_log.h"
 #include "platform/text.h"
 #include "resources/lang.h"
@@ -29,9 +30,12 @@ void CInstallerApp::ReadStartUp() {
   m_badOption = options.badOption;
   m_logPath = options.logPath;
   m_target.clear();
+  m_badTarget.clear();
   if (!options.target.empty()) {
     char cwd[PATH_MAX] = {};
-    m_target = widen_lib(absolute_path(options.target, getcwd(cwd, sizeof cwd) ? cwd : ""));
+    const std::string target = absolute_path(options.target, getcwd(cwd, sizeof cwd) ? cwd : "");
+    m_target = widen_lib(target);
+    if (m_target.empty()) m_badTarget = target;
   }
 
   std::string localeName;
@@ -72,7 +76,7 @@ const char* outcome_text(int status) {
 
 void CInstallerApp::openLog() {
   run_log().setFailureReporter([](const std::string& path, const std::string& reason) {
-    fprintf(stderr, "ovn8setup: %s: %s. %s\n", path.c_str(), reason.c_str(),
+    fprintf(stderr, "ovn8setup: %s: %s. %s\n", printable(path).c_str(), reason.c_str(),
             narrow_lib(LoadResString("IDS_ERROR_LOGFILE")).c_str());
   });
   run_log().open(m_logPath);
@@ -92,6 +96,12 @@ int CInstallerApp::InitInstance() {
   if (!m_badOption.empty()) {
     fprintf(stderr, "ovn8setup: %s %s\n", narrow_lib(LoadResString("IDS_ERROR_OPTIONVALUE")).c_str(),
             m_badOption.c_str());
+    return kExitStartupFailed;
+  }
+  // A directory that cannot be named must not turn into the proposed one.
+  if (!m_badTarget.empty()) {
+    fprintf(stderr, "ovn8setup: %s %s\n", narrow_lib(LoadResString("IDS_ERROR_TARGETNAME")).c_str(),
+            printable(m_badTarget).c_str());
     return kExitStartupFailed;
   }
   if (!m_logPath.empty()) openLog();
@@ -118,6 +128,8 @@ int CInstallerApp::InitInstance() {
                      : kMessageBoxOk | kMessageBoxError);
     status = dialog.DoModal();
   }
+  // The kit's container has gone with the dialog.
+  remove_run_temp_folder();
   log_event("end: exit status " + std::to_string(status) + ", " + outcome_text(status));
   run_log().close();
   return status;

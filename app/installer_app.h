@@ -35,6 +35,9 @@ class CInstallerApp {
   bool m_showVersion = false;
   std::string m_badOption;
   std::u16string m_target;
+  // --target's directory when the locale cannot read it (bytes that are no
+  // text in its character set); empty otherwise.
+  std::string m_badTarget;
   std::string m_logPath;
 
  private:

@@ -60,6 +60,17 @@ TEST_F(InstallerAppTest, InitInstanceRunsTheWizardAndReturnsItsStatus) {
   EXPECT_FALSE(app.m_title.empty());
 }
 
+TEST_F(InstallerAppTest, ATargetThatIsNoTextIsKeptAsGivenNeverDropped) {
+  CInstallerApp app = make({"-S", "--target=/srv/t\xff"});
+  app.ReadStartUp();
+  EXPECT_EQ(app.m_target, u"");
+  EXPECT_EQ(app.m_badTarget, "/srv/t\xff");
+  app = make({"-S", "--target=/srv/Шаблоны"});
+  app.ReadStartUp();
+  EXPECT_EQ(app.m_target, u"/srv/Шаблоны");
+  EXPECT_EQ(app.m_badTarget, "");
+}
+
 TEST_F(InstallerAppTest, PlainLocaleGivesEnglish) {
   // The tests run under LANG=C.UTF-8 (scripts/test): "C." is not in the table.
   const char* lcAll = getenv("LC_ALL");

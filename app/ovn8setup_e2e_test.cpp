@@ -110,6 +110,9 @@ class SetupE2eTest : public testing::Test {
     for (const std::string& dir : {home_, tmp_, kitDir_}) mkdir(dir.c_str(), 0755);
   }
 
+  std::string privateTmp() const { return testkit::privateTempFolder(tmp_); }
+  int left_in_tmp() const { return int(testkit::leftInTemp(tmp_).size()); }
+
   std::string target() const { return target_.empty() ? home_ + "/.ovn8/Ovan/ovn8/tmplts/" : target_; }
   std::string configPath() const { return home_ + "/.Ovan/ovanstart/ovanstart.cfg"; }
 
@@ -201,7 +204,21 @@ class SetupE2eTest : public testing::Test {
     directory.pop_back();
     const std::string first = "ConfigurationTemplatesLocation=" + directory + "\n";
     EXPECT_EQ(config.compare(0, first.size(), first), 0) << config;
-    EXPECT_EQ(count_entries(tmp_), 0) << "left in TMPDIR";
+    EXPECT_EQ(left_in_tmp(), 0) << "left in TMPDIR";
+  }
+
+  // A kit of three one-byte entries, "a", "b" and "c", by these names.
+  void writeThreeEntryKit(const std::u16string& first, const std::u16string& second,
+                          const std::u16string& third) {
+    const _FILETIME time = config::fileTimeFromUnix(1500000000, 0);
+    const std::string container = config::ContainerBuilder()
+                                      .u32(0).u32(0).u32(0).u32(0).u32(3)
+                                      .entryRecord(first, time, 0, 1)
+                                      .entryRecord(second, time, 1, 1)
+                                      .entryRecord(third, time, 2, 1)
+                                      .raw("abc")
+                                      .bytes();
+    ASSERT_TRUE(config::writeContainerAsKit(kitDir_ + "/ovn8.okd", container));
   }
 
   // A kit of `count` files in nested folders over a target that holds older
@@ -264,7 +281,7 @@ TEST_F(SetupE2eTest, HeadlessSilentRunInstallsRecordsAndReportsEachEntry) {
   // The directory as the launcher's list now holds it, without the "/".
   EXPECT_EQ(last, "Конфигурация успешно установлена. Каталог шаблонов: " + root_ + "/chosen" +
                       "; Установлено файлов: 1; Заменено старых копий: 1; Сохранено более новых файлов: 1\n");
-  EXPECT_EQ(count_entries(tmp_), 0);
+  EXPECT_EQ(left_in_tmp(), 0);
 }
 
 TEST_F(SetupE2eTest, SilentRunUnderTheDisplayInstallsWithoutWaiting) {
@@ -300,7 +317,7 @@ TEST_F(SetupE2eTest, MissingAndDamagedKitsEndWithStatusOneAndTheirMessage) {
     EXPECT_EQ(result.err,
               "Установка конфигурации: Файл комплекта установки ovn8.okd поврежден или не предназначен "
               "для этой программы установки. The compressed stream is damaged or cut short.\n");
-    EXPECT_EQ(count_entries(tmp_), 0);
+    EXPECT_EQ(left_in_tmp(), 0);
     EXPECT_EQ(count_entries(home_), 0);
   }
 }
@@ -335,7 +352,7 @@ TEST_F(SetupE2eTest, WithoutADisplayTheWizardSaysSoInItsLanguage) {
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err,
             "ovn8setup: не удаётся открыть дисплей; для установки без него используйте -S.\n");
-  EXPECT_EQ(count_entries(tmp_), 0);
+  EXPECT_EQ(left_in_tmp(), 0);
 }
 
 TEST_F(SetupE2eTest, FailedInstallationRollsBackAndEndsWithStatusTwo) {
@@ -364,7 +381,7 @@ TEST_F(SetupE2eTest, FailedInstallationRollsBackAndEndsWithStatusTwo) {
   // The files written before the failure are gone again.
   EXPECT_EQ(mtime_of(target() + "forms/invoice.tpl"), -1);
   EXPECT_EQ(access(configPath().c_str(), F_OK), -1);
-  EXPECT_EQ(count_entries(tmp_), 0);
+  EXPECT_EQ(left_in_tmp(), 0);
   EXPECT_EQ(count_entries(blocker), 1);
   }
 }
@@ -377,7 +394,7 @@ TEST_F(SetupE2eTest, SilentModeRefusesAnEmptyTarget) {
   const Result result = run({"usecwd", "-S"}, false);
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "Installing configuration: Specify correct path to template directory.\n");
-  EXPECT_EQ(count_entries(tmp_), 0);
+  EXPECT_EQ(left_in_tmp(), 0);
 }
 
 // True when an exclusive flock is held on the directory at `path`; read
@@ -543,7 +560,7 @@ TEST_F(SetupE2eTest, NextStartPutsBackAStoppedInstallationAndSaysSo) {
   EXPECT_EQ(mtime_of(target() + "forms/invoice.tpl"), oldTime);
   EXPECT_EQ(count_entries(target()), 1);
   EXPECT_EQ(count_entries(target() + "forms"), 1);
-  EXPECT_EQ(count_entries(tmp_), 0);
+  EXPECT_EQ(left_in_tmp(), 0);
   EXPECT_EQ(count_entries(home_), 1);  // .ovn8, the target's folder; no run record
 
   // Told once: the start after it says nothing of it, and installs.
@@ -613,7 +630,7 @@ TEST_F(SetupE2eTest, HelpAndVersionNeedNoKitNoDisplayAndTouchNothing) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, std::string("okdpack ") + program_version() + "\n");
   EXPECT_EQ(count_entries(home_), 0);
-  EXPECT_EQ(count_entries(tmp_), 0);
+  EXPECT_EQ(left_in_tmp(), 0);
 }
 
 TEST_F(SetupE2eTest, OptionWithoutItsValueEndsWithStatusOne) {
@@ -622,7 +639,7 @@ TEST_F(SetupE2eTest, OptionWithoutItsValueEndsWithStatusOne) {
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "ovn8setup: This option needs a value: --target\n");
   EXPECT_EQ(count_entries(home_), 0);
-  EXPECT_EQ(count_entries(tmp_), 0);
+  EXPECT_EQ(left_in_tmp(), 0);
 }
 
 TEST_F(SetupE2eTest, TargetOptionInstallsThereAndRecordsItFirst) {
@@ -730,7 +747,7 @@ TEST_F(SetupE2eTest, LauncherFileThatCannotBeWrittenGivesStatusFourAndAWarning) 
   for (const std::string& event : events)
     named |= event.compare(0, 6 + configPath().size(), "error " + configPath()) == 0;
   EXPECT_TRUE(named) << read_file(log);
-  EXPECT_EQ(count_entries(tmp_), 0);
+  EXPECT_EQ(left_in_tmp(), 0);
 
   result = run({"usecwd", "-S", "-Lde"}, false);
   EXPECT_EQ(result.status, 4);
@@ -764,7 +781,7 @@ TEST_F(SetupE2eTest, StopSignalsMidRunCancelRollBackAndEndWithStatusThree) {
       EXPECT_EQ(result.err, "Installation canceled. Template directory has not been changed.\n");
     }
     EXPECT_EQ(differences(before, snapshot(target())), "");
-    EXPECT_EQ(count_entries(tmp_), 0) << "left in TMPDIR";
+    EXPECT_EQ(left_in_tmp(), 0) << "left in TMPDIR";
     EXPECT_EQ(read_file(configPath()), "ConfigurationTemplatesLocation=" + target_ + "\n");
   }
 }
@@ -775,12 +792,12 @@ TEST_F(SetupE2eTest, AStopSignalBeforeTheRunEndsTheWizardWithStatusThreeAndNoCon
   for (int signal : {SIGTERM, SIGHUP}) {
     // The interactive wizard waits on its welcome page.
     const pid_t child = spawn({"usecwd"}, true, "w");
-    for (int i = 0; i < 4000 && count_entries(tmp_) == 0; ++i) usleep(1000);
+    for (int i = 0; i < 4000 && left_in_tmp() == 0; ++i) usleep(1000);
     usleep(300000);
     kill(child, signal);
     const Result result = finish(child, "w");
     EXPECT_EQ(result.status, 3) << signal;
-    EXPECT_EQ(count_entries(tmp_), 0) << signal;
+    EXPECT_EQ(left_in_tmp(), 0) << signal;
     EXPECT_EQ(access(target().c_str(), F_OK), -1) << signal;
   }
 }
@@ -807,7 +824,7 @@ TEST_F(SetupE2eTest, ATargetOnAFileSystemThatFillsUpIsLeftExactlyAsItWas) {
   EXPECT_TRUE(result.status == 1 || result.status == 2) << result.status << result.err;
   EXPECT_EQ(differences(before, snapshot(target())), "");
   EXPECT_EQ(count_entries(mount), 1) << "left beside the target";
-  EXPECT_EQ(count_entries(tmp_), 0) << "left in TMPDIR";
+  EXPECT_EQ(left_in_tmp(), 0) << "left in TMPDIR";
   EXPECT_EQ(read_file(configPath()), "ConfigurationTemplatesLocation=" + target_ + "\n");
 }
 
@@ -863,7 +880,7 @@ TEST_F(SetupE2eTest, KilledAtAnyMomentTheNextStartRestoresTheDirectoryExactly) {
       EXPECT_EQ(differences(before, now), "");
       ++restored;
     }
-    EXPECT_EQ(count_entries(tmp_), 0) << "left in TMPDIR";
+    EXPECT_EQ(left_in_tmp(), 0) << "left in TMPDIR";
   }
   EXPECT_GT(restored, 5);
   // A normal run then installs everything.
@@ -871,31 +888,190 @@ TEST_F(SetupE2eTest, KilledAtAnyMomentTheNextStartRestoresTheDirectoryExactly) {
   EXPECT_EQ(differences(without_folder_times(installed), without_folder_times(snapshot(target()))), "");
 }
 
-TEST_F(SetupE2eTest, LeftoversOfEndedWizardsGoAtStartThoseOfARunningOneStay) {
+// A file in `dir` named after its own inode, as a wizard names the
+// launcher file's replacement; its path.
+std::string inode_named_file(const std::string& dir) {
+  const std::string made = dir + "/made";
+  std::ofstream(made) << "left";
+  struct stat status;
+  if (stat(made.c_str(), &status) != 0) return made;
+  char name[32];
+  snprintf(name, sizeof name, "/.ovst%llx", static_cast<unsigned long long>(status.st_ino));
+  return rename(made.c_str(), (dir + name).c_str()) == 0 ? dir + name : made;
+}
+
+TEST_F(SetupE2eTest, LeftoversOfEndedWizardsGoAtStartThoseOfARunningOneAndOthersFilesStay) {
   writeSampleKit();
   const std::string config = home_ + "/.Ovan/ovanstart";
-  ASSERT_EQ(system(("mkdir -p '" + config + "' '" + tmp_ + "/n8stp0/forms' '" + tmp_ + "/n8stp1/a' '" +
-                    tmp_ + "/n8stp2'").c_str()), 0);
-  for (const std::string& name : {tmp_ + "/odkAb12Cd", tmp_ + "/odkZZZZZZ", config + "/.ovstQ1w2E3",
-                                  tmp_ + "/n8stp1/a/original.tpl", tmp_ + "/odk-other-program"})
+  ASSERT_TRUE(testkit::makeDirs(config));
+  ASSERT_EQ(mkdir(privateTmp().c_str(), 0700), 0);
+  // Left by ended wizards: a container and a replacement of the launcher's
+  // file. A running wizard's are locked.
+  for (const std::string& name : {privateTmp() + "/odkAb12Cd", privateTmp() + "/odkZZZZZZ"})
     std::ofstream(name) << "left";
-  // A running wizard's container and backup folder are locked.
-  const int liveFile = open((tmp_ + "/odkZZZZZZ").c_str(), O_RDONLY);
-  const int liveFolder = open((tmp_ + "/n8stp2").c_str(), O_RDONLY);
+  const int liveFile = open((privateTmp() + "/odkZZZZZZ").c_str(), O_RDONLY);
   ASSERT_EQ(flock(liveFile, LOCK_EX), 0);
-  ASSERT_EQ(flock(liveFolder, LOCK_EX), 0);
+  const std::string ended = inode_named_file(config), running = inode_named_file(config);
+  const int liveReplacement = open(running.c_str(), O_RDONLY);
+  ASSERT_EQ(flock(liveReplacement, LOCK_EX), 0);
+  // The user's and other programs' files of such names, and backup folders
+  // of older wizards in TMPDIR: none of them is the clean-up's.
+  ASSERT_EQ(system(("mkdir -p '" + tmp_ + "/n8stp0/forms' '" + tmp_ + "/n8stp1'").c_str()), 0);
+  for (const std::string& name : {tmp_ + "/odkAb12Cd", tmp_ + "/odkreport", config + "/.ovstQ1w2E3",
+                                  config + "/.ovst12345", tmp_ + "/odk-other-program"})
+    std::ofstream(name) << "someone's";
   const Result result = run({"usecwd", "-S"}, false);
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(access((tmp_ + "/odkAb12Cd").c_str(), F_OK), -1);
-  EXPECT_EQ(access((config + "/.ovstQ1w2E3").c_str(), F_OK), -1);
-  EXPECT_EQ(access((tmp_ + "/n8stp0").c_str(), F_OK), -1);
-  EXPECT_EQ(access((tmp_ + "/odkZZZZZZ").c_str(), F_OK), 0);
-  EXPECT_EQ(access((tmp_ + "/n8stp2").c_str(), F_OK), 0);
-  // A folder that still holds an original is the user's only copy of it.
-  EXPECT_EQ(read_file(tmp_ + "/n8stp1/a/original.tpl"), "left");
-  EXPECT_EQ(read_file(tmp_ + "/odk-other-program"), "left");
+  EXPECT_EQ(testkit::entryNames(privateTmp()), std::vector<std::string>{"odkZZZZZZ"});
+  EXPECT_EQ(count_entries(tmp_), 6);
+  for (const std::string& name : {tmp_ + "/odkAb12Cd", tmp_ + "/odkreport", config + "/.ovstQ1w2E3",
+                                  config + "/.ovst12345", tmp_ + "/odk-other-program"})
+    EXPECT_EQ(read_file(name), "someone's") << name;
+  EXPECT_TRUE(testkit::isDir(tmp_ + "/n8stp0/forms"));
+  EXPECT_FALSE(testkit::exists(ended));
+  EXPECT_EQ(read_file(running), "left");
+  EXPECT_EQ(count_entries(config), 4);  // with the launcher's file
   close(liveFile);
-  close(liveFolder);
+  close(liveReplacement);
+}
+
+// The template directory is the temporary directory, and holds an entry
+// named like a container and a user's file of such a name.
+TEST_F(SetupE2eTest, AKitEntryAndAUsersFileNamedLikeAContainerSurviveARunAndTheNextStart) {
+  ASSERT_TRUE(config::writeKit(kitDir_ + "/ovn8.okd",
+                               {{u"odkreport", "the vendor's report", config::fileTimeFromUnix(1500000000, 0)}}));
+  std::ofstream(tmp_ + "/odkABCDEF") << "the user's";
+  target_ = tmp_ + "/";
+  const Result result = run({"usecwd", "-S", "--target=" + tmp_}, false);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(read_file(tmp_ + "/odkreport"), "the vendor's report");
+  EXPECT_EQ(read_file(tmp_ + "/odkABCDEF"), "the user's");
+  const Result next = run({"usecwd", "-S", "--target=" + root_ + "/elsewhere"}, false);
+  EXPECT_EQ(next.status, 0) << next.err;
+  EXPECT_EQ(read_file(tmp_ + "/odkreport"), "the vendor's report");
+  EXPECT_EQ(read_file(tmp_ + "/odkABCDEF"), "the user's");
+  EXPECT_EQ(left_in_tmp(), 2);
+}
+
+// Another user made the private folder's name first, or put a link there:
+// the run uses a folder of its own and touches neither.
+TEST_F(SetupE2eTest, APrivateFolderNameTakenByAnotherOwnerOrALinkIsLeftAlone) {
+  writeSampleKit();
+  const std::string lure = root_ + "/lure";
+  ASSERT_EQ(mkdir(lure.c_str(), 0700), 0);
+  for (bool link : {false, true}) {
+    SCOPED_TRACE(link ? "link" : "another owner");
+    testkit::removeTree(privateTmp());
+    if (link) {
+      ASSERT_EQ(symlink(lure.c_str(), privateTmp().c_str()), 0);
+    } else {
+      ASSERT_EQ(mkdir(privateTmp().c_str(), 0700), 0);
+      std::ofstream(privateTmp() + "/odkAAAAAA") << "the other owner's";
+      ASSERT_EQ(chown((privateTmp() + "/odkAAAAAA").c_str(), 4321, 4321), 0);
+      ASSERT_EQ(chown(privateTmp().c_str(), 4321, 4321), 0);
+    }
+    // What is in TMPDIR; TMPDIR's own time changes with the run's folder.
+    auto inside = [&] {
+      std::map<std::string, std::string> nodes = snapshot(tmp_);
+      nodes.erase("");
+      return nodes;
+    };
+    const std::map<std::string, std::string> before = inside();
+    testkit::CreationWatch inTmp(tmp_), inTaken(link ? lure : privateTmp());
+    ASSERT_TRUE(inTmp.ok() && inTaken.ok());
+    // With the start-up clean-up and the next start's: every use is checked.
+    const Result result = run({"usecwd", "-S", "--target=" + root_ + "/t" + (link ? "1" : "2")}, false);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(inTaken.names().empty());
+    // One folder of the run's own, gone again at its end (the backup
+    // folder and its journal come and go beside it).
+    std::vector<std::string> made;
+    for (const std::string& name : inTmp.names())
+      if (name.compare(0, 5, "ovn8-") == 0) made.push_back(name);
+    const std::string prefix = "ovn8-" + std::to_string(geteuid()) + "-";
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(made[0].substr(0, prefix.size()), prefix);
+    EXPECT_EQ(made[0].size(), prefix.size() + 6);
+    EXPECT_EQ(differences(before, inside()), "");
+  }
+}
+
+// The launcher's list names a writable directory, which the start probes;
+// the run installs elsewhere and is killed there. No name ever appeared in
+// the probed directory, so no kill at any moment can leave a probe in it.
+TEST_F(SetupE2eTest, AKilledRunLeavesNoProbeInTheDirectoriesItLookedAt) {
+  writeSampleKit();
+  const std::string probed = root_ + "/listed";
+  ASSERT_EQ(mkdir(probed.c_str(), 0755), 0);
+  struct timespec old[2] = {{1500000000, 0}, {1500000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, probed.c_str(), old, 0), 0);
+  ASSERT_TRUE(testkit::makeDirs(home_ + "/.Ovan/ovanstart"));
+  std::ofstream(configPath()) << "ConfigurationTemplatesLocation=" << probed << "\n";
+  testkit::CreationWatch watch(probed);
+  ASSERT_TRUE(watch.ok());
+  const std::string elsewhere = root_ + "/elsewhere/";
+  const pid_t child = spawn({"usecwd", "-S", "--target=" + elsewhere}, false);
+  ASSERT_TRUE(wait_for_lock(elsewhere, child));
+  kill(child, SIGKILL);
+  EXPECT_EQ(finish(child).status, 1000 + SIGKILL);
+  EXPECT_TRUE(watch.names().empty());
+  EXPECT_EQ(count_entries(probed), 0);
+  EXPECT_EQ(mtime_of(probed), 1500000000);
+}
+
+// ---- Names that are no plain text ----
+
+// A folder name with a line feed and an escape sequence: every per-file
+// line, the summary and the log show it escaped, on one line each.
+TEST_F(SetupE2eTest, ATargetNameWithALineFeedAndAnEscapeSequenceIsPrintedEscaped) {
+  writeSampleKit();
+  const std::string dir = root_ + "/new\nline\x1b[31mred\\and more";
+  const std::string shown = root_ + "/new\\nline\\x1b[31mred\\\\and more/";
+  const std::string log = root_ + "/run.log";
+  const Result result = run({"usecwd", "-S", "--target=" + dir, "--log=" + log}, false);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(read_file(dir + "/readme.html"), "<html>read me</html>");
+  EXPECT_EQ(result.out, "  0% " + shown + "forms/invoice.tpl\n" +
+                            " 33% " + shown + "forms/deep/letter.tpl\n" +
+                            " 66% " + shown + "readme.html\n" +
+                            "Configuration installed successfully. Template directory: " +
+                            shown.substr(0, shown.size() - 1) +
+                            "; Files installed: 3; Older copies replaced: 0; Newer existing files kept: 0\n");
+  EXPECT_EQ(result.err, "");
+  const std::string text = read_file(log);
+  EXPECT_EQ(text.find('\x1b'), std::string::npos);
+  const std::vector<std::string> events = log_events(text);
+  for (const char* name : {"forms/invoice.tpl", "forms/deep/letter.tpl", "readme.html"})
+    EXPECT_EQ(count_of(events, "installed " + shown + name), 1) << name;
+  EXPECT_EQ(events.back(), "end: exit status 0, installed");
+}
+
+// Bytes that are no text in the locale cannot name the directory to
+// install into; the wizard says so, escaped, and installs nowhere else.
+TEST_F(SetupE2eTest, ATargetThatIsNoTextInTheLocaleEndsWithStatusOne) {
+  writeSampleKit();
+  const Result result = run({"usecwd", "-S", "--target=" + root_ + "/bad\xff\x1b"}, false);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "ovn8setup: The template directory's name is not valid in the character set of the "
+                        "locale: " + root_ + "/bad\\xff\\x1b\n");
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(access(target().c_str(), F_OK), -1);
+  EXPECT_EQ(count_entries(root_), 5);  // home, tmp, kit and the outputs
+}
+
+// An entry name with a control character is a damaged kit; the message
+// names the entry by its number only.
+TEST_F(SetupE2eTest, AKitEntryNamedWithAnEscapeSequenceIsADamagedKit) {
+  writeThreeEntryKit(u"a.tpl", u"b.tpl", u"forms\\\x1b]0;owned\x07.tpl\n100% /etc/passwd");
+  const Result result = run({"usecwd", "-S"}, false);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err,
+            "Installing configuration: Distribution kit file ovn8.okd corrupted or not designed for this "
+            "installation program. Entry 3 of 3 has a name with a control character or an unpaired "
+            "surrogate.\n");
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(access(target().c_str(), F_OK), -1);
+  EXPECT_EQ(left_in_tmp(), 0);
 }
 
 int64_t inode_of(const std::string& path) {
@@ -922,7 +1098,7 @@ TEST_F(SetupE2eTest, FortyThousandLevelNameEndsAtOnceAndReplacesNothing) {
   EXPECT_EQ(result.status, 1) << result.err;
   EXPECT_EQ(read_file(target() + "first.txt"), "original");
   EXPECT_EQ(count_entries(target()), 1);
-  EXPECT_EQ(count_entries(tmp_), 0);
+  EXPECT_EQ(left_in_tmp(), 0);
 }
 
 // 20,000 values of the template key: read and rewritten with every other key
@@ -967,7 +1143,7 @@ TEST_F(SetupE2eTest, FifosAndDevicesNeitherBlockNorGetOverwritten) {
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "Installing configuration: Distribution kit file ovn8.okd not found.\n");
   unlink((kitDir_ + "/ovn8.okd").c_str());
-  EXPECT_EQ(count_entries(tmp_), 0);
+  EXPECT_EQ(left_in_tmp(), 0);
 
   writeSampleKit();
   mkdir((home_ + "/.Ovan").c_str(), 0755);
@@ -1027,21 +1203,13 @@ TEST_F(SetupE2eTest, CancelWithOnlySkippedEntriesLeftEndsWithThreeAndKeepsNothin
   EXPECT_FALSE(writing());
   EXPECT_EQ(read_file(target() + "up/to/dateA_0"), "newer");
   EXPECT_EQ(access(configPath().c_str(), F_OK), -1);
-  EXPECT_EQ(count_entries(tmp_), 0);
+  EXPECT_EQ(left_in_tmp(), 0);
 }
 
 // A leading backslash, a "." part and a doubled separator add nothing to
 // the place a file goes.
 TEST_F(SetupE2eTest, NamesWithExtraSeparatorsInstallAtTheirPlaces) {
-  const _FILETIME time = config::fileTimeFromUnix(1500000000, 0);
-  const std::string container = config::ContainerBuilder()
-                                    .u32(0).u32(0).u32(0).u32(0).u32(3)
-                                    .entryRecord(u"\\forms\\a.tpl", time, 0, 1)
-                                    .entryRecord(u".\\b.tpl", time, 1, 1)
-                                    .entryRecord(u"forms\\\\c.tpl", time, 2, 1)
-                                    .raw("abc")
-                                    .bytes();
-  ASSERT_TRUE(config::writeContainerAsKit(kitDir_ + "/ovn8.okd", container));
+  writeThreeEntryKit(u"\\forms\\a.tpl", u".\\b.tpl", u"forms\\\\c.tpl");
   const Result result = run({"usecwd", "-S"}, false);
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(read_file(target() + "forms/a.tpl"), "a");
@@ -1111,7 +1279,7 @@ TEST_F(SetupE2eTest, KitUnpackingToMoreThanTheTemporaryDirectoryHoldsIsKeptInMem
   const Result result = run({"usecwd", "-S"}, false);
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(read_file(target() + "zeros.bin"), std::string(4 << 20, '\0'));
-  EXPECT_EQ(count_entries(tmp_), 0);
+  EXPECT_EQ(left_in_tmp(), 0);
 }
 
 TEST_F(SetupE2eTest, KitWithOneWrongChecksumIsDamagedAndNothingIsWritten) {
@@ -1131,7 +1299,7 @@ TEST_F(SetupE2eTest, KitWithOneWrongChecksumIsDamagedAndNothingIsWritten) {
   EXPECT_EQ(result.err,
             "Installing configuration: Distribution kit file ovn8.okd corrupted or not designed for "
             "this installation program. Entry readme.html does not match its checksum.\n");
-  EXPECT_EQ(count_entries(tmp_), 0);
+  EXPECT_EQ(left_in_tmp(), 0);
   EXPECT_EQ(access(target().c_str(), F_OK), -1);
   EXPECT_EQ(access(configPath().c_str(), F_OK), -1);
   const std::vector<std::string> events = log_events(read_file(log));

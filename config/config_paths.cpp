@@ -3,10 +3,8 @@
 #include <errno.h>
 #include <sys/stat.h>
 
-#include "config/directory_util.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
-#include "platform/stop_signals.h"
 #include "platform/text.h"
 
 const std::u16string kStartFileName = u"ovanstart.cfg";
@@ -72,18 +70,16 @@ bool isWritePermitted(const std::u16string& dir) {
   if (dir.empty() || narrow_lib(dir).empty()) return false;
   const std::u16string probeDirectory = nearest_existing_directory(dir);
   if (probeDirectory.empty()) return false;
-  // Looking must not change the directory: its times are put back after the
-  // probe has gone, and a stop signal removes the probe.
-  FileStatus before;
-  const bool haveTimes = FileSystem::GetFileStatus(probeDirectory, true, before) == 0 &&
-                         before.isDirectory();
-  std::u16string probe;
-  if (FileSystem::GetTempFileName(probeDirectory, u"Ovan", probe) != 0) return false;
-  const int slot = register_temporary_file(probe);
-  // A probe that landed anywhere else proves nothing about this directory.
-  const bool inside = lies_in_directory(probe, probeDirectory);
-  FileSystem::DeleteFile(probe);
-  forget_temporary_file(slot);
-  if (inside && haveTimes) FileSystem::SetPathTimes(probeDirectory, before.times);
-  return inside;
+  // A file without a name is made and dropped: nothing appears in the
+  // directory, its times stay, and a kill at any moment leaves nothing.
+  HANDLE probe = INVALID_HANDLE_VALUE;
+  const uint32_t made = FileSystem::CreateUnnamedFile(probeDirectory, probe);
+  if (made == ERROR_SUCCESS) {
+    FileSystem::CloseHandle(probe);
+    return true;
+  }
+  // Where no such file can be made, the permissions tell.
+  return made == ERROR_NOT_SUPPORTED &&
+         FileSystem::CheckAccess(probeDirectory, FILE_ACCESS_WRITE | FILE_ACCESS_SEARCH) ==
+             ERROR_SUCCESS;
 }

@@ -21,15 +21,14 @@
 #include "platform/stop_signals.h"
 #include "platform/text.h"
 
+const char16_t kLauncherReplacementPrefix[] = u".ovst";
+
 namespace {
 
 enum : int {
   kCannotCreate = 1,  // the file cannot be created or put in place
   kCannotWrite = 2,   // a line cannot be converted or written
 };
-
-// Hidden, so that a file left by a crash does not clutter the directory.
-const char16_t kTempPrefix[] = u".ovst";
 
 // The status of `path` (following links); a look that fails ends the
 // write: a file that cannot be looked at is not replaced.
@@ -95,17 +94,19 @@ class TempFile {
     close();
   }
 
-  // Creates the file in `directory` itself, never elsewhere. Its lock marks
-  // it as this process's until it is renamed (a start-up clean-up removes
-  // only unlocked ones); a stop signal removes it before the process ends.
+  // Creates the file in `directory` itself, never elsewhere, without a
+  // name where the file system allows it (see
+  // platform/owned_leftovers.h). Its lock marks it as this process's until
+  // it is renamed (a start-up clean-up removes only unlocked ones); a stop
+  // signal removes a named one before the process ends.
   void create(const std::u16string& directory) {
-    if (create_locked_temp_file(directory, kTempPrefix, path_, handle_) != 0) {
+    directory_ = directory;
+    if (create_locked_replacement(directory, kLauncherReplacementPrefix, path_, handle_) != 0) {
       path_.clear();
       handle_ = INVALID_HANDLE_VALUE;
       throw static_cast<int>(kCannotCreate);
     }
-    signalSlot_ = register_temporary_file(path_);
-    if (!lies_in_directory(path_, directory)) throw static_cast<int>(kCannotCreate);
+    if (!path_.empty()) watchName();
   }
 
   void setOwnerAndMode(const FileStatus* old) {
@@ -132,7 +133,13 @@ class TempFile {
     if (FileSystem::FlushFileBuffers(handle_) != 0) throw static_cast<int>(kCannotWrite);
   }
 
+  // Names the file beside its target (if it has no name yet) and renames
+  // it over the target.
   void moveTo(const std::u16string& target) {
+    const bool unnamed = path_.empty();
+    if (name_locked_replacement(directory_, kLauncherReplacementPrefix, handle_, path_) != 0)
+      throw static_cast<int>(kCannotCreate);
+    if (unnamed) watchName();
     if (FileSystem::MoveFile(path_, target) != 0) throw static_cast<int>(kCannotCreate);
     kept_ = true;
     forget_temporary_file(signalSlot_);
@@ -142,12 +149,19 @@ class TempFile {
   }
 
  private:
+  // A name that must lie in the directory itself and go with a stop signal.
+  void watchName() {
+    signalSlot_ = register_temporary_file(path_);
+    if (!lies_in_directory(path_, directory_)) throw static_cast<int>(kCannotCreate);
+  }
+
   void close() {
     if (handle_ == INVALID_HANDLE_VALUE) return;
     FileSystem::CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
   }
 
+  std::u16string directory_;
   std::u16string path_;
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   bool kept_ = false;

@@ -10,6 +10,7 @@
 #include "config/config_writer.h"
 #include "config/config_test_util.h"
 #include "platform/file_fault_injector.h"
+#include "platform/owned_leftovers.h"
 #include "platform/stop_signals.h"
 
 namespace {
@@ -91,43 +92,58 @@ TEST_F(ConfigWriteTest, FailureHalfWayLeavesTheOldFileByteForByte) {
   EXPECT_EQ(std::set<std::string>{"ovanstart.cfg"}, entries_of(dir_));
 }
 
+// Fails the k-th file operation (0: none) with EACCES and counts them, on
+// a file system that can or cannot make unnamed files.
+struct Sweep {
+  uint64_t failAt;
+  bool unnamedFiles;
+  uint64_t count = 0;
+  bool fired = false;
+
+  static uint32_t hook(FileOp op, const std::u16string&, void* context) {
+    Sweep& sweep = *static_cast<Sweep*>(context);
+    if (op == FileOp::CreateUnnamedFile && !sweep.unnamedFiles) return ERROR_NOT_SUPPORTED;
+    if (++sweep.count != sweep.failAt) return 0;
+    sweep.fired = true;
+    return ERROR_ACCESS_DENIED;
+  }
+};
+
 // Every file operation of the writer failed once in turn: each failure
 // throws 1 or 2, and the old file and its directory stay exactly as they were.
 // Only the sync of the directory after the rename cannot undo the rename:
 // the new file stands and the write reports success.
 TEST_F(ConfigWriteTest, EveryFailingOperationLeavesTheOldFile) {
-  uint64_t k = 1;
-  uint64_t operations = 0;
-  {
-    FileFaultInjector count;
+  for (bool unnamedFiles : {true, false}) {
+    SCOPED_TRACE(unnamedFiles ? "unnamed files" : "no unnamed files");
+    Sweep count{0, unnamedFiles};
+    FileSystem::SetFaultHook(&Sweep::hook, &count);
     ASSERT_EQ(0, writeCatching());
-    operations = count.count();
+    FileSystem::SetFaultHook(nullptr, nullptr);
     write_bytes(path_, kOldContents);
-  }
-  for (;; ++k) {
-    SCOPED_TRACE(testing::Message() << "failing operation " << k);
-    int result;
-    bool fired;
-    {
-      FileFaultInjector fault(k, setLastErrorByErrNo(EACCES));
-      result = writeCatching();
-      fired = fault.fired();
+    uint64_t k = 1;
+    for (;; ++k) {
+      SCOPED_TRACE(testing::Message() << "failing operation " << k);
+      Sweep sweep{k, unnamedFiles};
+      FileSystem::SetFaultHook(&Sweep::hook, &sweep);
+      const int result = writeCatching();
+      FileSystem::SetFaultHook(nullptr, nullptr);
+      if (!sweep.fired) break;
+      // The last two come after the rename: closing the replacement, which
+      // stays open and locked until it has its name, and syncing the listing.
+      if (k >= count.count - 1) {
+        EXPECT_EQ(0, result);
+        EXPECT_EQ(kNewContents, read_bytes(path_));
+        write_bytes(path_, kOldContents);
+        continue;
+      }
+      EXPECT_TRUE(result == 1 || result == 2) << result;
+      EXPECT_EQ(kOldContents, read_bytes(path_));
+      EXPECT_EQ(std::set<std::string>{"ovanstart.cfg"}, entries_of(dir_));
     }
-    if (!fired) break;
-    // The last two come after the rename: closing the replacement, which
-    // stays open and locked until it has its name, and syncing the listing.
-    if (k >= operations - 1) {
-      EXPECT_EQ(0, result);
-      EXPECT_EQ(kNewContents, read_bytes(path_));
-      write_bytes(path_, kOldContents);
-      continue;
-    }
-    EXPECT_TRUE(result == 1 || result == 2) << result;
-    EXPECT_EQ(kOldContents, read_bytes(path_));
-    EXPECT_EQ(std::set<std::string>{"ovanstart.cfg"}, entries_of(dir_));
+    EXPECT_GE(k, 9u);  // create, lock, three writes, sync, name, move, close
+    EXPECT_EQ(kNewContents, read_bytes(path_));
   }
-  EXPECT_GE(k, 6u);  // create, open, three writes, close, move
-  EXPECT_EQ(kNewContents, read_bytes(path_));
 }
 
 TEST_F(ConfigWriteTest, MissingDirectoryThrowsOneAndCreatesNothing) {
@@ -163,25 +179,64 @@ TEST_F(ConfigWriteTest, DirectoryInThePlaceOfTheFileIsNotReplaced) {
 
 namespace {
 
-uint32_t stop_while_writing(FileOp op, const std::u16string& path, void*) {
-  if (op == FileOp::WriteFile && path.find(u"/.ovst") != std::u16string::npos) raise(SIGTERM);
+// How a child writer ends: at the first operation of kind `at`, by a stop
+// signal or by a crash (nothing cleans up), on a file system with or
+// without unnamed files.
+struct Ending {
+  FileOp at;
+  bool crash;
+  bool unnamedFiles;
+};
+
+uint32_t end_there(FileOp op, const std::u16string&, void* context) {
+  const Ending& ending = *static_cast<const Ending*>(context);
+  if (op == FileOp::CreateUnnamedFile && !ending.unnamedFiles) return ERROR_NOT_SUPPORTED;
+  if (op != ending.at) return 0;
+  if (ending.crash) _exit(9);
+  raise(SIGTERM);
   return 0;
+}
+
+std::string describe(const Ending& ending) {
+  return std::string(ending.at == FileOp::WriteFile ? "while writing" : "at the rename") +
+         (ending.crash ? ", crash" : ", stop signal") +
+         (ending.unnamedFiles ? "" : ", no unnamed files");
 }
 
 }  // namespace
 
-TEST_F(ConfigWriteTest, AStopSignalDuringTheRewriteRemovesTheReplacementAndKeepsTheOldFile) {
-  const pid_t child = fork();
-  if (child == 0) {
-    install_stop_signal_handlers();
-    FileSystem::SetFaultHook(stop_while_writing, nullptr);
-    writeCatching();
-    _exit(0);  // not reached
+TEST_F(ConfigWriteTest, AnEndedWriterLeavesTheOldFileAndAtMostAReplacementNamedAfterItself) {
+  for (FileOp at : {FileOp::WriteFile, FileOp::MoveFile}) {
+    for (bool crash : {false, true}) {
+      for (bool unnamedFiles : {true, false}) {
+        Ending ending{at, crash, unnamedFiles};
+        SCOPED_TRACE(describe(ending));
+        const pid_t child = fork();
+        if (child == 0) {
+          install_stop_signal_handlers();
+          FileSystem::SetFaultHook(end_there, &ending);
+          writeCatching();
+          _exit(0);  // not reached
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(crash ? 9 : kStoppedBySignalStatus, WEXITSTATUS(status));
+        EXPECT_EQ(kOldContents, read_bytes(path_));
+        std::set<std::string> left = entries_of(dir_);
+        left.erase("ovanstart.cfg");
+        // A stop signal removes a named replacement; a crash leaves one only
+        // once it has a name: at the rename, or from the start where the
+        // file system cannot make unnamed files.
+        const bool named = at == FileOp::MoveFile || !unnamedFiles;
+        ASSERT_EQ(crash && named ? 1u : 0u, left.size());
+        if (left.empty()) continue;
+        struct stat leftover;
+        ASSERT_EQ(0, stat((dir_ + "/" + *left.begin()).c_str(), &leftover));
+        EXPECT_EQ(narrow_lib(inode_file_name(u".ovst", leftover.st_ino)), *left.begin());
+        EXPECT_EQ(1, remove_unlocked_replacements(wide(dir_), kLauncherReplacementPrefix));
+        EXPECT_EQ(std::set<std::string>{"ovanstart.cfg"}, entries_of(dir_));
+      }
+    }
   }
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(kStoppedBySignalStatus, WEXITSTATUS(status));
-  EXPECT_EQ(kOldContents, read_bytes(path_));
-  EXPECT_EQ(std::set<std::string>{"ovanstart.cfg"}, entries_of(dir_));
 }

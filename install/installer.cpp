@@ -126,8 +126,8 @@ std::u16string Installer::withRollbackOutcome(const std::u16string& message) con
   const UndoOutcome& outcome = rollback_.lastUndo();
   if (outcome.complete) return message;
   std::u16string text = message + u"\n" + LoadResString("IDS_ROLLBACK_INCOMPLETE") + u" " +
-                        outcome.keptIn;
-  for (const std::u16string& path : outcome.notRestored) text += u"\n" + path;
+                        printable(outcome.keptIn);
+  for (const std::u16string& path : outcome.notRestored) text += u"\n" + printable(path);
   return text;
 }
 
@@ -307,7 +307,7 @@ std::u16string Installer::failureMessage(const std::u16string& path, uint32_t co
       path.compare(0, directory_.size(), directory_) == 0)
     shown = path.substr(directory_.size());
   std::u16string message = LoadResString("IDS_INSTALL_ERROR") + u"\n";
-  if (!shown.empty()) message += shown + u"\n";
+  if (!shown.empty()) message += printable(shown) + u"\n";
   return message + failure_reason(code);
 }
 

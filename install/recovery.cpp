@@ -245,9 +245,11 @@ void visit_record(const std::u16string& path, std::vector<DirectoryIdentity>& vi
   drop_record(path);
 }
 
+// Paths are shown escaped: a folder or file name cannot forge a line or
+// send escape sequences to a terminal.
 std::u16string joined(const std::vector<std::u16string>& paths) {
   std::u16string text;
-  for (const std::u16string& path : paths) text += u"\n" + path;
+  for (const std::u16string& path : paths) text += u"\n" + printable(path);
   return text;
 }
 
@@ -298,21 +300,21 @@ std::vector<RecoveryNotice> recover_stopped_installations() {
 std::u16string recovery_notice_text(const RecoveryNotice& notice) {
   switch (notice.kind) {
     case RecoveryNotice::Kind::kRestored: {
-      std::u16string text = LoadResString("IDS_RECOVERED_TARGET") + u" " + notice.directory;
+      std::u16string text = LoadResString("IDS_RECOVERED_TARGET") + u" " + printable(notice.directory);
       if (!notice.paths.empty())
         text += u"\n" + LoadResString("IDS_RECOVERY_KEPT_CHANGES") + joined(notice.paths);
       return text;
     }
     case RecoveryNotice::Kind::kPending:
-      return LoadResString("IDS_RECOVERY_PENDING") + u" " + notice.directory;
+      return LoadResString("IDS_RECOVERY_PENDING") + u" " + printable(notice.directory);
     case RecoveryNotice::Kind::kIncomplete:
-      return LoadResString("IDS_RECOVERY_INCOMPLETE") + u" " + notice.directory + u"\n" +
-             LoadResString("IDS_ORIGINALS_KEPT_IN") + u" " + notice.keptIn + joined(notice.paths);
+      return LoadResString("IDS_RECOVERY_INCOMPLETE") + u" " + printable(notice.directory) + u"\n" +
+             LoadResString("IDS_ORIGINALS_KEPT_IN") + u" " + printable(notice.keptIn) + joined(notice.paths);
     case RecoveryNotice::Kind::kCannotTell:
-      return LoadResString("IDS_RECOVERY_CANNOTTELL") + u" " + notice.directory;
+      return LoadResString("IDS_RECOVERY_CANNOTTELL") + u" " + printable(notice.directory);
     case RecoveryNotice::Kind::kEarlierVersion:
-      return LoadResString("IDS_RECOVERY_EARLIER") + u" " + notice.directory + u"\n" +
-             LoadResString("IDS_ORIGINALS_KEPT_IN") + u" " + notice.keptIn;
+      return LoadResString("IDS_RECOVERY_EARLIER") + u" " + printable(notice.directory) + u"\n" +
+             LoadResString("IDS_ORIGINALS_KEPT_IN") + u" " + printable(notice.keptIn);
   }
   return std::u16string();
 }

@@ -5,15 +5,17 @@
 // and the entry table from it, and keeps it; copy() then extracts single
 // entries from it. A container that fits well within the free memory is
 // kept in memory, so its bytes are written only once, into their
-// destinations; a larger one goes to a temporary file that stays open. The
+// destinations; a larger one goes to a temporary file that stays open, in
+// the user's private temporary folder (platform/private_temp.h). The
 // container layout is described byte by byte in docs/kit-format.md.
 //
 // The reader trusts nothing in the container: every count, record size and
 // string length is checked against the bytes that remain, every entry must
-// lie inside the container, and every entry name must stay below the
-// directory it is installed into, and every entry that carries a checksum
-// must match it. A kit that breaks any of this fails open() with
-// ERROR_INVALID_DATA, leaving no temporary file behind.
+// lie inside the container, every entry name must stay below the directory
+// it is installed into and hold only characters that can be printed, and
+// every entry that carries a checksum must match it. A kit that breaks any
+// of this fails open() with ERROR_INVALID_DATA, leaving no temporary file
+// behind.
 #ifndef OVN8_KIT_INSTALL_DATA_H_
 #define OVN8_KIT_INSTALL_DATA_H_
 
@@ -30,7 +32,7 @@
 #include "kit/lz_compressor.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
-#include "platform/owned_leftovers.h"
+#include "platform/private_temp.h"
 #include "platform/run_log.h"
 #include "platform/text.h"
 #include "platform/stop_signals.h"
@@ -72,12 +74,29 @@ enum : uint32_t {
   kMinEntryRecordSize = 4 + 4 + 4 * 4,
 };
 
+// True when `name` holds a character that is never printed as it is: a
+// control character (U+0000-U+001F, U+007F-U+009F) or a surrogate that is
+// not half of a pair. Wherever such a name were shown (the per-file lines,
+// messages, the log) it could forge lines or send escape sequences to a
+// terminal, and no user types it.
+inline bool hasUnprintableCharacter(const std::u16string& name) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char16_t unit = name[i];
+    if (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F)) return true;
+    if (unit < 0xD800 || unit > 0xDFFF) continue;
+    const bool high = unit <= 0xDBFF;
+    if (!high || i + 1 == name.size() || name[i + 1] < 0xDC00 || name[i + 1] > 0xDFFF) return true;
+    ++i;  // a whole pair
+  }
+  return false;
+}
+
 // True when `name` (with "\\" or "/" separators) is a relative path whose
 // components are all real names: not empty, not absolute, no empty, "." or
-// ".." component, no NUL. Only such names can be installed below a
-// directory without escaping it.
+// ".." component, no control character or unpaired surrogate. Only such
+// names can be installed below a directory without escaping it, and shown.
 inline bool isSafeEntryName(const std::u16string& name) {
-  if (name.empty()) return false;
+  if (name.empty() || hasUnprintableCharacter(name)) return false;
   size_t start = 0;
   while (true) {
     size_t end = start;
@@ -314,14 +333,14 @@ class InstallData {
 
  private:
   uint32_t openContainer(const std::u16string& kitPath) {
-    std::u16string directory;
-    uint32_t result = FS::GetTempPath(directory);
-    // The container is locked from its creation for as long as it is open:
-    // the start-up clean-up removes only containers of processes that have
-    // ended. A stop signal removes it before the process ends. It is made
-    // even when the container is kept in memory, so that a temporary
-    // directory that cannot be written is reported the same way.
-    if (result == ERROR_SUCCESS) result = create_locked_temp_file(directory, u"odk", tempFilePath, handle_);
+    // In the user's private temporary folder, where nobody else can make
+    // or watch its name. The container is locked from its creation for as
+    // long as it is open: the start-up clean-up removes only containers of
+    // processes that have ended. A stop signal removes it before the
+    // process ends. It is made even when the container is kept in memory,
+    // so that a temporary directory that cannot be written is reported the
+    // same way.
+    uint32_t result = create_private_temp_file(u"odk", tempFilePath, handle_);
     if (result != ERROR_SUCCESS) {
       handle_ = INVALID_HANDLE_VALUE;
       stage_ = "the temporary container";
@@ -509,6 +528,9 @@ class InstallData {
           !cursor.u32(entry.lastWriteTime.dwHighDateTime) || !cursor.u32(entry.offset) ||
           !cursor.u32(entry.size) || !detail::readEntryExtension(cursor, entry))
         return refuse(stage_ + " is damaged");
+      // Only the entry's number is told: its name must not be printed.
+      if (hasUnprintableCharacter(entry.name))
+        return refuse(stage_ + " has a name with a control character or an unpaired surrogate");
       std::u16string name;
       if (!normalizeEntryName(entry.name, name))
         return refuse(stage_ + " has a name that leaves the template directory or is not allowed: " +

@@ -75,9 +75,13 @@ void openAndExtract(const std::string& kitBytes, uint64_t memoryLimit) {
     }
   }
   const std::string tmp = g_base + "/tmp";
+  const std::string folder = tmp + "/ovn8-" + std::to_string(geteuid());
   check(access(tmp.c_str(), F_OK) == 0, "temporary directory gone");
-  // The reader is gone: nothing of it may stay in the temporary directory.
-  check(rmdir(tmp.c_str()) == 0, "temporary container outlived its reader");
+  // The reader is gone: nothing of it may stay in its private folder or
+  // anywhere else in the temporary directory.
+  check(access(folder.c_str(), F_OK) != 0 || rmdir(folder.c_str()) == 0,
+        "temporary container outlived its reader");
+  check(rmdir(tmp.c_str()) == 0, "the reader left something in the temporary directory");
   check(mkdir(tmp.c_str(), 0700) == 0, "cannot recreate the temporary directory");
 }
 

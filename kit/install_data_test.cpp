@@ -85,7 +85,7 @@ TEST(InstallDataTest, PerLanguageKitRoundTripsEveryEntryAndRemovesItsContainer) 
     EXPECT_EQ(u"Шаблоны", reader.descriptions[1].productName);
     EXPECT_EQ(u"doc\\readme.html", reader.descriptions[0].descriptionPath);
     temporary = reader.temporaryPath();
-    EXPECT_EQ(u"odk", temporary.substr(widen_lib(scratch.tmp()).size() + 1, 3));
+    EXPECT_EQ(widen_lib(scratch.privateTmp() + "/odk"), temporary.substr(0, temporary.size() - 6));
     EXPECT_EQ(1u, scratch.tmpFiles().size());
     expectRoundTrip(scratch, reader, kit.files);
     // The destination keeps the entry's time truncated to whole seconds,
@@ -325,6 +325,45 @@ TEST(InstallDataTest, EntryNamesMustStayBelowTheTemplateDirectory) {
   }
 }
 
+// A name that holds a control character or half a surrogate pair is
+// refused as a damaged kit, naming only the entry's number; names in any
+// language and script open.
+TEST(InstallDataTest, NamesWithControlCharactersOrLoneSurrogatesAreRefusedByNumber) {
+  ScratchDir scratch;
+  auto secondOfThree = [](const std::u16string& name) {
+    return ContainerBuilder().u32(0).u32(0).u32(0).u32(0).u32(3)
+        .entryRecord(u"first", kNoTime, 0, 0)
+        .entryRecord(name, kNoTime, 0, 0)
+        .entryRecord(u"third", kNoTime, 0, 0)
+        .bytes();
+  };
+  const std::u16string hostile[] = {
+      u"a\x01" u"b", u"forms\\\x1b[31mred.tpl", u"line\nforged", u"cr\r", u"\x1f", u"del\x7f",
+      u"c1\x80", u"csi\x9b" u"2J", u"\x9f", u"lone\xd800", u"lone\xd800" u"x", u"low\xdc00",
+      u"swapped\xdc00\xd800", std::u16string(u"nul\0", 4),
+  };
+  for (const std::u16string& name : hostile) {
+    SCOPED_TRACE(narrow_lib(printable(name)));
+    KitReader reader;
+    EXPECT_EQ(ERROR_INVALID_DATA, openContainer(scratch, secondOfThree(name), reader));
+    EXPECT_EQ("entry 2 of 3 has a name with a control character or an unpaired surrogate", reader.refusal());
+    EXPECT_TRUE(reader.entries.empty());
+    EXPECT_TRUE(scratch.tmpFiles().empty());
+    EXPECT_FALSE(config::isSafeEntryName(name));
+  }
+  const std::u16string ordinary[] = {
+      u"Шаблоны\\отчёт.tpl", u"表格\\模板.tpl", u"tilde~", u"nbsp\xa0" u"and\xa1", u"emoji\U0001F600.tpl",
+      u"replacement\xfffd", u"Türkçe şablon.tpl", u"ქართული.tpl", u"Tiếng Việt.tpl",
+  };
+  for (const std::u16string& name : ordinary) {
+    SCOPED_TRACE(utf16_to_utf8(name));
+    KitReader reader;
+    ASSERT_EQ(0u, openContainer(scratch, secondOfThree(name), reader));
+    EXPECT_EQ(name, reader.entries[1].name);
+    EXPECT_TRUE(config::isSafeEntryName(name));
+  }
+}
+
 TEST(InstallDataTest, AnEmptyEntryMayPointAnywhere) {
   ScratchDir scratch;
   for (uint32_t offset : {0u, 1000u, 0xFFFFFFF0u}) {
@@ -406,7 +445,8 @@ TEST(InstallDataTest, UnwritableTemporaryDirectoryAndFailedDecompressionWritesLe
     uint32_t result;
     {
       FileFaultInjector fault(k, ERROR_INVALID_PARAMETER);
-      fault.only({FileOp::GetTempPath, FileOp::GetTempFileName, FileOp::CreateFile,
+      fault.only({FileOp::GetTempPath, FileOp::CreateOneDirectory, FileOp::GetFileStatus,
+                  FileOp::GetTempFileName, FileOp::CreateFile,
                   FileOp::ReadFile, FileOp::WriteFile, FileOp::SetFilePointer, FileOp::SetEndOfFile});
       result = reader.open(wideKit(scratch));
       if (!fault.fired()) {

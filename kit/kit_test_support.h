@@ -54,8 +54,10 @@ class ScratchDir {
   std::string out() const { return root() + "/out"; }
   std::string path(const std::string& name) const { return root() + "/" + name; }
   std::u16string wide(const std::string& name) const { return widen_lib(path(name)); }
-  // Files in the temporary directory (leftover containers).
-  std::vector<std::string> tmpFiles() const { return list(tmp()); }
+  // The user's private folder in the temporary directory.
+  std::string privateTmp() const { return testkit::privateTempFolder(tmp()); }
+  // Leftover containers.
+  std::vector<std::string> tmpFiles() const { return testkit::leftInTemp(tmp()); }
 
   static std::vector<std::string> list(const std::string& directory) {
     return testkit::entryNames(directory);

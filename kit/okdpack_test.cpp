@@ -129,6 +129,14 @@ TEST(OkdpackTest, ProgramPacksListsAndVerifies) {
   run(tool + " " + tree + " -o '" + scratch.path("x.okd") + "' --single a b", &status);
   EXPECT_NE(0, status);
   EXPECT_TRUE(scratch.tmpFiles().empty());
+
+  // A file whose name holds an escape sequence and a line feed is no kit
+  // entry; the refusal shows the name escaped.
+  ASSERT_TRUE(config::writeFileBytes(scratch.path("tree") + "/templates/a\x1b[2J\nb", "x"));
+  const std::string refusal = run(tool + " " + tree + " -o '" + scratch.path("y.okd") + "'", &status);
+  EXPECT_NE(0, status);
+  EXPECT_NE(std::string::npos, refusal.find("unsafe entry name \"templates\\\\a\\x1b[2J\\nb\"")) << refusal;
+  EXPECT_EQ(std::string::npos, refusal.find('\x1b'));
 }
 
 }  // namespace

@@ -62,12 +62,19 @@ TEST_F(FileFaultInjectorTest, EveryOperationConsultsTheHook) {
     EXPECT_EQ(kError, FileSystem::RemoveDirectory(path("f")));
     EXPECT_EQ(kError, FileSystem::MoveFile(path("f"), path("g")));
     EXPECT_EQ(kError, FileSystem::DeleteFile(path("f")));
+    EXPECT_EQ(kError, FileSystem::CreateTempDirectory(path(""), u"x", text));
+    HANDLE unnamed = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(kError, FileSystem::CreateUnnamedFile(path(""), unnamed));
+    EXPECT_EQ(kError, FileSystem::LinkUnnamedFile(h, path("linked")));
+    FileStatus status;
+    EXPECT_EQ(kError, FileSystem::GetHandleStatus(h, status));
     EXPECT_EQ(kError, FileSystem::CloseHandle(h));
-    EXPECT_EQ(15u, fault.count());
+    EXPECT_EQ(19u, fault.count());
   }
   // Nothing happened to the file, and the handle is still open.
   EXPECT_EQ("keep", readText(dir_ / "f"));
   EXPECT_FALSE(exists(dir_ / "d"));
+  EXPECT_FALSE(exists(dir_ / "linked"));
   EXPECT_EQ(4u, FileSystem::SetFilePointer(h, 0, nullptr, FILE_END));
   EXPECT_EQ(0u, FileSystem::CloseHandle(h));
 }

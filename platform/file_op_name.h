@@ -69,6 +69,14 @@ inline const char* file_op_name(FileOp op) {
       return "CreateHardLink";
     case FileOp::GetFinalPathName:
       return "GetFinalPathName";
+    case FileOp::CreateTempDirectory:
+      return "CreateTempDirectory";
+    case FileOp::CreateUnnamedFile:
+      return "CreateUnnamedFile";
+    case FileOp::LinkUnnamedFile:
+      return "LinkUnnamedFile";
+    case FileOp::GetHandleStatus:
+      return "GetHandleStatus";
   }
   return "?";
 }

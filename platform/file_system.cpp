@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <stdio.h>
@@ -187,10 +188,11 @@ int removeTree(const std::string& givenPath) {
 
 // ---- Moving across file systems -------------------------------------------
 
+// The characters of generated names.
+const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
 // Six random letters and digits for new file names.
 std::string randomSuffix() {
-  static const char kLetters[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   static std::atomic<uint64_t> counter{0};
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
@@ -203,6 +205,20 @@ std::string randomSuffix() {
     x ^= x >> 29;
     suffix.push_back(kLetters[x % 62]);
   }
+  return suffix;
+}
+
+// Six letters and digits from the system's random source, for names that
+// must not be guessed ahead; the mixed clock only where that source fails.
+std::string unpredictableSuffix() {
+  unsigned char bytes[6];
+  ssize_t got;
+  do {
+    got = getrandom(bytes, sizeof bytes, GRND_NONBLOCK);
+  } while (got < 0 && errno == EINTR);
+  if (got != ssize_t(sizeof bytes)) return randomSuffix();
+  std::string suffix;
+  for (unsigned char byte : bytes) suffix.push_back(kLetters[byte % 62]);
   return suffix;
 }
 
@@ -576,6 +592,68 @@ uint32_t FileSystem::GetTempFileName(const std::u16string& directory, const std:
   return failWith(ERROR_CANTWRITE);
 }
 
+uint32_t FileSystem::CreateTempDirectory(const std::u16string& directory,
+                                         const std::u16string& prefix, std::u16string& result) {
+  ms_lastError = 0;
+  result.clear();
+  if (uint32_t fault = injectedFault(FileOp::CreateTempDirectory, directory)) return fault;
+  const std::string folder = narrow_lib(directory);
+  if (folder.empty()) return failWith(ERROR_INVALID_NAME);
+  const std::string start = with_trailing_separator(folder) + narrow_lib(prefix);
+  int error = EEXIST;
+  for (int attempt = 0; attempt < 100 && (error == EEXIST || error == EINTR); ++attempt) {
+    const std::string name = start + unpredictableSuffix();
+    if (mkdir(name.c_str(), 0700) == 0) {
+      result = widen_lib(name);
+      return 0;
+    }
+    error = errno;
+  }
+  return setLastErrorByErrNo(error);
+}
+
+uint32_t FileSystem::CreateUnnamedFile(const std::u16string& directory, HANDLE& handle) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::CreateUnnamedFile, directory)) return fault;
+  const std::string narrow = narrow_lib(directory);
+  if (narrow.empty()) return failWith(ERROR_FILE_NOT_FOUND);
+  int fd;
+  do {
+    fd = open(narrow.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    // A kernel that predates O_TMPFILE opens the directory itself, which it
+    // refuses for writing (EISDIR).
+    if (errno == EOPNOTSUPP || errno == EISDIR) return failWith(ERROR_NOT_SUPPORTED);
+    return setLastErrorByErrNo(errno);
+  }
+  {
+    std::lock_guard<std::mutex> lock(g_handlePathsMutex);
+    handlePaths()[fd] = directory;
+  }
+  handle = toHandle(fd);
+  return 0;
+}
+
+uint32_t FileSystem::LinkUnnamedFile(HANDLE handle, const std::u16string& newName) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::LinkUnnamedFile, newName)) return fault;
+  if (isInvalid(handle)) return failWith(ERROR_INVALID_HANDLE);
+  const std::string name = narrow_lib(newName);
+  if (name.empty()) return failWith(ERROR_INVALID_NAME);
+  const int fd = toDescriptor(handle);
+  // The file's entry under /proc names it without a privilege; where /proc
+  // is not mounted, the descriptor itself (which needs one).
+  const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
+  if (linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  int error = errno;
+  if (error == ENOENT && access("/proc/self/fd", F_OK) != 0) {
+    if (linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
+    error = errno;
+  }
+  return setLastErrorByErrNo(error);
+}
+
 uint32_t FileSystem::GetFreeSpaceTmpDir(uint32_t* freeBytes) {
   ms_lastError = 0;
   if (uint32_t fault = injectedFault(FileOp::GetFreeSpaceTmpDir, std::u16string())) return fault;
@@ -659,6 +737,22 @@ FileKind kindOf(mode_t mode) {
   if (S_ISDIR(mode)) return FileKind::kDirectory;
   if (S_ISLNK(mode)) return FileKind::kSymbolicLink;
   return FileKind::kOther;
+}
+
+FileStatus statusOf(const struct stat64& found) {
+  FileStatus status;
+  status.kind = kindOf(found.st_mode);
+  status.mode = static_cast<uint32_t>(found.st_mode & 07777);
+  status.owner = static_cast<uint32_t>(found.st_uid);
+  status.group = static_cast<uint32_t>(found.st_gid);
+  status.size = static_cast<uint64_t>(found.st_size);
+  status.device = static_cast<uint64_t>(found.st_dev);
+  status.inode = static_cast<uint64_t>(found.st_ino);
+  status.times.accessSeconds = found.st_atim.tv_sec;
+  status.times.accessNanoseconds = found.st_atim.tv_nsec;
+  status.times.writeSeconds = found.st_mtim.tv_sec;
+  status.times.writeNanoseconds = found.st_mtim.tv_nsec;
+  return status;
 }
 
 // Runs `call` again while it is interrupted by a signal.
@@ -788,17 +882,18 @@ uint32_t FileSystem::GetFileStatus(const std::u16string& path, bool followLink,
     if (errno == ENOENT) return 0;
     return setLastErrorByErrNo(errno);
   }
-  status.kind = kindOf(found.st_mode);
-  status.mode = static_cast<uint32_t>(found.st_mode & 07777);
-  status.owner = static_cast<uint32_t>(found.st_uid);
-  status.group = static_cast<uint32_t>(found.st_gid);
-  status.size = static_cast<uint64_t>(found.st_size);
-  status.device = static_cast<uint64_t>(found.st_dev);
-  status.inode = static_cast<uint64_t>(found.st_ino);
-  status.times.accessSeconds = found.st_atim.tv_sec;
-  status.times.accessNanoseconds = found.st_atim.tv_nsec;
-  status.times.writeSeconds = found.st_mtim.tv_sec;
-  status.times.writeNanoseconds = found.st_mtim.tv_nsec;
+  status = statusOf(found);
+  return 0;
+}
+
+uint32_t FileSystem::GetHandleStatus(HANDLE handle, FileStatus& status) {
+  ms_lastError = 0;
+  status = FileStatus();
+  if (uint32_t fault = injectedFault(FileOp::GetHandleStatus, handle)) return fault;
+  if (isInvalid(handle)) return failWith(ERROR_INVALID_HANDLE);
+  struct stat64 found;
+  if (fstat64(toDescriptor(handle), &found) != 0) return setLastErrorByErrNo(errno);
+  status = statusOf(found);
   return 0;
 }
 
@@ -861,6 +956,7 @@ uint32_t FileSystem::CheckAccess(const std::u16string& path, uint32_t mode) {
   int wanted = F_OK;
   if (mode & FILE_ACCESS_READ) wanted |= R_OK;
   if (mode & FILE_ACCESS_WRITE) wanted |= W_OK;
+  if (mode & FILE_ACCESS_SEARCH) wanted |= X_OK;
   if (access(narrow_lib(path).c_str(), wanted) != 0) return setLastErrorByErrNo(errno);
   return 0;
 }

@@ -59,9 +59,11 @@ enum : uint32_t {
   MOVEFILE_REPLACE_EXISTING = 1,
   MOVEFILE_COPY_ALLOWED = 2,
 };
-// Access checks of CheckAccess (the values of access(2)).
+// Access checks of CheckAccess (the values of access(2)); SEARCH is
+// entering a directory.
 enum : uint32_t {
   FILE_ACCESS_EXISTS = 0,
+  FILE_ACCESS_SEARCH = 1,
   FILE_ACCESS_WRITE = 2,
   FILE_ACCESS_READ = 4,
 };
@@ -120,6 +122,10 @@ enum class FileOp {
   SetFileOwner,
   CreateHardLink,
   GetFinalPathName,
+  CreateTempDirectory,
+  CreateUnnamedFile,
+  LinkUnnamedFile,
+  GetHandleStatus,
 };
 
 // A fault hook is asked before each operation runs; a non-zero answer is
@@ -127,8 +133,10 @@ enum class FileOp {
 // touching the file system; SetFilePointer then returns 0xFFFFFFFF. Tests
 // use it to fail the k-th operation (see platform/file_fault_injector.h).
 // `path` is the operation's path: the source for MoveFile, the directory for
-// GetTempFileName, the path a handle was opened with for operations on a
-// handle, and empty for GetTempPath and GetFreeSpaceTmpDir.
+// GetTempFileName, CreateTempDirectory and CreateUnnamedFile, the new name
+// for LinkUnnamedFile, the path a handle was opened with for operations on
+// a handle (the directory for an unnamed file), and empty for GetTempPath
+// and GetFreeSpaceTmpDir.
 typedef uint32_t (*FileFaultHook)(FileOp op, const std::u16string& path, void* context);
 
 class FileSystem {
@@ -181,6 +189,24 @@ class FileSystem {
   // existing name. 1013 (and an empty result) when no file could be made.
   static uint32_t GetTempFileName(const std::u16string& directory, const std::u16string& prefix,
                                   std::u16string& result);
+  // Creates a new directory with mode 0700 in the existing `directory`,
+  // named `prefix` and six characters drawn from the system's random
+  // source, so that nobody can make its name beforehand; an existing name
+  // is never taken. 0 with the path (no trailing "/") in `result`;
+  // otherwise the error and an empty `result`.
+  static uint32_t CreateTempDirectory(const std::u16string& directory,
+                                      const std::u16string& prefix, std::u16string& result);
+  // Creates a file without a name (O_TMPFILE, mode 0600) on the file
+  // system of `directory`, open for reading and writing: it vanishes with
+  // its last handle unless LinkUnnamedFile names it, so a crash leaves
+  // nothing. 50 (ERROR_NOT_SUPPORTED) where the file system or the kernel
+  // cannot make one; otherwise the error of creating a file there.
+  static uint32_t CreateUnnamedFile(const std::u16string& directory, HANDLE& handle);
+  // Gives the unnamed file of `handle` the name `newName` in the directory
+  // it was made for (183 when `newName` exists).
+  static uint32_t LinkUnnamedFile(HANDLE handle, const std::u16string& newName);
+  // The status of the open file (fstat).
+  static uint32_t GetHandleStatus(HANDLE handle, FileStatus& status);
   // Bytes an ordinary user may still write in the temporary directory,
   // saturating at 0xFFFFFFFF; 0 when that cannot be told. Null: 87.
   static uint32_t GetFreeSpaceTmpDir(uint32_t* freeBytes);

@@ -172,13 +172,15 @@ bool parse_message_box_mode(const std::string& name, MessageBoxMode* mode) {
 
 std::string message_box_console_line(const MessageBoxRequest& request) {
   // Everything on the line is in the interface language: the window's title,
-  // as the box would show it, then the text.
+  // as the box would show it, then the text, whose line breaks become
+  // spaces. The names in it were made printable where they were put in;
+  // whatever else is no text is escaped here.
   std::string line = request.title.empty() ? "" : narrow_lib(request.title) + ": ";
   line += narrow_lib(request.text);
   for (char& c : line) {
     if (c == '\n' || c == '\r') c = ' ';
   }
-  return line;
+  return printable(line, Backslash::kKept);
 }
 
 void close_open_message_box() {

@@ -75,6 +75,9 @@ TEST_F(MessageBoxTest, ConsoleModeWritesOneLineAndAnswersWithoutToolkit) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(messageBox(nullptr, u"Distribution kit file ovn8.okd not found.", 0x1000001), 3);
   EXPECT_EQ(messageBox(nullptr, u"Line one\nline two", 1), 3);
+  // A name that slipped in unescaped sends no sequence to the terminal;
+  // backslashes of names escaped before stay as they are.
+  EXPECT_EQ(messageBox(nullptr, u"Folder:\n/tmp/\x1b[2Jred\x9b\rC:\\x1b", 1), 3);
   EXPECT_EQ(messageBox(nullptr, u"Cancel?", 0x2000002), 2);
   // Any low byte but 2 is an OK box.
   EXPECT_EQ(messageBox(nullptr, u"odd", 0x2000004), 3);
@@ -85,6 +88,7 @@ TEST_F(MessageBoxTest, ConsoleModeWritesOneLineAndAnswersWithoutToolkit) {
   EXPECT_EQ(err,
             "Distribution kit file ovn8.okd not found.\n"
             "Line one line two\n"
+            "Folder: /tmp/\\x1b[2Jred\\u009b C:\\x1b\n"
             "Cancel?\n"
             "odd\n"
             "Установка конфигурации: Ошибка при инсталляции\n");

@@ -37,33 +37,54 @@ bool is_generated_name(const std::u16string& name, const std::u16string& prefix)
   return true;
 }
 
-bool is_numbered_name(const std::u16string& name, const std::u16string& prefix) {
-  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return false;
-  for (size_t i = prefix.size(); i < name.size(); ++i)
-    if (name[i] < u'0' || name[i] > u'9') return false;
-  return true;
-}
-
 std::u16string with_separator(const std::u16string& directory) {
   if (!directory.empty() && directory.back() == u'/') return directory;
   return directory + u"/";
 }
 
-// The names first: removing while the directory is being read could skip
-// entries.
-std::vector<std::u16string> matching_entries(const std::u16string& directory,
-                                             const std::u16string& prefix, bool folders) {
+// The names of the files in `directory` that begin with `prefix`, read
+// before anything is removed: removing while the directory is being read
+// could skip entries.
+std::vector<std::u16string> files_named(const std::u16string& directory, const std::u16string& prefix) {
   std::vector<std::u16string> names;
   FileFinder finder;
   for (bool found = finder.reset(with_separator(directory) + prefix + u"*"); found;
        found = finder.next()) {
-    const std::u16string name = finder.name();
-    const bool isFolder = (finder.attributes() & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (isFolder != folders) continue;
-    if (folders ? is_numbered_name(name, prefix) : is_generated_name(name, prefix))
-      names.push_back(name);
+    if ((finder.attributes() & FILE_ATTRIBUTE_DIRECTORY) == 0) names.push_back(finder.name());
   }
   return names;
+}
+
+// Removes `path` when no other handle holds its lock; true when it went.
+bool remove_if_unlocked(const std::u16string& path) {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  if (open_and_lock(path, GENERIC_READ, handle) != ERROR_SUCCESS) return false;
+  const bool removed =
+      FileSystem::DeleteFile(path) == ERROR_SUCCESS && FileSystem::GetLastError() == 0;
+  FileSystem::CloseHandle(handle);
+  return removed;
+}
+
+// True when the regular file at `path`, named `name`, bears its inode name.
+bool bears_inode_name(const std::u16string& path, const std::u16string& name,
+                      const std::u16string& prefix) {
+  FileStatus status;
+  return link_status(path, status) == ERROR_SUCCESS && status.kind == FileKind::kRegular &&
+         name == inode_file_name(prefix, status.inode);
+}
+
+// Gives the open file its inode name in `directory`: a file without a name
+// is linked there, one with a name (`path`) renamed.
+uint32_t give_inode_name(const std::u16string& directory, const std::u16string& prefix,
+                         HANDLE handle, std::u16string& path) {
+  FileStatus status;
+  uint32_t result = FileSystem::GetHandleStatus(handle, status);
+  if (result != ERROR_SUCCESS) return result;
+  const std::u16string named = with_separator(directory) + inode_file_name(prefix, status.inode);
+  result = path.empty() ? FileSystem::LinkUnnamedFile(handle, named)
+                        : FileSystem::MoveFileEx(path, named, 0);
+  if (result == ERROR_SUCCESS) path = named;
+  return result;
 }
 
 }  // namespace
@@ -128,29 +149,55 @@ uint32_t create_locked_directory(const std::u16string& path, uint32_t mode, HAND
 
 int remove_unlocked_temp_files(const std::u16string& directory, const std::u16string& prefix) {
   int removed = 0;
-  for (const std::u16string& name : matching_entries(directory, prefix, false)) {
-    const std::u16string path = with_separator(directory) + name;
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    if (open_and_lock(path, GENERIC_READ, handle) != ERROR_SUCCESS) continue;
-    if (FileSystem::DeleteFile(path) == ERROR_SUCCESS && FileSystem::GetLastError() == 0) ++removed;
-    FileSystem::CloseHandle(handle);
+  for (const std::u16string& name : files_named(directory, prefix)) {
+    if (is_generated_name(name, prefix) && remove_if_unlocked(with_separator(directory) + name))
+      ++removed;
   }
   return removed;
 }
 
-int remove_unlocked_folders(const std::u16string& directory, const std::u16string& prefix,
-                            KeepLeftover keep, void* context) {
-  int removed = 0;
-  for (const std::u16string& name : matching_entries(directory, prefix, true)) {
-    const std::u16string path = with_separator(directory) + name;
-    if (keep != nullptr && keep(path, context)) continue;
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    if (open_and_lock(path, GENERIC_READ, handle) != ERROR_SUCCESS) continue;
-    FileSystem::RemoveDirectory(path);
-    FileStatus status;
-    if (FileSystem::GetFileStatus(path, false, status) == ERROR_SUCCESS && !status.exists())
-      ++removed;
+std::u16string inode_file_name(const std::u16string& prefix, uint64_t inode) {
+  static const char16_t kDigits[] = u"0123456789abcdef";
+  std::u16string digits;
+  do {
+    digits.insert(digits.begin(), kDigits[inode % 16]);
+    inode /= 16;
+  } while (inode != 0);
+  return prefix + digits;
+}
+
+uint32_t create_locked_replacement(const std::u16string& directory, const std::u16string& prefix,
+                                   std::u16string& path, HANDLE& handle) {
+  path.clear();
+  handle = INVALID_HANDLE_VALUE;
+  uint32_t result = FileSystem::CreateUnnamedFile(directory, handle);
+  if (result == ERROR_NOT_SUPPORTED) {
+    result = create_locked_temp_file(directory, prefix, path, handle);
+    if (result != ERROR_SUCCESS) return result;
+    result = give_inode_name(directory, prefix, handle, path);
+  } else if (result == ERROR_SUCCESS) {
+    // Nobody else can reach a file without a name: the lock is free.
+    result = lock_now(handle);
+  }
+  if (result != ERROR_SUCCESS && handle != INVALID_HANDLE_VALUE) {
+    if (!path.empty()) FileSystem::DeleteFile(path);
     FileSystem::CloseHandle(handle);
+    handle = INVALID_HANDLE_VALUE;
+  }
+  if (result != ERROR_SUCCESS) path.clear();
+  return result;
+}
+
+uint32_t name_locked_replacement(const std::u16string& directory, const std::u16string& prefix,
+                                 HANDLE handle, std::u16string& path) {
+  return path.empty() ? give_inode_name(directory, prefix, handle, path) : uint32_t(ERROR_SUCCESS);
+}
+
+int remove_unlocked_replacements(const std::u16string& directory, const std::u16string& prefix) {
+  int removed = 0;
+  for (const std::u16string& name : files_named(directory, prefix)) {
+    const std::u16string path = with_separator(directory) + name;
+    if (bears_inode_name(path, name, prefix) && remove_if_unlocked(path)) ++removed;
   }
   return removed;
 }

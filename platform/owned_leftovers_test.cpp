@@ -6,7 +6,6 @@
 
 #include <set>
 
-#include "platform/file_finder.h"
 #include "platform/file_system_test_util.h"
 
 namespace {
@@ -25,15 +24,7 @@ bool lockable(const std::string& path) {
   return free;
 }
 
-std::set<std::string> names_in(const std::string& dir) {
-  std::set<std::string> names;
-  FileFinder finder;
-  for (bool found = finder.reset(wide(dir + "/*")); found; found = finder.next()) {
-    const std::string name = narrow_lib(finder.name());
-    if (name != "." && name != "..") names.insert(name);
-  }
-  return names;
-}
+using testkit::entryNameSet;
 
 TEST(OwnedLeftoversTest, TempFilesAreLockedFromTheStartAndOnlyUnlockedOnesAreRemoved) {
   ScratchDir scratch;
@@ -59,10 +50,10 @@ TEST(OwnedLeftoversTest, TempFilesAreLockedFromTheStartAndOnlyUnlockedOnesAreRem
   for (const char* name : {"odk", "odk12345", "odk1234567", "odkfoo.txt", "odk-_.!xx"})
     fs_test::writeText(scratch / name, "someone else's");
   mkdir((scratch / "odkDIRDIR").c_str(), 0755);
-  EXPECT_EQ(9u, names_in(scratch.path()).size());
+  EXPECT_EQ(9u, entryNameSet(scratch.path()).size());
 
   EXPECT_EQ(2, remove_unlocked_temp_files(wide(scratch.path()), u"odk"));
-  const std::set<std::string> left = names_in(scratch.path());
+  const std::set<std::string> left = entryNameSet(scratch.path());
   EXPECT_EQ((std::set<std::string>{live.substr(scratch.path().size() + 1), "odk", "odk12345",
                                    "odk1234567", "odkfoo.txt", "odk-_.!xx", "odkDIRDIR"}),
             left);
@@ -92,7 +83,7 @@ TEST(OwnedLeftoversTest, AFileOrFolderTakenBeforeItWasLockedIsMadeAgain) {
   EXPECT_EQ(1, stolen);
   EXPECT_TRUE(exists(narrow_lib(path)));
   EXPECT_FALSE(lockable(narrow_lib(path)));
-  EXPECT_EQ(1u, names_in(scratch.path()).size());
+  EXPECT_EQ(1u, entryNameSet(scratch.path()).size());
   FileSystem::CloseHandle(handle);
 
   // A failure other than a theft leaves no file behind.
@@ -112,35 +103,83 @@ TEST(OwnedLeftoversTest, AFileOrFolderTakenBeforeItWasLockedIsMadeAgain) {
     EXPECT_TRUE(path.empty());
     EXPECT_EQ(INVALID_HANDLE_VALUE, handle);
     EXPECT_EQ(INVALID_HANDLE_VALUE, folder);
-    EXPECT_EQ(1u, names_in(scratch.path()).size());
+    EXPECT_EQ(1u, entryNameSet(scratch.path()).size());
   }
 }
 
-bool keep_marked(const std::u16string& path, void* context) {
-  return narrow_lib(path) == *static_cast<std::string*>(context);
+// A file system without unnamed files, where otherwise nothing fails.
+uint32_t no_unnamed_files(FileOp op, const std::u16string&, void*) {
+  return op == FileOp::CreateUnnamedFile ? uint32_t(ERROR_NOT_SUPPORTED) : 0u;
 }
 
-TEST(OwnedLeftoversTest, UnlockedNumberedFoldersGoWithTheirContentUnlessKept) {
+TEST(OwnedLeftoversTest, AReplacementIsNamedAfterItsInodeAndOnlySuchUnlockedFilesAreRemoved) {
+  for (bool unnamedFiles : {true, false}) {
+    SCOPED_TRACE(unnamedFiles ? "unnamed files" : "no unnamed files");
+    ScratchDir scratch;
+    FileSystem::SetFaultHook(unnamedFiles ? nullptr : no_unnamed_files, nullptr);
+    std::u16string path;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    ASSERT_EQ(0u, create_locked_replacement(wide(scratch.path()), u".ovst", path, handle));
+    FileStatus status;
+    ASSERT_EQ(0u, FileSystem::GetHandleStatus(handle, status));
+    const std::u16string named = wide(scratch.path() + "/") + inode_file_name(u".ovst", status.inode);
+    // Without unnamed files it bears its name from the start.
+    EXPECT_EQ(unnamedFiles ? u"" : named, path);
+    EXPECT_EQ(unnamedFiles ? 0u : 1u, entryNameSet(scratch.path()).size());
+    ASSERT_EQ(0u, name_locked_replacement(wide(scratch.path()), u".ovst", handle, path));
+    EXPECT_EQ(named, path);
+    EXPECT_FALSE(lockable(narrow_lib(path)));
+    FileSystem::SetFaultHook(nullptr, nullptr);
+
+    // A running wizard's replacement stays; the user's files of similar
+    // names stay; one left by an ended wizard goes.
+    for (const char* name : {".ovstQ1w2E3", ".ovst12", ".ovst", ".ovstffffffffffffffff"})
+      fs_test::writeText(scratch / name, "the user's");
+    mkdir((scratch / ".ovstdir").c_str(), 0700);
+    EXPECT_EQ(0, remove_unlocked_replacements(wide(scratch.path()), u".ovst"));
+    EXPECT_EQ(6u, entryNameSet(scratch.path()).size());
+    FileSystem::CloseHandle(handle);
+    EXPECT_EQ(1, remove_unlocked_replacements(wide(scratch.path() + "/"), u".ovst"));
+    EXPECT_FALSE(exists(narrow_lib(path)));
+    EXPECT_EQ(5u, entryNameSet(scratch.path()).size());
+  }
+  EXPECT_EQ(u".ovst0", inode_file_name(u".ovst", 0));
+  EXPECT_EQ(u".ovstffffffffffffffff", inode_file_name(u".ovst", UINT64_MAX));
+  EXPECT_EQ(u"x1a2b", inode_file_name(u"x", 0x1a2b));
+}
+
+TEST(OwnedLeftoversTest, AReplacementThatCannotBeMadeOrNamedLeavesNothing) {
   ScratchDir scratch;
-  HANDLE live = INVALID_HANDLE_VALUE;
-  ASSERT_EQ(0u, create_locked_directory(wide(scratch / "n8stp0"), 0700, live));
-  HANDLE again = INVALID_HANDLE_VALUE;
-  EXPECT_EQ(uint32_t(ERROR_ALREADY_EXISTS),
-            create_locked_directory(wide(scratch / "n8stp0"), 0700, again));
-  EXPECT_FALSE(lockable(scratch / "n8stp0"));
-  fs_test::writeText(scratch / "n8stp0/original", "in use");
-  for (const char* dir : {"n8stp1", "n8stp1/a", "n8stp2", "n8stp12", "n8stpx", "n8stp"})
-    mkdir((scratch / dir).c_str(), 0755);
-  fs_test::writeText(scratch / "n8stp1/a/file", "left by a crash");
-  fs_test::writeText(scratch / "n8stp3", "a file of that name");
-  std::string kept = scratch / "n8stp12";
-  EXPECT_EQ(2, remove_unlocked_folders(wide(scratch.path()), u"n8stp", keep_marked, &kept));
-  EXPECT_EQ((std::set<std::string>{"n8stp0", "n8stp12", "n8stp3", "n8stpx", "n8stp"}),
-            names_in(scratch.path()));
-  EXPECT_TRUE(exists(scratch / "n8stp0/original"));
-  FileSystem::CloseHandle(live);
-  EXPECT_EQ(2, remove_unlocked_folders(wide(scratch.path()), u"n8stp", nullptr, nullptr));
-  EXPECT_EQ((std::set<std::string>{"n8stp3", "n8stpx", "n8stp"}), names_in(scratch.path()));
+  for (bool unnamedFiles : {true, false}) {
+    for (uint64_t k = 1;; ++k) {
+      SCOPED_TRACE(testing::Message() << (unnamedFiles ? "unnamed files, " : "no unnamed files, ") << k);
+      struct Sweep {
+        uint64_t failAt;
+        bool unnamedFiles;
+        uint64_t count = 0;
+        static uint32_t hook(FileOp op, const std::u16string&, void* context) {
+          Sweep& sweep = *static_cast<Sweep*>(context);
+          if (op == FileOp::CreateUnnamedFile && !sweep.unnamedFiles) return ERROR_NOT_SUPPORTED;
+          return ++sweep.count == sweep.failAt ? uint32_t(ERROR_DISK_FULL) : 0u;
+        }
+      } sweep{k, unnamedFiles};
+      FileSystem::SetFaultHook(&Sweep::hook, &sweep);
+      std::u16string path;
+      HANDLE handle = INVALID_HANDLE_VALUE;
+      uint32_t result = create_locked_replacement(wide(scratch.path()), u".ovst", path, handle);
+      if (result == ERROR_SUCCESS)
+        result = name_locked_replacement(wide(scratch.path()), u".ovst", handle, path);
+      FileSystem::SetFaultHook(nullptr, nullptr);
+      if (handle != INVALID_HANDLE_VALUE) FileSystem::CloseHandle(handle);
+      if (sweep.count < k) {
+        EXPECT_EQ(0u, result);
+        EXPECT_EQ(1, remove_unlocked_replacements(wide(scratch.path()), u".ovst"));
+        break;
+      }
+      EXPECT_EQ(uint32_t(ERROR_DISK_FULL), result);
+      EXPECT_TRUE(entryNameSet(scratch.path()).empty());
+    }
+  }
 }
 
 }  // namespace

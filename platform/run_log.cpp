@@ -27,20 +27,6 @@ std::string time_stamp() {
   return stamp;
 }
 
-std::string one_line(const std::string& text) {
-  std::string line;
-  line.reserve(text.size());
-  for (char c : text) {
-    if (c == '\n')
-      line += "\\n";
-    else if (c == '\r')
-      line += "\\r";
-    else
-      line += c;
-  }
-  return line;
-}
-
 }  // namespace
 
 RunLog::~RunLog() { close(); }
@@ -81,7 +67,7 @@ void RunLog::setFailureReporter(std::function<void(const std::string&, const std
 void RunLog::write(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (fd_ < 0) return;
-  const std::string line = time_stamp() + " " + one_line(text) + "\n";
+  const std::string line = time_stamp() + " " + printable(text) + "\n";
   size_t done = 0;
   while (done < line.size()) {
     const ssize_t wrote = ::write(fd_, line.data() + done, line.size() - done);

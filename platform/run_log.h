@@ -37,9 +37,11 @@ class RunLog {
   // system's reason ("No space left on device"). Set it before open.
   void setFailureReporter(std::function<void(const std::string&, const std::string&)> reporter);
 
-  // Appends "<local time with offset> <text>" and a line feed. Line breaks
-  // inside `text` are written as "\n" and "\r" so that every event stays
-  // one line.
+  // Appends "<local time with offset> <text>" and a line feed. The text is
+  // written printable (platform/text.h: a line break inside it as "\n",
+  // other controls and bytes that are no UTF-8 escaped, a backslash
+  // doubled), so that every event stays one line and no name in it reaches
+  // a terminal that shows the log as anything but text.
   void write(const std::string& text);
 
  private:

@@ -51,7 +51,7 @@ TEST_F(RunLogTest, CreatesPrivateFileAppendsAndKeepsEveryEventOnOneLine) {
     ASSERT_EQ(log.open(path_), 0u);
     EXPECT_TRUE(log.isOpen());
     log.write("first");
-    log.write("a name with\na line feed\r");
+    log.write("a name with\na line feed\r, \x1b[31m, a \\ and \xff");
   }
   umask(old);
   struct stat status;
@@ -68,7 +68,7 @@ TEST_F(RunLogTest, CreatesPrivateFileAppendsAndKeepsEveryEventOnOneLine) {
   const std::vector<std::string> got = lines();
   ASSERT_EQ(got.size(), 3u);
   EXPECT_EQ(event_of(got[0]), "first");
-  EXPECT_EQ(event_of(got[1]), "a name with\\na line feed\\r");
+  EXPECT_EQ(event_of(got[1]), "a name with\\na line feed\\r, \\x1b[31m, a \\\\ and \\xff");
   EXPECT_EQ(event_of(got[2]), "second run");
 }
 

@@ -9,9 +9,11 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <stdlib.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -92,6 +94,26 @@ inline std::vector<std::string> entryNames(const std::string& directory) {
   return names;
 }
 
+// The same names, sorted and without repeats.
+inline std::set<std::string> entryNameSet(const std::string& directory) {
+  const std::vector<std::string> names = entryNames(directory);
+  return std::set<std::string>(names.begin(), names.end());
+}
+
+// The wizard's private folder in the temporary directory `tmp`.
+inline std::string privateTempFolder(const std::string& tmp) {
+  return tmp + "/ovn8-" + std::to_string(geteuid());
+}
+
+// What runs left in the temporary directory `tmp`: its entries but the
+// private folder, and the entries in that folder.
+inline std::vector<std::string> leftInTemp(const std::string& tmp) {
+  std::vector<std::string> left = entryNames(privateTempFolder(tmp));
+  for (const std::string& name : entryNames(tmp))
+    if (tmp + "/" + name != privateTempFolder(tmp)) left.push_back(name);
+  return left;
+}
+
 // TMPDIR when set and not empty, else /tmp.
 inline std::string temporaryBase() {
   const char* tmpdir = getenv("TMPDIR");
@@ -142,6 +164,42 @@ class EnvGuard {
   std::string name_;
   std::string old_;
   bool had_ = false;
+};
+
+// The names made in a directory while the watch lives (inotify: created
+// or moved in), so that a name that came and went again is seen too.
+class CreationWatch {
+ public:
+  explicit CreationWatch(const std::string& dir) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    if (fd_ >= 0 && inotify_add_watch(fd_, dir.c_str(), IN_CREATE | IN_MOVED_TO) < 0) {
+      close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~CreationWatch() {
+    if (fd_ >= 0) close(fd_);
+  }
+  CreationWatch(const CreationWatch&) = delete;
+  CreationWatch& operator=(const CreationWatch&) = delete;
+
+  bool ok() const { return fd_ >= 0; }
+  // The names made since the last call, in order.
+  std::vector<std::string> names() {
+    std::vector<std::string> made;
+    alignas(inotify_event) char buffer[4096];
+    ssize_t got;
+    while (fd_ >= 0 && (got = read(fd_, buffer, sizeof buffer)) > 0) {
+      for (char* at = buffer; at < buffer + got;) {
+        const inotify_event* event = reinterpret_cast<const inotify_event*>(at);
+        made.push_back(event->len > 0 ? std::string(event->name) : std::string());
+        at += sizeof(inotify_event) + event->len;
+      }
+    }
+    return made;
+  }
+
+ private:
+  int fd_;
 };
 
 }  // namespace testkit

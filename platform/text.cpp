@@ -236,6 +236,104 @@ std::string utf16_to_utf8(const std::u16string& text) {
   return out;
 }
 
+namespace {
+
+// "\x" or "\u" and `digits` lower-case hexadecimal digits of `value`.
+std::string hex_escape(char kind, uint32_t value, int digits) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string escape = {'\\', kind};
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) escape.push_back(kHex[(value >> shift) & 15]);
+  return escape;
+}
+
+// The escape that stands for the character `c` in printable text; empty
+// when `c` is printed as it is.
+std::string escape_of(char32_t c, Backslash backslash) {
+  switch (c) {
+    case '\\': return backslash == Backslash::kEscaped ? "\\\\" : "";
+    case '\n': return "\\n";
+    case '\r': return "\\r";
+    case '\t': return "\\t";
+    default: break;
+  }
+  if (c < 0x20 || c == 0x7F) return hex_escape('x', c, 2);
+  if (c >= 0x80 && c <= 0x9F) return hex_escape('u', c, 4);
+  return std::string();
+}
+
+// The length of the valid UTF-8 sequence at `at` with its character in
+// `c`; 0 when the bytes there are no valid sequence (a stray continuation
+// byte, a cut sequence, an overlong form, a surrogate, beyond U+10FFFF).
+size_t utf8_sequence(const std::string& text, size_t at, char32_t& c) {
+  const unsigned char lead = static_cast<unsigned char>(text[at]);
+  c = lead;
+  if (lead < 0x80) return 1;
+  // The sequence's length, the smallest character it may carry, and the
+  // lead byte's bits of the character.
+  size_t length = 4;
+  char32_t smallest = 0x10000;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    smallest = 0x80;
+    c = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    smallest = 0x800;
+    c = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    c = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    const unsigned char next = static_cast<unsigned char>(text[at + i]);
+    if ((next & 0xC0) != 0x80) return 0;
+    c = (c << 6) | (next & 0x3F);
+  }
+  if (c < smallest || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+  return length;
+}
+
+}  // namespace
+
+std::string printable(const std::string& text, Backslash backslash) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t at = 0; at < text.size();) {
+    char32_t c = 0;
+    const size_t length = utf8_sequence(text, at, c);
+    if (length == 0) {
+      out += hex_escape('x', static_cast<unsigned char>(text[at]), 2);
+      ++at;
+      continue;
+    }
+    const std::string escape = escape_of(c, backslash);
+    if (escape.empty()) out.append(text, at, length);
+    else out += escape;
+    at += length;
+  }
+  return out;
+}
+
+std::u16string printable(const std::u16string& text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (size_t at = 0; at < text.size(); ++at) {
+    const char16_t unit = text[at];
+    if (is_high_surrogate(unit) && at + 1 < text.size() && is_low_surrogate(text[at + 1])) {
+      out.append(text, at, 2);
+      ++at;
+      continue;
+    }
+    const bool lone = is_high_surrogate(unit) || is_low_surrogate(unit);
+    const std::string escape = lone ? hex_escape('u', unit, 4) : escape_of(unit, Backslash::kEscaped);
+    if (escape.empty()) out.push_back(unit);
+    else out.append(escape.begin(), escape.end());
+  }
+  return out;
+}
+
 std::u16string string_uito(unsigned value, int radix) {
   if (radix < 2 || radix > 36) return std::u16string();
   std::u16string digits;

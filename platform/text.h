@@ -54,6 +54,19 @@ std::string narrow_lib(const std::u16string& text);
 std::u16string utf8_to_utf16(const std::string& text);
 std::string utf16_to_utf8(const std::u16string& text);
 
+// `text` as it may be printed on a terminal or in a one-line record, so
+// that no name can forge a line or send an escape sequence: a backslash
+// becomes "\\", line feed, carriage return and tab "\n", "\r" and "\t",
+// the other C0 controls, DEL and every byte that is not part of valid UTF-8
+// "\xHH", the C1 controls (U+0080-U+009F) "\uHHHH". Everything else stays,
+// and every escape reads back unambiguously. With Backslash::kKept a
+// backslash stays as it is, for text whose names were escaped before.
+enum class Backslash { kEscaped, kKept };
+std::string printable(const std::string& text, Backslash backslash = Backslash::kEscaped);
+// The same for wide text (which is UTF-16); an unpaired surrogate becomes
+// "\uHHHH".
+std::u16string printable(const std::u16string& text);
+
 // Integers as text in radix 2..36, lower-case digits. string_ito writes a
 // sign only in radix 10; in other radixes a negative value is written as its
 // 32-bit two's-complement pattern.

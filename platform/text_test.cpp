@@ -212,6 +212,39 @@ TEST(TextConversion, Utf8LiteralHelpers) {
   EXPECT_EQ(utf8_to_utf16("\xFF"), u"\xFFFD");
 }
 
+// ---- Printable text ----
+
+TEST(TextPrintable, ControlsInvalidBytesAndBackslashesAreEscapedAndNothingElse) {
+  // Printable ASCII and other languages pass unchanged.
+  EXPECT_EQ("/home/u/Шаблоны ÷ 表 " + std::string(kSmileUtf8), printable("/home/u/Шаблоны ÷ 表 " + std::string(kSmileUtf8)));
+  // A backslash is doubled: a hand-typed "\n" stays apart from a line feed.
+  EXPECT_EQ("a\\\\nb", printable("a\\nb"));
+  EXPECT_EQ("line\\nforged\\r\\ttab", printable("line\nforged\r\ttab"));
+  EXPECT_EQ("\\x1b[31mred\\x07\\x00\\x7f", printable(std::string("\x1b[31mred\x07\0\x7f", 11)));
+  // C1 controls: U+0085 (next line) and U+009B (the one-byte CSI).
+  EXPECT_EQ("a\\u0085b\\u009b", printable("a\xc2\x85" "b\xc2\x9b"));
+  EXPECT_EQ("\xc2\xa0", printable("\xc2\xa0"));  // U+00A0 is printable
+  // Bytes that are no UTF-8: stray, cut, overlong, a surrogate, too large.
+  EXPECT_EQ("\\xff\\x80", printable("\xff\x80"));
+  EXPECT_EQ("a\\xd0", printable("a\xd0"));
+  EXPECT_EQ("\\xc0\\xaf", printable("\xc0\xaf"));
+  EXPECT_EQ("\\xed\\xa0\\x80", printable("\xed\xa0\x80"));
+  EXPECT_EQ("\\xf4\\x90\\x80\\x80", printable("\xf4\x90\x80\x80"));
+  EXPECT_EQ("\\xe2\\x82x", printable("\xe2\x82x"));
+  // Kept backslashes: text whose names were escaped already.
+  EXPECT_EQ("C:\\new \\x1b", printable("C:\\new \x1b", Backslash::kKept));
+  EXPECT_EQ("", printable(std::string()));
+}
+
+TEST(TextPrintable, WideTextEscapesTheSameAndLoneSurrogates) {
+  EXPECT_EQ(u"/srv/Шаблоны/" + std::u16string(kSmileUtf16), printable(u"/srv/Шаблоны/" + std::u16string(kSmileUtf16)));
+  EXPECT_EQ(u"a\\n\\x1b[1m\\\\\\u0085", printable(u"a\n\x1b[1m\\\x85"));
+  EXPECT_EQ(u"x\\ud800y\\udc00", printable(std::u16string(u"x\xd800y\xdc00")));
+  // The escapes of both forms agree, so a name prints the same either way.
+  const std::u16string name = u"forms/\x1b]0;title\x07\x9b.tpl\\";
+  EXPECT_EQ(narrow_lib(printable(name)), printable(narrow_lib(name)));
+}
+
 // ---- Integers ----
 
 TEST(TextIntegers, Ito) {

@@ -131,6 +131,7 @@ const LangText kLangTextsRu[kLangKeyCount] = {
      "Прерванную установку в этом каталоге не удалось исправить; каталог оставлен как есть."},
     {"IDS_REASON_OWNNAME",
      "Это имя программа установки использует для своих служебных файлов."},
+    {"IDS_ERROR_TARGETNAME", "Имя каталога шаблонов недопустимо в кодировке текущей локали:"},
 };
 
 // Ukrainian
@@ -262,6 +263,7 @@ const LangText kLangTextsUk[kLangKeyCount] = {
      "Перерване встановлення в цьому каталозі не вдалося виправити; каталог залишено як є."},
     {"IDS_REASON_OWNNAME",
      "Це ім’я програма встановлення використовує для своїх службових файлів."},
+    {"IDS_ERROR_TARGETNAME", "Ім'я каталогу шаблонів неприпустиме в кодуванні поточної локалі:"},
 };
 
 // English
@@ -391,6 +393,7 @@ const LangText kLangTextsEn[kLangKeyCount] = {
      "An interrupted installation in this directory could not be put right; the directory was left as it is."},
     {"IDS_REASON_OWNNAME",
      "The installation wizard keeps its own files under this name."},
+    {"IDS_ERROR_TARGETNAME", "The template directory's name is not valid in the character set of the locale:"},
 };
 
 // Latvian
@@ -520,6 +523,7 @@ const LangText kLangTextsLv[kLangKeyCount] = {
      "Pārtraukto instalēšanu šajā direktorijā neizdevās izlabot; direktorijs atstāts, kāds tas ir."},
     {"IDS_REASON_OWNNAME",
      "Šo nosaukumu instalēšanas vednis izmanto saviem failiem."},
+    {"IDS_ERROR_TARGETNAME", "Veidņu direktorija nosaukums nav derīgs lokalizācijas rakstzīmju kopā:"},
 };
 
 // Lithuanian
@@ -647,6 +651,7 @@ const LangText kLangTextsLt[kLangKeyCount] = {
      "Nutraukto diegimo šiame kataloge nepavyko ištaisyti; katalogas paliktas toks, koks yra."},
     {"IDS_REASON_OWNNAME",
      "Šiuo vardu diegimo vedlys vadina savo failus."},
+    {"IDS_ERROR_TARGETNAME", "Šablonų katalogo pavadinimas netinkamas lokalės simbolių rinkinyje:"},
 };
 
 // Bulgarian
@@ -779,6 +784,7 @@ const LangText kLangTextsBg[kLangKeyCount] = {
      "Прекъснатата инсталация в тази директория не можа да бъде поправена; директорията е оставена както е."},
     {"IDS_REASON_OWNNAME",
      "Под това име инсталаторът пази свои собствени файлове."},
+    {"IDS_ERROR_TARGETNAME", "Името на директорията с шаблони е невалидно в кодировката на локала:"},
 };
 
 // German
@@ -912,6 +918,7 @@ const LangText kLangTextsDe[kLangKeyCount] = {
      "Eine unterbrochene Installation in diesem Verzeichnis konnte nicht behoben werden; das Verzeichnis wurde so gelassen, wie es ist."},
     {"IDS_REASON_OWNNAME",
      "Unter diesem Namen legt der Installationsassistent eigene Dateien ab."},
+    {"IDS_ERROR_TARGETNAME", "Der Name des Vorlagenverzeichnisses ist im Zeichensatz der Locale nicht gültig:"},
 };
 
 // Romanian
@@ -1043,6 +1050,7 @@ const LangText kLangTextsRo[kLangKeyCount] = {
      "O instalare întreruptă în acest director nu a putut fi îndreptată; directorul a fost lăsat așa cum este."},
     {"IDS_REASON_OWNNAME",
      "Expertul de instalare își păstrează propriile fișiere sub acest nume."},
+    {"IDS_ERROR_TARGETNAME", "Numele directorului de șabloane nu este valid în setul de caractere al localizării:"},
 };
 
 // Georgian
@@ -1172,6 +1180,7 @@ const LangText kLangTextsKa[kLangKeyCount] = {
      "ამ კატალოგში შეწყვეტილი ინსტალაციის გასწორება ვერ მოხერხდა; კატალოგი დატოვებულია ისე, როგორც არის."},
     {"IDS_REASON_OWNNAME",
      "ამ სახელით ინსტალაციის ოსტატი საკუთარ ფაილებს ინახავს."},
+    {"IDS_ERROR_TARGETNAME", "შაბლონების კატალოგის სახელი ლოკალის სიმბოლოების ნაკრებში დაუშვებელია:"},
 };
 
 // Kazakh
@@ -1299,6 +1308,7 @@ const LangText kLangTextsKk[kLangKeyCount] = {
      "Осы каталогтағы үзілген орнатуды түзету мүмкін болмады; каталог сол күйінде қалдырылды."},
     {"IDS_REASON_OWNNAME",
      "Орнату шебері өз файлдарын осы атпен сақтайды."},
+    {"IDS_ERROR_TARGETNAME", "Үлгілер каталогының атауы локаль таңбалар жиынында жарамсыз:"},
 };
 
 // Vietnamese
@@ -1428,6 +1438,7 @@ const LangText kLangTextsVi[kLangKeyCount] = {
      "Không thể khắc phục lần cài đặt bị gián đoạn trong thư mục này; thư mục được giữ nguyên."},
     {"IDS_REASON_OWNNAME",
      "Trình cài đặt dùng tên này cho các tệp riêng của nó."},
+    {"IDS_ERROR_TARGETNAME", "Tên thư mục mẫu không hợp lệ trong bộ ký tự của ngôn ngữ hệ thống:"},
 };
 
 // Turkish
@@ -1557,4 +1568,5 @@ const LangText kLangTextsTr[kLangKeyCount] = {
      "Bu dizindeki yarıda kalan kurulum düzeltilemedi; dizin olduğu gibi bırakıldı."},
     {"IDS_REASON_OWNNAME",
      "Kurulum sihirbazı kendi dosyalarını bu adla tutar."},
+    {"IDS_ERROR_TARGETNAME", "Şablon dizininin adı yerel ayarın karakter kümesinde geçerli değil:"},
 };

@@ -294,6 +294,9 @@ const Reference kReference[] = {
     {"IDS_REASON_OWNNAME",
      "The installation wizard keeps its own files under this name.",
      "Это имя программа установки использует для своих служебных файлов."},
+    {"IDS_ERROR_TARGETNAME",
+     "The template directory's name is not valid in the character set of the locale:",
+     "Имя каталога шаблонов недопустимо в кодировке текущей локали:"},
 };
 
 // The four wizard button labels per language: Back, Next, Finish, Cancel.

@@ -44,7 +44,10 @@ int usage(const char* problem) {
   return 2;
 }
 
-std::string text(const std::u16string& wide) { return narrow_lib(wide); }
+// A text of the kit as it may be printed: names and descriptions of a kit
+// from elsewhere send no escape sequence to the terminal. Entry names keep
+// their "\" separators as they are.
+std::string text(const std::u16string& wide) { return printable(narrow_lib(wide), Backslash::kKept); }
 
 // Document paths are stored with "\" separators.
 std::u16string storedPath(const char* path) {
@@ -165,12 +168,12 @@ int packKit(int argc, char** argv) {
 
   std::string error;
   if (!config::listKitTree(directory, kit.files, &error)) {
-    fprintf(stderr, "okdpack: %s\n", error.c_str());
+    fprintf(stderr, "okdpack: %s\n", printable(error).c_str());
     return 1;
   }
   leaveOut(output, kit.files);
   if (!config::writeKit(output, kit, layout, &error)) {
-    fprintf(stderr, "okdpack: %s\n", error.c_str());
+    fprintf(stderr, "okdpack: %s\n", printable(error).c_str());
     return 1;
   }
   return 0;

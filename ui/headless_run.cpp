@@ -14,8 +14,9 @@ namespace {
 
 const useconds_t kPollUs = 5000;
 
+// The names in `text` were made printable where they were put in.
 void print_line(FILE* stream, const std::u16string& text) {
-  fprintf(stream, "%s\n", narrow_lib(text).c_str());
+  fprintf(stream, "%s\n", printable(narrow_lib(text), Backslash::kKept).c_str());
   fflush(stream);
 }
 
@@ -32,7 +33,7 @@ class EntryLines {
     for (; printed_ <= last && printed_ < count; ++printed_) {
       const unsigned percent = unsigned(uint64_t(printed_) * 100 / count);
       const std::u16string path = directory_ + config::entryNameInDirectory(kit_.entries[printed_].name);
-      printf("%3u%% %s\n", percent, narrow_lib(path).c_str());
+      printf("%3u%% %s\n", percent, narrow_lib(printable(path)).c_str());
     }
     fflush(stdout);
   }

@@ -226,7 +226,7 @@ bool CInstallerDlg::OnInitDialog() {
     std::u16string detail;
     if (!full)
       detail = u"\n" + (opened == ERROR_INVALID_DATA ? widen_lib(as_sentence(installData.refusal()))
-                                                     : okdPath + u"\n" + failure_reason(opened));
+                                                     : printable(okdPath) + u"\n" + failure_reason(opened));
     messageBox(this, LoadResString(full ? "IDS_ERROR_NOSPACE" : "IDS_ERROR_DAMAGEDSOURCE") + detail,
                kErrorBoxFlags);
     return false;
@@ -728,7 +728,7 @@ void CInstallerDlg::stopOnSignal() {
 // The folder and the counts under the sentence; replaced copies and kept
 // newer files only when there were any.
 std::u16string CInstallerDlg::successSummary(const char16_t* separator) {
-  std::u16string text = LoadResString("IDS_TEMPLATE_CATALOG") + u" " + targetPath + separator +
+  std::u16string text = LoadResString("IDS_TEMPLATE_CATALOG") + u" " + printable(targetPath) + separator +
                         FormatResString("IDS_SUMMARY_INSTALLED", {count_text(lastRun.installed)});
   if (lastRun.replaced > 0 || separator[0] != u'\n')
     text += separator + FormatResString("IDS_SUMMARY_REPLACED", {count_text(lastRun.replaced)});
@@ -949,7 +949,7 @@ bool CInstallerDlg::acceptTargetPath(std::u16string& path) {
       log_event("refused " + narrow_lib(path) + ": " + std::to_string(freeBytes) + " bytes free, " +
                 std::to_string(needed) + " needed");
       messageBox(this,
-                 LoadResString("IDS_SETUP_NOSPACE") + u"\n" + path + u"\n" +
+                 LoadResString("IDS_SETUP_NOSPACE") + u"\n" + printable(path) + u"\n" +
                      FormatResString("IDS_SPACE_INFO",
                                      {sizeText(needed, true), sizeText(freeBytes, false)}),
                  kErrorBoxFlags);
@@ -962,7 +962,7 @@ bool CInstallerDlg::acceptTargetPath(std::u16string& path) {
       refusal = "IDS_SETUP_TARGETNOTWRITABLE";
       break;
   }
-  messageBox(this, LoadResString(refusal) + u"\n" + path, kErrorBoxFlags);
+  messageBox(this, LoadResString(refusal) + u"\n" + printable(path), kErrorBoxFlags);
   return false;
 }
 

@@ -89,7 +89,7 @@ class ScratchWorld {
   std::string defaultTarget() const { return home + "/.ovn8/Ovan/ovn8/tmplts/"; }
   std::string configPath() const { return home + "/.Ovan/ovanstart/ovanstart.cfg"; }
   // Files left in the temporary directory.
-  int tmpEntries() const { return int(testkit::entryNames(tmp).size()); }
+  int tmpEntries() const { return int(testkit::leftInTemp(tmp).size()); }
 
   const std::string root = scratch_.path();
   const std::string home = root + "/home";
