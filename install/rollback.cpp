@@ -409,27 +409,29 @@ void Rollback::restoreKeptOriginals() {
     const std::u16string backup = record_.backup + key;
     const std::u16string original = record_.target + key;
     undoStepDone();
-    FileStatus kept, found;
-    uint32_t result = link_status(backup, kept);
-    if (result == ERROR_SUCCESS && !kept.exists()) continue;
-    if (result == ERROR_SUCCESS && !liesPlainlyInside(key)) result = ERROR_NOT_A_FOLDER;
-    if (result == ERROR_SUCCESS) result = link_status(original, found);
-    if (result == ERROR_SUCCESS && found.exists() && found.device == kept.device &&
-        found.inode == kept.inode)
-      continue;  // never replaced: the second name goes with the folder
+    FileStatus found;
+    uint32_t result = liesPlainlyInside(key) ? link_status(original, found) : ERROR_NOT_A_FOLDER;
     uint32_t flags = 0;
-    if (result == ERROR_SUCCESS && found.exists()) {
-      if (isRunsOwnFile(key, found)) {
-        flags = MOVEFILE_REPLACE_EXISTING;
-      } else {
-        result = keepChangedFile(original);
-      }
+    // The run's own file is replaced (a rename onto a second name of itself,
+    // should it still be the original, does nothing).
+    if (result == ERROR_SUCCESS && isRunsOwnFile(key, found)) flags = MOVEFILE_REPLACE_EXISTING;
+    if (result == ERROR_SUCCESS && found.exists() && flags == 0) {
+      FileStatus kept;
+      result = link_status(backup, kept);
+      if (result == ERROR_SUCCESS && !kept.exists()) continue;  // never kept, or back already
+      // Never replaced: the second name goes with the folder.
+      if (result == ERROR_SUCCESS && found.device == kept.device && found.inode == kept.inode)
+        continue;
+      if (result == ERROR_SUCCESS) result = keepChangedFile(original);
     }
     if (result == ERROR_SUCCESS) result = FileSystem::MoveFileEx(backup, original, flags);
     if (result == ERROR_SUCCESS) {
       if (logging) log_event("rollback: restored " + narrow_lib(original));
       continue;
     }
+    FileStatus kept;
+    if (result == ERROR_FILE_NOT_FOUND && link_status(backup, kept) == ERROR_SUCCESS && !kept.exists())
+      continue;  // never kept, or back already
     log_event(error_event("rollback: could not restore " + narrow_lib(original), result));
     undone_.complete = false;
     undone_.notRestored.push_back(original);
