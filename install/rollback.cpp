@@ -656,13 +656,15 @@ uint32_t Rollback::keepOriginal(const std::u16string& path, bool* linked) {
              : result;
 }
 
+// One sync of the file system for the batch instead of one per folder of
+// the backup tree: on a disk each folder's sync is a journal commit, while
+// the file system's sync carries the batch's kept names at once (and the
+// earlier batches' data, which the final sync would write anyway).
 uint32_t Rollback::syncKeptOriginals() {
-  for (const std::u16string& folder : unsyncedBackupFolders_) {
-    const uint32_t result = FileSystem::FlushDirectory(folder);
-    if (result != ERROR_SUCCESS) return result;
-  }
-  unsyncedBackupFolders_.clear();
-  return ERROR_SUCCESS;
+  if (unsyncedBackupFolders_.empty()) return ERROR_SUCCESS;
+  const uint32_t result = FileSystem::FlushFileSystem(record_.hidden);
+  if (result == ERROR_SUCCESS) unsyncedBackupFolders_.clear();
+  return result;
 }
 
 uint32_t Rollback::storeRBFile(const std::u16string& path, const FileStatus* seen) {
