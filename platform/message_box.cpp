@@ -102,7 +102,8 @@ int show_dialog(const MessageBoxRequest& request, bool autoClose) {
   }
   AutoCloseState state = {GTK_DIALOG(dialog),
                           request.isQuestion() ? GTK_RESPONSE_NO : GTK_RESPONSE_OK, 0};
-  if (autoClose) state.source = g_timeout_add(kMessageBoxAutoCloseMs, auto_close, &state);
+  // Under the toolkit's lock, as the box's own events are.
+  if (autoClose) state.source = gdk_threads_add_timeout(kMessageBoxAutoCloseMs, auto_close, &state);
   GtkDialog* outer = g_openDialog;
   g_openDialog = GTK_DIALOG(dialog);
   const gint response = gtk_dialog_run(GTK_DIALOG(dialog));

@@ -34,7 +34,9 @@ enum : int {
 // the parent has a window (getWindowWidget), the dialog is transient for it:
 // centred on it and kept above it. The buttons carry the texts given to
 // set_message_box_button_texts. Result: Yes 1, No 2, OK 3, anything else 0.
-// Call on the interface thread only.
+// Call on the interface thread only, holding the toolkit's lock as for any
+// toolkit call (ui/toolkit_threads.h): the box's loop gives the lock back
+// while it waits and takes it again before returning.
 int messageBox(CWnd* parent, const std::u16string& text, unsigned flags);
 // Closes the box that is waiting for an answer, if any, as if closed by the
 // window manager (kMessageBoxResultNone): a stop signal must not wait for

@@ -562,7 +562,7 @@ void CInstallerDlg::showProgressPage() {
   closeWhenDone = false;
 
   inProgressLoop = true;
-  wakeSource = g_timeout_add(kProgressWakeMs, wake_progress_loop, this);
+  wakeSource = gdk_threads_add_timeout(kProgressWakeMs, wake_progress_loop, this);
   RunReport& report = lastRun;
   const RunOutcome outcome = runInstallation(
       [this](const RunReport& now) {

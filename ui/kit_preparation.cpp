@@ -30,15 +30,17 @@ uint32_t KitPreparation::run(const std::function<uint32_t()>& open) {
   startUs_ = g_get_monotonic_time();
   std::atomic<bool> done(false);
   uint32_t result = 0;
-  GMainContext* context = g_main_context_default();
   std::thread opener([&] {
     result = open();
     done.store(true);
     // The interface thread may be waiting for events; the end is one.
-    g_main_context_wakeup(context);
+    g_main_context_wakeup(g_main_context_default());
   });
-  const guint ticker = g_timeout_add(kPulseMs, &KitPreparation::onTick, this);
-  while (!done.load()) g_main_context_iteration(context, TRUE);
+  // The tick touches the toolkit, so it runs holding the toolkit's lock,
+  // and the toolkit's own iteration gives the lock back while it waits
+  // (ui/toolkit_threads.h).
+  const guint ticker = gdk_threads_add_timeout(kPulseMs, &KitPreparation::onTick, this);
+  while (!done.load()) gtk_main_iteration();
   g_source_remove(ticker);
   opener.join();
   closeWindow();

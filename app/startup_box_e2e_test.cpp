@@ -1,0 +1,394 @@
+// The finished program under a display after a run into its directory was
+// killed half-way: the next start says so in a box before anything else,
+// and whatever loop comes after the box (the preparing window, the wizard's
+// window, the silent run, the next box) must still run. Each program runs
+// on an X server of the test's own (Xvfb, no window manager), so that no
+// other test's windows or focus get in the way; xdotool finds the windows
+// and presses the keys. Skipped without Xvfb or xdotool.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "kit/container_builder.h"
+#include "kit/kit_writer.h"
+#include "platform/test_toolkit.h"
+
+namespace {
+
+const char kTitle[] = "Installing configuration";
+const char kNotice[] =
+    "Installing configuration: The previous installation into this directory was interrupted. "
+    "The directory has been restored to the state it had before: ";
+// The wizard's window is always this size; a box never is.
+const int kWindowWidth = 500;
+const int kWindowHeight = 360;
+// Enough entries that a run is still copying when the test kills it.
+const int kKitFiles = 2000;
+// Progress lines seen before the kill.
+const int kLinesBeforeKill = 20;
+// How long a step may take on a machine busy with other tests' syncs; a
+// wizard that hangs takes them all.
+const int kStepSeconds = 30;
+
+bool on_path(const std::string& program) {
+  return system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string output_of(const std::string& command) {
+  std::string text;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[512];
+    for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, got);
+    pclose(pipe);
+  }
+  return text;
+}
+
+int lines_in(const std::string& path) {
+  const std::string text = testkit::readFile(path);
+  return int(std::count(text.begin(), text.end(), '\n'));
+}
+
+// Until the file at `path` has `lines` lines, for a step's time at most.
+void wait_for_lines(const std::string& path, int lines) {
+  for (int tick = 0; tick < kStepSeconds * 100 && lines_in(path) < lines; ++tick) usleep(10000);
+}
+
+// The exit status of `child` once it has ended (1000 + the signal when a
+// signal ended it); -1, and the child killed, when it has not ended within
+// `seconds`.
+int wait_for_exit(pid_t child, int seconds) {
+  int status = 0;
+  for (int tick = 0; tick < seconds * 50; ++tick) {
+    if (waitpid(child, &status, WNOHANG) == child)
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    usleep(20000);
+  }
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  return -1;
+}
+
+// An X server for this test alone; display() is empty when it did not start.
+class PrivateXServer {
+ public:
+  PrivateXServer() {
+    int ready[2];
+    if (pipe(ready) != 0) return;
+    const std::string fd = std::to_string(ready[1]);
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(ready[0]);
+      const int quiet = open("/dev/null", O_WRONLY);
+      dup2(quiet, 1);
+      dup2(quiet, 2);
+      // The server writes its display number to `fd` once it accepts clients.
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
+             "tcp", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(ready[1]);
+    char number[16] = {};
+    if (pid_ > 0 && read(ready[0], number, sizeof number - 1) > 0)
+      display_ = ":" + std::to_string(atoi(number));
+    readEnd_ = ready[0];
+  }
+  ~PrivateXServer() {
+    close(readEnd_);
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  const std::string& display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  int readEnd_ = -1;
+  std::string display_;
+};
+
+struct Window {
+  std::string id;
+  int width = 0;
+  int height = 0;
+  bool isWizard() const { return width == kWindowWidth && height == kWindowHeight; }
+};
+
+class StartupBoxE2eTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    const char* build = getenv("OVN8_BUILD_DIR");
+    binary_ = std::string(build ? build : ".") + "/ovn8setup";
+    if (access(binary_.c_str(), X_OK) != 0) GTEST_SKIP() << "no " << binary_;
+    if (!on_path("Xvfb") || !on_path("xdotool")) GTEST_SKIP() << "needs Xvfb and xdotool";
+    server_.reset(new PrivateXServer);
+    ASSERT_FALSE(server_->display().empty()) << "Xvfb did not start";
+    ASSERT_TRUE(scratch_.ok());
+    for (const std::string& dir : {home_, tmp_, kitDir_}) ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    config::KitSpec spec;
+    spec.descriptions = {{u"en", u"Product", u"Vendor", u""}};
+    for (int i = 0; i < kKitFiles; ++i) {
+      // Twenty folders, "da" to "dt"; kit entries are stored with backslashes.
+      const std::string name = std::string("d") + char('a' + i % 20) + "\\f" + std::to_string(i);
+      const std::u16string wideName(name.begin(), name.end());
+      const std::string data(1000, char('a' + i % 26));
+      spec.files.emplace_back(wideName, data, config::fileTimeFromUnix(1600000000, 0));
+    }
+    ASSERT_TRUE(config::writeKit(kitPath(), spec));
+    // The runs that get killed take their own copy, which the cases below
+    // never break.
+    ASSERT_EQ(mkdir(spareKitDir_.c_str(), 0755), 0);
+    ASSERT_TRUE(testkit::writeFile(spareKitDir_ + "/ovn8.okd", testkit::readFile(kitPath())));
+    resetTarget(target_);
+  }
+
+  std::string kitPath() const { return kitDir_ + "/ovn8.okd"; }
+
+  // The directory as the user had it: one file of their own.
+  void resetTarget(const std::string& target) {
+    testkit::removeTree(target);
+    ASSERT_EQ(mkdir(target.c_str(), 0755), 0);
+    ASSERT_TRUE(testkit::writeFile(target + "/own.txt", "the user's own file"));
+  }
+
+  void expectAsTheUserHadIt(const std::string& target) {
+    EXPECT_EQ(testkit::entryNames(target), std::vector<std::string>{"own.txt"});
+    EXPECT_EQ(testkit::readFile(target + "/own.txt"), "the user's own file");
+  }
+
+  // Starts the wizard in the kit's folder `dir` with `args`, on the private
+  // display or without one; `boxes` is OVN8_MESSAGE_BOX (empty: unset).
+  // Standard output and error go to files named after `tag`.
+  pid_t start(std::vector<std::string> args, bool display, const std::string& boxes,
+              const std::string& tag, const std::string& dir) {
+    const std::string out = root_ + "/out" + tag, err = root_ + "/err" + tag;
+    // Nothing of an earlier run with this tag may be read as this one's.
+    unlink(out.c_str());
+    unlink(err.c_str());
+    std::vector<char*> argv = {&binary_[0]};
+    for (std::string& arg : args) argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    if (child != 0) return child;
+    alarm(4 * kStepSeconds);  // a wizard that hangs ends here at the latest (kept across exec)
+    if (chdir(dir.c_str()) != 0) _exit(120);
+    setenv("HOME", home_.c_str(), 1);
+    setenv("TMPDIR", tmp_.c_str(), 1);
+    setenv("LANG", "C.UTF-8", 1);
+    unsetenv("LC_ALL");
+    unsetenv("LANGUAGE");
+    boxes.empty() ? unsetenv("OVN8_MESSAGE_BOX") : setenv("OVN8_MESSAGE_BOX", boxes.c_str(), 1);
+    display ? setenv("DISPLAY", server_->display().c_str(), 1) : unsetenv("DISPLAY");
+    // A sanitizer build would report the toolkit's process-long caches.
+    if (const char* source = getenv("OVN8_SOURCE_DIR")) {
+      const std::string suppressions = std::string(source) + "/platform/lsan_toolkit.supp";
+      setenv("LSAN_OPTIONS", ("print_suppressions=0:suppressions=" + suppressions).c_str(), 1);
+    }
+    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+
+  std::string errorOutput(const std::string& tag) {
+    return testkit::readFile(root_ + "/err" + tag);
+  }
+
+  // A silent run into `target` without a display, killed while it copies:
+  // its private folder with the journal stays in the directory.
+  void killRunInto(const std::string& target) {
+    const pid_t child =
+        start({"usecwd", "-S", "--target=" + target}, false, "", "killed", spareKitDir_);
+    wait_for_lines(root_ + "/outkilled", kLinesBeforeKill);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    const std::vector<std::string> names = testkit::entryNames(target);
+    const auto isRunFolder = [](const std::string& name) {
+      return name.compare(0, 6, ".n8stp") == 0;
+    };
+    ASSERT_TRUE(std::any_of(names.begin(), names.end(), isRunFolder))
+        << "the run was not stopped half-way; it wrote " << lines_in(root_ + "/outkilled")
+        << " lines";
+  }
+
+  std::string xdotool(const std::string& arguments) {
+    return output_of("DISPLAY=" + server_->display() + " xdotool " + arguments + " 2>/dev/null");
+  }
+
+  // The windows of `child` that are on the screen.
+  std::vector<Window> windowsOf(pid_t child) {
+    std::istringstream listing(xdotool("search --all --onlyvisible --pid " + std::to_string(child) +
+                                       " --name '^" + kTitle + "$' getwindowgeometry %@"));
+    std::vector<Window> windows;
+    std::string word;
+    while (listing >> word) {
+      if (word == "Window" && listing >> word) windows.push_back(Window{word});
+      if (word == "Geometry:" && listing >> word && !windows.empty())
+        sscanf(word.c_str(), "%dx%d", &windows.back().width, &windows.back().height);
+    }
+    return windows;
+  }
+
+  // The first window of `child` that `wanted` accepts, within `seconds`;
+  // an empty id when none came.
+  Window waitForWindow(pid_t child, const std::function<bool(const Window&)>& wanted, int seconds) {
+    for (int tick = 0; tick < seconds * 50; ++tick) {
+      for (const Window& window : windowsOf(child))
+        if (wanted(window)) return window;
+      usleep(20000);
+    }
+    return Window();
+  }
+
+  Window waitForBox(pid_t child) {
+    return waitForWindow(child, [](const Window& w) { return !w.isWizard(); }, kStepSeconds);
+  }
+
+  // The keyboard goes to `window`, then the keys are pressed.
+  void press(const Window& window, const std::string& keys) {
+    xdotool("windowfocus --sync " + window.id + " key --delay 50 " + keys);
+  }
+
+  // Escape on the wizard's window, and Yes to the question it asks.
+  void cancelWizard(pid_t child, const Window& wizard) {
+    press(wizard, "Escape");
+    const Window question = waitForBox(child);
+    ASSERT_FALSE(question.id.empty()) << "no cancel question";
+    press(question, "Tab Return");  // No is the default; Tab moves to Yes
+  }
+
+  std::unique_ptr<PrivateXServer> server_;
+  // In memory where there is such a file system: the many syncs of the
+  // runs cost nothing there, however busy the disk.
+  testkit::ScratchDir scratch_{access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp", "ovn8box"};
+  std::string binary_;
+  const std::string root_ = scratch_.path();
+  const std::string home_ = root_ + "/home", tmp_ = root_ + "/tmp", kitDir_ = root_ + "/kit";
+  const std::string spareKitDir_ = root_ + "/spare";
+  const std::string target_ = root_ + "/templates";
+};
+
+TEST_F(StartupBoxE2eTest, AfterTheNoticeTheWelcomePageOpensAndCancelEndsTheWizard) {
+  for (const std::string boxes : {"", "autoclose"}) {
+    SCOPED_TRACE(boxes.empty() ? "answered with Return" : "closing by itself");
+    killRunInto(target_);
+    const pid_t wizard = start({"usecwd", "--target=" + target_}, true, boxes, "w", kitDir_);
+    if (boxes.empty()) {
+      const Window notice = waitForBox(wizard);
+      ASSERT_FALSE(notice.id.empty()) << "no notice";
+      // Put back before the user is told.
+      expectAsTheUserHadIt(target_);
+      press(notice, "Return");
+    }
+    const Window welcome =
+        waitForWindow(wizard, [](const Window& w) { return w.isWizard(); }, kStepSeconds);
+    if (welcome.id.empty()) {
+      ADD_FAILURE() << "no welcome page after the notice";
+      wait_for_exit(wizard, 0);
+      continue;
+    }
+    EXPECT_EQ(windowsOf(wizard).size(), 1u) << "the notice is still on the screen";
+    cancelWizard(wizard, welcome);
+    EXPECT_EQ(wait_for_exit(wizard, kStepSeconds), 3) << errorOutput("w");
+    expectAsTheUserHadIt(target_);
+    if (!boxes.empty()) {
+      EXPECT_EQ(errorOutput("w"), kNotice + target_ + "/\n" + kTitle +
+                                      ": Do you really want to cancel installation?\n");
+    }
+  }
+}
+
+TEST_F(StartupBoxE2eTest, SilentRunUnderTheDisplayInstallsAfterTheNotice) {
+  for (const std::string boxes : {"", "autoclose"}) {
+    SCOPED_TRACE(boxes.empty() ? "answered with Return" : "closing by itself");
+    killRunInto(target_);
+    const pid_t wizard = start({"usecwd", "-S", "--target=" + target_}, true, boxes, "s", kitDir_);
+    if (boxes.empty()) {
+      const Window notice = waitForBox(wizard);
+      ASSERT_FALSE(notice.id.empty()) << "no notice";
+      press(notice, "Return");
+    }
+    EXPECT_EQ(wait_for_exit(wizard, kStepSeconds), 0) << errorOutput("s");
+    // A silent run says each box on standard error as well.
+    EXPECT_EQ(errorOutput("s"), kNotice + target_ + "/\n");
+    EXPECT_EQ(testkit::entryNames(target_).size(), 21u);  // 20 folders and the user's file
+    EXPECT_TRUE(testkit::readFile(target_ + "/dt/f1999") == std::string(1000, 'x'));
+    resetTarget(target_);
+  }
+}
+
+// Each box that can end a start, shown after the notice: the wizard still
+// gets to it and ends with its status.
+TEST_F(StartupBoxE2eTest, EveryStartUpBoxAfterTheNoticeEndsTheWizard) {
+  const std::string kit = testkit::readFile(kitPath());
+  const std::string other = root_ + "/other";
+  resetTarget(other);
+  pid_t holder = 0;
+  struct Case {
+    const char* name;
+    std::function<void()> arrange, undo;
+    std::string target;
+    int status;
+    std::string line;
+  } cases[] = {
+      {"kit not found", [&] { unlink(kitPath().c_str()); },
+       [&] { testkit::writeFile(kitPath(), kit); }, target_, 1,
+       "Installing configuration: Distribution kit file ovn8.okd not found.\n"},
+      {"damaged kit", [&] { testkit::writeFile(kitPath(), kit.substr(0, kit.size() / 2)); },
+       [&] { testkit::writeFile(kitPath(), kit); }, target_, 1,
+       // Then where the kit is wrong.
+       "Installing configuration: Distribution kit file ovn8.okd corrupted or not designed for "
+       "this installation program. "},
+      // Another wizard, stopped while it installs into the other directory;
+      // the notice is of the directory the records in HOME name.
+      {"directory busy",
+       [&] {
+         holder = start({"usecwd", "-S", "--target=" + other}, false, "", "holder", spareKitDir_);
+         wait_for_lines(root_ + "/outholder", 1);
+         kill(holder, SIGSTOP);
+       },
+       // It then finishes: no journal of it is left for the next start.
+       [&] {
+         kill(holder, SIGCONT);
+         wait_for_exit(holder, kStepSeconds);
+       },
+       other, 1,
+       "Installing configuration: Another installation into this template directory is in "
+       "progress. Wait until it has finished and start the installation again.\n"},
+      // A file where the launcher's folder belongs.
+      {"launcher's file",
+       [&] {
+         testkit::removeTree(home_ + "/.Ovan");
+         testkit::writeFile(home_ + "/.Ovan", "not a folder");
+       },
+       [&] { unlink((home_ + "/.Ovan").c_str()); }, target_, 4,
+       "Installing configuration: The configuration was installed, but the launcher's "
+       "configuration file could not be updated: the launcher will not offer the new templates.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // First, so that a wizard started by it does not get the notice.
+    c.arrange();
+    killRunInto(target_);
+    const pid_t wizard =
+        start({"usecwd", "-S", "--target=" + c.target}, true, "autoclose", "b", kitDir_);
+    EXPECT_EQ(wait_for_exit(wizard, kStepSeconds), c.status) << errorOutput("b");
+    const std::string told = kNotice + target_ + "/\n" + c.line;
+    EXPECT_EQ(errorOutput("b").substr(0, told.size()), told);
+    c.undo();
+    resetTarget(target_);
+  }
+}
+
+}  // namespace
