@@ -110,7 +110,7 @@ bool recover_folder(const std::u16string& directory, const DirectoryIdentity& id
   log_event("recovery: the installation into " + narrow_lib(directory) + " was stopped" +
             (journal.committed ? " after it had finished" : ""));
   // The user's own record of that run, if it lies here, is marked once the
-  // run is undone.
+  // run is undone and deleted once its folder is gone.
   std::u16string recordPath;
   RunRecord record;
   for (const std::u16string& path : find_run_records()) {

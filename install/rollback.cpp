@@ -482,7 +482,10 @@ bool Rollback::recover(const std::u16string& target, const std::u16string& hidde
     if (removed != ERROR_SUCCESS || FileSystem::FlushDirectory(targetDir) != ERROR_SUCCESS) {
       undone_.complete = false;
       undone_.keptIn = record_.hidden;
+    } else {
+      runRecord_.remove();
     }
+    runRecord_ = RunRecordFile();
     return false;
   }
   for (const JournalDirectoryTimes& entry : journal.directoryTimes) {
@@ -503,11 +506,18 @@ bool Rollback::recover(const std::u16string& target, const std::u16string& hidde
     const uint32_t removed = FileSystem::RemoveDirectory(without_trailing_separator(record_.hidden));
     if (removed != ERROR_SUCCESS || FileSystem::FlushDirectory(targetDir) != ERROR_SUCCESS)
       undone_.complete = false;
-    else
-      FileSystem::SetPathTimes(with_trailing_separator(targetDir), record_.targetTimes);
+  }
+  if (undone_.complete) {
+    // The record goes whichever way the directory was reached (it may have
+    // moved since); until then it brings the times back after a kill. Its
+    // folder may lie in the directory too: the times are put back again.
+    const std::u16string directory = with_trailing_separator(targetDir);
+    FileSystem::SetPathTimes(directory, record_.targetTimes);
+    if (!runRecord_.path().empty() && runRecord_.remove() == ERROR_SUCCESS)
+      FileSystem::SetPathTimes(directory, record_.targetTimes);
   }
   if (!undone_.complete) undone_.keptIn = record_.hidden;
-  runRecord_ = RunRecordFile();  // the caller removes it
+  runRecord_ = RunRecordFile();
   return true;
 }
 

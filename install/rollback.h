@@ -96,7 +96,7 @@ class Rollback {
   // directory. After a commit only the private folder is deleted. True when
   // the directory was rolled back (the run had begun to change it).
   // `recordPath`, when not empty, is the user's run record of that run,
-  // `record` its content.
+  // `record` its content; it is deleted once the private folder is gone.
   bool recover(const std::u16string& target, const std::u16string& hiddenName,
                const JournalContents& journal, const std::u16string& recordPath = u"",
                const RunRecord* record = nullptr);
