@@ -1,5 +1,7 @@
 #include "platform/owned_leftovers.h"
 
+#include <unistd.h>
+
 #include <vector>
 
 #include "platform/file_finder.h"
@@ -42,6 +44,15 @@ bool is_numbered_name(const std::u16string& name, const std::u16string& prefix) 
   for (size_t i = prefix.size(); i < name.size(); ++i)
     if (name[i] < u'0' || name[i] > u'9') return false;
   return true;
+}
+
+// Made by a process of this user: its own, of the kind expected, with no
+// permission bit beyond `widestMode`. Another user's entry of such a name,
+// or a link, is never this program's leftover.
+bool made_by_this_user(const std::u16string& path, FileKind kind, uint32_t widestMode) {
+  FileStatus status;
+  return link_status(path, status) == ERROR_SUCCESS && status.kind == kind &&
+         status.owner == uint32_t(geteuid()) && (status.mode & ~widestMode) == 0;
 }
 
 std::u16string with_separator(const std::u16string& directory) {
@@ -130,6 +141,10 @@ int remove_unlocked_temp_files(const std::u16string& directory, const std::u16st
   int removed = 0;
   for (const std::u16string& name : matching_entries(directory, prefix, false)) {
     const std::u16string path = with_separator(directory) + name;
+    // GetTempFileName makes its files 0600: a file of the same name with
+    // wider permissions is a user's own (the temporary directory may be a
+    // template directory too).
+    if (!made_by_this_user(path, FileKind::kRegular, 0600)) continue;
     HANDLE handle = INVALID_HANDLE_VALUE;
     if (open_and_lock(path, GENERIC_READ, handle) != ERROR_SUCCESS) continue;
     if (FileSystem::DeleteFile(path) == ERROR_SUCCESS && FileSystem::GetLastError() == 0) ++removed;
@@ -143,6 +158,7 @@ int remove_unlocked_folders(const std::u16string& directory, const std::u16strin
   int removed = 0;
   for (const std::u16string& name : matching_entries(directory, prefix, true)) {
     const std::u16string path = with_separator(directory) + name;
+    if (!made_by_this_user(path, FileKind::kDirectory, 07777)) continue;
     if (keep != nullptr && keep(path, context)) continue;
     HANDLE handle = INVALID_HANDLE_VALUE;
     if (open_and_lock(path, GENERIC_READ, handle) != ERROR_SUCCESS) continue;

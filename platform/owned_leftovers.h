@@ -41,11 +41,13 @@ uint32_t create_locked_directory(const std::u16string& path, uint32_t mode, HAND
 
 // Removes the unlocked files in `directory` whose names are `prefix`
 // followed by exactly six generated characters (letters and digits), the
-// names create_locked_temp_file gives. Returns how many went.
+// names create_locked_temp_file gives, and that are, as it makes them,
+// regular files of this user open to nobody else (mode 0600 at most).
+// Returns how many went.
 int remove_unlocked_temp_files(const std::u16string& directory, const std::u16string& prefix);
 
-// Removes the unlocked folders in `directory` whose names are `prefix`
-// followed by decimal digits, with their content, except those for which
+// Removes the unlocked folders of this user in `directory` whose names are
+// `prefix` followed by decimal digits, with their content, except those for which
 // `keep(path, context)` is true (given the path without a trailing "/").
 // Returns how many went.
 typedef bool (*KeepLeftover)(const std::u16string& path, void* context);

@@ -55,17 +55,26 @@ TEST(OwnedLeftoversTest, TempFilesAreLockedFromTheStartAndOnlyUnlockedOnesAreRem
   waitpid(child, &status, 0);
   ASSERT_EQ(0, status);
   fs_test::writeText(scratch / "odkB7x9Qz", "an old container");
-  // Not ours: other names, and a folder of such a name.
-  for (const char* name : {"odk", "odk12345", "odk1234567", "odkfoo.txt", "odk-_.!xx"})
+  chmod((scratch / "odkB7x9Qz").c_str(), 0600);
+  // Not ours: other names, a folder of such a name, a file open to others
+  // (a user's own), a link, and (as root) another user's file.
+  for (const char* name : {"odk", "odk12345", "odk1234567", "odkfoo.txt", "odk-_.!xx", "odkREPORT",
+                           "odkOTHERS"})
     fs_test::writeText(scratch / name, "someone else's");
+  chmod((scratch / "odkREPORT").c_str(), 0644);
+  chmod((scratch / "odkOTHERS").c_str(), 0600);
+  if (geteuid() == 0) {
+    ASSERT_EQ(0, chown((scratch / "odkOTHERS").c_str(), 65534, 65534));
+  }
+  ASSERT_EQ(0, symlink("odkB7x9Qz", (scratch / "odkLINKED").c_str()));
   mkdir((scratch / "odkDIRDIR").c_str(), 0755);
-  EXPECT_EQ(9u, names_in(scratch.path()).size());
+  EXPECT_EQ(12u, names_in(scratch.path()).size());
 
-  EXPECT_EQ(2, remove_unlocked_temp_files(wide(scratch.path()), u"odk"));
-  const std::set<std::string> left = names_in(scratch.path());
-  EXPECT_EQ((std::set<std::string>{live.substr(scratch.path().size() + 1), "odk", "odk12345",
-                                   "odk1234567", "odkfoo.txt", "odk-_.!xx", "odkDIRDIR"}),
-            left);
+  EXPECT_EQ(geteuid() == 0 ? 2 : 3, remove_unlocked_temp_files(wide(scratch.path()), u"odk"));
+  std::set<std::string> left = {live.substr(scratch.path().size() + 1), "odk", "odk12345", "odk1234567",
+                                "odkfoo.txt", "odk-_.!xx", "odkREPORT", "odkLINKED", "odkDIRDIR"};
+  if (geteuid() == 0) left.insert("odkOTHERS");
+  EXPECT_EQ(left, names_in(scratch.path()));
   FileSystem::CloseHandle(handle);
   EXPECT_EQ(1, remove_unlocked_temp_files(wide(scratch.path() + "/"), u"odk"));
   EXPECT_FALSE(exists(live));
@@ -133,14 +142,23 @@ TEST(OwnedLeftoversTest, UnlockedNumberedFoldersGoWithTheirContentUnlessKept) {
     mkdir((scratch / dir).c_str(), 0755);
   fs_test::writeText(scratch / "n8stp1/a/file", "left by a crash");
   fs_test::writeText(scratch / "n8stp3", "a file of that name");
+  // Another user's folder of such a name is never this program's.
+  const bool asRoot = geteuid() == 0;
+  if (asRoot) {
+    mkdir((scratch / "n8stp4").c_str(), 0755);
+    ASSERT_EQ(0, chown((scratch / "n8stp4").c_str(), 65534, 65534));
+  }
   std::string kept = scratch / "n8stp12";
   EXPECT_EQ(2, remove_unlocked_folders(wide(scratch.path()), u"n8stp", keep_marked, &kept));
-  EXPECT_EQ((std::set<std::string>{"n8stp0", "n8stp12", "n8stp3", "n8stpx", "n8stp"}),
-            names_in(scratch.path()));
+  std::set<std::string> left = {"n8stp0", "n8stp12", "n8stp3", "n8stpx", "n8stp"};
+  if (asRoot) left.insert("n8stp4");
+  EXPECT_EQ(left, names_in(scratch.path()));
   EXPECT_TRUE(exists(scratch / "n8stp0/original"));
   FileSystem::CloseHandle(live);
   EXPECT_EQ(2, remove_unlocked_folders(wide(scratch.path()), u"n8stp", nullptr, nullptr));
-  EXPECT_EQ((std::set<std::string>{"n8stp3", "n8stpx", "n8stp"}), names_in(scratch.path()));
+  left = {"n8stp3", "n8stpx", "n8stp"};
+  if (asRoot) left.insert("n8stp4");
+  EXPECT_EQ(left, names_in(scratch.path()));
 }
 
 }  // namespace
