@@ -153,10 +153,11 @@ void drop_record(const std::u16string& path) {
 }
 
 // Empty levels the run made for a directory that did not exist, inner ones
-// first.
+// first; once all are gone the level above has its times back.
 void remove_created_levels(const RunRecord& run) {
   for (auto it = run.createdLevels.rbegin(); it != run.createdLevels.rend(); ++it)
-    if (FileSystem::RemoveEmptyDirectory(*it) != ERROR_SUCCESS) break;
+    if (FileSystem::RemoveEmptyDirectory(*it) != ERROR_SUCCESS) return;
+  restore_anchor_times(run);
 }
 
 // A run stopped before its directory had an identity: at most the levels
@@ -200,6 +201,11 @@ void visit_record(const std::u16string& path, std::vector<DirectoryIdentity>& vi
   FileStatus status;
   if (file_status(targetDir, status) != ERROR_SUCCESS || !status.isDirectory() ||
       identity_of(status) != run.targetIdentity) {
+    // Undone already wherever the directory is now: nothing is left to do.
+    if (run.rolledBack) {
+      drop_record(path);
+      return;
+    }
     // Moved, unmounted, or another folder under that name: it is put right
     // when it is back (or by the next run into the folder where it is now).
     log_event("recovery: " + narrow_lib(run.target) + " is not there; its record is kept");

@@ -146,6 +146,7 @@ uint32_t Rollback::writeRunRecord(const RunRecord& run) {
 uint32_t Rollback::makeMissingLevels() {
   if (lock_.missingLevels().empty()) return ERROR_SUCCESS;
   run_.anchorIdentity = identity_of(lock_.existingLevel());
+  run_.anchorTimes = lock_.existingLevel().times;
   run_.createdLevels = lock_.missingLevels();
   uint32_t result = writeRunRecord(run_);
   if (result != ERROR_SUCCESS) return result;
@@ -275,12 +276,15 @@ void Rollback::markRolledBack() {
 }
 
 // A level another installation has locked meanwhile is its directory now.
+// Once all the levels are gone (none made by someone else meanwhile), the
+// level above has its times back.
 void Rollback::removeCreatedLevels() {
   lock_.release();
   for (auto it = record_.createdLevels.rbegin(); it != record_.createdLevels.rend(); ++it) {
-    if (target_is_busy(*it)) break;
-    if (FileSystem::RemoveEmptyDirectory(*it) != ERROR_SUCCESS) break;
+    if (target_is_busy(*it)) return;
+    if (FileSystem::RemoveEmptyDirectory(*it) != ERROR_SUCCESS) return;
   }
+  if (record_.createdLevels == run_.createdLevels) restore_anchor_times(run_);
 }
 
 uint32_t Rollback::rollback(uint32_t code) {
@@ -511,9 +515,11 @@ bool Rollback::recover(const std::u16string& target, const std::u16string& hidde
     // The record goes whichever way the directory was reached (it may have
     // moved since); until then it brings the times back after a kill. Its
     // folder may lie in the directory too: the times are put back again.
+    // A record of levels the run made stays for the start that removes them.
     const std::u16string directory = with_trailing_separator(targetDir);
     FileSystem::SetPathTimes(directory, record_.targetTimes);
-    if (!runRecord_.path().empty() && runRecord_.remove() == ERROR_SUCCESS)
+    if (!runRecord_.path().empty() && run_.createdLevels.empty() &&
+        runRecord_.remove() == ERROR_SUCCESS)
       FileSystem::SetPathTimes(directory, record_.targetTimes);
   }
   if (!undone_.complete) undone_.keptIn = record_.hidden;

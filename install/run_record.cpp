@@ -13,7 +13,9 @@
 namespace {
 
 const char kRecordMagic[4] = {'N', '8', 'R', 'N'};
-const uint32_t kRecordVersion = 2;
+const uint32_t kRecordVersion = 3;
+// Without the anchor's times.
+const uint32_t kRecordVersionWithoutAnchorTimes = 2;
 const uint32_t kLegacyRecordVersion = 1;
 const char16_t kRecordPrefix[] = u"run-";
 const char16_t kLegacyRecordPrefix[] = u".ovn8run-";
@@ -43,6 +45,7 @@ std::string record_bytes(const RunRecord& record) {
   out.times(record.targetTimes);
   out.u32(uint32_t(record.createdLevels.size()));
   for (const std::u16string& level : record.createdLevels) out.string(level);
+  out.times(record.anchorTimes);
   const uint32_t crc = crc_of(out.bytes().data(), out.size());
   out.u32(crc);
   return out.bytes();
@@ -184,7 +187,7 @@ uint32_t read_run_record(const std::u16string& path, RunRecord& record) {
   const char* magic = nullptr;
   uint32_t version = 0;
   if (!in.bytes(4, magic) || std::string(magic, 4) != std::string(kRecordMagic, 4) ||
-      !in.u32(version) || version != kRecordVersion)
+      !in.u32(version) || (version != kRecordVersion && version != kRecordVersionWithoutAnchorTimes))
     return ERROR_INVALID_DATA;
   if (!in.u32(record.pid) || !in.u64(record.runId) || !in.string(record.target) ||
       !read_identity(in, record.targetIdentity) || !read_identity(in, record.anchorIdentity) ||
@@ -199,6 +202,7 @@ uint32_t read_run_record(const std::u16string& path, RunRecord& record) {
   record.createdLevels.resize(levels);
   for (std::u16string& level : record.createdLevels)
     if (!in.string(level)) return ERROR_INVALID_DATA;
+  if (version == kRecordVersion && !in.times(record.anchorTimes)) return ERROR_INVALID_DATA;
   const size_t covered = bytes.size() - in.left();
   uint32_t crc = 0;
   if (!in.u32(crc) || crc != crc_of(bytes.data(), covered) || in.left() != 0)
@@ -206,6 +210,19 @@ uint32_t read_run_record(const std::u16string& path, RunRecord& record) {
   if (record.target.empty() || record.target[0] != u'/' || record.target.back() != u'/')
     return ERROR_INVALID_DATA;
   return ERROR_SUCCESS;
+}
+
+void restore_anchor_times(const RunRecord& record) {
+  const FileTimes& times = record.anchorTimes;
+  if (record.createdLevels.empty() || (times.writeSeconds == 0 && times.writeNanoseconds == 0 &&
+                                       times.accessSeconds == 0 && times.accessNanoseconds == 0))
+    return;
+  const std::u16string anchor = parent_directory(record.createdLevels.front());
+  FileStatus status;
+  if (file_status(anchor, status) != ERROR_SUCCESS || !status.isDirectory() ||
+      identity_of(status) != record.anchorIdentity)
+    return;
+  FileSystem::SetPathTimes(anchor, record.anchorTimes);
 }
 
 uint32_t run_record_pid(const std::u16string& path) {
