@@ -336,9 +336,10 @@ void Rollback::undo() {
                                     record_.backedUpKeys.size());
   if (progressHook_) progressHook_(undoLeft_, undoTotal_);
   for (size_t i = record_.placedTemporaries; i < record_.temporaries.size(); ++i) {
+    // Only the user's own: another user may hold a planned name.
     FileStatus found;
     if (link_status(record_.temporaries[i], found) == ERROR_SUCCESS &&
-        found.kind == FileKind::kRegular)
+        found.kind == FileKind::kRegular && found.owner == uint32_t(geteuid()))
       FileSystem::DeleteFile(record_.temporaries[i]);
   }
   removeAddedFiles();
@@ -800,6 +801,23 @@ std::u16string Rollback::planTemporary(const std::u16string& path, uint32_t inde
 
 void Rollback::temporaryPlaced() {
   if (record_.placedTemporaries < record_.temporaries.size()) ++record_.placedTemporaries;
+}
+
+uint32_t Rollback::freeTemporaryName(std::u16string& temporary) {
+  FileStatus found;
+  uint32_t result = link_status(temporary, found);
+  if (result != ERROR_SUCCESS || !found.exists()) return result;
+  if (found.kind == FileKind::kRegular && found.owner == uint32_t(geteuid()))
+    return FileSystem::DeleteFile(temporary);
+  const auto planned = std::find(record_.temporaries.begin() + record_.placedTemporaries,
+                                 record_.temporaries.end(), temporary);
+  if (planned == record_.temporaries.end()) return ERROR_INVALID_PARAMETER;
+  const std::u16string fresh = temporary + u"-" + string_uito(unsigned(new_run_id()), 16);
+  journalRecord(JournalRecordType::kTemporary, fresh);
+  result = flushJournal();
+  if (result != ERROR_SUCCESS) return result;
+  *planned = temporary = fresh;
+  return ERROR_SUCCESS;
 }
 
 void Rollback::addRBFile(const std::u16string& path) {

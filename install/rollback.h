@@ -150,6 +150,12 @@ class Rollback {
   // The oldest planned temporary still to be placed has been renamed to its
   // final name: nothing is left under it for a rollback to delete.
   void temporaryPlaced();
+  // Something stands under the planned temporary name `temporary`. A file
+  // of this user's there was left by an ended process of the same number
+  // and is deleted; anything else (another user's file, folder, FIFO or link
+  // in a shared folder) is left alone, and `temporary` becomes a fresh name
+  // nobody can take beforehand, recorded and on disk before it is used.
+  uint32_t freeTemporaryName(std::u16string& temporary);
 
   // The backup folder (ends with "/"; empty when none).
   const std::u16string& backupDirectory() const { return record_.backup; }
