@@ -6,7 +6,9 @@
 // directory exactly as it was before (or fully installed), and with none of
 // the wizard's own files left behind.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/mount.h>
@@ -21,8 +23,10 @@
 #include <string>
 #include <vector>
 
+#include "install/journal_file.h"
 #include "kit/kit_writer.h"
 #include "platform/test_toolkit.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -619,6 +623,211 @@ TEST_F(RecoveryE2eTest, StopSignalDuringTheFinalSyncRollsBackAndEndsWithThree) {
   EXPECT_EQ(result.err, "Installation canceled. Template directory has not been changed.\n");
   EXPECT_EQ(differences(before, tree_of(target)), "");
   expectNothingLeft(target);
+}
+
+// ---- A second local user ----
+
+// Makes this (child) process the user `uid`, or ends it.
+void become(uid_t uid, gid_t gid) {
+  if (setgroups(0, nullptr) != 0 || setresgid(gid, gid, gid) != 0 || setresuid(uid, uid, uid) != 0) _exit(2);
+}
+
+// Runs `act` in a child process as the user `uid`; true when it returned true.
+bool as_user(uid_t uid, gid_t gid, const std::function<bool()>& act) {
+  const pid_t child = fork();
+  if (child == 0) {
+    become(uid, gid);
+    _exit(act() ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool sparse_file(const std::string& path, off_t size) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+  const bool made = fd >= 0 && ftruncate(fd, size) == 0;
+  if (fd >= 0) close(fd);
+  return made;
+}
+
+// Something of every kind at `path`, by `kind`: a file, a folder, a FIFO, a
+// link to `victim`, a 3 GiB sparse file.
+bool plant(const std::string& path, int kind, const std::string& victim) {
+  switch (kind % 5) {
+    case 0: {
+      // Never opens what stands there already (a FIFO would block).
+      const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+      return fd >= 0 && write(fd, "planted", 7) == 7 && close(fd) == 0;
+    }
+    case 1: return mkdir(path.c_str(), 0777) == 0;
+    case 2: return mkfifo(path.c_str(), 0666) == 0;
+    case 3: return symlink(victim.c_str(), path.c_str()) == 0;
+    default: return sparse_file(path, off_t(3) << 30);
+  }
+}
+
+// A journal in the other user's `.n8stp0` that names `directory` by its
+// identity and would, if trusted, delete own.txt and put its own top0 back.
+bool craft_journal(const std::string& directory) {
+  struct stat target;
+  if (stat(directory.c_str(), &target) != 0) return false;
+  const std::string folder = directory + "/.n8stp0";
+  if (mkdir(folder.c_str(), 0700) != 0 || !testkit::makeDirs(folder + "/b")) return false;
+  if (!testkit::writeFile(folder + "/b/top0", "the other user's top0")) return false;
+  JournalHeader header;
+  header.runId = 42;
+  header.target.device = target.st_dev;
+  header.target.inode = target.st_ino;
+  header.hiddenName = u".n8stp0";
+  JournalWriter journal;
+  if (journal.create(widen_lib(folder + "/journal"), header) != ERROR_SUCCESS) return false;
+  struct stat own;
+  if (stat((directory + "/own.txt").c_str(), &own) != 0) return false;
+  ExpectedFile expected;
+  expected.size = uint64_t(own.st_size);
+  expected.writeSeconds = own.st_mtim.tv_sec;
+  expected.writeNanoseconds = own.st_mtim.tv_nsec;
+  journal.record(JournalRecordType::kAdded, u"own.txt");
+  journal.expected(u"own.txt", expected);
+  journal.record(JournalRecordType::kKept, u"top0");
+  return journal.flush() == ERROR_SUCCESS;
+}
+
+// The nodes of `tree` owned by `uid`.
+Tree owned_by(const Tree& tree, uid_t uid) {
+  Tree owned;
+  for (const auto& node : tree)
+    if (node.second.find(" " + std::to_string(uid) + " ") == node.second.find(' ')) owned.insert(node);
+  return owned;
+}
+
+class LocalUser {
+ public:
+  explicit LocalUser(const std::string& name) : name_(name) {
+    if (system(("useradd -M -N -s /usr/sbin/nologin " + name + " 2>/dev/null").c_str()) != 0) return;
+    made_ = true;
+    if (const passwd* entry = getpwnam(name.c_str())) uid_ = entry->pw_uid, gid_ = entry->pw_gid;
+  }
+  ~LocalUser() {
+    if (made_) (void)system(("userdel " + name_ + " 2>/dev/null").c_str());
+  }
+  bool ok() const { return made_ && uid_ != 0; }
+  uid_t uid() const { return uid_; }
+  gid_t gid() const { return gid_; }
+
+ private:
+  std::string name_;
+  bool made_ = false;
+  uid_t uid_ = 0;
+  gid_t gid_ = 0;
+};
+
+TEST_F(RecoveryE2eTest, AnotherLocalUserCanNeitherSteerNorStopTheWizard) {
+  if (geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+  const LocalUser other("ovn8o" + std::to_string(getpid() % 100000));
+  if (!other.ok()) GTEST_SKIP() << "cannot add a user";
+  // The victim's home, its private files, a sticky shared temporary
+  // directory and a shared template folder, all on one file system.
+  chmod(root_.c_str(), 0755);
+  chmod(home_.c_str(), 0700);
+  const std::string secret = root_ + "/private/secret.txt", shared = root_ + "/shared";
+  ASSERT_TRUE(testkit::makeDirs(root_ + "/private"));
+  ASSERT_TRUE(testkit::writeFile(secret, "the victim's secret"));
+  tmp_ = root_ + "/stmp";
+  for (const std::string& dir : {tmp_, shared}) {
+    mkdir(dir.c_str(), 0755);
+    chmod(dir.c_str(), 01777);
+  }
+  std::vector<std::pair<std::string, std::string>> top;
+  for (int i = 0; i < 40; ++i) top.push_back({"top" + std::to_string(i), "top file " + std::to_string(i)});
+  ASSERT_NO_FATAL_FAILURE(writeKit(shared, 400, 2000, top));
+  const int entries = int(top.size()) + count_;
+
+  // Every name the wizard uses in the two shared folders, taken first.
+  ASSERT_TRUE(as_user(other.uid(), other.gid(), [&] {
+    bool all = craft_journal(shared);
+    for (int n = 1; n < 6; ++n) all = plant(shared + "/.n8stp" + std::to_string(n), n, root_ + "/private") && all;
+    int kind = 0;
+    for (const char* name : {"odkAAAAAA", "odkBBBBBB", "odkCCCCCC", "odkDDDDDD", "odkEEEEEE", "n8stp0",
+                             "n8stp1", "n8stp2.journal", ".ovn8setup"})
+      all = plant(tmp_ + "/" + name, kind++, secret) && all;
+    return all;
+  }));
+  const Tree privateBefore = tree_of(root_ + "/private");
+  const Tree tmpPlanted = tree_of(tmp_), sharedPlanted = owned_by(tree_of(shared), other.uid());
+
+  // The temporary names of a run whose process id is known before it runs,
+  // taken as well, and raced for while it runs.
+  auto runPlanted = [&](const std::string& tag, bool killMidway) {
+    int gate[2];
+    EXPECT_EQ(pipe(gate), 0);
+    const pid_t victim = spawn({"--target=" + shared}, tag, gate[0]);
+    close(gate[0]);
+    const std::string prefix = shared + "/.n8new" + std::to_string(victim) + "-1-";
+    EXPECT_TRUE(as_user(other.uid(), other.gid(), [&] {
+      bool all = true;
+      for (int i = 0; i < int(top.size()); ++i) all = plant(prefix + std::to_string(i), i, secret) && all;
+      return all;
+    }));
+    const pid_t racer = fork();
+    if (racer == 0) {
+      become(other.uid(), other.gid());
+      for (unsigned round = 0;; ++round) {
+        for (int i = 0; i < int(top.size()); ++i) plant(prefix + std::to_string(i), int(round) + i, secret);
+        for (int n = 6; n < 12; ++n) plant(shared + "/.n8stp" + std::to_string(n), n + int(round), secret);
+        usleep(200);
+      }
+    }
+    EXPECT_EQ(write(gate[1], "go", 1), 1);
+    close(gate[1]);
+    if (killMidway) {
+      EXPECT_TRUE(wait_until([&] { return count_of(testkit::readFile(root_ + "/out" + tag), "\n") >= 150; }, victim));
+      kill(victim, SIGKILL);
+    }
+    const Result result = finish(victim, tag);
+    kill(racer, SIGKILL);
+    waitpid(racer, nullptr, 0);
+    return result;
+  };
+
+  EXPECT_EQ(start().err, kNoKit);
+  const Result killed = runPlanted("k", true);
+  ASSERT_EQ(killed.status, 1000 + SIGKILL) << killed.err;
+  const Result next = start();
+  EXPECT_EQ(next.err, kTitle + std::string(kRestored) + shared + "/\n" + kNoKit);
+  const Result installed = runPlanted("i", false);
+  EXPECT_EQ(installed.status, 0) << installed.err;
+  EXPECT_EQ(count_of(installed.out, "\n"), entries + 1) << installed.err;
+
+  // Every file of the kit is the victim's own, with the kit's content.
+  expectInstalled(shared);
+  const Tree now = tree_of(shared);
+  for (int i = 0; i < int(top.size()); ++i) {
+    EXPECT_EQ(testkit::readFile(shared + "/" + top[i].first), top[i].second);
+    struct stat status;
+    ASSERT_EQ(lstat((shared + "/" + top[i].first).c_str(), &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode) && status.st_uid == 0) << now.at(top[i].first);
+  }
+  // Nothing of the other user's was touched outside the names of the
+  // victim's own temporary files, nor anything of the victim's elsewhere.
+  auto plantedFirst = [](Tree tree) {
+    for (auto it = tree.begin(); it != tree.end();) {
+      const std::string first = it->first.substr(0, it->first.find('/'));
+      const bool raced = starts_with(first, ".n8new") ||
+                         (starts_with(first, ".n8stp") && std::stoi("0" + first.substr(6)) >= 6);
+      it = raced ? tree.erase(it) : std::next(it);
+    }
+    return tree;
+  };
+  EXPECT_EQ(differences(plantedFirst(sharedPlanted), plantedFirst(owned_by(now, other.uid()))), "");
+  // The temporary directory's own time changes with the victim's unpacked kit.
+  Tree tmpNow = tree_of(tmp_);
+  tmpNow[""] = tmpPlanted.at("");
+  EXPECT_EQ(differences(tmpPlanted, tmpNow), "");
+  EXPECT_EQ(differences(privateBefore, tree_of(root_ + "/private")), "");
+  EXPECT_EQ(owned_by(tree_of(home_), other.uid()), Tree());
+  EXPECT_EQ(testkit::readFile(shared + "/.n8stp0/b/top0"), "the other user's top0");
 }
 
 }  // namespace
