@@ -287,6 +287,14 @@ class RecoveryE2eTest : public testing::Test {
     ASSERT_EQ(records(), 1u);
   }
 
+  // A kit of 600 files over older copies in `target` (tree before it in
+  // `before`), and an installation of it killed in the middle.
+  void killOverOlderCopies(const std::string& target, Tree& before) {
+    ASSERT_NO_FATAL_FAILURE(writeKit(target, 600, 2000));
+    before = tree_of(target);
+    ASSERT_NO_FATAL_FAILURE(killMidRun(target));
+  }
+
   size_t records() const { return testkit::entryNames(home_ + "/.ovn8setup").size(); }
 
   // No private folder, temporary file or run record is left.
@@ -310,9 +318,8 @@ class RecoveryE2eTest : public testing::Test {
 
 TEST_F(RecoveryE2eTest, TemporaryDirectoryEmptiedAfterAKillTheNextStartRestores) {
   const std::string target = root_ + "/tmplts";
-  ASSERT_NO_FATAL_FAILURE(writeKit(target, 600, 2000));
-  const Tree before = tree_of(target);
-  ASSERT_NO_FATAL_FAILURE(killMidRun(target));
+  Tree before;
+  ASSERT_NO_FATAL_FAILURE(killOverOlderCopies(target, before));
   testkit::removeTree(tmp_);
   mkdir(tmp_.c_str(), 0755);
   const Result next = start();
@@ -324,9 +331,8 @@ TEST_F(RecoveryE2eTest, TemporaryDirectoryEmptiedAfterAKillTheNextStartRestores)
 
 TEST_F(RecoveryE2eTest, RenamedTargetIsPendingUntilARunIntoItsNewPlaceRestoresIt) {
   const std::string target = root_ + "/tmplts", moved = root_ + "/moved";
-  ASSERT_NO_FATAL_FAILURE(writeKit(target, 600, 2000));
-  const Tree before = tree_of(target);
-  ASSERT_NO_FATAL_FAILURE(killMidRun(target));
+  Tree before;
+  ASSERT_NO_FATAL_FAILURE(killOverOlderCopies(target, before));
   ASSERT_EQ(rename(target.c_str(), moved.c_str()), 0);
   const Tree killed = tree_of(moved);
 
@@ -363,9 +369,8 @@ TEST_F(RecoveryE2eTest, UnmountedFileSystemIsPendingAndRestoredOnceMountedAgain)
   mounts.points.push_back(parent);
   const std::string target = parent + "/tmplts";
   mkdir(target.c_str(), 0755);
-  ASSERT_NO_FATAL_FAILURE(writeKit(target, 600, 2000));
-  const Tree before = tree_of(target);
-  ASSERT_NO_FATAL_FAILURE(killMidRun(target));
+  Tree before;
+  ASSERT_NO_FATAL_FAILURE(killOverOlderCopies(target, before));
   const Tree killed = tree_of(store);
   ASSERT_EQ(umount2(parent.c_str(), 0), 0);
   mounts.points.pop_back();
@@ -424,9 +429,8 @@ TEST_F(RecoveryE2eTest, RepointedLinkLeavesTheOtherFolderAloneUntilItPointsBack)
 
 TEST_F(RecoveryE2eTest, HomeReachedThroughALinkAtTheNextStartStillRestores) {
   const std::string target = root_ + "/tmplts";
-  ASSERT_NO_FATAL_FAILURE(writeKit(target, 600, 2000));
-  const Tree before = tree_of(target);
-  ASSERT_NO_FATAL_FAILURE(killMidRun(target));
+  Tree before;
+  ASSERT_NO_FATAL_FAILURE(killOverOlderCopies(target, before));
   const std::string realHome = home_;
   home_ = root_ + "/homelink";
   ASSERT_EQ(symlink(realHome.c_str(), home_.c_str()), 0);
@@ -439,9 +443,8 @@ TEST_F(RecoveryE2eTest, HomeReachedThroughALinkAtTheNextStartStillRestores) {
 
 TEST_F(RecoveryE2eTest, FilesEditedAfterAKillAreKeptAndNamed) {
   const std::string target = root_ + "/tmplts";
-  ASSERT_NO_FATAL_FAILURE(writeKit(target, 600, 2000));
-  const Tree before = tree_of(target);
-  ASSERT_NO_FATAL_FAILURE(killMidRun(target));
+  Tree before;
+  ASSERT_NO_FATAL_FAILURE(killOverOlderCopies(target, before));
   // One file the run added (odd) and one it replaced (even), both written.
   std::string added, replaced;
   for (int i = 0; i < count_ && (added.empty() || replaced.empty()); ++i) {
@@ -474,8 +477,8 @@ TEST_F(RecoveryE2eTest, FilesEditedAfterAKillAreKeptAndNamed) {
 
 TEST_F(RecoveryE2eTest, StaleRecordInAnotherHomeDoesNotUndoALaterSuccessfulRetry) {
   const std::string target = root_ + "/tmplts";
-  ASSERT_NO_FATAL_FAILURE(writeKit(target, 600, 2000));
-  ASSERT_NO_FATAL_FAILURE(killMidRun(target));
+  Tree before;
+  ASSERT_NO_FATAL_FAILURE(killOverOlderCopies(target, before));
   const std::string firstHome = home_;
   home_ = root_ + "/home2";
   mkdir(home_.c_str(), 0755);
@@ -539,9 +542,8 @@ TEST_F(RecoveryE2eTest, KitWithTheWizardsOwnNamesIsRefusedInHomeAndNoStartTouche
 
   // Killed while installing into the home directory: the next start puts it
   // back and leaves the report as it is.
-  ASSERT_NO_FATAL_FAILURE(writeKit(home_, 600, 2000));
-  const Tree before = tree_of(home_);
-  ASSERT_NO_FATAL_FAILURE(killMidRun(home_));
+  Tree before;
+  ASSERT_NO_FATAL_FAILURE(killOverOlderCopies(home_, before));
   EXPECT_EQ(start().err, kTitle + std::string(kRestored) + home_ + "/\n" + kNoKit);
   EXPECT_EQ(differences(before, tree_of(home_)), "");
   expectNothingLeft(home_);
