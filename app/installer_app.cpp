@@ -107,13 +107,12 @@ int CInstallerApp::InitInstance() {
   if (!m_logPath.empty()) openLog();
   // Installations that a kill or a power cut stopped are put back first, in
   // every mode and before the start-up checks; what they leave is then no
-  // longer needed by anyone.
-  std::vector<RecoveryNotice> recovered = recover_stopped_installations();
-  // The directory given is put right before anything else is done in it,
-  // whoever's run was stopped there.
-  if (!m_target.empty()) {
-    for (const RecoveryNotice& notice : recover_directory(m_target)) recovered.push_back(notice);
-  }
+  // longer needed by anyone. The directory given comes first, whoever's run
+  // was stopped there: a record of a directory moved there since is then
+  // done with, and not reported as waiting for its directory.
+  std::vector<RecoveryNotice> recovered;
+  if (!m_target.empty()) recovered = recover_directory(m_target);
+  for (const RecoveryNotice& notice : recover_stopped_installations()) recovered.push_back(notice);
   remove_leftovers_of_ended_runs();
   int status;
   {

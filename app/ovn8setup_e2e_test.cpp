@@ -907,8 +907,11 @@ TEST_F(SetupE2eTest, LeftoversOfEndedWizardsGoAtStartThoseOfARunningOneAndOthers
   ASSERT_EQ(mkdir(privateTmp().c_str(), 0700), 0);
   // Left by ended wizards: a container and a replacement of the launcher's
   // file. A running wizard's are locked.
-  for (const std::string& name : {privateTmp() + "/odkAb12Cd", privateTmp() + "/odkZZZZZZ"})
+  // Made as the wizard makes them: the user's own, 0600.
+  for (const std::string& name : {privateTmp() + "/odkAb12Cd", privateTmp() + "/odkZZZZZZ"}) {
     std::ofstream(name) << "left";
+    chmod(name.c_str(), 0600);
+  }
   const int liveFile = open((privateTmp() + "/odkZZZZZZ").c_str(), O_RDONLY);
   ASSERT_EQ(flock(liveFile, LOCK_EX), 0);
   const std::string ended = inode_named_file(config), running = inode_named_file(config);

@@ -16,6 +16,8 @@ uint64_t as_uint64(const _FILETIME& time) {
 
 // Entries planned, recorded and synced in the journal at a time.
 const size_t kBatchEntries = 256;
+// Names tried for an entry's temporary file when its planned name is taken.
+const int kTemporaryNameTries = 4;
 
 }  // namespace
 
@@ -230,16 +232,16 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
 uint32_t Installer::writeEntry(KitReader& kit, const PlannedEntry& planned) {
   uint32_t result = rollback_.createPlannedTree(parent_directory(planned.path));
   if (result != ERROR_SUCCESS) return result;
-  result = kit.copyToNewFile(planned.index, planned.temporary);
-  if (result == ERROR_ALREADY_EXISTS) {
-    // Only a process that ended long ago, with this one's number, can have
-    // left a file under this name.
-    result = FileSystem::DeleteFile(planned.temporary);
-    if (result == ERROR_SUCCESS) result = kit.copyToNewFile(planned.index, planned.temporary);
+  std::u16string temporary = planned.temporary;
+  result = kit.copyToNewFile(planned.index, temporary);
+  for (int attempt = 0; result == ERROR_ALREADY_EXISTS && attempt < kTemporaryNameTries; ++attempt) {
+    const uint32_t freed = rollback_.freeTemporaryName(temporary);
+    if (freed != ERROR_SUCCESS) return freed;
+    result = kit.copyToNewFile(planned.index, temporary);
   }
   if (result != ERROR_SUCCESS) {
     // Never a file that stands there without being this run's.
-    if (result != ERROR_ALREADY_EXISTS) FileSystem::DeleteFile(planned.temporary);
+    if (result != ERROR_ALREADY_EXISTS) FileSystem::DeleteFile(temporary);
     return result;
   }
   // Only a file this run wrote itself, or an original the backup folder
@@ -247,7 +249,7 @@ uint32_t Installer::writeEntry(KitReader& kit, const PlannedEntry& planned) {
   // original has moved away) nothing may have appeared.
   const bool replaces = planned.plan == Rollback::Plan::kAgain || planned.linked;
   const uint32_t flags = replaces ? uint32_t(MOVEFILE_REPLACE_EXISTING) : 0u;
-  result = FileSystem::MoveFileEx(planned.temporary, planned.path, flags);
+  result = FileSystem::MoveFileEx(temporary, planned.path, flags);
   if (result == ERROR_SUCCESS) rollback_.temporaryPlaced();
   // Whatever took the free place meanwhile is not this run's to delete.
   if (result == ERROR_ALREADY_EXISTS && planned.plan == Rollback::Plan::kAdd)

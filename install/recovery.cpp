@@ -116,7 +116,7 @@ bool recover_folder(const std::u16string& directory, const DirectoryIdentity& id
   log_event("recovery: the installation into " + narrow_lib(directory) + " was stopped" +
             (journal.committed ? " after it had finished" : ""));
   // The user's own record of that run, if it lies here, is marked once the
-  // run is undone.
+  // run is undone and deleted once its folder is gone.
   std::u16string recordPath;
   RunRecord record;
   for (const std::u16string& path : find_run_records()) {
@@ -141,8 +141,9 @@ bool recover_folder(const std::u16string& directory, const DirectoryIdentity& id
     notice.paths = outcome.keptChanges;
     notices.push_back(notice);
   }
-  // Put right here, wherever the record said the directory was.
-  if (!recordPath.empty()) drop_record(recordPath);
+  // Put right here, wherever the record said the directory was. A record
+  // of levels the run made stays for the start that removes them.
+  if (!recordPath.empty() && record.createdLevels.empty()) drop_record(recordPath);
   return true;
 }
 
@@ -156,10 +157,11 @@ void drop_unfinished_record(const std::u16string& path) {
 
 
 // Empty levels the run made for a directory that did not exist, inner ones
-// first.
+// first; once all are gone the level above has its times back.
 void remove_created_levels(const RunRecord& run) {
   for (auto it = run.createdLevels.rbegin(); it != run.createdLevels.rend(); ++it)
-    if (FileSystem::RemoveEmptyDirectory(*it) != ERROR_SUCCESS) break;
+    if (FileSystem::RemoveEmptyDirectory(*it) != ERROR_SUCCESS) return;
+  restore_anchor_times(run);
 }
 
 // A run stopped before its directory had an identity: at most the levels
@@ -204,6 +206,11 @@ void visit_record(const std::u16string& path, std::vector<DirectoryIdentity>& vi
   FileStatus status;
   if (file_status(targetDir, status) != ERROR_SUCCESS || !status.isDirectory() ||
       identity_of(status) != run.targetIdentity) {
+    // Undone already wherever the directory is now: nothing is left to do.
+    if (run.rolledBack) {
+      drop_record(path);
+      return;
+    }
     // Moved, unmounted, or another folder under that name: it is put right
     // when it is back (or by the next run into the folder where it is now).
     log_event("recovery: " + narrow_lib(run.target) + " is not there; its record is kept");

@@ -150,6 +150,7 @@ uint32_t Rollback::writeRunRecord(const RunRecord& run) {
 uint32_t Rollback::makeMissingLevels() {
   if (lock_.missingLevels().empty()) return ERROR_SUCCESS;
   run_.anchorIdentity = identity_of(lock_.existingLevel());
+  run_.anchorTimes = lock_.existingLevel().times;
   run_.createdLevels = lock_.missingLevels();
   uint32_t result = writeRunRecord(run_);
   if (result != ERROR_SUCCESS) return result;
@@ -278,13 +279,16 @@ void Rollback::restoreTargetTimes() {
   FileSystem::SetPathTimes(with_trailing_separator(lock_.directory()), record_.targetTimes);
 }
 
-// The directory's listing, or its parent's when the run took away the
-// directory it had made.
+// The directory's listing, or that of the nearest level left when the run
+// took away the levels it had made.
 uint32_t Rollback::flushTargetListing() {
-  FileStatus status;
-  if (file_status(lock_.directory(), status) == ERROR_SUCCESS && status.isDirectory())
-    return FileSystem::FlushDirectory(lock_.directory());
-  return FileSystem::FlushDirectory(parent_directory(lock_.directory()));
+  std::u16string level = lock_.directory();
+  for (;;) {
+    FileStatus status;
+    if (file_status(level, status) == ERROR_SUCCESS && status.isDirectory())
+      return FileSystem::FlushDirectory(level);
+    if (level == u"/" || !path_up_one_level(level)) return ERROR_PATH_NOT_FOUND;
+  }
 }
 
 void Rollback::markRolledBack() {
@@ -294,12 +298,15 @@ void Rollback::markRolledBack() {
 }
 
 // A level another installation has locked meanwhile is its directory now.
+// Once all the levels are gone (none made by someone else meanwhile), the
+// level above has its times back.
 void Rollback::removeCreatedLevels() {
   lock_.release();
   for (auto it = record_.createdLevels.rbegin(); it != record_.createdLevels.rend(); ++it) {
-    if (target_is_busy(*it)) break;
-    if (FileSystem::RemoveEmptyDirectory(*it) != ERROR_SUCCESS) break;
+    if (target_is_busy(*it)) return;
+    if (FileSystem::RemoveEmptyDirectory(*it) != ERROR_SUCCESS) return;
   }
+  if (record_.createdLevels == run_.createdLevels) restore_anchor_times(run_);
 }
 
 uint32_t Rollback::rollback(uint32_t code) {
@@ -351,9 +358,10 @@ void Rollback::undo() {
                                     record_.backedUpKeys.size());
   if (progressHook_) progressHook_(undoLeft_, undoTotal_);
   for (size_t i = record_.placedTemporaries; i < record_.temporaries.size(); ++i) {
+    // Only the user's own: another user may hold a planned name.
     FileStatus found;
     if (link_status(record_.temporaries[i], found) == ERROR_SUCCESS &&
-        found.kind == FileKind::kRegular)
+        found.kind == FileKind::kRegular && found.owner == uint32_t(geteuid()))
       FileSystem::DeleteFile(record_.temporaries[i]);
   }
   removeAddedFiles();
@@ -501,7 +509,10 @@ bool Rollback::recover(const std::u16string& target, const std::u16string& hidde
     if (removed != ERROR_SUCCESS || FileSystem::FlushDirectory(targetDir) != ERROR_SUCCESS) {
       undone_.complete = false;
       undone_.keptIn = record_.hidden;
+    } else {
+      runRecord_.remove();
     }
+    runRecord_ = RunRecordFile();
     return false;
   }
   for (const JournalDirectoryTimes& entry : journal.directoryTimes) {
@@ -526,8 +537,18 @@ bool Rollback::recover(const std::u16string& target, const std::u16string& hidde
       if (FileSystem::FlushDirectory(targetDir) != ERROR_SUCCESS) undone_.complete = false;
     }
   }
+  if (undone_.complete) {
+    // The record goes whichever way the directory was reached (it may have
+    // moved since); until then it brings the times back after a kill. Its
+    // folder may lie in the directory too: the times are put back again.
+    // A record of levels the run made stays for the start that removes them.
+    const std::u16string directory = with_trailing_separator(targetDir);
+    if (!runRecord_.path().empty() && run_.createdLevels.empty() &&
+        runRecord_.remove() == ERROR_SUCCESS)
+      FileSystem::SetPathTimes(directory, record_.targetTimes);
+  }
   if (!undone_.complete) undone_.keptIn = record_.hidden;
-  runRecord_ = RunRecordFile();  // the caller removes it
+  runRecord_ = RunRecordFile();
   return true;
 }
 
@@ -811,6 +832,23 @@ std::u16string Rollback::planTemporary(const std::u16string& path, uint32_t inde
 
 void Rollback::temporaryPlaced() {
   if (record_.placedTemporaries < record_.temporaries.size()) ++record_.placedTemporaries;
+}
+
+uint32_t Rollback::freeTemporaryName(std::u16string& temporary) {
+  FileStatus found;
+  uint32_t result = link_status(temporary, found);
+  if (result != ERROR_SUCCESS || !found.exists()) return result;
+  if (found.kind == FileKind::kRegular && found.owner == uint32_t(geteuid()))
+    return FileSystem::DeleteFile(temporary);
+  const auto planned = std::find(record_.temporaries.begin() + record_.placedTemporaries,
+                                 record_.temporaries.end(), temporary);
+  if (planned == record_.temporaries.end()) return ERROR_INVALID_PARAMETER;
+  const std::u16string fresh = temporary + u"-" + string_uito(unsigned(new_run_id()), 16);
+  journalRecord(JournalRecordType::kTemporary, fresh);
+  result = flushJournal();
+  if (result != ERROR_SUCCESS) return result;
+  *planned = temporary = fresh;
+  return ERROR_SUCCESS;
 }
 
 void Rollback::addRBFile(const std::u16string& path) {

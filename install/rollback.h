@@ -96,7 +96,7 @@ class Rollback {
   // directory. After a commit only the private folder is deleted. True when
   // the directory was rolled back (the run had begun to change it).
   // `recordPath`, when not empty, is the user's run record of that run,
-  // `record` its content.
+  // `record` its content; it is deleted once the private folder is gone.
   bool recover(const std::u16string& target, const std::u16string& hiddenName,
                const JournalContents& journal, const std::u16string& recordPath = u"",
                const RunRecord* record = nullptr);
@@ -150,6 +150,12 @@ class Rollback {
   // The oldest planned temporary still to be placed has been renamed to its
   // final name: nothing is left under it for a rollback to delete.
   void temporaryPlaced();
+  // Something stands under the planned temporary name `temporary`. A file
+  // of this user's there was left by an ended process of the same number
+  // and is deleted; anything else (another user's file, folder, FIFO or link
+  // in a shared folder) is left alone, and `temporary` becomes a fresh name
+  // nobody can take beforehand, recorded and on disk before it is used.
+  uint32_t freeTemporaryName(std::u16string& temporary);
 
   // The backup folder (ends with "/"; empty when none).
   const std::u16string& backupDirectory() const { return record_.backup; }

@@ -14,6 +14,7 @@ namespace {
 
 const char kRecordMagic[4] = {'N', '8', 'R', 'N'};
 const uint32_t kRecordVersion = 2;
+// Without the anchor's times.
 const uint32_t kLegacyRecordVersion = 1;
 const char16_t kRecordPrefix[] = u"run-";
 const char16_t kLegacyRecordPrefix[] = u".ovn8run-";
@@ -43,6 +44,7 @@ std::string record_bytes(const RunRecord& record) {
   out.times(record.targetTimes);
   out.u32(uint32_t(record.createdLevels.size()));
   for (const std::u16string& level : record.createdLevels) out.string(level);
+  out.times(record.anchorTimes);
   const uint32_t crc = crc_of(out.bytes().data(), out.size());
   out.u32(crc);
   return out.bytes();
@@ -199,6 +201,7 @@ uint32_t read_run_record(const std::u16string& path, RunRecord& record) {
   record.createdLevels.resize(levels);
   for (std::u16string& level : record.createdLevels)
     if (!in.string(level)) return ERROR_INVALID_DATA;
+  if (!in.times(record.anchorTimes)) return ERROR_INVALID_DATA;
   const size_t covered = bytes.size() - in.left();
   uint32_t crc = 0;
   if (!in.u32(crc) || crc != crc_of(bytes.data(), covered) || in.left() != 0)
@@ -206,6 +209,19 @@ uint32_t read_run_record(const std::u16string& path, RunRecord& record) {
   if (record.target.empty() || record.target[0] != u'/' || record.target.back() != u'/')
     return ERROR_INVALID_DATA;
   return ERROR_SUCCESS;
+}
+
+void restore_anchor_times(const RunRecord& record) {
+  const FileTimes& times = record.anchorTimes;
+  if (record.createdLevels.empty() || (times.writeSeconds == 0 && times.writeNanoseconds == 0 &&
+                                       times.accessSeconds == 0 && times.accessNanoseconds == 0))
+    return;
+  const std::u16string anchor = parent_directory(record.createdLevels.front());
+  FileStatus status;
+  if (file_status(anchor, status) != ERROR_SUCCESS || !status.isDirectory() ||
+      identity_of(status) != record.anchorIdentity)
+    return;
+  FileSystem::SetPathTimes(anchor, record.anchorTimes);
 }
 
 uint32_t run_record_pid(const std::u16string& path) {

@@ -52,6 +52,9 @@ struct RunRecord {
   bool rolledBack = false;
   // Levels of the template directory that the run creates, outer first.
   std::vector<std::u16string> createdLevels;
+  // The times of the level above them before the run made them (unknown,
+  // all 0, in records of version 2).
+  FileTimes anchorTimes;
 };
 
 // The folder in the home directory that holds the wizard's run records.
@@ -75,6 +78,10 @@ class RunRecordFile {
 
   std::u16string path_;
 };
+
+// Once every created level is gone: puts the times of the level above them
+// back, when that level is still the one the record names.
+void restore_anchor_times(const RunRecord& record);
 
 // Paths of the run records in the state folder.
 std::vector<std::u16string> find_run_records();

@@ -1,5 +1,7 @@
 #include "platform/owned_leftovers.h"
 
+#include <unistd.h>
+
 #include <vector>
 
 #include "platform/file_finder.h"
@@ -35,6 +37,15 @@ bool is_generated_name(const std::u16string& name, const std::u16string& prefix)
       return false;
   }
   return true;
+}
+
+// Made by a process of this user: its own, of the kind expected, with no
+// permission bit beyond `widestMode`. Another user's entry of such a name,
+// or a link, is never this program's leftover.
+bool made_by_this_user(const std::u16string& path, FileKind kind, uint32_t widestMode) {
+  FileStatus status;
+  return link_status(path, status) == ERROR_SUCCESS && status.kind == kind &&
+         status.owner == uint32_t(geteuid()) && (status.mode & ~widestMode) == 0;
 }
 
 std::u16string with_separator(const std::u16string& directory) {
@@ -150,7 +161,11 @@ uint32_t create_locked_directory(const std::u16string& path, uint32_t mode, HAND
 int remove_unlocked_temp_files(const std::u16string& directory, const std::u16string& prefix) {
   int removed = 0;
   for (const std::u16string& name : files_named(directory, prefix)) {
-    if (is_generated_name(name, prefix) && remove_if_unlocked(with_separator(directory) + name))
+    const std::u16string path = with_separator(directory) + name;
+    // GetTempFileName makes its files 0600: a file of the same name with
+    // wider permissions, or another user's, is not this program's.
+    if (is_generated_name(name, prefix) && made_by_this_user(path, FileKind::kRegular, 0600) &&
+        remove_if_unlocked(path))
       ++removed;
   }
   return removed;

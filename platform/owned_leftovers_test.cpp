@@ -46,16 +46,26 @@ TEST(OwnedLeftoversTest, TempFilesAreLockedFromTheStartAndOnlyUnlockedOnesAreRem
   waitpid(child, &status, 0);
   ASSERT_EQ(0, status);
   fs_test::writeText(scratch / "odkB7x9Qz", "an old container");
-  // Not ours: other names, and a folder of such a name.
-  for (const char* name : {"odk", "odk12345", "odk1234567", "odkfoo.txt", "odk-_.!xx"})
+  chmod((scratch / "odkB7x9Qz").c_str(), 0600);
+  // Not ours: other names, a folder of such a name, a file open to others
+  // (a user's own), a link, and (as root) another user's file.
+  for (const char* name : {"odk", "odk12345", "odk1234567", "odkfoo.txt", "odk-_.!xx", "odkREPORT",
+                           "odkOTHERS"})
     fs_test::writeText(scratch / name, "someone else's");
+  chmod((scratch / "odkREPORT").c_str(), 0644);
+  chmod((scratch / "odkOTHERS").c_str(), 0600);
+  if (geteuid() == 0) {
+    ASSERT_EQ(0, chown((scratch / "odkOTHERS").c_str(), 65534, 65534));
+  }
+  ASSERT_EQ(0, symlink("odkB7x9Qz", (scratch / "odkLINKED").c_str()));
   mkdir((scratch / "odkDIRDIR").c_str(), 0755);
-  EXPECT_EQ(9u, entryNameSet(scratch.path()).size());
+  EXPECT_EQ(12u, entryNameSet(scratch.path()).size());
 
   EXPECT_EQ(2, remove_unlocked_temp_files(wide(scratch.path()), u"odk"));
   const std::set<std::string> left = entryNameSet(scratch.path());
   EXPECT_EQ((std::set<std::string>{live.substr(scratch.path().size() + 1), "odk", "odk12345",
-                                   "odk1234567", "odkfoo.txt", "odk-_.!xx", "odkDIRDIR"}),
+                                   "odk1234567", "odkfoo.txt", "odk-_.!xx", "odkDIRDIR",
+                                   "odkREPORT", "odkOTHERS", "odkLINKED"}),
             left);
   FileSystem::CloseHandle(handle);
   EXPECT_EQ(1, remove_unlocked_temp_files(wide(scratch.path() + "/"), u"odk"));
