@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "app/e2e_support.h"
 #include "install/installer.h"
 #include "kit/container_builder.h"
 #include "kit/kit_writer.h"
@@ -91,10 +92,7 @@ std::string differences(const std::map<std::string, std::string>& a,
   return text;
 }
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
+using e2e::Result;
 
 class SetupE2eTest : public testing::Test {
  protected:
@@ -148,34 +146,15 @@ class SetupE2eTest : public testing::Test {
       else
         setenv("OVN8_MESSAGE_BOX", messageBoxes_.c_str(), 1);
       if (!display) unsetenv("DISPLAY");
-      // A sanitizer build reports the toolkit's process-long caches as leaks.
-      if (const char* source = getenv("OVN8_SOURCE_DIR")) {
-        const char* old = getenv("LSAN_OPTIONS");
-        std::string options = std::string(old ? old : "") + (old && *old ? ":" : "") +
-                              "print_suppressions=0:suppressions=" + source + "/platform/lsan_toolkit.supp";
-        setenv("LSAN_OPTIONS", options.c_str(), 1);
-      }
-      const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(out, 1);
-      dup2(err, 2);
-      std::vector<char*> argv = {const_cast<char*>(binary_.c_str())};
-      for (std::string& arg : args) argv.push_back(&arg[0]);
-      argv.push_back(nullptr);
-      execv(binary_.c_str(), argv.data());
-      _exit(127);
+      e2e::suppress_toolkit_leaks();
+      args.insert(args.begin(), binary_);
+      e2e::exec_with_output(args, outPath, errPath);
     }
     return child;
   }
 
   Result finish(pid_t child, const std::string& tag = "") {
-    Result result;
-    int status = 0;
-    waitpid(child, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-    result.out = read_file(root_ + "/out" + tag);
-    result.err = read_file(root_ + "/err" + tag);
-    return result;
+    return e2e::finish_child(child, root_ + "/out" + tag, root_ + "/err" + tag);
   }
 
   Result run(std::vector<std::string> args, bool display) {

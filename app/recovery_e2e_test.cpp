@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "app/e2e_support.h"
 #include "install/journal_file.h"
 #include "kit/kit_writer.h"
 #include "platform/test_toolkit.h"
@@ -32,10 +33,7 @@ namespace {
 
 using Tree = std::map<std::string, std::string>;
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
+using e2e::Result;
 
 const char kTitle[] = "Installing configuration: ";
 const char kNoKit[] = "Installing configuration: Distribution kit file ovn8.okd not found.\n";
@@ -201,29 +199,15 @@ class RecoveryE2eTest : public testing::Test {
       setenv("TMPDIR", tmp_.c_str(), 1);
       setenv("LANG", "C.UTF-8", 1);
       for (const char* name : {"LC_ALL", "LANGUAGE", "OVN8_MESSAGE_BOX", "DISPLAY"}) unsetenv(name);
-      const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(out, 1);
-      dup2(err, 2);
       std::vector<std::string> all = {binary_, "usecwd", "-S"};
       all.insert(all.end(), args.begin(), args.end());
-      std::vector<char*> argv;
-      for (std::string& arg : all) argv.push_back(&arg[0]);
-      argv.push_back(nullptr);
-      execv(binary_.c_str(), argv.data());
-      _exit(127);
+      e2e::exec_with_output(all, outPath, errPath);
     }
     return child;
   }
 
   Result finish(pid_t child, const std::string& tag = "") {
-    Result result;
-    int status = 0;
-    waitpid(child, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-    result.out = testkit::readFile(root_ + "/out" + tag);
-    result.err = testkit::readFile(root_ + "/err" + tag);
-    return result;
+    return e2e::finish_child(child, root_ + "/out" + tag, root_ + "/err" + tag);
   }
 
   Result install(const std::string& target) { return finish(spawn({"--target=" + target})); }

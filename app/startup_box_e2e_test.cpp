@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "app/e2e_support.h"
 #include "kit/container_builder.h"
 #include "kit/kit_writer.h"
 #include "platform/test_toolkit.h"
@@ -71,8 +72,7 @@ void wait_for_lines(const std::string& path, int lines) {
 int wait_for_exit(pid_t child, int seconds) {
   int status = 0;
   for (int tick = 0; tick < seconds * 50; ++tick) {
-    if (waitpid(child, &status, WNOHANG) == child)
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    if (waitpid(child, &status, WNOHANG) == child) return e2e::status_of(status);
     usleep(20000);
   }
   kill(child, SIGKILL);
@@ -176,9 +176,7 @@ class StartupBoxE2eTest : public testing::Test {
     // Nothing of an earlier run with this tag may be read as this one's.
     unlink(out.c_str());
     unlink(err.c_str());
-    std::vector<char*> argv = {&binary_[0]};
-    for (std::string& arg : args) argv.push_back(&arg[0]);
-    argv.push_back(nullptr);
+    args.insert(args.begin(), binary_);
     const pid_t child = fork();
     if (child != 0) return child;
     alarm(4 * kStepSeconds);  // a wizard that hangs ends here at the latest (kept across exec)
@@ -190,15 +188,8 @@ class StartupBoxE2eTest : public testing::Test {
     unsetenv("LANGUAGE");
     boxes.empty() ? unsetenv("OVN8_MESSAGE_BOX") : setenv("OVN8_MESSAGE_BOX", boxes.c_str(), 1);
     display ? setenv("DISPLAY", server_->display().c_str(), 1) : unsetenv("DISPLAY");
-    // A sanitizer build would report the toolkit's process-long caches.
-    if (const char* source = getenv("OVN8_SOURCE_DIR")) {
-      const std::string suppressions = std::string(source) + "/platform/lsan_toolkit.supp";
-      setenv("LSAN_OPTIONS", ("print_suppressions=0:suppressions=" + suppressions).c_str(), 1);
-    }
-    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-    execv(argv[0], argv.data());
-    _exit(127);
+    e2e::suppress_toolkit_leaks();
+    e2e::exec_with_output(args, out, err);
   }
 
   std::string errorOutput(const std::string& tag) {
