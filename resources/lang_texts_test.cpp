@@ -209,7 +209,7 @@ const Reference kReference[] = {
      "Каталог шаблонов невозможно создать или записать в него:"},
     {"IDS_RECOVERED_TARGET",
      "The previous installation into this directory was interrupted. The directory has been restored to the state it had before:",
-     "Предыдущая инсталляция в этот каталог была прервана. Каталог восстановлен в том виде, в каком он был до неё:"},
+     "Предыдущая установка в этот каталог была прервана. Каталог восстановлен в том виде, в каком он был до неё:"},
     {"IDS_REASON_DISKFULL",
      "No space left on the disk.",
      "На диске не осталось места."},
