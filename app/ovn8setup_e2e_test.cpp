@@ -1291,4 +1291,24 @@ TEST_F(SetupE2eTest, KitWithOneWrongChecksumIsDamagedAndNothingIsWritten) {
       << read_file(log);
 }
 
+// With the alternate per-user file present, both per-user files get the
+// directory first and each keeps its own entries.
+TEST_F(SetupE2eTest, BothPerUserLauncherFilesKeepTheirOwnEntries) {
+  writeSampleKit();
+  const std::string alternate = home_ + "/.Ovan/ovanstartt/ovanstart.cfg";
+  ASSERT_TRUE(testkit::makeDirs(home_ + "/.Ovan/ovanstart"));
+  ASSERT_TRUE(testkit::makeDirs(home_ + "/.Ovan/ovanstartt"));
+  std::ofstream(configPath()) << "ConfigurationTemplatesLocation=" << root_ << "/main-own\n";
+  std::ofstream(alternate) << "ConfigurationTemplatesLocation=" << root_ << "/alternate-own\n";
+  target_ = root_ + "/tmplts/";
+  const Result result = run({"usecwd", "-S", "--target=" + target_}, false);
+  EXPECT_EQ(result.status, 0) << result.err;
+  const std::string first = "ConfigurationTemplatesLocation=" + root_ + "/tmplts\n";
+  const std::string main = read_file(configPath()), other = read_file(alternate);
+  EXPECT_EQ(main.compare(0, first.size(), first), 0) << main;
+  EXPECT_NE(main.find(root_ + "/main-own"), std::string::npos) << main;
+  EXPECT_EQ(other.compare(0, first.size(), first), 0) << other;
+  EXPECT_NE(other.find(root_ + "/alternate-own"), std::string::npos) << other;
+}
+
 }  // namespace

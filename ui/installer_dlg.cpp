@@ -640,9 +640,15 @@ bool CInstallerDlg::recordTemplateDirectory() {
       log_event(error_event("warning " + file + ": updated without waiting for other wizards", locked));
     readTemplateList();
     if (!written(base)) continue;
-    tmpltsList.push_front(directory);
+    // Each file gets its own list: the alternate one keeps its entries.
+    std::list<std::u16string> list;
+    if (base)
+      get_tmplts_list(list, true, true);
+    else
+      list = tmpltsList;
+    list.push_front(directory);
     try {
-      set_tmplts_list(tmpltsList, base);
+      set_tmplts_list(list, base);
       log_event("recorded " + narrow_lib(directory) + " first in " + file);
     } catch (int code) {
       log_event(error_event("error " + file + ": the launcher's file cannot be updated",
