@@ -39,15 +39,25 @@ FileStatus status_of(const std::u16string& path, bool followLink) {
   return status;
 }
 
-// A link to the launcher's file is kept: its target is replaced.
+// Links followed at most, as the kernel does.
+const int kMaxLinkHops = 40;
+
+// A link to the launcher's file is kept: its target is replaced, or made
+// where the link points when it points to nothing yet.
 std::u16string resolve_link(const std::u16string& path) {
-  const std::string narrow = narrow_lib(path);
-  if (narrow.empty() || status_of(path, false).kind != FileKind::kSymbolicLink) return path;
-  char* target = realpath(narrow.c_str(), nullptr);
-  if (target == nullptr) return path;
-  std::u16string resolved = widen_lib(target);
-  free(target);
-  return resolved.empty() ? path : resolved;
+  if (path.empty() || status_of(path, false).kind != FileKind::kSymbolicLink) return path;
+  std::u16string resolved;
+  if (FileSystem::GetFinalPathName(path, resolved) == ERROR_SUCCESS && !resolved.empty())
+    return resolved;
+  // A dangling link: followed by hand, link after link, to the missing name.
+  std::u16string at = path;
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    std::u16string target;
+    if (FileSystem::ReadLink(at, target) != ERROR_SUCCESS || target.empty()) return path;
+    at = target[0] == u'/' ? target : parent_directory(at) + u"/" + target;
+    if (status_of(at, false).kind != FileKind::kSymbolicLink) return at;
+  }
+  return path;
 }
 
 // The mode fopen gives a new file: 0666 less the umask.

@@ -79,6 +79,41 @@ TEST_F(ConfigWriteTest, WritesThroughALinkToTheLinkedFile) {
   EXPECT_EQ(kNewContents, read_bytes(path_));
 }
 
+// A link whose file does not exist yet (a dotfiles manager's link, say)
+// stays a link: the file is made where it points, through a chain of links
+// and relative ones too.
+TEST_F(ConfigWriteTest, ADanglingLinkStaysALinkAndItsFileIsMade) {
+  ASSERT_EQ(0, mkdir((dir_ + "/store").c_str(), 0755));
+  const std::string link = dir_ + "/dangling.cfg", middle = dir_ + "/middle.cfg";
+  ASSERT_EQ(0, symlink("middle.cfg", link.c_str()));
+  ASSERT_EQ(0, symlink((dir_ + "/store/real.cfg").c_str(), middle.c_str()));
+  write_config_file(wide(link), config_);
+  struct stat status;
+  ASSERT_EQ(0, lstat(link.c_str(), &status));
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  ASSERT_EQ(0, lstat(middle.c_str(), &status));
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  EXPECT_EQ(kNewContents, read_bytes(dir_ + "/store/real.cfg"));
+  EXPECT_EQ(kNewContents, read_bytes(link));
+  // A link that cannot be read is replaced by the file, as it was before;
+  // a loop of links is refused.
+  const std::string unreadable = dir_ + "/unreadable.cfg";
+  ASSERT_EQ(0, symlink("store/other.cfg", unreadable.c_str()));
+  {
+    FileFaultInjector fault(1, ERROR_ACCESS_DENIED);
+    fault.only({FileOp::ReadLink});
+    write_config_file(wide(unreadable), config_);
+    EXPECT_TRUE(fault.fired());
+  }
+  ASSERT_EQ(0, lstat(unreadable.c_str(), &status));
+  EXPECT_TRUE(S_ISREG(status.st_mode));
+  const std::string loop = dir_ + "/loop.cfg";
+  ASSERT_EQ(0, symlink("loop.cfg", loop.c_str()));
+  EXPECT_THROW(write_config_file(wide(loop), config_), int);
+  ASSERT_EQ(0, lstat(loop.c_str(), &status));
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+}
+
 TEST_F(ConfigWriteTest, FailureHalfWayLeavesTheOldFileByteForByte) {
   {
     // Disk full at the second line: the temporary file holds one line.

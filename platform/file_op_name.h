@@ -77,6 +77,8 @@ inline const char* file_op_name(FileOp op) {
       return "LinkUnnamedFile";
     case FileOp::GetHandleStatus:
       return "GetHandleStatus";
+    case FileOp::ReadLink:
+      return "ReadLink";
   }
   return "?";
 }

@@ -910,6 +910,21 @@ uint32_t FileSystem::GetFinalPathName(const std::u16string& path, std::u16string
   return 0;
 }
 
+uint32_t FileSystem::ReadLink(const std::u16string& path, std::u16string& target) {
+  ms_lastError = 0;
+  target.clear();
+  if (uint32_t fault = injectedFault(FileOp::ReadLink, path)) return fault;
+  const std::string narrow = narrow_lib(path);
+  if (narrow.empty()) return failWith(ERROR_FILE_NOT_FOUND);
+  std::string buffer(PATH_MAX, '\0');
+  const ssize_t length = readlink(narrow.c_str(), &buffer[0], buffer.size());
+  if (length < 0) return setLastErrorByErrNo(errno);
+  if (size_t(length) >= buffer.size()) return failWith(ERROR_FILENAME_EXCED_RANGE);
+  buffer.resize(size_t(length));
+  target = widen_lib(buffer);
+  return 0;
+}
+
 uint32_t FileSystem::CreateOneDirectory(const std::u16string& path, uint32_t mode) {
   ms_lastError = 0;
   if (uint32_t fault = injectedFault(FileOp::CreateOneDirectory, path)) return fault;

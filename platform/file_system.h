@@ -126,6 +126,7 @@ enum class FileOp {
   CreateUnnamedFile,
   LinkUnnamedFile,
   GetHandleStatus,
+  ReadLink,
 };
 
 // A fault hook is asked before each operation runs; a non-zero answer is
@@ -274,6 +275,8 @@ class FileSystem {
   // The absolute path of `path` with every link and "." or ".." resolved
   // (realpath); the path must exist.
   static uint32_t GetFinalPathName(const std::u16string& path, std::u16string& resolved);
+  // What the symbolic link at `path` points to, as written in the link.
+  static uint32_t ReadLink(const std::u16string& path, std::u16string& target);
   // 0 when the user may use `path` as `mode` asks (FILE_ACCESS_* bits).
   static uint32_t CheckAccess(const std::u16string& path, uint32_t mode);
   // Permission bits (07777) and owner of an open file.

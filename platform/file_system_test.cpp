@@ -660,6 +660,17 @@ TEST_F(FileSystemTest, MoveFileAcrossFileSystemsKeepsModeAndTimes) {
   EXPECT_EQ(contents, readText(dir_ / "back"));
 }
 
+TEST_F(FileSystemTest, ReadLinkGivesTheLinksTextAndRefusesWhatIsNoLink) {
+  ASSERT_EQ(0, symlink("some/where/else", (dir_ / "l").c_str()));
+  ASSERT_TRUE(writeText(dir_ / "f", "a file"));
+  std::u16string target;
+  EXPECT_EQ(0u, FileSystem::ReadLink(wide(dir_ / "l"), target));
+  EXPECT_EQ(u"some/where/else", target);
+  EXPECT_EQ(87u, FileSystem::ReadLink(wide(dir_ / "f"), target));
+  EXPECT_TRUE(target.empty());
+  EXPECT_EQ(2u, FileSystem::ReadLink(wide(dir_ / "missing"), target));
+}
+
 TEST_F(FileSystemTest, DeleteFileRemovesFilesAndLinksOnly) {
   ScratchDir outside;
   ASSERT_TRUE(writeText(outside / "target", "kept"));
