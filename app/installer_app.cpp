@@ -8,11 +8,8 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/leftovers.h"
 #include "app/usage.h"
-#include "install/recovery.h"
-#include "platform/message_box.h"
-#include "platform/private_temp.h"
+#include "install/installation_session.h"
 #include "platform/run_log.h"
 #include "platform/text.h"
 #include "resources/lang.h"
@@ -106,29 +103,17 @@ int CInstallerApp::InitInstance() {
   }
   if (!m_logPath.empty()) openLog();
   // Installations that a kill or a power cut stopped are put back first, in
-  // every mode and before the start-up checks; what they leave is then no
-  // longer needed by anyone. The directory given comes first, whoever's run
-  // was stopped there: a record of a directory moved there since is then
-  // done with, and not reported as waiting for its directory.
-  std::vector<RecoveryNotice> recovered;
-  if (!m_target.empty()) recovered = recover_directory(m_target);
-  for (const RecoveryNotice& notice : recover_stopped_installations()) recovered.push_back(notice);
-  remove_leftovers_of_ended_runs();
-  int status;
-  {
-    CInstallerDlg dialog(m_argc, m_argv, m_silent, narrow_lib(m_title), m_languageCode,
-                         m_useCurrentDirectory);
-    dialog.setTargetDirectory(m_target);
-    // The user hears of each once.
-    for (const RecoveryNotice& notice : recovered)
-      messageBox(&dialog, recovery_notice_text(notice),
-                 notice.kind == RecoveryNotice::Kind::kRestored && notice.paths.empty()
-                     ? kMessageBoxOk
-                     : kMessageBoxOk | kMessageBoxError);
-    status = dialog.DoModal();
-  }
-  // The kit's container has gone with the dialog.
-  remove_run_temp_folder();
+  // every mode and before the start-up checks.
+  const std::vector<SessionMessage> recovered =
+      InstallationSession::recoverStoppedInstallations(m_target);
+  SessionSettings settings;
+  settings.languageCode = m_languageCode;
+  settings.useCurrentDirectory = m_useCurrentDirectory;
+  settings.target = m_target;
+  settings.silent = m_silent;
+  const int status = run_installer_wizard(settings, recovered, m_argc, m_argv, narrow_lib(m_title));
+  // The kit's container has gone with the session.
+  InstallationSession::removeTemporaryFiles();
   log_event("end: exit status " + std::to_string(status) + ", " + outcome_text(status));
   run_log().close();
   return status;

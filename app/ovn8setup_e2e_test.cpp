@@ -518,7 +518,7 @@ TEST_F(SetupE2eTest, NextStartPutsBackAStoppedInstallationAndSaysSo) {
     data.init(&kit, widen_lib(target()));
     int renames = 0;
     FileSystem::SetFaultHook(&die_at_second_placement, &renames);
-    Installer(0).run(&data);
+    Installer().run(&data);
     _exit(0);
   }
   int status = 0;

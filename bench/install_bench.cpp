@@ -187,7 +187,7 @@ double g_openSeconds = 0;
 uint32_t installInto(const std::string& dest, uint64_t failAtWrite = 0) {
   InstallProcessData data;
   data.init(g_kit, widen_lib(dest));
-  Installer installer(0);
+  Installer installer;
   if (failAtWrite == 0) return installer.run(&data);
   FileFaultInjector fault(failAtWrite);
   fault.only({FileOp::CreateFile}).below(widen_lib(dest));
@@ -347,7 +347,7 @@ double installReal(const std::string& dest, bool& inMemory) {
   inMemory = reader.inMemory();
   InstallProcessData data;
   data.init(&reader, widen_lib(dest));
-  Installer installer(0);
+  Installer installer;
   if (installer.run(&data) != 0) return 1e9;
   return seconds(start);
 }

@@ -88,7 +88,7 @@ int child(const char* kit, const char* dest) {
   const double openSeconds = seconds(start);
   InstallProcessData data;
   data.init(&reader, widen_lib(dest));
-  Installer installer(0);
+  Installer installer;
   const auto installStart = Clock::now();
   if (installer.run(&data) != 0) return 1;
   const double installSeconds = seconds(installStart);

@@ -25,39 +25,56 @@ const char16_t kLauncherReplacementPrefix[] = u".ovst";
 
 namespace {
 
-enum : int {
-  kCannotCreate = 1,  // the file cannot be created or put in place
-  kCannotWrite = 2,   // a line cannot be converted or written
-};
+ConfigWriteResult failure(int code, uint32_t error, const char* step) {
+  ConfigWriteResult result;
+  result.code = code;
+  // A step that fails without a file-layer error (a text that cannot be
+  // converted, a name that lands elsewhere) still reports one.
+  result.error = error != ERROR_SUCCESS ? error : ERROR_INVALID_DATA;
+  result.step = step;
+  return result;
+}
 
-// The status of `path` (following links); a look that fails ends the
-// write: a file that cannot be looked at is not replaced.
-FileStatus status_of(const std::u16string& path, bool followLink) {
-  FileStatus status;
-  if (FileSystem::GetFileStatus(path, followLink, status) != 0)
-    throw static_cast<int>(kCannotCreate);
-  return status;
+ConfigWriteResult cannot_create(uint32_t error, const char* step) {
+  return failure(kConfigCannotCreate, error, step);
+}
+
+ConfigWriteResult cannot_write(uint32_t error, const char* step) {
+  return failure(kConfigCannotWrite, error, step);
 }
 
 // Links followed at most, as the kernel does.
 const int kMaxLinkHops = 40;
 
 // A link to the launcher's file is kept: its target is replaced, or made
-// where the link points when it points to nothing yet.
-std::u16string resolve_link(const std::u16string& path) {
-  if (path.empty() || status_of(path, false).kind != FileKind::kSymbolicLink) return path;
+// where the link points when it points to nothing yet. A look that fails
+// ends the write: a file that cannot be looked at is not replaced.
+ConfigWriteResult resolve_link(const std::u16string& path, std::u16string& resolvedPath) {
+  resolvedPath = path;
+  FileStatus status;
+  if (path.empty()) return ConfigWriteResult();
+  uint32_t error = FileSystem::GetFileStatus(path, false, status);
+  if (error != ERROR_SUCCESS) return cannot_create(error, "cannot look at the file");
+  if (status.kind != FileKind::kSymbolicLink) return ConfigWriteResult();
   std::u16string resolved;
-  if (FileSystem::GetFinalPathName(path, resolved) == ERROR_SUCCESS && !resolved.empty())
-    return resolved;
+  if (FileSystem::GetFinalPathName(path, resolved) == ERROR_SUCCESS && !resolved.empty()) {
+    resolvedPath = resolved;
+    return ConfigWriteResult();
+  }
   // A dangling link: followed by hand, link after link, to the missing name.
   std::u16string at = path;
   for (int hop = 0; hop < kMaxLinkHops; ++hop) {
     std::u16string target;
-    if (FileSystem::ReadLink(at, target) != ERROR_SUCCESS || target.empty()) return path;
+    if (FileSystem::ReadLink(at, target) != ERROR_SUCCESS || target.empty()) return ConfigWriteResult();
     at = target[0] == u'/' ? target : parent_directory(at) + u"/" + target;
-    if (status_of(at, false).kind != FileKind::kSymbolicLink) return at;
+    error = FileSystem::GetFileStatus(at, false, status);
+    if (error != ERROR_SUCCESS) return cannot_create(error, "cannot look at the file a link names");
+    if (status.kind != FileKind::kSymbolicLink) {
+      resolvedPath = at;
+      return ConfigWriteResult();
+    }
   }
-  return path;
+  return ConfigWriteResult();
 }
 
 // The mode fopen gives a new file: 0666 less the umask.
@@ -77,19 +94,18 @@ mode_t new_file_mode() {
   return 0666 & ~mask;
 }
 
-std::vector<std::string> format_lines(const ConfigFile& config) {
-  std::vector<std::string> lines;
+bool format_lines(const ConfigFile& config, std::vector<std::string>& lines) {
   for (const ConfigFile::Entry& entry : config.entries()) {
     for (const std::u16string& value : entry.values) {
       std::string line;
-      if (!narrow_config_text(entry.key, line)) throw static_cast<int>(kCannotWrite);
+      if (!narrow_config_text(entry.key, line)) return false;
       line.push_back('=');
-      if (!narrow_config_text(value, line)) throw static_cast<int>(kCannotWrite);
+      if (!narrow_config_text(value, line)) return false;
       line.push_back('\n');
       lines.push_back(line);
     }
   }
-  return lines;
+  return true;
 }
 
 // The temporary file: closed and removed on every way out but success.
@@ -109,60 +125,73 @@ class TempFile {
   // platform/owned_leftovers.h). Its lock marks it as this process's until
   // it is renamed (a start-up clean-up removes only unlocked ones); a stop
   // signal removes a named one before the process ends.
-  void create(const std::u16string& directory) {
+  ConfigWriteResult create(const std::u16string& directory) {
     directory_ = directory;
-    if (create_locked_replacement(directory, kLauncherReplacementPrefix, path_, handle_) != 0) {
+    const uint32_t error =
+        create_locked_replacement(directory, kLauncherReplacementPrefix, path_, handle_);
+    if (error != ERROR_SUCCESS) {
       path_.clear();
       handle_ = INVALID_HANDLE_VALUE;
-      throw static_cast<int>(kCannotCreate);
+      return cannot_create(error, "cannot create the new file beside it");
     }
-    if (!path_.empty()) watchName();
+    return path_.empty() ? ConfigWriteResult() : watchName();
   }
 
-  void setOwnerAndMode(const FileStatus* old) {
+  ConfigWriteResult setOwnerAndMode(const FileStatus* old) {
     if (old != nullptr && (old->owner != geteuid() || old->group != getegid())) {
       // Works only with privileges; without them the file becomes ours, as
       // with any editor.
       FileSystem::SetFileOwner(handle_, old->owner, old->group);
     }
     const uint32_t mode = old != nullptr ? old->mode : uint32_t(new_file_mode());
-    if (FileSystem::SetFileMode(handle_, mode) != 0) throw static_cast<int>(kCannotCreate);
+    const uint32_t error = FileSystem::SetFileMode(handle_, mode);
+    if (error != ERROR_SUCCESS) return cannot_create(error, "cannot set the new file's mode");
+    return ConfigWriteResult();
   }
 
-  void write(const std::string& bytes) {
+  ConfigWriteResult write(const std::string& bytes) {
     uint32_t written = 0;
-    if (FileSystem::WriteFile(handle_, bytes.data(), static_cast<uint32_t>(bytes.size()),
-                              &written, nullptr) != 0) {
-      throw static_cast<int>(kCannotWrite);
-    }
+    const uint32_t error = FileSystem::WriteFile(handle_, bytes.data(),
+                                                 static_cast<uint32_t>(bytes.size()), &written, nullptr);
+    if (error != ERROR_SUCCESS) return cannot_write(error, "cannot write the new file");
+    return ConfigWriteResult();
   }
 
   // Flushes the contents to disk. The file stays open, and locked, until
   // it has its final name.
-  void commit() {
-    if (FileSystem::FlushFileBuffers(handle_) != 0) throw static_cast<int>(kCannotWrite);
+  ConfigWriteResult commit() {
+    const uint32_t error = FileSystem::FlushFileBuffers(handle_);
+    if (error != ERROR_SUCCESS) return cannot_write(error, "cannot flush the new file to disk");
+    return ConfigWriteResult();
   }
 
   // Names the file beside its target (if it has no name yet) and renames
   // it over the target.
-  void moveTo(const std::u16string& target) {
+  ConfigWriteResult moveTo(const std::u16string& target) {
     const bool unnamed = path_.empty();
-    if (name_locked_replacement(directory_, kLauncherReplacementPrefix, handle_, path_) != 0)
-      throw static_cast<int>(kCannotCreate);
-    if (unnamed) watchName();
-    if (FileSystem::MoveFile(path_, target) != 0) throw static_cast<int>(kCannotCreate);
+    uint32_t error = name_locked_replacement(directory_, kLauncherReplacementPrefix, handle_, path_);
+    if (error != ERROR_SUCCESS) return cannot_create(error, "cannot name the new file");
+    if (unnamed) {
+      const ConfigWriteResult watched = watchName();
+      if (!watched.ok()) return watched;
+    }
+    error = FileSystem::MoveFile(path_, target);
+    if (error != ERROR_SUCCESS) return cannot_create(error, "cannot put the new file in place");
     kept_ = true;
     forget_temporary_file(signalSlot_);
     signalSlot_ = -1;
     // The contents were flushed before the rename: closing cannot lose them.
     close();
+    return ConfigWriteResult();
   }
 
  private:
   // A name that must lie in the directory itself and go with a stop signal.
-  void watchName() {
+  ConfigWriteResult watchName() {
     signalSlot_ = register_temporary_file(path_);
-    if (!lies_in_directory(path_, directory_)) throw static_cast<int>(kCannotCreate);
+    if (!lies_in_directory(path_, directory_))
+      return cannot_create(ERROR_INVALID_NAME, "the new file would lie outside the folder");
+    return ConfigWriteResult();
   }
 
   void close() {
@@ -178,36 +207,55 @@ class TempFile {
   int signalSlot_ = -1;
 };
 
+ConfigWriteResult write_lines(const std::u16string& directory, const FileStatus* old,
+                              const std::vector<std::string>& lines, const std::u16string& target) {
+  TempFile temp;
+  ConfigWriteResult result = temp.create(directory);
+  if (result.ok()) result = temp.setOwnerAndMode(old);
+  for (size_t i = 0; result.ok() && i < lines.size(); ++i) result = temp.write(lines[i]);
+  if (result.ok()) result = temp.commit();
+  if (result.ok()) result = temp.moveTo(target);
+  return result;
+}
+
 }  // namespace
 
-void write_config_file(const std::u16string& path, const ConfigFile& config) {
+ConfigWriteResult save_config_file(const std::u16string& path, const ConfigFile& config) {
   // Converted first: a text that cannot be written changes nothing on disk.
-  const std::vector<std::string> lines = format_lines(config);
+  std::vector<std::string> lines;
+  if (!format_lines(config, lines))
+    return cannot_write(ERROR_INVALID_DATA, "a line cannot be written in the file's encoding");
 
-  const std::u16string target = resolve_link(path);
+  std::u16string target;
+  ConfigWriteResult result = resolve_link(path, target);
+  if (!result.ok()) return result;
   // A relative name without "/" lies in the current directory.
   const std::u16string parent = parent_directory(target);
   const std::u16string directory = parent.empty() ? u"." : parent;
-  const FileStatus old = status_of(target, true);
+  FileStatus old;
+  uint32_t error = FileSystem::GetFileStatus(target, true, old);
+  if (error != ERROR_SUCCESS) return cannot_create(error, "cannot look at the file");
   const bool exists = old.exists();
   if (exists) {
     // Renaming would bypass a read-only file's protection; respect it as
     // opening the file for writing would.
-    if (old.kind != FileKind::kRegular ||
-        FileSystem::CheckAccess(target, FILE_ACCESS_WRITE) != 0) {
-      throw static_cast<int>(kCannotCreate);
-    }
+    if (old.kind != FileKind::kRegular) return cannot_create(ERROR_ACCESS_DENIED, "not a regular file");
+    error = FileSystem::CheckAccess(target, FILE_ACCESS_WRITE);
+    if (error != ERROR_SUCCESS) return cannot_create(error, "the file may not be written");
   }
-  if (!status_of(directory, true).isDirectory()) {
-    throw static_cast<int>(kCannotCreate);
-  }
+  FileStatus folder;
+  error = FileSystem::GetFileStatus(directory, true, folder);
+  if (error != ERROR_SUCCESS) return cannot_create(error, "cannot look at its folder");
+  if (!folder.isDirectory()) return cannot_create(ERROR_PATH_NOT_FOUND, "its folder is missing");
 
-  TempFile temp;
-  temp.create(directory);
-  temp.setOwnerAndMode(exists ? &old : nullptr);
-  for (const std::string& line : lines) temp.write(line);
-  temp.commit();
-  temp.moveTo(target);
+  result = write_lines(directory, exists ? &old : nullptr, lines, target);
+  if (!result.ok()) return result;
   // The rename itself reaches the disk only with the directory's listing.
   FileSystem::FlushDirectory(directory);
+  return result;
+}
+
+void write_config_file(const std::u16string& path, const ConfigFile& config) {
+  const ConfigWriteResult result = save_config_file(path, config);
+  if (!result.ok()) throw result.code;
 }

@@ -2,6 +2,7 @@
 #ifndef OVN8_CONFIG_CONFIG_WRITER_H_
 #define OVN8_CONFIG_CONFIG_WRITER_H_
 
+#include <cstdint>
 #include <string>
 
 #include "config/config_file.h"
@@ -18,5 +19,24 @@ extern const char16_t kLauncherReplacementPrefix[];
 // be created or put in place, and 2 when a line cannot be converted or
 // written; no temporary file is left behind.
 void write_config_file(const std::u16string& path, const ConfigFile& config);
+
+// The integers write_config_file throws.
+enum : int {
+  kConfigCannotCreate = 1,  // the file cannot be created or put in place
+  kConfigCannotWrite = 2,   // a line cannot be converted or written
+};
+
+// How a write ended: 0 in `error` on success; otherwise the file layer's
+// error of the step that failed (never 0), the step in words, and the
+// integer write_config_file throws for it.
+struct ConfigWriteResult {
+  uint32_t error = 0;
+  int code = 0;
+  std::string step;
+  bool ok() const { return error == 0; }
+};
+
+// write_config_file that returns how it ended instead of throwing.
+ConfigWriteResult save_config_file(const std::u16string& path, const ConfigFile& config);
 
 #endif  // OVN8_CONFIG_CONFIG_WRITER_H_

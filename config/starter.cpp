@@ -79,26 +79,39 @@ void Starter::getTmpltsList(std::list<std::u16string>& out, bool localFirst) {
 }
 
 void Starter::setTmpltsList(const std::list<std::u16string>& list) {
+  const ConfigWriteResult result = storeTmpltsList(list);
+  if (!result.ok()) throw result.code;
+}
+
+ConfigWriteResult Starter::storeTmpltsList(const std::list<std::u16string>& list) {
   loadConfig();
-  if (!m_localReadWhole) throw 1;
+  if (!m_localReadWhole) {
+    ConfigWriteResult refused;
+    refused.error = ERROR_INVALID_DATA;
+    refused.code = kConfigCannotCreate;
+    refused.step = "the file could not be read whole, and rewriting it would lose the rest";
+    return refused;
+  }
   std::list<std::u16string> copy = list;
   removePathDuplicates(copy);
   m_localConfig.setValues(kConfigFileFieldTemplatesLocation, copy);
-  saveLocalConfigFile();
+  return saveLocalConfig();
 }
 
 void Starter::saveLocalConfigFile() {
+  const ConfigWriteResult result = saveLocalConfig();
+  if (!result.ok()) throw result.code;
+}
+
+ConfigWriteResult Starter::saveLocalConfig() {
   const std::u16string path = localPath();
   const std::u16string directory = parent_directory(path);
   if (!file_exists(path)) FileSystem::CreateDirectory(directory);
-  try {
-    write_config_file(path, m_localConfig);
-    return;
-  } catch (...) {
-  }
+  const ConfigWriteResult first = save_config_file(path, m_localConfig);
+  if (first.ok()) return first;
   // The directory may have vanished, or been a file's name, in between.
   FileSystem::CreateDirectory(directory);
-  write_config_file(path, m_localConfig);
+  return save_config_file(path, m_localConfig);
 }
 
 void Starter::replaceWrongSeparators(std::list<std::u16string>& list) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "config/config_file.h"
+#include "config/config_writer.h"
 
 class Starter {
  public:
@@ -34,9 +35,12 @@ class Starter {
   // written, and 1 without writing when the existing local file could not
   // be read whole (rewriting it would lose what was not read).
   void setTmpltsList(const std::list<std::u16string>& list);
+  // setTmpltsList that returns how the write ended instead of throwing.
+  ConfigWriteResult storeTmpltsList(const std::list<std::u16string>& list);
   // Writes the local configuration to the local file, creating its
   // directory; one retry, whose failure propagates.
   void saveLocalConfigFile();
+  ConfigWriteResult saveLocalConfig();
 
   // Turns every backslash into "/".
   static void replaceWrongSeparators(std::list<std::u16string>& list);

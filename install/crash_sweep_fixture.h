@@ -71,7 +71,7 @@ class CrashSweepFixture : public testing::TestWithParam<bool> {
 
   uint32_t install() {
     data.init(&kit, widen_lib(given_));
-    Installer installer(0);
+    Installer installer;
     return installer.run(&data);
   }
 

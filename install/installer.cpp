@@ -21,10 +21,8 @@ const int kTemporaryNameTries = 4;
 
 }  // namespace
 
-const int Installer::kDefaultFinalPauseMs;
 
-Installer::Installer(int finalPauseMs)
-    : data_(nullptr), finalPauseMs_(finalPauseMs) {}
+Installer::Installer() : data_(nullptr) {}
 
 void Installer::report(const std::u16string& message, uint32_t percent) {
   reportedPercent_ = percent;
@@ -109,7 +107,6 @@ uint32_t Installer::runEntries(InstallProcessData* data) {
   if (result != ERROR_SUCCESS) return failEntry(directory, result, reportedPercent_);
   log_event("installed all " + std::to_string(count) + " entries into " + narrow_lib(directory));
   report(LoadResString("IDS_INSTALL_FINISH"), 100);
-  if (finalPauseMs_ > 0) Sleep(finalPauseMs_);
   return ERROR_SUCCESS;
 }
 

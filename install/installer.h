@@ -17,11 +17,7 @@
 
 class Installer {
  public:
-  // The pause after the final report lets the interface show the finished
-  // state before the page changes.
-  static const int kDefaultFinalPauseMs = 1000;
-
-  explicit Installer(int finalPauseMs = kDefaultFinalPauseMs);
+  Installer();
   Installer(const Installer&) = delete;
   Installer& operator=(const Installer&) = delete;
 
@@ -102,7 +98,6 @@ class Installer {
   Rollback rollback_;
   InstallProcessData* data_;
   std::u16string directory_;
-  int finalPauseMs_;
   std::vector<PlannedEntry> batch_;
   uint32_t failure_ = 0;
   uint32_t added_ = 0;

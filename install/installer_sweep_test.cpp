@@ -105,7 +105,7 @@ class InstallerSweepTest : public testing::Test {
 
   uint32_t run() {
     data.init(&kit, wide(scene.templateDir()));
-    Installer installer(0);
+    Installer installer;
     return installer.run(&data);
   }
 

@@ -69,7 +69,7 @@ class InstallerTest : public testing::Test {
   }
   uint32_t install() {
     data.init(&kit, widen_lib(scene.templateDir()));
-    Installer installer(0);
+    Installer installer;
     return installer.run(&data);
   }
   std::u16string target(const std::string& name) const { return widen_lib(scene / name); }
@@ -145,7 +145,7 @@ TEST_F(InstallerTest, NewerAndEqualFilesAreLeftAlone) {
   EXPECT_EQ("user's equal", readText(scene / "equal.txt"));
   EXPECT_EQ("kit", readText(scene / "older.txt"));
 
-  Installer installer(0);
+  Installer installer;
   EXPECT_FALSE(installer.compareFiles(target("newer.txt"), kitTime(kKitTime)));
   EXPECT_FALSE(installer.compareFiles(target("equal.txt"), kitTime(kKitTime)));
   EXPECT_TRUE(installer.compareFiles(target("equal.txt"), kitTime(kKitTime + 1)));
@@ -483,7 +483,7 @@ TEST_F(InstallerTest, NewTemplateDirectoryIsRemovedAfterAFailure) {
   {
     FileFaultInjector fault(2);
     fault.only({FileOp::CreateFile}).below(widen_lib(fresh + "/")).skipping(u"/.n8stp");
-    Installer installer(0);
+    Installer installer;
     EXPECT_EQ(ERROR_INVALID_PARAMETER, installer.run(&data));
   }
   EXPECT_FALSE(exists(scene.scratch("fresh")));
@@ -525,7 +525,7 @@ TEST_F(InstallerTest, CancelAlwaysRollsBackEvenWhenOnlySkippedEntriesRemain) {
   data.init(&kit, widen_lib(scene.templateDir()));
   {
     CancelWhileWriting cancel(data, target("replaced.txt"));
-    Installer installer(0);
+    Installer installer;
     EXPECT_EQ(ERROR_CANCELLED, installer.run(&data));
   }
   EXPECT_EQ(0u, stateOf(data).code);
@@ -538,7 +538,7 @@ TEST_F(InstallerTest, CancelAlwaysRollsBackEvenWhenOnlySkippedEntriesRemain) {
   data.init(&kit, widen_lib(scene.templateDir()));
   {
     CancelWhileWriting cancel(data, target("new.txt"));
-    Installer installer(0);
+    Installer installer;
     EXPECT_EQ(ERROR_CANCELLED, installer.run(&data));
   }
   EXPECT_FALSE(exists(scene / "new.txt"));
@@ -546,14 +546,14 @@ TEST_F(InstallerTest, CancelAlwaysRollsBackEvenWhenOnlySkippedEntriesRemain) {
   // Cancelled before the run begins: nothing is touched at all.
   data.init(&kit, widen_lib(scene.templateDir()));
   data.setCancel(true);
-  Installer installer(0);
+  Installer installer;
   EXPECT_EQ(ERROR_CANCELLED, installer.run(&data));
   EXPECT_FALSE(exists(scene / "new.txt"));
   EXPECT_TRUE(privateFoldersIn(scene.templateDir()).empty());
 }
 
 TEST_F(InstallerTest, RefusesToRunWithoutAJobOrWithAnUnsafeName) {
-  Installer withoutKit(0);
+  Installer withoutKit;
   data.init(nullptr, widen_lib(scene.templateDir()));
   EXPECT_EQ(ERROR_INVALID_PARAMETER, withoutKit.run(&data));
   EXPECT_EQ(ERROR_INVALID_PARAMETER, stateOf(data).code);
@@ -573,7 +573,7 @@ class RunOnWorker : public InstallWorker {
  public:
   explicit RunOnWorker(InstallProcessData& data) : data_(data) {}
   bool updateProgress() override {
-    Installer installer(0);
+    Installer installer;
     installer.run(&data_);
     return false;
   }
@@ -677,7 +677,7 @@ TEST_F(InstallerTest, AStopAskedForDuringTheFinalSyncRollsBack) {
     }
   };
   FileSystem::SetFaultHook(&Stop::hook, &data);
-  Installer installer(0);
+  Installer installer;
   const uint32_t result = installer.run(&data);
   FileSystem::SetFaultHook(nullptr, nullptr);
   EXPECT_EQ(ERROR_CANCELLED, result);
@@ -712,7 +712,7 @@ TEST_F(InstallerTest, ARollbackThatCannotFinishSaysWhatIsLeftAndWhere) {
     }
   } faults;
   FileSystem::SetFaultHook(&Faults::hook, &faults);
-  Installer installer(0);
+  Installer installer;
   const uint32_t result = installer.run(&data);
   FileSystem::SetFaultHook(nullptr, nullptr);
   EXPECT_EQ(uint32_t(ERROR_DISK_FULL), result);

@@ -96,3 +96,18 @@ std::u16string FormatResString(const std::string& key,
                                std::initializer_list<std::u16string> arguments) {
   return format_text(LoadResString(key), arguments);
 }
+
+std::u16string sizeText(uint64_t bytes, bool roundUp) {
+  const uint64_t kKilo = 1024, kMega = kKilo * 1024, kGiga = kMega * 1024;
+  const char* key = "IDS_SIZE_GB";
+  uint64_t unit = kGiga;
+  if (bytes < kMega) {
+    key = "IDS_SIZE_KB";
+    unit = kKilo;
+  } else if (bytes < 10 * kGiga) {
+    key = "IDS_SIZE_MB";
+    unit = kMega;
+  }
+  const uint64_t whole = bytes / unit + (roundUp && bytes % unit != 0 ? 1 : 0);
+  return FormatResString(key, {widen_lib(std::to_string(whole))});
+}

@@ -5,6 +5,7 @@
 
 #include <initializer_list>
 #include <map>
+#include <cstdint>
 #include <string>
 
 // Language identifiers; the values are fixed (0 = no language).
@@ -59,5 +60,10 @@ std::u16string format_text(const std::u16string& text,
 // The same for the text of `key`.
 std::u16string FormatResString(const std::string& key,
                                std::initializer_list<std::u16string> arguments);
+
+// A size as the user reads it: KB below 1 MB, MB below 10 GB, else GB, in
+// whole units (rounded up with `roundUp`, else down), in the interface
+// language ("12 MB").
+std::u16string sizeText(uint64_t bytes, bool roundUp);
 
 #endif  // OVN8_RESOURCES_LANG_H_

@@ -129,3 +129,17 @@ TEST_F(LangTest, FormatTextFillsMarkersInTheLanguagesOrder) {
 }
 
 }  // namespace
+TEST(LangTest, SizesReadInWholeUnitsOfTheInterfaceLanguage) {
+  EXPECT_EQ(u"0 KB", sizeText(0, true));
+  EXPECT_EQ(u"1 KB", sizeText(1, true));
+  EXPECT_EQ(u"0 KB", sizeText(1, false));
+  EXPECT_EQ(u"1023 KB", sizeText(1023 * 1024 + 1, false));
+  EXPECT_EQ(u"2 MB", sizeText(1536 * 1024, true));
+  EXPECT_EQ(u"1 MB", sizeText(1536 * 1024, false));
+  EXPECT_EQ(u"10239 MB", sizeText((10ull << 30) - 1, false));
+  EXPECT_EQ(u"20 GB", sizeText(20ull << 30, true));
+  set_resource_lang(LANG_RU);
+  EXPECT_EQ(u"12 МБ", sizeText(12ull << 20, true));
+  set_resource_lang(LANG_EN);
+}
+

@@ -4,11 +4,11 @@
 
 #include <cstdio>
 
+#include "install/installation_session.h"
 #include "platform/message_box.h"
-#include "platform/stop_signals.h"
+#include "platform/path.h"
 #include "platform/text.h"
 #include "resources/lang.h"
-#include "ui/installer_dlg.h"
 
 namespace {
 
@@ -20,13 +20,41 @@ void print_line(FILE* stream, const std::u16string& text) {
   fflush(stream);
 }
 
+// Lines of boxes begin with the wizard's title, as the boxes would show it.
+class Titled : public CWnd {
+ public:
+  explicit Titled(const std::u16string& title) : title_(title) {}
+  std::u16string getWindowTitle() override { return title_; }
+
+ private:
+  std::u16string title_;
+};
+
+void show(Titled& window, const SessionMessage& message) {
+  messageBox(&window, message.text, message.error ? kMessageBoxError | kMessageBoxOk : kMessageBoxOk);
+}
+
 // One line for every entry the run has reached, each once and in order,
 // also those the poll did not see as the current one.
-class EntryLines {
+class HeadlessView : public SessionView {
  public:
-  EntryLines(const KitReader& kit, const std::u16string& directory)
-      : kit_(kit), directory_(directory) {}
+  HeadlessView(const InstallationSession& session, Titled& window)
+      : kit_(session.kit()),
+        directory_(with_trailing_separator(session.targetDirectory())),
+        window_(window) {}
 
+  void showNotice(const SessionMessage& notice) override { show(window_, notice); }
+  void runStarted() override {}
+  void showReport(const RunReport& report) override {
+    if (report.entry >= 0) printThrough(size_t(report.entry));
+    if (report.phase != RunPhase::kEnded) usleep(kPollUs);
+  }
+
+  void printAll() {
+    if (!kit_.entries.empty()) printThrough(kit_.entries.size() - 1);
+  }
+
+ private:
   // Prints the lines of the entries up to `last` (inclusive).
   void printThrough(size_t last) {
     const size_t count = kit_.entries.size();
@@ -37,71 +65,44 @@ class EntryLines {
     }
     fflush(stdout);
   }
-  void printAll() {
-    if (!kit_.entries.empty()) printThrough(kit_.entries.size() - 1);
-  }
 
- private:
   const KitReader& kit_;
   const std::u16string directory_;
+  Titled& window_;
   size_t printed_ = 0;
 };
 
 }  // namespace
 
-int run_headless(CInstallerDlg& dialog) {
-  if (dialog.targetPath.empty()) {
-    messageBox(&dialog, LoadResString("IDS_SETUP_EMPTYTARGET"), kMessageBoxOk);
+int run_headless(InstallationSession& session, bool silent, const std::u16string& title) {
+  Titled window(title);
+  SessionMessage refusal;
+  if (!session.start(nullptr, refusal)) {
+    show(window, refusal);
     return kExitStartupFailed;
   }
-  // From here until the rollback has ended, a stop signal cancels the run.
-  defer_stop_signals();
-  if (!dialog.lockTargetDirectory()) {
-    allow_stop_signals();
-    if (dialog.exitStatus == kExitInstallFailed) print_line(stderr, LoadResString("IDS_ERROR_FINISH"));
-    return dialog.exitStatus;
+  if (!silent) {
+    fprintf(stderr, "ovn8setup: %s\n", narrow_lib(LoadResString("IDS_ERROR_NODISPLAY")).c_str());
+    return kExitStartupFailed;
   }
-  dialog.processData.init(&dialog.installData, dialog.targetPath);
-  dialog.state = kStateProgress;
-  KitReader* kit = nullptr;
-  std::u16string directory;
-  dialog.processData.get(kit, directory);
-  EntryLines lines(dialog.installData, directory);
-
-  RunReport& report = dialog.lastRun;
-  const CInstallerDlg::RunOutcome outcome = dialog.runInstallation(
-      [&](const RunReport& now) {
-        if (now.entry >= 0) lines.printThrough(size_t(now.entry));
-        if (stop_requested() && !dialog.cancelRequested) {
-          dialog.cancelRequested = true;
-          dialog.processData.setCancel(true);
-        }
-        usleep(kPollUs);
-      },
-      report);
-  allow_stop_signals();
-
-  switch (outcome) {
-    case CInstallerDlg::RunOutcome::Success:
-      lines.printAll();
-      print_line(stdout, LoadResString("IDS_SUCCESS_FINISH") + u" " + dialog.successSummary(u"; "));
-      dialog.state = kStateSuccess;
-      return dialog.finishSuccessfulRun();
-    case CInstallerDlg::RunOutcome::Cancelled:
-      dialog.state = kStateCancelled;
+  HeadlessView view(session, window);
+  const SessionOutcome outcome = session.install(view);
+  switch (outcome.end) {
+    case SessionOutcome::End::kInstalled:
+      view.printAll();
+      print_line(stdout, LoadResString("IDS_SUCCESS_FINISH") + u" " + session.successSummary(u"; "));
+      if (!outcome.warning.empty()) show(window, SessionMessage{outcome.warning, false});
+      break;
+    case SessionOutcome::End::kCancelled:
       print_line(stderr, LoadResString("IDS_CANCEL_FINISH"));
-      return kExitCancelled;
-    case CInstallerDlg::RunOutcome::Failed:
+      break;
+    case SessionOutcome::End::kFailed:
+      show(window, SessionMessage{outcome.message, true});
+      print_line(stderr, LoadResString("IDS_ERROR_FINISH"));
+      break;
+    case SessionOutcome::End::kRefused:
+      show(window, SessionMessage{outcome.message, true});
       break;
   }
-  // Another wizard took the directory between the check and the run:
-  // nothing was changed, as when the check itself finds it busy.
-  if (report.result == ERROR_LOCK_VIOLATION) {
-    messageBox(&dialog, LoadResString("IDS_ERROR_TARGETBUSY"), kMessageBoxError | kMessageBoxOk);
-    return kExitStartupFailed;
-  }
-  dialog.state = kStateError;
-  messageBox(&dialog, report.message, kMessageBoxError | kMessageBoxOk);
-  print_line(stderr, LoadResString("IDS_ERROR_FINISH"));
-  return kExitInstallFailed;
+  return outcome.exitStatus;
 }

@@ -1,15 +1,18 @@
-// The silent run without a display: the installation runs into the proposed
-// directory at once, every kit entry gets a progress line on standard output
-// ("NN% path"), a success ends with the success sentence and a summary line,
-// and message boxes become lines on standard error. A stop signal (INT,
-// TERM, HUP, QUIT) cancels the run, which then rolls back and ends with
-// status 3.
+// The run without a display: the start-up checks, then, in silent mode, the
+// installation into the proposed directory at once. Every kit entry gets a
+// progress line on standard output ("NN% path"), a success ends with the
+// success sentence and a summary line, and message boxes become lines on
+// standard error. A stop signal (INT, TERM, HUP, QUIT) cancels the run,
+// which then rolls back and ends with status 3. Without silent mode there is
+// nothing to show the wizard on: the run ends with status 1.
 #ifndef OVN8_UI_HEADLESS_RUN_H_
 #define OVN8_UI_HEADLESS_RUN_H_
 
-class CInstallerDlg;
+#include <string>
 
-// After the start-up checks have passed. The exit status (WizardExitCode).
-int run_headless(CInstallerDlg& dialog);
+class InstallationSession;
+
+// The exit status (WizardExitCode). `title` heads the lines of the boxes.
+int run_headless(InstallationSession& session, bool silent, const std::u16string& title);
 
 #endif  // OVN8_UI_HEADLESS_RUN_H_

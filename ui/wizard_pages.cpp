@@ -7,7 +7,7 @@
 
 #include "platform/text.h"
 #include "resources/lang.h"
-#include "ui/wizard_paths.h"
+#include "ui/chooser_paths.h"
 
 namespace {
 
@@ -184,12 +184,7 @@ void DirSelectPage::setNeededSpace(uint64_t bytes) {
 }
 
 bool DirSelectPage::freeSpace(uint64_t& freeBytes) const {
-  char buffer[PATH_MAX] = {};
-  const std::u16string cwd = getcwd(buffer, sizeof(buffer)) ? widen_lib(buffer) : u"/";
-  std::u16string path = getPath();
-  replace_all(path, kBadPathSeparator, kPathSeparator);
-  if (path.empty()) return false;
-  return freeSpaceAt(absoluteTargetPath(path, home_dir(), cwd), freeBytes);
+  return freeSpaceProbe && freeSpaceProbe(getPath(), freeBytes);
 }
 
 // What the kit's files need and what the field's file system has free; only

@@ -8,6 +8,7 @@
 #include <gtk/gtk.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -102,10 +103,14 @@ class DirSelectPage : public WizardDialogPage {
   // with the space free where the field's path lies.
   void setNeededSpace(uint64_t bytes);
   void updateSpace();
-  // The space free for the field's path ("~" and relative paths taken as
-  // Next takes them); false when it cannot be told.
+  // Tells the space free where a typed path would lie ("~" and relative
+  // paths taken as Next takes them); false when it cannot be told.
+  typedef std::function<bool(const std::u16string& typed, uint64_t& freeBytes)> FreeSpaceProbe;
+  void setFreeSpaceProbe(FreeSpaceProbe probe) { freeSpaceProbe = probe; }
+  // The space free for the field's path; false when it cannot be told.
   bool freeSpace(uint64_t& freeBytes) const;
   uint64_t neededBytes = 0;
+  FreeSpaceProbe freeSpaceProbe;
 
   GtkWidget* image;
   GtkWidget* entry;

@@ -1,6 +1,7 @@
-// Path and size rules of the wizard that need no display.
-#ifndef OVN8_UI_WIZARD_PATHS_H_
-#define OVN8_UI_WIZARD_PATHS_H_
+// Path and size rules of an installation: the proposed directory, the
+// checks of a chosen one, the space it needs.
+#ifndef OVN8_INSTALL_WIZARD_PATHS_H_
+#define OVN8_INSTALL_WIZARD_PATHS_H_
 
 #include <cstdint>
 #include <string>
@@ -28,14 +29,6 @@ std::u16string joinDirectoryAndName(const std::u16string& directory, const std::
 std::u16string documentInsideDirectory(const std::u16string& path,
                                        const std::u16string& directory);
 
-// Where the folder chooser starts for the text of the path field: the
-// folder it names, else its nearest existing parent, else the home
-// directory. Only absolute paths count; "~" stands for `home`.
-std::u16string chooserStartFolder(const std::u16string& field, const std::u16string& home);
-
-// True when a component of the absolute `path` is hidden (begins with ".").
-bool hasHiddenComponent(const std::u16string& path);
-
 // The template directory as the user typed it, made absolute: "~" and "~/"
 // stand for `home`, a relative path is taken against `cwd`.
 std::u16string absoluteTargetPath(const std::u16string& typed, const std::u16string& home,
@@ -56,9 +49,4 @@ bool freeSpaceAt(const std::u16string& path, uint64_t& freeBytes);
 typedef bool (*FreeSpaceProbe)(const std::u16string& folder, uint64_t& freeBytes);
 void set_free_space_probe(FreeSpaceProbe probe);
 
-// A size as the user reads it: KB below 1 MB, MB below 10 GB, else GB, in
-// whole units (rounded up with `roundUp`, else down), in the interface
-// language ("12 MB").
-std::u16string sizeText(uint64_t bytes, bool roundUp);
-
-#endif  // OVN8_UI_WIZARD_PATHS_H_
+#endif  // OVN8_INSTALL_WIZARD_PATHS_H_

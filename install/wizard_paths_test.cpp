@@ -1,12 +1,12 @@
 // The wizard's path and size rules, without a display.
-#include "ui/wizard_paths.h"
+#include "install/wizard_paths.h"
 
 #include <gtest/gtest.h>
 
 #include "platform/file_system.h"
 #include "platform/text.h"
 #include "resources/lang.h"
-#include "ui/ui_test_support.h"
+#include "platform/test_toolkit.h"
 
 namespace {
 
@@ -58,27 +58,6 @@ TEST(WizardPathsTest, DocumentMustLieInsideTheDirectory) {
   EXPECT_EQ(documentInsideDirectory(widen_lib(root + "/tx/r.html"), t), u"");
 }
 
-TEST(WizardPathsTest, ChooserStartsAtTheFieldsFolderOrItsNearestParent) {
-  const testkit::ScratchDir scratch("/tmp", "ovn8chooser");
-  const std::u16string root = widen_lib(scratch.path());
-  ASSERT_TRUE(testkit::makeDirs(scratch / "home/.ovn8/tmplts"));
-  ASSERT_TRUE(testkit::writeFile(scratch / "file", ""));
-  const std::u16string home = root + u"/home";
-  EXPECT_EQ(chooserStartFolder(home + u"/.ovn8/tmplts/", home), home + u"/.ovn8/tmplts");
-  // Not made yet: its nearest parent that exists.
-  EXPECT_EQ(chooserStartFolder(home + u"/.ovn8/Ovan/ovn8/tmplts/", home), home + u"/.ovn8");
-  EXPECT_EQ(chooserStartFolder(u"~/.ovn8/tmplts", home), home + u"/.ovn8/tmplts");
-  EXPECT_EQ(chooserStartFolder(root + u"/file", home), root);  // a file: its folder
-  EXPECT_EQ(chooserStartFolder(u"relative/path", home), home);
-  EXPECT_EQ(chooserStartFolder(u"", home), home);
-  EXPECT_EQ(chooserStartFolder(u"/", home), u"/");
-  EXPECT_EQ(chooserStartFolder(u"/no-such-folder-here/x", home), u"/");
-  EXPECT_TRUE(hasHiddenComponent(home + u"/.ovn8/tmplts"));
-  EXPECT_FALSE(hasHiddenComponent(home + u"/tmplts"));
-  EXPECT_FALSE(hasHiddenComponent(u"/a/./b/../c"));
-  EXPECT_TRUE(hasHiddenComponent(u"/a/..b"));
-}
-
 TEST(WizardPathsTest, TypedTargetIsMadeAbsoluteAndCheckedBeforeTheRun) {
   EXPECT_EQ(absoluteTargetPath(u"~/tpl", u"/home/u", u"/work"), u"/home/u/tpl");
   EXPECT_EQ(absoluteTargetPath(u"~", u"/home/u", u"/work"), u"/home/u");
@@ -104,20 +83,6 @@ TEST(WizardPathsTest, TypedTargetIsMadeAbsoluteAndCheckedBeforeTheRun) {
   FileSystem::SetFaultHook(&Deny::access, nullptr);
   EXPECT_EQ(checkTargetDirectory(wroot + u"/dir/new/"), TargetCheck::kNotWritable);
   FileSystem::SetFaultHook(nullptr, nullptr);
-}
-
-TEST(WizardPathsTest, SizesReadInWholeUnitsOfTheInterfaceLanguage) {
-  EXPECT_EQ(u"0 KB", sizeText(0, true));
-  EXPECT_EQ(u"1 KB", sizeText(1, true));
-  EXPECT_EQ(u"0 KB", sizeText(1, false));
-  EXPECT_EQ(u"1023 KB", sizeText(1023 * 1024 + 1, false));
-  EXPECT_EQ(u"2 MB", sizeText(1536 * 1024, true));
-  EXPECT_EQ(u"1 MB", sizeText(1536 * 1024, false));
-  EXPECT_EQ(u"10239 MB", sizeText((10ull << 30) - 1, false));
-  EXPECT_EQ(u"20 GB", sizeText(20ull << 30, true));
-  set_resource_lang(LANG_RU);
-  EXPECT_EQ(u"12 МБ", sizeText(12ull << 20, true));
-  set_resource_lang(LANG_EN);
 }
 
 TEST(WizardPathsTest, FreeSpaceIsThatOfTheNearestExistingFolder) {

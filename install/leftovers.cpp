@@ -1,4 +1,4 @@
-#include "app/leftovers.h"
+#include "install/leftovers.h"
 
 #include "config/config_paths.h"
 #include "config/config_writer.h"

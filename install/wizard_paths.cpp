@@ -1,4 +1,4 @@
-#include "ui/wizard_paths.h"
+#include "install/wizard_paths.h"
 
 #include <limits.h>
 #include <stdlib.h>
@@ -24,6 +24,19 @@ std::string resolved(const std::u16string& path) {
   if (narrow.empty()) return std::string();
   char buffer[PATH_MAX];
   return realpath(narrow.c_str(), buffer) ? std::string(buffer) : std::string();
+}
+
+// `path` itself when it is a folder, else its nearest parent that is one
+// ("/" at the end).
+std::u16string nearest_existing_folder(const std::u16string& path) {
+  std::u16string folder = without_trailing_separator(path);
+  while (true) {
+    FileStatus status;
+    if (FileSystem::GetFileStatus(folder, true, status) == ERROR_SUCCESS &&
+        status.kind == FileKind::kDirectory)
+      return folder;
+    if (!path_up_one_level(folder) || folder == u"/") return u"/";
+  }
 }
 
 }  // namespace
@@ -66,38 +79,6 @@ std::u16string documentInsideDirectory(const std::u16string& path,
   return widen_lib(file);
 }
 
-namespace {
-
-bool is_folder(const std::u16string& path) {
-  FileStatus status;
-  return FileSystem::GetFileStatus(path, true, status) == ERROR_SUCCESS &&
-         status.kind == FileKind::kDirectory;
-}
-
-}  // namespace
-
-std::u16string chooserStartFolder(const std::u16string& field, const std::u16string& home) {
-  std::u16string path = field;
-  replace_all(path, kBadPathSeparator, kPathSeparator);
-  if (path == u"~" || path.compare(0, 2, u"~/") == 0) path = home + path.substr(1);
-  if (path.empty() || path[0] != u'/') return home;
-  path = without_trailing_separator(path);
-  while (!is_folder(path)) {
-    if (!path_up_one_level(path)) return home;
-    if (path == u"/") break;
-  }
-  return path;
-}
-
-bool hasHiddenComponent(const std::u16string& path) {
-  for (size_t at = path.find(u"/."); at != std::u16string::npos; at = path.find(u"/.", at + 1)) {
-    // "/." and "/.." are the folder itself and its parent, not hidden names.
-    const std::u16string rest = path.substr(at + 1, path.find(u'/', at + 1) - at - 1);
-    if (rest != u"." && rest != u"..") return true;
-  }
-  return false;
-}
-
 std::u16string absoluteTargetPath(const std::u16string& typed, const std::u16string& home,
                                   const std::u16string& cwd) {
   if (typed == u"~" || typed.compare(0, 2, u"~/") == 0) return home + typed.substr(1);
@@ -132,25 +113,10 @@ void set_free_space_probe(FreeSpaceProbe probe) { g_freeSpaceProbe = probe; }
 bool freeSpaceAt(const std::u16string& path, uint64_t& freeBytes) {
   if (path.empty() || path[0] != u'/') return false;
   // The folder the run would create its levels in: the nearest one there.
-  const std::u16string folder = chooserStartFolder(path, u"/");
+  const std::u16string folder = nearest_existing_folder(path);
   if (g_freeSpaceProbe) return g_freeSpaceProbe(folder, freeBytes);
   struct statvfs status;
   if (statvfs(narrow_lib(folder).c_str(), &status) != 0) return false;
   freeBytes = uint64_t(status.f_bavail) * status.f_frsize;
   return true;
-}
-
-std::u16string sizeText(uint64_t bytes, bool roundUp) {
-  const uint64_t kKilo = 1024, kMega = kKilo * 1024, kGiga = kMega * 1024;
-  const char* key = "IDS_SIZE_GB";
-  uint64_t unit = kGiga;
-  if (bytes < kMega) {
-    key = "IDS_SIZE_KB";
-    unit = kKilo;
-  } else if (bytes < 10 * kGiga) {
-    key = "IDS_SIZE_MB";
-    unit = kMega;
-  }
-  const uint64_t whole = bytes / unit + (roundUp && bytes % unit != 0 ? 1 : 0);
-  return FormatResString(key, {widen_lib(std::to_string(whole))});
 }

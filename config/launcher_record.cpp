@@ -1,0 +1,76 @@
+#include "config/launcher_record.h"
+
+#include "config/config_paths.h"
+#include "config/launcher_file_lock.h"
+#include "config/starter.h"
+#include "platform/file_finder.h"
+#include "platform/run_log.h"
+#include "platform/text.h"
+
+bool LauncherRecording::recorded() const {
+  for (const LauncherFileUpdate& file : files)
+    if (file.error != 0) return false;
+  return true;
+}
+
+TemplateList read_template_list() {
+  TemplateList list;
+  list.alternateFileExists = file_exists(get_local_config_file_path_base());
+  if (file_exists(get_local_config_file_path())) {
+    get_tmplts_list(list.directories, true, false);
+  } else if (list.alternateFileExists) {
+    get_tmplts_list(list.directories, true, true);
+    list.fromAlternateSet = !list.directories.empty();
+  }
+  return list;
+}
+
+namespace {
+
+// Whether the per-user file of the set (`alternate`) takes the directory,
+// by what the launcher's files say now.
+bool takes_directory(bool alternate, const TemplateList& list) {
+  return alternate ? list.alternateFileExists : !list.fromAlternateSet;
+}
+
+// False when, under the lock, the file turns out not to take it after all.
+bool record_in(bool alternate, const std::u16string& directory, LauncherFileUpdate& update) {
+  update.file = alternate ? get_local_config_file_path_base() : get_local_config_file_path();
+  const std::string file = narrow_lib(update.file);
+  // The list is read again under the lock: another wizard may have
+  // recorded its directory since this one started.
+  LauncherFileLock lock;
+  const uint32_t locked = lock.acquire(update.file);
+  if (locked != ERROR_SUCCESS)
+    log_event(error_event("warning " + file + ": updated without waiting for other wizards", locked));
+  if (!takes_directory(alternate, read_template_list())) return false;
+  // Each file gets its own list: the alternate one keeps its entries.
+  std::list<std::u16string> list;
+  get_tmplts_list(list, true, alternate);
+  list.push_front(directory);
+  const ConfigWriteResult result = Starter(alternate).storeTmpltsList(list);
+  update.error = result.error;
+  update.reason = result.step;
+  if (result.ok())
+    log_event("recorded " + narrow_lib(directory) + " first in " + file);
+  else
+    log_event(error_event("error " + file + ": the launcher's file cannot be updated: " + result.step,
+                          result.error));
+  return true;
+}
+
+}  // namespace
+
+LauncherRecording record_template_directory(const std::u16string& installed) {
+  std::u16string directory = installed;
+  // Only one final separator goes; the root stays the root.
+  if (directory.size() > 1 && (directory.back() == u'\\' || directory.back() == u'/'))
+    directory.pop_back();
+  LauncherRecording recording;
+  for (bool alternate : {false, true}) {
+    if (!takes_directory(alternate, read_template_list())) continue;
+    LauncherFileUpdate update;
+    if (record_in(alternate, directory, update)) recording.files.push_back(update);
+  }
+  return recording;
+}

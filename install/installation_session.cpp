@@ -1,0 +1,435 @@
+#include "install/installation_session.h"
+
+#include <limits.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "config/config_file.h"
+#include "config/config_paths.h"
+#include "config/launcher_record.h"
+#include "install/installer.h"
+#include "install/leftovers.h"
+#include "install/recovery.h"
+#include "install/target_lock.h"
+#include "install/wizard_paths.h"
+#include "platform/file_finder.h"
+#include "platform/file_system.h"
+#include "platform/path.h"
+#include "platform/private_temp.h"
+#include "platform/run_log.h"
+#include "platform/stop_signals.h"
+#include "platform/text.h"
+#include "resources/lang.h"
+#include "resources/reasons.h"
+#include "resources/version.h"
+
+namespace {
+
+std::u16string count_text(uint64_t count) { return widen_lib(std::to_string(count)); }
+
+// "the stream is cut short" as a sentence of its own in a box.
+std::string as_sentence(std::string text) {
+  if (text.empty()) return text;
+  if (text[0] >= 'a' && text[0] <= 'z') text[0] = char(text[0] - 'a' + 'A');
+  if (text.back() != '.') text += '.';
+  return text;
+}
+
+SessionMessage error_message(const std::u16string& text) { return SessionMessage{text, true}; }
+
+// What a link names counts: a dangling link to the kit is a missing kit.
+bool kit_exists(const std::u16string& path) {
+  FileStatus status;
+  return !path.empty() && FileSystem::GetFileStatus(path, true, status) == ERROR_SUCCESS &&
+         status.exists();
+}
+
+std::u16string current_directory() {
+  char buffer[PATH_MAX] = {};
+  return getcwd(buffer, sizeof(buffer)) ? widen_lib(buffer) : std::u16string();
+}
+
+// Where the kit is expected: in the current directory, or beside the
+// executable; empty when that cannot be told.
+std::u16string expected_kit_path(bool useCurrentDirectory) {
+  std::u16string directory;
+  if (useCurrentDirectory) {
+    directory = current_directory();
+    if (directory.empty()) return std::u16string();
+  } else {
+    std::u16string executable;
+    if (FileSystem::ReadLink(u"/proc/self/exe", executable) != ERROR_SUCCESS || executable.empty())
+      return std::u16string();
+    directory = executable.substr(0, executable.find_last_of(u'/') == std::u16string::npos
+                                         ? 0
+                                         : executable.find_last_of(u'/'));
+  }
+  return directory + u"/ovn8.okd";
+}
+
+}  // namespace
+
+InstallationSession::InstallationSession(const SessionSettings& settings) : settings_(settings) {
+  progress_.setInstallState(0, LoadResString("IDS_PREPARECOPY"), 0);
+}
+
+InstallationSession::~InstallationSession() { thread_.join(); }
+
+// ---------------------------------------------------------------- program start
+
+std::vector<SessionMessage> InstallationSession::recoverStoppedInstallations(
+    const std::u16string& target) {
+  // A record of a directory moved to `target` since is then done with, and
+  // not reported as waiting for its directory.
+  std::vector<RecoveryNotice> notices;
+  if (!target.empty()) notices = recover_directory(target);
+  for (const RecoveryNotice& notice : recover_stopped_installations()) notices.push_back(notice);
+  // What they left is no longer needed by anyone.
+  remove_leftovers_of_ended_runs();
+  std::vector<SessionMessage> messages;
+  for (const RecoveryNotice& notice : notices) {
+    const bool plain = notice.kind == RecoveryNotice::Kind::kRestored && notice.paths.empty();
+    messages.push_back(SessionMessage{recovery_notice_text(notice), !plain});
+  }
+  return messages;
+}
+
+void InstallationSession::removeTemporaryFiles() { remove_run_temp_folder(); }
+
+// ---------------------------------------------------------------- start-up checks
+
+bool InstallationSession::start(const KitOpener& open, SessionMessage& refusal) {
+  if (!findKit(refusal)) return false;
+  proposeDirectory();
+  logStart(true);
+  return checkTemporarySpace(refusal) && openKit(open, refusal);
+}
+
+bool InstallationSession::findKit(SessionMessage& refusal) {
+  kitPath_ = expected_kit_path(settings_.useCurrentDirectory);
+  if (kit_exists(kitPath_)) return true;
+  logStart(false);
+  refusal = error_message(LoadResString("IDS_ERROR_NOSOURCE"));
+  return false;
+}
+
+// The first directory of the launcher's list that can be written, else the
+// wizard's own; the one given on the command line before either.
+void InstallationSession::proposeDirectory() {
+  target_.clear();
+  bool found = false;
+  for (const std::u16string& directory : read_template_list().directories) {
+    if (isWritePermitted(directory)) {
+      target_ = directory;
+      found = true;
+      break;
+    }
+  }
+  if (!found) target_ = n8_app_data_dir(false) + u"tmplts" + kPathSeparator;
+  target_ = cleanProposedDirectory(target_);
+  if (!settings_.target.empty()) target_ = settings_.target;
+}
+
+bool InstallationSession::checkTemporarySpace(SessionMessage& refusal) {
+  uint32_t kitSize = 0;
+  uint32_t freeBytes = 0;
+  if (FileSystem::GetFileSize(kitPath_, &kitSize) != 0 ||
+      FileSystem::GetFreeSpaceTmpDir(&freeBytes) != 0 || enoughTemporarySpace(kitSize, freeBytes))
+    return true;
+  log_event("error: the temporary directory has " + std::to_string(freeBytes) + " bytes free, " +
+            std::to_string(kSpaceReg) + " times the kit's size are needed");
+  refusal = error_message(LoadResString("IDS_ERROR_NOSPACE"));
+  return false;
+}
+
+bool InstallationSession::openKit(const KitOpener& open, SessionMessage& refusal) {
+  const std::function<uint32_t()> opening = [this] { return kit_.open(kitPath_); };
+  const uint32_t opened = open ? open(opening) : opening();
+  if (opened == ERROR_SUCCESS) {
+    log_event("kit opened: " + std::to_string(kit_.descriptions.size()) + " descriptions, " +
+              std::to_string(kit_.entries.size()) + " entries");
+    return true;
+  }
+  // The temporary directory filled up while the kit was unpacked; the
+  // partial container is already gone.
+  const bool full = opened == ERROR_DISK_FULL;
+  log_event(error_event("error " + narrow_lib(kitPath_) +
+                            (full ? ": no space left to unpack the kit" : ": the kit is damaged: ") +
+                            (full ? std::string() : kit_.refusal()),
+                        opened));
+  // Where the kit is wrong, for whoever made it; a kit that cannot be read
+  // at all says why in the interface language.
+  std::u16string detail;
+  if (!full)
+    detail = u"\n" + (opened == ERROR_INVALID_DATA ? widen_lib(as_sentence(kit_.refusal()))
+                                                   : printable(kitPath_) + u"\n" + failure_reason(opened));
+  refusal = error_message(LoadResString(full ? "IDS_ERROR_NOSPACE" : "IDS_ERROR_DAMAGEDSOURCE") + detail);
+  return false;
+}
+
+std::u16string InstallationSession::kitLocation() const {
+  return kitPath_.empty() ? u"(unknown path)" : kitPath_;
+}
+
+void InstallationSession::logStart(bool kitFound) const {
+  if (!run_log().isOpen()) return;
+  uint32_t kitSize = 0;
+  std::string kit = narrow_lib(kitLocation());
+  if (!kitFound)
+    kit += " (not found)";
+  else if (FileSystem::GetFileSize(kitPath_, &kitSize) == 0)
+    kit += " (" + std::to_string(kitSize) + " bytes)";
+  log_event(std::string("start ovn8setup ") + program_version() + ", kit " + kit + ", target " +
+            (kitFound ? narrow_lib(target_) : std::string("-")) + ", language " +
+            narrow_lib(settings_.languageCode) + ", mode " +
+            (settings_.silent ? "silent" : "interactive") +
+            (settings_.withDisplay ? "" : " without a display"));
+}
+
+// ---------------------------------------------------------------- the kit's names
+
+std::vector<const config::KitDescription*> InstallationSession::descriptionsByPreference() const {
+  std::vector<const config::KitDescription*> order;
+  auto add = [&order](const config::KitDescription* description) {
+    if (description && std::find(order.begin(), order.end(), description) == order.end())
+      order.push_back(description);
+  };
+  auto inLanguage = [this](const std::u16string& code) -> const config::KitDescription* {
+    for (const config::KitDescription& description : kit_.descriptions)
+      if (compare_nocase(description.languageCode, code) == 0) return &description;
+    return nullptr;
+  };
+  add(inLanguage(settings_.languageCode));
+  add(inLanguage(u"en"));
+  if (!kit_.descriptions.empty()) add(&kit_.descriptions.front());
+  return order;
+}
+
+// A kit that describes the product in other languages only still names
+// it: its English description, else its first one.
+std::u16string InstallationSession::welcomeText() const {
+  const std::vector<const config::KitDescription*> order = descriptionsByPreference();
+  std::u16string product = order.empty() ? std::u16string() : order.front()->productName;
+  std::u16string vendor = order.empty() ? std::u16string() : order.front()->providerName;
+  if (product.empty()) product = LoadResString("IDS_DEFPRODUCT");
+  if (vendor.empty()) vendor = LoadResString("IDS_DEFPROVIDER");
+  return LoadResString("IDS_WELCOME_TITLE") + u" " + product + u" (" + vendor + u").";
+}
+
+std::u16string InstallationSession::descriptionDocumentPath() const {
+  // The same preference as the welcome page's names, skipping descriptions
+  // without a document.
+  std::u16string name;
+  for (const config::KitDescription* description : descriptionsByPreference()) {
+    if (!description->descriptionPath.empty()) {
+      name = description->descriptionPath;
+      break;
+    }
+  }
+  if (name.empty()) return std::u16string();
+  std::u16string path = joinDirectoryAndName(target_, name);
+  replace_all(path, kBadPathSeparator, kPathSeparator);
+  if (!file_exists(path)) return std::u16string();
+  return documentInsideDirectory(path, target_);
+}
+
+// ---------------------------------------------------------------- the directory
+
+uint64_t InstallationSession::kitFilesBytes() const {
+  uint64_t bytes = 0;
+  for (const config::KitEntry& entry : kit_.entries) bytes += entry.size;
+  return bytes;
+}
+
+// As the installer decides: a file that is up to date stays; everything
+// else is written (an older copy moves aside on the same file system, so
+// the new one needs its full size).
+uint64_t InstallationSession::bytesToWrite(const std::u16string& directory) const {
+  const std::u16string base = with_trailing_separator(directory);
+  Installer rule;
+  uint64_t bytes = 0;
+  for (const config::KitEntry& entry : kit_.entries)
+    if (rule.compareFiles(base + config::entryNameInDirectory(entry.name), entry.lastWriteTime))
+      bytes += entry.size;
+  return bytes;
+}
+
+bool InstallationSession::freeSpaceFor(const std::u16string& typed, uint64_t& freeBytes) const {
+  std::u16string path = typed;
+  replace_all(path, kBadPathSeparator, kPathSeparator);
+  if (path.empty()) return false;
+  const std::u16string cwd = current_directory();
+  return freeSpaceAt(absoluteTargetPath(path, home_dir(), cwd.empty() ? u"/" : cwd), freeBytes);
+}
+
+// A path that is a file, or a folder that cannot be made or written, is
+// refused with a text that says which, naming the path; so is one without
+// room for what the run would write.
+bool InstallationSession::chooseDirectory(const std::u16string& typed, std::u16string& chosen,
+                                          SessionMessage& refusal) {
+  std::u16string path = typed;
+  replace_all(path, kBadPathSeparator, kPathSeparator);
+  const std::u16string cwd = current_directory();
+  chosen = absoluteTargetPath(path, home_dir(), cwd.empty() ? u"/" : cwd);
+  const char* reason = nullptr;
+  switch (checkTargetDirectory(chosen)) {
+    case TargetCheck::kUsable:
+      break;
+    case TargetCheck::kNotAFolder:
+      reason = "IDS_SETUP_TARGETNOTFOLDER";
+      break;
+    case TargetCheck::kNotWritable:
+      reason = "IDS_SETUP_TARGETNOTWRITABLE";
+      break;
+  }
+  if (reason) {
+    refusal = error_message(LoadResString(reason) + u"\n" + printable(chosen));
+    return false;
+  }
+  // Too little room: the run would fail at a full disk and roll back.
+  // Files already up to date are not written again.
+  uint64_t freeBytes = 0;
+  if (freeSpaceAt(chosen, freeBytes) && freeBytes < kitFilesBytes()) {
+    const uint64_t needed = bytesToWrite(chosen);
+    if (freeBytes < needed) {
+      log_event("refused " + narrow_lib(chosen) + ": " + std::to_string(freeBytes) + " bytes free, " +
+                std::to_string(needed) + " needed");
+      refusal = error_message(LoadResString("IDS_SETUP_NOSPACE") + u"\n" + printable(chosen) + u"\n" +
+                              FormatResString("IDS_SPACE_INFO",
+                                              {sizeText(needed, true), sizeText(freeBytes, false)}));
+      return false;
+    }
+  }
+  target_ = chosen;
+  return true;
+}
+
+// ---------------------------------------------------------------- the run
+
+SessionOutcome InstallationSession::install(SessionView& view) {
+  SessionOutcome outcome;
+  lastRun_ = RunReport();
+  cancelRequested_ = false;
+  // From here until the rollback has ended, a stop signal cancels the run.
+  defer_stop_signals();
+  if (prepare(view, outcome)) {
+    runWorker(view);
+    finish(outcome);
+  }
+  allow_stop_signals();
+  return outcome;
+}
+
+// Before the run: a stopped installation found in the directory is put
+// right and the user told, and a directory that another installation holds
+// (or one around it) is refused before anything is changed. The run itself
+// takes the directory's lock; a wizard that starts in between makes it fail
+// as busy.
+bool InstallationSession::prepare(SessionView& view, SessionOutcome& outcome) {
+  if (target_.empty()) {
+    outcome.message = LoadResString("IDS_SETUP_EMPTYTARGET");
+    return false;
+  }
+  for (const RecoveryNotice& notice : recover_directory(target_))
+    view.showNotice(SessionMessage{recovery_notice_text(notice), false});
+  if (!target_is_busy(target_)) return true;
+  log_event("error " + narrow_lib(target_) + ": another installation holds the directory");
+  outcome.message = LoadResString("IDS_ERROR_TARGETBUSY");
+  return false;
+}
+
+// The run says itself when it is over (its rollback included) and how.
+void InstallationSession::runWorker(SessionView& view) {
+  progress_.init(&kit_, target_);
+  // Asked to stop before anything began.
+  if (stop_requested()) {
+    lastRun_.result = ERROR_CANCELLED;
+    lastRun_.phase = RunPhase::kEnded;
+    return;
+  }
+  if (thread_.start(this) != 0) {
+    lastRun_.code = lastRun_.result = ERROR_INVALID_HANDLE;
+    lastRun_.message = LoadResString("IDS_INSTALL_ERROR");
+    lastRun_.phase = RunPhase::kEnded;
+    return;
+  }
+  running_ = true;
+  view.runStarted();
+  do {
+    progress_.getReport(lastRun_);
+    if (stop_requested()) requestCancel();
+    view.showReport(lastRun_);
+  } while (lastRun_.phase != RunPhase::kEnded);
+  thread_.join();
+  running_ = false;
+}
+
+bool InstallationSession::updateProgress() {
+  Installer installer;
+  installer.run(&progress_);
+  return false;
+}
+
+void InstallationSession::finish(SessionOutcome& outcome) {
+  outcome.report = lastRun_;
+  switch (lastRun_.result) {
+    case ERROR_SUCCESS:
+      outcome.end = SessionOutcome::End::kInstalled;
+      outcome.exitStatus = kExitSuccess;
+      // The templates are in place whatever happens here; a launcher that
+      // cannot learn of them is worth a warning and its own exit status,
+      // not a failure.
+      if (!record_template_directory(target_).recorded()) {
+        outcome.exitStatus = kExitLauncherNotUpdated;
+        outcome.warning = LoadResString("IDS_WARN_LAUNCHERFILE");
+      }
+      return;
+    case ERROR_CANCELLED:
+      outcome.end = SessionOutcome::End::kCancelled;
+      outcome.exitStatus = kExitCancelled;
+      return;
+    case ERROR_LOCK_VIOLATION:
+      // Another wizard took the directory between the check and the run:
+      // nothing was changed, as when the check itself finds it busy.
+      outcome.message = LoadResString("IDS_ERROR_TARGETBUSY");
+      return;
+    default:
+      outcome.end = SessionOutcome::End::kFailed;
+      outcome.exitStatus = kExitInstallFailed;
+      outcome.message = lastRun_.message;
+      return;
+  }
+}
+
+void InstallationSession::requestCancel() {
+  if (!running_ || cancelRequested_) return;
+  cancelRequested_ = true;
+  progress_.setCancel(true);
+}
+
+void InstallationSession::pauseRun(bool paused) {
+  if (running_ || !paused) progress_.setPaused(paused);
+}
+
+// ---------------------------------------------------------------- outcome texts
+
+// The folder and the counts under the sentence; replaced copies and kept
+// newer files only when there were any.
+std::u16string InstallationSession::successSummary(const char16_t* separator) const {
+  const bool lines = separator[0] == u'\n';
+  std::u16string text = LoadResString("IDS_TEMPLATE_CATALOG") + u" " + printable(target_) +
+                        separator +
+                        FormatResString("IDS_SUMMARY_INSTALLED", {count_text(lastRun_.installed)});
+  if (lastRun_.replaced > 0 || !lines)
+    text += separator + FormatResString("IDS_SUMMARY_REPLACED", {count_text(lastRun_.replaced)});
+  if (lastRun_.kept > 0 || !lines)
+    text += separator + FormatResString("IDS_SUMMARY_KEPT", {count_text(lastRun_.kept)});
+  return text;
+}
+
+std::u16string InstallationSession::failureDetail() const {
+  const size_t firstLineEnd = lastRun_.message.find(u'\n');
+  if (lastRun_.code == 0 || firstLineEnd == std::u16string::npos) return std::u16string();
+  return lastRun_.message.substr(firstLineEnd + 1);
+}

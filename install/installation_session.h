@@ -1,0 +1,167 @@
+// One installation, whichever face drives it: the wizard's window
+// (ui/installer_dlg.h) or the headless run (ui/headless_run.h). The session
+// decides everything an installation is: the start-up checks in their order,
+// the proposed directory, the checks of a chosen one, the recovery of a
+// stopped run found there and its lock, the run on the worker thread with
+// its reports, the one place a run is asked to stop, the recording in the
+// launcher's files and the outcome with its exit status and texts. A face
+// shows what the session says and passes on what the user asks; it never
+// reaches into the session, and the session never draws or prints.
+#ifndef OVN8_INSTALL_INSTALLATION_SESSION_H_
+#define OVN8_INSTALL_INSTALLATION_SESSION_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "install/install_process_data.h"
+#include "install/install_thread.h"
+
+// Exit status of the program.
+enum WizardExitCode : int {
+  kExitSuccess = 0,             // installed (or nothing was left to do)
+  kExitStartupFailed = 1,       // kit missing or damaged, no space, no usable or a busy target
+  kExitInstallFailed = 2,       // the installation failed and was rolled back
+  kExitCancelled = 3,           // the user cancelled
+  kExitLauncherNotUpdated = 4,  // installed, but the launcher's file could not be updated
+};
+
+struct SessionSettings {
+  std::u16string languageCode = u"en";  // of the interface, e.g. "de"
+  bool useCurrentDirectory = false;     // the kit lies in the current directory
+  std::u16string target;                // absolute (--target); empty: the proposed one
+  bool silent = false;                  // for the log
+  bool withDisplay = false;             // for the log
+};
+
+// A text for the user: an error, or a plain notice.
+struct SessionMessage {
+  std::u16string text;
+  bool error = true;
+};
+
+// How an installation ended.
+struct SessionOutcome {
+  enum class End {
+    kInstalled,  // in place (`warning` when the launcher was not told)
+    kFailed,     // failed and rolled back; `message` says why
+    kCancelled,  // cancelled and rolled back
+    kRefused,    // nothing was changed: no directory, or another run holds it; `message`
+  };
+  End end = End::kRefused;
+  int exitStatus = kExitStartupFailed;
+  std::u16string message;
+  std::u16string warning;
+  RunReport report;  // the run's last report
+};
+
+// What a face is told while an installation goes on.
+class SessionView {
+ public:
+  // A stopped installation found in the directory, and what became of it.
+  virtual void showNotice(const SessionMessage& notice) = 0;
+  // The directory is locked and the worker starts.
+  virtual void runStarted() = 0;
+  // The run's latest report; called again and again until it has ended.
+  // A face with a window handles its events here, one without waits a
+  // little.
+  virtual void showReport(const RunReport& report) = 0;
+
+ protected:
+  ~SessionView() = default;
+};
+
+class InstallationSession : private InstallWorker {
+ public:
+  // Runs the kit's opening and returns its result; the window runs it off
+  // its own thread to keep drawing.
+  typedef std::function<uint32_t(const std::function<uint32_t()>& open)> KitOpener;
+
+  explicit InstallationSession(const SessionSettings& settings);
+  ~InstallationSession();
+  InstallationSession(const InstallationSession&) = delete;
+  InstallationSession& operator=(const InstallationSession&) = delete;
+
+  // At program start, before any session: installations that a kill or a
+  // power cut stopped are put back (`target` first, whoever's run was
+  // stopped there), and what ended runs left behind is removed. What the
+  // user is told, each once.
+  static std::vector<SessionMessage> recoverStoppedInstallations(const std::u16string& target);
+  // At program end: the temporary folder of the run goes.
+  static void removeTemporaryFiles();
+
+  // The start-up checks, in order: the kit is there, the launcher's list
+  // gives the proposed directory, the temporary directory holds the
+  // unpacked kit, the kit opens (through `open` when given). False at the
+  // first that fails, with the reason in `refusal`.
+  bool start(const KitOpener& open, SessionMessage& refusal);
+
+  // What the pages show, once started.
+  const std::u16string& kitPath() const { return kitPath_; }
+  const KitReader& kit() const { return kit_; }
+  // "Welcome ... Product (Vendor)." in the best description's names.
+  std::u16string welcomeText() const;
+  // The directory the run installs into: the proposed one until another is
+  // chosen.
+  const std::u16string& targetDirectory() const { return target_; }
+  // The bytes of all the kit's files: what a run may write at most.
+  uint64_t kitFilesBytes() const;
+  // The space free where the typed directory would lie; false when unknown.
+  bool freeSpaceFor(const std::u16string& typed, uint64_t& freeBytes) const;
+  // The directory the user typed, made absolute ("~", relative). It becomes
+  // the target when it can be: a folder that can be written or made, with
+  // room for what the run would write. `chosen` is the absolute path either way.
+  bool chooseDirectory(const std::u16string& typed, std::u16string& chosen,
+                       SessionMessage& refusal);
+
+  // Installs into the target directory, telling `view` how it goes, and
+  // returns when the run (its rollback included) has ended and a success
+  // has been recorded for the launcher.
+  SessionOutcome install(SessionView& view);
+  // Asks the running installation to stop and roll back; the one way a run
+  // is cancelled. Nothing happens outside a run.
+  void requestCancel();
+  bool cancelRequested() const { return cancelRequested_; }
+  // The running installation's latest report.
+  void latestReport(RunReport& report) { progress_.getReport(report); }
+  // While paused, the run waits before its next entry.
+  void pauseRun(bool paused);
+  bool running() const { return running_; }
+
+  // After a success: "Template directory: /t", then the counts, joined by
+  // `separator`; with "\n" counts of zero are left out but the installed one.
+  std::u16string successSummary(const char16_t* separator) const;
+  // After a failure: the file and the reason, without the leading line.
+  std::u16string failureDetail() const;
+  // The installed description document in the best language, when it lies
+  // in the directory; empty otherwise.
+  std::u16string descriptionDocumentPath() const;
+
+ private:
+  bool updateProgress() override;
+  bool findKit(SessionMessage& refusal);
+  void proposeDirectory();
+  bool checkTemporarySpace(SessionMessage& refusal);
+  bool openKit(const KitOpener& open, SessionMessage& refusal);
+  void logStart(bool kitFound) const;
+  std::u16string kitLocation() const;
+  // The kit's descriptions: the interface language's, English, the first.
+  std::vector<const config::KitDescription*> descriptionsByPreference() const;
+  uint64_t bytesToWrite(const std::u16string& directory) const;
+  bool prepare(SessionView& view, SessionOutcome& outcome);
+  void runWorker(SessionView& view);
+  void finish(SessionOutcome& outcome);
+
+  SessionSettings settings_;
+  std::u16string kitPath_;
+  std::u16string target_;
+  KitReader kit_;
+  InstallProcessData progress_;
+  InstallThread thread_;
+  RunReport lastRun_;
+  bool running_ = false;
+  bool cancelRequested_ = false;
+};
+
+#endif  // OVN8_INSTALL_INSTALLATION_SESSION_H_
