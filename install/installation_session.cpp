@@ -328,14 +328,14 @@ SessionOutcome InstallationSession::install(SessionView& view) {
 // as busy.
 bool InstallationSession::prepare(SessionView& view, SessionOutcome& outcome) {
   if (target_.empty()) {
-    outcome.message = LoadResString("IDS_SETUP_EMPTYTARGET");
+    outcome.message = SessionMessage{LoadResString("IDS_SETUP_EMPTYTARGET"), false};
     return false;
   }
   for (const RecoveryNotice& notice : recover_directory(target_))
     view.showNotice(SessionMessage{recovery_notice_text(notice), false});
   if (!target_is_busy(target_)) return true;
   log_event("error " + narrow_lib(target_) + ": another installation holds the directory");
-  outcome.message = LoadResString("IDS_ERROR_TARGETBUSY");
+  outcome.message = error_message(LoadResString("IDS_ERROR_TARGETBUSY"));
   return false;
 }
 
@@ -392,12 +392,12 @@ void InstallationSession::finish(SessionOutcome& outcome) {
     case ERROR_LOCK_VIOLATION:
       // Another wizard took the directory between the check and the run:
       // nothing was changed, as when the check itself finds it busy.
-      outcome.message = LoadResString("IDS_ERROR_TARGETBUSY");
+      outcome.message = error_message(LoadResString("IDS_ERROR_TARGETBUSY"));
       return;
     default:
       outcome.end = SessionOutcome::End::kFailed;
       outcome.exitStatus = kExitInstallFailed;
-      outcome.message = lastRun_.message;
+      outcome.message = error_message(lastRun_.message);
       return;
   }
 }

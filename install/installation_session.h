@@ -51,7 +51,7 @@ struct SessionOutcome {
   };
   End end = End::kRefused;
   int exitStatus = kExitStartupFailed;
-  std::u16string message;
+  SessionMessage message;
   std::u16string warning;
   RunReport report;  // the run's last report
 };

@@ -97,11 +97,11 @@ int run_headless(InstallationSession& session, bool silent, const std::u16string
       print_line(stderr, LoadResString("IDS_CANCEL_FINISH"));
       break;
     case SessionOutcome::End::kFailed:
-      show(window, SessionMessage{outcome.message, true});
+      show(window, outcome.message);
       print_line(stderr, LoadResString("IDS_ERROR_FINISH"));
       break;
     case SessionOutcome::End::kRefused:
-      show(window, SessionMessage{outcome.message, true});
+      show(window, outcome.message);
       break;
   }
   return outcome.exitStatus;

@@ -33,12 +33,6 @@ int run_installer_wizard(SessionSettings settings, const std::vector<SessionMess
   // headless, and every box becomes a line on standard error.
   settings.withDisplay = gtk_init_check(&argc, &argv);
   if (!settings.withDisplay) set_message_box_mode(MessageBoxMode::Console);
-  // A silent run under a display still waits for its error boxes (someone
-  // is there to read why nothing was installed); the same lines go to
-  // standard error for whoever started it from a script.
-  set_message_box_echo(settings.silent);
-  set_message_box_button_texts({LoadResString("IDS_MSGBOX_YES"), LoadResString("IDS_MSGBOX_NO"),
-                                LoadResString("IDS_MSGBOX_OK")});
   InstallationSession session(settings);
   if (!settings.withDisplay) {
     for (const SessionMessage& notice : notices)
@@ -52,7 +46,14 @@ int run_installer_wizard(SessionSettings settings, const std::vector<SessionMess
 }
 
 CInstallerDlg::CInstallerDlg(InstallationSession& session, bool silent, const std::string& title)
-    : session(session), silentMode(silent), title(title) {}
+    : session(session), silentMode(silent), title(title) {
+  // A silent run under a display still waits for its error boxes (someone
+  // is there to read why nothing was installed); the same lines go to
+  // standard error for whoever started it from a script.
+  set_message_box_echo(silentMode);
+  set_message_box_button_texts({LoadResString("IDS_MSGBOX_YES"), LoadResString("IDS_MSGBOX_NO"),
+                                LoadResString("IDS_MSGBOX_OK")});
+}
 
 CInstallerDlg::~CInstallerDlg() {
   destroyMainWindow();
@@ -119,13 +120,18 @@ void CInstallerDlg::showProgressPage() {
 void CInstallerDlg::showNotice(const SessionMessage& notice) { showBox(notice.text, box_flags(notice)); }
 
 void CInstallerDlg::runStarted() {
+  showRunPage(RunReport());
+  wakeSource = gdk_threads_add_timeout(kProgressWakeMs, on_wake, this);
+}
+
+void CInstallerDlg::showRunPage(const RunReport& report) {
   if (!progressPage) progressPage = new ProgressPage(fixed, width - 20);
   gtk_widget_set_sensitive(buttonPrev, FALSE);
   gtk_widget_set_sensitive(buttonNext, FALSE);
   gtk_widget_set_sensitive(buttonCancel, TRUE);
   setCurPage(progressPage);
   state = kStateProgress;
-  wakeSource = gdk_threads_add_timeout(kProgressWakeMs, on_wake, this);
+  showRunReport(report);
 }
 
 void CInstallerDlg::showReport(const RunReport& report) {
@@ -149,12 +155,12 @@ void CInstallerDlg::showOutcome(const SessionOutcome& outcome) {
       return;
     case SessionOutcome::End::kFailed:
       if (closeWhenDone) return;
-      showBox(outcome.message, kErrorBoxFlags);
+      showBox(outcome.message.text, kErrorBoxFlags);
       showErrorFinalPage();
       return;
     case SessionOutcome::End::kRefused:
       // Nothing has been changed: the wizard ends as after a failed check.
-      showBox(outcome.message, kErrorBoxFlags);
+      showBox(outcome.message.text, box_flags(outcome.message));
       destroyMainWindow();
       return;
   }
@@ -200,7 +206,8 @@ void CInstallerDlg::showRunReport(const RunReport& report) {
     return;
   }
   progressPage->setProgress(report.progress);
-  if (report.phase == RunPhase::kCopying && report.code == 0 && report.progress < 100)
+  if (report.phase == RunPhase::kCopying && report.code == 0 && report.entry >= 0 &&
+      report.progress < 100)
     progressPage->setCurrentEntry(
         report.entryName,
         FormatResString("IDS_PROGRESS_COUNT", {widen_lib(std::to_string(report.entry + 1)),

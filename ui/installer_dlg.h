@@ -62,8 +62,18 @@ class CInstallerDlg : public CWnd, private SessionView {
   void showSuccessFinalPage();
   void showErrorFinalPage();
   void showCancelFinalPage();
+  // The progress page as during a run at `report` (the run's own pages
+  // come through the session; pictures and layout checks show it so).
+  void showRunPage(const RunReport& report);
   int exitCode() const { return exitStatus; }
   int currentState() const { return state; }
+  WizardDialogPage* currentPage() const { return curPage; }
+  GdkPixbuf* banner() const { return backImage; }
+  GtkWidget* container() const { return fixed; }
+
+  // The window's client area.
+  static constexpr int width = 500;
+  static constexpr int height = 360;
 
   // The window's parts while it exists; pages once first shown.
   GtkWidget* mainWindow = nullptr;
@@ -132,8 +142,6 @@ class CInstallerDlg : public CWnd, private SessionView {
   InstallationSession& session;
   const bool silentMode;
   const std::string title;
-  const int width = 500;
-  const int height = 360;
   int state = kStateNone;
   int exitStatus = kExitStartupFailed;
   WizardDialogPage* curPage = nullptr;

@@ -13,6 +13,7 @@
 
 #include "config/config_paths.h"
 #include "config/starter.h"
+#include "install/wizard_paths.h"
 #include "platform/file_fault_injector.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
@@ -24,6 +25,7 @@ namespace {
 
 using uitest::BoxRecorder;
 using uitest::ScratchWorld;
+using uitest::TestWizard;
 
 const unsigned kErrorFlags = kMessageBoxError | kMessageBoxOk;
 const unsigned kQuestionFlags = kMessageBoxQuestion | kMessageBoxYesNo;
@@ -191,14 +193,15 @@ class InstallerDlgTest : public testing::Test {
     ASSERT_TRUE(config::writeKit(world_.kitPath(), spec));
   }
 
-  std::unique_ptr<CInstallerDlg> makeDialog(bool silent = false, std::u16string lang = u"en") {
-    return std::unique_ptr<CInstallerDlg>(
-        new CInstallerDlg(argc_, argv_, silent, "Setup Title", lang, true));
+  std::unique_ptr<TestWizard> makeDialog(bool silent = false, std::u16string lang = u"en",
+                                         std::u16string target = std::u16string()) {
+    return std::unique_ptr<TestWizard>(
+        new TestWizard(uitest::test_settings(silent, lang, target), "Setup Title"));
   }
 
   // The dialog after OnInitDialog with its window and the welcome page.
-  std::unique_ptr<CInstallerDlg> openWizard(bool silent = false) {
-    std::unique_ptr<CInstallerDlg> dialog = makeDialog(silent);
+  std::unique_ptr<TestWizard> openWizard(bool silent = false) {
+    std::unique_ptr<TestWizard> dialog = makeDialog(silent);
     EXPECT_TRUE(dialog->OnInitDialog());
     dialog->showMainWindow();
     dialog->showWelcomePage();
@@ -222,7 +225,7 @@ class InstallerDlgTest : public testing::Test {
 TEST_F(InstallerDlgTest, StartUpChecksStopAtTheFirstFailureWithItsMessage) {
   {
     BoxRecorder boxes;
-    std::unique_ptr<CInstallerDlg> dialog = makeDialog();
+    std::unique_ptr<TestWizard> dialog = makeDialog();
     EXPECT_EQ(dialog->DoModal(), kExitStartupFailed);
     EXPECT_EQ(dialog->mainWindow, nullptr);
     ASSERT_EQ(boxes.asked.size(), 1u);
@@ -233,14 +236,14 @@ TEST_F(InstallerDlgTest, StartUpChecksStopAtTheFirstFailureWithItsMessage) {
   {
     ASSERT_TRUE(config::writeFileBytes(world_.kitPath(), "this is no deflate stream \xff\xfe"));
     BoxRecorder boxes;
-    std::unique_ptr<CInstallerDlg> dialog = makeDialog();
+    std::unique_ptr<TestWizard> dialog = makeDialog();
     EXPECT_EQ(dialog->DoModal(), kExitStartupFailed);
     EXPECT_EQ(dialog->mainWindow, nullptr);
     ASSERT_EQ(boxes.asked.size(), 1u);
     // The message says what is wrong with the kit.
     EXPECT_EQ(narrow_lib(boxes.asked[0].text),
               text("IDS_ERROR_DAMAGEDSOURCE") + "\nThe compressed stream is damaged or cut short.");
-    EXPECT_EQ(dialog->okdPath, widen_lib(world_.kitPath()));
+    EXPECT_EQ(dialog->installation.kitPath(), widen_lib(world_.kitPath()));
   }
   EXPECT_EQ(world_.tmpEntries(), 0);
   {
@@ -254,7 +257,7 @@ TEST_F(InstallerDlgTest, StartUpChecksStopAtTheFirstFailureWithItsMessage) {
     };
     // A failing free-space query skips the check; the kit then opens.
     FileSystem::SetFaultHook(&Fail::noSpace, nullptr);
-    std::unique_ptr<CInstallerDlg> dialog = makeDialog();
+    std::unique_ptr<TestWizard> dialog = makeDialog();
     EXPECT_TRUE(dialog->OnInitDialog());
     EXPECT_TRUE(boxes.asked.empty());
   }
@@ -263,27 +266,26 @@ TEST_F(InstallerDlgTest, StartUpChecksStopAtTheFirstFailureWithItsMessage) {
 TEST_F(InstallerDlgTest, ProposedDirectoryComesFromTheLauncherListCleaned) {
   writeKit();
   {
-    std::unique_ptr<CInstallerDlg> dialog = makeDialog();
+    std::unique_ptr<TestWizard> dialog = makeDialog();
     ASSERT_TRUE(dialog->OnInitDialog());
-    EXPECT_EQ(narrow_lib(dialog->targetPath), world_.defaultTarget());
-    EXPECT_FALSE(dialog->listFromBaseConfig);
+    EXPECT_EQ(narrow_lib(dialog->installation.targetDirectory()), world_.defaultTarget());
   }
   const std::string config = world_.configPath();
   ASSERT_EQ(system(("mkdir -p '" + world_.home + "/.Ovan/ovanstart'").c_str()), 0);
   ASSERT_TRUE(config::writeFileBytes(
       config, "ConfigurationTemplatesLocation=file://" + world_.root + "/chosen\n"));
   {
-    std::unique_ptr<CInstallerDlg> dialog = makeDialog();
+    std::unique_ptr<TestWizard> dialog = makeDialog();
     ASSERT_TRUE(dialog->OnInitDialog());
-    EXPECT_EQ(narrow_lib(dialog->targetPath), world_.root + "/chosen");
+    EXPECT_EQ(narrow_lib(dialog->installation.targetDirectory()), world_.root + "/chosen");
   }
   ASSERT_TRUE(config::writeFileBytes(config, "ConfigurationTemplatesLocation=ftp://host/t\n"));
   {
     // Silent mode refuses the empty proposal instead of installing into "".
     BoxRecorder boxes;
-    std::unique_ptr<CInstallerDlg> dialog = makeDialog(true);
+    std::unique_ptr<TestWizard> dialog = makeDialog(true);
     EXPECT_EQ(dialog->DoModal(), kExitStartupFailed);
-    EXPECT_TRUE(dialog->targetPath.empty());
+    EXPECT_TRUE(dialog->installation.targetDirectory().empty());
     ASSERT_EQ(boxes.asked.size(), 1u);
     EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_SETUP_EMPTYTARGET"));
     EXPECT_EQ(boxes.asked[0].flags, 1u);
@@ -294,8 +296,8 @@ TEST_F(InstallerDlgTest, ProposedDirectoryComesFromTheLauncherListCleaned) {
 TEST_F(InstallerDlgTest, WindowAndPagesSitAtTheirCoordinates) {
   writeKit();
   BoxRecorder boxes;
-  std::unique_ptr<CInstallerDlg> dialog = openWizard();
-  CInstallerDlg& d = *dialog;
+  std::unique_ptr<TestWizard> dialog = openWizard();
+  TestWizard& d = *dialog;
   int w = 0, h = 0;
   gtk_window_get_size(GTK_WINDOW(d.mainWindow), &w, &h);
   EXPECT_EQ(w, 500);
@@ -307,11 +309,11 @@ TEST_F(InstallerDlgTest, WindowAndPagesSitAtTheirCoordinates) {
   ASSERT_NE(icon, nullptr);
   EXPECT_EQ(gdk_pixbuf_get_width(icon), 256);
   EXPECT_TRUE(gdk_pixbuf_get_has_alpha(icon));
-  EXPECT_FALSE(gdk_pixbuf_get_has_alpha(d.backImage));
-  EXPECT_EQ(gdk_pixbuf_get_width(d.backImage), 158);
-  EXPECT_EQ(gdk_pixbuf_get_height(d.backImage), 286);
+  EXPECT_FALSE(gdk_pixbuf_get_has_alpha(d.banner()));
+  EXPECT_EQ(gdk_pixbuf_get_width(d.banner()), 158);
+  EXPECT_EQ(gdk_pixbuf_get_height(d.banner()), 286);
 
-  GList* children = gtk_container_get_children(GTK_CONTAINER(d.fixed));
+  GList* children = gtk_container_get_children(GTK_CONTAINER(d.container()));
   GtkWidget* separator = GTK_WIDGET(children->data);  // the first child made
   g_list_free(children);
   EXPECT_TRUE(GTK_IS_HSEPARATOR(separator));
@@ -346,7 +348,7 @@ TEST_F(InstallerDlgTest, WindowAndPagesSitAtTheirCoordinates) {
 
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));  // installs, then the success page
   uitest::flush_events();
-  ASSERT_EQ(d.state, kStateSuccess);
+  ASSERT_EQ(d.currentState(), kStateSuccess);
   expect_box(d.progressPage->label, 10, 130, -1, -1, "progress text");
   expect_box(d.progressPage->progressBar, 10, 150, 480, 20, "progress bar");
   expect_box(d.successPage->checkBox, 170, 170, -1, -1, "check box");
@@ -356,29 +358,29 @@ TEST_F(InstallerDlgTest, WindowAndPagesSitAtTheirCoordinates) {
 TEST_F(InstallerDlgTest, InteractiveFlowWalksTheStateTable) {
   writeKit(3);
   BoxRecorder boxes;
-  std::unique_ptr<CInstallerDlg> dialog = openWizard();
-  CInstallerDlg& d = *dialog;
+  std::unique_ptr<TestWizard> dialog = openWizard();
+  TestWizard& d = *dialog;
   const std::string back = text("IDS_WIZARD_BACK"), next = text("IDS_WIZARD_NEXT"),
                     cancel = text("IDS_WIZARD_CANCEL"), finish = text("IDS_WIZARD_FINISH");
 
   // 1: welcome.
-  EXPECT_EQ(d.state, kStateWelcome);
-  EXPECT_EQ(d.curPage, d.welcomePage);
+  EXPECT_EQ(d.currentState(), kStateWelcome);
+  EXPECT_EQ(d.currentPage(), d.welcomePage);
   EXPECT_TRUE(page_visible(d.welcomePage));
   expectButtons(d, {back, false, true}, {next, true, true}, {cancel, true, true});
   gtk_button_clicked(GTK_BUTTON(d.buttonPrev));  // does nothing here
-  EXPECT_EQ(d.state, kStateWelcome);
+  EXPECT_EQ(d.currentState(), kStateWelcome);
 
   // 1 -> 2 -> 1 -> 2: the entry gets the proposal back each time.
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
-  EXPECT_EQ(d.state, kStateDirectory);
-  EXPECT_EQ(d.curPage, d.dirSelectPage);
+  EXPECT_EQ(d.currentState(), kStateDirectory);
+  EXPECT_EQ(d.currentPage(), d.dirSelectPage);
   EXPECT_TRUE(page_hidden(d.welcomePage));
   expectButtons(d, {back, true, true}, {next, true, true}, {cancel, true, true});
   EXPECT_EQ(narrow_lib(d.dirSelectPage->getPath()), world_.defaultTarget());
   d.dirSelectPage->setPath(std::string("/typed/but/not/confirmed"));
   gtk_button_clicked(GTK_BUTTON(d.buttonPrev));
-  EXPECT_EQ(d.state, kStateWelcome);
+  EXPECT_EQ(d.currentState(), kStateWelcome);
   EXPECT_TRUE(page_hidden(d.dirSelectPage));
   expectButtons(d, {back, false, true}, {next, true, true}, {cancel, true, true});
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
@@ -387,7 +389,7 @@ TEST_F(InstallerDlgTest, InteractiveFlowWalksTheStateTable) {
   // 2: an empty path is refused with a plain box.
   d.dirSelectPage->setPath(std::string());
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
-  EXPECT_EQ(d.state, kStateDirectory);
+  EXPECT_EQ(d.currentState(), kStateDirectory);
   ASSERT_EQ(boxes.asked.size(), 1u);
   EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_SETUP_EMPTYTARGET"));
   EXPECT_EQ(boxes.asked[0].flags, 1u);
@@ -400,7 +402,7 @@ TEST_F(InstallerDlgTest, InteractiveFlowWalksTheStateTable) {
   EXPECT_EQ(narrow_lib(boxes.asked[1].text), text("IDS_ACCEPT_CANCEL"));
   EXPECT_EQ(boxes.asked[1].flags, kQuestionFlags);
   EXPECT_EQ(boxes.asked[2].flags, kQuestionFlags);
-  EXPECT_EQ(d.state, kStateDirectory);
+  EXPECT_EQ(d.currentState(), kStateDirectory);
   ASSERT_NE(d.mainWindow, nullptr);
 
   // 2 -> 3 -> 4: a path typed with backslashes is used with slashes.
@@ -410,9 +412,9 @@ TEST_F(InstallerDlgTest, InteractiveFlowWalksTheStateTable) {
   FileSystem::SetFaultHook(&slow_hook, nullptr);
   std::vector<ButtonState> during;
   Repeating probe([&] {
-    if (d.state != kStateProgress) return true;
+    if (d.currentState() != kStateProgress) return true;
     during = {button(d.buttonPrev), button(d.buttonNext), button(d.buttonCancel)};
-    EXPECT_EQ(d.curPage, d.progressPage);
+    EXPECT_EQ(d.currentPage(), d.progressPage);
     gtk_button_clicked(GTK_BUTTON(d.buttonPrev));  // nothing in state 3
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
     return false;
@@ -423,9 +425,9 @@ TEST_F(InstallerDlgTest, InteractiveFlowWalksTheStateTable) {
   EXPECT_EQ(during[0], (ButtonState{back, false, true}));
   EXPECT_EQ(during[1], (ButtonState{next, false, true}));
   EXPECT_EQ(during[2], (ButtonState{cancel, true, true}));
-  EXPECT_EQ(d.targetPath, widen_lib(target + "/sub/"));
-  EXPECT_EQ(d.state, kStateSuccess);
-  EXPECT_EQ(d.curPage, d.successPage);
+  EXPECT_EQ(d.installation.targetDirectory(), widen_lib(target + "/sub/"));
+  EXPECT_EQ(d.currentState(), kStateSuccess);
+  EXPECT_EQ(d.currentPage(), d.successPage);
   EXPECT_TRUE(page_hidden(d.progressPage));
   EXPECT_TRUE(page_visible(d.successPage));
   EXPECT_EQ(d.exitCode(), kExitSuccess);
@@ -450,12 +452,12 @@ TEST_F(InstallerDlgTest, CancelOnTheProgressPageRollsBackAndEndsOnTheCancelPage)
   writeKit(40);
   BoxRecorder boxes;
   boxes.answers = {kMessageBoxResultNo, kMessageBoxResultYes};
-  std::unique_ptr<CInstallerDlg> dialog = openWizard();
-  CInstallerDlg& d = *dialog;
+  std::unique_ptr<TestWizard> dialog = openWizard();
+  TestWizard& d = *dialog;
   FileSystem::SetFaultHook(&slow_hook, nullptr);
   int clicks = 0;
   Repeating clicker([&] {
-    if (d.state != kStateProgress) return true;
+    if (d.currentState() != kStateProgress) return true;
     gtk_button_clicked(GTK_BUTTON(d.buttonCancel));  // first No, then Yes
     if (++clicks == 1) {
       EXPECT_TRUE(gtk_widget_get_sensitive(d.buttonCancel));
@@ -468,8 +470,8 @@ TEST_F(InstallerDlgTest, CancelOnTheProgressPageRollsBackAndEndsOnTheCancelPage)
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   FileSystem::SetFaultHook(nullptr, nullptr);
   EXPECT_EQ(clicks, 2);
-  EXPECT_EQ(d.state, kStateCancelled);
-  EXPECT_EQ(d.curPage, d.cancelPage);
+  EXPECT_EQ(d.currentState(), kStateCancelled);
+  EXPECT_EQ(d.currentPage(), d.cancelPage);
   EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(d.cancelPage->label))),
             text("IDS_CANCEL_FINISH"));
   expectButtons(d, {text("IDS_WIZARD_BACK"), false, false},
@@ -492,8 +494,8 @@ TEST_F(InstallerDlgTest, FailedRunShowsTheErrorAndTheErrorPageAfterTheRollback) 
   ASSERT_TRUE(config::writeFileBytes(world_.defaultTarget() + "docs/a0.txt", "older"));
   ASSERT_EQ(system(("touch -d 2001-01-01 '" + world_.defaultTarget() + "docs/a0.txt'").c_str()), 0);
   BoxRecorder boxes;
-  std::unique_ptr<CInstallerDlg> dialog = openWizard();
-  CInstallerDlg& d = *dialog;
+  std::unique_ptr<TestWizard> dialog = openWizard();
+  TestWizard& d = *dialog;
   g_fileTimes = 0;
   FileSystem::SetFaultHook(&failing_hook, nullptr);
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
@@ -505,8 +507,8 @@ TEST_F(InstallerDlgTest, FailedRunShowsTheErrorAndTheErrorPageAfterTheRollback) 
   EXPECT_EQ(0u, boxText.find(text("IDS_INSTALL_ERROR") + "\n")) << boxText;
   EXPECT_NE(std::string::npos, boxText.find("docs/a0.txt\n")) << boxText;
   EXPECT_EQ(boxes.asked[0].flags, kErrorFlags);
-  EXPECT_EQ(d.state, kStateError);
-  EXPECT_EQ(d.curPage, d.errorPage);
+  EXPECT_EQ(d.currentState(), kStateError);
+  EXPECT_EQ(d.currentPage(), d.errorPage);
   // The page, too, says which file and why.
   EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(d.errorPage->label))),
             text("IDS_ERROR_FINISH") + "\n\n" + boxText.substr(boxText.find('\n') + 1));
@@ -531,11 +533,11 @@ TEST_F(InstallerDlgTest, EscapeAndClosingDuringTheRunTakeEffectWhenItHasEnded) {
     SCOPED_TRACE(byEscape ? "Escape" : "close");
     BoxRecorder boxes;
     boxes.answers = {kMessageBoxResultYes};
-    std::unique_ptr<CInstallerDlg> dialog = openWizard();
-    CInstallerDlg& d = *dialog;
+    std::unique_ptr<TestWizard> dialog = openWizard();
+    TestWizard& d = *dialog;
     FileSystem::SetFaultHook(&slow_hook, nullptr);
     Repeating closer([&] {
-      if (d.state != kStateProgress) return true;
+      if (d.currentState() != kStateProgress) return true;
       if (byEscape)
         send_key(d.mainWindow, GDK_Escape);
       else
@@ -559,7 +561,7 @@ TEST_F(InstallerDlgTest, LeavingBeforeOrAfterTheRun) {
     // Cancel on the welcome page, Yes: the window goes, exit "cancelled".
     BoxRecorder boxes;
     boxes.answers = {kMessageBoxResultYes};
-    std::unique_ptr<CInstallerDlg> dialog = openWizard();
+    std::unique_ptr<TestWizard> dialog = openWizard();
     gtk_button_clicked(GTK_BUTTON(dialog->buttonCancel));
     EXPECT_EQ(dialog->mainWindow, nullptr);
     EXPECT_EQ(dialog->exitCode(), kExitCancelled);
@@ -567,7 +569,7 @@ TEST_F(InstallerDlgTest, LeavingBeforeOrAfterTheRun) {
   {
     // Closing the window on the directory page asks nothing.
     BoxRecorder boxes;
-    std::unique_ptr<CInstallerDlg> dialog = openWizard();
+    std::unique_ptr<TestWizard> dialog = openWizard();
     gtk_button_clicked(GTK_BUTTON(dialog->buttonNext));
     send_delete(dialog->mainWindow);
     EXPECT_EQ(dialog->mainWindow, nullptr);
@@ -579,10 +581,10 @@ TEST_F(InstallerDlgTest, LeavingBeforeOrAfterTheRun) {
     // without undoing the installation.
     BoxRecorder boxes;
     boxes.answers = {kMessageBoxResultYes};
-    std::unique_ptr<CInstallerDlg> dialog = openWizard();
+    std::unique_ptr<TestWizard> dialog = openWizard();
     gtk_button_clicked(GTK_BUTTON(dialog->buttonNext));
     gtk_button_clicked(GTK_BUTTON(dialog->buttonNext));
-    ASSERT_EQ(dialog->state, kStateSuccess);
+    ASSERT_EQ(dialog->currentState(), kStateSuccess);
     send_key(dialog->mainWindow, GDK_Escape);
     EXPECT_EQ(dialog->mainWindow, nullptr);
     EXPECT_EQ(dialog->exitCode(), kExitSuccess);
@@ -594,15 +596,15 @@ TEST_F(InstallerDlgTest, LeavingBeforeOrAfterTheRun) {
 TEST_F(InstallerDlgTest, DoModalRunsTheMainLoopAndReturnsTheOutcome) {
   writeKit(2);
   BoxRecorder boxes;
-  std::unique_ptr<CInstallerDlg> dialog = makeDialog();
-  CInstallerDlg& d = *dialog;
+  std::unique_ptr<TestWizard> dialog = makeDialog();
+  TestWizard& d = *dialog;
   // Next, Next, clear the check box, Finish: all from the main loop.
   Repeating driver([&] {
-    if (d.state == kStateWelcome || d.state == kStateDirectory) {
+    if (d.currentState() == kStateWelcome || d.currentState() == kStateDirectory) {
       gtk_button_clicked(GTK_BUTTON(d.buttonNext));
       return true;
     }
-    if (d.state != kStateSuccess) return true;
+    if (d.currentState() != kStateSuccess) return true;
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(d.successPage->checkBox), FALSE);
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
     return false;
@@ -613,7 +615,7 @@ TEST_F(InstallerDlgTest, DoModalRunsTheMainLoopAndReturnsTheOutcome) {
   EXPECT_TRUE(boxes.asked.empty());
   // The unpacked kit lives as long as the dialog, and no longer; a small
   // one is kept in memory, without a temporary file.
-  EXPECT_EQ(world_.tmpEntries(), d.installData.inMemory() ? 0 : 1);
+  EXPECT_EQ(world_.tmpEntries(), d.installation.kit().inMemory() ? 0 : 1);
   dialog.reset();
   EXPECT_EQ(world_.tmpEntries(), 0);
 }
@@ -621,13 +623,13 @@ TEST_F(InstallerDlgTest, DoModalRunsTheMainLoopAndReturnsTheOutcome) {
 TEST_F(InstallerDlgTest, SilentModeInstallsAtOnceAndReturns) {
   writeKit(3);
   BoxRecorder boxes;
-  std::unique_ptr<CInstallerDlg> dialog = makeDialog(true);
-  CInstallerDlg& d = *dialog;
+  std::unique_ptr<TestWizard> dialog = makeDialog(true);
+  TestWizard& d = *dialog;
   // Under a display its boxes wait for the user, as every box does.
   EXPECT_EQ(message_box_mode(), MessageBoxMode::Interactive);
   bool sawWelcome = false;
   Repeating probe([&] {
-    if (d.state != kStateProgress) return true;
+    if (d.currentState() != kStateProgress) return true;
     // The welcome page had Cancel only.
     EXPECT_FALSE(gtk_widget_get_visible(d.buttonPrev));
     EXPECT_FALSE(gtk_widget_get_visible(d.buttonNext));
@@ -637,7 +639,7 @@ TEST_F(InstallerDlgTest, SilentModeInstallsAtOnceAndReturns) {
   });
   EXPECT_EQ(d.DoModal(), kExitSuccess);
   EXPECT_TRUE(sawWelcome);
-  EXPECT_EQ(d.state, kStateSuccess);
+  EXPECT_EQ(d.currentState(), kStateSuccess);
   EXPECT_EQ(d.dirSelectPage, nullptr);
   EXPECT_EQ(d.mainWindow, nullptr);
   EXPECT_EQ(uitest::readFile(world_.defaultTarget() + "docs/a0.txt"), "file 0");
@@ -654,8 +656,8 @@ TEST_F(InstallerDlgTest, LauncherFileThatCannotBeWrittenEndsWithStatusFourAndAWa
   for (bool silent : {true, false}) {
     SCOPED_TRACE(silent ? "silent" : "interactive");
     BoxRecorder boxes;
-    std::unique_ptr<CInstallerDlg> dialog = silent ? makeDialog(true) : openWizard();
-    CInstallerDlg& d = *dialog;
+    std::unique_ptr<TestWizard> dialog = silent ? makeDialog(true) : openWizard();
+    TestWizard& d = *dialog;
     // Every operation on the launcher's folder fails, as on a full disk.
     FileFaultInjector fault(1, ERROR_CANTWRITE);
     fault.below(widen_lib(world_.home + "/.Ovan")).persistent();
@@ -665,7 +667,7 @@ TEST_F(InstallerDlgTest, LauncherFileThatCannotBeWrittenEndsWithStatusFourAndAWa
       gtk_button_clicked(GTK_BUTTON(d.buttonNext));  // to the directory page
       gtk_button_clicked(GTK_BUTTON(d.buttonNext));  // and the run
       EXPECT_EQ(d.exitCode(), kExitLauncherNotUpdated);
-      EXPECT_EQ(d.state, kStateSuccess);  // the templates are there
+      EXPECT_EQ(d.currentState(), kStateSuccess);  // the templates are there
     }
     EXPECT_TRUE(fault.fired());
     EXPECT_EQ(uitest::readFile(world_.defaultTarget() + "docs/a1.txt"), "file 1");
@@ -679,8 +681,7 @@ TEST_F(InstallerDlgTest, TargetDirectoryIsProposedAndInstalledInto) {
   writeKit(1);
   const std::string given = world_.root + "/given/";
   {
-    std::unique_ptr<CInstallerDlg> dialog = makeDialog();
-    dialog->setTargetDirectory(widen_lib(given));
+    std::unique_ptr<TestWizard> dialog = makeDialog(false, u"en", widen_lib(given));
     ASSERT_TRUE(dialog->OnInitDialog());
     dialog->showMainWindow();
     dialog->showWelcomePage();
@@ -689,8 +690,7 @@ TEST_F(InstallerDlgTest, TargetDirectoryIsProposedAndInstalledInto) {
     EXPECT_EQ(narrow_lib(dialog->dirSelectPage->getPath()), given);
   }
   BoxRecorder boxes;
-  std::unique_ptr<CInstallerDlg> dialog = makeDialog(true);
-  dialog->setTargetDirectory(widen_lib(given));
+  std::unique_ptr<TestWizard> dialog = makeDialog(true, u"en", widen_lib(given));
   EXPECT_EQ(dialog->DoModal(), kExitSuccess);
   EXPECT_EQ(uitest::readFile(given + "docs/a0.txt"), "file 0");
   std::list<std::u16string> recorded;
@@ -732,13 +732,13 @@ TEST_F(InstallerDlgTest, FinishOpensOnlyADocumentInsideTheTemplateDirectory) {
     writeKit(1, c.descriptions);
     g_launched.clear();
     BoxRecorder boxes;
-    std::unique_ptr<CInstallerDlg> dialog = makeDialog(false, c.lang);
+    std::unique_ptr<TestWizard> dialog = makeDialog(false, c.lang);
     ASSERT_TRUE(dialog->OnInitDialog());
     dialog->showMainWindow();
     dialog->showWelcomePage();
     gtk_button_clicked(GTK_BUTTON(dialog->buttonNext));
     gtk_button_clicked(GTK_BUTTON(dialog->buttonNext));
-    ASSERT_EQ(dialog->state, kStateSuccess);
+    ASSERT_EQ(dialog->currentState(), kStateSuccess);
     if (c.uncheck)
       gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(dialog->successPage->checkBox), FALSE);
     gtk_button_clicked(GTK_BUTTON(dialog->buttonNext));
@@ -765,7 +765,7 @@ TEST_F(InstallerDlgTest, WelcomeNamesComeFromTheBestDescriptionElsePlaceholders)
                                          {u"en", "Produkt (Anbieter)"},
                                          {u"kk", "Produkt (Anbieter)"}}) {
     SCOPED_TRACE(narrow_lib(c.lang));
-    std::unique_ptr<CInstallerDlg> dialog = makeDialog(false, c.lang);
+    std::unique_ptr<TestWizard> dialog = makeDialog(false, c.lang);
     ASSERT_TRUE(dialog->OnInitDialog());
     dialog->showMainWindow();
     dialog->showWelcomePage();
@@ -776,12 +776,10 @@ TEST_F(InstallerDlgTest, WelcomeNamesComeFromTheBestDescriptionElsePlaceholders)
   writeKit(1, {{u"ru", u"Продукт", u"Поставщик", u"readme.html"},
                {u"en", u"Product Name", u"Vendor Name", u"readme.html"}});
   {
-    std::unique_ptr<CInstallerDlg> dialog = makeDialog(false, u"tr");
+    std::unique_ptr<TestWizard> dialog = makeDialog(false, u"tr");
     ASSERT_TRUE(dialog->OnInitDialog());
-    std::u16string product, vendor;
-    dialog->titles(product, vendor);
-    EXPECT_EQ(product, u"Product Name");
-    EXPECT_EQ(vendor, u"Vendor Name");
+    EXPECT_EQ(dialog->installation.welcomeText(),
+              LoadResString("IDS_WELCOME_TITLE") + u" Product Name (Vendor Name).");
   }
   // The placeholders only when the kit describes nothing, or leaves a name empty.
   for (const std::vector<config::KitDescription>& descriptions :
@@ -790,7 +788,7 @@ TEST_F(InstallerDlgTest, WelcomeNamesComeFromTheBestDescriptionElsePlaceholders)
     spec.descriptions = descriptions;
     spec.files.emplace_back(u"readme.html", "<html/>", uitest::time_of(1600000000));
     ASSERT_TRUE(config::writeKit(world_.kitPath(), spec));
-    std::unique_ptr<CInstallerDlg> dialog = makeDialog(false, u"de");
+    std::unique_ptr<TestWizard> dialog = makeDialog(false, u"de");
     ASSERT_TRUE(dialog->OnInitDialog());
     dialog->showMainWindow();
     dialog->showWelcomePage();
@@ -803,8 +801,8 @@ TEST_F(InstallerDlgTest, WelcomeNamesComeFromTheBestDescriptionElsePlaceholders)
 TEST_F(InstallerDlgTest, FocusFollowsThePagesAndEnterInThePathFieldIsNext) {
   writeKit();
   BoxRecorder boxes;
-  std::unique_ptr<CInstallerDlg> dialog = openWizard();
-  CInstallerDlg& d = *dialog;
+  std::unique_ptr<TestWizard> dialog = openWizard();
+  TestWizard& d = *dialog;
   GtkWindow* window = GTK_WINDOW(d.mainWindow);
   EXPECT_EQ(gtk_window_get_focus(window), d.buttonNext) << "welcome";
 
@@ -830,14 +828,14 @@ TEST_F(InstallerDlgTest, FocusFollowsThePagesAndEnterInThePathFieldIsNext) {
   run_until([&] { return boxes.asked.size() == 3; });
   ASSERT_EQ(boxes.asked.size(), 3u);
   EXPECT_EQ(narrow_lib(boxes.asked[2].text), text("IDS_SETUP_EMPTYTARGET"));
-  EXPECT_EQ(d.state, kStateDirectory);
+  EXPECT_EQ(d.currentState(), kStateDirectory);
   EXPECT_EQ(gtk_window_get_focus(window), d.dirSelectPage->entry);
 
   // Enter in the filled field installs, and Finish has the focus.
   d.dirSelectPage->setPath(world_.defaultTarget());
   send_key(d.mainWindow, GDK_Return);
-  run_until([&] { return d.state == kStateSuccess; });
-  ASSERT_EQ(d.state, kStateSuccess);
+  run_until([&] { return d.currentState() == kStateSuccess; });
+  ASSERT_EQ(d.currentState(), kStateSuccess);
   EXPECT_EQ(gtk_window_get_focus(window), d.buttonNext);
   EXPECT_EQ(std::string(gtk_button_get_label(GTK_BUTTON(d.buttonNext))), text("IDS_WIZARD_FINISH"));
 }
@@ -845,8 +843,8 @@ TEST_F(InstallerDlgTest, FocusFollowsThePagesAndEnterInThePathFieldIsNext) {
 TEST_F(InstallerDlgTest, ScreenReadersHearWhatTheFieldTheButtonAndTheBarAre) {
   writeKit();
   BoxRecorder boxes;
-  std::unique_ptr<CInstallerDlg> dialog = openWizard();
-  CInstallerDlg& d = *dialog;
+  std::unique_ptr<TestWizard> dialog = openWizard();
+  TestWizard& d = *dialog;
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   DirSelectPage* dir = d.dirSelectPage;
   AtkObject* entry = gtk_widget_get_accessible(dir->entry);
@@ -872,7 +870,7 @@ TEST_F(InstallerDlgTest, ScreenReadersHearWhatTheFieldTheButtonAndTheBarAre) {
   g_free(tooltip);
 
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
-  ASSERT_EQ(d.state, kStateSuccess);
+  ASSERT_EQ(d.currentState(), kStateSuccess);
   ProgressPage* progress = d.progressPage;
   AtkObject* bar = gtk_widget_get_accessible(progress->progressBar);
   EXPECT_EQ(std::string(atk_object_get_name(bar)), text("IDS_INSTALL_FINISH"));
@@ -886,19 +884,19 @@ TEST_F(InstallerDlgTest, ScreenReadersHearWhatTheFieldTheButtonAndTheBarAre) {
 TEST_F(InstallerDlgTest, BackAfterARolledBackFailureTriesAnotherFolder) {
   writeKit(3);
   BoxRecorder boxes;
-  std::unique_ptr<CInstallerDlg> dialog = openWizard();
-  CInstallerDlg& d = *dialog;
+  std::unique_ptr<TestWizard> dialog = openWizard();
+  TestWizard& d = *dialog;
   const std::string failed = world_.defaultTarget();
   g_fileTimes = 0;
   FileSystem::SetFaultHook(&failing_hook, nullptr);
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   FileSystem::SetFaultHook(nullptr, nullptr);
-  ASSERT_EQ(d.state, kStateError);
+  ASSERT_EQ(d.currentState(), kStateError);
 
   gtk_button_clicked(GTK_BUTTON(d.buttonPrev));
-  ASSERT_EQ(d.state, kStateDirectory);
-  EXPECT_EQ(d.curPage, d.dirSelectPage);
+  ASSERT_EQ(d.currentState(), kStateDirectory);
+  EXPECT_EQ(d.currentPage(), d.dirSelectPage);
   EXPECT_EQ(narrow_lib(d.dirSelectPage->getPath()), failed);
   expectButtons(d, {text("IDS_WIZARD_BACK"), true, true}, {text("IDS_WIZARD_NEXT"), true, true},
                 {text("IDS_WIZARD_CANCEL"), true, true});
@@ -908,7 +906,7 @@ TEST_F(InstallerDlgTest, BackAfterARolledBackFailureTriesAnotherFolder) {
   const std::string other = world_.root + "/other/";
   d.dirSelectPage->setPath(other);
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
-  ASSERT_EQ(d.state, kStateSuccess);
+  ASSERT_EQ(d.currentState(), kStateSuccess);
   EXPECT_EQ(d.exitCode(), kExitSuccess);
   EXPECT_EQ(uitest::readFile(other + "docs/a2.txt"), "file 2");
   EXPECT_FALSE(uitest::exists(failed + "docs/a0.txt"));
@@ -921,10 +919,10 @@ TEST_F(InstallerDlgTest, BackAfterARolledBackFailureTriesAnotherFolder) {
 TEST_F(InstallerDlgTest, DirectoryPageExpandsTheTildeAndRefusesWhatCannotBeTheDirectory) {
   writeKit(1);
   BoxRecorder boxes;
-  std::unique_ptr<CInstallerDlg> dialog = openWizard();
-  CInstallerDlg& d = *dialog;
+  std::unique_ptr<TestWizard> dialog = openWizard();
+  TestWizard& d = *dialog;
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
-  ASSERT_EQ(d.state, kStateDirectory);
+  ASSERT_EQ(d.currentState(), kStateDirectory);
 
   // A file, and a file standing where a parent folder must be.
   ASSERT_TRUE(config::writeFileBytes(world_.root + "/afile", "x"));
@@ -933,7 +931,7 @@ TEST_F(InstallerDlgTest, DirectoryPageExpandsTheTildeAndRefusesWhatCannotBeTheDi
     boxes.asked.clear();
     d.dirSelectPage->setPath(path);
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
-    EXPECT_EQ(d.state, kStateDirectory);
+    EXPECT_EQ(d.currentState(), kStateDirectory);
     ASSERT_EQ(boxes.asked.size(), 1u);
     EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_SETUP_TARGETNOTFOLDER") + "\n" + path);
     EXPECT_EQ(boxes.asked[0].flags, kErrorFlags);
@@ -950,7 +948,7 @@ TEST_F(InstallerDlgTest, DirectoryPageExpandsTheTildeAndRefusesWhatCannotBeTheDi
   FileSystem::SetFaultHook(&Deny::access, nullptr);
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   FileSystem::SetFaultHook(nullptr, nullptr);
-  EXPECT_EQ(d.state, kStateDirectory);
+  EXPECT_EQ(d.currentState(), kStateDirectory);
   ASSERT_EQ(boxes.asked.size(), 1u);
   EXPECT_EQ(narrow_lib(boxes.asked[0].text),
             text("IDS_SETUP_TARGETNOTWRITABLE") + "\n" + world_.root + "/locked/");
@@ -959,9 +957,9 @@ TEST_F(InstallerDlgTest, DirectoryPageExpandsTheTildeAndRefusesWhatCannotBeTheDi
   boxes.asked.clear();
   d.dirSelectPage->setPath(std::string("~/tpl"));
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
-  ASSERT_EQ(d.state, kStateSuccess);
+  ASSERT_EQ(d.currentState(), kStateSuccess);
   EXPECT_TRUE(boxes.asked.empty());
-  EXPECT_EQ(narrow_lib(d.targetPath), world_.home + "/tpl");
+  EXPECT_EQ(narrow_lib(d.installation.targetDirectory()), world_.home + "/tpl");
   EXPECT_EQ(narrow_lib(d.dirSelectPage->getPath()), world_.home + "/tpl");
   EXPECT_EQ(uitest::readFile(world_.home + "/tpl/docs/a0.txt"), "file 0");
   EXPECT_FALSE(uitest::exists(world_.kitDir + "/~"));
@@ -970,14 +968,14 @@ TEST_F(InstallerDlgTest, DirectoryPageExpandsTheTildeAndRefusesWhatCannotBeTheDi
 TEST_F(InstallerDlgTest, RelativeDirectoryIsTakenAgainstTheCurrentDirectory) {
   writeKit(1);
   BoxRecorder boxes;
-  std::unique_ptr<CInstallerDlg> dialog = openWizard();
-  CInstallerDlg& d = *dialog;
+  std::unique_ptr<TestWizard> dialog = openWizard();
+  TestWizard& d = *dialog;
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   d.dirSelectPage->setPath(std::string("rel/tpl/"));
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
-  ASSERT_EQ(d.state, kStateSuccess);
+  ASSERT_EQ(d.currentState(), kStateSuccess);
   // The scratch world works in the kit's folder.
-  EXPECT_EQ(narrow_lib(d.targetPath), world_.kitDir + "/rel/tpl/");
+  EXPECT_EQ(narrow_lib(d.installation.targetDirectory()), world_.kitDir + "/rel/tpl/");
   EXPECT_EQ(uitest::readFile(world_.kitDir + "/rel/tpl/docs/a0.txt"), "file 0");
   std::list<std::u16string> recorded;
   get_tmplts_list(recorded, true, false);
@@ -990,11 +988,11 @@ TEST_F(InstallerDlgTest, OpenDescriptionIsOfferedOnlyWhenTheDocumentIsThere) {
     SCOPED_TRACE(narrow_lib(document));
     writeKit(1, {{u"en", u"P", u"V", document}});
     BoxRecorder boxes;
-    std::unique_ptr<CInstallerDlg> dialog = openWizard();
-    CInstallerDlg& d = *dialog;
+    std::unique_ptr<TestWizard> dialog = openWizard();
+    TestWizard& d = *dialog;
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
-    ASSERT_EQ(d.state, kStateSuccess);
+    ASSERT_EQ(d.currentState(), kStateSuccess);
     const bool there = document == u"readme.html";
     EXPECT_EQ(gtk_widget_get_visible(d.successPage->checkBox) != FALSE, there);
     EXPECT_EQ(d.successPage->isShowReadmeChecked(), there);
@@ -1026,15 +1024,15 @@ std::string label_text(GtkWidget* label) { return gtk_label_get_text(GTK_LABEL(l
 TEST_F(InstallerDlgTest, ProgressPageNamesTheFileAndTheCountAndTheRollbackCountsDown) {
   writeKit(40);
   BoxRecorder boxes;
-  std::unique_ptr<CInstallerDlg> dialog = openWizard();
-  CInstallerDlg& d = *dialog;
+  std::unique_ptr<TestWizard> dialog = openWizard();
+  TestWizard& d = *dialog;
   g_fileTimes = 0;
   FileSystem::SetFaultHook(&late_failing_hook, nullptr);
   std::vector<std::string> files, counts;
   std::vector<double> restoring;
   bool restoringNamed = false;
   Repeating probe([&] {
-    if (d.state != kStateProgress || !d.progressPage) return true;
+    if (d.currentState() != kStateProgress || !d.progressPage) return true;
     const std::string status = label_text(d.progressPage->label);
     const double fraction = gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(d.progressPage->progressBar));
     if (status == text("IDS_PROGRESS_ROLLBACK")) {
@@ -1072,14 +1070,14 @@ TEST_F(InstallerDlgTest, ProgressPageNamesTheFileAndTheCountAndTheRollbackCounts
   ASSERT_EQ(boxes.asked.size(), 1u);
   EXPECT_EQ(narrow_lib(boxes.asked[0].text),
             text("IDS_INSTALL_ERROR") + "\ndocs/a30.txt\n" + text("IDS_REASON_READONLY"));
-  EXPECT_EQ(d.state, kStateError);
+  EXPECT_EQ(d.currentState(), kStateError);
   EXPECT_FALSE(uitest::exists(world_.defaultTarget() + "docs/a0.txt"));
 }
 
 TEST_F(InstallerDlgTest, CancelQuestionPausesTheRunAndNoLetsItGoOn) {
   writeKit(40);
-  std::unique_ptr<CInstallerDlg> dialog = openWizard();
-  CInstallerDlg& d = *dialog;
+  std::unique_ptr<TestWizard> dialog = openWizard();
+  TestWizard& d = *dialog;
   int asked = 0;
   int64_t entryWhenAsked = -1, entryWhenAnswered = -1;
   double barWhenAsked = -1;
@@ -1089,7 +1087,7 @@ TEST_F(InstallerDlgTest, CancelQuestionPausesTheRunAndNoLetsItGoOn) {
     RunReport report;
     // An entry begun before the question may still be reported.
     g_usleep(50000);
-    d.processData.getReport(report);
+    d.installation.latestReport(report);
     entryWhenAsked = report.entry;
     // The worker would write several entries in this time.
     g_usleep(200000);
@@ -1098,7 +1096,7 @@ TEST_F(InstallerDlgTest, CancelQuestionPausesTheRunAndNoLetsItGoOn) {
       while (gtk_events_pending()) gtk_main_iteration();
       g_usleep(2000);
     }
-    d.processData.getReport(report);
+    d.installation.latestReport(report);
     entryWhenAnswered = report.entry;
     barWhenAsked = gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(d.progressPage->progressBar));
     EXPECT_NEAR(barWhenAsked, report.progress / 100.0, 0.03);
@@ -1106,9 +1104,9 @@ TEST_F(InstallerDlgTest, CancelQuestionPausesTheRunAndNoLetsItGoOn) {
   });
   FileSystem::SetFaultHook(&slow_hook, nullptr);
   Repeating clicker([&] {
-    if (d.state != kStateProgress) return true;
+    if (d.currentState() != kStateProgress) return true;
     RunReport report;
-    d.processData.getReport(report);
+    d.installation.latestReport(report);
     if (report.entry < 3) return true;
     gtk_button_clicked(GTK_BUTTON(d.buttonCancel));
     return false;
@@ -1121,7 +1119,7 @@ TEST_F(InstallerDlgTest, CancelQuestionPausesTheRunAndNoLetsItGoOn) {
   EXPECT_GE(entryWhenAsked, 3);
   EXPECT_EQ(entryWhenAnswered, entryWhenAsked);
   // Answered No: the run went on to its end.
-  EXPECT_EQ(d.state, kStateSuccess);
+  EXPECT_EQ(d.currentState(), kStateSuccess);
   EXPECT_TRUE(uitest::exists(world_.defaultTarget() + "docs/a39.txt"));
 }
 
@@ -1133,14 +1131,14 @@ TEST_F(InstallerDlgTest, SuccessPageNamesTheFolderAndCountsTheFiles) {
   ASSERT_EQ(system(("touch -d 2001-01-01 '" + world_.defaultTarget() + "docs/a0.txt'").c_str()), 0);
   ASSERT_TRUE(config::writeFileBytes(world_.defaultTarget() + "docs/a1.txt", "newer"));
   ASSERT_EQ(system(("touch -d 2030-01-01 '" + world_.defaultTarget() + "docs/a1.txt'").c_str()), 0);
-  std::unique_ptr<CInstallerDlg> dialog = openWizard();
-  CInstallerDlg& d = *dialog;
+  std::unique_ptr<TestWizard> dialog = openWizard();
+  TestWizard& d = *dialog;
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
-  ASSERT_EQ(d.state, kStateSuccess);
+  ASSERT_EQ(d.currentState(), kStateSuccess);
   EXPECT_EQ(label_text(d.successPage->label),
             text("IDS_SUCCESS_FINISH") + "\n\n" + text("IDS_TEMPLATE_CATALOG") + " " +
-                narrow_lib(d.targetPath) + "\nFiles installed: 4\nOlder copies replaced: 1\n"
+                narrow_lib(d.installation.targetDirectory()) + "\nFiles installed: 4\nOlder copies replaced: 1\n"
                 "Newer existing files kept: 1");
   EXPECT_EQ(uitest::readFile(world_.defaultTarget() + "docs/a1.txt"), "newer");
   // The check box stays below the longer text, inside the window.
@@ -1155,17 +1153,17 @@ TEST_F(InstallerDlgTest, SuccessPageNamesTheFolderAndCountsTheFiles) {
 TEST_F(InstallerDlgTest, SuccessSummaryLeavesOutCountsOfNothing) {
   writeKit(2);
   set_resource_lang(LANG_DE);
-  std::unique_ptr<CInstallerDlg> dialog = makeDialog(false, u"de");
+  std::unique_ptr<TestWizard> dialog = makeDialog(false, u"de");
   ASSERT_TRUE(dialog->OnInitDialog());
   dialog->showMainWindow();
   dialog->showWelcomePage();
-  CInstallerDlg& d = *dialog;
+  TestWizard& d = *dialog;
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
-  ASSERT_EQ(d.state, kStateSuccess);
+  ASSERT_EQ(d.currentState(), kStateSuccess);
   EXPECT_EQ(label_text(d.successPage->label),
             text("IDS_SUCCESS_FINISH") + "\n\n" + text("IDS_TEMPLATE_CATALOG") + " " +
-                narrow_lib(d.targetPath) + "\nInstallierte Dateien: 3");
+                narrow_lib(d.installation.targetDirectory()) + "\nInstallierte Dateien: 3");
 }
 
 uint64_t g_freeBytes = 0;
@@ -1188,11 +1186,11 @@ struct FreeSpaceGuard {
 TEST_F(InstallerDlgTest, DirectoryPageSaysTheSpaceNeededAndFreeAndRefusesTooLittle) {
   writeKit(3);  // 6 + 6 + 6 + 19 bytes
   BoxRecorder boxes;
-  std::unique_ptr<CInstallerDlg> dialog = openWizard();
-  CInstallerDlg& d = *dialog;
+  std::unique_ptr<TestWizard> dialog = openWizard();
+  TestWizard& d = *dialog;
   FreeSpaceGuard space(3u << 30);
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
-  ASSERT_EQ(d.state, kStateDirectory);
+  ASSERT_EQ(d.currentState(), kStateDirectory);
   EXPECT_EQ(label_text(d.dirSelectPage->spaceLabel), "Needed: 1 KB. Free: 3072 MB.");
   // Screen readers hear it as the field's description.
   EXPECT_STREQ(atk_object_get_description(gtk_widget_get_accessible(d.dirSelectPage->entry)),
@@ -1208,7 +1206,7 @@ TEST_F(InstallerDlgTest, DirectoryPageSaysTheSpaceNeededAndFreeAndRefusesTooLitt
   d.dirSelectPage->setPath(world_.root + "/small");
   EXPECT_EQ(label_text(d.dirSelectPage->spaceLabel), "Needed: 1 KB. Free: 0 KB.");
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
-  EXPECT_EQ(d.state, kStateDirectory);
+  EXPECT_EQ(d.currentState(), kStateDirectory);
   ASSERT_EQ(boxes.asked.size(), 1u);
   EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_SETUP_NOSPACE") + "\n" + world_.root +
                                                  "/small\nNeeded: 1 KB. Free: 0 KB.");
@@ -1225,7 +1223,7 @@ TEST_F(InstallerDlgTest, DirectoryPageSaysTheSpaceNeededAndFreeAndRefusesTooLitt
   boxes.asked.clear();
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   EXPECT_TRUE(boxes.asked.empty());
-  EXPECT_EQ(d.state, kStateSuccess);
+  EXPECT_EQ(d.currentState(), kStateSuccess);
   EXPECT_EQ(uitest::readFile(world_.root + "/small/docs/a0.txt"), "mine");
 }
 

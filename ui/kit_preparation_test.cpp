@@ -238,9 +238,7 @@ TEST_F(KitPreparationTest, WizardShowsItBeforeTheWelcomePageAndBeforeTheDamagedK
       windowAtBox = visible_window_with_bar() != nullptr;
       return int(kMessageBoxResultOk);
     });
-    int argc = 0;
-    char** argv = nullptr;
-    CInstallerDlg dialog(argc, argv, false, kTitle, u"de", true);
+    uitest::TestWizard dialog(uitest::test_settings(false, u"de"), kTitle);
     bool passed = !damaged;
     {
       KitGate gate(world.kitPath());
@@ -257,7 +255,7 @@ TEST_F(KitPreparationTest, WizardShowsItBeforeTheWelcomePageAndBeforeTheDamagedK
       EXPECT_EQ(world.tmpEntries(), 0);
       continue;
     }
-    EXPECT_EQ(dialog.installData.entries.size(), 20u);
+    EXPECT_EQ(dialog.installation.kit().entries.size(), 20u);
     dialog.showMainWindow();
     dialog.showWelcomePage();
     uitest::flush_events();

@@ -27,7 +27,7 @@
 #include "platform/text.h"
 #include "resources/lang.h"
 #include "ui/installer_dlg.h"
-#include "ui/wizard_paths.h"
+#include "install/wizard_paths.h"
 
 namespace {
 
@@ -193,10 +193,27 @@ bool write_sample_kit() {
   return config::writeKit("ovn8.okd", spec);
 }
 
+// A session and the window on it, as the program makes them.
+struct SessionHolder {
+  SessionHolder() : installation(settings()) {}
+  static SessionSettings settings() {
+    SessionSettings settings;
+    settings.languageCode = widen_lib(g_lang);
+    settings.useCurrentDirectory = true;
+    settings.withDisplay = true;
+    return settings;
+  }
+  InstallationSession installation;
+};
+
+class Wizard : public SessionHolder, public CInstallerDlg {
+ public:
+  Wizard() : CInstallerDlg(installation, false, narrow_lib(LoadResString("IDR_MAINFRAME"))) {}
+};
+
 // `preparing`: the kit opens slowly enough for its preparing window.
-std::unique_ptr<CInstallerDlg> open_wizard(int& argc, char**& argv, bool preparing = false) {
-  std::unique_ptr<CInstallerDlg> dialog(new CInstallerDlg(
-      argc, argv, false, narrow_lib(LoadResString("IDR_MAINFRAME")), widen_lib(g_lang), true));
+std::unique_ptr<Wizard> open_wizard(bool preparing = false) {
+  std::unique_ptr<Wizard> dialog(new Wizard());
   if (preparing) {
     g_gateOpen = false;
     g_preparingTicks = 0;
@@ -216,7 +233,7 @@ std::unique_ptr<CInstallerDlg> open_wizard(int& argc, char**& argv, bool prepari
   return dialog;
 }
 
-void render_language(int& argc, char**& argv) {
+void render_language() {
   set_resource_lang(get_lang_id_by_lang_code(g_lang));
   {
     Scratch scratch;
@@ -224,12 +241,12 @@ void render_language(int& argc, char**& argv) {
       ++g_failures;
       return;
     }
-    std::unique_ptr<CInstallerDlg> dialog = open_wizard(argc, argv, true);
+    std::unique_ptr<Wizard> dialog = open_wizard(true);
     if (!dialog) {
       ++g_failures;
       return;
     }
-    CInstallerDlg& d = *dialog;
+    Wizard& d = *dialog;
     capture(d.mainWindow, "1_welcome");
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
     capture(d.mainWindow, "2_directory");
@@ -258,11 +275,9 @@ void render_language(int& argc, char**& argv) {
     FileSystem::SetFaultHook(&slow_hook, nullptr);
     bool captured = false;
     std::function<bool()> probe = [&] {
-      uint32_t code = 0;
-      std::u16string message;
-      int percent = 0;
-      d.processData.getInstallState(code, message, percent);
-      if (d.state != kStateProgress || percent < 40) return true;
+      RunReport report;
+      d.installation.latestReport(report);
+      if (d.currentState() != kStateProgress || report.progress < 40) return true;
       capture(d.mainWindow, "3_progress");
       captured = true;
       return false;
@@ -281,18 +296,18 @@ void render_language(int& argc, char**& argv) {
     // A failing run: the error box, then the error page.
     Scratch scratch;
     write_sample_kit();
-    std::unique_ptr<CInstallerDlg> dialog = open_wizard(argc, argv);
+    std::unique_ptr<Wizard> dialog = open_wizard();
     if (!dialog) {
       ++g_failures;
       return;
     }
-    CInstallerDlg& d = *dialog;
+    Wizard& d = *dialog;
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
     FileSystem::SetFaultHook(&failing_hook, nullptr);
     bool restoring = false;
     const std::string restoringText = narrow_lib(LoadResString("IDS_PROGRESS_ROLLBACK"));
     std::function<bool()> probe = [&] {
-      if (d.state != kStateProgress || !d.progressPage) return true;
+      if (d.currentState() != kStateProgress || !d.progressPage) return true;
       if (restoringText != gtk_label_get_text(GTK_LABEL(d.progressPage->label))) return true;
       capture(d.mainWindow, "3_rollback");
       restoring = true;
@@ -306,7 +321,7 @@ void render_language(int& argc, char**& argv) {
     FileSystem::SetFaultHook(nullptr, nullptr);
     if (!restoring) {
       g_source_remove(source);
-      fprintf(stderr, "no rollback page seen (state %d)\n", d.state);
+      fprintf(stderr, "no rollback page seen (state %d)\n", d.currentState());
       ++g_failures;
     }
     capture(d.mainWindow, "5_failed");
@@ -316,16 +331,16 @@ void render_language(int& argc, char**& argv) {
     // Cancel while the files are copied: the run rolls back, the cancel page.
     Scratch scratch;
     write_sample_kit();
-    std::unique_ptr<CInstallerDlg> dialog = open_wizard(argc, argv);
+    std::unique_ptr<Wizard> dialog = open_wizard();
     if (!dialog) {
       ++g_failures;
       return;
     }
-    CInstallerDlg& d = *dialog;
+    Wizard& d = *dialog;
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
     FileSystem::SetFaultHook(&slow_hook, nullptr);
     std::function<bool()> canceller = [&] {
-      if (d.state != kStateProgress) return true;
+      if (d.currentState() != kStateProgress) return true;
       expect_box("6_box_cancel", GTK_RESPONSE_YES);
       gtk_button_clicked(GTK_BUTTON(d.buttonCancel));
       return false;
@@ -335,15 +350,14 @@ void render_language(int& argc, char**& argv) {
         &canceller);
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
     FileSystem::SetFaultHook(nullptr, nullptr);
-    if (d.state != kStateCancelled) ++g_failures;
+    if (d.currentState() != kStateCancelled) ++g_failures;
     capture(d.mainWindow, "5_cancelled");
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   }
   {
     // No kit at all: the start-up check's box.
     Scratch scratch;
-    std::unique_ptr<CInstallerDlg> dialog(new CInstallerDlg(
-        argc, argv, false, narrow_lib(LoadResString("IDR_MAINFRAME")), widen_lib(g_lang), true));
+    std::unique_ptr<Wizard> dialog(new Wizard());
     expect_box("8_box_no_kit", GTK_RESPONSE_OK);
     dialog->DoModal();
   }
@@ -374,7 +388,7 @@ int main(int argc, char** argv) {
   if (languages.empty()) languages = {"en", "ru", "de"};
   for (const std::string& lang : languages) {
     g_lang = lang;
-    render_language(argc, argv);
+    render_language();
   }
   return g_failures == 0 ? 0 : 1;
 }

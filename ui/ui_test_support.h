@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "install/installation_session.h"
 #include "kit/container_builder.h"
+#include "ui/installer_dlg.h"
 #include "kit/kit_writer.h"
 #include "platform/message_box.h"
 #include "platform/test_toolkit.h"
@@ -101,6 +103,31 @@ class ScratchWorld {
   testkit::EnvGuard tmpGuard_{"TMPDIR", tmp.c_str()};
   std::string oldCwd;
 };
+
+// The session and the window on it, as the program makes them: the window
+// of a test reads as the dialog itself, with its session beside it.
+struct SessionHolder {
+  explicit SessionHolder(const SessionSettings& settings) : installation(settings) {}
+  InstallationSession installation;
+};
+
+class TestWizard : public SessionHolder, public CInstallerDlg {
+ public:
+  TestWizard(const SessionSettings& settings, const std::string& title)
+      : SessionHolder(settings), CInstallerDlg(installation, settings.silent, title) {}
+};
+
+// Settings as the command line gives them; the kit in the current directory.
+inline SessionSettings test_settings(bool silent, const std::u16string& language,
+                                     const std::u16string& target = std::u16string()) {
+  SessionSettings settings;
+  settings.silent = silent;
+  settings.languageCode = language;
+  settings.useCurrentDirectory = true;
+  settings.target = target;
+  settings.withDisplay = true;
+  return settings;
+}
 
 }  // namespace uitest
 

@@ -104,7 +104,7 @@ std::vector<std::string> check_window(CInstallerDlg& d) {
   uitest::flush_events();
   std::vector<std::string> problems;
   std::vector<GtkWidget*> shown;
-  GList* children = gtk_container_get_children(GTK_CONTAINER(d.fixed));
+  GList* children = gtk_container_get_children(GTK_CONTAINER(d.container()));
   for (GList* child = children; child; child = child->next) {
     GtkWidget* widget = GTK_WIDGET(child->data);
     if (gtk_widget_get_visible(widget) && !GTK_IS_IMAGE(widget)) shown.push_back(widget);
@@ -220,9 +220,9 @@ class WizardFitTest : public testing::Test {
     ASSERT_TRUE(config::writeKit(world_.kitPath(), spec));
   }
 
-  std::unique_ptr<CInstallerDlg> openWizard(const std::string& code) {
-    std::unique_ptr<CInstallerDlg> dialog(new CInstallerDlg(
-        argc_, argv_, false, text("IDR_MAINFRAME"), widen_lib(code), true));
+  std::unique_ptr<uitest::TestWizard> openWizard(const std::string& code) {
+    std::unique_ptr<uitest::TestWizard> dialog(new uitest::TestWizard(
+        uitest::test_settings(false, widen_lib(code)), text("IDR_MAINFRAME")));
     EXPECT_TRUE(dialog->OnInitDialog());
     dialog->showMainWindow();
     dialog->showWelcomePage();
@@ -235,15 +235,16 @@ class WizardFitTest : public testing::Test {
       const std::string code = language.second.code;
       SCOPED_TRACE(code + " at " + font);
       set_resource_lang(language.first);
-      std::unique_ptr<CInstallerDlg> dialog = openWizard(code);
+      std::unique_ptr<uitest::TestWizard> dialog = openWizard(code);
       CInstallerDlg& d = *dialog;
       EXPECT_EQ(joined(check_window(d)), "") << "welcome";
       d.showSelectPathPage();
       d.dirSelectPage->setPath(std::string("/home/user/templates"));
       EXPECT_EQ(joined(check_window(d)), "") << "directory";
-      d.progressPage = new ProgressPage(d.fixed, d.width - 20);
-      d.setCurPage(d.progressPage);
-      d.progressPage->setProgress(50);
+      RunReport half;
+      half.progress = 50;
+      half.phase = RunPhase::kCopying;
+      d.showRunPage(half);
       EXPECT_EQ(joined(check_window(d)), "") << "progress";
       d.progressPage->setProgress(100);
       EXPECT_EQ(joined(check_window(d)), "") << "progress at the end";
@@ -304,7 +305,7 @@ TEST_F(WizardFitTest, ButtonsKeepTheDesignWhereTheLabelsFitAndGrowTogetherWhereN
   writeKit();
   {
     set_resource_lang(LANG_EN);
-    std::unique_ptr<CInstallerDlg> d = openWizard("en");
+    std::unique_ptr<uitest::TestWizard> d = openWizard("en");
     uitest::flush_events();
     const GtkAllocation back = allocation_of(d->buttonPrev), next = allocation_of(d->buttonNext),
                         cancel = allocation_of(d->buttonCancel);
@@ -316,7 +317,7 @@ TEST_F(WizardFitTest, ButtonsKeepTheDesignWhereTheLabelsFitAndGrowTogetherWhereN
   }
   {
     set_resource_lang(LANG_UK);
-    std::unique_ptr<CInstallerDlg> d = openWizard("uk");
+    std::unique_ptr<uitest::TestWizard> d = openWizard("uk");
     uitest::flush_events();
     const GtkAllocation back = allocation_of(d->buttonPrev), next = allocation_of(d->buttonNext),
                         cancel = allocation_of(d->buttonCancel);
@@ -349,7 +350,7 @@ int inspect_chooser(GtkWidget* chooser) {
 TEST_F(WizardFitTest, BoxesAndTheChooserBelongToTheWizardAndSpeakItsLanguage) {
   writeKit();
   set_resource_lang(LANG_KK);
-  std::unique_ptr<CInstallerDlg> dialog = openWizard("kk");
+  std::unique_ptr<uitest::TestWizard> dialog = openWizard("kk");
   CInstallerDlg& d = *dialog;
   // Moved away from the middle of the screen: the box follows the wizard.
   gtk_window_move(GTK_WINDOW(d.mainWindow), 40, 60);
@@ -371,7 +372,7 @@ TEST_F(WizardFitTest, BoxesAndTheChooserBelongToTheWizardAndSpeakItsLanguage) {
   if (!seen.found) g_source_remove(source);
   EXPECT_TRUE(seen.found);
   EXPECT_NE(d.mainWindow, nullptr);
-  EXPECT_EQ(d.state, kStateWelcome);
+  EXPECT_EQ(d.currentState(), kStateWelcome);
 
   // Without a window there is nothing to belong to.
   CWnd plain;
