@@ -74,8 +74,10 @@ class HeadlessView : public SessionView {
 
 }  // namespace
 
-int run_headless(InstallationSession& session, bool silent, const std::u16string& title) {
+int run_headless(InstallationSession& session, bool silent, const std::u16string& title,
+                 const std::vector<SessionMessage>& notices) {
   Titled window(title);
+  for (const SessionMessage& notice : notices) show(window, notice);
   SessionMessage refusal;
   if (!session.start(nullptr, refusal)) {
     show(window, refusal);

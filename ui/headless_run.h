@@ -9,10 +9,14 @@
 #define OVN8_UI_HEADLESS_RUN_H_
 
 #include <string>
+#include <vector>
 
 class InstallationSession;
+struct SessionMessage;
 
-// The exit status (WizardExitCode). `title` heads the lines of the boxes.
-int run_headless(InstallationSession& session, bool silent, const std::u16string& title);
+// The exit status (WizardExitCode). `notices` come first; `title` heads the
+// lines of the boxes.
+int run_headless(InstallationSession& session, bool silent, const std::u16string& title,
+                 const std::vector<SessionMessage>& notices);
 
 #endif  // OVN8_UI_HEADLESS_RUN_H_

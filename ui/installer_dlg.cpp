@@ -34,11 +34,7 @@ int run_installer_wizard(SessionSettings settings, const std::vector<SessionMess
   settings.withDisplay = gtk_init_check(&argc, &argv);
   if (!settings.withDisplay) set_message_box_mode(MessageBoxMode::Console);
   InstallationSession session(settings);
-  if (!settings.withDisplay) {
-    for (const SessionMessage& notice : notices)
-      messageBox(nullptr, notice.text, box_flags(notice));
-    return run_headless(session, settings.silent, widen_lib(title));
-  }
+  if (!settings.withDisplay) return run_headless(session, settings.silent, widen_lib(title), notices);
   CInstallerDlg dialog(session, settings.silent, title);
   // The user hears of each once.
   for (const SessionMessage& notice : notices) messageBox(&dialog, notice.text, box_flags(notice));
