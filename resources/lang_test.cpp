@@ -129,7 +129,7 @@ TEST_F(LangTest, FormatTextFillsMarkersInTheLanguagesOrder) {
 }
 
 }  // namespace
-TEST(LangTest, SizesReadInWholeUnitsOfTheInterfaceLanguage) {
+TEST_F(LangTest, SizesReadInWholeUnitsOfTheInterfaceLanguage) {
   EXPECT_EQ(u"0 KB", sizeText(0, true));
   EXPECT_EQ(u"1 KB", sizeText(1, true));
   EXPECT_EQ(u"0 KB", sizeText(1, false));
