@@ -1133,9 +1133,21 @@ TEST_F(InstallerDlgTest, SuccessPageNamesTheFolderAndCountsTheFiles) {
   ASSERT_EQ(system(("touch -d 2030-01-01 '" + world_.defaultTarget() + "docs/a1.txt'").c_str()), 0);
   std::unique_ptr<TestWizard> dialog = openWizard();
   TestWizard& d = *dialog;
+  // The run has ended before the page changes: the full bar is seen first,
+  // on the progress page, with Cancel no longer offered.
+  int fullBarSightings = 0;
+  Repeating watcher([&] {
+    if (d.currentState() == kStateSuccess) return false;
+    if (d.currentState() == kStateProgress && !d.installation.running() &&
+        gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(d.progressPage->progressBar)) == 1.0 &&
+        !gtk_widget_is_sensitive(d.buttonCancel))
+      ++fullBarSightings;
+    return true;
+  });
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   ASSERT_EQ(d.currentState(), kStateSuccess);
+  EXPECT_GE(fullBarSightings, 3);
   EXPECT_EQ(label_text(d.successPage->label),
             text("IDS_SUCCESS_FINISH") + "\n\n" + text("IDS_TEMPLATE_CATALOG") + " " +
                 narrow_lib(d.installation.targetDirectory()) + "\nFiles installed: 4\nOlder copies replaced: 1\n"
