@@ -258,25 +258,31 @@ bool CInstallerDlg::askCancel() {
   return yes;
 }
 
-void CInstallerDlg::processCancel() {
-  if (restoring && session.running()) return;
+// Cancel, Escape and the window's close button ask one thing: before the
+// run, whether to leave (Yes ends the wizard as cancelled); during the run,
+// whether to cancel it (Yes rolls it back and shows the cancelled page);
+// once it has ended, nothing: the window closes. While the directory is
+// being put back nothing can be cancelled.
+void CInstallerDlg::requestLeave() {
+  switch (state) {
+    case kStateProgress:
+      abortInstall();
+      return;
+    case kStateSuccess:
+    case kStateError:
+    case kStateCancelled:
+      destroyMainWindow();
+      return;
+    default:
+      break;
+  }
   GtkWidget* before = focusedWidget();
   if (!askCancel()) {
     restoreFocus(before);
     return;
   }
-  if (session.running()) {
-    cancelAndCloseWhenDone();
-    return;
-  }
-  if (state == kStateWelcome || state == kStateDirectory) exitStatus = kExitCancelled;
+  exitStatus = kExitCancelled;
   destroyMainWindow();
-}
-
-void CInstallerDlg::cancelAndCloseWhenDone() {
-  session.requestCancel();
-  closeWhenDone = true;
-  gtk_widget_set_sensitive(buttonCancel, FALSE);
 }
 
 void CInstallerDlg::abortInstall() {
@@ -292,17 +298,8 @@ void CInstallerDlg::abortInstall() {
 
 bool CInstallerDlg::processKeyPress(GdkEventKey* event) {
   if (event->keyval != GDK_Escape) return false;
-  processCancel();
+  requestLeave();
   return true;
-}
-
-bool CInstallerDlg::processDeleteEvent() {
-  if (session.running()) {
-    cancelAndCloseWhenDone();
-    return true;
-  }
-  if (state == kStateWelcome || state == kStateDirectory) exitStatus = kExitCancelled;
-  return false;
 }
 
 // ---------------------------------------------------------------- handlers
@@ -335,12 +332,7 @@ void CInstallerDlg::on_buttonNext_clicked(GtkWidget*, void* dialog) {
 }
 
 void CInstallerDlg::button_clicked_handler(GtkWidget*, void* dialog) {
-  CInstallerDlg* self = static_cast<CInstallerDlg*>(dialog);
-  if (!self) return;
-  if (self->state == kStateProgress)
-    self->abortInstall();
-  else
-    self->processCancel();
+  if (dialog) static_cast<CInstallerDlg*>(dialog)->requestLeave();
 }
 
 gboolean CInstallerDlg::gtk_window_key_press_callback(GtkWidget*, GdkEventKey* event, void* dialog) {
@@ -348,8 +340,10 @@ gboolean CInstallerDlg::gtk_window_key_press_callback(GtkWidget*, GdkEventKey* e
   return static_cast<CInstallerDlg*>(dialog)->processKeyPress(event) ? TRUE : FALSE;
 }
 
+// The window stays; requestLeave closes it when that is the answer.
 gboolean CInstallerDlg::on_window_delete(GtkWidget*, GdkEvent*, void* dialog) {
-  return static_cast<CInstallerDlg*>(dialog)->processDeleteEvent() ? TRUE : FALSE;
+  static_cast<CInstallerDlg*>(dialog)->requestLeave();
+  return TRUE;
 }
 
 void CInstallerDlg::on_window_destroy(GtkWidget*, void* dialog) {

@@ -112,19 +112,14 @@ class CInstallerDlg : public CWnd, private SessionView {
   void acceptDirectory();
   // Finish: may open the description document, then closes the window.
   void finalize();
-  // Cancel outside the progress page, and Escape: asks, and ends on Yes.
-  void processCancel();
-  // Cancel on the progress page: asks, and on Yes the run stops after its
+  // Cancel, Escape and the close button (see .cpp).
+  void requestLeave();
+  // Cancel during the run: asks, and on Yes the run stops after its
   // current entry and rolls back.
   void abortInstall();
   // The cancel question; the run pauses while it is open.
   bool askCancel();
-  // Escape answered Yes, or the window closed, during the run: the run is
-  // cancelled and the window closes once it has ended.
-  void cancelAndCloseWhenDone();
   bool processKeyPress(GdkEventKey* event);
-  // The window manager's close button; true keeps the window.
-  bool processDeleteEvent();
   // Shows the run's latest report, also from inside an open box's loop.
   void refreshProgress();
   void showRunReport(const RunReport& report);
@@ -152,8 +147,8 @@ class CInstallerDlg : public CWnd, private SessionView {
   // The run is putting the template directory back: nothing is left to
   // cancel, so Cancel and Escape do nothing until it has ended.
   bool restoring = false;
-  // Escape, closing or a stop signal while the run goes on: close once it
-  // has ended instead of showing a final page.
+  // A stop signal while the run goes on: close once it has ended instead
+  // of showing a final page.
   bool closeWhenDone = false;
   guint wakeSource = 0;
 };

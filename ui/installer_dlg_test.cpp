@@ -302,7 +302,7 @@ TEST_F(InstallerDlgTest, WindowAndPagesSitAtTheirCoordinates) {
   gtk_window_get_size(GTK_WINDOW(d.mainWindow), &w, &h);
   EXPECT_EQ(w, 500);
   EXPECT_EQ(h, 360);
-  EXPECT_EQ(gtk_window_get_type_hint(GTK_WINDOW(d.mainWindow)), GDK_WINDOW_TYPE_HINT_MENU);
+  EXPECT_EQ(gtk_window_get_type_hint(GTK_WINDOW(d.mainWindow)), GDK_WINDOW_TYPE_HINT_NORMAL);
   EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(d.mainWindow)));
   EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(d.mainWindow)), "Setup Title");
   GdkPixbuf* icon = gtk_window_get_icon(GTK_WINDOW(d.mainWindow));
@@ -527,7 +527,7 @@ TEST_F(InstallerDlgTest, FailedRunShowsTheErrorAndTheErrorPageAfterTheRollback) 
   EXPECT_TRUE(g_launched.empty());
 }
 
-TEST_F(InstallerDlgTest, EscapeAndClosingDuringTheRunTakeEffectWhenItHasEnded) {
+TEST_F(InstallerDlgTest, EscapeAndClosingDuringTheRunAskAndEndOnTheCancelledPage) {
   writeKit(40);
   for (bool byEscape : {true, false}) {
     SCOPED_TRACE(byEscape ? "Escape" : "close");
@@ -542,16 +542,22 @@ TEST_F(InstallerDlgTest, EscapeAndClosingDuringTheRunTakeEffectWhenItHasEnded) {
         send_key(d.mainWindow, GDK_Escape);
       else
         send_delete(d.mainWindow);
-      EXPECT_NE(d.mainWindow, nullptr);  // still there while the run goes on
       return false;
     });
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
     FileSystem::SetFaultHook(nullptr, nullptr);
-    EXPECT_EQ(d.mainWindow, nullptr);
+    // As Cancel does: the question, the rollback, the cancelled page.
+    ASSERT_EQ(boxes.asked.size(), 1u);
+    EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_ACCEPT_CANCEL"));
+    ASSERT_NE(d.mainWindow, nullptr);
+    EXPECT_EQ(d.currentState(), kStateCancelled);
     EXPECT_EQ(d.exitCode(), kExitCancelled);
-    EXPECT_EQ(boxes.asked.size(), size_t(byEscape ? 1 : 0));
     EXPECT_FALSE(uitest::exists(world_.defaultTarget() + "docs/a0.txt"));
+    // Nothing is left to cancel: closing now asks nothing.
+    send_delete(d.mainWindow);
+    EXPECT_EQ(d.mainWindow, nullptr);
+    EXPECT_EQ(boxes.asked.size(), 1u);
   }
 }
 
@@ -567,26 +573,31 @@ TEST_F(InstallerDlgTest, LeavingBeforeOrAfterTheRun) {
     EXPECT_EQ(dialog->exitCode(), kExitCancelled);
   }
   {
-    // Closing the window on the directory page asks nothing.
+    // Closing the window on the directory page asks as Cancel does: No
+    // keeps the wizard, Yes ends it as cancelled.
     BoxRecorder boxes;
+    boxes.answers = {kMessageBoxResultNo, kMessageBoxResultYes};
     std::unique_ptr<TestWizard> dialog = openWizard();
     gtk_button_clicked(GTK_BUTTON(dialog->buttonNext));
     send_delete(dialog->mainWindow);
+    ASSERT_NE(dialog->mainWindow, nullptr);
+    EXPECT_EQ(dialog->currentState(), kStateDirectory);
+    send_delete(dialog->mainWindow);
     EXPECT_EQ(dialog->mainWindow, nullptr);
-    EXPECT_TRUE(boxes.asked.empty());
+    EXPECT_EQ(boxes.asked.size(), 2u);
     EXPECT_EQ(dialog->exitCode(), kExitCancelled);
   }
   {
-    // Escape on the success page, Yes: closes without opening anything and
-    // without undoing the installation.
+    // Escape on the success page: nothing is left to cancel, so nothing is
+    // asked; the window closes without opening anything.
     BoxRecorder boxes;
-    boxes.answers = {kMessageBoxResultYes};
     std::unique_ptr<TestWizard> dialog = openWizard();
     gtk_button_clicked(GTK_BUTTON(dialog->buttonNext));
     gtk_button_clicked(GTK_BUTTON(dialog->buttonNext));
     ASSERT_EQ(dialog->currentState(), kStateSuccess);
     send_key(dialog->mainWindow, GDK_Escape);
     EXPECT_EQ(dialog->mainWindow, nullptr);
+    EXPECT_TRUE(boxes.asked.empty());
     EXPECT_EQ(dialog->exitCode(), kExitSuccess);
     EXPECT_TRUE(g_launched.empty());
     EXPECT_TRUE(uitest::exists(world_.defaultTarget() + "docs/a1.txt"));

@@ -102,7 +102,8 @@ void CInstallerDlg::initMainWindow() {
       GTK_WINDOW(mainWindow), mainWindow, &hints,
       GdkWindowHints(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE | GDK_HINT_BASE_SIZE));
   gtk_window_set_modal(GTK_WINDOW(mainWindow), TRUE);
-  gtk_window_set_type_hint(GTK_WINDOW(mainWindow), GDK_WINDOW_TYPE_HINT_MENU);
+  // A normal window: the window manager offers to minimise it.
+  gtk_window_set_type_hint(GTK_WINDOW(mainWindow), GDK_WINDOW_TYPE_HINT_NORMAL);
   icon = gdk_pixbuf_new_from_xpm_data(const_cast<const char**>(kIconXpm));
   gtk_window_set_icon(GTK_WINDOW(mainWindow), icon);
   fixed = gtk_fixed_new();
