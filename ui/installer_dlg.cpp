@@ -155,9 +155,15 @@ void CInstallerDlg::showOutcome(const SessionOutcome& outcome) {
       showErrorFinalPage();
       return;
     case SessionOutcome::End::kRefused:
-      // Nothing has been changed: the wizard ends as after a failed check.
+      // Nothing has been changed. A person may choose another folder or
+      // try again later; a silent run ends as after a failed check.
       showBox(outcome.message.text, box_flags(outcome.message));
-      destroyMainWindow();
+      if (silentMode || !mainWindow) {
+        destroyMainWindow();
+        return;
+      }
+      exitStatus = kExitCancelled;
+      showSelectPathPage();
       return;
   }
 }

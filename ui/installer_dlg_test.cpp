@@ -13,6 +13,7 @@
 
 #include "config/config_paths.h"
 #include "config/starter.h"
+#include "install/target_lock.h"
 #include "install/wizard_paths.h"
 #include "platform/file_fault_injector.h"
 #include "platform/file_system.h"
@@ -925,6 +926,31 @@ TEST_F(InstallerDlgTest, BackAfterARolledBackFailureTriesAnotherFolder) {
   get_tmplts_list(recorded, true, false);
   ASSERT_FALSE(recorded.empty());
   EXPECT_EQ(narrow_lib(recorded.front()) + "/", other);
+}
+
+TEST_F(InstallerDlgTest, ABusyDirectoryIsRefusedAndTheDirectoryPageComesBack) {
+  writeKit(2);
+  const std::string busy = world_.root + "/busy/";
+  ASSERT_TRUE(testkit::makeDirs(busy));
+  TargetLock other;
+  ASSERT_EQ(other.acquire(widen_lib(busy)), 0u);
+  BoxRecorder boxes;
+  std::unique_ptr<TestWizard> dialog = openWizard();
+  TestWizard& d = *dialog;
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  d.dirSelectPage->setPath(busy);
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  ASSERT_EQ(boxes.asked.size(), 1u);
+  EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_ERROR_TARGETBUSY"));
+  EXPECT_EQ(boxes.asked[0].flags, kErrorFlags);
+  // Nothing was written; the user may choose another folder or try again.
+  ASSERT_NE(d.mainWindow, nullptr);
+  EXPECT_EQ(d.currentState(), kStateDirectory);
+  EXPECT_FALSE(uitest::exists(busy + "docs"));
+  other.release();
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  ASSERT_EQ(d.currentState(), kStateSuccess);
+  EXPECT_EQ(uitest::readFile(busy + "docs/a1.txt"), "file 1");
 }
 
 TEST_F(InstallerDlgTest, DirectoryPageExpandsTheTildeAndRefusesWhatCannotBeTheDirectory) {
