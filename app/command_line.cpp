@@ -38,8 +38,27 @@ bool take_valued_option(const char* name, int argc, const char* const* argv, int
   return true;
 }
 
-// Marks the long options and the arguments that carry their values, which
-// the short-option scan must not read: "--target /Shared" is no -S.
+// A flag without a value, "--name".
+bool take_flag(const char* name, const char* arg, bool* flag) {
+  if (std::strcmp(arg, name) != 0) return false;
+  *flag = true;
+  return true;
+}
+
+bool take_json(const char* arg, CommandLineOptions* options) {
+  if (std::strcmp(arg, "--json") == 0) {
+    options->json = CommandLineOptions::Json::kSummary;
+  } else if (std::strcmp(arg, "--json=files") == 0) {
+    options->json = CommandLineOptions::Json::kFiles;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Marks the long options the wizard knows and the arguments that carry
+// their values, which the rest of the scan must not read: "--target
+// /Shared" is no /S. Unknown long options stay unmarked.
 std::vector<bool> scan_long_options(int argc, const char* const* argv, int start,
                                     CommandLineOptions* options) {
   std::vector<bool> taken(argc > 0 ? size_t(argc) : 0, false);
@@ -47,19 +66,34 @@ std::vector<bool> scan_long_options(int argc, const char* const* argv, int start
     const char* arg = argv[i];
     if (arg == nullptr || !starts_with(arg, "--")) continue;
     const int first = i;
-    if (std::strcmp(arg, "--help") == 0) {
-      options->showHelp = true;
-    } else if (std::strcmp(arg, "--version") == 0) {
-      options->showVersion = true;
-    } else if (!take_valued_option("--target", argc, argv, &i, &options->target,
-                                   &options->badOption) &&
-               !take_valued_option("--log", argc, argv, &i, &options->logPath,
-                                   &options->badOption)) {
-      continue;
-    }
+    std::string* bad = &options->badOption;
+    const bool known =
+        take_flag("--help", arg, &options->showHelp) ||
+        take_flag("--version", arg, &options->showVersion) ||
+        take_flag("--unattended", arg, &options->unattended) ||
+        take_flag("--dry-run", arg, &options->dryRun) ||
+        take_flag("--quiet", arg, &options->quiet) || take_json(arg, options) ||
+        take_valued_option("--target", argc, argv, &i, &options->target, bad) ||
+        take_valued_option("--log", argc, argv, &i, &options->logPath, bad) ||
+        take_valued_option("--kit", argc, argv, &i, &options->kitPath, bad);
+    if (!known) continue;
     for (int j = first; j <= i; ++j) taken[size_t(j)] = true;
   }
   return taken;
+}
+
+// "-X", or "/X" where a slash-led argument is no path: a path has a second
+// slash or names a kit ("/srv/kit.okd", "/kit.okd").
+bool is_short_option(const std::string& arg) {
+  if (arg.size() < 2) return false;
+  if (arg[0] == '-') return true;
+  if (arg[0] != '/') return false;
+  const bool namesKit = arg.size() > 4 && arg.compare(arg.size() - 4, 4, ".okd") == 0;
+  return arg.find('/', 1) == std::string::npos && !namesKit;
+}
+
+void note_unknown(const char* arg, CommandLineOptions* options) {
+  if (options->unknownArgument.empty()) options->unknownArgument = arg;
 }
 
 }  // namespace
@@ -73,19 +107,36 @@ CommandLineOptions parse_command_line(int argc, const char* const* argv) {
     start = 2;
   }
   const std::vector<bool> taken = scan_long_options(argc, argv, start, &options);
+  const bool kitOption = !options.kitPath.empty();
+  bool shortOptionsEnded = false;
   for (int i = start; i < argc; ++i) {
     const char* arg = argv[i];
-    if (arg == nullptr || taken[size_t(i)] || (arg[0] != '-' && arg[0] != '/')) continue;
-    const char letter = ascii_upper(arg[1]);
-    if (letter == 'S') {
-      options.silent = true;
-    } else if (letter == 'L') {
-      const std::string code(arg + 2);
-      options.language = get_lang_id_by_lang_code(code);
-      if (options.language != LANG_NONE) options.languageCode = widen_lib(code);
-      break;  // the first -L ends the scan
+    if (arg == nullptr || taken[size_t(i)]) continue;
+    if (starts_with(arg, "--")) {
+      note_unknown(arg, &options);
+    } else if (is_short_option(arg)) {
+      // The first -L ends the scan: what follows it is not read as an option.
+      if (shortOptionsEnded) continue;
+      const char letter = ascii_upper(arg[1]);
+      if (letter == 'S') {
+        options.silent = true;
+      } else if (letter == 'L') {
+        const std::string code(arg + 2);
+        options.language = get_lang_id_by_lang_code(code);
+        if (options.language != LANG_NONE) options.languageCode = widen_lib(code);
+        shortOptionsEnded = true;
+      } else if (std::strcmp(arg, "-q") == 0) {
+        options.quiet = true;
+      } else {
+        note_unknown(arg, &options);
+      }
+    } else if (options.kitPath.empty() && !kitOption) {
+      options.kitPath = arg;
+    } else {
+      note_unknown(arg, &options);
     }
   }
+  if (options.unattended) options.silent = true;
   return options;
 }
 

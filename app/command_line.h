@@ -30,14 +30,31 @@ struct CommandLineOptions {
   std::string target;
   // --log=FILE or --log FILE: the file the run's log is appended to.
   std::string logPath;
+  // --kit=FILE or --kit FILE, or a plain argument: the kit, under any
+  // name, as given (the caller makes it absolute); empty when not given.
+  std::string kitPath;
+  // --unattended: silent, and never a window or a box, whatever the display.
+  bool unattended = false;
+  // --dry-run: checks and plans, changes nothing.
+  bool dryRun = false;
+  // --json, --json=files: the result as one JSON object on standard output.
+  enum class Json { kNone, kSummary, kFiles };
+  Json json = Json::kNone;
+  // -q, --quiet: no per-file lines.
+  bool quiet = false;
   // A long option that lacks its value ("--target=", "--log" at the end):
   // the option's name, e.g. "--target". Empty when the line is sound.
   std::string badOption;
+  // An option the wizard does not know, or a second plain argument: the
+  // argument as given. Empty when the line is sound.
+  std::string unknownArgument;
 };
 
-// Scans argv[1..argc-1] (from argv[2] after "usecwd"). The scan stops at the
-// first -L option; other options and arguments are ignored. Null entries are
-// skipped. No argument is an error.
+// Scans argv[1..argc-1] (from argv[2] after "usecwd"), after the toolkit
+// has taken its own options. The scan of short options stops at the first
+// -L option; long options and plain arguments are read everywhere. Null
+// entries are skipped. An option the wizard does not know is reported in
+// `unknownArgument`.
 CommandLineOptions parse_command_line(int argc, const char* const* argv);
 
 // `path` made absolute against the directory `cwd`: a directory recorded
