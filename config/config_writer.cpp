@@ -18,6 +18,7 @@
 #include "platform/file_system.h"
 #include "platform/owned_leftovers.h"
 #include "platform/path.h"
+#include "platform/regular_file.h"
 #include "platform/stop_signals.h"
 #include "platform/text.h"
 
@@ -38,6 +39,9 @@ FileStatus status_of(const std::u16string& path, bool followLink) {
     throw static_cast<int>(kCannotCreate);
   return status;
 }
+
+// The process's status file is a few lines long.
+const uint64_t kMaxStatusBytes = 64 << 10;
 
 // Links followed at most, as the kernel does.
 const int kMaxLinkHops = 40;
@@ -60,20 +64,16 @@ std::u16string resolve_link(const std::u16string& path) {
   return path;
 }
 
-// The mode fopen gives a new file: 0666 less the umask.
+// The mode fopen gives a new file: 0666 less the umask, which the process
+// tells in its status file (022 when that cannot be read).
 mode_t new_file_mode() {
   mode_t mask = 022;
-  if (FILE* status = fopen("/proc/self/status", "r")) {
-    char line[256];
-    unsigned value = 0;
-    while (fgets(line, sizeof line, status)) {
-      if (sscanf(line, "Umask: %o", &value) == 1) {
-        mask = static_cast<mode_t>(value);
-        break;
-      }
-    }
-    fclose(status);
-  }
+  std::string status;
+  read_regular_file(u"/proc/self/status", kMaxStatusBytes, status);
+  const size_t at = status.find("\nUmask:");
+  unsigned value = 0;
+  if (at != std::string::npos && sscanf(status.c_str() + at + 1, "Umask: %o", &value) == 1)
+    mask = static_cast<mode_t>(value);
   return 0666 & ~mask;
 }
 

@@ -1,10 +1,8 @@
 #include "ui/wizard_pages.h"
 
-#include <limits.h>
-#include <unistd.h>
-
 #include <algorithm>
 
+#include "platform/file_system.h"
 #include "platform/text.h"
 #include "resources/lang.h"
 #include "ui/wizard_paths.h"
@@ -184,8 +182,8 @@ void DirSelectPage::setNeededSpace(uint64_t bytes) {
 }
 
 bool DirSelectPage::freeSpace(uint64_t& freeBytes) const {
-  char buffer[PATH_MAX] = {};
-  const std::u16string cwd = getcwd(buffer, sizeof(buffer)) ? widen_lib(buffer) : u"/";
+  std::u16string cwd;
+  if (FileSystem::GetCurrentDirectory(cwd) != ERROR_SUCCESS) cwd = u"/";
   std::u16string path = getPath();
   replace_all(path, kBadPathSeparator, kPathSeparator);
   if (path.empty()) return false;
