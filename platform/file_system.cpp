@@ -24,7 +24,7 @@
 #include "platform/path.h"
 #include "platform/text.h"
 
-uint32_t FileSystem::ms_lastError = 0;
+thread_local uint32_t FileSystem::ms_lastError = 0;
 
 namespace {
 

@@ -2,8 +2,10 @@
 //
 // FileSystem is a collection of static operations so that it can serve as
 // the policy type of the kit reader. Operations return 0 on success or a
-// Win32 error number (see platform/errors.h) and keep the last one in
-// FileSystem::ms_lastError. No operation runs a shell.
+// Win32 error number (see platform/errors.h), which callers take from the
+// result; the last one of the calling thread is also kept in
+// FileSystem::ms_lastError for SetFilePointer, whose result is a position.
+// No operation runs a shell.
 #ifndef OVN8_PLATFORM_FILE_SYSTEM_H_
 #define OVN8_PLATFORM_FILE_SYSTEM_H_
 
@@ -250,6 +252,7 @@ class FileSystem {
   // Removes a file or link (never a directory). 0 when it is gone (a missing
   // file is success); otherwise the errno-mapped error.
   static uint32_t DeleteFile(const std::u16string& path);
+  // The last error of the calling thread's operations (0 after a success).
   static uint32_t GetLastError();
 
   // Locks the whole file of `handle` (the byte range is ignored) with flock:
@@ -316,7 +319,9 @@ class FileSystem {
   // Installs (or, with nullptr, removes) the fault hook. Test seam.
   static void SetFaultHook(FileFaultHook hook, void* context);
 
-  static uint32_t ms_lastError;
+  // One per thread: the installation's worker and the window never read
+  // each other's.
+  static thread_local uint32_t ms_lastError;
 };
 
 // The status of `path` itself (link_status) or of what a link there names

@@ -745,6 +745,23 @@ TEST(ErrorMapping, EveryCauseTheUserIsToldKeepsItsOwnNumber) {
   EXPECT_FALSE(is_system_error(ERROR_SUCCESS));
 }
 
+TEST_F(FileSystemTest, LastErrorBelongsToTheCallingThread) {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  EXPECT_EQ(2u, FileSystem::CreateFile(wide(dir_ / "missing"), GENERIC_READ, 0, OPEN_EXISTING, h));
+  uint32_t otherThreads = 99;
+  std::thread other([&] {
+    std::u16string text;
+    otherThreads = FileSystem::GetLastError();  // nothing failed here yet
+    FileSystem::GetTempPath(text);  // a success clears its own thread's
+    EXPECT_EQ(2u, FileSystem::ReadLink(wide(dir_ / "gone"), text));
+  });
+  other.join();
+  EXPECT_EQ(0u, otherThreads);
+  EXPECT_EQ(2u, FileSystem::GetLastError());
+  FileSystem::SetFilePointer(INVALID_HANDLE_VALUE, 0, nullptr, FILE_BEGIN);
+  EXPECT_EQ(6u, FileSystem::GetLastError());
+}
+
 TEST_F(FileSystemTest, ListDirectoryNamesEveryEntryWithWhatStandsThere) {
   ASSERT_TRUE(writeText(dir_ / "file", ""));
   ASSERT_EQ(0, mkdir((dir_ / "sub").c_str(), 0755));
