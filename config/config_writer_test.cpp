@@ -62,11 +62,20 @@ TEST_F(ConfigWriteTest, ReplacesTheFileKeepingItsPermissionsAndNoTemporaryFile) 
   EXPECT_EQ(std::set<std::string>{"ovanstart.cfg"}, entries_of(dir_));
 }
 
-TEST_F(ConfigWriteTest, NewFileGetsTheModeOfTheUmask) {
+TEST_F(ConfigWriteTest, NewFileGetsTheModeOfTheUmaskOrTheUsualOneWhenItCannotBeTold) {
   const mode_t old = umask(027);
   write_config_file(wide(dir_ + "/new.cfg"), config_);
+  {
+    // The umask is read from the process's status file, through the file
+    // layer: when that fails the usual 022 is taken.
+    FileFaultInjector fault(1, ERROR_ACCESS_DENIED);
+    fault.below(u"/proc");
+    write_config_file(wide(dir_ + "/unknown.cfg"), config_);
+    EXPECT_TRUE(fault.fired());
+  }
   umask(old);
   EXPECT_EQ(0640u, modeOf(dir_ + "/new.cfg"));
+  EXPECT_EQ(0644u, modeOf(dir_ + "/unknown.cfg"));
 }
 
 TEST_F(ConfigWriteTest, WritesThroughALinkToTheLinkedFile) {

@@ -56,8 +56,8 @@ bool kit_exists(const std::u16string& path) {
 }
 
 std::u16string current_directory() {
-  char buffer[PATH_MAX] = {};
-  return getcwd(buffer, sizeof(buffer)) ? widen_lib(buffer) : std::u16string();
+  std::u16string directory;
+  return FileSystem::GetCurrentDirectory(directory) == ERROR_SUCCESS ? directory : std::u16string();
 }
 
 // Where the kit is expected: in the current directory, or beside the
