@@ -480,6 +480,22 @@ TEST_F(SessionTest, AStoppedRunInTheDirectoryIsPutBackAndToldBeforeTheRun) {
   EXPECT_TRUE(entryNames(scene.homeDir() + "/.ovn8setup").empty());
 }
 
+// A file the user changed since the stop is kept, and the notice is an
+// error wherever the stopped run is found.
+TEST_F(SessionTest, AFileChangedSinceTheStopIsKeptAndToldAsAnError) {
+  auto session = started(settings());
+  killedMidRun(*session);
+  writeFile(scene / "a.txt", "the user's own since", kNewer);
+  RecordingView view(*session);
+  const SessionOutcome outcome = session->install(view);
+  ASSERT_EQ(1u, view.notices.size());
+  EXPECT_TRUE(view.notices[0].error);
+  EXPECT_NE(std::u16string::npos, view.notices[0].text.find(u"a.txt")) << narrow_lib(view.notices[0].text);
+  EXPECT_EQ(kExitSuccess, outcome.exitStatus);
+  EXPECT_EQ("the user's own since", readText(scene / "a.txt"));
+  EXPECT_EQ("the kit's copy", readText(scene / "replaced.txt"));
+}
+
 TEST_F(SessionTest, AtProgramStartAStoppedRunIsPutBackAndToldOnce) {
   auto session = started(settings());
   killedMidRun(*session);
