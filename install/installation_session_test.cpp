@@ -13,6 +13,7 @@
 
 #include "config/config_paths.h"
 #include "install/install_test_util.h"
+#include "install/installer.h"
 #include "install/target_lock.h"
 #include "install/wizard_paths.h"
 #include "platform/file_fault_injector.h"
@@ -55,6 +56,9 @@ class RecordingView : public SessionView {
       else
         session_.requestCancel();
     }
+    // A cancel that never arrives must not hang the test: the run goes on
+    // and ends as a success, which the test refuses.
+    if (cancels_ && ++afterAnswer_ == kPatience) session_.pauseRun(false);
     if (report.phase != RunPhase::kEnded) usleep(1000);
   }
 
@@ -67,6 +71,8 @@ class RecordingView : public SessionView {
   InstallationSession& session_;
   const bool cancels_;
   bool answered_ = false;
+  static const int kPatience = 20000;
+  int afterAnswer_ = 0;
 };
 
 // The current directory for one scope: the session finds the kit there.
@@ -244,6 +250,23 @@ TEST_F(SessionTest, TheProposedDirectoryComesFromTheLauncherListUnlessOneIsGiven
   }
   EXPECT_EQ(w(blocked), started(settings(false))->targetDirectory());
   EXPECT_EQ(w(scene.templateDir()), started(settings())->targetDirectory());
+}
+
+// A web address is no directory: nothing is proposed, and a run without a
+// directory is refused before anything happens.
+TEST_F(SessionTest, AWebAddressFirstInTheListProposesNothing) {
+  writeFile(launcherFile(),
+            "ConfigurationTemplatesLocation=http://example.org/templates\n"
+            "ConfigurationTemplatesLocation=" + scene.templateDir() + "\n",
+            kOld);
+  auto session = started(settings(false));
+  EXPECT_EQ(u"", session->targetDirectory());
+  RecordingView view(*session);
+  const SessionOutcome outcome = session->install(view);
+  EXPECT_EQ(SessionOutcome::End::kRefused, outcome.end);
+  EXPECT_EQ(kExitStartupFailed, outcome.exitStatus);
+  EXPECT_EQ(LoadResString("IDS_SETUP_EMPTYTARGET"), outcome.message);
+  EXPECT_TRUE(view.events.empty());
 }
 
 TEST_F(SessionTest, AChosenDirectoryIsMadeAbsoluteAndRefusedWhenItCannotBeTheTarget) {
@@ -435,6 +458,45 @@ TEST_F(SessionTest, ABusyDirectoryIsRefusedBeforeAnythingChanges) {
   }
   RecordingView view(*session);
   EXPECT_EQ(kExitSuccess, session->install(view).exitStatus);
+}
+
+// Another wizard takes the directory between the check and the run: the
+// run is refused as busy and nothing changes. The run's own first lock is
+// the one that fails: it comes after those of the session's checks.
+TEST_F(SessionTest, ADirectoryTakenBetweenTheCheckAndTheRunIsRefusedAsBusy) {
+  auto session = started(settings());
+  auto locksOf = [this](const std::function<void()>& work) {
+    FileFaultInjector counter;
+    counter.only({FileOp::LockFileEx}).below(w(scene.templateDir()));
+    work();
+    return counter.count();
+  };
+  RecordingView first(*session);
+  ASSERT_EQ(kExitSuccess, session->install(first).exitStatus);
+  const uint64_t all = locksOf([&] {
+    RecordingView view(*session);
+    EXPECT_EQ(kExitSuccess, session->install(view).exitStatus);
+  });
+  const uint64_t ofTheRun = locksOf([&] {
+    KitReader kit;
+    ASSERT_EQ(0u, kit.open(w(scene.scratch("ovn8.okd"))));
+    InstallProcessData data;
+    data.init(&kit, w(scene.templateDir()));
+    EXPECT_EQ(0u, Installer().run(&data));
+  });
+  ASSERT_GT(all, ofTheRun);
+  ASSERT_GT(ofTheRun, 0u);
+  before = snapshot(scene.templateDir());
+  RecordingView view(*session);
+  FileFaultInjector taken(all - ofTheRun + 1, ERROR_LOCK_VIOLATION);
+  taken.only({FileOp::LockFileEx}).below(w(scene.templateDir()));
+  const SessionOutcome outcome = session->install(view);
+  EXPECT_TRUE(taken.fired());
+  EXPECT_EQ((std::vector<std::string>{"started", "report"}), view.events);
+  EXPECT_EQ(SessionOutcome::End::kRefused, outcome.end);
+  EXPECT_EQ(kExitStartupFailed, outcome.exitStatus);
+  EXPECT_EQ(LoadResString("IDS_ERROR_TARGETBUSY"), outcome.message);
+  EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
 }
 
 // ---------------------------------------------------------------- stopped runs
