@@ -155,6 +155,20 @@ class SessionTest : public testing::Test {
     return refusal.text;
   }
 
+  // Refused with the text of `reason`: no run started, the directory and
+  // the launcher's file as they were.
+  void expectRefusedBeforeTheRun(InstallationSession& session, const char* reason) {
+    const std::string launcher = readText(launcherFile());
+    RecordingView view(session);
+    const SessionOutcome outcome = session.install(view);
+    EXPECT_EQ(SessionOutcome::End::kRefused, outcome.end);
+    EXPECT_EQ(kExitStartupFailed, outcome.exitStatus);
+    EXPECT_EQ(LoadResString(reason), outcome.message);
+    EXPECT_TRUE(view.events.empty());
+    EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+    EXPECT_EQ(launcher, readText(launcherFile()));
+  }
+
   std::string launcherFile() const { return scene.homeDir() + "/.Ovan/ovanstart/ovanstart.cfg"; }
 
   void expectInstalled() {
@@ -261,12 +275,7 @@ TEST_F(SessionTest, AWebAddressFirstInTheListProposesNothing) {
             kOld);
   auto session = started(settings(false));
   EXPECT_EQ(u"", session->targetDirectory());
-  RecordingView view(*session);
-  const SessionOutcome outcome = session->install(view);
-  EXPECT_EQ(SessionOutcome::End::kRefused, outcome.end);
-  EXPECT_EQ(kExitStartupFailed, outcome.exitStatus);
-  EXPECT_EQ(LoadResString("IDS_SETUP_EMPTYTARGET"), outcome.message);
-  EXPECT_TRUE(view.events.empty());
+  expectRefusedBeforeTheRun(*session, "IDS_SETUP_EMPTYTARGET");
 }
 
 TEST_F(SessionTest, AChosenDirectoryIsMadeAbsoluteAndRefusedWhenItCannotBeTheTarget) {
@@ -447,14 +456,7 @@ TEST_F(SessionTest, ABusyDirectoryIsRefusedBeforeAnythingChanges) {
     SCOPED_TRACE(held);
     TargetLock other;
     ASSERT_EQ(0u, other.acquire(w(held)));
-    RecordingView view(*session);
-    const SessionOutcome outcome = session->install(view);
-    EXPECT_EQ(SessionOutcome::End::kRefused, outcome.end);
-    EXPECT_EQ(kExitStartupFailed, outcome.exitStatus);
-    EXPECT_EQ(LoadResString("IDS_ERROR_TARGETBUSY"), outcome.message);
-    EXPECT_TRUE(view.events.empty());
-    EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
-    EXPECT_FALSE(exists(launcherFile()));
+    expectRefusedBeforeTheRun(*session, "IDS_ERROR_TARGETBUSY");
   }
   RecordingView view(*session);
   EXPECT_EQ(kExitSuccess, session->install(view).exitStatus);
