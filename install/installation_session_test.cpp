@@ -47,7 +47,7 @@ class RecordingView : public SessionView {
     if (cancels_) session_.pauseRun(true);
   }
   void showReport(const RunReport& report) override {
-    if (events.back() != "report") events.push_back("report");
+    if (events.empty() || events.back() != "report") events.push_back("report");
     last = report;
     if (cancels_ && !answered_) {
       answered_ = true;
@@ -575,12 +575,12 @@ TEST_F(SessionTest, AtProgramStartAStoppedRunIsPutBackAndToldOnce) {
 // ---------------------------------------------------------------- the kit's texts
 
 TEST_F(SessionTest, TheKitsNamesAndDocumentComeInTheBestLanguage) {
-  config::KitSpec spec;
-  spec.descriptions = {{u"de", u"Formulare", u"Anbieter", u"docs\\liesmich.html"},
+  config::KitSpec described;
+  described.descriptions = {{u"de", u"Formulare", u"Anbieter", u"docs\\liesmich.html"},
                        {u"en", u"Forms", u"Vendor", u""},
                        {u"fr", u"Formulaires", u"Fournisseur", u"..\\outside.html"}};
-  spec.files = {{u"docs\\liesmich.html", "<p>", kitTime(kKit)}};
-  ASSERT_TRUE(config::writeKit(scene.scratch("ovn8.okd"), spec));
+  described.files = {{u"docs\\liesmich.html", "<p>", kitTime(kKit)}};
+  ASSERT_TRUE(config::writeKit(scene.scratch("ovn8.okd"), described));
   writeFile(scene.scratch("outside.html"), "not the kit's", kOld);
   SessionSettings given = settings();
   given.languageCode = u"de";
