@@ -25,6 +25,18 @@ int in_child(Body body) {
   return status;
 }
 
+// SIGINT ends the process by SIGINT, so that a shell loop around the
+// wizard stops; the others end it with `status`.
+void expect_ended_by(int signal, int status, int waitStatus) {
+  if (signal == SIGINT) {
+    ASSERT_TRUE(WIFSIGNALED(waitStatus));
+    EXPECT_EQ(SIGINT, WTERMSIG(waitStatus));
+  } else {
+    ASSERT_TRUE(WIFEXITED(waitStatus));
+    EXPECT_EQ(status, WEXITSTATUS(waitStatus));
+  }
+}
+
 TEST(StopSignalsTest, OutsideARunEachSignalRemovesTheRegisteredFilesAndEndsWithThree) {
   ScratchDir scratch;
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
@@ -38,8 +50,7 @@ TEST(StopSignalsTest, OutsideARunEachSignalRemovesTheRegisteredFilesAndEndsWithT
       raise(signal);
       _exit(0);  // not reached
     });
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(kStoppedBySignalStatus, WEXITSTATUS(status));
+    expect_ended_by(signal, kStoppedBySignalStatus, status);
     EXPECT_FALSE(exists(gone));
     EXPECT_TRUE(exists(kept));
     EXPECT_TRUE(exists(forgotten));
@@ -63,12 +74,37 @@ TEST(StopSignalsTest, DuringARunSignalsAreOnlyRecordedUntilAllowedAgain) {
     if (!stop_requested()) _exit(13);  // still known after the run
     clear_stop_request();
     if (stop_requested()) _exit(14);
-    raise(SIGINT);
+    raise(SIGTERM);
     _exit(15);
   });
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(kStoppedBySignalStatus, WEXITSTATUS(status));
   EXPECT_FALSE(exists(temp));
+}
+
+TEST(StopSignalsTest, AfterARunASignalEndsWithItsStatusAndCtrlCEndsBySigint) {
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    // A signal while the run's last box waits: the run's own status.
+    int status = in_child([&] {
+      install_stop_signal_handlers();
+      set_stop_signal_exit_status(4);
+      raise(signal);
+      _exit(0);
+    });
+    expect_ended_by(signal, 4, status);
+    // During the run it is only recorded; once everything is put back the
+    // program ends as the signal asks.
+    status = in_child([&] {
+      install_stop_signal_handlers();
+      defer_stop_signals();
+      raise(signal);
+      allow_stop_signals();
+      if (stop_signal() != signal) _exit(20);
+      _exit(end_as_stop_signal_asks(kStoppedBySignalStatus));
+    });
+    expect_ended_by(signal, kStoppedBySignalStatus, status);
+  }
 }
 
 TEST(StopSignalsTest, SlotsAreReusedAndRunOut) {
