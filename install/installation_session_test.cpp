@@ -219,9 +219,11 @@ TEST_F(SessionTest, StartRefusesAMissingDamagedOrUnreadableKitAndOneWithoutRoomT
   // A link to nothing is no kit, and the missing kit is told before anything else.
   ASSERT_EQ(0, unlink(kit.c_str()));
   ASSERT_EQ(0, symlink("gone.okd", kit.c_str()));
-  EXPECT_EQ(LoadResString("IDS_ERROR_NOSOURCE"), refusalAtStart());
+  // It says where it looked.
+  const std::u16string notFound = LoadResString("IDS_ERROR_NOSOURCE") + u"\n" + w(kit);
+  EXPECT_EQ(notFound, refusalAtStart());
   ASSERT_EQ(0, unlink(kit.c_str()));
-  EXPECT_EQ(LoadResString("IDS_ERROR_NOSOURCE"), refusalAtStart());
+  EXPECT_EQ(notFound, refusalAtStart());
   EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
 }
 
@@ -239,7 +241,8 @@ TEST_F(SessionTest, TheKitIsLookedForBesideTheProgramUnlessTheCurrentDirectoryIs
   SessionMessage refusal;
   EXPECT_FALSE(session.start(nullptr, refusal));
   EXPECT_EQ(w(beside), session.kitPath());
-  EXPECT_EQ(LoadResString("IDS_ERROR_NOSOURCE"), refusal.text);
+  EXPECT_EQ(LoadResString("IDS_ERROR_NOSOURCE") + u"\n" + w(beside), refusal.text);
+  EXPECT_EQ("kit-not-found", refusal.code);
   EXPECT_EQ(w(scene.scratch("ovn8.okd")), started(settings())->kitPath());
 }
 
