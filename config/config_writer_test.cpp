@@ -88,7 +88,7 @@ TEST_F(ConfigWriteTest, AFileThatAlreadyHoldsTheLinesIsNotRewritten) {
   EXPECT_EQ(before.st_ino, after.st_ino);
   EXPECT_EQ(1000000000, after.st_mtim.tv_sec);
   // One byte more in the file: it no longer holds exactly these lines.
-  write_bytes(path_, kNewContents + "\n");
+  write_bytes(path_, std::string(kNewContents) + "\n");
   EXPECT_TRUE(save_config_file(wide(path_), config_).changed);
   EXPECT_EQ(kNewContents, read_bytes(path_));
 }
