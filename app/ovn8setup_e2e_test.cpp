@@ -280,10 +280,13 @@ TEST_F(SetupE2eTest, MissingAndDamagedKitsEndWithStatusOneAndTheirMessage) {
     unlink((kitDir_ + "/ovn8.okd").c_str());
     Result result = run({"usecwd", "-S"}, display);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "Installing configuration: Distribution kit file ovn8.okd not found.\n");
+    // It says where it looked.
+    EXPECT_EQ(result.err, "Installing configuration: Distribution kit file ovn8.okd not found. " +
+                              kitDir_ + "/ovn8.okd\n");
     result = run({"usecwd", "-S", "-Lru"}, display);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "Установка конфигурации: Файл комплекта установки ovn8.okd не найден.\n");
+    EXPECT_EQ(result.err, "Установка конфигурации: Файл комплекта установки ovn8.okd не найден. " +
+                              kitDir_ + "/ovn8.okd\n");
 
     ASSERT_TRUE(config::writeFileBytes(kitDir_ + "/ovn8.okd", "\x01\x02 not a kit at all"));
     result = run({"usecwd", "-S"}, display);
@@ -583,12 +586,23 @@ TEST_F(SetupE2eTest, HelpAndVersionNeedNoKitNoDisplayAndTouchNothing) {
   EXPECT_EQ(result.err, "");
   const std::vector<std::string> lines = lines_of(result.out);
   ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines[0], "Usage: ovn8setup [usecwd] [-S] [-L<CODE>] [--target=DIR] [--log=FILE]");
+  EXPECT_EQ(lines[0], "Usage: ovn8setup [usecwd] [-S] [--unattended] [--kit=FILE | FILE] [--target=DIR]");
   for (const char* part : {"\n  usecwd ", "\n  -S ", "\n  -L<CODE> ", "ru uk en lv lt bg de ro ka kk vi tr\n",
-                           "\n  --target=DIR ", "\n  --log=FILE ", "\n  --help ", "\n  --version ",
-                           "\nExit status:\n", "\n  0  installed", "\n  3  cancelled",
-                           "\n  4  installed, but the launcher's configuration file could not be updated\n"})
+                           "\n  --unattended ", "\n  --kit=FILE ", "\n  --dry-run ", "\n  --json[=files] ",
+                           "\n  -q, --quiet ", "\n  --target=DIR ", "\n  --log=FILE ", "\n  --help ",
+                           "\n  --version ", "(/S, -s, -Silent, /Lde)", "SIGINT", "OVN8_MESSAGE_BOX",
+                           "\nExit status:\n", "\n  0  installed", "another installation into the same",
+                           "\n  3  cancelled", "\n  4  installed, but the launcher's configuration file"})
     EXPECT_NE(result.out.find(part), std::string::npos) << part;
+  // Every line fits a terminal of 80 columns, in every language.
+  for (const char* language : {"-Len", "-Lru", "-Lka", "-Lvi", "-Lde"}) {
+    const Result help = run({"--help", language}, false);
+    for (const std::string& line : lines_of(help.out)) {
+      size_t columns = 0;
+      for (const char c : line) columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+      EXPECT_LE(columns, 79u) << language << ": " << line;
+    }
+  }
 
   // In the language of -L, also behind other options; the locale otherwise.
   result = run({"usecwd", "-S", "-Lru", "--help"}, false);

@@ -71,11 +71,11 @@ std::string language_codes() {
 }  // namespace
 
 std::string usage_text() {
-  const std::string usage = text("IDS_HELP_USAGE") + " ovn8setup";
+  const std::string usage = text("IDS_HELP_USAGE") + " ovn8setup ";
   std::string out = wrapped(usage, columns(usage),
                             "[usecwd] [-S] [--unattended] [--kit=FILE | FILE] [--target=DIR] "
                             "[--dry-run] [--json[=files]] [-q] [--log=FILE] [-L<CODE>]",
-                            columns(usage) + 1);
+                            columns(usage));
   const struct {
     const char* option;
     const char* key;

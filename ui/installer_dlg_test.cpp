@@ -230,7 +230,7 @@ TEST_F(InstallerDlgTest, StartUpChecksStopAtTheFirstFailureWithItsMessage) {
     EXPECT_EQ(dialog->DoModal(), kExitStartupFailed);
     EXPECT_EQ(dialog->mainWindow, nullptr);
     ASSERT_EQ(boxes.asked.size(), 1u);
-    EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_ERROR_NOSOURCE"));
+    EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_ERROR_NOSOURCE") + "\n" + world_.kitPath());
     EXPECT_EQ(boxes.asked[0].flags, kErrorFlags);
     EXPECT_EQ(boxes.asked[0].title, u"Setup Title");
   }
