@@ -335,7 +335,7 @@ TEST_F(StartupBoxE2eTest, EveryStartUpBoxAfterTheNoticeEndsTheWizard) {
   } cases[] = {
       {"kit not found", [&] { unlink(kitPath().c_str()); },
        [&] { testkit::writeFile(kitPath(), kit); }, target_, 1,
-       "Installing configuration: Distribution kit file ovn8.okd not found.\n"},
+       "Installing configuration: Distribution kit file ovn8.okd not found. " + kitPath() + "\n"},
       {"damaged kit", [&] { testkit::writeFile(kitPath(), kit.substr(0, kit.size() / 2)); },
        [&] { testkit::writeFile(kitPath(), kit); }, target_, 1,
        // Then where the kit is wrong.

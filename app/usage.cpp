@@ -86,11 +86,9 @@ std::string usage_text() {
       {"--json[=files]", "IDS_HELP_JSON"},  {"-q, --quiet", "IDS_HELP_QUIET"},
       {"--log=FILE", "IDS_HELP_LOG"},       {"-L<CODE>", "IDS_HELP_LANGUAGE"},
   };
-  for (const auto& option : options) {
-    std::string description = text(option.key);
-    if (std::string(option.key) == "IDS_HELP_LANGUAGE") description += " " + language_codes();
-    out += option_line(option.option, description);
-  }
+  for (const auto& option : options) out += option_line(option.option, text(option.key));
+  // The codes on a line of their own, under the language's text.
+  out += wrapped(std::string(kOptionColumn, ' '), kOptionColumn, language_codes(), kOptionColumn);
   out += option_line("--help", text("IDS_HELP_HELP"));
   out += option_line("--version", text("IDS_HELP_VERSION"));
   out += "\n" + wrapped("", 0, text("IDS_HELP_FORMS"), 0);
