@@ -304,6 +304,12 @@ bool InstallationSession::chooseDirectory(const std::u16string& typed, std::u16s
   replace_all(path, kBadPathSeparator, kPathSeparator);
   const std::u16string cwd = current_directory();
   chosen = absoluteTargetPath(path, home_dir(), cwd.empty() ? u"/" : cwd);
+  if (!checkDirectory(chosen, refusal)) return false;
+  target_ = chosen;
+  return true;
+}
+
+bool InstallationSession::checkDirectory(const std::u16string& chosen, SessionMessage& refusal) const {
   const char* reason = nullptr;
   const char* code = nullptr;
   switch (checkTargetDirectory(chosen)) {
@@ -337,7 +343,6 @@ bool InstallationSession::chooseDirectory(const std::u16string& typed, std::u16s
       return false;
     }
   }
-  target_ = chosen;
   return true;
 }
 
@@ -378,8 +383,7 @@ bool InstallationSession::prepare(SessionView& view, SessionOutcome& outcome) {
     outcome.message.code = "no-target";
     return false;
   }
-  std::u16string chosen;
-  if (!chooseDirectory(target_, chosen, outcome.message)) return false;
+  if (!checkDirectory(target_, outcome.message)) return false;
   if (!settings_.dryRun)
     for (const RecoveryNotice& notice : recover_directory(target_)) view.showNotice(recovery_message(notice));
   if (!target_is_busy(target_)) return true;

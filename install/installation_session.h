@@ -184,6 +184,9 @@ class InstallationSession : private InstallWorker {
 
  private:
   bool updateProgress() override;
+  // Whether the absolute `directory` can be installed into (see
+  // chooseDirectory); the reason in `refusal` when not.
+  bool checkDirectory(const std::u16string& directory, SessionMessage& refusal) const;
   bool findKit(SessionMessage& refusal);
   void proposeDirectory();
   bool checkTemporarySpace(SessionMessage& refusal);
