@@ -276,8 +276,9 @@ def run_module():
                          rc=None, cmd=[params['executable']], stderr='')
     command = build_command(executable, params['kit'], params['target'], params['language'],
                             params['log'], module.check_mode, module._diff)
-    # Ansible has expanded ~ and $VAR in the path options once already; a second
-    # expansion would alter names that contain them. Bytes that are not UTF-8 in the wizard's messages must not fail the task.
+    # Ansible has expanded ~ and $VAR in the path options once already; a
+    # second expansion would alter names that contain them. Bytes that are not
+    # UTF-8 in the wizard's messages must not fail the task.
     rc, stdout, stderr = module.run_command(command, expand_user_and_vars=False,
                                             errors='surrogate_then_replace')
     result = parse_result(stdout)
