@@ -17,7 +17,25 @@
 
 CInstallerApp::CInstallerApp(int argc, char** argv) : m_argc(argc), m_argv(argv) {}
 
+namespace {
+
+// `path` made absolute against `cwd` and widened; a path the locale cannot
+// read goes to `bad` instead.
+void absolute_wide_path(const std::string& path, const std::string& cwd, std::u16string& wide,
+                        std::string& bad) {
+  wide.clear();
+  bad.clear();
+  if (path.empty()) return;
+  const std::string absolute = absolute_path(path, cwd);
+  wide = widen_lib(absolute);
+  if (wide.empty()) bad = absolute;
+}
+
+}  // namespace
+
 void CInstallerApp::ReadStartUp() {
+  // The toolkit's own options are its: what is left is the wizard's.
+  take_toolkit_options(m_argc, m_argv);
   m_language = LANG_NONE;
   const CommandLineOptions options = parse_command_line(m_argc, m_argv);
   m_useCurrentDirectory = options.useCurrentDirectory;
@@ -25,15 +43,17 @@ void CInstallerApp::ReadStartUp() {
   m_showHelp = options.showHelp;
   m_showVersion = options.showVersion;
   m_badOption = options.badOption;
+  m_unknownArgument = options.unknownArgument;
   m_logPath = options.logPath;
-  m_target.clear();
-  m_badTarget.clear();
-  if (!options.target.empty()) {
-    char cwd[PATH_MAX] = {};
-    const std::string target = absolute_path(options.target, getcwd(cwd, sizeof cwd) ? cwd : "");
-    m_target = widen_lib(target);
-    if (m_target.empty()) m_badTarget = target;
-  }
+  m_unattended = options.unattended;
+  m_dryRun = options.dryRun;
+  m_quiet = options.quiet;
+  m_json = options.json != CommandLineOptions::Json::kNone;
+  m_jsonFiles = options.json == CommandLineOptions::Json::kFiles;
+  char cwd[PATH_MAX] = {};
+  const std::string here = getcwd(cwd, sizeof cwd) ? cwd : "";
+  absolute_wide_path(options.target, here, m_target, m_badTarget);
+  absolute_wide_path(options.kitPath, here, m_kitPath, m_badKitPath);
 
   std::string localeName;
   bool haveLocaleName = false;
@@ -95,23 +115,46 @@ int CInstallerApp::InitInstance() {
             m_badOption.c_str());
     return kExitStartupFailed;
   }
+  // A typo must not install into the default directory: nothing is done.
+  if (!m_unknownArgument.empty()) {
+    fprintf(stderr, "ovn8setup: %s %s\n%s\n",
+            narrow_lib(LoadResString("IDS_ERROR_UNKNOWNOPTION")).c_str(),
+            printable(m_unknownArgument).c_str(), narrow_lib(LoadResString("IDS_HELP_SEEHELP")).c_str());
+    return kExitStartupFailed;
+  }
   // A directory that cannot be named must not turn into the proposed one.
-  if (!m_badTarget.empty()) {
+  if (!m_badTarget.empty() || !m_badKitPath.empty()) {
     fprintf(stderr, "ovn8setup: %s %s\n", narrow_lib(LoadResString("IDS_ERROR_TARGETNAME")).c_str(),
-            printable(m_badTarget).c_str());
+            printable(m_badTarget.empty() ? m_badKitPath : m_badTarget).c_str());
     return kExitStartupFailed;
   }
   if (!m_logPath.empty()) openLog();
   // Installations that a kill or a power cut stopped are put back first, in
-  // every mode and before the start-up checks.
-  const std::vector<SessionMessage> recovered =
-      InstallationSession::recoverStoppedInstallations(m_target);
+  // every mode and before the start-up checks; a dry run changes nothing.
+  std::vector<SessionMessage> recovered;
+  if (!m_dryRun) recovered = InstallationSession::recoverStoppedInstallations(m_target);
   SessionSettings settings;
   settings.languageCode = m_languageCode;
   settings.useCurrentDirectory = m_useCurrentDirectory;
+  settings.kitPath = m_kitPath;
   settings.target = m_target;
   settings.silent = m_silent;
-  const int status = run_installer_wizard(settings, recovered, m_argc, m_argv, narrow_lib(m_title));
+  settings.dryRun = m_dryRun;
+  settings.planFiles = m_jsonFiles;
+  WizardFaces faces;
+  faces.silent = m_silent;
+  faces.unattended = m_unattended;
+  faces.quiet = m_quiet;
+  faces.json = m_json;
+  int status;
+  {
+    InstallationSession session(settings);
+    status = run_installer_wizard(session, faces, recovered, m_argc, m_argv, narrow_lib(m_title));
+    if (m_json) {
+      fputs((session.resultJson(status, m_jsonFiles) + "\n").c_str(), stdout);
+      fflush(stdout);
+    }
+  }
   // The kit's container has gone with the session.
   InstallationSession::removeTemporaryFiles();
   log_event("end: exit status " + std::to_string(status) + ", " + outcome_text(status));

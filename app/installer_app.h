@@ -30,15 +30,24 @@ class CInstallerApp {
   bool m_silent = false;
   std::u16string m_languageCode = u"en";
 
-  // The long options (see CommandLineOptions); m_target is absolute.
+  // The long options (see CommandLineOptions); m_target and m_kitPath are
+  // absolute.
   bool m_showHelp = false;
   bool m_showVersion = false;
   std::string m_badOption;
+  std::string m_unknownArgument;
   std::u16string m_target;
-  // --target's directory when the locale cannot read it (bytes that are no
-  // text in its character set); empty otherwise.
+  std::u16string m_kitPath;
+  // --target's directory or the kit's path when the locale cannot read it
+  // (bytes that are no text in its character set); empty otherwise.
   std::string m_badTarget;
+  std::string m_badKitPath;
   std::string m_logPath;
+  bool m_unattended = false;
+  bool m_dryRun = false;
+  bool m_quiet = false;
+  bool m_json = false;
+  bool m_jsonFiles = false;
 
  private:
   // Opens the --log file; a log that cannot be written is said once on

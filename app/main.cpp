@@ -22,5 +22,6 @@ int main(int argc, char** argv) {
   if (boxes != nullptr && parse_message_box_mode(boxes, &mode)) set_message_box_mode(mode);
 
   CInstallerApp app(argc, argv);
-  return app.InitInstance();
+  // After a Ctrl+C the wizard ends by SIGINT once everything is put back.
+  return end_as_stop_signal_asks(app.InitInstance());
 }

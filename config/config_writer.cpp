@@ -207,6 +207,19 @@ class TempFile {
   int signalSlot_ = -1;
 };
 
+// True when the regular file at `path` holds exactly `bytes`: rewriting it
+// would change nothing but its inode and times.
+bool holds_exactly(const std::u16string& path, const std::string& bytes) {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  if (FileSystem::CreateFile(path, GENERIC_READ, 0, OPEN_EXISTING, handle) != ERROR_SUCCESS) return false;
+  std::string held(bytes.size() + 1, '\0');
+  uint32_t got = 0;
+  const bool read = FileSystem::ReadFile(handle, &held[0], uint32_t(held.size()), &got, nullptr) ==
+                    ERROR_SUCCESS;
+  FileSystem::CloseHandle(handle);
+  return read && got == bytes.size() && held.compare(0, got, bytes) == 0;
+}
+
 ConfigWriteResult write_lines(const std::u16string& directory, const FileStatus* old,
                               const std::vector<std::string>& lines, const std::u16string& target) {
   TempFile temp;
@@ -220,7 +233,8 @@ ConfigWriteResult write_lines(const std::u16string& directory, const FileStatus*
 
 }  // namespace
 
-ConfigWriteResult save_config_file(const std::u16string& path, const ConfigFile& config) {
+ConfigWriteResult save_config_file(const std::u16string& path, const ConfigFile& config,
+                                   bool dryRun) {
   // Converted first: a text that cannot be written changes nothing on disk.
   std::vector<std::string> lines;
   if (!format_lines(config, lines))
@@ -243,6 +257,12 @@ ConfigWriteResult save_config_file(const std::u16string& path, const ConfigFile&
     error = FileSystem::CheckAccess(target, FILE_ACCESS_WRITE);
     if (error != ERROR_SUCCESS) return cannot_create(error, "the file may not be written");
   }
+  std::string bytes;
+  for (const std::string& line : lines) bytes += line;
+  ConfigWriteResult unchanged;
+  unchanged.changed = false;
+  if (exists && bytes.size() < 0xFFFFFFFFu && holds_exactly(target, bytes)) return unchanged;
+  if (dryRun) return ConfigWriteResult();
   FileStatus folder;
   error = FileSystem::GetFileStatus(directory, true, folder);
   if (error != ERROR_SUCCESS) return cannot_create(error, "cannot look at its folder");

@@ -29,14 +29,21 @@ enum : int {
 // How a write ended: 0 in `error` on success; otherwise the file layer's
 // error of the step that failed (never 0), the step in words, and the
 // integer write_config_file throws for it.
+// `changed`: the file's bytes changed (in a dry run: would change); a file
+// that already holds exactly these lines is left alone, inode and times.
 struct ConfigWriteResult {
   uint32_t error = 0;
   int code = 0;
   std::string step;
+  bool changed = true;
   bool ok() const { return error == 0; }
 };
 
-// write_config_file that returns how it ended instead of throwing.
-ConfigWriteResult save_config_file(const std::u16string& path, const ConfigFile& config);
+// write_config_file that returns how it ended instead of throwing, and that
+// leaves a file alone that already holds exactly these lines. A dry run
+// only tells whether the file would change (and whether it could be looked
+// at), writing nothing.
+ConfigWriteResult save_config_file(const std::u16string& path, const ConfigFile& config,
+                                   bool dryRun = false);
 
 #endif  // OVN8_CONFIG_CONFIG_WRITER_H_

@@ -13,6 +13,12 @@ bool LauncherRecording::recorded() const {
   return true;
 }
 
+bool LauncherRecording::changed() const {
+  for (const LauncherFileUpdate& file : files)
+    if (file.changed) return true;
+  return false;
+}
+
 TemplateList read_template_list() {
   TemplateList list;
   list.alternateFileExists = file_exists(get_local_config_file_path_base());
@@ -34,13 +40,15 @@ bool takes_directory(bool alternate, const TemplateList& list) {
 }
 
 // False when, under the lock, the file turns out not to take it after all.
-bool record_in(bool alternate, const std::u16string& directory, LauncherFileUpdate& update) {
+bool record_in(bool alternate, const std::u16string& directory, LauncherWrite mode,
+               LauncherFileUpdate& update) {
   update.file = alternate ? get_local_config_file_path_base() : get_local_config_file_path();
   const std::string file = narrow_lib(update.file);
   // The list is read again under the lock: another wizard may have
   // recorded its directory since this one started.
+  const bool dryRun = mode == LauncherWrite::kDryRun;
   LauncherFileLock lock;
-  const uint32_t locked = lock.acquire(update.file);
+  const uint32_t locked = dryRun ? ERROR_SUCCESS : lock.acquire(update.file);
   if (locked != ERROR_SUCCESS)
     log_event(error_event("warning " + file + ": updated without waiting for other wizards", locked));
   if (!takes_directory(alternate, read_template_list())) return false;
@@ -48,10 +56,14 @@ bool record_in(bool alternate, const std::u16string& directory, LauncherFileUpda
   std::list<std::u16string> list;
   get_tmplts_list(list, true, alternate);
   list.push_front(directory);
-  const ConfigWriteResult result = Starter(alternate).storeTmpltsList(list);
+  const ConfigWriteResult result = Starter(alternate).storeTmpltsList(list, dryRun);
   update.error = result.error;
   update.reason = result.step;
-  if (result.ok())
+  update.changed = result.ok() && result.changed;
+  if (dryRun) return true;
+  if (result.ok() && !result.changed)
+    log_event(narrow_lib(directory) + " is already first in " + file);
+  else if (result.ok())
     log_event("recorded " + narrow_lib(directory) + " first in " + file);
   else
     log_event(error_event("error " + file + ": the launcher's file cannot be updated: " + result.step,
@@ -61,7 +73,7 @@ bool record_in(bool alternate, const std::u16string& directory, LauncherFileUpda
 
 }  // namespace
 
-LauncherRecording record_template_directory(const std::u16string& installed) {
+LauncherRecording record_template_directory(const std::u16string& installed, LauncherWrite mode) {
   std::u16string directory = installed;
   // Only one final separator goes; the root stays the root.
   if (directory.size() > 1 && (directory.back() == u'\\' || directory.back() == u'/'))
@@ -70,7 +82,7 @@ LauncherRecording record_template_directory(const std::u16string& installed) {
   for (bool alternate : {false, true}) {
     if (!takes_directory(alternate, read_template_list())) continue;
     LauncherFileUpdate update;
-    if (record_in(alternate, directory, update)) recording.files.push_back(update);
+    if (record_in(alternate, directory, mode, update)) recording.files.push_back(update);
   }
   return recording;
 }

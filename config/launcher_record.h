@@ -26,21 +26,28 @@ TemplateList read_template_list();
 // How one launcher file took the new directory.
 struct LauncherFileUpdate {
   std::u16string file;
-  uint32_t error = 0;  // 0, or the file layer's error of the step that failed
-  std::string reason;  // that step in words; empty on success
+  uint32_t error = 0;    // 0, or the file layer's error of the step that failed
+  std::string reason;    // that step in words; empty on success
+  bool changed = false;  // its bytes changed (in a dry run: would change)
 };
 
 struct LauncherRecording {
   std::vector<LauncherFileUpdate> files;  // every file that was to take it
   bool recorded() const;
+  bool changed() const;
 };
+
+enum class LauncherWrite { kWrite, kDryRun };
 
 // Puts `directory` (one final separator dropped) first in the per-user file
 // the list was read from (the normal one unless the list came from the
 // alternate set) and, when it exists, in the alternate per-user file too,
 // each file keeping its own other entries. Both files are tried: one that
 // fails does not keep the other from offering the templates. Wizards that
-// finish at once take turns (config/launcher_file_lock.h).
-LauncherRecording record_template_directory(const std::u16string& directory);
+// finish at once take turns (config/launcher_file_lock.h). A file that
+// already lists the directory first is not rewritten. A dry run writes and
+// locks nothing and tells what would change.
+LauncherRecording record_template_directory(const std::u16string& directory,
+                                            LauncherWrite mode = LauncherWrite::kWrite);
 
 #endif  // OVN8_CONFIG_LAUNCHER_RECORD_H_

@@ -83,7 +83,7 @@ void Starter::setTmpltsList(const std::list<std::u16string>& list) {
   if (!result.ok()) throw result.code;
 }
 
-ConfigWriteResult Starter::storeTmpltsList(const std::list<std::u16string>& list) {
+ConfigWriteResult Starter::storeTmpltsList(const std::list<std::u16string>& list, bool dryRun) {
   loadConfig();
   if (!m_localReadWhole) {
     ConfigWriteResult refused;
@@ -95,7 +95,7 @@ ConfigWriteResult Starter::storeTmpltsList(const std::list<std::u16string>& list
   std::list<std::u16string> copy = list;
   removePathDuplicates(copy);
   m_localConfig.setValues(kConfigFileFieldTemplatesLocation, copy);
-  return saveLocalConfig();
+  return saveLocalConfig(dryRun);
 }
 
 void Starter::saveLocalConfigFile() {
@@ -103,9 +103,10 @@ void Starter::saveLocalConfigFile() {
   if (!result.ok()) throw result.code;
 }
 
-ConfigWriteResult Starter::saveLocalConfig() {
+ConfigWriteResult Starter::saveLocalConfig(bool dryRun) {
   const std::u16string path = localPath();
   const std::u16string directory = parent_directory(path);
+  if (dryRun) return save_config_file(path, m_localConfig, true);
   if (!file_exists(path)) FileSystem::CreateDirectory(directory);
   const ConfigWriteResult first = save_config_file(path, m_localConfig);
   if (first.ok()) return first;

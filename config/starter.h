@@ -35,12 +35,13 @@ class Starter {
   // written, and 1 without writing when the existing local file could not
   // be read whole (rewriting it would lose what was not read).
   void setTmpltsList(const std::list<std::u16string>& list);
-  // setTmpltsList that returns how the write ended instead of throwing.
-  ConfigWriteResult storeTmpltsList(const std::list<std::u16string>& list);
+  // setTmpltsList that returns how the write ended instead of throwing; a
+  // dry run writes nothing and tells whether the file would change.
+  ConfigWriteResult storeTmpltsList(const std::list<std::u16string>& list, bool dryRun = false);
   // Writes the local configuration to the local file, creating its
   // directory; one retry, whose failure propagates.
   void saveLocalConfigFile();
-  ConfigWriteResult saveLocalConfig();
+  ConfigWriteResult saveLocalConfig(bool dryRun = false);
 
   // Turns every backslash into "/".
   static void replaceWrongSeparators(std::list<std::u16string>& list);

@@ -102,6 +102,11 @@ void InstallProcessData::reportCounts(uint32_t installed, uint32_t replaced, uin
   report_.kept = kept;
 }
 
+void InstallProcessData::reportFailedPath(const std::u16string& path) {
+  SemaphoreLock lock(lock_);
+  report_.failedPath = path;
+}
+
 void InstallProcessData::reportEnd(uint32_t result) {
   SemaphoreLock lock(lock_);
   report_.result = result;

@@ -37,6 +37,7 @@ struct RunReport {
   uint32_t installed = 0;
   uint32_t replaced = 0;
   uint32_t kept = 0;
+  std::u16string failedPath;  // after a failure: the file or folder it concerns
 };
 
 class InstallProcessData {
@@ -67,6 +68,8 @@ class InstallProcessData {
   // The rollback has `left` of `total` steps to go.
   void reportRestoring(uint32_t left, uint32_t total);
   void reportCounts(uint32_t installed, uint32_t replaced, uint32_t kept);
+  // The file or folder a failure concerns.
+  void reportFailedPath(const std::u16string& path);
   // The run, its rollback included, is over with `result`.
   void reportEnd(uint32_t result);
   void getReport(RunReport& report);

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
+#include <set>
 
 #include "config/config_file.h"
 #include "config/config_paths.h"
@@ -36,7 +38,15 @@ std::string as_sentence(std::string text) {
   return text;
 }
 
-SessionMessage error_message(const std::u16string& text) { return SessionMessage{text, true}; }
+SessionMessage error_message(const std::u16string& text, const char* code,
+                             const std::u16string& file = std::u16string(), uint32_t error = 0) {
+  SessionMessage message;
+  message.text = text;
+  message.code = code;
+  message.file = file;
+  message.errorNumber = error;
+  return message;
+}
 
 // What a link names counts: a dangling link to the kit is a missing kit.
 bool kit_exists(const std::u16string& path) {
@@ -52,7 +62,9 @@ std::u16string current_directory() {
 
 // Where the kit is expected: in the current directory, or beside the
 // executable; empty when that cannot be told.
-std::u16string expected_kit_path(bool useCurrentDirectory) {
+std::u16string expected_kit_path(const SessionSettings& settings) {
+  if (!settings.kitPath.empty()) return settings.kitPath;
+  const bool useCurrentDirectory = settings.useCurrentDirectory;
   std::u16string directory;
   if (useCurrentDirectory) {
     directory = current_directory();
@@ -90,7 +102,7 @@ std::vector<SessionMessage> InstallationSession::recoverStoppedInstallations(
   std::vector<SessionMessage> messages;
   for (const RecoveryNotice& notice : notices) {
     const bool plain = notice.kind == RecoveryNotice::Kind::kRestored && notice.paths.empty();
-    messages.push_back(SessionMessage{recovery_notice_text(notice), !plain});
+    messages.push_back(SessionMessage::notice(recovery_notice_text(notice), !plain));
   }
   return messages;
 }
@@ -100,17 +112,26 @@ void InstallationSession::removeTemporaryFiles() { remove_run_temp_folder(); }
 // ---------------------------------------------------------------- start-up checks
 
 bool InstallationSession::start(const KitOpener& open, SessionMessage& refusal) {
-  if (!findKit(refusal)) return false;
-  proposeDirectory();
-  logStart(true);
-  return checkTemporarySpace(refusal) && openKit(open, refusal);
+  bool started = findKit(refusal);
+  if (started) {
+    proposeDirectory();
+    logStart(true);
+    started = checkTemporarySpace(refusal) && openKit(open, refusal);
+  }
+  outcome_ = SessionOutcome();
+  outcome_.dryRun = settings_.dryRun;
+  if (!started) outcome_.message = refusal;
+  return started;
 }
 
 bool InstallationSession::findKit(SessionMessage& refusal) {
-  kitPath_ = expected_kit_path(settings_.useCurrentDirectory);
+  kitPath_ = expected_kit_path(settings_);
   if (kit_exists(kitPath_)) return true;
   logStart(false);
-  refusal = error_message(LoadResString("IDS_ERROR_NOSOURCE"));
+  // Where it looked, for a kit under any name.
+  refusal = error_message(LoadResString("IDS_ERROR_NOSOURCE") +
+                              (kitPath_.empty() ? std::u16string() : u"\n" + printable(kitPath_)),
+                          "kit-not-found", kitPath_, ERROR_FILE_NOT_FOUND);
   return false;
 }
 
@@ -139,7 +160,7 @@ bool InstallationSession::checkTemporarySpace(SessionMessage& refusal) {
     return true;
   log_event("error: the temporary directory has " + std::to_string(freeBytes) + " bytes free, " +
             std::to_string(kSpaceReg) + " times the kit's size are needed");
-  refusal = error_message(LoadResString("IDS_ERROR_NOSPACE"));
+  refusal = error_message(LoadResString("IDS_ERROR_NOSPACE"), "no-temporary-space");
   return false;
 }
 
@@ -164,7 +185,8 @@ bool InstallationSession::openKit(const KitOpener& open, SessionMessage& refusal
   if (!full)
     detail = u"\n" + (opened == ERROR_INVALID_DATA ? widen_lib(as_sentence(kit_.refusal()))
                                                    : printable(kitPath_) + u"\n" + failure_reason(opened));
-  refusal = error_message(LoadResString(full ? "IDS_ERROR_NOSPACE" : "IDS_ERROR_DAMAGEDSOURCE") + detail);
+  refusal = error_message(LoadResString(full ? "IDS_ERROR_NOSPACE" : "IDS_ERROR_DAMAGEDSOURCE") + detail,
+                          full ? "no-temporary-space" : "kit-damaged", kitPath_, opened);
   return false;
 }
 
@@ -208,10 +230,15 @@ std::vector<const config::KitDescription*> InstallationSession::descriptionsByPr
 
 // A kit that describes the product in other languages only still names
 // it: its English description, else its first one.
-std::u16string InstallationSession::welcomeText() const {
+void InstallationSession::kitNames(std::u16string& product, std::u16string& vendor) const {
   const std::vector<const config::KitDescription*> order = descriptionsByPreference();
-  std::u16string product = order.empty() ? std::u16string() : order.front()->productName;
-  std::u16string vendor = order.empty() ? std::u16string() : order.front()->providerName;
+  product = order.empty() ? std::u16string() : order.front()->productName;
+  vendor = order.empty() ? std::u16string() : order.front()->providerName;
+}
+
+std::u16string InstallationSession::welcomeText() const {
+  std::u16string product, vendor;
+  kitNames(product, vendor);
   if (product.empty()) product = LoadResString("IDS_DEFPRODUCT");
   if (vendor.empty()) vendor = LoadResString("IDS_DEFPROVIDER");
   return LoadResString("IDS_WELCOME_TITLE") + u" " + product + u" (" + vendor + u").";
@@ -273,18 +300,21 @@ bool InstallationSession::chooseDirectory(const std::u16string& typed, std::u16s
   const std::u16string cwd = current_directory();
   chosen = absoluteTargetPath(path, home_dir(), cwd.empty() ? u"/" : cwd);
   const char* reason = nullptr;
+  const char* code = nullptr;
   switch (checkTargetDirectory(chosen)) {
     case TargetCheck::kUsable:
       break;
     case TargetCheck::kNotAFolder:
       reason = "IDS_SETUP_TARGETNOTFOLDER";
+      code = "target-not-folder";
       break;
     case TargetCheck::kNotWritable:
       reason = "IDS_SETUP_TARGETNOTWRITABLE";
+      code = "target-not-writable";
       break;
   }
   if (reason) {
-    refusal = error_message(LoadResString(reason) + u"\n" + printable(chosen));
+    refusal = error_message(LoadResString(reason) + u"\n" + printable(chosen), code, chosen);
     return false;
   }
   // Too little room: the run would fail at a full disk and roll back.
@@ -296,8 +326,9 @@ bool InstallationSession::chooseDirectory(const std::u16string& typed, std::u16s
       log_event("refused " + narrow_lib(chosen) + ": " + std::to_string(freeBytes) + " bytes free, " +
                 std::to_string(needed) + " needed");
       refusal = error_message(LoadResString("IDS_SETUP_NOSPACE") + u"\n" + printable(chosen) + u"\n" +
-                              FormatResString("IDS_SPACE_INFO",
-                                              {sizeText(needed, true), sizeText(freeBytes, false)}));
+                                  FormatResString("IDS_SPACE_INFO",
+                                                  {sizeText(needed, true), sizeText(freeBytes, false)}),
+                              "target-no-space", chosen, ERROR_DISK_FULL);
       return false;
     }
   }
@@ -309,34 +340,92 @@ bool InstallationSession::chooseDirectory(const std::u16string& typed, std::u16s
 
 SessionOutcome InstallationSession::install(SessionView& view) {
   SessionOutcome outcome;
+  outcome.dryRun = settings_.dryRun;
   lastRun_ = RunReport();
   cancelRequested_ = false;
-  // From here until the rollback has ended, a stop signal cancels the run.
-  defer_stop_signals();
   if (prepare(view, outcome)) {
-    runWorker(view);
-    finish(outcome);
+    if (settings_.planFiles) outcome.files = plan();
+    if (settings_.dryRun) {
+      planRun(outcome);
+    } else {
+      // From here until the rollback has ended, a stop signal cancels the run.
+      defer_stop_signals();
+      runWorker(view);
+      finish(outcome);
+      allow_stop_signals();
+    }
   }
-  allow_stop_signals();
+  outcome_ = outcome;
+  // A stop signal from here on ends the program as it would end anyway.
+  set_stop_signal_exit_status(outcome.exitStatus);
   return outcome;
 }
 
-// Before the run: a stopped installation found in the directory is put
-// right and the user told, and a directory that another installation holds
-// (or one around it) is refused before anything is changed. The run itself
-// takes the directory's lock; a wizard that starts in between makes it fail
-// as busy.
+// Before the run: the directory must be one that can be installed into; a
+// stopped installation found in it is put right and the user told; a
+// directory that another installation holds (or one around it) is refused
+// before anything is changed. The run itself takes the directory's lock; a
+// wizard that starts in between makes it fail as busy. A dry run changes
+// nothing, so it leaves a stopped installation for a real run to recover.
 bool InstallationSession::prepare(SessionView& view, SessionOutcome& outcome) {
   if (target_.empty()) {
-    outcome.message = SessionMessage{LoadResString("IDS_SETUP_EMPTYTARGET"), false};
+    outcome.message = SessionMessage::notice(LoadResString("IDS_SETUP_EMPTYTARGET"));
+    outcome.message.code = "no-target";
     return false;
   }
-  for (const RecoveryNotice& notice : recover_directory(target_))
-    view.showNotice(SessionMessage{recovery_notice_text(notice), false});
+  std::u16string chosen;
+  if (!chooseDirectory(target_, chosen, outcome.message)) return false;
+  if (!settings_.dryRun)
+    for (const RecoveryNotice& notice : recover_directory(target_))
+      view.showNotice(SessionMessage::notice(recovery_notice_text(notice)));
   if (!target_is_busy(target_)) return true;
   log_event("error " + narrow_lib(target_) + ": another installation holds the directory");
-  outcome.message = error_message(LoadResString("IDS_ERROR_TARGETBUSY"));
+  outcome.message = error_message(LoadResString("IDS_ERROR_TARGETBUSY"), "target-busy", target_,
+                                  ERROR_LOCK_VIOLATION);
   return false;
+}
+
+std::vector<PlannedFile> InstallationSession::plan() const {
+  const std::u16string base = with_trailing_separator(target_);
+  std::vector<PlannedFile> files;
+  std::map<std::u16string, size_t> seen;
+  for (const config::KitEntry& entry : kit_.entries) {
+    const std::u16string path = base + config::entryNameInDirectory(entry.name);
+    const Installer::Comparison found = Installer::compare(path, entry.lastWriteTime);
+    EntryAction action = EntryAction::kInstall;
+    if (!found.write)
+      action = found.existingNewer ? EntryAction::kKeepNewer : EntryAction::kUpToDate;
+    else if (found.seen.exists())
+      action = EntryAction::kReplace;
+    const auto earlier = seen.find(path);
+    if (earlier == seen.end()) {
+      seen[path] = files.size();
+      files.push_back(PlannedFile{path, action});
+    } else if (action == EntryAction::kReplace || action == EntryAction::kInstall) {
+      // A later entry of the same name that the run writes decides.
+      PlannedFile& first = files[earlier->second];
+      if (first.action == EntryAction::kKeepNewer || first.action == EntryAction::kUpToDate)
+        first.action = action;
+    }
+  }
+  return files;
+}
+
+void InstallationSession::planRun(SessionOutcome& outcome) const {
+  const std::vector<PlannedFile> files = outcome.files.empty() ? plan() : outcome.files;
+  for (const PlannedFile& file : files) {
+    switch (file.action) {
+      case EntryAction::kInstall: ++outcome.counts.installed; break;
+      case EntryAction::kReplace: ++outcome.counts.replaced; break;
+      case EntryAction::kKeepNewer: ++outcome.counts.keptNewer; break;
+      case EntryAction::kUpToDate: ++outcome.counts.upToDate; break;
+    }
+  }
+  outcome.launcher = record_template_directory(target_, LauncherWrite::kDryRun);
+  outcome.changed = outcome.counts.installed + outcome.counts.replaced > 0 || outcome.launcher.changed();
+  outcome.end = SessionOutcome::End::kInstalled;
+  outcome.exitStatus = kExitSuccess;
+  log_event("dry run into " + narrow_lib(target_) + ": nothing was changed");
 }
 
 // The run says itself when it is over (its rollback included) and how.
@@ -374,32 +463,52 @@ bool InstallationSession::updateProgress() {
 void InstallationSession::finish(SessionOutcome& outcome) {
   outcome.report = lastRun_;
   switch (lastRun_.result) {
-    case ERROR_SUCCESS:
+    case ERROR_SUCCESS: {
       outcome.end = SessionOutcome::End::kInstalled;
       outcome.exitStatus = kExitSuccess;
+      outcome.counts.installed = lastRun_.installed;
+      outcome.counts.replaced = lastRun_.replaced;
+      outcome.counts.keptNewer = lastRun_.kept;
+      const uint32_t written = lastRun_.installed + lastRun_.replaced + lastRun_.kept;
+      const uint32_t distinct = distinctEntries();
+      outcome.counts.upToDate = distinct > written ? distinct - written : 0;
       // The templates are in place whatever happens here; a launcher that
       // cannot learn of them is worth a warning and its own exit status,
       // not a failure.
-      if (!record_template_directory(target_).recorded()) {
+      outcome.launcher = record_template_directory(target_, LauncherWrite::kWrite);
+      if (!outcome.launcher.recorded()) {
         outcome.exitStatus = kExitLauncherNotUpdated;
         outcome.warning = LoadResString("IDS_WARN_LAUNCHERFILE");
       }
+      outcome.changed = lastRun_.installed + lastRun_.replaced > 0 || outcome.launcher.changed();
       return;
+    }
     case ERROR_CANCELLED:
       outcome.end = SessionOutcome::End::kCancelled;
       outcome.exitStatus = kExitCancelled;
+      outcome.message = error_message(LoadResString("IDS_CANCEL_FINISH"), "cancelled", target_,
+                                      ERROR_CANCELLED);
       return;
     case ERROR_LOCK_VIOLATION:
       // Another wizard took the directory between the check and the run:
       // nothing was changed, as when the check itself finds it busy.
-      outcome.message = error_message(LoadResString("IDS_ERROR_TARGETBUSY"));
+      outcome.message = error_message(LoadResString("IDS_ERROR_TARGETBUSY"), "target-busy", target_,
+                                      ERROR_LOCK_VIOLATION);
       return;
     default:
       outcome.end = SessionOutcome::End::kFailed;
       outcome.exitStatus = kExitInstallFailed;
-      outcome.message = error_message(lastRun_.message);
+      outcome.message = error_message(lastRun_.message, "install-error", lastRun_.failedPath,
+                                      lastRun_.result);
       return;
   }
+}
+
+uint32_t InstallationSession::distinctEntries() const {
+  std::set<std::u16string> names;
+  for (const config::KitEntry& entry : kit_.entries)
+    names.insert(config::entryNameInDirectory(entry.name));
+  return uint32_t(names.size());
 }
 
 void InstallationSession::requestCancel() {

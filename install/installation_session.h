@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "config/launcher_record.h"
 #include "install/install_process_data.h"
 #include "install/install_thread.h"
 
@@ -30,15 +31,44 @@ enum WizardExitCode : int {
 struct SessionSettings {
   std::u16string languageCode = u"en";  // of the interface, e.g. "de"
   bool useCurrentDirectory = false;     // the kit lies in the current directory
+  std::u16string kitPath;               // absolute (--kit); empty: where it is expected
   std::u16string target;                // absolute (--target); empty: the proposed one
+  bool dryRun = false;                  // plan and report; change nothing anywhere
+  bool planFiles = false;               // keep every entry's planned action (--json=files)
   bool silent = false;                  // for the log
   bool withDisplay = false;             // for the log
 };
 
-// A text for the user: an error, or a plain notice.
+// A text for the user: an error, or a plain notice. A failure also says
+// what failed, for machines.
 struct SessionMessage {
+  static SessionMessage notice(const std::u16string& text, bool error = false) {
+    SessionMessage message;
+    message.text = text;
+    message.error = error;
+    return message;
+  }
   std::u16string text;
   bool error = true;
+  std::string code;      // a stable identifier of the failure ("kit-damaged"); empty for a notice
+  std::u16string file;   // the file or folder it concerns, when one does
+  uint32_t errorNumber = 0;
+};
+
+// What becomes of one kit entry.
+enum class EntryAction { kInstall, kReplace, kKeepNewer, kUpToDate };
+struct PlannedFile {
+  std::u16string path;
+  EntryAction action = EntryAction::kInstall;
+};
+
+// What became (or, in a dry run, would become) of the kit's entries; each
+// path counts once.
+struct EntryCounts {
+  uint32_t installed = 0;
+  uint32_t replaced = 0;
+  uint32_t keptNewer = 0;
+  uint32_t upToDate = 0;
 };
 
 // How an installation ended.
@@ -54,6 +84,12 @@ struct SessionOutcome {
   SessionMessage message;
   std::u16string warning;
   RunReport report;  // the run's last report
+  bool dryRun = false;
+  EntryCounts counts;              // all 0 unless installed
+  std::vector<PlannedFile> files;  // with planFiles: every path once, in kit order
+  LauncherRecording launcher;      // the launcher's files that were (or would be) told
+  // Something on disk changed (in a dry run: would change).
+  bool changed = false;
 };
 
 // What a face is told while an installation goes on.
@@ -117,8 +153,14 @@ class InstallationSession : private InstallWorker {
 
   // Installs into the target directory, telling `view` how it goes, and
   // returns when the run (its rollback included) has ended and a success
-  // has been recorded for the launcher.
+  // has been recorded for the launcher. A dry run checks the directory and
+  // plans instead, changing nothing.
   SessionOutcome install(SessionView& view);
+  // How the session ended so far: a refused start, or the last install.
+  const SessionOutcome& lastOutcome() const { return outcome_; }
+  // That outcome as one JSON object (docs/json-format.md), with the
+  // program's `exitStatus`; `withFiles` adds every entry's action.
+  std::string resultJson(int exitStatus, bool withFiles) const;
   // Asks the running installation to stop and roll back; the one way a run
   // is cancelled. Nothing happens outside a run.
   void requestCancel();
@@ -128,6 +170,8 @@ class InstallationSession : private InstallWorker {
   // While paused, the run waits before its next entry.
   void pauseRun(bool paused);
   bool running() const { return running_; }
+  const SessionSettings& settings() const { return settings_; }
+  void setWithDisplay(bool withDisplay) { settings_.withDisplay = withDisplay; }
 
   // After a success: "Template directory: /t", then the counts, joined by
   // `separator`; with "\n" counts of zero are left out but the installed one.
@@ -148,10 +192,16 @@ class InstallationSession : private InstallWorker {
   std::u16string kitLocation() const;
   // The kit's descriptions: the interface language's, English, the first.
   std::vector<const config::KitDescription*> descriptionsByPreference() const;
+  // The product and vendor of the best description; empty without one.
+  void kitNames(std::u16string& product, std::u16string& vendor) const;
   uint64_t bytesToWrite(const std::u16string& directory) const;
   bool prepare(SessionView& view, SessionOutcome& outcome);
+  // Every entry's action against the directory as it is now.
+  std::vector<PlannedFile> plan() const;
+  void planRun(SessionOutcome& outcome) const;
   void runWorker(SessionView& view);
   void finish(SessionOutcome& outcome);
+  uint32_t distinctEntries() const;
 
   SessionSettings settings_;
   std::u16string kitPath_;
@@ -160,6 +210,7 @@ class InstallationSession : private InstallWorker {
   InstallProcessData progress_;
   InstallThread thread_;
   RunReport lastRun_;
+  SessionOutcome outcome_;
   bool running_ = false;
   bool cancelRequested_ = false;
 };

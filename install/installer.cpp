@@ -290,8 +290,10 @@ uint32_t Installer::failEntry(const std::u16string& path, uint32_t code, uint32_
   log_event(error_event("error " + narrow_lib(path), code) + "; rolling back");
   // The box and the stderr line name the file and why, not only that the
   // installation failed.
-  if (data_ != nullptr)
+  if (data_ != nullptr) {
+    data_->reportFailedPath(path);
     data_->setInstallState(code, failureMessage(path, code), int(percent));
+  }
   rollback_.rollback(code);
   if (data_ != nullptr && !rollback_.lastUndo().complete)
     data_->setInstallState(code, withRollbackOutcome(failureMessage(path, code)), int(percent));

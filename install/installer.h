@@ -31,19 +31,6 @@ class Installer {
   bool compareFiles(const std::u16string& path, const _FILETIME& entryTime) {
     return compare(path, entryTime).write;
   }
-  // The files the run wrote new, wrote over older copies, and left in
-  // place because they are newer than the kit's entries.
-  uint32_t addedCount() const { return added_; }
-  uint32_t replacedCount() const { return replaced_; }
-  uint32_t keptCount() const { return kept_; }
-  // Reports the failure (code, installation error text, percent) and rolls
-  // the run back; returns `code`.
-  uint32_t stopOnError(uint32_t code, uint32_t percent);
-
- private:
-  // One entry of a batch: where it goes, what its report says, and, when it
-  // is written, what happens to what stands there and the temporary name it
-  // is written under first.
   // What a look at an entry's path found.
   struct Comparison {
     // The entry must be written (compareFiles' answer).
@@ -59,6 +46,19 @@ class Installer {
   };
   static Comparison compare(const std::u16string& path, const _FILETIME& entryTime);
 
+  // The files the run wrote new, wrote over older copies, and left in
+  // place because they are newer than the kit's entries.
+  uint32_t addedCount() const { return added_; }
+  uint32_t replacedCount() const { return replaced_; }
+  uint32_t keptCount() const { return kept_; }
+  // Reports the failure (code, installation error text, percent) and rolls
+  // the run back; returns `code`.
+  uint32_t stopOnError(uint32_t code, uint32_t percent);
+
+ private:
+  // One entry of a batch: where it goes, what its report says, and, when it
+  // is written, what happens to what stands there and the temporary name it
+  // is written under first.
   struct PlannedEntry {
     uint32_t index = 0;
     std::u16string path;

@@ -26,15 +26,35 @@ TemporarySlot g_slots[kSlots];
 
 std::atomic<int> g_deferred{0};
 std::atomic<int> g_requested{0};
+std::atomic<int> g_signal{0};
+std::atomic<int> g_exitStatus{kStoppedBySignalStatus};
 
-void on_stop_signal(int) {
+// Ends the process by `signal` itself, its own handler set aside
+// (async-signal-safe).
+void die_by(int signal) {
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signal);
+}
+
+void on_stop_signal(int signal) {
   g_requested.store(1);
+  int expected = 0;
+  g_signal.compare_exchange_strong(expected, signal);
   if (g_deferred.load() != 0) return;
   const int saved = errno;
   for (TemporarySlot& slot : g_slots)
     if (slot.used.load() == 1) unlink(slot.path);
   errno = saved;
-  _exit(kStoppedBySignalStatus);
+  if (signal == SIGINT) die_by(SIGINT);
+  _exit(g_exitStatus.load());
 }
 
 }  // namespace
@@ -56,7 +76,19 @@ void allow_stop_signals() { g_deferred.store(0); }
 
 bool stop_requested() { return g_requested.load() != 0; }
 
-void clear_stop_request() { g_requested.store(0); }
+void clear_stop_request() {
+  g_requested.store(0);
+  g_signal.store(0);
+}
+
+int stop_signal() { return g_signal.load(); }
+
+void set_stop_signal_exit_status(int status) { g_exitStatus.store(status); }
+
+int end_as_stop_signal_asks(int status) {
+  if (g_signal.load() == SIGINT) die_by(SIGINT);
+  return status;
+}
 
 int register_temporary_file(const std::u16string& path) {
   const std::string narrow = narrow_lib(path);

@@ -28,6 +28,17 @@ void defer_stop_signals();
 void allow_stop_signals();
 // True once a stop signal has arrived (in either mode) since the last clear.
 bool stop_requested();
+// The signal that asked to stop (SIGINT, ...), or 0.
+int stop_signal();
+// The status a stop signal ends the process with outside a run: 3 until an
+// installation has ended, then that installation's status, so that a
+// signal while its box or page waits ends the program as it would end
+// anyway. SIGINT ends it by SIGINT instead, as shells expect.
+void set_stop_signal_exit_status(int status);
+// At the very end of the program: a process asked to stop by SIGINT ends by
+// SIGINT (a shell loop around it then stops too); otherwise `status` is
+// returned.
+int end_as_stop_signal_asks(int status);
 void clear_stop_request();
 
 // Registers a temporary file that the handler removes before the process

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "install/installation_session.h"
+#include "ui/wizard_faces.h"
 #include "platform/message_box.h"
 #include "platform/path.h"
 #include "platform/text.h"
@@ -38,10 +39,11 @@ void show(Titled& window, const SessionMessage& message) {
 // also those the poll did not see as the current one.
 class HeadlessView : public SessionView {
  public:
-  HeadlessView(const InstallationSession& session, Titled& window)
+  HeadlessView(const InstallationSession& session, Titled& window, bool quiet)
       : kit_(session.kit()),
         directory_(with_trailing_separator(session.targetDirectory())),
-        window_(window) {}
+        window_(window),
+        quiet_(quiet) {}
 
   void showNotice(const SessionMessage& notice) override { show(window_, notice); }
   void runStarted() override {}
@@ -57,6 +59,7 @@ class HeadlessView : public SessionView {
  private:
   // Prints the lines of the entries up to `last` (inclusive).
   void printThrough(size_t last) {
+    if (quiet_) return;
     const size_t count = kit_.entries.size();
     for (; printed_ <= last && printed_ < count; ++printed_) {
       const unsigned percent = unsigned(uint64_t(printed_) * 100 / count);
@@ -69,12 +72,13 @@ class HeadlessView : public SessionView {
   const KitReader& kit_;
   const std::u16string directory_;
   Titled& window_;
+  const bool quiet_;
   size_t printed_ = 0;
 };
 
 }  // namespace
 
-int run_headless(InstallationSession& session, bool silent, const std::u16string& title,
+int run_headless(InstallationSession& session, const WizardFaces& faces, const std::u16string& title,
                  const std::vector<SessionMessage>& notices) {
   Titled window(title);
   for (const SessionMessage& notice : notices) show(window, notice);
@@ -83,17 +87,18 @@ int run_headless(InstallationSession& session, bool silent, const std::u16string
     show(window, refusal);
     return kExitStartupFailed;
   }
-  if (!silent) {
+  if (!faces.silent) {
     fprintf(stderr, "ovn8setup: %s\n", narrow_lib(LoadResString("IDS_ERROR_NODISPLAY")).c_str());
     return kExitStartupFailed;
   }
-  HeadlessView view(session, window);
+  HeadlessView view(session, window, faces.quiet || faces.json);
   const SessionOutcome outcome = session.install(view);
   switch (outcome.end) {
     case SessionOutcome::End::kInstalled:
       view.printAll();
-      print_line(stdout, LoadResString("IDS_SUCCESS_FINISH") + u" " + session.successSummary(u"; "));
-      if (!outcome.warning.empty()) show(window, SessionMessage{outcome.warning, false});
+      if (!faces.json)
+        print_line(stdout, LoadResString("IDS_SUCCESS_FINISH") + u" " + session.successSummary(u"; "));
+      if (!outcome.warning.empty()) show(window, SessionMessage::notice(outcome.warning));
       break;
     case SessionOutcome::End::kCancelled:
       print_line(stderr, LoadResString("IDS_CANCEL_FINISH"));

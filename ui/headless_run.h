@@ -13,10 +13,12 @@
 
 class InstallationSession;
 struct SessionMessage;
+struct WizardFaces;
 
 // The exit status (WizardExitCode). `notices` come first; `title` heads the
-// lines of the boxes.
-int run_headless(InstallationSession& session, bool silent, const std::u16string& title,
+// lines of the boxes. Quiet and JSON runs print no per-file lines, and JSON
+// runs no summary line either.
+int run_headless(InstallationSession& session, const WizardFaces& faces, const std::u16string& title,
                  const std::vector<SessionMessage>& notices);
 
 #endif  // OVN8_UI_HEADLESS_RUN_H_

@@ -27,15 +27,24 @@ unsigned box_flags(const SessionMessage& message) {
 
 }  // namespace
 
-int run_installer_wizard(SessionSettings settings, const std::vector<SessionMessage>& notices,
-                         int& argc, char**& argv, const std::string& title) {
+// The wizard sets the locale itself, before any thread exists.
+void take_toolkit_options(int& argc, char**& argv) {
+  gtk_disable_setlocale();
+  gtk_parse_args(&argc, &argv);
+}
+
+int run_installer_wizard(InstallationSession& session, const WizardFaces& faces,
+                         const std::vector<SessionMessage>& notices, int& argc, char**& argv,
+                         const std::string& title) {
   // Without a display the toolkit stays untouched: silent mode then runs
   // headless, and every box becomes a line on standard error.
-  settings.withDisplay = gtk_init_check(&argc, &argv);
-  if (!settings.withDisplay) set_message_box_mode(MessageBoxMode::Console);
-  InstallationSession session(settings);
-  if (!settings.withDisplay) return run_headless(session, settings.silent, widen_lib(title), notices);
-  CInstallerDlg dialog(session, settings.silent, title);
+  const bool withDisplay = !faces.unattended && gtk_init_check(&argc, &argv);
+  session.setWithDisplay(withDisplay);
+  if (!withDisplay) {
+    set_message_box_mode(MessageBoxMode::Console);
+    return run_headless(session, faces, widen_lib(title), notices);
+  }
+  CInstallerDlg dialog(session, faces.silent, title);
   // The user hears of each once.
   for (const SessionMessage& notice : notices) messageBox(&dialog, notice.text, box_flags(notice));
   return dialog.DoModal();

@@ -18,6 +18,7 @@
 
 #include "install/installation_session.h"
 #include "ui/cwnd.h"
+#include "ui/wizard_faces.h"
 #include "ui/wizard_pages.h"
 
 // Wizard states.
@@ -31,12 +32,17 @@ enum WizardState : int {
   kStateCancelled = 6,  // final page after a cancelled run
 };
 
-// Starts the toolkit and runs the wizard for `settings`: in a window when a
-// display can be opened, else headless (ui/headless_run.h). `notices` (the
+// Takes the toolkit's own options (--display=..., --sync) out of the
+// command line without opening a display.
+void take_toolkit_options(int& argc, char**& argv);
+
+// Runs the wizard on `session`: in a window when a display can be opened
+// (and not unattended), else headless (ui/headless_run.h). `notices` (the
 // recovery of stopped installations at start) are shown first. The exit
 // status (WizardExitCode).
-int run_installer_wizard(SessionSettings settings, const std::vector<SessionMessage>& notices,
-                         int& argc, char**& argv, const std::string& title);
+int run_installer_wizard(InstallationSession& session, const WizardFaces& faces,
+                         const std::vector<SessionMessage>& notices, int& argc, char**& argv,
+                         const std::string& title);
 
 class CInstallerDlg : public CWnd, private SessionView {
  public:

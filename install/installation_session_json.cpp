@@ -1,0 +1,123 @@
+// The session's outcome as one JSON object (docs/json-format.md).
+#include <cstdio>
+#include <string>
+
+#include "install/installation_session.h"
+#include "platform/file_system.h"
+#include "platform/text.h"
+
+namespace {
+
+std::string quoted(const std::string& utf8) {
+  std::string out = "\"";
+  for (const char c : utf8) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20) {
+      char escape[8];
+      snprintf(escape, sizeof escape, "\\u%04x", byte);
+      out += escape;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// Text that is no UTF-8 (names of files in another encoding) has become
+// U+FFFD on its way into wide strings or does so here.
+std::string quoted(const std::u16string& text) { return quoted(utf16_to_utf8(text)); }
+
+std::string quoted_or_null(const std::u16string& text) { return text.empty() ? "null" : quoted(text); }
+
+std::string boolean(bool value) { return value ? "true" : "false"; }
+
+// One line: a reason read by a machine has no line breaks.
+std::u16string one_line(std::u16string text) {
+  for (char16_t& c : text)
+    if (c == u'\n' || c == u'\r') c = u' ';
+  return text;
+}
+
+const char* outcome_name(SessionOutcome::End end) {
+  switch (end) {
+    case SessionOutcome::End::kInstalled: return "installed";
+    case SessionOutcome::End::kFailed: return "failed";
+    case SessionOutcome::End::kCancelled: return "cancelled";
+    case SessionOutcome::End::kRefused: return "refused";
+  }
+  return "refused";
+}
+
+const char* action_name(EntryAction action) {
+  switch (action) {
+    case EntryAction::kInstall: return "install";
+    case EntryAction::kReplace: return "replace";
+    case EntryAction::kKeepNewer: return "keep-newer";
+    case EntryAction::kUpToDate: return "up-to-date";
+  }
+  return "install";
+}
+
+std::string launcher_json(const LauncherRecording& launcher) {
+  std::string json = "{\"changed\":" + boolean(launcher.changed()) + ",\"files\":[";
+  for (size_t i = 0; i < launcher.files.size(); ++i) {
+    const LauncherFileUpdate& file = launcher.files[i];
+    json += std::string(i ? "," : "") + "{\"path\":" + quoted(file.file) +
+            ",\"updated\":" + boolean(file.error == 0) + ",\"error\":" + std::to_string(file.error) +
+            ",\"reason\":" + quoted(file.reason) + "}";
+  }
+  return json + "]}";
+}
+
+std::string counts_json(const EntryCounts& counts) {
+  return "{\"installed\":" + std::to_string(counts.installed) +
+         ",\"replaced\":" + std::to_string(counts.replaced) +
+         ",\"kept_newer\":" + std::to_string(counts.keptNewer) +
+         ",\"up_to_date\":" + std::to_string(counts.upToDate) + "}";
+}
+
+std::string failure_json(const SessionOutcome& outcome) {
+  if (outcome.end == SessionOutcome::End::kInstalled) return "null";
+  const SessionMessage& failure = outcome.message;
+  return "{\"code\":" + quoted(failure.code.empty() ? std::string("refused") : failure.code) +
+         ",\"error\":" + std::to_string(failure.errorNumber) +
+         ",\"file\":" + quoted_or_null(failure.file) + ",\"reason\":" + quoted(one_line(failure.text)) +
+         "}";
+}
+
+std::string files_json(const std::vector<PlannedFile>& files) {
+  std::string json = "[";
+  for (size_t i = 0; i < files.size(); ++i)
+    json += std::string(i ? "," : "") + "{\"path\":" + quoted(files[i].path) +
+            ",\"action\":" + quoted(std::string(action_name(files[i].action))) + "}";
+  return json + "]";
+}
+
+}  // namespace
+
+std::string InstallationSession::resultJson(int exitStatus, bool withFiles) const {
+  const SessionOutcome& outcome = outcome_;
+  const bool opened = kit_.isOpen();
+  uint32_t kitSize = 0;
+  const bool sized = !kitPath_.empty() && FileSystem::GetFileSize(kitPath_, &kitSize) == 0;
+  std::u16string product, vendor;
+  if (opened) kitNames(product, vendor);
+  std::string json = "{\"schema\":1,\"outcome\":" + quoted(std::string(outcome_name(outcome.end))) +
+                     ",\"exit_status\":" + std::to_string(exitStatus) +
+                     ",\"dry_run\":" + boolean(settings_.dryRun) +
+                     ",\"changed\":" + boolean(outcome.changed);
+  json += ",\"kit\":{\"path\":" + quoted_or_null(kitPath_) +
+          ",\"size\":" + (sized ? std::to_string(kitSize) : std::string("null")) +
+          ",\"product\":" + (opened ? quoted(product) : std::string("null")) +
+          ",\"vendor\":" + (opened ? quoted(vendor) : std::string("null")) +
+          ",\"entries\":" + (opened ? std::to_string(kit_.entries.size()) : std::string("null")) + "}";
+  json += ",\"target\":" + quoted_or_null(target_);
+  json += ",\"counts\":" + counts_json(outcome.counts);
+  json += ",\"launcher\":" + launcher_json(outcome.launcher);
+  json += ",\"failure\":" + failure_json(outcome);
+  if (withFiles) json += ",\"files\":" + files_json(outcome.files);
+  return json + "}";
+}
