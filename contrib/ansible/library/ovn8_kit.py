@@ -255,7 +255,7 @@ def find_executable(module, name):
     return module.get_bin_path(name)
 
 
-def run_module():
+def main():
     module = AnsibleModule(
         argument_spec=dict(
             kit=dict(type='path', required=True),
@@ -288,6 +288,10 @@ def run_module():
             report[key] = result.get(key)
         if module._diff:
             report['files'] = result.get('files') or []
+        # Only a run that installed has a diff (exit status 4 too: its files
+        # are in place). After a failure the actions are only what was
+        # planned, and nothing stays changed.
+        if module._diff and result.get('outcome') == 'installed':
             report['diff'] = build_diff(result)
     if rc != 0:
         report['changed'] = bool(result and result['changed'])
@@ -299,10 +303,6 @@ def run_module():
         module.fail_json(msg='%s did not confirm a dry run; it may have changed the directory'
                          % params['executable'], changed=result['changed'], **report)
     module.exit_json(changed=result['changed'], **report)
-
-
-def main():
-    run_module()
 
 
 if __name__ == '__main__':

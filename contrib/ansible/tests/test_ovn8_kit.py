@@ -149,22 +149,27 @@ class ModuleTest(unittest.TestCase):
                    'reason': 'A file stands where the folder /t should be.'}
         result = wizard_result(outcome='refused', exit_status=1, changed=False, failure=failure,
                                counts={'installed': 0, 'replaced': 0, 'kept_newer': 0, 'up_to_date': 0})
+        result['files'] = [{'path': '/t/a.txt', 'action': 'install'}]
         wizard = self.fake_wizard(json.dumps(result), stderr='ovn8setup: not a folder\n', status=1)
-        ended = self.run_module(executable=wizard, kit='/k.okd', target='/t')
+        ended = self.run_module(executable=wizard, kit='/k.okd', target='/t', diff=True)
         self.assertTrue(ended.failed)
         self.assertEqual(ended.result['msg'], failure['reason'])
         self.assertEqual(ended.result['rc'], 1)
         self.assertEqual(ended.result['failure']['code'], 'target-not-folder')
         self.assertIn('not a folder', ended.result['stderr'])
         self.assertFalse(ended.result['changed'])
+        # The planned actions of a run that changed nothing are no diff.
+        self.assertNotIn('diff', ended.result)
 
     def test_launcher_not_updated_fails_but_reports_the_change(self):
         launcher = {'changed': False, 'files': [
             {'path': '/h/.Ovan/ovanstart/ovanstart.cfg', 'updated': False, 'error': 5, 'reason': 'Access denied.'}]}
-        wizard = self.fake_wizard(json.dumps(wizard_result(exit_status=4, launcher=launcher)), status=4)
-        ended = self.run_module(executable=wizard, kit='/k.okd')
+        files = [{'path': '/t/a.txt', 'action': 'install'}]
+        wizard = self.fake_wizard(json.dumps(wizard_result(exit_status=4, launcher=launcher, files=files)), status=4)
+        ended = self.run_module(executable=wizard, kit='/k.okd', diff=True)
         self.assertTrue(ended.failed)
         self.assertTrue(ended.result['changed'])
+        self.assertEqual(ended.result['diff']['after'], "/t/a.txt (kit's copy)\n")
         self.assertIn('/h/.Ovan/ovanstart/ovanstart.cfg: Access denied.', ended.result['msg'])
 
     def test_endings_without_a_result(self):
