@@ -10,6 +10,7 @@
 #include "app/command_line.h"
 #include "app/usage.h"
 #include "install/installation_session.h"
+#include "platform/file_system.h"
 #include "platform/run_log.h"
 #include "platform/text.h"
 #include "resources/lang.h"
@@ -50,8 +51,9 @@ void CInstallerApp::ReadStartUp() {
   m_quiet = options.quiet;
   m_json = options.json != CommandLineOptions::Json::kNone;
   m_jsonFiles = options.json == CommandLineOptions::Json::kFiles;
-  char cwd[PATH_MAX] = {};
-  const std::string here = getcwd(cwd, sizeof cwd) ? cwd : "";
+  std::u16string cwd;
+  const std::string here =
+      FileSystem::GetCurrentDirectory(cwd) == ERROR_SUCCESS ? narrow_lib(cwd) : std::string();
   absolute_wide_path(options.target, here, m_target, m_badTarget);
   absolute_wide_path(options.kitPath, here, m_kitPath, m_badKitPath);
 

@@ -10,6 +10,8 @@
 #include "config/config_reader.h"
 #include "config/config_writer.h"
 #include "config/config_test_util.h"
+#include "platform/file_fault_injector.h"
+#include "platform/file_op_name.h"
 
 namespace {
 
@@ -175,6 +177,25 @@ TEST_F(ConfigReadTest, UnreadableFileIsReported) {
   ConfigFile config;
   EXPECT_FALSE(read_config_file(wide(file("dir.cfg")), config));
   EXPECT_TRUE(config.entries().empty());
+  // The file is read through the file layer: a refused open, a failed look
+  // or a failed read is a file that exists but cannot be read, and adds
+  // nothing; only a missing one reads as empty.
+  write_bytes(file("in.cfg"), "A=1\nB=2\n");
+  for (FileOp op : {FileOp::CreateFile, FileOp::GetHandleStatus, FileOp::ReadFile}) {
+    FileFaultInjector fault(1, ERROR_ACCESS_DENIED);
+    fault.only({op});
+    EXPECT_FALSE(read_config_file(wide(file("in.cfg")), config)) << file_op_name(op);
+    EXPECT_TRUE(fault.fired());
+    EXPECT_TRUE(config.entries().empty()) << file_op_name(op);
+  }
+  {
+    FileFaultInjector fault(1, ERROR_FILE_NOT_FOUND);
+    fault.only({FileOp::CreateFile});
+    EXPECT_TRUE(read_config_file(wide(file("in.cfg")), config));
+    EXPECT_TRUE(config.entries().empty());
+  }
+  EXPECT_TRUE(read_config_file(wide(file("in.cfg")), config));
+  EXPECT_EQ(2u, config.entries().size());
 }
 
 // Runs read_config_file in a child that an alarm ends after `seconds`; the

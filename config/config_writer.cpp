@@ -18,6 +18,7 @@
 #include "platform/file_system.h"
 #include "platform/owned_leftovers.h"
 #include "platform/path.h"
+#include "platform/regular_file.h"
 #include "platform/stop_signals.h"
 #include "platform/text.h"
 
@@ -42,6 +43,9 @@ ConfigWriteResult cannot_create(uint32_t error, const char* step) {
 ConfigWriteResult cannot_write(uint32_t error, const char* step) {
   return failure(kConfigCannotWrite, error, step);
 }
+
+// The process's status file is a few lines long.
+const uint64_t kMaxStatusBytes = 64 << 10;
 
 // Links followed at most, as the kernel does.
 const int kMaxLinkHops = 40;
@@ -77,20 +81,16 @@ ConfigWriteResult resolve_link(const std::u16string& path, std::u16string& resol
   return ConfigWriteResult();
 }
 
-// The mode fopen gives a new file: 0666 less the umask.
+// The mode fopen gives a new file: 0666 less the umask, which the process
+// tells in its status file (022 when that cannot be read).
 mode_t new_file_mode() {
   mode_t mask = 022;
-  if (FILE* status = fopen("/proc/self/status", "r")) {
-    char line[256];
-    unsigned value = 0;
-    while (fgets(line, sizeof line, status)) {
-      if (sscanf(line, "Umask: %o", &value) == 1) {
-        mask = static_cast<mode_t>(value);
-        break;
-      }
-    }
-    fclose(status);
-  }
+  std::string status;
+  read_regular_file(u"/proc/self/status", kMaxStatusBytes, status);
+  const size_t at = status.find("\nUmask:");
+  unsigned value = 0;
+  if (at != std::string::npos && sscanf(status.c_str() + at + 1, "Umask: %o", &value) == 1)
+    mask = static_cast<mode_t>(value);
   return 0666 & ~mask;
 }
 

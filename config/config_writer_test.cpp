@@ -62,11 +62,20 @@ TEST_F(ConfigWriteTest, ReplacesTheFileKeepingItsPermissionsAndNoTemporaryFile) 
   EXPECT_EQ(std::set<std::string>{"ovanstart.cfg"}, entries_of(dir_));
 }
 
-TEST_F(ConfigWriteTest, NewFileGetsTheModeOfTheUmask) {
+TEST_F(ConfigWriteTest, NewFileGetsTheModeOfTheUmaskOrTheUsualOneWhenItCannotBeTold) {
   const mode_t old = umask(027);
   write_config_file(wide(dir_ + "/new.cfg"), config_);
+  {
+    // The umask is read from the process's status file, through the file
+    // layer: when that fails the usual 022 is taken.
+    FileFaultInjector fault(1, ERROR_ACCESS_DENIED);
+    fault.below(u"/proc");
+    write_config_file(wide(dir_ + "/unknown.cfg"), config_);
+    EXPECT_TRUE(fault.fired());
+  }
   umask(old);
   EXPECT_EQ(0640u, modeOf(dir_ + "/new.cfg"));
+  EXPECT_EQ(0644u, modeOf(dir_ + "/unknown.cfg"));
 }
 
 TEST_F(ConfigWriteTest, WritesThroughALinkToTheLinkedFile) {
@@ -125,6 +134,40 @@ TEST_F(ConfigWriteTest, FailureHalfWayLeavesTheOldFileByteForByte) {
   EXPECT_EQ(kOldContents, read_bytes(path_));
   EXPECT_EQ(0640u, modeOf(path_));
   EXPECT_EQ(std::set<std::string>{"ovanstart.cfg"}, entries_of(dir_));
+}
+
+// The result carries the file layer's own error and the step; the
+// throwing form keeps its two integers.
+TEST_F(ConfigWriteTest, SaveReturnsTheInjectedErrorAndWriteStillThrowsOneOrTwo) {
+  struct Case {
+    FileOp op;
+    uint32_t error;
+    int code;
+  };
+  for (const Case& failing : {Case{FileOp::WriteFile, ERROR_DISK_FULL, kConfigCannotWrite},
+                              Case{FileOp::MoveFile, ERROR_ACCESS_DENIED, kConfigCannotCreate},
+                              Case{FileOp::GetFileStatus, system_error(EIO), kConfigCannotCreate}}) {
+    SCOPED_TRACE(testing::Message() << "error " << failing.error);
+    {
+      FileFaultInjector fault(1, failing.error);
+      fault.only({failing.op});
+      const ConfigWriteResult result = save_config_file(wide(path_), config_);
+      EXPECT_TRUE(fault.fired());
+      EXPECT_FALSE(result.ok());
+      EXPECT_EQ(failing.error, result.error);
+      EXPECT_EQ(failing.code, result.code);
+      EXPECT_FALSE(result.step.empty());
+    }
+    FileFaultInjector fault(1, failing.error);
+    fault.only({failing.op});
+    EXPECT_EQ(failing.code, writeCatching());
+    EXPECT_EQ(kOldContents, read_bytes(path_));
+    EXPECT_EQ(std::set<std::string>{"ovanstart.cfg"}, entries_of(dir_));
+  }
+  const ConfigWriteResult saved = save_config_file(wide(path_), config_);
+  EXPECT_TRUE(saved.ok());
+  EXPECT_EQ(0u, saved.error);
+  EXPECT_EQ(kNewContents, read_bytes(path_));
 }
 
 // Fails the k-th file operation (0: none) with EACCES and counts them, on

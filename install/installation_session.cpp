@@ -48,6 +48,14 @@ SessionMessage error_message(const std::u16string& text, const char* code,
   return message;
 }
 
+// A directory put back as it was is news; kept files, a record that cannot
+// be read or a directory not put back whole are for the user to act on,
+// wherever the stopped run was found.
+SessionMessage recovery_message(const RecoveryNotice& notice) {
+  const bool plain = notice.kind == RecoveryNotice::Kind::kRestored && notice.paths.empty();
+  return SessionMessage::notice(recovery_notice_text(notice), !plain);
+}
+
 // What a link names counts: a dangling link to the kit is a missing kit.
 bool kit_exists(const std::u16string& path) {
   FileStatus status;
@@ -56,8 +64,8 @@ bool kit_exists(const std::u16string& path) {
 }
 
 std::u16string current_directory() {
-  char buffer[PATH_MAX] = {};
-  return getcwd(buffer, sizeof(buffer)) ? widen_lib(buffer) : std::u16string();
+  std::u16string directory;
+  return FileSystem::GetCurrentDirectory(directory) == ERROR_SUCCESS ? directory : std::u16string();
 }
 
 // Where the kit is expected: in the current directory, or beside the
@@ -100,10 +108,7 @@ std::vector<SessionMessage> InstallationSession::recoverStoppedInstallations(
   // What they left is no longer needed by anyone.
   remove_leftovers_of_ended_runs();
   std::vector<SessionMessage> messages;
-  for (const RecoveryNotice& notice : notices) {
-    const bool plain = notice.kind == RecoveryNotice::Kind::kRestored && notice.paths.empty();
-    messages.push_back(SessionMessage::notice(recovery_notice_text(notice), !plain));
-  }
+  for (const RecoveryNotice& notice : notices) messages.push_back(recovery_message(notice));
   return messages;
 }
 
@@ -376,8 +381,7 @@ bool InstallationSession::prepare(SessionView& view, SessionOutcome& outcome) {
   std::u16string chosen;
   if (!chooseDirectory(target_, chosen, outcome.message)) return false;
   if (!settings_.dryRun)
-    for (const RecoveryNotice& notice : recover_directory(target_))
-      view.showNotice(SessionMessage::notice(recovery_notice_text(notice)));
+    for (const RecoveryNotice& notice : recover_directory(target_)) view.showNotice(recovery_message(notice));
   if (!target_is_busy(target_)) return true;
   log_event("error " + narrow_lib(target_) + ": another installation holds the directory");
   outcome.message = error_message(LoadResString("IDS_ERROR_TARGETBUSY"), "target-busy", target_,

@@ -1,9 +1,5 @@
 #include "install/wizard_paths.h"
 
-#include <limits.h>
-#include <stdlib.h>
-#include <sys/statvfs.h>
-
 #include "platform/file_system.h"
 #include "platform/path.h"
 #include "platform/text.h"
@@ -18,12 +14,11 @@ void remove_every(std::u16string& text, const std::u16string& what) {
 
 bool is_separator(char16_t unit) { return unit == u'/' || unit == u'\\'; }
 
-// realpath of a wide path; empty when it does not resolve.
-std::string resolved(const std::u16string& path) {
-  const std::string narrow = narrow_lib(path);
-  if (narrow.empty()) return std::string();
-  char buffer[PATH_MAX];
-  return realpath(narrow.c_str(), buffer) ? std::string(buffer) : std::string();
+// The path with every link resolved; empty when it does not resolve.
+std::u16string resolved(const std::u16string& path) {
+  std::u16string result;
+  if (FileSystem::GetFinalPathName(path, result) != ERROR_SUCCESS) result.clear();
+  return result;
 }
 
 // `path` itself when it is a folder, else its nearest parent that is one
@@ -71,12 +66,13 @@ std::u16string joinDirectoryAndName(const std::u16string& directory, const std::
 
 std::u16string documentInsideDirectory(const std::u16string& path,
                                        const std::u16string& directory) {
-  const std::string file = resolved(path);
-  const std::string root = with_trailing_separator(resolved(directory));
+  const std::u16string file = resolved(path);
+  const std::u16string root = resolved(directory);
   if (file.empty() || root.empty()) return std::u16string();
-  if (file.size() <= root.size() || file.compare(0, root.size(), root) != 0)
+  const std::u16string prefix = with_trailing_separator(root);
+  if (file.size() <= prefix.size() || file.compare(0, prefix.size(), prefix) != 0)
     return std::u16string();
-  return widen_lib(file);
+  return file;
 }
 
 std::u16string absoluteTargetPath(const std::u16string& typed, const std::u16string& home,
@@ -115,8 +111,5 @@ bool freeSpaceAt(const std::u16string& path, uint64_t& freeBytes) {
   // The folder the run would create its levels in: the nearest one there.
   const std::u16string folder = nearest_existing_folder(path);
   if (g_freeSpaceProbe) return g_freeSpaceProbe(folder, freeBytes);
-  struct statvfs status;
-  if (statvfs(narrow_lib(folder).c_str(), &status) != 0) return false;
-  freeBytes = uint64_t(status.f_bavail) * status.f_frsize;
-  return true;
+  return FileSystem::GetFreeSpace(folder, freeBytes) == ERROR_SUCCESS;
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/file_fault_injector.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
 #include "resources/lang.h"
@@ -56,6 +57,14 @@ TEST(WizardPathsTest, DocumentMustLieInsideTheDirectory) {
   EXPECT_EQ(documentInsideDirectory(t + u"/missing.html", t), u"");
   EXPECT_EQ(documentInsideDirectory(t, t), u"");
   EXPECT_EQ(documentInsideDirectory(widen_lib(root + "/tx/r.html"), t), u"");
+  // Both paths are resolved through the file layer; one that cannot be
+  // resolved shows no document.
+  for (uint64_t k : {1, 2}) {
+    FileFaultInjector fault(k, ERROR_ACCESS_DENIED);
+    fault.only({FileOp::GetFinalPathName});
+    EXPECT_EQ(documentInsideDirectory(t + u"/d/r.html", t), u"") << k;
+    EXPECT_TRUE(fault.fired());
+  }
 }
 
 TEST(WizardPathsTest, TypedTargetIsMadeAbsoluteAndCheckedBeforeTheRun) {
@@ -94,6 +103,12 @@ TEST(WizardPathsTest, FreeSpaceIsThatOfTheNearestExistingFolder) {
   EXPECT_GT(below, 0u);
   EXPECT_FALSE(freeSpaceAt(u"relative/path", below));
   EXPECT_FALSE(freeSpaceAt(u"", below));
+  // The system is asked through the file layer; a look that fails tells
+  // nothing, rather than "nothing free".
+  FileFaultInjector fault(1, ERROR_ACCESS_DENIED);
+  fault.only({FileOp::GetFreeSpace});
+  EXPECT_FALSE(freeSpaceAt(u"/", below));
+  EXPECT_TRUE(fault.fired());
 }
 
 }  // namespace

@@ -10,13 +10,13 @@
 #include <vector>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <memory>
 
 #include "kit/container_extent.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
+#include "platform/regular_file.h"
 
 const uint32_t LZCompressor::kBufferSize;
 
@@ -38,26 +38,26 @@ const uint64_t kMaxInputSlice = 1u << 30;
 // Slices of a kit that is inflated into a file: the pages behind each are
 // given back, so that a large kit never stays resident as a whole.
 const uint64_t kReleasedInputSlice = 8u << 20;
+// The system's memory report is a few dozen lines.
+const uint64_t kMaxMeminfoBytes = 64u << 10;
 
-int descriptorOf(HANDLE handle) { return int(reinterpret_cast<intptr_t>(handle)); }
-
-// A read-only private mapping of a whole file.
+// A read-only private mapping of a whole open file.
 class Mapping {
  public:
-  Mapping(HANDLE handle, uint64_t size) : size_(size) {
-    void* address = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, descriptorOf(handle), 0);
-    if (address != MAP_FAILED) data_ = static_cast<const uint8_t*>(address);
-  }
-  ~Mapping() {
-    if (data_ != nullptr) munmap(const_cast<uint8_t*>(data_), size_);
-  }
+  Mapping() = default;
+  ~Mapping() { FileSystem::UnmapFile(data_, size_); }
   Mapping(const Mapping&) = delete;
   Mapping& operator=(const Mapping&) = delete;
+
+  uint32_t map(HANDLE handle, uint64_t size) {
+    size_ = size;
+    return FileSystem::MapFile(handle, size, data_);
+  }
   const uint8_t* data() const { return data_; }
 
  private:
   const uint8_t* data_ = nullptr;
-  uint64_t size_;
+  uint64_t size_ = 0;
 };
 
 // zlib's raw inflate over a mapping of any size, filling caller buffers.
@@ -180,17 +180,16 @@ uint32_t mapKit(const std::u16string& source, MappedKit& kit) {
   uint32_t result = FileSystem::CreateFile(source, GENERIC_READ, 0, OPEN_EXISTING, kit.handle);
   if (result != ERROR_SUCCESS) return result;
 
-  long high = 0;
-  const uint32_t low = FileSystem::SetFilePointer(kit.handle, 0, &high, FILE_END);
-  if (low == 0xFFFFFFFFu && FileSystem::GetLastError() != ERROR_SUCCESS)
-    return FileSystem::GetLastError();
-  kit.length = uint64_t(uint32_t(high)) << 32 | low;
+  // The file opened is looked at again: the path may name another by now.
+  result = FileSystem::GetHandleStatus(kit.handle, status);
+  if (result != ERROR_SUCCESS) return result;
+  if (status.kind != FileKind::kRegular) return ERROR_INVALID_DATA;
+  kit.length = status.size;
   // An empty file holds no stream at all (and cannot be mapped).
   if (kit.length == 0) return ERROR_INVALID_DATA;
 
-  kit.mapping.reset(new Mapping(kit.handle, kit.length));
-  if (kit.mapping->data() == nullptr) return setLastErrorByErrNo(errno);
-  return ERROR_SUCCESS;
+  kit.mapping.reset(new Mapping());
+  return kit.mapping->map(kit.handle, kit.length);
 }
 
 // The header of a container is read this far at most to learn its size;
@@ -304,19 +303,13 @@ uint32_t LZCompressor::unpackToMemory(const std::u16string& source, uint64_t lim
 }
 
 uint64_t LZCompressor::memoryLimit() {
-  FILE* file = fopen("/proc/meminfo", "re");
-  if (file == nullptr) return 0;
-  char line[256];
-  uint64_t available = 0;
-  while (fgets(line, sizeof line, file) != nullptr) {
-    unsigned long long kilobytes = 0;
-    if (sscanf(line, "MemAvailable: %llu kB", &kilobytes) == 1) {
-      available = uint64_t(kilobytes) * 1024;
-      break;
-    }
-  }
-  fclose(file);
-  return available / 4;
+  std::string meminfo;
+  if (read_regular_file(u"/proc/meminfo", kMaxMeminfoBytes, meminfo) != ERROR_SUCCESS) return 0;
+  const size_t at = meminfo.find("MemAvailable:");
+  unsigned long long kilobytes = 0;
+  if (at == std::string::npos || sscanf(meminfo.c_str() + at, "MemAvailable: %llu kB", &kilobytes) != 1)
+    return 0;
+  return uint64_t(kilobytes) * 1024 / 4;
 }
 
 uint32_t LZCompressor::unpack(const std::u16string& source, const std::u16string& destination) {

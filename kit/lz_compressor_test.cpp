@@ -7,6 +7,7 @@
 #include "kit/container_builder.h"
 #include "kit/kit_writer.h"
 #include "platform/file_fault_injector.h"
+#include "platform/file_op_name.h"
 
 using kittest::ScratchDir;
 using kittest::readFile;
@@ -141,11 +142,43 @@ TEST(LZCompressorTest, UnpacksIntoMemoryWithEitherDecoderAsIntoAFile) {
   }
 }
 
+TEST(LZCompressorTest, EveryFailedLookAtTheKitFailsTheUnpackingWithItsOwnError) {
+  ScratchDir scratch;
+  const std::string bytes = kittest::patternBytes(150000, 5);
+  ASSERT_TRUE(config::writeFileBytes(scratch.path("kit"), config::deflateRaw(bytes)));
+  // Looking at the kit, opening it, looking at the open file and mapping
+  // it: each failure is the unpacking's result, and nothing is written.
+  for (FileOp op : {FileOp::GetFileStatus, FileOp::CreateFile, FileOp::GetHandleStatus, FileOp::MapFile}) {
+    for (bool toMemory : {false, true}) {
+      FileFaultInjector fault(1, ERROR_LOCK_VIOLATION);
+      fault.only({op}).below(scratch.wide("kit"));
+      UnpackedContainer unpacked;
+      bool fits = true;
+      const uint32_t result =
+          toMemory ? LZCompressor::unpackToMemory(scratch.wide("kit"), 1 << 30, Inflater::kFastest, unpacked, fits)
+                   : LZCompressor::unpack(scratch.wide("kit"), scratch.wide("out/c"));
+      EXPECT_TRUE(fault.fired()) << file_op_name(op);
+      EXPECT_EQ(ERROR_LOCK_VIOLATION, result) << file_op_name(op);
+      EXPECT_FALSE(toMemory && fits);
+      EXPECT_EQ(nullptr, unpacked.bytes.get());
+      EXPECT_EQ("<none>", readFile(scratch.path("out/c"), "<none>")) << file_op_name(op);
+    }
+  }
+  ASSERT_EQ(0u, LZCompressor::unpack(scratch.wide("kit"), scratch.wide("out/c")));
+  EXPECT_EQ(bytes, readFile(scratch.path("out/c")));
+}
+
 TEST(LZCompressorTest, MemoryLimitIsAQuarterOfWhatIsAvailable) {
   const uint64_t limit = LZCompressor::memoryLimit();
   EXPECT_GT(limit, 0u);
   long pages = sysconf(_SC_PHYS_PAGES);
   EXPECT_LE(limit, uint64_t(pages) * uint64_t(sysconf(_SC_PAGESIZE)) / 4);
+  // The system's report is read through the file layer; when it cannot be
+  // read nothing is known, and no container is kept in memory.
+  FileFaultInjector fault(1, ERROR_ACCESS_DENIED);
+  fault.below(u"/proc/meminfo");
+  EXPECT_EQ(0u, LZCompressor::memoryLimit());
+  EXPECT_TRUE(fault.fired());
 }
 
 TEST(LZCompressorTest, PackDoesNothing) {

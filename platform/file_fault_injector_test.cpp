@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -68,8 +69,18 @@ TEST_F(FileFaultInjectorTest, EveryOperationConsultsTheHook) {
     EXPECT_EQ(kError, FileSystem::LinkUnnamedFile(h, path("linked")));
     FileStatus status;
     EXPECT_EQ(kError, FileSystem::GetHandleStatus(h, status));
+    uint64_t space = 7;
+    EXPECT_EQ(kError, FileSystem::GetFreeSpace(path(""), space));
+    EXPECT_EQ(0u, space);
+    const uint8_t* data = nullptr;
+    EXPECT_EQ(kError, FileSystem::MapFile(h, 4, data));
+    EXPECT_EQ(nullptr, data);
+    std::vector<DirectoryEntry> entries(1);
+    EXPECT_EQ(kError, FileSystem::ListDirectory(path(""), entries));
+    EXPECT_TRUE(entries.empty());
+    EXPECT_EQ(kError, FileSystem::GetCurrentDirectory(text));
     EXPECT_EQ(kError, FileSystem::CloseHandle(h));
-    EXPECT_EQ(19u, fault.count());
+    EXPECT_EQ(23u, fault.count());
   }
   // Nothing happened to the file, and the handle is still open.
   EXPECT_EQ("keep", readText(dir_ / "f"));

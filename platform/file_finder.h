@@ -10,14 +10,16 @@
 // An entry whose name equals the pattern literally matches as well, so an
 // existing file is found by its exact path whatever characters its name
 // holds. Entries whose names cannot be converted to wide text are skipped.
+// The directory is read whole by FileSystem::ListDirectory when the
+// enumeration starts, so removing entries meanwhile skips none.
 #ifndef OVN8_PLATFORM_FILE_FINDER_H_
 #define OVN8_PLATFORM_FILE_FINDER_H_
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "platform/file_system.h"
 
 class FileFinder {
  public:
@@ -38,17 +40,20 @@ class FileFinder {
   // is reported as 0 even when it points to a directory, so that recursive
   // removal never follows it out of the tree.
   uint32_t attributes() const;
-  // Ends the enumeration; closedir's result, or 0 when none was open.
+  // Ends the enumeration; always 0.
   int close();
+  // Why the last reset found nothing when the directory could not be read
+  // (the listing's error number); 0 when it was read.
+  uint32_t error() const { return m_error; }
 
  private:
-  DIR* m_stream;
+  bool isOpen() const { return m_next != 0; }
+
   std::string m_pattern;
-  std::string m_directory;
-  std::string m_fullPath;
-  std::string m_currentName;
-  std::u16string m_currentWideName;
-  struct stat64 m_status;
+  std::vector<DirectoryEntry> m_entries;
+  // One past the current entry; 0 when no enumeration is open.
+  size_t m_next = 0;
+  uint32_t m_error = 0;
 };
 
 // True when FileFinder finds `path`: its last component names an entry

@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <map>
+#include <set>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "platform/file_fault_injector.h"
 #include "platform/file_system.h"
 #include "platform/file_system_test_util.h"
 
@@ -114,6 +116,33 @@ TEST_F(FileFinderTest, ResetRestartsAndRootEntriesAreFound) {
   EXPECT_TRUE(finder.reset(u"/tmp"));
   EXPECT_EQ(u"tmp", finder.name());
   EXPECT_EQ(16u, finder.attributes());
+}
+
+TEST_F(FileFinderTest, AListingThatFailsFindsNothingAndTellsWhy) {
+  ASSERT_TRUE(writeText(dir_ / "x", ""));
+  FileFinder finder;
+  {
+    FileFaultInjector fault(1, errorFromErrNo(EIO));
+    fault.only({FileOp::ListDirectory}).below(wide(dir_.path()));
+    EXPECT_FALSE(finder.reset(wide(dir_ / "x")));
+    EXPECT_TRUE(fault.fired());
+  }
+  EXPECT_EQ(errorFromErrNo(EIO), finder.error());
+  EXPECT_EQ(u"", finder.name());
+  EXPECT_FALSE(file_exists(wide(dir_ / "missing/x")));
+  EXPECT_TRUE(finder.reset(wide(dir_ / "x")));
+  EXPECT_EQ(0u, finder.error());
+  EXPECT_FALSE(finder.reset(wide(dir_ / "missing/x")));
+  EXPECT_EQ(2u, finder.error());
+  // A folder read whole at the start: removing entries while enumerating
+  // skips none of the others.
+  for (const char* name : {"a", "b", "c", "d"}) ASSERT_TRUE(writeText(dir_ / name, ""));
+  std::set<std::u16string> seen;
+  for (bool more = finder.reset(wide(dir_.path() + "/[a-x]")); more; more = finder.next()) {
+    seen.insert(finder.name());
+    ::unlink((dir_ / utf16_to_utf8(finder.name())).c_str());
+  }
+  EXPECT_EQ((std::set<std::u16string>{u"a", u"b", u"c", u"d", u"x"}), seen);
 }
 
 }  // namespace

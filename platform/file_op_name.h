@@ -79,6 +79,14 @@ inline const char* file_op_name(FileOp op) {
       return "GetHandleStatus";
     case FileOp::ReadLink:
       return "ReadLink";
+    case FileOp::GetFreeSpace:
+      return "GetFreeSpace";
+    case FileOp::MapFile:
+      return "MapFile";
+    case FileOp::ListDirectory:
+      return "ListDirectory";
+    case FileOp::GetCurrentDirectory:
+      return "GetCurrentDirectory";
   }
   return "?";
 }

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -23,7 +24,7 @@
 #include "platform/path.h"
 #include "platform/text.h"
 
-uint32_t FileSystem::ms_lastError = 0;
+thread_local uint32_t FileSystem::ms_lastError = 0;
 
 namespace {
 
@@ -410,7 +411,8 @@ uint32_t FileSystem::CreateFile(const std::u16string& path, uint32_t access, uin
                                 uint32_t creation, HANDLE& handle) {
   ms_lastError = 0;
   if (uint32_t fault = injectedFault(FileOp::CreateFile, path)) return fault;
-  int flags = O_RDONLY;
+  // A terminal opened here never becomes the process's controlling one.
+  int flags = O_RDONLY | O_NOCTTY;
   if (access & GENERIC_WRITE) flags = (access & GENERIC_READ) ? O_RDWR : O_WRONLY;
   if (creation == TRUNCATE_EXISTING) flags |= O_TRUNC;
   if (creation == CREATE_ALWAYS) flags |= O_CREAT;
@@ -654,6 +656,22 @@ uint32_t FileSystem::LinkUnnamedFile(HANDLE handle, const std::u16string& newNam
   return setLastErrorByErrNo(error);
 }
 
+namespace {
+
+// Bytes an ordinary user may still write on the file system of `path`:
+// blocks reserved for the superuser are not counted, as the wizard runs as
+// an ordinary user. 0 or the errno of statvfs.
+int freeBytesAt(const std::string& path, uint64_t& freeBytes) {
+  freeBytes = 0;
+  struct statvfs64 status;
+  if (statvfs64(path.c_str(), &status) != 0) return errno;
+  const unsigned __int128 bytes = static_cast<unsigned __int128>(status.f_frsize) * status.f_bavail;
+  freeBytes = bytes > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(bytes);
+  return 0;
+}
+
+}  // namespace
+
 uint32_t FileSystem::GetFreeSpaceTmpDir(uint32_t* freeBytes) {
   ms_lastError = 0;
   if (uint32_t fault = injectedFault(FileOp::GetFreeSpaceTmpDir, std::u16string())) return fault;
@@ -661,13 +679,20 @@ uint32_t FileSystem::GetFreeSpaceTmpDir(uint32_t* freeBytes) {
   *freeBytes = 0;
   std::string directory = narrow_lib(temporaryDirectory());
   if (directory.empty()) return failWith(ERROR_INVALID_NAME);
-  struct statvfs64 status;
-  if (statvfs64(directory.c_str(), &status) != 0) return 0;
-  // Blocks reserved for the superuser are not counted: the wizard runs as an
-  // ordinary user.
-  unsigned __int128 bytes =
-      static_cast<unsigned __int128>(status.f_frsize) * status.f_bavail;
-  *freeBytes = bytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(bytes);
+  uint64_t bytes = 0;
+  // A file system that cannot be asked is an error, never "0 bytes free".
+  if (const int error = freeBytesAt(directory, bytes)) return setLastErrorByErrNo(error);
+  *freeBytes = saturate32(bytes);
+  return 0;
+}
+
+uint32_t FileSystem::GetFreeSpace(const std::u16string& path, uint64_t& freeBytes) {
+  ms_lastError = 0;
+  freeBytes = 0;
+  if (uint32_t fault = injectedFault(FileOp::GetFreeSpace, path)) return fault;
+  const std::string narrow = narrow_lib(path);
+  if (narrow.empty()) return failWith(ERROR_FILE_NOT_FOUND);
+  if (const int error = freeBytesAt(narrow, freeBytes)) return setLastErrorByErrNo(error);
   return 0;
 }
 
@@ -895,6 +920,89 @@ uint32_t FileSystem::GetHandleStatus(HANDLE handle, FileStatus& status) {
   if (fstat64(toDescriptor(handle), &found) != 0) return setLastErrorByErrNo(errno);
   status = statusOf(found);
   return 0;
+}
+
+uint32_t FileSystem::MapFile(HANDLE handle, uint64_t size, const uint8_t*& data) {
+  ms_lastError = 0;
+  data = nullptr;
+  if (uint32_t fault = injectedFault(FileOp::MapFile, handle)) return fault;
+  if (isInvalid(handle)) return failWith(ERROR_INVALID_HANDLE);
+  if (size == 0 || size > SIZE_MAX) return failWith(ERROR_INVALID_PARAMETER);
+  void* address = mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE, toDescriptor(handle), 0);
+  if (address == MAP_FAILED) return setLastErrorByErrNo(errno);
+  data = static_cast<const uint8_t*>(address);
+  return 0;
+}
+
+void FileSystem::UnmapFile(const uint8_t* data, uint64_t size) {
+  if (data != nullptr) munmap(const_cast<uint8_t*>(data), size_t(size));
+}
+
+namespace {
+
+// What stands at `name` in the open directory: the listing's own word when
+// the file system gives one, else a look at the entry itself. kMissing when
+// it went meanwhile.
+FileKind entryKind(DIR* dir, const struct dirent64& entry) {
+  switch (entry.d_type) {
+    case DT_REG:
+      return FileKind::kRegular;
+    case DT_DIR:
+      return FileKind::kDirectory;
+    case DT_LNK:
+      return FileKind::kSymbolicLink;
+    case DT_UNKNOWN:
+      break;
+    default:
+      return FileKind::kOther;
+  }
+  struct stat64 status;
+  if (fstatat64(dirfd(dir), entry.d_name, &status, AT_SYMLINK_NOFOLLOW) != 0)
+    return FileKind::kMissing;
+  return kindOf(status.st_mode);
+}
+
+}  // namespace
+
+uint32_t FileSystem::ListDirectory(const std::u16string& path,
+                                   std::vector<DirectoryEntry>& entries) {
+  ms_lastError = 0;
+  entries.clear();
+  if (uint32_t fault = injectedFault(FileOp::ListDirectory, path)) return fault;
+  const std::string narrow = narrow_lib(path);
+  if (narrow.empty()) return failWith(ERROR_FILE_NOT_FOUND);
+  DIR* dir = opendir(narrow.c_str());
+  if (dir == nullptr) return setLastErrorByErrNo(errno);
+  int error = 0;
+  for (;;) {
+    errno = 0;
+    const struct dirent64* entry = readdir64(dir);
+    if (entry == nullptr) {
+      error = errno;
+      break;
+    }
+    DirectoryEntry found;
+    found.name = widen_lib(entry->d_name);
+    found.kind = entryKind(dir, *entry);
+    if (found.name.empty() || found.kind == FileKind::kMissing) continue;
+    entries.push_back(found);
+  }
+  closedir(dir);
+  if (error == 0) return 0;
+  entries.clear();
+  return setLastErrorByErrNo(error);
+}
+
+uint32_t FileSystem::GetCurrentDirectory(std::u16string& path) {
+  ms_lastError = 0;
+  path.clear();
+  if (uint32_t fault = injectedFault(FileOp::GetCurrentDirectory, std::u16string())) return fault;
+  char* current = getcwd(nullptr, 0);
+  if (current == nullptr) return setLastErrorByErrNo(errno);
+  path = widen_lib(current);
+  free(current);
+  // A folder whose name has no wide form cannot be named back.
+  return path.empty() ? failWith(ERROR_INVALID_NAME) : 0;
 }
 
 uint32_t FileSystem::GetFinalPathName(const std::u16string& path, std::u16string& resolved) {

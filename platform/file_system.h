@@ -2,13 +2,16 @@
 //
 // FileSystem is a collection of static operations so that it can serve as
 // the policy type of the kit reader. Operations return 0 on success or a
-// Win32 error number (see platform/errors.h) and keep the last one in
-// FileSystem::ms_lastError. No operation runs a shell.
+// Win32 error number (see platform/errors.h), which callers take from the
+// result; the last one of the calling thread is also kept in
+// FileSystem::ms_lastError for SetFilePointer, whose result is a position.
+// No operation runs a shell.
 #ifndef OVN8_PLATFORM_FILE_SYSTEM_H_
 #define OVN8_PLATFORM_FILE_SYSTEM_H_
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/errors.h"
 
@@ -89,6 +92,12 @@ struct FileStatus {
   bool isDirectory() const { return kind == FileKind::kDirectory; }
 };
 
+// A name in a directory's listing and what stands there (a link itself).
+struct DirectoryEntry {
+  std::u16string name;
+  FileKind kind = FileKind::kOther;
+};
+
 // The operations a fault hook can fail (see FileSystem::SetFaultHook).
 enum class FileOp {
   CreateFile,
@@ -127,6 +136,10 @@ enum class FileOp {
   LinkUnnamedFile,
   GetHandleStatus,
   ReadLink,
+  GetFreeSpace,
+  MapFile,
+  ListDirectory,
+  GetCurrentDirectory,
 };
 
 // A fault hook is asked before each operation runs; a non-zero answer is
@@ -136,8 +149,8 @@ enum class FileOp {
 // `path` is the operation's path: the source for MoveFile, the directory for
 // GetTempFileName, CreateTempDirectory and CreateUnnamedFile, the new name
 // for LinkUnnamedFile, the path a handle was opened with for operations on
-// a handle (the directory for an unnamed file), and empty for GetTempPath
-// and GetFreeSpaceTmpDir.
+// a handle (the directory for an unnamed file), and empty for GetTempPath,
+// GetFreeSpaceTmpDir and GetCurrentDirectory.
 typedef uint32_t (*FileFaultHook)(FileOp op, const std::u16string& path, void* context);
 
 class FileSystem {
@@ -208,9 +221,20 @@ class FileSystem {
   static uint32_t LinkUnnamedFile(HANDLE handle, const std::u16string& newName);
   // The status of the open file (fstat).
   static uint32_t GetHandleStatus(HANDLE handle, FileStatus& status);
+  // Maps the first `size` bytes of the open file read-only and private;
+  // `data` is their address until UnmapFile. A size of 0 gives 87 (nothing
+  // can be mapped); on failure `data` is null.
+  static uint32_t MapFile(HANDLE handle, uint64_t size, const uint8_t*& data);
+  // Ends a mapping made by MapFile (of the same size); null does nothing.
+  static void UnmapFile(const uint8_t* data, uint64_t size);
   // Bytes an ordinary user may still write in the temporary directory,
-  // saturating at 0xFFFFFFFF; 0 when that cannot be told. Null: 87.
+  // saturating at 0xFFFFFFFF. Null: 87; a file system that cannot be asked
+  // gives its error (and 0 bytes).
   static uint32_t GetFreeSpaceTmpDir(uint32_t* freeBytes);
+  // Bytes an ordinary user may still write on the file system that holds
+  // the existing `path` (statvfs; blocks kept for the superuser are not
+  // counted). On failure the error and 0 bytes.
+  static uint32_t GetFreeSpace(const std::u16string& path, uint64_t& freeBytes);
   // Creates the directory and its missing parents; an existing directory is
   // success. A failure gives the errno-mapped error of the level that could
   // not be made (183 when something other than a directory is in the way).
@@ -228,6 +252,7 @@ class FileSystem {
   // Removes a file or link (never a directory). 0 when it is gone (a missing
   // file is success); otherwise the errno-mapped error.
   static uint32_t DeleteFile(const std::u16string& path);
+  // The last error of the calling thread's operations (0 after a success).
   static uint32_t GetLastError();
 
   // Locks the whole file of `handle` (the byte range is ignored) with flock:
@@ -277,6 +302,14 @@ class FileSystem {
   static uint32_t GetFinalPathName(const std::u16string& path, std::u16string& resolved);
   // What the symbolic link at `path` points to, as written in the link.
   static uint32_t ReadLink(const std::u16string& path, std::u16string& target);
+  // The names in the directory `path`, "." and ".." among them, in the
+  // order the directory delivers them, each with the kind of what stands
+  // there (a link itself, never its target). A name with no wide form is
+  // left out: callers could not name it back. On failure the error and no
+  // entries.
+  static uint32_t ListDirectory(const std::u16string& path, std::vector<DirectoryEntry>& entries);
+  // The absolute path of the process's current directory.
+  static uint32_t GetCurrentDirectory(std::u16string& path);
   // 0 when the user may use `path` as `mode` asks (FILE_ACCESS_* bits).
   static uint32_t CheckAccess(const std::u16string& path, uint32_t mode);
   // Permission bits (07777) and owner of an open file.
@@ -286,7 +319,9 @@ class FileSystem {
   // Installs (or, with nullptr, removes) the fault hook. Test seam.
   static void SetFaultHook(FileFaultHook hook, void* context);
 
-  static uint32_t ms_lastError;
+  // One per thread: the installation's worker and the window never read
+  // each other's.
+  static thread_local uint32_t ms_lastError;
 };
 
 // The status of `path` itself (link_status) or of what a link there names

@@ -12,6 +12,8 @@
 #include <signal.h>
 
 #include <atomic>
+#include <climits>
+#include <map>
 #include <set>
 #include <string>
 #include <thread>
@@ -504,6 +506,23 @@ TEST_F(FileSystemTest, FreeSpaceIsWhatAUserMayWriteAndSaturates) {
   }
 }
 
+TEST_F(FileSystemTest, FreeSpaceOfAnyPathAndAFailedLookIsAnError) {
+  uint64_t free = 7;
+  ASSERT_EQ(0u, FileSystem::GetFreeSpace(wide(dir_.path()), free));
+  struct statvfs vfs;
+  ASSERT_EQ(0, statvfs(dir_.path().c_str(), &vfs));
+  // Not saturated at 4 GiB, and near what the system says (others write).
+  EXPECT_NEAR(double(uint64_t(vfs.f_frsize) * vfs.f_bavail), double(free), 64.0 * 1024 * 1024);
+  // A path that cannot be asked gives its error and no space at all, never
+  // a success the caller would take for "nothing free".
+  free = 7;
+  EXPECT_EQ(2u, FileSystem::GetFreeSpace(wide(dir_ / "missing"), free));
+  EXPECT_EQ(0u, free);
+  ASSERT_TRUE(writeText(dir_ / "file", ""));
+  EXPECT_EQ(ERROR_NOT_A_FOLDER, FileSystem::GetFreeSpace(wide(dir_ / "file/below"), free));
+  EXPECT_EQ(2u, FileSystem::GetFreeSpace(u"", free));
+}
+
 TEST_F(FileSystemTest, CreateDirectoryMakesParentsLikeMkdirP) {
   std::string deep = dir_ / "a/b//c/d/";
   EXPECT_EQ(0u, FileSystem::CreateDirectory(wide(deep)));
@@ -724,6 +743,94 @@ TEST(ErrorMapping, EveryCauseTheUserIsToldKeepsItsOwnNumber) {
   }
   EXPECT_FALSE(is_system_error(ERROR_CANCELLED));
   EXPECT_FALSE(is_system_error(ERROR_SUCCESS));
+}
+
+TEST_F(FileSystemTest, LastErrorBelongsToTheCallingThread) {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  EXPECT_EQ(2u, FileSystem::CreateFile(wide(dir_ / "missing"), GENERIC_READ, 0, OPEN_EXISTING, h));
+  uint32_t otherThreads = 99;
+  std::thread other([&] {
+    std::u16string text;
+    otherThreads = FileSystem::GetLastError();  // nothing failed here yet
+    FileSystem::GetTempPath(text);  // a success clears its own thread's
+    EXPECT_EQ(2u, FileSystem::ReadLink(wide(dir_ / "gone"), text));
+  });
+  other.join();
+  EXPECT_EQ(0u, otherThreads);
+  EXPECT_EQ(2u, FileSystem::GetLastError());
+  FileSystem::SetFilePointer(INVALID_HANDLE_VALUE, 0, nullptr, FILE_BEGIN);
+  EXPECT_EQ(6u, FileSystem::GetLastError());
+}
+
+TEST_F(FileSystemTest, ListDirectoryNamesEveryEntryWithWhatStandsThere) {
+  ASSERT_TRUE(writeText(dir_ / "file", ""));
+  ASSERT_EQ(0, mkdir((dir_ / "sub").c_str(), 0755));
+  ASSERT_EQ(0, symlink((dir_ / "sub").c_str(), (dir_ / "to-sub").c_str()));
+  ASSERT_EQ(0, symlink("/nowhere", (dir_ / "dangling").c_str()));
+  ASSERT_EQ(0, mkfifo((dir_ / "fifo").c_str(), 0600));
+  ASSERT_TRUE(writeText(dir_ / "bad \xff name", ""));
+  std::vector<DirectoryEntry> entries;
+  ASSERT_EQ(0u, FileSystem::ListDirectory(wide(dir_.path()), entries));
+  std::map<std::u16string, FileKind> found;
+  for (const DirectoryEntry& entry : entries) EXPECT_TRUE(found.emplace(entry.name, entry.kind).second);
+  // A name without a wide form is left out; links are themselves.
+  const std::map<std::u16string, FileKind> expected = {
+      {u".", FileKind::kDirectory},    {u"..", FileKind::kDirectory},
+      {u"file", FileKind::kRegular},   {u"sub", FileKind::kDirectory},
+      {u"to-sub", FileKind::kSymbolicLink}, {u"dangling", FileKind::kSymbolicLink},
+      {u"fifo", FileKind::kOther}};
+  EXPECT_EQ(expected, found);
+
+  EXPECT_EQ(2u, FileSystem::ListDirectory(wide(dir_ / "missing"), entries));
+  EXPECT_TRUE(entries.empty());
+  EXPECT_EQ(ERROR_NOT_A_FOLDER, FileSystem::ListDirectory(wide(dir_ / "file"), entries));
+  EXPECT_EQ(ERROR_NOT_A_FOLDER, FileSystem::GetLastError());
+}
+
+TEST_F(FileSystemTest, MapFileGivesTheBytesAndRefusesWhatCannotBeMapped) {
+  ASSERT_TRUE(writeText(dir_ / "f", "mapped bytes"));
+  HANDLE h = open(dir_ / "f", GENERIC_READ, OPEN_EXISTING);
+  const uint8_t* data = nullptr;
+  ASSERT_EQ(0u, FileSystem::MapFile(h, 12, data));
+  ASSERT_NE(nullptr, data);
+  EXPECT_EQ("mapped bytes", std::string(reinterpret_cast<const char*>(data), 12));
+  // The mapping outlives the handle, as the kit reader relies on.
+  EXPECT_EQ(0u, FileSystem::CloseHandle(h));
+  EXPECT_EQ('m', data[0]);
+  FileSystem::UnmapFile(data, 12);
+  FileSystem::UnmapFile(nullptr, 12);  // nothing mapped: nothing to do
+
+  h = open(dir_ / "f", GENERIC_READ, OPEN_EXISTING);
+  EXPECT_EQ(87u, FileSystem::MapFile(h, 0, data));
+  EXPECT_EQ(nullptr, data);
+  FileSystem::CloseHandle(h);
+  EXPECT_EQ(6u, FileSystem::MapFile(INVALID_HANDLE_VALUE, 12, data));
+  // A folder has no bytes to map.
+  h = open(dir_.path(), GENERIC_READ, OPEN_EXISTING);
+  EXPECT_NE(0u, FileSystem::MapFile(h, 4096, data));
+  EXPECT_EQ(nullptr, data);
+  FileSystem::CloseHandle(h);
+}
+
+TEST_F(FileSystemTest, CurrentDirectoryIsTheProcessesOwn) {
+  char before[PATH_MAX];
+  ASSERT_NE(nullptr, getcwd(before, sizeof before));
+  ASSERT_EQ(0, chdir(dir_.path().c_str()));
+  std::u16string current;
+  const uint32_t result = FileSystem::GetCurrentDirectory(current);
+  char real[PATH_MAX];
+  ASSERT_NE(nullptr, realpath(dir_.path().c_str(), real));
+  // A current directory that was removed has no name any more.
+  ASSERT_EQ(0, mkdir((dir_ / "gone").c_str(), 0755));
+  ASSERT_EQ(0, chdir((dir_ / "gone").c_str()));
+  ASSERT_EQ(0, rmdir((dir_ / "gone").c_str()));
+  std::u16string gone = u"stale";
+  const uint32_t goneResult = FileSystem::GetCurrentDirectory(gone);
+  ASSERT_EQ(0, chdir(before));
+  EXPECT_EQ(0u, result);
+  EXPECT_EQ(wide(real), current);
+  EXPECT_EQ(2u, goneResult);
+  EXPECT_EQ(u"", gone);
 }
 
 }  // namespace

@@ -70,8 +70,7 @@ std::vector<std::u16string> files_named(const std::u16string& directory, const s
 bool remove_if_unlocked(const std::u16string& path) {
   HANDLE handle = INVALID_HANDLE_VALUE;
   if (open_and_lock(path, GENERIC_READ, handle) != ERROR_SUCCESS) return false;
-  const bool removed =
-      FileSystem::DeleteFile(path) == ERROR_SUCCESS && FileSystem::GetLastError() == 0;
+  const bool removed = FileSystem::DeleteFile(path) == ERROR_SUCCESS;
   FileSystem::CloseHandle(handle);
   return removed;
 }

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/file_finder.h"
 #include "platform/file_op_name.h"
 #include "platform/file_system.h"
 #include "platform/file_system_test_util.h"
@@ -235,6 +236,19 @@ TEST_F(PowerLossTest, AFolderNeverSyncedIsGoneWithWhatItHeld) {
   ASSERT_EQ(0u, FileSystem::FlushDirectory(at("lost")));
   loss.cut();
   EXPECT_EQ((View{{"kept", "dir"}}), viewOf(root_));
+}
+
+TEST_F(PowerLossTest, ListingsAreOperationsAndShowTheMediumAfterACut) {
+  made("kept", "k");
+  PowerLoss loss({root_});
+  put("new", "n", true);  // its data synced, its name not
+  const uint64_t before = loss.count();
+  EXPECT_TRUE(file_exists(at("new")));
+  // A listing is one operation the power can fail before, like any other.
+  EXPECT_EQ(before + 1, loss.count());
+  loss.cut();
+  EXPECT_FALSE(file_exists(at("new")));
+  EXPECT_TRUE(file_exists(at("kept")));
 }
 
 // A short script, cut before each of its operations in a child process; what

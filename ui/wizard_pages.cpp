@@ -1,8 +1,5 @@
 #include "ui/wizard_pages.h"
 
-#include <limits.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "platform/text.h"

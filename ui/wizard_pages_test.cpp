@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include "install/installation_session.h"
+
+#include "platform/file_fault_injector.h"
 #include "platform/text.h"
 #include "resources/lang.h"
 #include "resources/pictures.h"
 #include "ui/ui_test_support.h"
+#include "install/wizard_paths.h"
 
 namespace {
 
@@ -126,6 +130,46 @@ TEST_F(WizardPagesTest, DirectoryEntryAndFolderChooser) {
   dir.setPath(g_chooserFolder);
   dir.showDirDialog();
   EXPECT_FALSE(g_showedHidden);
+}
+
+std::u16string g_askedFolder;
+bool note_free_space(const std::u16string& folder, uint64_t& freeBytes) {
+  g_askedFolder = folder;
+  freeBytes = 1;
+  return true;
+}
+
+TEST_F(WizardPagesTest, RelativeFieldsAreTakenFromTheCurrentFolderOrTheRoot) {
+  DirSelectPage dir(fixed_, picture_);
+  // The window hands the page its session's answer.
+  InstallationSession session{SessionSettings()};
+  dir.setFreeSpaceProbe([&session](const std::u16string& typed, uint64_t& bytes) {
+    return session.freeSpaceFor(typed, bytes);
+  });
+  const testkit::ScratchDir scratch("/tmp", "ovn8ui_relative");
+  char before[PATH_MAX];
+  ASSERT_NE(getcwd(before, sizeof before), nullptr);
+  ASSERT_EQ(chdir(scratch.path().c_str()), 0);
+  set_free_space_probe(note_free_space);
+  uint64_t freeBytes = 0;
+  dir.setPath("templates/new");
+  const bool told = dir.freeSpace(freeBytes);
+  const std::u16string fromCurrent = g_askedFolder;
+  // The current folder comes through the file layer: when it cannot be
+  // told, the root stands in for it.
+  bool toldWithout = false;
+  {
+    FileFaultInjector fault(1, ERROR_ACCESS_DENIED);
+    fault.only({FileOp::GetCurrentDirectory});
+    toldWithout = dir.freeSpace(freeBytes);
+    EXPECT_TRUE(fault.fired());
+  }
+  set_free_space_probe(nullptr);
+  ASSERT_EQ(chdir(before), 0);
+  EXPECT_TRUE(told);
+  EXPECT_EQ(narrow_lib(fromCurrent), scratch.path());
+  EXPECT_TRUE(toldWithout);
+  EXPECT_EQ(g_askedFolder, u"/");
 }
 
 }  // namespace
