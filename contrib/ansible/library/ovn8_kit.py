@@ -1,0 +1,309 @@
+#!/usr/bin/python3
+# -*- coding: utf-8 -*-
+# Installs a configuration kit on a managed host by running the wizard
+# unattended and reading the JSON object it writes at the end.
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+DOCUMENTATION = r'''
+---
+module: ovn8_kit
+short_description: Install a configuration kit into a template directory with ovn8setup
+description:
+  - Runs C(ovn8setup --unattended --json) on the managed host with the kit
+    found there and reports what the installation changed.
+  - The wizard never opens a window or a box in this mode, whatever
+    C(DISPLAY) says; its messages go to standard error.
+  - The task is C(changed) only when something on disk changed (a file
+    written, a folder made, the launcher's file rewritten). A second run of
+    the same kit into the same directory reports C(changed=false).
+  - On failure the wizard has put the template directory back as it was; the
+    task fails with the wizard's reason.
+  - The directory is recorded in the launcher's file of the user the task
+    runs as (C(~/.Ovan/ovanstart/ovanstart.cfg)); use C(become_user) or
+    C(environment) to choose the user and home.
+version_added: "1.0.0"
+options:
+  kit:
+    description:
+      - Path of the kit on the managed host, under any file name.
+    type: path
+    required: true
+  target:
+    description:
+      - The template directory. When omitted, the wizard installs into the
+        directory it proposes (the one the launcher's file lists, else its
+        default).
+    type: path
+  language:
+    description:
+      - Interface language of the wizard's messages and of the product and
+        vendor names in the result. When omitted, the host's locale decides.
+    type: str
+    choices: [ru, uk, en, lv, lt, bg, de, ro, ka, kk, vi, tr]
+  log:
+    description:
+      - A file on the managed host the wizard appends a log of the run to.
+    type: path
+  state:
+    description:
+      - C(present) installs the kit's files (those that are missing or older
+        than the kit's).
+    type: str
+    choices: [present]
+    default: present
+  executable:
+    description:
+      - The wizard: a name looked up in C(PATH) or a path.
+    type: str
+    default: ovn8setup
+attributes:
+  check_mode:
+    support: full
+    description: Runs the wizard with C(--dry-run), which plans the
+      installation and changes nothing anywhere.
+  diff_mode:
+    support: full
+    description: Lists the files that would be written or replaced, and the
+      launcher's file when it changes.
+notes:
+  - Needs only the wizard on the managed host, in a version that knows
+    C(--unattended), C(--dry-run) and C(--json).
+'''
+
+EXAMPLES = r'''
+- name: Install the sales templates
+  ovn8_kit:
+    kit: /srv/kits/sales.okd
+    target: /srv/templates/sales
+
+- name: See what a new kit would change, without changing anything
+  ovn8_kit:
+    kit: /srv/kits/sales.okd
+    target: /srv/templates/sales
+  check_mode: true
+  diff: true
+
+- name: Install for one user, logging the run
+  ovn8_kit:
+    kit: /srv/kits/sales.okd
+    target: /home/anna/templates
+    language: de
+    log: /var/log/ovn8setup.log
+  become: true
+  become_user: anna
+'''
+
+RETURN = r'''
+outcome:
+  description: How the run ended, C(installed), C(failed), C(cancelled) or C(refused).
+  returned: when the wizard wrote its result
+  type: str
+  sample: installed
+rc:
+  description: The wizard's exit status.
+  returned: always
+  type: int
+  sample: 0
+dry_run:
+  description: The run changed nothing (check mode); the counts say what a real run would do.
+  returned: when the wizard wrote its result
+  type: bool
+counts:
+  description: What became (or, in check mode, would become) of the kit's entries.
+  returned: when the wizard wrote its result
+  type: dict
+  sample: {"installed": 5, "replaced": 0, "kept_newer": 0, "up_to_date": 0}
+target:
+  description: The template directory, absolute; null when none was chosen.
+  returned: when the wizard wrote its result
+  type: str
+  sample: /srv/templates/sales
+kit:
+  description: The kit's path, size, product, vendor and number of entries.
+  returned: when the wizard wrote its result
+  type: dict
+  sample: {"path": "/srv/kits/sales.okd", "size": 48213, "product": "Sales Templates",
+           "vendor": "Example Software Ltd.", "entries": 5}
+launcher:
+  description: Whether a launcher's file was rewritten, and each file's outcome.
+  returned: when the wizard wrote its result
+  type: dict
+  sample: {"changed": true, "files": [{"path": "/home/anna/.Ovan/ovanstart/ovanstart.cfg",
+           "updated": true, "error": 0, "reason": ""}]}
+failure:
+  description: Why the run did not install (code, error, file, reason); null when it did.
+  returned: when the wizard wrote its result
+  type: dict
+  sample: {"code": "target-not-folder", "error": 267, "file": "/srv/templates/sales",
+           "reason": "The template directory is a file."}
+files:
+  description: Every entry of the kit with its action (install, replace, keep-newer, up-to-date).
+  returned: in diff mode
+  type: list
+  elements: dict
+stderr:
+  description: The wizard's messages.
+  returned: always
+  type: str
+cmd:
+  description: The command that was run.
+  returned: always
+  type: list
+  elements: str
+'''
+
+import json
+import os
+
+from ansible.module_utils.basic import AnsibleModule
+
+# Actions of the files list that write to the directory.
+CHANGING_ACTIONS = ('install', 'replace')
+
+
+def build_command(executable, kit, target=None, language=None, log=None,
+                  check_mode=False, diff_mode=False):
+    command = [executable, '--unattended', '--json=files' if diff_mode else '--json']
+    if check_mode:
+        command.append('--dry-run')
+    command.append('--kit=' + kit)
+    if target:
+        command.append('--target=' + target)
+    if log:
+        command.append('--log=' + log)
+    # The first -L ends the wizard's scan of short options, so it goes last.
+    if language:
+        command.append('-L' + language)
+    return command
+
+
+def parse_result(stdout):
+    """The wizard's JSON object, or None when stdout does not hold one."""
+    text = stdout.strip()
+    if not text:
+        return None
+    try:
+        result = json.loads(text)
+    except ValueError:
+        return None
+    if not isinstance(result, dict) or not isinstance(result.get('changed'), bool) \
+            or not isinstance(result.get('outcome'), str):
+        return None
+    return result
+
+
+def last_line(text):
+    lines = [line for line in text.splitlines() if line.strip()]
+    return lines[-1].strip() if lines else ''
+
+
+def launcher_reasons(result):
+    files = (result.get('launcher') or {}).get('files') or []
+    return ['%s: %s' % (f.get('path'), f.get('reason')) for f in files if not f.get('updated')]
+
+
+def failure_message(executable, rc, result, stderr):
+    """Why the task fails, in the wizard's words when it gave them."""
+    if rc < 0:
+        return '%s was ended by signal %d' % (executable, -rc)
+    if result is None:
+        detail = last_line(stderr) or 'no message'
+        return '%s ended with status %d and wrote no result: %s' % (executable, rc, detail)
+    failure = result.get('failure') or {}
+    if failure.get('reason'):
+        return failure['reason']
+    if result.get('outcome') == 'installed':
+        reasons = launcher_reasons(result)
+        return ('installed into %s, but the launcher\'s file was not updated: %s'
+                % (result.get('target'), '; '.join(reasons) or last_line(stderr)))
+    return '%s ended with status %d (%s)' % (executable, rc, failure.get('code') or result.get('outcome'))
+
+
+def build_diff(result):
+    """Before and after listings of the files the run writes (or would write)."""
+    before = []
+    after = []
+    for entry in result.get('files') or []:
+        action = entry.get('action')
+        path = entry.get('path')
+        if action == 'replace':
+            before.append('%s (older copy)' % path)
+            after.append('%s (kit\'s copy)' % path)
+        elif action == 'install':
+            after.append('%s (kit\'s copy)' % path)
+    launcher = result.get('launcher') or {}
+    if launcher.get('changed'):
+        for entry in launcher.get('files') or []:
+            before.append('%s (launcher\'s file)' % entry.get('path'))
+            after.append('%s (launcher\'s file, lists %s first)' % (entry.get('path'), result.get('target')))
+    header = result.get('target') or 'template directory'
+    return {
+        'before_header': header,
+        'after_header': header,
+        'before': ''.join(line + '\n' for line in before),
+        'after': ''.join(line + '\n' for line in after),
+    }
+
+
+def find_executable(module, name):
+    """The wizard's path, or None when there is no such executable."""
+    if '/' in name:
+        return name if os.path.isfile(name) and os.access(name, os.X_OK) else None
+    return module.get_bin_path(name)
+
+
+def main():
+    module = AnsibleModule(
+        argument_spec=dict(
+            kit=dict(type='path', required=True),
+            target=dict(type='path'),
+            language=dict(type='str', choices=['ru', 'uk', 'en', 'lv', 'lt', 'bg',
+                                               'de', 'ro', 'ka', 'kk', 'vi', 'tr']),
+            log=dict(type='path'),
+            state=dict(type='str', default='present', choices=['present']),
+            executable=dict(type='str', default='ovn8setup'),
+        ),
+        supports_check_mode=True,
+    )
+    params = module.params
+    executable = find_executable(module, params['executable'])
+    if executable is None:
+        module.fail_json(msg='%s: no such executable on the managed host (PATH=%s)'
+                         % (params['executable'], os.environ.get('PATH', '')),
+                         rc=None, cmd=[params['executable']], stderr='')
+    command = build_command(executable, params['kit'], params['target'], params['language'],
+                            params['log'], module.check_mode, module._diff)
+    # Ansible has expanded ~ and $VAR in the path options once already; a
+    # second expansion would alter names that contain them. Bytes that are not
+    # UTF-8 in the wizard's messages must not fail the task.
+    rc, stdout, stderr = module.run_command(command, expand_user_and_vars=False,
+                                            errors='surrogate_then_replace')
+    result = parse_result(stdout)
+    report = dict(rc=rc, cmd=command, stderr=stderr)
+    if result is not None:
+        for key in ('outcome', 'dry_run', 'counts', 'target', 'kit', 'launcher', 'failure'):
+            report[key] = result.get(key)
+        if module._diff:
+            report['files'] = result.get('files') or []
+        # Only a run that installed has a diff (exit status 4 too: its files
+        # are in place). After a failure the actions are only what was
+        # planned, and nothing stays changed.
+        if module._diff and result.get('outcome') == 'installed':
+            report['diff'] = build_diff(result)
+    if rc != 0:
+        report['changed'] = bool(result and result['changed'])
+        module.fail_json(msg=failure_message(params['executable'], rc, result, stderr), **report)
+    if result is None:
+        module.fail_json(msg='%s wrote no readable result on standard output (does it know --json?)'
+                         % params['executable'], changed=False, stdout=stdout, **report)
+    if module.check_mode and result.get('dry_run') is not True:
+        module.fail_json(msg='%s did not confirm a dry run; it may have changed the directory'
+                         % params['executable'], changed=result['changed'], **report)
+    module.exit_json(changed=result['changed'], **report)
+
+
+if __name__ == '__main__':
+    main()
