@@ -149,9 +149,13 @@ int CInstallerApp::InitInstance() {
   faces.quiet = m_quiet;
   faces.json = m_json;
   int status;
+  std::string ran;
   {
     InstallationSession session(settings);
     status = run_installer_wizard(session, faces, recovered, m_argc, m_argv, narrow_lib(m_title));
+    ran = "; kit " + (session.kitPath().empty() ? std::string("-") : narrow_lib(session.kitPath())) +
+          ", target " +
+          (session.targetDirectory().empty() ? std::string("-") : narrow_lib(session.targetDirectory()));
     if (m_json) {
       fputs((session.resultJson(status, m_jsonFiles) + "\n").c_str(), stdout);
       fflush(stdout);
@@ -159,7 +163,7 @@ int CInstallerApp::InitInstance() {
   }
   // The kit's container has gone with the session.
   InstallationSession::removeTemporaryFiles();
-  log_event("end: exit status " + std::to_string(status) + ", " + outcome_text(status));
+  log_event("end: exit status " + std::to_string(status) + ", " + outcome_text(status) + ran);
   run_log().close();
   return status;
 }

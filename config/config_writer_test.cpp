@@ -236,7 +236,7 @@ TEST_F(ConfigWriteTest, EveryFailingOperationLeavesTheOldFile) {
   for (bool unnamedFiles : {true, false}) {
     SCOPED_TRACE(unnamedFiles ? "unnamed files" : "no unnamed files");
     write_bytes(path_, kOldContents);
-    Sweep count{0, unnamedFiles, 0, false, wide(path_)};
+    Sweep count{0, unnamedFiles, 0, false, wide(path_), false, FileOp::CreateFile, u""};
     FileSystem::SetFaultHook(&Sweep::hook, &count);
     ASSERT_EQ(0, writeCatching());
     FileSystem::SetFaultHook(nullptr, nullptr);
@@ -244,7 +244,7 @@ TEST_F(ConfigWriteTest, EveryFailingOperationLeavesTheOldFile) {
     uint64_t k = 1;
     for (;; ++k) {
       SCOPED_TRACE(testing::Message() << "failing operation " << k);
-      Sweep sweep{k, unnamedFiles, 0, false, wide(path_)};
+      Sweep sweep{k, unnamedFiles, 0, false, wide(path_), false, FileOp::CreateFile, u""};
       FileSystem::SetFaultHook(&Sweep::hook, &sweep);
       const int result = writeCatching();
       FileSystem::SetFaultHook(nullptr, nullptr);

@@ -105,7 +105,10 @@ uint32_t Installer::runEntries(InstallProcessData* data) {
 
   result = rollback_.stop();
   if (result != ERROR_SUCCESS) return failEntry(directory, result, reportedPercent_);
-  log_event("installed all " + std::to_string(count) + " entries into " + narrow_lib(directory));
+  const uint32_t left = added_ + replaced_ + kept_;
+  log_event("counts: " + std::to_string(added_) + " installed, " + std::to_string(replaced_) +
+            " replaced, " + std::to_string(kept_) + " kept newer, " +
+            std::to_string(count > left ? count - left : 0) + " up to date, in " + narrow_lib(directory));
   report(LoadResString("IDS_INSTALL_FINISH"), 100);
   return ERROR_SUCCESS;
 }
@@ -209,6 +212,8 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
   }
   uint32_t result = rollback_.planDirectoryTree(parent_directory(planned.path));
   if (result != ERROR_SUCCESS) return result;
+  // A file made readable for everyone stays so when the kit replaces it.
+  if (seen.kind == FileKind::kRegular && seen.mode != 0) planned.replacedMode = seen.mode & 0777;
   result = rollback_.planFile(planned.path, seen, planned.plan);
   if (result != ERROR_SUCCESS) return result;
   if (planned.plan == Rollback::Plan::kAdd) rollback_.addRBFile(planned.path);
@@ -236,6 +241,8 @@ uint32_t Installer::writeEntry(KitReader& kit, const PlannedEntry& planned) {
     if (freed != ERROR_SUCCESS) return freed;
     result = kit.copyToNewFile(planned.index, temporary);
   }
+  if (result == ERROR_SUCCESS && planned.replacedMode != 0)
+    result = FileSystem::SetPathMode(temporary, planned.replacedMode);
   if (result != ERROR_SUCCESS) {
     // Never a file that stands there without being this run's.
     if (result != ERROR_ALREADY_EXISTS) FileSystem::DeleteFile(temporary);

@@ -66,6 +66,9 @@ class Installer {
     bool write = false;
     Rollback::Plan plan = Rollback::Plan::kAdd;
     std::u16string temporary;
+    // The permission bits of the regular file the entry replaces, which the
+    // new file takes over; 0 when it replaces none.
+    uint32_t replacedMode = 0;
     // The original still stands in its place with a second name in the
     // backup folder: the new file replaces it.
     bool linked = false;

@@ -2,6 +2,7 @@
 #include "install/recovery.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -16,6 +17,12 @@
 using namespace install_test;
 
 namespace {
+
+mode_t current_umask() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return mask;
+}
 
 const int64_t kKitTime = 1600000000;  // time of every entry unless stated
 const int64_t kOlder = kKitTime - 86400;
@@ -103,6 +110,34 @@ TEST_F(InstallerTest, ThreeEntriesReportTheirShareThenOneHundred) {
   EXPECT_EQ("c", readText(scene / "c.txt"));
 }
 
+// A file an administrator made readable for everyone (or kept private)
+// keeps its permission bits when the kit replaces it; a new file gets the
+// usual ones. A failure to set them fails the entry and rolls back.
+TEST_F(InstallerTest, AReplacedFileKeepsItsPermissionBits) {
+  writeFile(scene / "shared.txt", "old shared", kOlder, 0644);
+  writeFile(scene / "private.txt", "old private", kOlder, 0600);
+  openKit({{u"shared.txt", "new shared", kitTime(kKitTime)},
+           {u"private.txt", "new private", kitTime(kKitTime)},
+           {u"fresh.txt", "fresh", kitTime(kKitTime)}});
+  {
+    FileFaultInjector fault(1, ERROR_ACCESS_DENIED);
+    fault.only({FileOp::SetPathMode});
+    const auto before = snapshot(scene.templateDir());
+    EXPECT_EQ(uint32_t(ERROR_ACCESS_DENIED), install());
+    EXPECT_TRUE(fault.fired());
+    EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+  }
+  EXPECT_EQ(0u, install());
+  struct stat status = {};
+  ASSERT_EQ(0, stat((scene / "shared.txt").c_str(), &status));
+  EXPECT_EQ(0644u, status.st_mode & 0777);
+  ASSERT_EQ(0, stat((scene / "private.txt").c_str(), &status));
+  EXPECT_EQ(0600u, status.st_mode & 0777);
+  EXPECT_EQ("new shared", readText(scene / "shared.txt"));
+  ASSERT_EQ(0, stat((scene / "fresh.txt").c_str(), &status));
+  EXPECT_EQ(0660u & ~current_umask(), status.st_mode & 0777);
+}
+
 TEST_F(InstallerTest, InstallsIntoSubfoldersAndWritesNothingTheSecondTime) {
   writeFile(scene / "docs/old.txt", "old docs", kOlder, 0600);
   openKit({{u"docs\\old.txt", "new docs", kitTime(kKitTime)},
@@ -124,7 +159,7 @@ TEST_F(InstallerTest, InstallsIntoSubfoldersAndWritesNothingTheSecondTime) {
                FileOp::CreateDirectory, FileOp::CreateOneDirectory, FileOp::RemoveDirectory,
                FileOp::RemoveEmptyDirectory, FileOp::MoveFile, FileOp::MoveFileEx,
                FileOp::DeleteFile, FileOp::SetPathTimes, FileOp::SetFileMode,
-               FileOp::SetFileOwner, FileOp::CreateHardLink});
+               FileOp::SetFileOwner, FileOp::CreateHardLink, FileOp::SetPathMode});
     EXPECT_EQ(0u, install());
     EXPECT_EQ(0u, watch.count());  // no operation changed the template directory
   }

@@ -87,6 +87,8 @@ inline const char* file_op_name(FileOp op) {
       return "ListDirectory";
     case FileOp::GetCurrentDirectory:
       return "GetCurrentDirectory";
+    case FileOp::SetPathMode:
+      return "SetPathMode";
   }
   return "?";
 }

@@ -1084,6 +1084,14 @@ uint32_t FileSystem::CheckAccess(const std::u16string& path, uint32_t mode) {
   return 0;
 }
 
+uint32_t FileSystem::SetPathMode(const std::u16string& path, uint32_t mode) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::SetPathMode, path)) return fault;
+  if (chmod(narrow_lib(path).c_str(), static_cast<mode_t>(mode & 0777)) != 0)
+    return setLastErrorByErrNo(errno);
+  return 0;
+}
+
 uint32_t FileSystem::SetFileMode(HANDLE handle, uint32_t mode) {
   ms_lastError = 0;
   if (uint32_t fault = injectedFault(FileOp::SetFileMode, handle)) return fault;

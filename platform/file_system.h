@@ -140,6 +140,7 @@ enum class FileOp {
   MapFile,
   ListDirectory,
   GetCurrentDirectory,
+  SetPathMode,
 };
 
 // A fault hook is asked before each operation runs; a non-zero answer is
@@ -312,6 +313,8 @@ class FileSystem {
   static uint32_t GetCurrentDirectory(std::u16string& path);
   // 0 when the user may use `path` as `mode` asks (FILE_ACCESS_* bits).
   static uint32_t CheckAccess(const std::u16string& path, uint32_t mode);
+  // Permission bits (0777) of the file at `path` (links followed).
+  static uint32_t SetPathMode(const std::u16string& path, uint32_t mode);
   // Permission bits (07777) and owner of an open file.
   static uint32_t SetFileMode(HANDLE handle, uint32_t mode);
   static uint32_t SetFileOwner(HANDLE handle, uint32_t owner, uint32_t group);

@@ -22,20 +22,44 @@ std::string time_stamp() {
     strftime(seconds, sizeof seconds, "%Y-%m-%dT%H:%M:%S", &parts);
     strftime(zone, sizeof zone, "%z", &parts);
   }
+  // RFC 3339 wants the offset's hours and minutes apart: +0100 is +01:00.
+  std::string offset = zone;
+  if (offset.size() == 5) offset.insert(3, ":");
   char stamp[64];
-  snprintf(stamp, sizeof stamp, "%s.%03ld%s", seconds, long(now.tv_nsec / 1000000), zone);
+  snprintf(stamp, sizeof stamp, "%s.%03ld%s", seconds, long(now.tv_nsec / 1000000), offset.c_str());
   return stamp;
+}
+
+// Eight hex digits that tell this run from others writing to the same log,
+// even from a process with the same id on another machine or day.
+std::string new_run_id() {
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  uint64_t mixed = uint64_t(now.tv_sec) * 1000000007u ^ uint64_t(now.tv_nsec) ^
+                   (uint64_t(getpid()) << 32);
+  mixed ^= mixed >> 29;
+  mixed *= 0xBF58476D1CE4E5B9u;
+  mixed ^= mixed >> 32;
+  char id[16];
+  snprintf(id, sizeof id, "%08x", unsigned(mixed & 0xFFFFFFFFu));
+  return id;
 }
 
 }  // namespace
 
 RunLog::~RunLog() { close(); }
 
+std::string RunLog::runId() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return runId_;
+}
+
 uint32_t RunLog::open(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (fd_ >= 0) ::close(fd_);
   path_ = path;
   failed_ = false;
+  if (runId_.empty()) runId_ = new_run_id();
   fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0600);
   if (fd_ >= 0) return ERROR_SUCCESS;
   const int saved = errno;
@@ -67,7 +91,8 @@ void RunLog::setFailureReporter(std::function<void(const std::string&, const std
 void RunLog::write(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (fd_ < 0) return;
-  const std::string line = time_stamp() + " " + printable(text) + "\n";
+  const std::string line = time_stamp() + " pid=" + std::to_string(getpid()) + " run=" + runId_ + " " +
+                           printable(text) + "\n";
   size_t done = 0;
   while (done < line.size()) {
     const ssize_t wrote = ::write(fd_, line.data() + done, line.size() - done);

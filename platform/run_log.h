@@ -32,12 +32,16 @@ class RunLog {
   bool isOpen() const;
   // True once a line could not be written (or the file not opened).
   bool failed() const;
+  // The id every line of this process carries; empty until opened.
+  std::string runId() const;
 
   // Called once, at the first failure, with the file's path and the
   // system's reason ("No space left on device"). Set it before open.
   void setFailureReporter(std::function<void(const std::string&, const std::string&)> reporter);
 
-  // Appends "<local time with offset> <text>" and a line feed. The text is
+  // Appends "<local time, RFC 3339> pid=<process id> run=<run id> <text>"
+  // and a line feed; the run id (eight hex digits) is the same for every
+  // line of this process. The text is
   // written printable (platform/text.h: a line break inside it as "\n",
   // other controls and bytes that are no UTF-8 escaped, a backslash
   // doubled), so that every event stays one line and no name in it reaches
@@ -51,6 +55,7 @@ class RunLog {
   int fd_ = -1;
   bool failed_ = false;
   std::string path_;
+  std::string runId_;
   std::function<void(const std::string&, const std::string&)> reporter_;
 };
 

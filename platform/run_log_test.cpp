@@ -37,7 +37,7 @@ class RunLogTest : public testing::Test {
   std::string dir_, path_;
 };
 
-const std::regex kStamped(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d{4} (.*)$)");
+const std::regex kStamped(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d pid=\d+ run=[0-9a-f]{8} (.*)$)");
 
 std::string event_of(const std::string& line) {
   std::smatch match;
