@@ -125,7 +125,12 @@ bool InstallationSession::start(const KitOpener& open, SessionMessage& refusal) 
   }
   outcome_ = SessionOutcome();
   outcome_.dryRun = settings_.dryRun;
-  if (!started) outcome_.message = refusal;
+  if (!started) {
+    outcome_.message = refusal;
+    // A stop signal while the box says why ends the program as it would
+    // end anyway.
+    set_stop_signal_exit_status(kExitStartupFailed);
+  }
   return started;
 }
 
