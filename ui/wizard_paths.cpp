@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <sys/statvfs.h>
 
+#include "platform/existing_level.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
 #include "platform/text.h"
@@ -66,27 +67,16 @@ std::u16string documentInsideDirectory(const std::u16string& path,
   return widen_lib(file);
 }
 
-namespace {
-
-bool is_folder(const std::u16string& path) {
-  FileStatus status;
-  return FileSystem::GetFileStatus(path, true, status) == ERROR_SUCCESS &&
-         status.kind == FileKind::kDirectory;
-}
-
-}  // namespace
-
 std::u16string chooserStartFolder(const std::u16string& field, const std::u16string& home) {
   std::u16string path = field;
   replace_all(path, kBadPathSeparator, kPathSeparator);
-  if (path == u"~" || path.compare(0, 2, u"~/") == 0) path = home + path.substr(1);
+  path = absolute_path(path, home, u"");
   if (path.empty() || path[0] != u'/') return home;
-  path = without_trailing_separator(path);
-  while (!is_folder(path)) {
-    if (!path_up_one_level(path)) return home;
-    if (path == u"/") break;
-  }
-  return path;
+  std::u16string level;
+  FileStatus status;
+  if (nearest_existing_level(path, level, status) != ERROR_SUCCESS) return home;
+  // A file stands there: the chooser opens the folder that holds it.
+  return status.isDirectory() ? level : parent_directory(level);
 }
 
 bool hasHiddenComponent(const std::u16string& path) {
@@ -96,29 +86,6 @@ bool hasHiddenComponent(const std::u16string& path) {
     if (rest != u"." && rest != u"..") return true;
   }
   return false;
-}
-
-std::u16string absoluteTargetPath(const std::u16string& typed, const std::u16string& home,
-                                  const std::u16string& cwd) {
-  if (typed == u"~" || typed.compare(0, 2, u"~/") == 0) return home + typed.substr(1);
-  if (typed.empty() || typed[0] == u'/') return typed;
-  return with_trailing_separator(cwd) + typed;
-}
-
-TargetCheck checkTargetDirectory(const std::u16string& path) {
-  std::u16string existing = without_trailing_separator(path);
-  FileStatus status;
-  // The nearest part of the path that exists: the folder itself, or the
-  // parent in which it would be made.
-  while (true) {
-    const uint32_t result = FileSystem::GetFileStatus(existing, true, status);
-    if (result == ERROR_SUCCESS && status.exists()) break;
-    if (!path_up_one_level(existing)) return TargetCheck::kNotWritable;
-  }
-  if (status.kind != FileKind::kDirectory) return TargetCheck::kNotAFolder;
-  if (FileSystem::CheckAccess(existing, FILE_ACCESS_WRITE) != ERROR_SUCCESS)
-    return TargetCheck::kNotWritable;
-  return TargetCheck::kUsable;
 }
 
 namespace {

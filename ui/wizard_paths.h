@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/path.h"
+#include "platform/target_check.h"
+
 // The temporary directory must hold this many times the kit's size.
 const uint64_t kSpaceReg = 3;
 
@@ -36,18 +39,13 @@ std::u16string chooserStartFolder(const std::u16string& field, const std::u16str
 // True when a component of the absolute `path` is hidden (begins with ".").
 bool hasHiddenComponent(const std::u16string& path);
 
-// The template directory as the user typed it, made absolute: "~" and "~/"
-// stand for `home`, a relative path is taken against `cwd`.
-std::u16string absoluteTargetPath(const std::u16string& typed, const std::u16string& home,
-                                  const std::u16string& cwd);
-
-// Whether an absolute path can be the template directory.
-enum class TargetCheck {
-  kUsable,       // a folder that may be written, or one that can be made
-  kNotAFolder,   // a file stands at the path or at one of its parents
-  kNotWritable,  // the folder, or the nearest existing parent, may not be written
-};
-TargetCheck checkTargetDirectory(const std::u16string& path);
+// The template directory as the user typed it, made absolute by
+// absolute_path (platform/path.h); whether it can be the template directory
+// is checkTargetDirectory (platform/target_check.h).
+inline std::u16string absoluteTargetPath(const std::u16string& typed, const std::u16string& home,
+                                         const std::u16string& cwd) {
+  return absolute_path(typed, home, cwd);
+}
 
 // The space free to this user on the file system of the absolute `path`, or
 // of its nearest existing parent. False when it cannot be told.
