@@ -35,11 +35,6 @@ class Installer {
   bool compareFiles(const std::u16string& path, const _FILETIME& entryTime) {
     return lookAtEntryPlace(path, entryTime).write;
   }
-  // The files the run wrote new, wrote over older copies, and left in
-  // place because they are newer than the kit's entries.
-  uint32_t addedCount() const { return added_; }
-  uint32_t replacedCount() const { return replaced_; }
-  uint32_t keptCount() const { return kept_; }
   // Reports the failure (code, installation error text, percent) and rolls
   // the run back; returns `code`.
   uint32_t stopOnError(uint32_t code, uint32_t percent);
@@ -90,6 +85,9 @@ class Installer {
   int finalPauseMs_;
   std::vector<PlannedEntry> batch_;
   uint32_t failure_ = 0;
+  // The files the run wrote new, wrote over older copies, and left in
+  // place because they are newer than the kit's entries (reported through
+  // the shared state at the end).
   uint32_t added_ = 0;
   uint32_t replaced_ = 0;
   uint32_t kept_ = 0;

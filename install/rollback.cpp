@@ -77,8 +77,7 @@ void Rollback::reset(const std::u16string& target) {
   unsyncedBackupFolders_.clear();
   plainLevels_.clear();
   stateFolderKey_.clear();
-  journal_.close();
-  journal_.discard();
+  journal_.forget();
   releaseBackupLock();
   lock_.release();
   runRecord_ = RunRecordFile();
