@@ -518,6 +518,10 @@ TEST_F(RollbackTest, StopDeletesThePrivateFolder) {
   // committed before it.
   ASSERT_EQ(0u, journal.start(target()));
   journal.addRBFile(w(scene / "later.txt"));
+  ExpectedFile later;
+  later.size = 5;
+  later.writeSeconds = 2000;
+  journal.planExpected(w(scene / "later.txt"), later);
   writeFile(scene / "later.txt", "later", 2000);
   EXPECT_EQ(87u, journal.rollback(87));
   EXPECT_TRUE(journal.lastUndo().complete);
