@@ -111,7 +111,7 @@ TEST_F(InstallerTest, InstallsIntoSubfoldersAndWritesNothingTheSecondTime) {
   EXPECT_EQ(0u, install());
   EXPECT_EQ("new docs", readText(scene / "docs/old.txt"));
   EXPECT_EQ("<form/>", readText(scene / "forms/orders/form.xml"));
-  EXPECT_EQ(kKitTime, mtimeOf(scene / "forms/orders/form.xml"));
+  EXPECT_EQ(kKitTime, modificationTime(scene / "forms/orders/form.xml"));
   EXPECT_TRUE(exists(scene / "top.txt"));
   EXPECT_TRUE(privateFoldersIn(scene.templateDir()).empty());
 
@@ -141,7 +141,7 @@ TEST_F(InstallerTest, NewerAndEqualFilesAreLeftAlone) {
            {u"older.txt", "kit", kitTime(kKitTime)}});
   EXPECT_EQ(0u, install());
   EXPECT_EQ("user's newer", readText(scene / "newer.txt"));
-  EXPECT_EQ(kNewer, mtimeOf(scene / "newer.txt"));
+  EXPECT_EQ(kNewer, modificationTime(scene / "newer.txt"));
   EXPECT_EQ("user's equal", readText(scene / "equal.txt"));
   EXPECT_EQ("kit", readText(scene / "older.txt"));
 
@@ -410,7 +410,7 @@ TEST_F(InstallerTest, RepeatedNamesNeverLoseTheOriginal) {
 
   EXPECT_EQ(0u, install());
   EXPECT_EQ("third", readText(scene / "sub/a.txt"));
-  EXPECT_EQ(kKitTime + 20, mtimeOf(scene / "sub/a.txt"));
+  EXPECT_EQ(kKitTime + 20, modificationTime(scene / "sub/a.txt"));
 }
 
 // A link whose target is missing is the user's entry like any file: it is
