@@ -17,6 +17,7 @@
 #include "install/installer.h"
 #include "install/journal_file.h"
 #include "install/recovery.h"
+#include "platform/file_fault_injector.h"
 
 using namespace install_test;
 
@@ -111,25 +112,21 @@ TEST_P(CrashSweepTest, DeathDuringRecoveryIsRecoveredAtTheNextStart) {
 class OrderWatch {
  public:
   explicit OrderWatch(const std::u16string& target) : target_(target) {
-    FileSystem::SetFaultHook(&OrderWatch::hook, this);
+    // Reading the journal goes through the file layer too.
+    watch_.answering([this](FileOp op, const std::u16string& path) {
+      if (inside_) return 0u;
+      inside_ = true;
+      check(op, path);
+      inside_ = false;
+      return 0u;
+    });
   }
-  ~OrderWatch() { FileSystem::SetFaultHook(nullptr, nullptr); }
 
   std::vector<std::string> faults;
   uint64_t checkedMoves = 0, checkedWrites = 0, checkedRemovals = 0, checkedFolders = 0;
   bool sawCommit = false;
 
  private:
-  static uint32_t hook(FileOp op, const std::u16string& path, void* context) {
-    auto* self = static_cast<OrderWatch*>(context);
-    if (!self->inside_) {
-      self->inside_ = true;
-      self->check(op, path);
-      self->inside_ = false;
-    }
-    return 0;
-  }
-
   bool isJournal(const std::u16string& path) const {
     return path.size() > 8 && path.compare(path.size() - 8, 8, u"/journal") == 0;
   }
@@ -195,6 +192,7 @@ class OrderWatch {
   bool inside_ = false;
   bool lastWasJournalSync_ = false;
   bool syncedAfterLastInstall_ = false;
+  FileFaultInjector watch_;
 };
 
 TEST_P(CrashSweepTest, EveryStepWaitsForTheJournalOnDisk) {

@@ -37,24 +37,19 @@ FinalState stateOf(InstallProcessData& data) {
 // template directory for writing its entry.
 class ProgressRecorder {
  public:
-  ProgressRecorder(InstallProcessData& data, const std::u16string& templateDir)
-      : data_(data), templateDir_(templateDir) {
-    FileSystem::SetFaultHook(&ProgressRecorder::hook, this);
+  ProgressRecorder(InstallProcessData& data, const std::u16string& templateDir) {
+    watch_.only({FileOp::CreateFile})
+        .below(templateDir)
+        .skipping(u"/.n8stp")
+        .answering([this, &data](FileOp, const std::u16string&) {
+          progress.push_back(stateOf(data).progress);
+          return 0u;
+        });
   }
-  ~ProgressRecorder() { FileSystem::SetFaultHook(nullptr, nullptr); }
   std::vector<int> progress;
 
  private:
-  static uint32_t hook(FileOp op, const std::u16string& path, void* context) {
-    auto* self = static_cast<ProgressRecorder*>(context);
-    const std::u16string& dir = self->templateDir_;
-    if (op == FileOp::CreateFile && path.compare(0, dir.size(), dir) == 0 &&
-        path.find(u"/.n8stp") == std::u16string::npos)
-      self->progress.push_back(stateOf(self->data_).progress);
-    return 0;
-  }
-  InstallProcessData& data_;
-  std::u16string templateDir_;
+  FileFaultInjector watch_;
 };
 
 class InstallerTest : public testing::Test {
