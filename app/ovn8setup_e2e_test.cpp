@@ -913,7 +913,7 @@ TEST_F(SetupE2eTest, APrivateFolderNameTakenByAnotherOwnerOrALinkIsLeftAlone) {
     // What is in TMPDIR; TMPDIR's own time changes with the run's folder.
     auto inside = [&] {
       std::map<std::string, std::string> nodes = snapshot(tmp_);
-      nodes.erase("");
+      nodes.erase(".");
       return nodes;
     };
     const std::map<std::string, std::string> before = inside();

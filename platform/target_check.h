@@ -14,9 +14,10 @@ enum class TargetCheck {
 // Probes `path`, or, when it does not exist yet, its nearest existing
 // parent (the installer makes the missing levels). A level that cannot be
 // searched, a name the locale cannot express and an empty path are not
-// writable. The probe makes a file without a name, which never appears in
-// the folder and leaves its times alone; where the file system cannot make
-// one, the folder's permissions (write and search) answer.
+// writable. The folder's permissions (write and search) must allow it, and
+// a file without a name must be possible in it: it never appears in the
+// folder and leaves its times alone (where the file system cannot make
+// one, the permissions alone answer).
 TargetCheck checkTargetDirectory(const std::u16string& path);
 
 #endif  // OVN8_PLATFORM_TARGET_CHECK_H_

@@ -84,9 +84,12 @@ TEST_F(TargetCheckTest, TheProbeOfTheNearestLevelDecides) {
     EXPECT_EQ(TargetCheck::kUsable, checkTargetDirectory(at("dir/new/")));
     EXPECT_TRUE(fault.fired());
   }
-  FileFaultInjector unsupported(1, ERROR_NOT_SUPPORTED);
-  unsupported.only({FileOp::CreateUnnamedFile, FileOp::CheckAccess}).persistent();
+  // Permissions that refuse decide without a probe.
+  FileFaultInjector denied(1, ERROR_ACCESS_DENIED);
+  denied.only({FileOp::CheckAccess, FileOp::CreateUnnamedFile}).persistent();
   EXPECT_EQ(TargetCheck::kNotWritable, checkTargetDirectory(at("dir/new/")));
+  EXPECT_EQ(FileOp::CheckAccess, denied.firedOp());
+  EXPECT_EQ(1u, denied.count());
 }
 
 }  // namespace
