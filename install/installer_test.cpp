@@ -727,4 +727,13 @@ TEST_F(InstallerTest, ARollbackThatCannotFinishSaysWhatIsLeftAndWhere) {
   EXPECT_TRUE(leftInHome(scene.homeDir()).empty());
 }
 
+// Without the shared state there is no kit and no directory: the run
+// refuses at once instead of reaching through the missing state.
+TEST(InstallerWithoutStateTest, RefusesAndTouchesNothing) {
+  FileFaultInjector watch;
+  Installer installer(0);
+  EXPECT_EQ(uint32_t(ERROR_INVALID_PARAMETER), installer.run(nullptr));
+  EXPECT_EQ(0u, watch.count());
+}
+
 }  // namespace
