@@ -3,7 +3,6 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/path.h"
 #include "platform/text.h"
 
 namespace {
@@ -138,14 +137,6 @@ CommandLineOptions parse_command_line(int argc, const char* const* argv) {
   }
   if (options.unattended) options.silent = true;
   return options;
-}
-
-std::string absolute_path(const std::string& path, const std::string& cwd) {
-  if (path.empty() || path[0] == '/' || cwd.empty()) return path;
-  std::string relative = path;
-  while (relative.compare(0, 2, "./") == 0) relative.erase(0, 2);
-  if (relative == ".") relative.clear();
-  return with_trailing_separator(cwd) + relative;
 }
 
 LanguageChoice choose_language(const CommandLineOptions& options, const char* localeName) {

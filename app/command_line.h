@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/path.h"  // absolute_path, which the start-up takes from here
 #include "resources/lang.h"
 
 // What the command line says.
@@ -56,11 +57,6 @@ struct CommandLineOptions {
 // entries are skipped. An option the wizard does not know is reported in
 // `unknownArgument`.
 CommandLineOptions parse_command_line(int argc, const char* const* argv);
-
-// `path` made absolute against the directory `cwd`: a directory recorded
-// for the launcher must not depend on where the wizard was started.
-// Absolute paths and an empty `cwd` leave `path` as it is.
-std::string absolute_path(const std::string& path, const std::string& cwd);
 
 // The interface language and the code handed to the dialog.
 struct LanguageChoice {

@@ -190,16 +190,6 @@ TEST(CommandLine, OtherLongOptionsAreTheToolkitsAndIgnored) {
   EXPECT_EQ(o.badOption, "");
 }
 
-TEST(CommandLine, AbsolutePath) {
-  EXPECT_EQ(absolute_path("/srv/t", "/home/u"), "/srv/t");
-  EXPECT_EQ(absolute_path("t/x", "/home/u"), "/home/u/t/x");
-  EXPECT_EQ(absolute_path("./t", "/home/u/"), "/home/u/t");
-  EXPECT_EQ(absolute_path(".", "/home/u"), "/home/u/");
-  EXPECT_EQ(absolute_path("../t", "/home/u"), "/home/u/../t");
-  EXPECT_EQ(absolute_path("t", ""), "t");
-  EXPECT_EQ(absolute_path("", "/home/u"), "");
-}
-
 LanguageChoice choose(std::initializer_list<const char*> args, const char* locale) {
   return choose_language(scan(args), locale);
 }

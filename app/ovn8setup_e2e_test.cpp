@@ -38,37 +38,9 @@ std::string read_file(const std::string& path) { return testkit::readFile(path);
 
 int count_entries(const std::string& dir) { return int(testkit::entryNames(dir).size()); }
 
-int64_t mtime_of(const std::string& path) {
-  struct stat status;
-  return stat(path.c_str(), &status) == 0 ? int64_t(status.st_mtime) : -1;
-}
+using testkit::differences;
+using testkit::snapshot;
 
-
-// Every node below `root` with its type, mode, time and content, by
-// relative path: two equal snapshots mean an unchanged tree.
-void snapshot_into(const std::string& root, const std::string& relative,
-                   std::map<std::string, std::string>& nodes) {
-  const std::string path = relative.empty() ? root : root + "/" + relative;
-  struct stat status;
-  if (lstat(path.c_str(), &status) != 0) return;
-  std::string line = std::to_string(status.st_mode) + " " + std::to_string(status.st_mtime);
-  if (S_ISREG(status.st_mode)) line += " " + read_file(path);
-  nodes[relative] = line;
-  if (!S_ISDIR(status.st_mode)) return;
-  if (DIR* stream = opendir(path.c_str())) {
-    std::vector<std::string> names;
-    while (dirent* entry = readdir(stream))
-      if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..") names.push_back(entry->d_name);
-    closedir(stream);
-    for (const std::string& name : names) snapshot_into(root, relative.empty() ? name : relative + "/" + name, nodes);
-  }
-}
-
-std::map<std::string, std::string> snapshot(const std::string& root) {
-  std::map<std::string, std::string> nodes;
-  snapshot_into(root, "", nodes);
-  return nodes;
-}
 
 // The snapshot without the times of folders: two installations of one kit
 // agree on every file but not on when their folders last changed.
@@ -76,20 +48,6 @@ std::map<std::string, std::string> without_folder_times(std::map<std::string, st
   for (auto& node : nodes)
     if (S_ISDIR(std::stoul(node.second))) node.second = node.second.substr(0, node.second.find(' '));
   return nodes;
-}
-
-// The paths whose nodes differ, for the failure message.
-std::string differences(const std::map<std::string, std::string>& a,
-                        const std::map<std::string, std::string>& b) {
-  std::string text;
-  for (const auto& node : a) {
-    auto other = b.find(node.first);
-    if (other == b.end()) text += "missing " + node.first + "\n";
-    else if (other->second != node.second) text += "changed " + node.first + ": " + other->second.substr(0, 40) + "\n";
-  }
-  for (const auto& node : b)
-    if (a.count(node.first) == 0) text += "added " + node.first + "\n";
-  return text;
 }
 
 using e2e::Result;
@@ -179,9 +137,9 @@ class SetupE2eTest : public testing::Test {
     EXPECT_EQ(read_file(target() + "forms/invoice.tpl"), "invoice body\n");
     EXPECT_TRUE(read_file(target() + "forms/deep/letter.tpl") == std::string(70000, 'x'));
     EXPECT_EQ(read_file(target() + "readme.html"), "<html>read me</html>");
-    EXPECT_EQ(mtime_of(target() + "forms/invoice.tpl"), 1500000000);
-    EXPECT_EQ(mtime_of(target() + "forms/deep/letter.tpl"), 1500000100);
-    EXPECT_EQ(mtime_of(target() + "readme.html"), 1500000200);
+    EXPECT_EQ(testkit::modificationTime(target() + "forms/invoice.tpl"), 1500000000);
+    EXPECT_EQ(testkit::modificationTime(target() + "forms/deep/letter.tpl"), 1500000100);
+    EXPECT_EQ(testkit::modificationTime(target() + "readme.html"), 1500000200);
     const std::string config = read_file(configPath());
     std::string directory = target();
     directory.pop_back();
@@ -365,7 +323,7 @@ TEST_F(SetupE2eTest, FailedInstallationRollsBackAndEndsWithStatusTwo) {
             " На месте файла находится каталог.\n"
             "В процессе установки произошла ошибка. Установка прервана. Каталог шаблонов не изменен.\n");
   // The files written before the failure are gone again.
-  EXPECT_EQ(mtime_of(target() + "forms/invoice.tpl"), -1);
+  EXPECT_EQ(testkit::modificationTime(target() + "forms/invoice.tpl"), -1);
   EXPECT_EQ(access(configPath().c_str(), F_OK), -1);
   EXPECT_EQ(left_in_tmp(), 0);
   EXPECT_EQ(count_entries(blocker), 1);
@@ -510,7 +468,7 @@ TEST_F(SetupE2eTest, NextStartPutsBackAStoppedInstallationAndSaysSo) {
                     "forms/invoice.tpl' && touch -d 2001-01-01 '" + target() + "forms/invoice.tpl'")
                        .c_str()),
             0);
-  const int64_t oldTime = mtime_of(target() + "forms/invoice.tpl");
+  const int64_t oldTime = testkit::modificationTime(target() + "forms/invoice.tpl");
   // A run killed half-way: the first entry replaced, its original in the
   // backup folder, the second written under its temporary name.
   const pid_t child = fork();
@@ -547,7 +505,7 @@ TEST_F(SetupE2eTest, NextStartPutsBackAStoppedInstallationAndSaysSo) {
                 target() + "\nInstalling configuration: Distribution kit file ovn8.okd not found. " +
                 kitDir_ + "/ovn8.okd\n");
   EXPECT_EQ(read_file(target() + "forms/invoice.tpl"), "old invoice");
-  EXPECT_EQ(mtime_of(target() + "forms/invoice.tpl"), oldTime);
+  EXPECT_EQ(testkit::modificationTime(target() + "forms/invoice.tpl"), oldTime);
   EXPECT_EQ(count_entries(target()), 1);
   EXPECT_EQ(count_entries(target() + "forms"), 1);
   EXPECT_EQ(left_in_tmp(), 0);
@@ -984,7 +942,7 @@ TEST_F(SetupE2eTest, APrivateFolderNameTakenByAnotherOwnerOrALinkIsLeftAlone) {
     // What is in TMPDIR; TMPDIR's own time changes with the run's folder.
     auto inside = [&] {
       std::map<std::string, std::string> nodes = snapshot(tmp_);
-      nodes.erase("");
+      nodes.erase(".");
       return nodes;
     };
     const std::map<std::string, std::string> before = inside();
@@ -1027,7 +985,7 @@ TEST_F(SetupE2eTest, AKilledRunLeavesNoProbeInTheDirectoriesItLookedAt) {
   EXPECT_EQ(finish(child).status, 1000 + SIGKILL);
   EXPECT_TRUE(watch.names().empty());
   EXPECT_EQ(count_entries(probed), 0);
-  EXPECT_EQ(mtime_of(probed), 1500000000);
+  EXPECT_EQ(testkit::modificationTime(probed), 1500000000);
 }
 
 // ---- Names that are no plain text ----

@@ -1,10 +1,7 @@
 #include "config/config_paths.h"
 
-#include <errno.h>
-#include <sys/stat.h>
-
 #include "platform/file_system.h"
-#include "platform/path.h"
+#include "platform/target_check.h"
 #include "platform/text.h"
 
 const std::u16string kStartFileName = u"ovanstart.cfg";
@@ -44,42 +41,6 @@ std::u16string n8_app_data_dir(bool flag) {
          kPathSeparator;
 }
 
-namespace {
-
-// The directory itself when it exists, else its nearest existing ancestor;
-// empty when something other than a missing directory stands in the way.
-std::u16string nearest_existing_directory(const std::u16string& dir) {
-  std::u16string path = without_trailing_separator(dir);
-  for (;;) {
-    FileStatus status;
-    // Only a missing level is created by the installer; a level that cannot
-    // be searched blocks the way.
-    if (FileSystem::GetFileStatus(path, true, status) != 0) return std::u16string();
-    if (status.exists()) return status.isDirectory() ? path : std::u16string();
-    if (path == u"/" || path == u".") return std::u16string();
-    path = without_trailing_separator(parent_directory(path));
-    // A relative name without "/" lies in the current directory.
-    if (path.empty()) path = u".";
-  }
-}
-
-}  // namespace
-
 bool isWritePermitted(const std::u16string& dir) {
-  // An empty name or one the locale cannot express names no directory.
-  if (dir.empty() || narrow_lib(dir).empty()) return false;
-  const std::u16string probeDirectory = nearest_existing_directory(dir);
-  if (probeDirectory.empty()) return false;
-  // A file without a name is made and dropped: nothing appears in the
-  // directory, its times stay, and a kill at any moment leaves nothing.
-  HANDLE probe = INVALID_HANDLE_VALUE;
-  const uint32_t made = FileSystem::CreateUnnamedFile(probeDirectory, probe);
-  if (made == ERROR_SUCCESS) {
-    FileSystem::CloseHandle(probe);
-    return true;
-  }
-  // Where no such file can be made, the permissions tell.
-  return made == ERROR_NOT_SUPPORTED &&
-         FileSystem::CheckAccess(probeDirectory, FILE_ACCESS_WRITE | FILE_ACCESS_SEARCH) ==
-             ERROR_SUCCESS;
+  return checkTargetDirectory(dir) == TargetCheck::kUsable;
 }

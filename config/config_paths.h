@@ -23,11 +23,9 @@ std::u16string get_local_config_file_dir_base();    // ~/.Ovan/ovanstartt
 std::u16string get_local_config_file_path_base();   // ~/.Ovan/ovanstartt/ovanstart.cfg
 std::u16string get_allusers_config_file_path_base();  // ~/.Ovan/ovanstart/ovanstart.cfg
 
-// True when a file can be created in `dir`, or, when `dir` does not exist
-// yet, in its nearest existing ancestor (the installer creates the missing
-// levels). The probe is a file without a name, which never appears in the
-// directory; where the file system cannot make one, the directory's
-// permissions (write and search) answer.
+// True when `dir` can be the template directory (checkTargetDirectory of
+// platform/target_check.h): a file can be created in it, or, when it does
+// not exist yet, in its nearest existing ancestor.
 bool isWritePermitted(const std::u16string& dir);
 
 // ~/.ovn8/Ovan/ovn8/, the wizard's fallback location. The argument is passed

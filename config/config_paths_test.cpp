@@ -28,27 +28,21 @@ TEST(ConfigPaths, AccessorsFollowTheHomeDirectory) {
   EXPECT_EQ(n8_app_data_dir(false), n8_app_data_dir(true));
 }
 
-// Records the directory of every probe.
-std::u16string g_probedDirectory;
-uint32_t recordProbe(FileOp op, const std::u16string& path, void*) {
-  if (op == FileOp::CreateUnnamedFile) g_probedDirectory = path;
-  return 0;
-}
-
 class WritePermittedTest : public testing::Test {
  protected:
   WritePermittedTest() {
     std::filesystem::create_directories(home_ / "target");
     std::filesystem::create_directories(home_ / "elsewhere");
   }
-  ~WritePermittedTest() override { FileSystem::SetFaultHook(nullptr, nullptr); }
-
+  // Notes the folder the probe makes its file in.
   bool probe(const std::string& dir) {
-    g_probedDirectory.clear();
-    FileSystem::SetFaultHook(&recordProbe, nullptr);
-    const bool result = isWritePermitted(wide(dir));
-    FileSystem::SetFaultHook(nullptr, nullptr);
-    return result;
+    probedDirectory_.clear();
+    FileFaultInjector watch;
+    watch.only({FileOp::CreateUnnamedFile}).answering([this](FileOp, const std::u16string& path) {
+      probedDirectory_ = path;
+      return 0u;
+    });
+    return isWritePermitted(wide(dir));
   }
 
   void expectNoFileLeft() {
@@ -57,6 +51,7 @@ class WritePermittedTest : public testing::Test {
   }
 
   TemporaryHome home_;
+  std::u16string probedDirectory_;
   // A writable TMPDIR must not make any directory look writable.
   testkit::EnvGuard tmpdir_{"TMPDIR", (home_ / "elsewhere").c_str()};
 };
@@ -68,7 +63,7 @@ TEST_F(WritePermittedTest, ProbesTheDirectoryItselfAndNothingEverAppearsThere) {
   testkit::CreationWatch watch(home_ / "target");
   ASSERT_TRUE(watch.ok());
   EXPECT_TRUE(probe(home_ / "target"));
-  EXPECT_EQ(wide(home_ / "target"), g_probedDirectory);
+  EXPECT_EQ(wide(home_ / "target"), probedDirectory_);
   EXPECT_TRUE(probe(home_ / "target/"));
   // No name, not even for a moment: a kill during the probe leaves none.
   EXPECT_TRUE(watch.names().empty());
@@ -81,7 +76,7 @@ TEST_F(WritePermittedTest, ProbesTheDirectoryItselfAndNothingEverAppearsThere) {
 
 TEST_F(WritePermittedTest, MissingDirectoryIsProbedInItsNearestExistingAncestor) {
   EXPECT_TRUE(probe(home_ / "target/new/deeper/"));
-  EXPECT_EQ(wide(home_ / "target"), g_probedDirectory);
+  EXPECT_EQ(wide(home_ / "target"), probedDirectory_);
   EXPECT_FALSE(std::filesystem::exists(home_ / "target/new"));
   expectNoFileLeft();
 }
@@ -95,23 +90,17 @@ TEST_F(WritePermittedTest, FailedProbeIsFalseAndWithoutUnnamedFilesThePermission
   }
   // A file system without unnamed files: the permissions of the directory
   // itself decide.
-  struct NoUnnamedFiles {
-    uint32_t access;
-    std::u16string asked;
-    static uint32_t hook(FileOp op, const std::u16string& path, void* context) {
-      NoUnnamedFiles* self = static_cast<NoUnnamedFiles*>(context);
-      if (op == FileOp::CreateUnnamedFile) return ERROR_NOT_SUPPORTED;
-      if (op != FileOp::CheckAccess) return 0;
-      self->asked = path;
-      return self->access;
-    }
-  };
   for (uint32_t access : {0u, uint32_t(ERROR_ACCESS_DENIED)}) {
-    NoUnnamedFiles answer{access, u""};
-    FileSystem::SetFaultHook(&NoUnnamedFiles::hook, &answer);
-    EXPECT_EQ(access == 0, isWritePermitted(wide(home_ / "target/new")));
-    FileSystem::SetFaultHook(nullptr, nullptr);
-    EXPECT_EQ(wide(home_ / "target"), answer.asked);
+    std::u16string asked;
+    {
+      FileFaultInjector system;
+      system.answering([&](FileOp op, const std::u16string& path) {
+        if (op == FileOp::CheckAccess) asked = path;
+        return op == FileOp::CheckAccess ? access : without_unnamed_files(op, path);
+      });
+      EXPECT_EQ(access == 0, isWritePermitted(wide(home_ / "target/new")));
+    }
+    EXPECT_EQ(wide(home_ / "target"), asked);
   }
   expectNoFileLeft();
 }

@@ -1,6 +1,5 @@
 // Helpers of the engine tests: template trees made and inspected with plain
-// POSIX calls (independently of FileSystem), snapshots that compare names,
-// types, contents, modes and modification times, and kits built in one call.
+// POSIX calls (independently of FileSystem), and kits built in one call.
 #ifndef OVN8_INSTALL_INSTALL_TEST_UTIL_H_
 #define OVN8_INSTALL_INSTALL_TEST_UTIL_H_
 
@@ -27,7 +26,10 @@ using fs_test::exists;
 using fs_test::isDir;
 using fs_test::readText;
 using testkit::entryNames;
+using testkit::differences;
 using testkit::makeDirs;
+using testkit::modificationTime;
+using testkit::snapshot;
 
 // Seconds since 1970 as a kit time.
 inline _FILETIME kitTime(int64_t seconds) { return EpochToFileTime(seconds); }
@@ -44,59 +46,6 @@ inline void writeFile(const std::string& path, const std::string& content, int64
   fs_test::writeText(path, content);
   chmod(path.c_str(), mode);
   setTimes(path, seconds, 0);
-}
-
-inline int64_t mtimeOf(const std::string& path) {
-  struct stat status;
-  return lstat(path.c_str(), &status) == 0 ? int64_t(status.st_mtime) : -1;
-}
-
-// One line per node below `root`: relative name, type, mode, modification
-// time to the nanosecond, and the content (files) or target (links).
-inline void snapshotInto(const std::string& root, const std::string& relative,
-                         std::map<std::string, std::string>& nodes) {
-  std::string path = relative.empty() ? root : root + "/" + relative;
-  struct stat status;
-  if (lstat(path.c_str(), &status) != 0) return;
-  std::string line = std::to_string(status.st_mode) + " " + std::to_string(status.st_mtim.tv_sec) +
-                     "." + std::to_string(status.st_mtim.tv_nsec) + " ";
-  if (S_ISREG(status.st_mode)) {
-    line += "file " + readText(path);
-  } else if (S_ISLNK(status.st_mode)) {
-    char target[4096];
-    ssize_t n = readlink(path.c_str(), target, sizeof target);
-    line += "link " + std::string(target, n > 0 ? size_t(n) : 0);
-  } else if (S_ISDIR(status.st_mode)) {
-    line += "dir";
-    for (const std::string& name : entryNames(path))
-      snapshotInto(root, relative.empty() ? name : relative + "/" + name, nodes);
-  } else {
-    line += "other";
-  }
-  nodes[relative.empty() ? "." : relative] = line;
-}
-
-inline std::map<std::string, std::string> snapshot(const std::string& root) {
-  std::map<std::string, std::string> nodes;
-  snapshotInto(root, "", nodes);
-  return nodes;
-}
-
-// Empty when equal; otherwise the nodes that differ.
-inline std::string differences(const std::map<std::string, std::string>& before,
-                               const std::map<std::string, std::string>& after) {
-  std::string out;
-  for (const auto& node : before) {
-    auto found = after.find(node.first);
-    if (found == after.end())
-      out += "lost " + node.first + "\n";
-    else if (found->second != node.second)
-      out += "changed " + node.first + ": " + node.second.substr(0, 60) + " -> " +
-             found->second.substr(0, 60) + "\n";
-  }
-  for (const auto& node : after)
-    if (before.count(node.first) == 0) out += "new " + node.first + "\n";
-  return out;
 }
 
 // What runs left in the home directory: its entries other than the state

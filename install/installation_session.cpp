@@ -14,6 +14,7 @@
 #include "install/leftovers.h"
 #include "install/recovery.h"
 #include "install/target_lock.h"
+#include "install/up_to_date.h"
 #include "install/wizard_paths.h"
 #include "platform/file_finder.h"
 #include "platform/file_system.h"
@@ -284,11 +285,9 @@ uint64_t InstallationSession::kitFilesBytes() const {
 // the new one needs its full size).
 uint64_t InstallationSession::bytesToWrite(const std::u16string& directory) const {
   const std::u16string base = with_trailing_separator(directory);
-  Installer rule;
   uint64_t bytes = 0;
   for (const config::KitEntry& entry : kit_.entries)
-    if (rule.compareFiles(base + config::entryNameInDirectory(entry.name), entry.lastWriteTime))
-      bytes += entry.size;
+    if (!entryIsUpToDate(base + config::entryNameInDirectory(entry.name), entry)) bytes += entry.size;
   return bytes;
 }
 
@@ -297,7 +296,7 @@ bool InstallationSession::freeSpaceFor(const std::u16string& typed, uint64_t& fr
   replace_all(path, kBadPathSeparator, kPathSeparator);
   if (path.empty()) return false;
   const std::u16string cwd = current_directory();
-  return freeSpaceAt(absoluteTargetPath(path, home_dir(), cwd.empty() ? u"/" : cwd), freeBytes);
+  return freeSpaceAt(absolute_path(path, home_dir(), cwd.empty() ? u"/" : cwd), freeBytes);
 }
 
 // A path that is a file, or a folder that cannot be made or written, is
@@ -308,7 +307,7 @@ bool InstallationSession::chooseDirectory(const std::u16string& typed, std::u16s
   std::u16string path = typed;
   replace_all(path, kBadPathSeparator, kPathSeparator);
   const std::u16string cwd = current_directory();
-  chosen = absoluteTargetPath(path, home_dir(), cwd.empty() ? u"/" : cwd);
+  chosen = absolute_path(path, home_dir(), cwd.empty() ? u"/" : cwd);
   if (!checkDirectory(chosen, refusal)) return false;
   target_ = chosen;
   return true;
@@ -404,7 +403,7 @@ std::vector<PlannedFile> InstallationSession::plan() const {
   std::map<std::u16string, size_t> seen;
   for (const config::KitEntry& entry : kit_.entries) {
     const std::u16string path = base + config::entryNameInDirectory(entry.name);
-    const Installer::Comparison found = Installer::compare(path, entry.lastWriteTime);
+    const EntryPlace found = lookAtEntryPlace(path, entry.lastWriteTime);
     EntryAction action = EntryAction::kInstall;
     if (!found.write)
       action = found.existingNewer ? EntryAction::kKeepNewer : EntryAction::kUpToDate;
@@ -479,10 +478,11 @@ void InstallationSession::finish(SessionOutcome& outcome) {
     case ERROR_SUCCESS: {
       outcome.end = SessionOutcome::End::kInstalled;
       outcome.exitStatus = kExitSuccess;
-      outcome.counts.installed = lastRun_.installed;
+      // The run counts every file it wrote as installed, replaced ones too.
       outcome.counts.replaced = lastRun_.replaced;
+      outcome.counts.installed = lastRun_.installed - std::min(lastRun_.installed, lastRun_.replaced);
       outcome.counts.keptNewer = lastRun_.kept;
-      const uint32_t written = lastRun_.installed + lastRun_.replaced + lastRun_.kept;
+      const uint32_t written = lastRun_.installed + lastRun_.kept;
       const uint32_t distinct = distinctEntries();
       outcome.counts.upToDate = distinct > written ? distinct - written : 0;
       // The templates are in place whatever happens here; a launcher that
@@ -493,7 +493,7 @@ void InstallationSession::finish(SessionOutcome& outcome) {
         outcome.exitStatus = kExitLauncherNotUpdated;
         outcome.warning = LoadResString("IDS_WARN_LAUNCHERFILE");
       }
-      outcome.changed = lastRun_.installed + lastRun_.replaced > 0 || outcome.launcher.changed();
+      outcome.changed = lastRun_.installed > 0 || outcome.launcher.changed();
       return;
     }
     case ERROR_CANCELLED:

@@ -176,7 +176,7 @@ class SessionTest : public testing::Test {
     EXPECT_EQ("the kit's copy", readText(scene / "replaced.txt"));
     EXPECT_EQ("beta", readText(scene / "sub/b.txt"));
     EXPECT_EQ("the user's newer copy", readText(scene / "kept.txt"));
-    EXPECT_EQ(kKit, mtimeOf(scene / "a.txt"));
+    EXPECT_EQ(kKit, modificationTime(scene / "a.txt"));
   }
 
   InstallScene scene;

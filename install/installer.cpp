@@ -10,10 +10,6 @@
 
 namespace {
 
-uint64_t as_uint64(const _FILETIME& time) {
-  return uint64_t(time.dwHighDateTime) << 32 | time.dwLowDateTime;
-}
-
 // Entries planned, recorded and synced in the journal at a time.
 const size_t kBatchEntries = 256;
 // Names tried for an entry's temporary file when its planned name is taken.
@@ -45,9 +41,11 @@ uint32_t Installer::run(InstallProcessData* data) {
 uint32_t Installer::runEntries(InstallProcessData* data) {
   data_ = data;
   added_ = replaced_ = kept_ = 0;
-  if (data_ != nullptr)
-    rollback_.setProgressHook(
-        [this](uint32_t left, uint32_t total) { data_->reportRestoring(left, total); });
+  // Without the shared state there is no kit, no directory and no one to
+  // tell: nothing is touched.
+  if (data_ == nullptr) return ERROR_INVALID_PARAMETER;
+  rollback_.setProgressHook(
+      [this](uint32_t left, uint32_t total) { data_->reportRestoring(left, total); });
   KitReader* kit = nullptr;
   std::u16string directory;
   data_->get(kit, directory);
@@ -183,14 +181,14 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
   if (!config::isSafeEntryName(name) || !relative_path_key(name, key) ||
       rollback_.isOwnPath(planned.path))
     return ERROR_INVALID_NAME;
-  const uint64_t entryTime = as_uint64(entry.lastWriteTime);
   FileStatus seen;
   auto earlier = plannedTimes_.find(key);
   if (earlier != plannedTimes_.end()) {
     // Written before in this run (perhaps not yet): the file will have that
     // entry's time.
-    if (entryTime <= earlier->second) return ERROR_SUCCESS;
     seen.kind = FileKind::kRegular;
+    seen.times.writeSeconds = earlier->second;
+    if (timeIsUpToDate(seen, entry.lastWriteTime)) return ERROR_SUCCESS;
   } else if (rollback_.isPlannedDirectory(planned.path)) {
     // An earlier entry makes a folder in this file's place.
     return ERROR_DIRECTORY;
@@ -199,7 +197,7 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
     // stands here yet. Should something appear meanwhile, the final rename,
     // which never replaces, fails instead of overwriting it.
   } else {
-    const Comparison found = compare(planned.path, entry.lastWriteTime);
+    const EntryPlace found = lookAtEntryPlace(planned.path, entry.lastWriteTime);
     if (!found.write) {
       if (run_log().isOpen())
         log_event((found.existingNewer ? "kept " : "skipped ") + narrow_lib(planned.path) +
@@ -223,7 +221,7 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
   rollback_.planExpected(planned.path, expected);
   planned.temporary = rollback_.planTemporary(planned.path, planned.index);
   planned.write = true;
-  plannedTimes_[key] = as_uint64(EpochToFileTime(FileTimeToEpoch(entry.lastWriteTime)));
+  plannedTimes_[key] = FileTimeToEpoch(entry.lastWriteTime);
   return ERROR_SUCCESS;
 }
 
@@ -261,36 +259,6 @@ uint32_t Installer::writeEntry(KitReader& kit, const PlannedEntry& planned) {
   if (result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND)
     result = ERROR_INVALID_PARAMETER;
   return result;
-}
-
-// The file's status tells what opening it and asking its time would: a
-// missing file is written, an existing one when it is older than the entry
-// or cannot be read. Nothing is opened, so a FIFO at that place cannot block
-// the run. When nothing at all stands at the path (not even a dangling
-// link), the run need not look again before writing.
-Installer::Comparison Installer::compare(const std::u16string& path,
-                                         const _FILETIME& entryTime) {
-  Comparison found;
-  FileStatus status;
-  found.lookError = link_status(path, status);
-  if (found.lookError != ERROR_SUCCESS || !status.exists()) return found;
-  found.seen = status;
-  if (status.kind == FileKind::kSymbolicLink) {
-    found.lookError = file_status(path, status);
-    if (found.lookError != ERROR_SUCCESS || !status.exists()) return found;
-  }
-  // A folder where the entry's file goes can never be brought up to date,
-  // whatever its time: skipping it would report a file as installed that
-  // is not there.
-  if (status.isDirectory()) {
-    found.lookError = ERROR_DIRECTORY;
-    return found;
-  }
-  const uint64_t fileTime = as_uint64(EpochToFileTime(status.times.writeSeconds));
-  if (as_uint64(entryTime) > fileTime) return found;
-  found.existingNewer = as_uint64(entryTime) < fileTime;
-  found.write = FileSystem::CheckAccess(path, FILE_ACCESS_READ) != ERROR_SUCCESS;
-  return found;
 }
 
 uint32_t Installer::failEntry(const std::u16string& path, uint32_t code, uint32_t percent) {

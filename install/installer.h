@@ -13,6 +13,7 @@
 
 #include "install/install_process_data.h"
 #include "install/rollback.h"
+#include "install/up_to_date.h"
 #include "platform/file_system.h"
 
 class Installer {
@@ -25,32 +26,11 @@ class Installer {
   // the error number of the failure, or 1223 after a cancel request.
   uint32_t run(InstallProcessData* data);
   // True when the entry with `entryTime` must be written to `path`: the
-  // file is missing, unreadable, or older than the entry (whole seconds).
-  // A folder at `path`, or a look that fails, is also true, with the error
-  // kept for run to report.
+  // rule of install/up_to_date.h. A folder at `path`, or a look that fails,
+  // is also true, with the error kept for run to report.
   bool compareFiles(const std::u16string& path, const _FILETIME& entryTime) {
-    return compare(path, entryTime).write;
+    return lookAtEntryPlace(path, entryTime).write;
   }
-  // What a look at an entry's path found.
-  struct Comparison {
-    // The entry must be written (compareFiles' answer).
-    bool write = true;
-    // The look failed, or a folder stands there: the run cannot write over
-    // it and reports this error.
-    uint32_t lookError = 0;
-    // The file stays because it is newer than the entry (not merely as new).
-    bool existingNewer = false;
-    // The status (not following a link) of what stands there; kind kMissing
-    // when nothing at all, not even a dangling link, does.
-    FileStatus seen;
-  };
-  static Comparison compare(const std::u16string& path, const _FILETIME& entryTime);
-
-  // The files the run wrote new, wrote over older copies, and left in
-  // place because they are newer than the kit's entries.
-  uint32_t addedCount() const { return added_; }
-  uint32_t replacedCount() const { return replaced_; }
-  uint32_t keptCount() const { return kept_; }
   // Reports the failure (code, installation error text, percent) and rolls
   // the run back; returns `code`.
   uint32_t stopOnError(uint32_t code, uint32_t percent);
@@ -73,11 +53,11 @@ class Installer {
     // backup folder: the new file replaces it.
     bool linked = false;
   };
+  // run without the final report of its end.
+  uint32_t runEntries(InstallProcessData* data);
   // Plans entries [first, end) into batch_; stops at the first entry that
   // cannot be installed, with its error in failure_ (it stays the last
   // planned entry).
-  // run without the final report of its end.
-  uint32_t runEntries(InstallProcessData* data);
   void planBatch(KitReader& kit, const std::u16string& directory, size_t first, size_t end);
   uint32_t planEntry(KitReader& kit, const std::u16string& directory, PlannedEntry& planned);
   uint32_t writeEntry(KitReader& kit, const PlannedEntry& planned);
@@ -103,13 +83,17 @@ class Installer {
   std::u16string directory_;
   std::vector<PlannedEntry> batch_;
   uint32_t failure_ = 0;
+  // The files the run wrote new, wrote over older copies, and left in
+  // place because they are newer than the kit's entries (reported through
+  // the shared state at the end).
   uint32_t added_ = 0;
   uint32_t replaced_ = 0;
   uint32_t kept_ = 0;
   uint32_t reportedPercent_ = 0;
-  // The time (whole seconds) of every file this run has planned to write,
-  // by key: a later entry of the same name compares with it.
-  std::unordered_map<std::u16string, uint64_t> plannedTimes_;
+  // The modification time (whole seconds) of every file this run has
+  // planned to write, by key: a later entry of the same name compares with
+  // it.
+  std::unordered_map<std::u16string, int64_t> plannedTimes_;
 };
 
 #endif  // OVN8_INSTALL_INSTALLER_H_

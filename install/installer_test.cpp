@@ -44,24 +44,19 @@ FinalState stateOf(InstallProcessData& data) {
 // template directory for writing its entry.
 class ProgressRecorder {
  public:
-  ProgressRecorder(InstallProcessData& data, const std::u16string& templateDir)
-      : data_(data), templateDir_(templateDir) {
-    FileSystem::SetFaultHook(&ProgressRecorder::hook, this);
+  ProgressRecorder(InstallProcessData& data, const std::u16string& templateDir) {
+    watch_.only({FileOp::CreateFile})
+        .below(templateDir)
+        .skipping(u"/.n8stp")
+        .answering([this, &data](FileOp, const std::u16string&) {
+          progress.push_back(stateOf(data).progress);
+          return 0u;
+        });
   }
-  ~ProgressRecorder() { FileSystem::SetFaultHook(nullptr, nullptr); }
   std::vector<int> progress;
 
  private:
-  static uint32_t hook(FileOp op, const std::u16string& path, void* context) {
-    auto* self = static_cast<ProgressRecorder*>(context);
-    const std::u16string& dir = self->templateDir_;
-    if (op == FileOp::CreateFile && path.compare(0, dir.size(), dir) == 0 &&
-        path.find(u"/.n8stp") == std::u16string::npos)
-      self->progress.push_back(stateOf(self->data_).progress);
-    return 0;
-  }
-  InstallProcessData& data_;
-  std::u16string templateDir_;
+  FileFaultInjector watch_;
 };
 
 class InstallerTest : public testing::Test {
@@ -146,7 +141,7 @@ TEST_F(InstallerTest, InstallsIntoSubfoldersAndWritesNothingTheSecondTime) {
   EXPECT_EQ(0u, install());
   EXPECT_EQ("new docs", readText(scene / "docs/old.txt"));
   EXPECT_EQ("<form/>", readText(scene / "forms/orders/form.xml"));
-  EXPECT_EQ(kKitTime, mtimeOf(scene / "forms/orders/form.xml"));
+  EXPECT_EQ(kKitTime, modificationTime(scene / "forms/orders/form.xml"));
   EXPECT_TRUE(exists(scene / "top.txt"));
   EXPECT_TRUE(privateFoldersIn(scene.templateDir()).empty());
 
@@ -176,7 +171,7 @@ TEST_F(InstallerTest, NewerAndEqualFilesAreLeftAlone) {
            {u"older.txt", "kit", kitTime(kKitTime)}});
   EXPECT_EQ(0u, install());
   EXPECT_EQ("user's newer", readText(scene / "newer.txt"));
-  EXPECT_EQ(kNewer, mtimeOf(scene / "newer.txt"));
+  EXPECT_EQ(kNewer, modificationTime(scene / "newer.txt"));
   EXPECT_EQ("user's equal", readText(scene / "equal.txt"));
   EXPECT_EQ("kit", readText(scene / "older.txt"));
 
@@ -445,7 +440,7 @@ TEST_F(InstallerTest, RepeatedNamesNeverLoseTheOriginal) {
 
   EXPECT_EQ(0u, install());
   EXPECT_EQ("third", readText(scene / "sub/a.txt"));
-  EXPECT_EQ(kKitTime + 20, mtimeOf(scene / "sub/a.txt"));
+  EXPECT_EQ(kKitTime + 20, modificationTime(scene / "sub/a.txt"));
 }
 
 // A link whose target is missing is the user's entry like any file: it is
@@ -765,6 +760,15 @@ TEST_F(InstallerTest, ARollbackThatCannotFinishSaysWhatIsLeftAndWhere) {
   EXPECT_EQ(RecoveryNotice::Kind::kRestored, notices[0].kind);
   EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
   EXPECT_TRUE(leftInHome(scene.homeDir()).empty());
+}
+
+// Without the shared state there is no kit and no directory: the run
+// refuses at once instead of reaching through the missing state.
+TEST(InstallerWithoutStateTest, RefusesAndTouchesNothing) {
+  FileFaultInjector watch;
+  Installer installer;
+  EXPECT_EQ(uint32_t(ERROR_INVALID_PARAMETER), installer.run(nullptr));
+  EXPECT_EQ(0u, watch.count());
 }
 
 }  // namespace

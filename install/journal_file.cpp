@@ -266,6 +266,15 @@ void JournalWriter::close() {
   handle_ = INVALID_HANDLE_VALUE;
 }
 
+void JournalWriter::forget() {
+  close();
+  path_.clear();
+  batch_.clear();
+  failed_ = ERROR_SUCCESS;
+  size_ = 0;
+  commitAt_ = kNoCommit;
+}
+
 uint32_t read_journal(const std::u16string& path, JournalContents& contents) {
   contents = JournalContents();
   HANDLE handle = INVALID_HANDLE_VALUE;

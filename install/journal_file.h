@@ -95,10 +95,12 @@ class JournalWriter {
   // Cuts a commit whose write or sync failed off again, so that the journal
   // once more tells a rollback; 0 when the journal holds no commit.
   uint32_t uncommit();
-  bool commitAttempted() const { return commitAt_ != kNoCommit; }
   void close();
   // Forgets records not yet written.
   void discard() { batch_.clear(); }
+  // Closes the journal and forgets it whole, its commit included, for the
+  // next run: a commit of the last run must not stop this one's rollback.
+  void forget();
   bool isOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
   const std::u16string& path() const { return path_; }
 

@@ -138,7 +138,7 @@ TEST_F(RecoveryTest, FilesChangedAfterTheStopAreKeptAndNamed) {
   EXPECT_EQ('~', keptAs.back());
   EXPECT_EQ("edited", readText(keptAs));
   EXPECT_EQ("original", readText(scene / "replaced.txt"));
-  EXPECT_EQ(kOld, mtimeOf(scene / "replaced.txt"));
+  EXPECT_EQ(kOld, modificationTime(scene / "replaced.txt"));
   EXPECT_EQ("the user wrote here", readText(scene / "new/added.txt"));
   EXPECT_EQ("a file of their own in the run's folder", readText(scene / "new/theirs.txt"));
   EXPECT_TRUE(privateFoldersIn(scene.templateDir()).empty());

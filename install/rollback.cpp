@@ -7,6 +7,7 @@
 #include <random>
 
 #include "install/recovery.h"
+#include "platform/existing_level.h"
 #include "platform/file_system.h"
 #include "platform/owned_leftovers.h"
 #include "platform/path.h"
@@ -76,8 +77,7 @@ void Rollback::reset(const std::u16string& target) {
   unsyncedBackupFolders_.clear();
   plainLevels_.clear();
   stateFolderKey_.clear();
-  journal_.close();
-  journal_.discard();
+  journal_.forget();
   releaseBackupLock();
   lock_.release();
   runRecord_ = RunRecordFile();
@@ -282,13 +282,11 @@ void Rollback::restoreTargetTimes() {
 // The directory's listing, or that of the nearest level left when the run
 // took away the levels it had made.
 uint32_t Rollback::flushTargetListing() {
-  std::u16string level = lock_.directory();
-  for (;;) {
-    FileStatus status;
-    if (file_status(level, status) == ERROR_SUCCESS && status.isDirectory())
-      return FileSystem::FlushDirectory(level);
-    if (level == u"/" || !path_up_one_level(level)) return ERROR_PATH_NOT_FOUND;
-  }
+  std::u16string level;
+  FileStatus status;
+  const uint32_t looked = nearest_existing_level(lock_.directory(), level, status);
+  if (looked != ERROR_SUCCESS) return looked;
+  return status.isDirectory() ? FileSystem::FlushDirectory(level) : uint32_t(ERROR_PATH_NOT_FOUND);
 }
 
 void Rollback::markRolledBack() {
@@ -772,21 +770,20 @@ uint32_t Rollback::ensureTree(const std::u16string& path) {
 }
 
 uint32_t Rollback::climbToExistingLevel(std::u16string& level, bool planning) {
-  for (;;) {
-    if (isDiskRoot(level)) return ERROR_SUCCESS;
+  return climb_to_level(level, [this, planning](const std::u16string& at, bool& end) {
+    end = isDiskRoot(at);
     // Pending levels need no look while making: still to be made. While
     // planning they are planned levels like the others.
-    if (planning || pendingDirectories_.count(level) == 0) {
-      if (plannedDirectories_.count(level) != 0) return ERROR_SUCCESS;
-      FileStatus status;
-      const uint32_t looked = file_status(level, status);
-      if (looked != ERROR_SUCCESS) return looked;
-      if (status.isDirectory()) return ERROR_SUCCESS;
-      // Something other than a directory stands there: creating it fails.
-      if (planning && status.exists()) return ERROR_FILE_NOT_FOUND;
-    }
-    if (!path_up_one_level(level)) return ERROR_PATH_NOT_FOUND;
-  }
+    if (end || (!planning && pendingDirectories_.count(at) != 0)) return uint32_t(ERROR_SUCCESS);
+    end = plannedDirectories_.count(at) != 0;
+    if (end) return uint32_t(ERROR_SUCCESS);
+    FileStatus status;
+    const uint32_t looked = file_status(at, status);
+    if (looked != ERROR_SUCCESS) return looked;
+    end = status.isDirectory();
+    // Something other than a directory stands there: creating it fails.
+    return planning && status.exists() && !end ? uint32_t(ERROR_FILE_NOT_FOUND) : uint32_t(ERROR_SUCCESS);
+  });
 }
 
 uint32_t Rollback::planDirectoryTree(const std::u16string& path) {

@@ -5,6 +5,8 @@
 #include "install/install_test_util.h"
 #include "install/recovery.h"
 #include "platform/file_fault_injector.h"
+#include "platform/file_op_name.h"
+#include "platform/path.h"
 
 using namespace install_test;
 
@@ -12,26 +14,75 @@ namespace {
 
 std::u16string w(const std::string& text) { return widen_lib(text); }
 
+// A file as a batch of the run installs it.
+struct Written {
+  std::string path;
+  std::string content;
+  int64_t seconds;
+};
+
 class RollbackTest : public testing::Test {
  protected:
   InstallScene scene;
   Rollback journal;
   std::u16string target() const { return w(scene.templateDir() + "/"); }
-  // Writes `path` as the run would, telling the journal what it wrote.
-  void install(const std::string& path, const std::string& content, int64_t seconds) {
-    writeFile(path, content, seconds);
-    ExpectedFile expected;
-    expected.size = content.size();
-    expected.writeSeconds = seconds;
-    journal.planExpected(w(path), expected);
+
+  // One batch as the installer runs it: every step of every file is planned
+  // and the plan put on disk, the originals are kept (by a second name where
+  // the file system allows) and their names synced, and only then is each
+  // file written under its temporary name and renamed over its place.
+  uint32_t installBatch(const std::vector<Written>& files) {
+    struct Step {
+      Rollback::Plan plan = Rollback::Plan::kAdd;
+      std::u16string temporary;
+      bool linked = false;
+    };
+    std::vector<Step> steps(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+      const std::u16string path = w(files[i].path);
+      FileStatus seen;
+      uint32_t result = link_status(path, seen);
+      if (result == 0) result = journal.planDirectoryTree(parent_directory(path));
+      if (result == 0) result = journal.planFile(path, seen, steps[i].plan);
+      if (result != 0) return result;
+      if (steps[i].plan == Rollback::Plan::kAdd) journal.addRBFile(path);
+      ExpectedFile expected;
+      expected.size = files[i].content.size();
+      expected.writeSeconds = files[i].seconds;
+      journal.planExpected(path, expected);
+      steps[i].temporary = journal.planTemporary(path, nextIndex_++);
+    }
+    uint32_t result = journal.flushJournal();
+    for (size_t i = 0; result == 0 && i < files.size(); ++i)
+      if (steps[i].plan == Rollback::Plan::kKeep)
+        result = journal.keepOriginal(w(files[i].path), &steps[i].linked);
+    if (result == 0) result = journal.syncKeptOriginals();
+    for (size_t i = 0; result == 0 && i < files.size(); ++i) {
+      const std::u16string path = w(files[i].path);
+      result = journal.createPlannedTree(parent_directory(path));
+      if (result != 0) break;
+      writeFile(narrow_lib(steps[i].temporary), files[i].content, files[i].seconds);
+      const bool replaces = steps[i].plan == Rollback::Plan::kAgain || steps[i].linked;
+      result = FileSystem::MoveFileEx(steps[i].temporary, path,
+                                      replaces ? uint32_t(MOVEFILE_REPLACE_EXISTING) : 0u);
+      if (result == 0) journal.temporaryPlaced();
+    }
+    return result;
+  }
+  uint32_t installFile(const std::string& path, const std::string& content, int64_t seconds) {
+    return installBatch({{path, content, seconds}});
+  }
+  // The missing levels of `dir`, planned, put on disk and made.
+  uint32_t makeTree(const std::string& dir) {
+    uint32_t result = journal.planDirectoryTree(w(dir));
+    if (result == 0) result = journal.flushJournal();
+    return result == 0 ? journal.createPlannedTree(w(dir)) : result;
   }
   // The run's private folders in the template directory.
-  std::vector<std::string> privateFolders() const {
-    std::vector<std::string> found;
-    for (const std::string& name : entryNames(scene.templateDir()))
-      if (name.compare(0, 6, ".n8stp") == 0) found.push_back(name);
-    return found;
-  }
+  std::vector<std::string> privateFolders() const { return privateFoldersIn(scene.templateDir()); }
+
+ private:
+  uint32_t nextIndex_ = 0;
 };
 
 TEST_F(RollbackTest, PrivateFolderInTheTargetTakesTheFirstFreeNumber) {
@@ -124,6 +175,10 @@ TEST_F(RollbackTest, EmptyTargetHasNoBackupFolderAndUndoesOnlyItsRecords) {
   ASSERT_EQ(0u, journal.start(u""));
   EXPECT_TRUE(journal.backupDirectory().empty());
   EXPECT_TRUE(privateFolders().empty());
+  FileStatus seen;
+  ASSERT_EQ(0u, link_status(w(scene / "mine.txt"), seen));
+  Rollback::Plan plan;
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, journal.planFile(w(scene / "mine.txt"), seen, plan));
   EXPECT_EQ(ERROR_INVALID_PARAMETER, journal.storeRBFile(w(scene / "mine.txt")));
   journal.addRBFile(w(scene / "added.txt"));
   EXPECT_EQ(2u, journal.rollback(2));
@@ -131,60 +186,134 @@ TEST_F(RollbackTest, EmptyTargetHasNoBackupFolderAndUndoesOnlyItsRecords) {
   EXPECT_EQ("user", readText(scene / "mine.txt"));
 }
 
-TEST_F(RollbackTest, StoreMovesTheFileToItsMirroredPlace) {
+TEST_F(RollbackTest, PlansTellKeptAddedAndAgainAndRefuseWhatCannotBeKept) {
   writeFile(scene / "sub/deep/a.txt", "original", 1000, 0600);
-  ASSERT_EQ(0u, journal.start(target()));
-  EXPECT_EQ(0u, journal.storeRBFile(w(scene / "sub/deep/a.txt")));
-  const std::string backup = narrow_lib(journal.backupDirectory());
-  EXPECT_FALSE(exists(scene / "sub/deep/a.txt"));
-  EXPECT_EQ("original", readText(backup + "sub/deep/a.txt"));
-
-  // No file: 2, and nothing is made in the backup folder for it.
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, journal.storeRBFile(w(scene / "other/b.txt")));
-  EXPECT_FALSE(exists(backup + "other"));
-  // A directory cannot be replaced by a file.
-  EXPECT_EQ(ERROR_INVALID_PARAMETER, journal.storeRBFile(w(scene / "sub/deep")));
-  EXPECT_TRUE(isDir(scene / "sub/deep"));
-}
-
-TEST_F(RollbackTest, StoreRefusesPathsOutsideTheTarget) {
   writeFile(scene.scratch("outside.txt"), "not ours", 1000);
-  writeFile(scene / "in.txt", "ours", 1000);
   ASSERT_EQ(0u, journal.start(target()));
-  EXPECT_EQ(ERROR_INVALID_NAME, journal.storeRBFile(w(scene.scratch("outside.txt"))));
-  EXPECT_EQ(ERROR_INVALID_NAME, journal.storeRBFile(w(scene / "../outside.txt")));
-  EXPECT_EQ(ERROR_INVALID_NAME, journal.storeRBFile(w(scene / "sub/../../outside.txt")));
-  EXPECT_EQ(ERROR_INVALID_NAME, journal.storeRBFile(target()));
+  FileStatus file, missing, folder;
+  ASSERT_EQ(0u, link_status(w(scene / "sub/deep/a.txt"), file));
+  ASSERT_EQ(0u, link_status(w(scene / "sub/deep"), folder));
+  Rollback::Plan plan;
+  ASSERT_EQ(0u, journal.planFile(w(scene / "sub/deep/a.txt"), file, plan));
+  EXPECT_EQ(Rollback::Plan::kKeep, plan);
+  // Other spellings of a planned file are the same file.
+  for (const char* spelling : {"sub//deep/a.txt", "./sub/./deep/a.txt"}) {
+    ASSERT_EQ(0u, journal.planFile(w(scene / spelling), file, plan));
+    EXPECT_EQ(Rollback::Plan::kAgain, plan) << spelling;
+  }
+  ASSERT_EQ(0u, journal.planFile(w(scene / "new.txt"), missing, plan));
+  EXPECT_EQ(Rollback::Plan::kAdd, plan);
+  journal.addRBFile(w(scene / "new.txt"));
+  ASSERT_EQ(0u, journal.planFile(w(scene / "new.txt"), missing, plan));
+  EXPECT_EQ(Rollback::Plan::kAgain, plan);
+  // A directory cannot be replaced by a file; nothing outside the target,
+  // the target itself, or the wizard's own names can be planned.
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, journal.planFile(w(scene / "sub/deep"), folder, plan));
+  for (const std::string& path :
+       {scene.scratch("outside.txt"), scene / "../outside.txt", scene / "sub/../../outside.txt",
+        scene.templateDir(), scene / ".n8stp0/b/x", scene / "sub/.n8new1-1-1"})
+    EXPECT_EQ(ERROR_INVALID_NAME, journal.planFile(w(path), file, plan)) << path;
+  // Nothing moves before the plan is on disk and the original is kept.
+  ASSERT_EQ(0u, journal.flushJournal());
+  EXPECT_EQ("original", readText(scene / "sub/deep/a.txt"));
+  ASSERT_EQ(0u, journal.keepOriginal(w(scene / "sub/deep/a.txt")));
+  EXPECT_FALSE(exists(scene / "sub/deep/a.txt"));
+  EXPECT_EQ("original", readText(narrow_lib(journal.backupDirectory()) + "sub/deep/a.txt"));
+  EXPECT_EQ(ERROR_INVALID_NAME, journal.keepOriginal(w(scene.scratch("outside.txt"))));
+  // A planned original that has gone meanwhile is no "not found" the caller
+  // could take for a missing file.
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, journal.keepOriginal(w(scene / "sub/deep/a.txt")));
+  journal.rollback(87);
+  EXPECT_EQ("original", readText(scene / "sub/deep/a.txt"));
   EXPECT_EQ("not ours", readText(scene.scratch("outside.txt")));
-  EXPECT_EQ(journal.rollback(0), 0u);
-  EXPECT_EQ("not ours", readText(scene.scratch("outside.txt")));
-  EXPECT_EQ("ours", readText(scene / "in.txt"));
 }
 
-TEST_F(RollbackTest, SamePathTwiceKeepsTheOriginal) {
-  writeFile(scene / "sub/a.txt", "original bytes\n\x01\x02", 1000, 0640);
+TEST_F(RollbackTest, OriginalsKeptByASecondNameOrMovedComeBackAfterAFailure) {
+  writeFile(scene / "a.txt", "original a", 1000, 0640);
+  writeFile(scene / "sub/b.txt", "original b", 1000);
+  setTimes(scene / "sub", 1500, 123);
+  setTimes(scene.templateDir(), 1700, 789);
   const auto before = snapshot(scene.templateDir());
   ASSERT_EQ(0u, journal.start(target()));
-  ASSERT_EQ(0u, journal.storeRBFile(w(scene / "sub/a.txt")));
-  install(scene / "sub/a.txt", "first install", 2000);
-  // The same file under other spellings is already kept: the new file stays.
-  EXPECT_EQ(0u, journal.storeRBFile(w(scene / "sub/a.txt")));
-  EXPECT_EQ(0u, journal.storeRBFile(w(scene / "sub//a.txt")));
-  EXPECT_EQ(0u, journal.storeRBFile(w(scene / "./sub/./a.txt")));
-  EXPECT_EQ("first install", readText(scene / "sub/a.txt"));
-  journal.addRBFile(w(scene / "sub/a.txt"));  // must not get the original deleted
-  EXPECT_EQ("original bytes\n\x01\x02",
-            readText(narrow_lib(journal.backupDirectory()) + "sub/a.txt"));
+  uint64_t links = 0;
+  {
+    // A file system that refuses the first second name: every original of
+    // the run then moves, and no second name is tried again.
+    FileFaultInjector refusal(1, ERROR_NOT_SUPPORTED);
+    refusal.only({FileOp::CreateHardLink});
+    ASSERT_EQ(0u, installBatch({{scene / "a.txt", "new a", 3000},
+                                {scene / "sub/b.txt", "new b", 3000},
+                                {scene / "fresh/deep/c.txt", "c", 3000}}));
+    links = refusal.count();
+  }
+  EXPECT_EQ(1u, links);
+  EXPECT_EQ("new a", readText(scene / "a.txt"));
+  EXPECT_EQ("original b", readText(narrow_lib(journal.backupDirectory()) + "sub/b.txt"));
+  ASSERT_EQ(0u, installFile(scene / "a.txt", "again", 3000));  // the original stays kept
+  EXPECT_EQ(1223u, journal.rollback(1223));
+  EXPECT_TRUE(journal.lastUndo().complete);
+  EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+  EXPECT_TRUE(leftInHome(scene.homeDir()).empty());
 
-  // A file this run added is not moved into the backup folder either.
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, journal.storeRBFile(w(scene / "new.txt")));
-  journal.addRBFile(w(scene / "new.txt"));
-  install(scene / "new.txt", "added", 2000);
-  EXPECT_EQ(0u, journal.storeRBFile(w(scene / "new.txt")));
-  EXPECT_EQ("added", readText(scene / "new.txt"));
-
+  // With second names the originals never leave their place until the new
+  // file replaces them.
+  ASSERT_EQ(0u, journal.start(target()));
+  ASSERT_EQ(0u, installFile(scene / "a.txt", "linked a", 3000));
+  EXPECT_EQ("original a", readText(narrow_lib(journal.backupDirectory()) + "a.txt"));
   journal.rollback(87);
   EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+}
+
+// The whole production path of a batch and its end, failed at each file
+// operation in turn: a run that fails rolls back to exactly what was there,
+// one that ends well has installed everything; nothing is left in the home
+// directory, and no private folder stays once the next start has looked.
+TEST_F(RollbackTest, EveryFailingStepOfABatchRollsBackExactly) {
+  const auto prepare = [this] {
+    testkit::removeTree(scene.templateDir());
+    writeFile(scene / "a.txt", "original a", 1000, 0600);
+    writeFile(scene / "sub/b.txt", "original b", 1000);
+    setTimes(scene / "sub", 1500, 5);
+    setTimes(scene.templateDir(), 1700, 7);
+    return snapshot(scene.templateDir());
+  };
+  const std::vector<Written> batch = {{scene / "a.txt", "new a", 3000},
+                                      {scene / "sub/b.txt", "new b", 3000},
+                                      {scene / "sub/new/c.txt", "c", 3000},
+                                      {scene / "d.txt", "d", 3000}};
+  uint64_t failures = 0;
+  for (uint64_t k = 1;; ++k) {
+    const auto before = prepare();
+    uint32_t result = 0;
+    bool fired = false;
+    FileOp op = FileOp::CreateFile;
+    {
+      FileFaultInjector fault(k, ERROR_DISK_FULL);
+      result = journal.start(target());
+      if (result == 0) result = installBatch(batch);
+      if (result == 0) result = journal.stop();
+      fired = fault.fired();
+      if (fired) op = fault.firedOp();
+    }
+    if (result != 0) {
+      ++failures;
+      journal.rollback(result);
+      ASSERT_TRUE(journal.lastUndo().complete) << k << " " << file_op_name(op) << " " << result;
+      ASSERT_EQ("", differences(before, snapshot(scene.templateDir()))) << k;
+    } else {
+      for (const Written& file : batch) ASSERT_EQ(file.content, readText(file.path)) << k;
+    }
+    // The lock ends with the run; a start then clears whatever a step that
+    // failed after the commit left.
+    journal.start(u"");
+    recover_stopped_installations();
+    ASSERT_TRUE(privateFolders().empty()) << k;
+    ASSERT_TRUE(leftInHome(scene.homeDir()).empty()) << k;
+    if (result == 0 && !fired) break;
+    ASSERT_TRUE(fired) << k;
+  }
+  // Each step that writes or moves can fail: far more than the files.
+  EXPECT_GT(failures, 20u);
 }
 
 TEST_F(RollbackTest, RemovedAddedFileIsNoLongerKnown) {
@@ -199,12 +328,39 @@ TEST_F(RollbackTest, RemovedAddedFileIsNoLongerKnown) {
   journal.removeRBFile(w(scene / "x.txt"));
   journal.removeRBFile(w(scene / "none.txt"));
   ASSERT_EQ(1u, journal.addedFiles().size());
-  // x.txt is neither added nor kept now: a file there is backed up again.
+  // x.txt is neither added nor kept now: a file there is kept again.
   writeFile(scene / "x.txt", "present", 1000);
-  EXPECT_EQ(0u, journal.storeRBFile(w(scene / "x.txt")));
-  EXPECT_FALSE(exists(scene / "x.txt"));
+  ASSERT_EQ(0u, installFile(scene / "x.txt", "new", 2000));
   journal.rollback(1);
   EXPECT_EQ("present", readText(scene / "x.txt"));
+}
+
+// storeRBFile plans, flushes and keeps in one call; the run batches those
+// steps instead.
+TEST_F(RollbackTest, StoreKeepsTheOriginalOnceUnderEverySpelling) {
+  writeFile(scene / "sub/a.txt", "original bytes\n\x01\x02", 1000, 0640);
+  const auto before = snapshot(scene.templateDir());
+  ASSERT_EQ(0u, journal.start(target()));
+  ASSERT_EQ(0u, journal.storeRBFile(w(scene / "sub/a.txt")));
+  ASSERT_EQ(0u, installFile(scene / "sub/a.txt", "first install", 2000));
+  // The same file under other spellings is already kept: the new file stays.
+  EXPECT_EQ(0u, journal.storeRBFile(w(scene / "sub/a.txt")));
+  EXPECT_EQ(0u, journal.storeRBFile(w(scene / "sub//a.txt")));
+  EXPECT_EQ(0u, journal.storeRBFile(w(scene / "./sub/./a.txt")));
+  EXPECT_EQ("first install", readText(scene / "sub/a.txt"));
+  journal.addRBFile(w(scene / "sub/a.txt"));  // must not get the original deleted
+  EXPECT_EQ("original bytes\n\x01\x02",
+            readText(narrow_lib(journal.backupDirectory()) + "sub/a.txt"));
+
+  // A file this run added is not moved into the backup folder either.
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, journal.storeRBFile(w(scene / "new.txt")));
+  journal.addRBFile(w(scene / "new.txt"));
+  ASSERT_EQ(0u, installFile(scene / "new.txt", "added", 2000));
+  EXPECT_EQ(0u, journal.storeRBFile(w(scene / "new.txt")));
+  EXPECT_EQ("added", readText(scene / "new.txt"));
+
+  journal.rollback(87);
+  EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
 }
 
 TEST_F(RollbackTest, DirectoryTreeRecordsOnlyWhatItCreates) {
@@ -214,16 +370,16 @@ TEST_F(RollbackTest, DirectoryTreeRecordsOnlyWhatItCreates) {
   EXPECT_EQ(0u, journal.makeDirectoryTree(w(scene / "existing/")));
   EXPECT_TRUE(journal.createdDirectories().empty());
 
-  EXPECT_EQ(0u, journal.makeDirectoryTree(w(scene / "new/two/")));
+  EXPECT_EQ(0u, makeTree(scene / "new/two/"));
   ASSERT_EQ(2u, journal.createdDirectories().size());
   EXPECT_EQ(w(scene / "new"), journal.createdDirectories()[0]);
   EXPECT_EQ(w(scene / "new/two"), journal.createdDirectories()[1]);
   EXPECT_TRUE(isDir(scene / "new/two"));
 
-  EXPECT_EQ(0u, journal.makeDirectoryTree(u"/"));
-  EXPECT_EQ(ERROR_PATH_NOT_FOUND, journal.makeDirectoryTree(u"relative"));
+  EXPECT_EQ(0u, makeTree("/"));
+  EXPECT_EQ(ERROR_PATH_NOT_FOUND, makeTree("relative"));
   writeFile(scene / "file", "x", 1000);
-  EXPECT_NE(0u, journal.makeDirectoryTree(w(scene / "file/below")));
+  EXPECT_NE(0u, makeTree(scene / "file/below"));
   EXPECT_EQ(2u, journal.createdDirectories().size());
 }
 
@@ -239,13 +395,13 @@ TEST_F(RollbackTest, DeepTreeIsMadeLevelByLevelWithoutRepeatedWork) {
     counter.only({FileOp::CreateOneDirectory, FileOp::CreateDirectory})
         .below(w(scene.templateDir()))
         .skipping(u"/.n8stp");
-    EXPECT_EQ(0u, journal.makeDirectoryTree(w(deep + "/")));
+    EXPECT_EQ(0u, makeTree(deep + "/"));
     creations = counter.count();
   }
   {
     FileFaultInjector counter;
     counter.only({FileOp::GetFileStatus});
-    EXPECT_EQ(0u, journal.makeDirectoryTree(w(deep + "/x")));
+    EXPECT_EQ(0u, makeTree(deep + "/x"));
     looks = counter.count();
   }
   EXPECT_EQ(1001u, creations);
@@ -259,7 +415,7 @@ TEST_F(RollbackTest, DeepTreeIsMadeLevelByLevelWithoutRepeatedWork) {
 
   // Doubled separators name the same levels.
   ASSERT_EQ(0u, journal.start(target()));
-  EXPECT_EQ(0u, journal.makeDirectoryTree(w(scene / "p//q///r")));
+  EXPECT_EQ(0u, makeTree(scene / "p//q///r"));
   ASSERT_EQ(3u, journal.createdDirectories().size());
   EXPECT_EQ(w(scene / "p//q"), journal.createdDirectories()[1]);
   EXPECT_TRUE(isDir(scene / "p/q/r"));
@@ -274,14 +430,10 @@ TEST_F(RollbackTest, RollbackRestoresFilesAndRemovesWhatTheRunMade) {
   const auto before = snapshot(scene.templateDir());
 
   ASSERT_EQ(0u, journal.start(target()));
-  ASSERT_EQ(0u, journal.storeRBFile(w(scene / "existing/sub/replaced.txt")));
-  install(scene / "existing/sub/replaced.txt", "new version", 3000);
-  ASSERT_EQ(ERROR_FILE_NOT_FOUND, journal.storeRBFile(w(scene / "existing/added.txt")));
-  journal.addRBFile(w(scene / "existing/added.txt"));
-  install(scene / "existing/added.txt", "added", 3000);
-  ASSERT_EQ(0u, journal.makeDirectoryTree(w(scene / "fresh/a/b")));
-  journal.addRBFile(w(scene / "fresh/a/b/f.txt"));
-  install(scene / "fresh/a/b/f.txt", "f", 3000);
+  ASSERT_EQ(0u, installBatch({{scene / "existing/sub/replaced.txt", "new version", 3000},
+                              {scene / "existing/added.txt", "added", 3000},
+                              {scene / "fresh/a/b/f.txt", "f", 3000}}));
+  EXPECT_EQ("new version", readText(scene / "existing/sub/replaced.txt"));
 
   EXPECT_EQ(1223u, journal.rollback(1223));
   EXPECT_TRUE(journal.lastUndo().complete);
@@ -292,8 +444,8 @@ TEST_F(RollbackTest, RollbackNeverFollowsALinkNorRemovesUnrecordedFiles) {
   ScratchDir elsewhere;
   writeFile(elsewhere / "precious.txt", "precious", 1000);
   ASSERT_EQ(0u, journal.start(target()));
-  ASSERT_EQ(0u, journal.makeDirectoryTree(w(scene / "made")));
-  ASSERT_EQ(0u, journal.makeDirectoryTree(w(scene / "other")));
+  ASSERT_EQ(0u, makeTree(scene / "made"));
+  ASSERT_EQ(0u, makeTree(scene / "other"));
   // Someone replaces a created directory by a link, and puts a file of
   // their own into another one.
   rmdir((scene / "made").c_str());
@@ -312,11 +464,8 @@ TEST_F(RollbackTest, BackupThatCannotBeMovedBackStaysInTheBackupFolder) {
   writeFile(scene / "a.txt", "original a", 1000);
   writeFile(scene / "b.txt", "original b", 1000);
   ASSERT_EQ(0u, journal.start(target()));
-  ASSERT_EQ(0u, journal.storeRBFile(w(scene / "a.txt")));
-  ASSERT_EQ(0u, journal.storeRBFile(w(scene / "b.txt")));
-  ASSERT_EQ(0u, journal.makeDirectoryTree(w(scene / "made")));
-  install(scene / "a.txt", "new a", 2000);
-  install(scene / "b.txt", "new b", 2000);
+  ASSERT_EQ(0u, installBatch({{scene / "a.txt", "new a", 2000}, {scene / "b.txt", "new b", 2000}}));
+  ASSERT_EQ(0u, makeTree(scene / "made"));
   const std::string backup = narrow_lib(journal.backupDirectory());
   {
     FileFaultInjector fault(1);
@@ -360,10 +509,23 @@ TEST_F(RollbackTest, StopDeletesThePrivateFolder) {
   EXPECT_EQ(uint32_t(ERROR_LOCK_VIOLATION), second.start(target()));
   writeFile(scene / "sub/x.txt", "old", 1000);
   ASSERT_EQ(0u, journal.start(target()));
-  ASSERT_EQ(0u, journal.storeRBFile(w(scene / "sub/x.txt")));
-  journal.stop();
+  ASSERT_EQ(0u, installFile(scene / "sub/x.txt", "new", 2000));
+  ASSERT_EQ(0u, journal.stop());
   EXPECT_TRUE(privateFolders().empty());
-  EXPECT_FALSE(exists(scene / "sub/x.txt"));  // stop keeps the run's result
+  EXPECT_EQ("new", readText(scene / "sub/x.txt"));  // stop keeps the run's result
+  EXPECT_TRUE(leftInHome(scene.homeDir()).empty());
+  // The same object's next run rolls back in full although the last one
+  // committed before it.
+  ASSERT_EQ(0u, journal.start(target()));
+  journal.addRBFile(w(scene / "later.txt"));
+  ExpectedFile later;
+  later.size = 5;
+  later.writeSeconds = 2000;
+  journal.planExpected(w(scene / "later.txt"), later);
+  writeFile(scene / "later.txt", "later", 2000);
+  EXPECT_EQ(87u, journal.rollback(87));
+  EXPECT_TRUE(journal.lastUndo().complete);
+  EXPECT_FALSE(exists(scene / "later.txt"));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "install/target_lock.h"
 
+#include "platform/existing_level.h"
 #include "platform/owned_leftovers.h"
 #include "platform/path.h"
 #include "platform/text.h"
@@ -35,16 +36,13 @@ uint32_t TargetLock::acquire(const std::u16string& directory) {
   existing_ = FileStatus();
   directory_ = without_trailing_separator(directory, PathSeparators::kSlashAndBackslash);
   if (directory_.empty()) return ERROR_PATH_NOT_FOUND;
-  std::u16string level = directory_;
-  for (;;) {
-    const uint32_t looked = file_status(level, existing_);
-    if (looked != ERROR_SUCCESS) return looked;
-    if (existing_.exists()) break;
-    missing_.insert(missing_.begin(), level);
-    const std::u16string parent = parent_directory(level);
-    if (parent.empty() || parent == level) return ERROR_PATH_NOT_FOUND;
-    level = parent;
-  }
+  std::u16string level;
+  const uint32_t looked = nearest_existing_level(directory_, level, existing_);
+  if (looked != ERROR_SUCCESS) return looked;
+  // A relative name without "/" ends in ".", which is not a level of it.
+  if (directory_.compare(0, level.size(), level) != 0) return ERROR_PATH_NOT_FOUND;
+  for (std::u16string missing = level; path_down_one_level(directory_, missing);)
+    missing_.push_back(missing);
   if (!existing_.isDirectory()) return missing_.empty() ? ERROR_DIRECTORY : ERROR_NOT_A_FOLDER;
   uint32_t result = lockAncestors(level, !missing_.empty());
   if (result == ERROR_SUCCESS && missing_.empty()) result = lockDirectory(directory_);

@@ -1,5 +1,6 @@
 #include "install/wizard_paths.h"
 
+#include "platform/existing_level.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
 #include "platform/text.h"
@@ -21,17 +22,13 @@ std::u16string resolved(const std::u16string& path) {
   return result;
 }
 
-// `path` itself when it is a folder, else its nearest parent that is one
-// ("/" at the end).
+// `path` itself when it is a folder, else the folder that holds its
+// nearest existing level; empty when the way there is blocked.
 std::u16string nearest_existing_folder(const std::u16string& path) {
-  std::u16string folder = without_trailing_separator(path);
-  while (true) {
-    FileStatus status;
-    if (FileSystem::GetFileStatus(folder, true, status) == ERROR_SUCCESS &&
-        status.kind == FileKind::kDirectory)
-      return folder;
-    if (!path_up_one_level(folder) || folder == u"/") return u"/";
-  }
+  std::u16string level;
+  FileStatus status;
+  if (nearest_existing_level(path, level, status) != ERROR_SUCCESS) return std::u16string();
+  return status.isDirectory() ? level : parent_directory(level);
 }
 
 }  // namespace
@@ -75,29 +72,6 @@ std::u16string documentInsideDirectory(const std::u16string& path,
   return file;
 }
 
-std::u16string absoluteTargetPath(const std::u16string& typed, const std::u16string& home,
-                                  const std::u16string& cwd) {
-  if (typed == u"~" || typed.compare(0, 2, u"~/") == 0) return home + typed.substr(1);
-  if (typed.empty() || typed[0] == u'/') return typed;
-  return with_trailing_separator(cwd) + typed;
-}
-
-TargetCheck checkTargetDirectory(const std::u16string& path) {
-  std::u16string existing = without_trailing_separator(path);
-  FileStatus status;
-  // The nearest part of the path that exists: the folder itself, or the
-  // parent in which it would be made.
-  while (true) {
-    const uint32_t result = FileSystem::GetFileStatus(existing, true, status);
-    if (result == ERROR_SUCCESS && status.exists()) break;
-    if (!path_up_one_level(existing)) return TargetCheck::kNotWritable;
-  }
-  if (status.kind != FileKind::kDirectory) return TargetCheck::kNotAFolder;
-  if (FileSystem::CheckAccess(existing, FILE_ACCESS_WRITE) != ERROR_SUCCESS)
-    return TargetCheck::kNotWritable;
-  return TargetCheck::kUsable;
-}
-
 namespace {
 
 FreeSpaceProbe g_freeSpaceProbe = nullptr;
@@ -110,6 +84,7 @@ bool freeSpaceAt(const std::u16string& path, uint64_t& freeBytes) {
   if (path.empty() || path[0] != u'/') return false;
   // The folder the run would create its levels in: the nearest one there.
   const std::u16string folder = nearest_existing_folder(path);
+  if (folder.empty()) return false;
   if (g_freeSpaceProbe) return g_freeSpaceProbe(folder, freeBytes);
   return FileSystem::GetFreeSpace(folder, freeBytes) == ERROR_SUCCESS;
 }

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/path.h"
+#include "platform/target_check.h"
+
 // The temporary directory must hold this many times the kit's size.
 const uint64_t kSpaceReg = 3;
 
@@ -29,18 +32,9 @@ std::u16string joinDirectoryAndName(const std::u16string& directory, const std::
 std::u16string documentInsideDirectory(const std::u16string& path,
                                        const std::u16string& directory);
 
-// The template directory as the user typed it, made absolute: "~" and "~/"
-// stand for `home`, a relative path is taken against `cwd`.
-std::u16string absoluteTargetPath(const std::u16string& typed, const std::u16string& home,
-                                  const std::u16string& cwd);
-
-// Whether an absolute path can be the template directory.
-enum class TargetCheck {
-  kUsable,       // a folder that may be written, or one that can be made
-  kNotAFolder,   // a file stands at the path or at one of its parents
-  kNotWritable,  // the folder, or the nearest existing parent, may not be written
-};
-TargetCheck checkTargetDirectory(const std::u16string& path);
+// A typed directory is made absolute by absolute_path (platform/path.h);
+// whether it can be the template directory is checkTargetDirectory
+// (platform/target_check.h).
 
 // The space free to this user on the file system of the absolute `path`, or
 // of its nearest existing parent. False when it cannot be told.

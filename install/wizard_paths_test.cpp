@@ -67,33 +67,6 @@ TEST(WizardPathsTest, DocumentMustLieInsideTheDirectory) {
   }
 }
 
-TEST(WizardPathsTest, TypedTargetIsMadeAbsoluteAndCheckedBeforeTheRun) {
-  EXPECT_EQ(absoluteTargetPath(u"~/tpl", u"/home/u", u"/work"), u"/home/u/tpl");
-  EXPECT_EQ(absoluteTargetPath(u"~", u"/home/u", u"/work"), u"/home/u");
-  EXPECT_EQ(absoluteTargetPath(u"~other/tpl", u"/home/u", u"/work"), u"/work/~other/tpl");
-  EXPECT_EQ(absoluteTargetPath(u"tpl/", u"/home/u", u"/work"), u"/work/tpl/");
-  EXPECT_EQ(absoluteTargetPath(u"tpl", u"/home/u", u"/"), u"/tpl");
-  EXPECT_EQ(absoluteTargetPath(u"/abs/t", u"/home/u", u"/work"), u"/abs/t");
-
-  const testkit::ScratchDir scratch("/tmp", "ovn8target");
-  const std::string root = scratch.path();
-  ASSERT_TRUE(testkit::makeDirs(root + "/dir") && testkit::writeFile(root + "/file", ""));
-  const std::u16string wroot = widen_lib(root);
-  EXPECT_EQ(checkTargetDirectory(wroot + u"/dir/"), TargetCheck::kUsable);
-  EXPECT_EQ(checkTargetDirectory(wroot + u"/dir/new/deeper/"), TargetCheck::kUsable);
-  EXPECT_EQ(checkTargetDirectory(wroot + u"/file"), TargetCheck::kNotAFolder);
-  EXPECT_EQ(checkTargetDirectory(wroot + u"/file/sub/"), TargetCheck::kNotAFolder);
-  // We run as root: a folder that may not be written comes from the file layer.
-  struct Deny {
-    static uint32_t access(FileOp op, const std::u16string&, void*) {
-      return op == FileOp::CheckAccess ? uint32_t(ERROR_INVALID_PARAMETER) : 0u;
-    }
-  };
-  FileSystem::SetFaultHook(&Deny::access, nullptr);
-  EXPECT_EQ(checkTargetDirectory(wroot + u"/dir/new/"), TargetCheck::kNotWritable);
-  FileSystem::SetFaultHook(nullptr, nullptr);
-}
-
 TEST(WizardPathsTest, FreeSpaceIsThatOfTheNearestExistingFolder) {
   uint64_t root = 0, below = 0;
   ASSERT_TRUE(freeSpaceAt(u"/", root));

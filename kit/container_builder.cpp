@@ -7,21 +7,17 @@
 namespace config {
 
 ContainerBuilder& ContainerBuilder::u32(uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) bytes_.push_back(char(value >> shift));
+  out_.u32(value);
   return *this;
 }
 
 ContainerBuilder& ContainerBuilder::string(const std::u16string& value) {
-  u32(uint32_t(value.size()));
-  for (char16_t unit : value) {
-    bytes_.push_back(char(unit & 0xFF));
-    bytes_.push_back(char(unit >> 8));
-  }
+  out_.string(value);
   return *this;
 }
 
 ContainerBuilder& ContainerBuilder::raw(const std::string& bytes) {
-  bytes_ += bytes;
+  out_.append(bytes);
   return *this;
 }
 
@@ -30,7 +26,7 @@ ContainerBuilder& ContainerBuilder::descriptionRecord(const KitDescription& d, u
                                   d.providerName.size() + d.descriptionPath.size());
   u32(uint32_t(4 + fields + padding));
   string(d.languageCode).string(d.productName).string(d.providerName).string(d.descriptionPath);
-  bytes_.append(padding, '\0');
+  out_.append(std::string(padding, '\0'));
   return *this;
 }
 
@@ -41,10 +37,12 @@ ContainerBuilder& ContainerBuilder::entryRecord(const std::u16string& name, _FIL
   u32(uint32_t(kMinEntryRecordSize + 2 * name.size() + extension + padding));
   string(name).u32(lastWriteTime.dwLowDateTime).u32(lastWriteTime.dwHighDateTime).u32(offset).u32(size);
   if (crc != nullptr) {
-    // "OKX1", then tag 1 and length 4 as two little-endian 16-bit words.
-    raw(std::string(kKitExtensionMagic, 4)).u32(uint32_t(kKitItemCrc32) | 4u << 16).u32(*crc);
+    raw(std::string(kKitExtensionMagic, 4));
+    out_.u16(kKitItemCrc32);
+    out_.u16(4);
+    u32(*crc);
   }
-  bytes_.append(padding, '\0');
+  out_.append(std::string(padding, '\0'));
   return *this;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "kit/install_data.h"
+#include "platform/byte_codec.h"
 #include "platform/file_system.h"
 
 namespace config {
@@ -26,10 +27,10 @@ class ContainerBuilder {
   ContainerBuilder& entryRecord(const std::u16string& name, _FILETIME lastWriteTime,
                                 uint32_t offset, uint32_t size, uint32_t padding = 0,
                                 const uint32_t* crc = nullptr);
-  const std::string& bytes() const { return bytes_; }
+  const std::string& bytes() const { return out_.bytes(); }
 
  private:
-  std::string bytes_;
+  ByteWriter out_;
 };
 
 // Raw DEFLATE (no header, no trailer) of `data`.

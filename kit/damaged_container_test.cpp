@@ -10,7 +10,7 @@
 using config::KitLayout;
 using config::KitSpec;
 using kittest::KitReader;
-using kittest::ScratchDir;
+using kittest::KitScene;
 
 namespace {
 
@@ -32,7 +32,7 @@ size_t headerSize(const KitSpec& kit, const std::string& container) {
 
 // Opens the kit in `mode`; when it opens, every entry is inside it and
 // extracts. Nothing is left behind either way.
-void checkOpenIn(const ScratchDir& scratch, const std::string& container, kittest::ContainerMode mode,
+void checkOpenIn(const KitScene& scratch, const std::string& container, kittest::ContainerMode mode,
                  const std::string& what) {
   {
     KitReader reader;
@@ -58,14 +58,14 @@ void checkOpenIn(const ScratchDir& scratch, const std::string& container, kittes
   EXPECT_TRUE(scratch.tmpFiles().empty()) << what;
 }
 
-void checkOpen(const ScratchDir& scratch, const std::string& container, const std::string& what) {
+void checkOpen(const KitScene& scratch, const std::string& container, const std::string& what) {
   ASSERT_TRUE(config::writeContainerAsKit(scratch.path("k.okd"), container, 1));
   for (kittest::ContainerMode mode : kittest::kAllModes)
     checkOpenIn(scratch, container, mode, what + ", " + kittest::modeName(mode));
 }
 
 TEST(DamagedContainerTest, EveryCutOpensWholeEntriesOrFails) {
-  ScratchDir scratch;
+  KitScene scratch;
   for (bool single : {false, true}) {
     KitSpec kit = sampleKit();
     kit.singleForm = single;
@@ -77,7 +77,7 @@ TEST(DamagedContainerTest, EveryCutOpensWholeEntriesOrFails) {
 }
 
 TEST(DamagedContainerTest, EveryFlippedHeaderByteOpensWholeEntriesOrFails) {
-  ScratchDir scratch;
+  KitScene scratch;
   for (bool single : {false, true}) {
     KitSpec kit = sampleKit();
     kit.singleForm = single;
@@ -99,7 +99,7 @@ TEST(DamagedContainerTest, EveryFlippedHeaderByteOpensWholeEntriesOrFails) {
 // The refusal names the part of the kit that is wrong, so that whoever made
 // the kit can find it.
 TEST(DamagedContainerTest, RefusalSaysWhatIsWrongAndWhere) {
-  ScratchDir scratch;
+  KitScene scratch;
   const KitSpec kit = sampleKit();
   std::string container;
   ASSERT_TRUE(config::buildContainer(kit, KitLayout(), container));

@@ -30,8 +30,10 @@
 #include <vector>
 
 #include "kit/lz_compressor.h"
+#include "platform/byte_codec.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
+#include "platform/path.h"
 #include "platform/private_temp.h"
 #include "platform/run_log.h"
 #include "platform/text.h"
@@ -96,21 +98,11 @@ inline bool hasUnprintableCharacter(const std::u16string& name) {
 // ".." component, no control character or unpaired surrogate. Only such
 // names can be installed below a directory without escaping it, and shown.
 inline bool isSafeEntryName(const std::u16string& name) {
-  if (name.empty() || hasUnprintableCharacter(name)) return false;
-  size_t start = 0;
-  while (true) {
-    size_t end = start;
-    while (end < name.size() && name[end] != u'/' && name[end] != u'\\') {
-      if (name[end] == u'\0') return false;
-      ++end;
-    }
-    const size_t length = end - start;
-    if (length == 0) return false;  // leading separator (absolute), "//" or trailing separator
-    if (name[start] == u'.' && (length == 1 || (length == 2 && name[start + 1] == u'.')))
-      return false;
-    if (end == name.size()) return true;
-    start = end + 1;
-  }
+  std::u16string normal;
+  // Only dropping an empty or "." name shortens it.
+  return !hasUnprintableCharacter(name) &&
+         normal_relative_path(name, PathSeparators::kSlashAndBackslash, u'\\', normal) &&
+         normal.size() == name.size();
 }
 
 // Limits of the file system on names, in bytes of the narrowed (UTF-8) text:
@@ -158,89 +150,26 @@ inline std::u16string entryNameInDirectory(const std::u16string& storedName) {
 // system allows, or the name alone is longer than a path may be: such a
 // name cannot be installed below the directory.
 inline bool normalizeEntryName(const std::u16string& stored, std::u16string& name) {
-  name.clear();
-  size_t bytes = 0;
-  size_t start = 0;
-  while (start <= stored.size()) {
-    size_t end = start;
-    while (end < stored.size() && stored[end] != u'/' && stored[end] != u'\\') {
-      if (stored[end] == u'\0') return false;
-      ++end;
-    }
-    const size_t length = end - start;
-    const bool dot = length == 1 && stored[start] == u'.';
-    if (length == 2 && stored[start] == u'.' && stored[start + 1] == u'.') return false;
-    if (length > 0 && !dot) {
-      const size_t componentBytes = narrowedLength(stored.data() + start, length);
-      if (componentBytes > kMaxNameComponentBytes) return false;
-      bytes += componentBytes + (name.empty() ? 0 : 1);
-      if (bytes > kMaxPathBytes) return false;
-      if (!name.empty()) name.push_back(u'\\');
-      name.append(stored, start, length);
-    }
+  if (!normal_relative_path(stored, PathSeparators::kSlashAndBackslash, u'\\', name) ||
+      narrowedLength(name.data(), name.size()) > kMaxPathBytes)
+    return false;
+  for (size_t start = 0; start <= name.size();) {
+    const size_t end = std::min(name.find(u'\\', start), name.size());
+    if (narrowedLength(name.data() + start, end - start) > kMaxNameComponentBytes) return false;
     start = end + 1;
   }
-  return !name.empty();
+  return true;
 }
 
 namespace detail {
-
-// Reads little-endian fields out of one record held in memory.
-class RecordCursor {
- public:
-  RecordCursor(const uint8_t* data, size_t size) : data_(data), left_(size) {}
-
-  bool u32(uint32_t& value) {
-    if (left_ < 4) return false;
-    value = uint32_t(data_[0]) | uint32_t(data_[1]) << 8 | uint32_t(data_[2]) << 16 |
-            uint32_t(data_[3]) << 24;
-    data_ += 4;
-    left_ -= 4;
-    return true;
-  }
-
-  bool u16(uint16_t& value) {
-    if (left_ < 2) return false;
-    value = uint16_t(data_[0] | data_[1] << 8);
-    data_ += 2;
-    left_ -= 2;
-    return true;
-  }
-
-  bool skip(size_t count) {
-    if (left_ < count) return false;
-    data_ += count;
-    left_ -= count;
-    return true;
-  }
-
-  const uint8_t* data() const { return data_; }
-  size_t left() const { return left_; }
-
-  // A 32-bit count of UTF-16LE code units, then the units.
-  bool string(std::u16string& value) {
-    uint32_t count = 0;
-    if (!u32(count) || count > left_ / 2) return false;
-    value.resize(count);
-    for (uint32_t i = 0; i < count; ++i)
-      value[i] = char16_t(data_[2 * i] | data_[2 * i + 1] << 8);
-    data_ += 2 * size_t(count);
-    left_ -= 2 * size_t(count);
-    return true;
-  }
-
- private:
-  const uint8_t* data_;
-  size_t left_;
-};
 
 // Reads the extension of an entry record from what follows its fields.
 // False when the extension is damaged: an item that runs past the record, a
 // checksum item of another length than 4, or two checksum items. Fewer than
 // four bytes left behind the last item are padding.
-inline bool readEntryExtension(RecordCursor& cursor, KitEntry& entry) {
+inline bool readEntryExtension(ByteReader& cursor, KitEntry& entry) {
   if (cursor.left() < 4 || std::memcmp(cursor.data(), kKitExtensionMagic, 4) != 0) return true;
-  cursor.skip(4);
+  cursor.skipBytes(4);
   while (cursor.left() >= 4) {
     uint16_t tag = 0;
     uint16_t length = 0;
@@ -252,7 +181,7 @@ inline bool readEntryExtension(RecordCursor& cursor, KitEntry& entry) {
       cursor.u32(entry.crc32);
       entry.hasCrc32 = true;
     } else {
-      cursor.skip(length);
+      cursor.skipBytes(length);
     }
   }
   return true;
@@ -437,7 +366,7 @@ class InstallData {
   uint32_t readU32(uint32_t& value) {
     uint8_t bytes[4];
     const uint32_t result = readExact(bytes, 4);
-    if (result == ERROR_SUCCESS) detail::RecordCursor(bytes, 4).u32(value);
+    if (result == ERROR_SUCCESS) ByteReader(bytes, 4).u32(value);
     return result;
   }
 
@@ -488,7 +417,7 @@ class InstallData {
       stage_ = "description " + std::to_string(i + 1) + " of " + std::to_string(count);
       result = readRecord(kMinDescriptionRecordSize, body);
       if (result != ERROR_SUCCESS) return result;
-      detail::RecordCursor cursor(body.data(), body.size());
+      ByteReader cursor(body.data(), body.size());
       KitDescription description;
       if (!cursor.string(description.languageCode) || !cursor.string(description.productName) ||
           !cursor.string(description.providerName) || !cursor.string(description.descriptionPath))
@@ -522,7 +451,7 @@ class InstallData {
       stage_ = "entry " + std::to_string(i + 1) + " of " + std::to_string(count);
       result = readRecord(kMinEntryRecordSize, body);
       if (result != ERROR_SUCCESS) return result;
-      detail::RecordCursor cursor(body.data(), body.size());
+      ByteReader cursor(body.data(), body.size());
       KitEntry entry;
       if (!cursor.string(entry.name) || !cursor.u32(entry.lastWriteTime.dwLowDateTime) ||
           !cursor.u32(entry.lastWriteTime.dwHighDateTime) || !cursor.u32(entry.offset) ||

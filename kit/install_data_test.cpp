@@ -20,7 +20,7 @@ using config::KitFileSpec;
 using config::KitLayout;
 using config::KitSpec;
 using kittest::KitReader;
-using kittest::ScratchDir;
+using kittest::KitScene;
 using kittest::readFile;
 
 namespace {
@@ -31,16 +31,16 @@ const _FILETIME kNoTime = {0, 0};
 const int64_t kSeconds = 1614834367;
 const _FILETIME kFractionalTime = config::fileTimeFromUnix(kSeconds, 123456700);
 
-std::u16string wideKit(const ScratchDir& scratch) { return scratch.wide("ovn8.okd"); }
+std::u16string wideKit(const KitScene& scratch) { return scratch.wide("ovn8.okd"); }
 
 // Opens a hand-made container compressed into a kit.
-uint32_t openContainer(const ScratchDir& scratch, const std::string& container, KitReader& reader) {
+uint32_t openContainer(const KitScene& scratch, const std::string& container, KitReader& reader) {
   EXPECT_TRUE(config::writeContainerAsKit(scratch.path("ovn8.okd"), container, 1));
   return reader.open(wideKit(scratch));
 }
 
 // Extracts every entry below out/ and checks bytes and time against `files`.
-void expectRoundTrip(const ScratchDir& scratch, KitReader& reader,
+void expectRoundTrip(const KitScene& scratch, KitReader& reader,
                      const std::vector<KitFileSpec>& files) {
   ASSERT_EQ(files.size(), reader.entries.size());
   for (uint32_t i = 0; i < files.size(); ++i) {
@@ -67,7 +67,7 @@ std::vector<KitFileSpec> awkwardFiles() {
 }
 
 TEST(InstallDataTest, PerLanguageKitRoundTripsEveryEntryAndRemovesItsContainer) {
-  ScratchDir scratch;
+  KitScene scratch;
   KitSpec kit;
   kit.descriptions = {{u"en", u"Templates", u"Vendor Ltd", u"doc\\readme.html"},
                       {u"ru", u"Шаблоны", u"Поставщик", u""}};
@@ -96,7 +96,7 @@ TEST(InstallDataTest, PerLanguageKitRoundTripsEveryEntryAndRemovesItsContainer) 
 }
 
 TEST(InstallDataTest, ContainersKeptInMemoryWriteNoTemporaryFile) {
-  ScratchDir scratch;
+  KitScene scratch;
   KitSpec kit;
   kit.descriptions = {{u"en", u"Templates", u"Vendor Ltd", u"doc\\readme.html"}};
   kit.files = awkwardFiles();
@@ -115,7 +115,7 @@ TEST(InstallDataTest, ContainersKeptInMemoryWriteNoTemporaryFile) {
 }
 
 TEST(InstallDataTest, ContainersBeyondTheLimitOrLongerThanTheirEntriesGoToAFile) {
-  ScratchDir scratch;
+  KitScene scratch;
   std::string container;
   KitSpec kit;
   kit.files = {{u"a.txt", std::string(3000, 'a'), EpochToFileTime(kSeconds)}};
@@ -148,7 +148,7 @@ TEST(InstallDataTest, ContainersBeyondTheLimitOrLongerThanTheirEntriesGoToAFile)
 }
 
 TEST(InstallDataTest, SingleFormWithDataInAnotherOrderAndOversizeRecords) {
-  ScratchDir scratch;
+  KitScene scratch;
   KitSpec kit;
   kit.singleForm = true;
   kit.descriptions = {{u"ignored", u"Product", u"Vendor", u"readme.html"}};
@@ -167,7 +167,7 @@ TEST(InstallDataTest, SingleFormWithDataInAnotherOrderAndOversizeRecords) {
 }
 
 TEST(InstallDataTest, SmallestContainersOfEachForm) {
-  ScratchDir scratch;
+  KitScene scratch;
   {
     // Marker 0, three empty strings, no entries.
     KitReader reader;
@@ -189,7 +189,7 @@ TEST(InstallDataTest, SmallestContainersOfEachForm) {
 }
 
 TEST(InstallDataTest, DataAreaStartsAfterTheEntryTable) {
-  ScratchDir scratch;
+  KitScene scratch;
   const _FILETIME time = EpochToFileTime(kSeconds);
   const std::string container = ContainerBuilder()
                                     .u32(0).u32(0).u32(0).u32(0)
@@ -207,7 +207,7 @@ TEST(InstallDataTest, DataAreaStartsAfterTheEntryTable) {
 }
 
 TEST(InstallDataTest, OversizeRecordsAreSkippedAndSharedDataExtractsTwice) {
-  ScratchDir scratch;
+  KitScene scratch;
   const std::string container = ContainerBuilder()
                                     .u32(7).u32(2)
                                     .descriptionRecord({u"en", u"P", u"V", u"d"}, 5)
@@ -232,7 +232,7 @@ TEST(InstallDataTest, OversizeRecordsAreSkippedAndSharedDataExtractsTwice) {
 // Each of these containers is damaged; open must refuse it with 13 and
 // leave nothing behind.
 TEST(InstallDataTest, DamagedContainersFailWithInvalidData) {
-  ScratchDir scratch;
+  KitScene scratch;
   const std::string table = ContainerBuilder().u32(0).u32(0).u32(0).u32(0).bytes();
   struct Case {
     const char* what;
@@ -284,7 +284,7 @@ std::u16string repeatedComponents(const std::u16string& component, size_t count)
 }
 
 TEST(InstallDataTest, EntryNamesMustStayBelowTheTemplateDirectory) {
-  ScratchDir scratch;
+  KitScene scratch;
   const std::u16string unsafe[] = {
       u"", u"\\", u"\\\\.\\", u"..", u".", u"a\\..\\..\\b", u"a/../b", u"\\..\\x",
       std::u16string(u"a\0b", 3), u"..\\x",
@@ -329,7 +329,7 @@ TEST(InstallDataTest, EntryNamesMustStayBelowTheTemplateDirectory) {
 // refused as a damaged kit, naming only the entry's number; names in any
 // language and script open.
 TEST(InstallDataTest, NamesWithControlCharactersOrLoneSurrogatesAreRefusedByNumber) {
-  ScratchDir scratch;
+  KitScene scratch;
   auto secondOfThree = [](const std::u16string& name) {
     return ContainerBuilder().u32(0).u32(0).u32(0).u32(0).u32(3)
         .entryRecord(u"first", kNoTime, 0, 0)
@@ -365,7 +365,7 @@ TEST(InstallDataTest, NamesWithControlCharactersOrLoneSurrogatesAreRefusedByNumb
 }
 
 TEST(InstallDataTest, AnEmptyEntryMayPointAnywhere) {
-  ScratchDir scratch;
+  KitScene scratch;
   for (uint32_t offset : {0u, 1000u, 0xFFFFFFF0u}) {
     KitReader reader;
     ASSERT_EQ(0u, openContainer(scratch, oneEntryContainer(u"empty", offset), reader)) << offset;
@@ -376,7 +376,7 @@ TEST(InstallDataTest, AnEmptyEntryMayPointAnywhere) {
 }
 
 TEST(InstallDataTest, BadKitFilesFailWithoutLeavingAContainer) {
-  ScratchDir scratch;
+  KitScene scratch;
   KitReader missing;
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, missing.open(scratch.wide("nothing.okd")));
 
@@ -393,7 +393,7 @@ TEST(InstallDataTest, BadKitFilesFailWithoutLeavingAContainer) {
 }
 
 TEST(InstallDataTest, StreamWithoutEndMarkerIsAcceptedWhenTheContainerIsWhole) {
-  ScratchDir scratch;
+  KitScene scratch;
   std::string container;
   KitSpec kit;
   kit.files = {{u"a.txt", "hello", EpochToFileTime(kSeconds)}};
@@ -417,7 +417,7 @@ TEST(InstallDataTest, StreamWithoutEndMarkerIsAcceptedWhenTheContainerIsWhole) {
 }
 
 TEST(InstallDataTest, UnwritableTemporaryDirectoryAndFailedDecompressionWritesLeaveNothing) {
-  ScratchDir scratch;
+  KitScene scratch;
   ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"), awkwardFiles()));
   {
     FileFaultInjector fault(1, ERROR_CANTWRITE);
@@ -462,7 +462,7 @@ TEST(InstallDataTest, UnwritableTemporaryDirectoryAndFailedDecompressionWritesLe
 }
 
 TEST(InstallDataTest, CopyCutsLongerDestinationsAndReportsEveryFailure) {
-  ScratchDir scratch;
+  KitScene scratch;
   const std::string big = kittest::patternBytes(3 << 20, 3);
   ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"),
                                {{u"short", "abc", EpochToFileTime(kSeconds)},
@@ -500,7 +500,7 @@ TEST(InstallDataTest, CopyCutsLongerDestinationsAndReportsEveryFailure) {
 }
 
 TEST(InstallDataTest, CopyIgnoresARefusedCutOrTimeStamp) {
-  ScratchDir scratch;
+  KitScene scratch;
   ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"), {{u"a", "new", EpochToFileTime(kSeconds)}}));
   KitReader reader;
   ASSERT_EQ(0u, reader.open(wideKit(scratch)));
@@ -526,7 +526,7 @@ struct CountingFileSystem : FileSystem {
 std::vector<uint32_t> CountingFileSystem::requests;
 
 TEST(InstallDataTest, CopyReadsOnlyWhatTheEntryNeeds) {
-  ScratchDir scratch;
+  KitScene scratch;
   ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"),
                                {{u"small", std::string(100, 's'), kNoTime},
                                 {u"empty", "", kNoTime},
@@ -543,7 +543,7 @@ TEST(InstallDataTest, CopyReadsOnlyWhatTheEntryNeeds) {
 }
 
 TEST(InstallDataTest, CopyFailsWhenTheContainerWasCutAfterOpening) {
-  ScratchDir scratch;
+  KitScene scratch;
   ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"), {{u"a", std::string(5000, 'a'), kNoTime}}));
   KitReader reader;
   kittest::useMode(reader, kittest::ContainerMode::kFile);
@@ -553,7 +553,7 @@ TEST(InstallDataTest, CopyFailsWhenTheContainerWasCutAfterOpening) {
 }
 
 TEST(InstallDataTest, ReopeningReleasesTheFirstContainer) {
-  ScratchDir scratch;
+  KitScene scratch;
   ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"), {{u"a", "1", kNoTime}}));
   KitReader reader;
   kittest::useMode(reader, kittest::ContainerMode::kFile);
@@ -580,7 +580,7 @@ uint32_t stop_during_unpacking(FileOp op, const std::u16string& path, void* writ
 }  // namespace
 
 TEST(InstallDataTest, AStopSignalDuringTheUnpackingRemovesTheContainer) {
-  ScratchDir scratch;
+  KitScene scratch;
   ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"),
                                {{u"large", kittest::patternBytes(3 << 20, 9), kNoTime}}));
   const pid_t child = fork();

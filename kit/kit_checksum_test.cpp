@@ -15,7 +15,7 @@ using config::ContainerBuilder;
 using config::KitLayout;
 using config::KitSpec;
 using kittest::KitReader;
-using kittest::ScratchDir;
+using kittest::KitScene;
 using kittest::run;
 
 namespace {
@@ -40,7 +40,7 @@ size_t dataSize(const KitSpec& kit) {
 // a checksum must hold exactly the bytes of the sample's file at its place
 // in the table (the sum covers the bytes, not the name or the time); when
 // it does not open, nothing may be left behind. Returns the result of open.
-uint32_t openAndCheck(const ScratchDir& scratch, const std::string& kitBytes, const KitSpec& sample,
+uint32_t openAndCheck(const KitScene& scratch, const std::string& kitBytes, const KitSpec& sample,
                       const std::string& what, std::u16string* damaged = nullptr) {
   EXPECT_TRUE(config::writeFileBytes(scratch.path("k.okd"), kitBytes));
   KitReader reader;
@@ -61,7 +61,7 @@ uint32_t openAndCheck(const ScratchDir& scratch, const std::string& kitBytes, co
 }
 
 TEST(KitChecksumTest, WriterPutsTheExtensionOnEveryEntryInTheDocumentedBytes) {
-  ScratchDir scratch;
+  KitScene scratch;
   const KitSpec kit = sampleKit();
   std::string container;
   ASSERT_TRUE(config::buildContainer(kit, KitLayout(), container));
@@ -89,7 +89,7 @@ TEST(KitChecksumTest, WriterPutsTheExtensionOnEveryEntryInTheDocumentedBytes) {
 }
 
 TEST(KitChecksumTest, EveryDamagedDataByteFailsTheOpenAndNamesItsEntry) {
-  ScratchDir scratch;
+  KitScene scratch;
   const KitSpec kit = sampleKit();
   std::string container;
   ASSERT_TRUE(config::buildContainer(kit, KitLayout(), container));
@@ -112,7 +112,7 @@ TEST(KitChecksumTest, EveryDamagedDataByteFailsTheOpenAndNamesItsEntry) {
 }
 
 TEST(KitChecksumTest, EveryFlippedHeaderByteAndEveryCutOfTheKitOpensSoundBytesOrFails) {
-  ScratchDir scratch;
+  KitScene scratch;
   const KitSpec kit = sampleKit();
   std::string container;
   ASSERT_TRUE(config::buildContainer(kit, KitLayout(), container));
@@ -141,7 +141,7 @@ TEST(KitChecksumTest, EveryFlippedHeaderByteAndEveryCutOfTheKitOpensSoundBytesOr
 }
 
 TEST(KitChecksumTest, KitsWithoutTheExtensionAndWithPaddingOpenAsBefore) {
-  ScratchDir scratch;
+  KitScene scratch;
   const KitSpec kit = sampleKit();
   struct Case {
     bool checksums;
@@ -197,7 +197,7 @@ std::string le32(uint32_t value) {
 }
 
 TEST(KitChecksumTest, ItemsAreReadToTheEndOfTheRecord) {
-  ScratchDir scratch;
+  KitScene scratch;
   const uint32_t good = config::crc32Of("hi");
   struct Case {
     std::string extension;
@@ -230,7 +230,7 @@ TEST(KitChecksumTest, OkdpackVerifyChecksTheSumsAndNamesTheDamagedEntry) {
   const char* buildDir = getenv("OVN8_BUILD_DIR");
   const std::string tool = std::string(buildDir != nullptr ? buildDir : ".") + "/okdpack";
   if (access(tool.c_str(), X_OK) != 0) GTEST_SKIP() << tool << " is not built";
-  ScratchDir scratch;
+  KitScene scratch;
   ASSERT_EQ(0, system(("mkdir -p '" + scratch.path("tree/t") + "'").c_str()));
   ASSERT_TRUE(config::writeFileBytes(scratch.path("tree/t/a.tmpl"), "template a"));
   ASSERT_TRUE(config::writeFileBytes(scratch.path("tree/b"), kittest::patternBytes(5000, 3)));

@@ -38,16 +38,16 @@ void useMode(Reader& reader, ContainerMode mode) {
   reader.setInflater(mode == ContainerMode::kMemoryZlib ? Inflater::kZlib : Inflater::kFastest);
 }
 
-// A fresh directory with "tmp" (made the process's TMPDIR) and "out" below
+// A scratch folder with "tmp" (made the process's TMPDIR) and "out" below
 // it; removed with everything in it at the end.
-class ScratchDir {
+class KitScene {
  public:
-  ScratchDir() : scratch_(testkit::temporaryBase(), "kittest"), tmpdir_("TMPDIR", tmp().c_str()) {
+  KitScene() : scratch_(testkit::temporaryBase(), "kittest"), tmpdir_("TMPDIR", tmp().c_str()) {
     mkdir(tmp().c_str(), 0700);
     mkdir(out().c_str(), 0700);
   }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
+  KitScene(const KitScene&) = delete;
+  KitScene& operator=(const KitScene&) = delete;
 
   const std::string& root() const { return scratch_.path(); }
   std::string tmp() const { return root() + "/tmp"; }
@@ -59,10 +59,6 @@ class ScratchDir {
   // Leftover containers.
   std::vector<std::string> tmpFiles() const { return testkit::leftInTemp(tmp()); }
 
-  static std::vector<std::string> list(const std::string& directory) {
-    return testkit::entryNames(directory);
-  }
-
  private:
   testkit::ScratchDir scratch_;
   testkit::EnvGuard tmpdir_;
@@ -70,13 +66,10 @@ class ScratchDir {
 
 using testkit::readFile;
 
-inline int64_t modificationTime(const std::string& path) {
-  struct stat status;
-  return stat(path.c_str(), &status) == 0 ? int64_t(status.st_mtime) : -1;
-}
+using testkit::modificationTime;
 
 // Number of open descriptors of this process (to catch leaked handles).
-inline size_t openDescriptors() { return ScratchDir::list("/proc/self/fd").size(); }
+inline size_t openDescriptors() { return testkit::entryNames("/proc/self/fd").size(); }
 
 // Runs a shell command; its standard output and error, and its status.
 inline std::string run(const std::string& command, int* status) {

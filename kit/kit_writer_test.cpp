@@ -11,7 +11,7 @@ using config::ContainerBuilder;
 using config::KitFileSpec;
 using config::KitLayout;
 using config::KitSpec;
-using kittest::ScratchDir;
+using kittest::KitScene;
 using kittest::readFile;
 
 namespace {
@@ -48,7 +48,7 @@ TEST(KitWriterTest, ContainerBytesFollowTheFormat) {
 }
 
 TEST(KitWriterTest, RefusesUnsafeNamesAndLeavesNoFile) {
-  ScratchDir scratch;
+  KitScene scratch;
   std::string error;
   EXPECT_FALSE(config::writeKit(scratch.path("k.okd"), {{u"..\\evil", "x", _FILETIME{0, 0}}}, &error));
   EXPECT_NE(std::string::npos, error.find("unsafe"));
@@ -57,7 +57,7 @@ TEST(KitWriterTest, RefusesUnsafeNamesAndLeavesNoFile) {
 }
 
 TEST(KitWriterTest, TreeListingIsSortedWithBackslashesAndExactTimes) {
-  ScratchDir scratch;
+  KitScene scratch;
   const std::string root = scratch.path("tree");
   ASSERT_EQ(0, system(("mkdir -p '" + root + "/b/c' '" + root + "/a' '" + root + "/emptydir'").c_str()));
   makeFile(root + "/b/c/deep.txt", "deep", 1600000000, 999999999);

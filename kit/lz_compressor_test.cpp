@@ -9,13 +9,13 @@
 #include "platform/file_fault_injector.h"
 #include "platform/file_op_name.h"
 
-using kittest::ScratchDir;
+using kittest::KitScene;
 using kittest::readFile;
 
 namespace {
 
 TEST(LZCompressorTest, UnpacksWholeStreamsAndIgnoresWhatFollowsThem) {
-  ScratchDir scratch;
+  KitScene scratch;
   const std::string data = kittest::patternBytes(200000, 7);
   ASSERT_TRUE(config::writeFileBytes(scratch.path("kit"), config::deflateRaw(data) + "trailing junk"));
   // An older, longer file at the destination is replaced whole.
@@ -29,7 +29,7 @@ TEST(LZCompressorTest, UnpacksWholeStreamsAndIgnoresWhatFollowsThem) {
 }
 
 TEST(LZCompressorTest, CutStreamKeepsWhatCouldBeDecompressed) {
-  ScratchDir scratch;
+  KitScene scratch;
   const std::string data = kittest::patternBytes(100000, 8);
   const std::string packed = config::deflateRaw(data, 1);
   ASSERT_TRUE(config::writeFileBytes(scratch.path("kit"), packed.substr(0, packed.size() / 2)));
@@ -44,7 +44,7 @@ TEST(LZCompressorTest, CutStreamKeepsWhatCouldBeDecompressed) {
 // it: a kit of several slices comes out whole, and cut inside a later
 // slice keeps all that came before the cut.
 TEST(LZCompressorTest, KitOfSeveralReleasedSlicesUnpacksWhole) {
-  ScratchDir scratch;
+  KitScene scratch;
   const std::string data = kittest::patternBytes(36u << 20, 11);
   const std::string packed = config::deflateRaw(data, 1);
   ASSERT_GT(packed.size(), 2 * (8u << 20));
@@ -61,7 +61,7 @@ TEST(LZCompressorTest, KitOfSeveralReleasedSlicesUnpacksWhole) {
 }
 
 TEST(LZCompressorTest, MissingEmptyAndCorruptKits) {
-  ScratchDir scratch;
+  KitScene scratch;
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, LZCompressor::unpack(scratch.wide("none"), scratch.wide("out/c")));
   ASSERT_TRUE(config::writeFileBytes(scratch.path("empty"), ""));
   EXPECT_EQ(ERROR_INVALID_DATA, LZCompressor::unpack(scratch.wide("empty"), scratch.wide("out/c")));
@@ -80,7 +80,7 @@ TEST(LZCompressorTest, MissingEmptyAndCorruptKits) {
 }
 
 TEST(LZCompressorTest, EveryFailedWriteFailsTheUnpacking) {
-  ScratchDir scratch;
+  KitScene scratch;
   ASSERT_TRUE(config::writeFileBytes(scratch.path("kit"), config::deflateRaw(kittest::patternBytes(150000, 5))));
   for (uint64_t k = 1;; ++k) {
     FileFaultInjector fault(k, ERROR_INVALID_PARAMETER);
@@ -100,7 +100,7 @@ std::string bytesOf(const UnpackedContainer& container) {
 
 // A container whose entry table gives its size, and the same after a cut.
 TEST(LZCompressorTest, UnpacksIntoMemoryWithEitherDecoderAsIntoAFile) {
-  ScratchDir scratch;
+  KitScene scratch;
   config::KitSpec kit;
   kit.files = {{u"a", kittest::patternBytes(300000, 9), {0, 0}}, {u"b", std::string(100000, 'b'), {0, 0}}};
   std::string container;
@@ -143,7 +143,7 @@ TEST(LZCompressorTest, UnpacksIntoMemoryWithEitherDecoderAsIntoAFile) {
 }
 
 TEST(LZCompressorTest, EveryFailedLookAtTheKitFailsTheUnpackingWithItsOwnError) {
-  ScratchDir scratch;
+  KitScene scratch;
   const std::string bytes = kittest::patternBytes(150000, 5);
   ASSERT_TRUE(config::writeFileBytes(scratch.path("kit"), config::deflateRaw(bytes)));
   // Looking at the kit, opening it, looking at the open file and mapping
@@ -182,9 +182,9 @@ TEST(LZCompressorTest, MemoryLimitIsAQuarterOfWhatIsAvailable) {
 }
 
 TEST(LZCompressorTest, PackDoesNothing) {
-  ScratchDir scratch;
+  KitScene scratch;
   EXPECT_EQ(1u, LZCompressor::pack(scratch.wide("a"), scratch.wide("b")));
-  EXPECT_TRUE(ScratchDir::list(scratch.root()).size() == 2);  // tmp and out only
+  EXPECT_TRUE(testkit::entryNames(scratch.root()).size() == 2);  // tmp and out only
 }
 
 }  // namespace

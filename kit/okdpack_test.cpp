@@ -11,7 +11,7 @@
 #include "kit/kit_writer.h"
 
 using kittest::KitReader;
-using kittest::ScratchDir;
+using kittest::KitScene;
 using kittest::run;
 using kittest::readFile;
 
@@ -39,7 +39,7 @@ void makeTree(const std::string& root) {
 
 // Extracts every entry of `kit` below `destination` and compares it with
 // the tree at `root`: bytes and whole-second times.
-void expectSameTree(const ScratchDir& scratch, const std::string& kit, const std::string& root,
+void expectSameTree(const KitScene& scratch, const std::string& kit, const std::string& root,
                     size_t expectedEntries) {
   KitReader reader;
   ASSERT_EQ(0u, reader.open(widen_lib(kit)));
@@ -57,7 +57,7 @@ void expectSameTree(const ScratchDir& scratch, const std::string& kit, const std
 }
 
 TEST(OkdpackTest, LibraryPackingRoundTripsATree) {
-  ScratchDir scratch;
+  KitScene scratch;
   makeTree(scratch.path("tree"));
   config::KitSpec kit;
   std::string error;
@@ -70,7 +70,7 @@ TEST(OkdpackTest, ProgramPacksListsAndVerifies) {
   const char* buildDir = getenv("OVN8_BUILD_DIR");
   const std::string tool = std::string(buildDir != nullptr ? buildDir : ".") + "/okdpack";
   if (access(tool.c_str(), X_OK) != 0) GTEST_SKIP() << tool << " is not built";
-  ScratchDir scratch;
+  KitScene scratch;
   makeTree(scratch.path("tree"));
   const std::string tree = "'" + scratch.path("tree") + "'";
   int status = -1;

@@ -14,6 +14,14 @@
 //     check_nothing_lost(result);
 //   }
 //
+// A test that must decide from the operation and its path, or act at a
+// chosen moment (take a file away, note what was asked), gives an answer
+// function: it sees every operation of the chosen kinds and paths first, and
+// what it returns other than 0 fails that operation as the system would
+// (a file system without unnamed files, a folder that may not be written);
+// such an operation is not counted and does not fire. All of a test's
+// fault hooks are such injectors.
+//
 // One injector at a time; it removes the hook when destroyed. The
 // counters are atomic, so the code under test may run on another thread.
 #ifndef OVN8_PLATFORM_FILE_FAULT_INJECTOR_H_
@@ -21,6 +29,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -62,6 +71,13 @@ class FileFaultInjector {
     return *this;
   }
 
+  // Asks `answer` about every operation of the chosen kinds and paths first.
+  typedef std::function<uint32_t(FileOp op, const std::u16string& path)> Answer;
+  FileFaultInjector& answering(Answer answer) {
+    m_answer = std::move(answer);
+    return *this;
+  }
+
   // Counted operations so far, the failed ones included.
   uint64_t count() const { return m_count.load(); }
   // Whether the failure has been injected.
@@ -76,6 +92,10 @@ class FileFaultInjector {
 
   uint32_t decide(FileOp op, const std::u16string& path) {
     if (!counts(op, path)) return 0;
+    if (m_answer) {
+      const uint32_t answered = m_answer(op, path);
+      if (answered != 0) return answered;
+    }
     uint64_t number = ++m_count;
     bool fail = m_failAt != 0 && (number == m_failAt || (m_persistent && number > m_failAt));
     if (!fail) return 0;
@@ -105,9 +125,15 @@ class FileFaultInjector {
   std::u16string m_prefix;
   std::u16string m_skipped;
   bool m_persistent = false;
+  Answer m_answer;
   std::atomic<uint64_t> m_count{0};
   std::atomic<bool> m_fired{false};
   std::atomic<FileOp> m_firedOp{FileOp::CreateFile};
 };
+
+// The answer of a file system that cannot make files without a name.
+inline uint32_t without_unnamed_files(FileOp op, const std::u16string&) {
+  return op == FileOp::CreateUnnamedFile ? uint32_t(ERROR_NOT_SUPPORTED) : 0u;
+}
 
 #endif  // OVN8_PLATFORM_FILE_FAULT_INJECTOR_H_

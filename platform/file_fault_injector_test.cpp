@@ -35,6 +35,27 @@ TEST_F(FileFaultInjectorTest, FailsTheKthOperationWithoutTouchingTheDisk) {
   EXPECT_EQ(3u, fault.count());
 }
 
+TEST_F(FileFaultInjectorTest, AnAnswerSeesTheChosenOperationsAndMayRefuseThem) {
+  std::vector<std::u16string> asked;
+  FileFaultInjector fault(2, 1013);
+  fault.only({FileOp::CreateDirectory}).answering([&](FileOp, const std::u16string& path) {
+    asked.push_back(path);
+    return path == this->path("refused") ? uint32_t(ERROR_ACCESS_DENIED) : 0u;
+  });
+  EXPECT_EQ(0u, FileSystem::CreateDirectory(path("a")));
+  EXPECT_FALSE(fault.fired());
+  // A refusal is the system's answer, not the injected fault: not counted.
+  EXPECT_EQ(uint32_t(ERROR_ACCESS_DENIED), FileSystem::CreateDirectory(path("refused")));
+  EXPECT_FALSE(fault.fired());
+  EXPECT_EQ(1u, fault.count());
+  EXPECT_EQ(1013u, FileSystem::CreateDirectory(path("third")));
+  EXPECT_TRUE(fault.fired());
+  FileStatus status;
+  EXPECT_EQ(0u, FileSystem::GetFileStatus(path("a"), true, status));  // not counted, not asked
+  EXPECT_EQ((std::vector<std::u16string>{path("a"), path("refused"), path("third")}), asked);
+  EXPECT_FALSE(exists(dir_ / "refused"));
+}
+
 TEST_F(FileFaultInjectorTest, EveryOperationConsultsTheHook) {
   ASSERT_TRUE(writeText(dir_ / "f", "keep"));
   HANDLE h = INVALID_HANDLE_VALUE;

@@ -6,6 +6,7 @@
 
 #include <set>
 
+#include "platform/file_fault_injector.h"
 #include "platform/file_system_test_util.h"
 
 namespace {
@@ -72,23 +73,21 @@ TEST(OwnedLeftoversTest, TempFilesAreLockedFromTheStartAndOnlyUnlockedOnesAreRem
   EXPECT_FALSE(exists(live));
 }
 
-// A clean-up that takes the fresh file before its maker has locked it.
-uint32_t steal_before_lock(FileOp op, const std::u16string& path, void* stolen) {
-  if (op == FileOp::LockFileEx && *static_cast<int*>(stolen) == 0) {
-    ++*static_cast<int*>(stolen);
-    unlink(narrow_lib(path).c_str());
-  }
-  return 0;
-}
-
 TEST(OwnedLeftoversTest, AFileOrFolderTakenBeforeItWasLockedIsMadeAgain) {
   ScratchDir scratch;
   int stolen = 0;
-  FileSystem::SetFaultHook(steal_before_lock, &stolen);
   std::u16string path;
   HANDLE handle = INVALID_HANDLE_VALUE;
-  const uint32_t result = create_locked_temp_file(wide(scratch.path()), u".ovst", path, handle);
-  FileSystem::SetFaultHook(nullptr, nullptr);
+  uint32_t result = 0;
+  {
+    // A clean-up that takes the fresh file before its maker has locked it.
+    FileFaultInjector thief;
+    thief.only({FileOp::LockFileEx}).answering([&stolen](FileOp, const std::u16string& taken) {
+      if (stolen == 0 && ++stolen) unlink(narrow_lib(taken).c_str());
+      return 0u;
+    });
+    result = create_locked_temp_file(wide(scratch.path()), u".ovst", path, handle);
+  }
   ASSERT_EQ(0u, result);
   EXPECT_EQ(1, stolen);
   EXPECT_TRUE(exists(narrow_lib(path)));
@@ -98,18 +97,13 @@ TEST(OwnedLeftoversTest, AFileOrFolderTakenBeforeItWasLockedIsMadeAgain) {
 
   // A failure other than a theft leaves no file behind.
   {
-    struct Fail {
-      static uint32_t hook(FileOp op, const std::u16string&, void*) {
-        return op == FileOp::LockFileEx ? uint32_t(ERROR_INVALID_NAME) : 0u;
-      }
-    };
-    FileSystem::SetFaultHook(Fail::hook, nullptr);
+    FileFaultInjector fail(1, ERROR_INVALID_NAME);
+    fail.only({FileOp::LockFileEx}).persistent();
     EXPECT_EQ(uint32_t(ERROR_INVALID_NAME),
               create_locked_temp_file(wide(scratch.path()), u"odk", path, handle));
     HANDLE folder = INVALID_HANDLE_VALUE;
     EXPECT_EQ(uint32_t(ERROR_INVALID_NAME),
               create_locked_directory(wide(scratch / "n8stp0"), 0700, folder));
-    FileSystem::SetFaultHook(nullptr, nullptr);
     EXPECT_TRUE(path.empty());
     EXPECT_EQ(INVALID_HANDLE_VALUE, handle);
     EXPECT_EQ(INVALID_HANDLE_VALUE, folder);
@@ -117,19 +111,17 @@ TEST(OwnedLeftoversTest, AFileOrFolderTakenBeforeItWasLockedIsMadeAgain) {
   }
 }
 
-// A file system without unnamed files, where otherwise nothing fails.
-uint32_t no_unnamed_files(FileOp op, const std::u16string&, void*) {
-  return op == FileOp::CreateUnnamedFile ? uint32_t(ERROR_NOT_SUPPORTED) : 0u;
-}
-
 TEST(OwnedLeftoversTest, AReplacementIsNamedAfterItsInodeAndOnlySuchUnlockedFilesAreRemoved) {
   for (bool unnamedFiles : {true, false}) {
     SCOPED_TRACE(unnamedFiles ? "unnamed files" : "no unnamed files");
     ScratchDir scratch;
-    FileSystem::SetFaultHook(unnamedFiles ? nullptr : no_unnamed_files, nullptr);
     std::u16string path;
     HANDLE handle = INVALID_HANDLE_VALUE;
-    ASSERT_EQ(0u, create_locked_replacement(wide(scratch.path()), u".ovst", path, handle));
+    {
+      FileFaultInjector system;
+      if (!unnamedFiles) system.answering(without_unnamed_files);
+      ASSERT_EQ(0u, create_locked_replacement(wide(scratch.path()), u".ovst", path, handle));
+    }
     FileStatus status;
     ASSERT_EQ(0u, FileSystem::GetHandleStatus(handle, status));
     const std::u16string named = wide(scratch.path() + "/") + inode_file_name(u".ovst", status.inode);
@@ -139,7 +131,6 @@ TEST(OwnedLeftoversTest, AReplacementIsNamedAfterItsInodeAndOnlySuchUnlockedFile
     ASSERT_EQ(0u, name_locked_replacement(wide(scratch.path()), u".ovst", handle, path));
     EXPECT_EQ(named, path);
     EXPECT_FALSE(lockable(narrow_lib(path)));
-    FileSystem::SetFaultHook(nullptr, nullptr);
 
     // A running wizard's replacement stays; the user's files of similar
     // names stay; one left by an ended wizard goes.
@@ -163,25 +154,20 @@ TEST(OwnedLeftoversTest, AReplacementThatCannotBeMadeOrNamedLeavesNothing) {
   for (bool unnamedFiles : {true, false}) {
     for (uint64_t k = 1;; ++k) {
       SCOPED_TRACE(testing::Message() << (unnamedFiles ? "unnamed files, " : "no unnamed files, ") << k);
-      struct Sweep {
-        uint64_t failAt;
-        bool unnamedFiles;
-        uint64_t count = 0;
-        static uint32_t hook(FileOp op, const std::u16string&, void* context) {
-          Sweep& sweep = *static_cast<Sweep*>(context);
-          if (op == FileOp::CreateUnnamedFile && !sweep.unnamedFiles) return ERROR_NOT_SUPPORTED;
-          return ++sweep.count == sweep.failAt ? uint32_t(ERROR_DISK_FULL) : 0u;
-        }
-      } sweep{k, unnamedFiles};
-      FileSystem::SetFaultHook(&Sweep::hook, &sweep);
       std::u16string path;
       HANDLE handle = INVALID_HANDLE_VALUE;
-      uint32_t result = create_locked_replacement(wide(scratch.path()), u".ovst", path, handle);
-      if (result == ERROR_SUCCESS)
-        result = name_locked_replacement(wide(scratch.path()), u".ovst", handle, path);
-      FileSystem::SetFaultHook(nullptr, nullptr);
+      uint32_t result = 0;
+      bool fired = false;
+      {
+        FileFaultInjector fault(k, ERROR_DISK_FULL);
+        if (!unnamedFiles) fault.answering(without_unnamed_files);
+        result = create_locked_replacement(wide(scratch.path()), u".ovst", path, handle);
+        if (result == ERROR_SUCCESS)
+          result = name_locked_replacement(wide(scratch.path()), u".ovst", handle, path);
+        fired = fault.fired();
+      }
       if (handle != INVALID_HANDLE_VALUE) FileSystem::CloseHandle(handle);
-      if (sweep.count < k) {
+      if (!fired) {
         EXPECT_EQ(0u, result);
         EXPECT_EQ(1, remove_unlocked_replacements(wide(scratch.path()), u".ovst"));
         break;

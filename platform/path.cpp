@@ -21,7 +21,29 @@ String with_trailing(const String& path, PathSeparators separators) {
   return path + Char('/');
 }
 
+template <class String>
+String absolute_from(const String& path, const String& home, const String& cwd) {
+  typedef typename String::value_type Char;
+  const bool tilde =
+      !home.empty() && !path.empty() && path[0] == Char('~') && (path.size() == 1 || path[1] == Char('/'));
+  if (tilde) return home + path.substr(1);
+  if (path.empty() || path[0] == Char('/') || cwd.empty()) return path;
+  size_t start = 0;
+  while (start + 1 < path.size() && path[start] == Char('.') && path[start + 1] == Char('/')) start += 2;
+  if (start + 1 == path.size() && path[start] == Char('.')) ++start;
+  return with_trailing(cwd, PathSeparators::kSlash) + path.substr(start);
+}
+
 }  // namespace
+
+std::u16string absolute_path(const std::u16string& path, const std::u16string& home,
+                             const std::u16string& cwd) {
+  return absolute_from(path, home, cwd);
+}
+
+std::string absolute_path(const std::string& path, const std::string& cwd) {
+  return absolute_from(path, std::string(), cwd);
+}
 
 std::u16string without_trailing_separator(const std::u16string& path, PathSeparators separators) {
   return without_trailing(path, separators);
@@ -68,20 +90,28 @@ bool path_down_one_level(const std::u16string& full, std::u16string& level) {
   return start != end;
 }
 
-bool relative_path_key(const std::u16string& relative, std::u16string& key) {
-  key.clear();
+bool normal_relative_path(const std::u16string& path, PathSeparators separators, char16_t joiner,
+                          std::u16string& normal) {
+  normal.clear();
   size_t begin = 0;
-  while (begin <= relative.size()) {
-    size_t end = relative.find(u'/', begin);
-    if (end == std::u16string::npos) end = relative.size();
-    size_t length = end - begin;
-    if (length == 2 && relative[begin] == u'.' && relative[begin + 1] == u'.') return false;
-    bool skip = length == 0 || (length == 1 && relative[begin] == u'.');
+  while (begin <= path.size()) {
+    size_t end = begin;
+    while (end < path.size() && !is_separator(path[end], separators)) {
+      if (path[end] == u'\0') return false;
+      ++end;
+    }
+    const size_t length = end - begin;
+    if (length == 2 && path[begin] == u'.' && path[begin + 1] == u'.') return false;
+    const bool skip = length == 0 || (length == 1 && path[begin] == u'.');
     if (!skip) {
-      if (!key.empty()) key.push_back(u'/');
-      key.append(relative, begin, length);
+      if (!normal.empty()) normal.push_back(joiner);
+      normal.append(path, begin, length);
     }
     begin = end + 1;
   }
-  return !key.empty();
+  return !normal.empty();
+}
+
+bool relative_path_key(const std::u16string& relative, std::u16string& key) {
+  return normal_relative_path(relative, PathSeparators::kSlash, u'/', key);
 }

@@ -39,6 +39,18 @@ std::u16string parent_directory(const std::u16string& path,
 // when it holds none; "" when it ends in "/").
 std::string last_path_component(const std::string& path);
 
+// `path` made absolute against the directory `cwd`, so that a directory
+// does not depend on where the wizard was started: "~" and "~/..." stand
+// for `home` (unless `home` is empty), leading "./" and a lone "." name
+// `cwd` itself, any other relative path lies below it. Absolute paths, and
+// relative ones when `cwd` is empty, stay as they are.
+std::u16string absolute_path(const std::u16string& path, const std::u16string& home,
+                             const std::u16string& cwd);
+// The same for a name as the command line gave it (no "~" there: the shell
+// has expanded it), kept narrow so that bytes the locale cannot read reach
+// the message that refuses them.
+std::string absolute_path(const std::string& path, const std::string& cwd);
+
 // Walking one path level by level in place, so that a deep path costs as
 // much as its length. path_up_one_level shortens `level` to its parent
 // directory ("/" for "/name") and is false, leaving it alone, when it holds
@@ -48,11 +60,16 @@ std::string last_path_component(const std::string& path);
 bool path_up_one_level(std::u16string& level);
 bool path_down_one_level(const std::u16string& full, std::u16string& level);
 
+// The names of the relative `path` joined by one `joiner`, with empty and
+// "." names dropped: "a//b", "./a/b" and "a/b" give "a/b". False when a
+// name is ".." (the path could leave the folder it is relative to) or holds
+// a NUL, or when nothing is left. Kit entry names and journal keys both
+// follow this rule.
+bool normal_relative_path(const std::u16string& path, PathSeparators separators, char16_t joiner,
+                          std::u16string& normal);
+
 // The form under which the journal knows a path relative to the target
-// directory: empty segments and "." segments dropped, segments joined by one
-// "/". "a//b", "./a/b" and "a/b" name the same file and get the same key.
-// False when a segment is ".." (the path could leave the target directory)
-// or nothing is left.
+// directory: normal_relative_path with "/" only.
 bool relative_path_key(const std::u16string& relative, std::u16string& key);
 
 #endif  // OVN8_PLATFORM_PATH_H_

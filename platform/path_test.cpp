@@ -87,6 +87,41 @@ TEST(PathTest, RelativeKeysNameEachFileOnce) {
   EXPECT_FALSE(relative_path_key(u"..", key));
   EXPECT_FALSE(relative_path_key(u"", key));
   EXPECT_FALSE(relative_path_key(u"./", key));
+  // A backslash is part of a journal key's name; a NUL is in no real name.
+  ASSERT_TRUE(relative_path_key(u"a\\b", key));
+  EXPECT_EQ(u"a\\b", key);
+  EXPECT_FALSE(relative_path_key(std::u16string(u"a/b\0c", 5), key));
+}
+
+TEST(PathTest, KitNamesAreNormalWithEitherSeparatorAndTheirOwnJoiner) {
+  std::u16string name;
+  ASSERT_TRUE(normal_relative_path(u"\\forms\\.\\a.tpl", PathSeparators::kSlashAndBackslash, u'\\',
+                                   name));
+  EXPECT_EQ(u"forms\\a.tpl", name);
+  ASSERT_TRUE(normal_relative_path(u"x/y\\z", PathSeparators::kSlashAndBackslash, u'/', name));
+  EXPECT_EQ(u"x/y/z", name);
+  EXPECT_FALSE(normal_relative_path(u"a\\..\\b", PathSeparators::kSlashAndBackslash, u'/', name));
+  EXPECT_FALSE(normal_relative_path(u"\\.\\", PathSeparators::kSlashAndBackslash, u'/', name));
+  // Only with backslashes as separators is "..\\x" a way out.
+  EXPECT_TRUE(normal_relative_path(u"..\\x", PathSeparators::kSlash, u'/', name));
+}
+
+TEST(PathTest, RelativePathsBecomeAbsoluteAgainstTheCurrentDirectory) {
+  EXPECT_EQ("/srv/t", absolute_path(std::string("/srv/t"), "/home/u"));
+  EXPECT_EQ("/home/u/t/x", absolute_path(std::string("t/x"), "/home/u"));
+  EXPECT_EQ("/home/u/t", absolute_path(std::string("././t"), "/home/u/"));
+  EXPECT_EQ("/home/u/", absolute_path(std::string("."), "/home/u"));
+  EXPECT_EQ("/home/u/../t", absolute_path(std::string("../t"), "/home/u"));
+  EXPECT_EQ("/home/u/.hidden", absolute_path(std::string(".hidden"), "/home/u"));
+  EXPECT_EQ("t", absolute_path(std::string("t"), ""));
+  EXPECT_EQ("", absolute_path(std::string(""), "/home/u"));
+  // The narrow form knows no home: "~" there is a name like any other.
+  EXPECT_EQ("/w/~", absolute_path(std::string("~"), "/w"));
+  EXPECT_EQ(u"/home/u/tpl", absolute_path(u"~/tpl", u"/home/u", u"/w"));
+  EXPECT_EQ(u"/home/u", absolute_path(u"~", u"/home/u", u""));
+  EXPECT_EQ(u"/w/~other", absolute_path(u"~other", u"/home/u", u"/w"));
+  EXPECT_EQ(u"/w/~", absolute_path(u"~", u"", u"/w"));
+  EXPECT_EQ(u"rel", absolute_path(u"rel", u"/home/u", u""));
 }
 
 }  // namespace

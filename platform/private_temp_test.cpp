@@ -107,15 +107,15 @@ TEST_F(PrivateTempTest, FilesAreMadeLockedInTheFolderAndNeverBesideIt) {
   FileSystem::CloseHandle(handle);
   // A folder that goes between its check and the file's making (an aging
   // clean-up of the shared directory).
-  struct Remover {
-    static uint32_t hook(FileOp op, const std::u16string& path, void*) {
-      if (op == FileOp::GetTempFileName) testkit::removeTree(narrow_lib(without_trailing_separator(path)));
-      return 0;
-    }
-  };
-  FileSystem::SetFaultHook(&Remover::hook, nullptr);
-  const uint32_t result = create_private_temp_file(u"odk", path, handle);
-  FileSystem::SetFaultHook(nullptr, nullptr);
+  uint32_t result = 0;
+  {
+    FileFaultInjector remover;
+    remover.only({FileOp::GetTempFileName}).answering([](FileOp, const std::u16string& folder) {
+      testkit::removeTree(narrow_lib(without_trailing_separator(folder)));
+      return 0u;
+    });
+    result = create_private_temp_file(u"odk", path, handle);
+  }
   EXPECT_EQ(uint32_t(ERROR_CANTWRITE), result);
   EXPECT_EQ(u"", path);
   EXPECT_EQ(INVALID_HANDLE_VALUE, handle);

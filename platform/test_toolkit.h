@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -98,6 +99,62 @@ inline std::vector<std::string> entryNames(const std::string& directory) {
 inline std::set<std::string> entryNameSet(const std::string& directory) {
   const std::vector<std::string> names = entryNames(directory);
   return std::set<std::string>(names.begin(), names.end());
+}
+
+// Seconds of the last modification of what stands at `path` (a link
+// itself, not what it names); -1 when nothing does.
+inline int64_t modificationTime(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0 ? int64_t(status.st_mtime) : -1;
+}
+
+// One line per node below `root`: relative name, type, mode, modification
+// time to the nanosecond, and the content (files) or target (links). Two
+// equal snapshots mean an unchanged tree.
+inline void snapshotInto(const std::string& root, const std::string& relative,
+                         std::map<std::string, std::string>& nodes) {
+  const std::string path = relative.empty() ? root : root + "/" + relative;
+  struct stat status;
+  if (lstat(path.c_str(), &status) != 0) return;
+  std::string line = std::to_string(status.st_mode) + " " + std::to_string(status.st_mtim.tv_sec) +
+                     "." + std::to_string(status.st_mtim.tv_nsec) + " ";
+  if (S_ISREG(status.st_mode)) {
+    line += "file " + readFile(path);
+  } else if (S_ISLNK(status.st_mode)) {
+    char target[4096];
+    const ssize_t n = readlink(path.c_str(), target, sizeof target);
+    line += "link " + std::string(target, n > 0 ? size_t(n) : 0);
+  } else if (S_ISDIR(status.st_mode)) {
+    line += "dir";
+    for (const std::string& name : entryNames(path))
+      snapshotInto(root, relative.empty() ? name : relative + "/" + name, nodes);
+  } else {
+    line += "other";
+  }
+  nodes[relative.empty() ? "." : relative] = line;
+}
+
+inline std::map<std::string, std::string> snapshot(const std::string& root) {
+  std::map<std::string, std::string> nodes;
+  snapshotInto(root, "", nodes);
+  return nodes;
+}
+
+// Empty when equal; otherwise the nodes that differ.
+inline std::string differences(const std::map<std::string, std::string>& before,
+                               const std::map<std::string, std::string>& after) {
+  std::string out;
+  for (const auto& node : before) {
+    auto found = after.find(node.first);
+    if (found == after.end())
+      out += "lost " + node.first + "\n";
+    else if (found->second != node.second)
+      out += "changed " + node.first + ": " + node.second.substr(0, 60) + " -> " +
+             found->second.substr(0, 60) + "\n";
+  }
+  for (const auto& node : after)
+    if (before.count(node.first) == 0) out += "new " + node.first + "\n";
+  return out;
 }
 
 // The wizard's private folder in the temporary directory `tmp`.

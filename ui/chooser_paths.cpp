@@ -1,30 +1,21 @@
 #include "ui/chooser_paths.h"
 
+#include "platform/existing_level.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
 #include "platform/text.h"
 
-namespace {
-
-bool is_folder(const std::u16string& path) {
-  FileStatus status;
-  return FileSystem::GetFileStatus(path, true, status) == ERROR_SUCCESS &&
-         status.kind == FileKind::kDirectory;
-}
-
-}  // namespace
 
 std::u16string chooserStartFolder(const std::u16string& field, const std::u16string& home) {
   std::u16string path = field;
   replace_all(path, kBadPathSeparator, kPathSeparator);
-  if (path == u"~" || path.compare(0, 2, u"~/") == 0) path = home + path.substr(1);
+  path = absolute_path(path, home, u"");
   if (path.empty() || path[0] != u'/') return home;
-  path = without_trailing_separator(path);
-  while (!is_folder(path)) {
-    if (!path_up_one_level(path)) return home;
-    if (path == u"/") break;
-  }
-  return path;
+  std::u16string level;
+  FileStatus status;
+  if (nearest_existing_level(path, level, status) != ERROR_SUCCESS) return home;
+  // A file stands there: the chooser opens the folder that holds it.
+  return status.isDirectory() ? level : parent_directory(level);
 }
 
 bool hasHiddenComponent(const std::u16string& path) {

@@ -45,7 +45,6 @@ class WizardDialogPage {
   // Pages live as long as the dialog, which deletes them at its end.
   virtual ~WizardDialogPage() = default;
 
-  GtkWidget* getParent() const { return parent; }
   const std::vector<GtkWidget*>& getWidgets() const { return widgets; }
 
  protected:
