@@ -1280,7 +1280,7 @@ TEST_F(SetupE2eTest, KitWithOneWrongChecksumIsDamagedAndNothingIsWritten) {
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err,
             "Installing configuration: Distribution kit file ovn8.okd corrupted or not designed for "
-            "this installation program. Entry readme.html does not match its checksum.\n");
+            "this installation program. The file readme.html in the kit is damaged.\n");
   EXPECT_EQ(left_in_tmp(), 0);
   EXPECT_EQ(access(target().c_str(), F_OK), -1);
   EXPECT_EQ(access(configPath().c_str(), F_OK), -1);

@@ -28,14 +28,6 @@ namespace {
 
 std::u16string count_text(uint64_t count) { return widen_lib(std::to_string(count)); }
 
-// "the stream is cut short" as a sentence of its own in a box.
-std::string as_sentence(std::string text) {
-  if (text.empty()) return text;
-  if (text[0] >= 'a' && text[0] <= 'z') text[0] = char(text[0] - 'a' + 'A');
-  if (text.back() != '.') text += '.';
-  return text;
-}
-
 SessionMessage error_message(const std::u16string& text) { return SessionMessage{text, true}; }
 
 // What a link names counts: a dangling link to the kit is a missing kit.
@@ -43,6 +35,33 @@ bool kit_exists(const std::u16string& path) {
   FileStatus status;
   return !path.empty() && FileSystem::GetFileStatus(path, true, status) == ERROR_SUCCESS &&
          status.exists();
+}
+
+const char kNotWritable[] = "IDS_SETUP_TARGETNOTWRITABLE";
+
+// What is wrong with a damaged kit, in the interface language; an entry is
+// named as it would lie in the template directory.
+std::u16string kit_refusal_text(config::KitRefusal kind, const std::u16string& entry) {
+  std::u16string name = entry;
+  replace_all(name, kBadPathSeparator, kPathSeparator);
+  switch (kind) {
+    case config::KitRefusal::kFileDamaged:
+      return FormatResString("IDS_KIT_FILEDAMAGED", {printable(name)});
+    case config::KitRefusal::kNameNotAllowed:
+      return LoadResString("IDS_KIT_BADNAME") + (name.empty() ? u"" : u"\n" + printable(name));
+    default:
+      return LoadResString("IDS_REASON_KITDAMAGED");
+  }
+}
+
+// Why a folder cannot be written or made: the error of the nearest level
+// of it that exists, or that none does.
+uint32_t why_not_writable(const std::u16string& path) {
+  std::u16string existing = without_trailing_separator(path);
+  FileStatus status;
+  while (FileSystem::GetFileStatus(existing, true, status) != ERROR_SUCCESS || !status.exists())
+    if (!path_up_one_level(existing)) return ERROR_PATH_NOT_FOUND;
+  return FileSystem::CheckAccess(existing, FILE_ACCESS_WRITE);
 }
 
 std::u16string current_directory() {
@@ -110,7 +129,10 @@ bool InstallationSession::findKit(SessionMessage& refusal) {
   kitPath_ = expected_kit_path(settings_.useCurrentDirectory);
   if (kit_exists(kitPath_)) return true;
   logStart(false);
-  refusal = error_message(LoadResString("IDS_ERROR_NOSOURCE"));
+  // Where it looked, so that the user knows where to put the kit.
+  std::u16string text = LoadResString("IDS_ERROR_NOSOURCE");
+  if (!kitPath_.empty()) text += u"\n" + LoadResString("IDS_KIT_LOOKED_AT") + u"\n" + printable(kitPath_);
+  refusal = error_message(text);
   return false;
 }
 
@@ -139,8 +161,20 @@ bool InstallationSession::checkTemporarySpace(SessionMessage& refusal) {
     return true;
   log_event("error: the temporary directory has " + std::to_string(freeBytes) + " bytes free, " +
             std::to_string(kSpaceReg) + " times the kit's size are needed");
-  refusal = error_message(LoadResString("IDS_ERROR_NOSPACE"));
+  refusal = error_message(LoadResString("IDS_ERROR_NOSPACE") + temporarySpaceDetail(
+                              FormatResString("IDS_SPACE_INFO", {sizeText(uint64_t(kitSize) * kSpaceReg, true),
+                                                                 sizeText(freeBytes, false)})));
   return false;
+}
+
+// The real temporary directory (the box's sentence names it "Temp"), and
+// what is known of its space.
+std::u16string InstallationSession::temporarySpaceDetail(const std::u16string& sizes) const {
+  std::u16string directory;
+  if (FileSystem::GetTempPath(directory) != ERROR_SUCCESS || directory.empty()) return std::u16string();
+  std::u16string detail = u"\n" + printable(without_trailing_separator(directory));
+  if (!sizes.empty()) detail += u"\n" + sizes;
+  return detail;
 }
 
 bool InstallationSession::openKit(const KitOpener& open, SessionMessage& refusal) {
@@ -161,8 +195,10 @@ bool InstallationSession::openKit(const KitOpener& open, SessionMessage& refusal
   // Where the kit is wrong, for whoever made it; a kit that cannot be read
   // at all says why in the interface language.
   std::u16string detail;
-  if (!full)
-    detail = u"\n" + (opened == ERROR_INVALID_DATA ? widen_lib(as_sentence(kit_.refusal()))
+  if (full)
+    detail = temporarySpaceDetail(std::u16string());
+  else
+    detail = u"\n" + (opened == ERROR_INVALID_DATA ? kit_refusal_text(kit_.refusalKind(), kit_.refusalSubject())
                                                    : printable(kitPath_) + u"\n" + failure_reason(opened));
   refusal = error_message(LoadResString(full ? "IDS_ERROR_NOSPACE" : "IDS_ERROR_DAMAGEDSOURCE") + detail);
   return false;
@@ -280,11 +316,14 @@ bool InstallationSession::chooseDirectory(const std::u16string& typed, std::u16s
       reason = "IDS_SETUP_TARGETNOTFOLDER";
       break;
     case TargetCheck::kNotWritable:
-      reason = "IDS_SETUP_TARGETNOTWRITABLE";
+      reason = kNotWritable;
       break;
   }
   if (reason) {
-    refusal = error_message(LoadResString(reason) + u"\n" + printable(chosen));
+    std::u16string text = LoadResString(reason) + u"\n" + printable(chosen);
+    const uint32_t why = why_not_writable(chosen);
+    if (reason == kNotWritable && why != ERROR_SUCCESS) text += u"\n" + failure_reason(why);
+    refusal = error_message(text);
     return false;
   }
   // Too little room: the run would fail at a full disk and roll back.
@@ -380,9 +419,12 @@ void InstallationSession::finish(SessionOutcome& outcome) {
       // The templates are in place whatever happens here; a launcher that
       // cannot learn of them is worth a warning and its own exit status,
       // not a failure.
-      if (!record_template_directory(target_).recorded()) {
-        outcome.exitStatus = kExitLauncherNotUpdated;
-        outcome.warning = LoadResString("IDS_WARN_LAUNCHERFILE");
+      {
+        const LauncherRecording recording = record_template_directory(target_);
+        if (!recording.recorded()) {
+          outcome.exitStatus = kExitLauncherNotUpdated;
+          outcome.warning = launcherWarning(recording);
+        }
       }
       return;
     case ERROR_CANCELLED:
@@ -400,6 +442,15 @@ void InstallationSession::finish(SessionOutcome& outcome) {
       outcome.message = error_message(lastRun_.message);
       return;
   }
+}
+
+// Which of the launcher's files could not take the directory, and why.
+std::u16string InstallationSession::launcherWarning(const LauncherRecording& recording) {
+  std::u16string text = LoadResString("IDS_WARN_LAUNCHERFILE");
+  for (const LauncherFileUpdate& file : recording.files)
+    if (file.error != ERROR_SUCCESS)
+      text += u"\n\n" + printable(file.file) + u"\n" + failure_reason(file.error);
+  return text;
 }
 
 void InstallationSession::requestCancel() {
