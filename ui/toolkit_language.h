@@ -10,7 +10,8 @@
 #include <string>
 
 // `code`: the interface language's code ("de"). Call after the toolkit has
-// set the locale (gtk_init) and before its first text is shown.
+// set the locale (gtk_init); a later call changes the language of the texts
+// looked up from then on.
 void speak_toolkit_language(const std::string& code);
 
 #endif  // OVN8_UI_TOOLKIT_LANGUAGE_H_

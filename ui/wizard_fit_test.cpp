@@ -274,6 +274,18 @@ class WizardFitTest : public testing::Test {
       d.showSelectPathPage();
       d.dirSelectPage->setPath(std::string("/home/user/templates"));
       EXPECT_EQ(joined(check_window(d)), "") << "directory";
+      // Too little free space: the line under the field stands out (bold)
+      // and must still keep off the separator.
+      DirSelectPage::FreeSpaceProbe probe = d.dirSelectPage->freeSpaceProbe;
+      d.dirSelectPage->setFreeSpaceProbe([](const std::u16string&, uint64_t& freeBytes) {
+        freeBytes = 0;
+        return true;
+      });
+      d.dirSelectPage->updateSpace();
+      EXPECT_TRUE(d.dirSelectPage->tooLittleSpace);
+      EXPECT_EQ(joined(check_window(d)), "") << "directory with too little space";
+      d.dirSelectPage->setFreeSpaceProbe(probe);
+      d.dirSelectPage->updateSpace();
       RunReport half;
       half.progress = 50;
       half.phase = RunPhase::kCopying;
@@ -457,16 +469,22 @@ TEST_F(WizardFitTest, BoxesAndTheChooserBelongToTheWizardAndSpeakItsLanguage) {
   d.showSelectPathPage();
   set_folder_chooser_runner(inspect_chooser);
   // The chooser's own texts (Create Folder, Places, Name) follow the
-  // wizard's language, not the system's.
+  // wizard's language, not the system's, also when the language changes.
   const char* const createFolder = "Create Fo_lder";
-  speak_toolkit_language("kk");
-  const std::string translated = dgettext("gtk20", createFolder);
-  gtk_button_clicked(GTK_BUTTON(d.dirSelectPage->browseButton));
+  std::string before;
+  for (const char* code : {"kk", "de"}) {
+    SCOPED_TRACE(code);
+    speak_toolkit_language(code);
+    const std::string translated = dgettext("gtk20", createFolder);
+    gtk_button_clicked(GTK_BUTTON(d.dirSelectPage->browseButton));
+    EXPECT_NE(translated, createFolder);
+    EXPECT_NE(translated, before);
+    before = translated;
+    EXPECT_NE(std::find(g_chooser.texts.begin(), g_chooser.texts.end(), translated), g_chooser.texts.end())
+        << joined(g_chooser.texts);
+    EXPECT_EQ(std::find(g_chooser.texts.begin(), g_chooser.texts.end(), createFolder), g_chooser.texts.end());
+  }
   unsetenv("LANGUAGE");
-  EXPECT_NE(translated, createFolder);
-  EXPECT_NE(std::find(g_chooser.texts.begin(), g_chooser.texts.end(), translated), g_chooser.texts.end())
-      << joined(g_chooser.texts);
-  EXPECT_EQ(std::find(g_chooser.texts.begin(), g_chooser.texts.end(), createFolder), g_chooser.texts.end());
   EXPECT_EQ(g_chooser.transientFor, GTK_WINDOW(d.mainWindow));
   EXPECT_EQ(g_chooser.title, text("IDS_CHOOSEDIR_TITLE"));
   EXPECT_EQ(g_chooser.buttons, (std::vector<std::string>{"Доғар", "Ашу"}));

@@ -42,6 +42,10 @@ const int kCatalogLabelY = 225;
 const int kEntryY = 245;
 const int kEntryHeight = 30;
 const int kSpaceLabelY = kEntryY + kEntryHeight + 6;
+// The lowest a page's text may reach: above the separator, also when a
+// large font raises the button row.
+const int kPageBottom = 300;
+const int kBrowseX = 460;
 const int kProgressX = 10;
 const int kProgressBarHeight = 20;
 // Between the bar and the line under it, and between the file and the count.
@@ -52,6 +56,14 @@ const int kProgressSectionGap = 24;
 // Word wrap that still breaks a word longer than the line (a product name
 // or a path without blanks), with no hyphen added inside a name.
 void wrap_lines(GtkWidget* label) { wrap_without_hyphens(label); }
+
+// The height a widget asks for at the width it was given (a wrapping label
+// at its width).
+int requested_height(GtkWidget* widget) {
+  GtkRequisition size = {0, 0};
+  gtk_widget_size_request(widget, &size);
+  return size.height;
+}
 
 }  // namespace
 
@@ -161,11 +173,6 @@ DirSelectPage::DirSelectPage(GtkWidget* parent, GdkPixbuf* picture) : WizardDial
   gtk_misc_set_alignment(GTK_MISC(catalogLabel), 0, 0);
   gtk_fixed_put(GTK_FIXED(parent), catalogLabel, kMainAreaX, kCatalogLabelY);
   fit_label_width(catalogLabel, kMainAreaWidth);
-  // A label that needs more lines (or a larger font) grows upwards, so that
-  // it never reaches into the entry below it.
-  const int catalogHeight = natural_size(catalogLabel).height;
-  if (kCatalogLabelY + catalogHeight > kEntryY)
-    gtk_fixed_move(GTK_FIXED(parent), catalogLabel, kMainAreaX, kEntryY - catalogHeight);
   entry = append(gtk_entry_new());
   gtk_widget_set_size_request(entry, 280, kEntryHeight);
   gtk_fixed_put(GTK_FIXED(parent), entry, kMainAreaX, kEntryY);
@@ -173,7 +180,7 @@ DirSelectPage::DirSelectPage(GtkWidget* parent, GdkPixbuf* picture) : WizardDial
   gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
   browseButton = append(gtk_button_new_with_label("..."));
   gtk_widget_set_size_request(browseButton, 30, 30);
-  gtk_fixed_put(GTK_FIXED(parent), browseButton, 460, kEntryY);
+  gtk_fixed_put(GTK_FIXED(parent), browseButton, kBrowseX, kEntryY);
   // For screen readers: the field is the one "Template directory:" names,
   // and the button says what it does (also as its tooltip), not "...".
   gtk_label_set_mnemonic_widget(GTK_LABEL(catalogLabel), entry);
@@ -186,6 +193,21 @@ DirSelectPage::DirSelectPage(GtkWidget* parent, GdkPixbuf* picture) : WizardDial
   gtk_misc_set_alignment(GTK_MISC(spaceLabel), 0, 0);
   gtk_fixed_put(GTK_FIXED(parent), spaceLabel, kMainAreaX, kSpaceLabelY);
   g_signal_connect(entry, "changed", G_CALLBACK(on_path_changed), this);
+  placeField();
+}
+
+// The label, the field and the space line under it move up together when
+// the space line needs more room than is left above the buttons; a label
+// that needs more lines (or a larger font) grows upwards, so that it never
+// reaches into the field below it.
+void DirSelectPage::placeField() {
+  const int overflow = std::max(0, kSpaceLabelY + requested_height(spaceLabel) - kPageBottom);
+  const int entryY = kEntryY - overflow;
+  gtk_fixed_move(GTK_FIXED(parent), entry, kMainAreaX, entryY);
+  gtk_fixed_move(GTK_FIXED(parent), browseButton, kBrowseX, entryY);
+  gtk_fixed_move(GTK_FIXED(parent), spaceLabel, kMainAreaX, kSpaceLabelY - overflow);
+  const int catalogY = std::min(kCatalogLabelY - overflow, entryY - requested_height(catalogLabel));
+  gtk_fixed_move(GTK_FIXED(parent), catalogLabel, kMainAreaX, catalogY);
 }
 
 void DirSelectPage::on_path_changed(GtkWidget*, void* page) {
@@ -217,6 +239,7 @@ void DirSelectPage::updateSpace() {
   else
     gtk_label_set_text(GTK_LABEL(spaceLabel), text.c_str());
   fit_label_width(spaceLabel, kMainAreaWidth);
+  placeField();
   // A screen reader tells it with the field.
   atk_object_set_description(gtk_widget_get_accessible(entry), text.c_str());
 }

@@ -122,6 +122,7 @@ class DirSelectPage : public WizardDialogPage {
   GtkWidget* spaceLabel;
 
  private:
+  void placeField();
   static void on_path_changed(GtkWidget* entry, void* page);
 };
 
