@@ -29,7 +29,9 @@
 #include "kit/kit_writer.h"
 #include "platform/file_system.h"
 #include "platform/test_toolkit.h"
+#include "platform/errors.h"
 #include "platform/text.h"
+#include "resources/reasons.h"
 #include "resources/version.h"
 
 namespace {
@@ -224,6 +226,12 @@ class SetupE2eTest : public testing::Test {
   }
 
   testkit::ScratchDir scratch_{"/tmp", "ovn8e2e"};
+  // The kit-not-found line: the sentence, then where the wizard looked.
+  std::string noKit() const {
+    return "Installing configuration: Distribution kit file ovn8.okd not found. The wizard looked for it here: " +
+           kitDir_ + "/ovn8.okd\n";
+  }
+
   std::string binary_, root_, home_, tmp_, kitDir_, target_;
   // OVN8_MESSAGE_BOX for the program; empty: not set.
   std::string messageBoxes_;
@@ -280,7 +288,7 @@ TEST_F(SetupE2eTest, MissingAndDamagedKitsEndWithStatusOneAndTheirMessage) {
     unlink((kitDir_ + "/ovn8.okd").c_str());
     Result result = run({"usecwd", "-S"}, display);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "Installing configuration: Distribution kit file ovn8.okd not found.\n");
+    EXPECT_EQ(result.err, noKit());
     result = run({"usecwd", "-S", "-Lru"}, display);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "Установка конфигурации: Файл комплекта установки ovn8.okd не найден.\n");
@@ -534,7 +542,7 @@ TEST_F(SetupE2eTest, NextStartPutsBackAStoppedInstallationAndSaysSo) {
   EXPECT_EQ(result.err,
             "Installing configuration: The previous installation into this directory was "
             "interrupted. The directory has been restored to the state it had before: " +
-                target() + "\nInstalling configuration: Distribution kit file ovn8.okd not found.\n");
+                target() + "\n" + noKit());
   EXPECT_EQ(read_file(target() + "forms/invoice.tpl"), "old invoice");
   EXPECT_EQ(mtime_of(target() + "forms/invoice.tpl"), oldTime);
   EXPECT_EQ(count_entries(target()), 1);
@@ -718,7 +726,8 @@ TEST_F(SetupE2eTest, LauncherFileThatCannotBeWrittenGivesStatusFourAndAWarning) 
   EXPECT_EQ(read_file(target() + "forms/invoice.tpl"), "invoice body\n");
   EXPECT_EQ(result.err,
             "Installing configuration: The configuration was installed, but the launcher's configuration "
-            "file could not be updated: the launcher will not offer the new templates.\n");
+            "file could not be updated: the launcher will not offer the new templates.  " +
+                home_ + "/.Ovan/ovanstart/ovanstart.cfg " + narrow_lib(failure_reason(ERROR_NOT_A_FOLDER)) + "\n");
   const std::vector<std::string> events = log_events(read_file(log));
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events.back(), "end: exit status 4, installed, but the launcher's file was not updated");
@@ -1123,7 +1132,7 @@ TEST_F(SetupE2eTest, FifosAndDevicesNeitherBlockNorGetOverwritten) {
   ASSERT_EQ(symlink((root_ + "/gone.okd").c_str(), (kitDir_ + "/ovn8.okd").c_str()), 0);
   result = finish(spawn({"usecwd", "-S"}, false, "", 20));
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "Installing configuration: Distribution kit file ovn8.okd not found.\n");
+  EXPECT_EQ(result.err, noKit());
   unlink((kitDir_ + "/ovn8.okd").c_str());
   EXPECT_EQ(left_in_tmp(), 0);
 

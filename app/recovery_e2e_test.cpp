@@ -36,7 +36,7 @@ using Tree = std::map<std::string, std::string>;
 using e2e::Result;
 
 const char kTitle[] = "Installing configuration: ";
-const char kNoKit[] = "Installing configuration: Distribution kit file ovn8.okd not found.\n";
+const char kNoKit[] = "Installing configuration: Distribution kit file ovn8.okd not found.";
 const char kRestored[] =
     "The previous installation into this directory was interrupted. The directory has been "
     "restored to the state it had before: ";
@@ -295,6 +295,11 @@ class RecoveryE2eTest : public testing::Test {
   }
 
   testkit::ScratchDir scratch_{"/tmp", "ovn8rec"};
+  // The kit-not-found line: the sentence, then where the wizard looked.
+  std::string noKit() const {
+    return std::string(kNoKit) + " The wizard looked for it here: " + kitDir_ + "/ovn8.okd\n";
+  }
+
   std::string binary_, root_, home_, tmp_, kitDir_;
   int count_ = 0;
   size_t size_ = 0;
@@ -307,7 +312,7 @@ TEST_F(RecoveryE2eTest, TemporaryDirectoryEmptiedAfterAKillTheNextStartRestores)
   testkit::removeTree(tmp_);
   mkdir(tmp_.c_str(), 0755);
   const Result next = start();
-  EXPECT_EQ(next.err, kTitle + std::string(kRestored) + target + "/\n" + kNoKit);
+  EXPECT_EQ(next.err, kTitle + std::string(kRestored) + target + "/\n" + noKit());
   EXPECT_EQ(differences(before, tree_of(target)), "");
   expectNothingLeft(target);
   // Only the wizard's own private folder, empty.
@@ -326,7 +331,7 @@ TEST_F(RecoveryE2eTest, RenamedTargetIsPendingUntilARunIntoItsNewPlaceRestoresIt
   const Tree killed = tree_of(moved);
 
   const Result pending = start();
-  EXPECT_EQ(pending.err, kTitle + std::string(kPending) + target + "/\n" + kNoKit);
+  EXPECT_EQ(pending.err, kTitle + std::string(kPending) + target + "/\n" + noKit());
   EXPECT_EQ(records(), 1u);
   EXPECT_EQ(differences(killed, tree_of(moved)), "");
   EXPECT_FALSE(testkit::exists(target));
@@ -340,7 +345,7 @@ TEST_F(RecoveryE2eTest, RenamedTargetIsPendingUntilARunIntoItsNewPlaceRestoresIt
   EXPECT_EQ(tree_of(moved).at("own.txt"), before.at("own.txt"));
 
   const Result quiet = start();
-  EXPECT_EQ(quiet.err, kNoKit);
+  EXPECT_EQ(quiet.err, noKit());
   expectNothingLeft(moved);
 }
 
@@ -374,7 +379,7 @@ TEST_F(RecoveryE2eTest, UnmountedFileSystemIsPendingAndRestoredOnceMountedAgain)
   ASSERT_EQ(mount(store.c_str(), parent.c_str(), nullptr, MS_BIND, nullptr), 0);
   mounts.points.push_back(parent);
   const Result restored = start();
-  EXPECT_EQ(restored.err, kTitle + std::string(kRestored) + target + "/\n" + kNoKit);
+  EXPECT_EQ(restored.err, kTitle + std::string(kRestored) + target + "/\n" + noKit());
   EXPECT_EQ(differences(before, tree_of(target)), "");
   expectNothingLeft(target);
 }
@@ -394,7 +399,7 @@ TEST_F(RecoveryE2eTest, RepointedLinkLeavesTheOtherFolderAloneUntilItPointsBack)
   unlink(link.c_str());
   ASSERT_EQ(symlink(other.c_str(), link.c_str()), 0);
   Result next = start();
-  EXPECT_EQ(next.err, kTitle + std::string(kPending) + link + "/\n" + kNoKit);
+  EXPECT_EQ(next.err, kTitle + std::string(kPending) + link + "/\n" + noKit());
   EXPECT_EQ(differences(otherBefore, tree_of(other)), "");
   EXPECT_EQ(records(), 1u);
 
@@ -402,7 +407,7 @@ TEST_F(RecoveryE2eTest, RepointedLinkLeavesTheOtherFolderAloneUntilItPointsBack)
   unlink(link.c_str());
   mkdir(link.c_str(), 0755);
   next = start();
-  EXPECT_EQ(next.err, kTitle + std::string(kPending) + link + "/\n" + kNoKit);
+  EXPECT_EQ(next.err, kTitle + std::string(kPending) + link + "/\n" + noKit());
   EXPECT_EQ(testkit::entryNames(link).size(), 0u);
   EXPECT_EQ(records(), 1u);
   EXPECT_EQ(differences(killed, tree_of(real)), "");
@@ -410,7 +415,7 @@ TEST_F(RecoveryE2eTest, RepointedLinkLeavesTheOtherFolderAloneUntilItPointsBack)
   rmdir(link.c_str());
   ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
   next = start();
-  EXPECT_EQ(next.err, kTitle + std::string(kRestored) + link + "/\n" + kNoKit);
+  EXPECT_EQ(next.err, kTitle + std::string(kRestored) + link + "/\n" + noKit());
   EXPECT_EQ(differences(before, tree_of(real)), "");
   EXPECT_EQ(differences(otherBefore, tree_of(other)), "");
   expectNothingLeft(real);
@@ -424,7 +429,7 @@ TEST_F(RecoveryE2eTest, HomeReachedThroughALinkAtTheNextStartStillRestores) {
   home_ = root_ + "/homelink";
   ASSERT_EQ(symlink(realHome.c_str(), home_.c_str()), 0);
   const Result next = start();
-  EXPECT_EQ(next.err, kTitle + std::string(kRestored) + target + "/\n" + kNoKit);
+  EXPECT_EQ(next.err, kTitle + std::string(kRestored) + target + "/\n" + noKit());
   EXPECT_EQ(differences(before, tree_of(target)), "");
   home_ = realHome;
   expectNothingLeft(target);
@@ -455,7 +460,7 @@ TEST_F(RecoveryE2eTest, FilesEditedAfterAKillAreKeptAndNamed) {
   EXPECT_EQ(testkit::readFile(target + "/" + kept), "edited over the kit's");
   // Without a display the notice is one line.
   EXPECT_EQ(next.err, kTitle + std::string(kRestored) + target + "/ " + kKeptChanges + " " + target + "/" +
-                          added + " " + target + "/" + kept + "\n" + kNoKit);
+                          added + " " + target + "/" + kept + "\n" + noKit());
   // Apart from the two edits, the directory is as it was, original included.
   Tree now = tree_of(target);
   now.erase(kept);
@@ -480,7 +485,7 @@ TEST_F(RecoveryE2eTest, StaleRecordInAnotherHomeDoesNotUndoALaterSuccessfulRetry
   home_ = firstHome;
   EXPECT_EQ(records(), 1u);
   const Result next = start();
-  EXPECT_EQ(next.err, kNoKit);
+  EXPECT_EQ(next.err, noKit());
   EXPECT_EQ(differences(installed, tree_of(target)), "");
   expectNothingLeft(target);
 }
@@ -503,7 +508,7 @@ TEST_F(RecoveryE2eTest, NestedTargetsRefuseEachOtherUntilTheHeldOneIsRecovered) 
     kill(holder, SIGKILL);
     EXPECT_EQ(finish(holder, "h").status, 1000 + SIGKILL);
     const Result next = start();
-    EXPECT_EQ(next.err, kTitle + std::string(kRestored) + held + "/\n" + kNoKit);
+    EXPECT_EQ(next.err, kTitle + std::string(kRestored) + held + "/\n" + noKit());
     EXPECT_EQ(differences(before, tree_of(outer)), "");
     expectNothingLeft(outer);
 
@@ -525,7 +530,7 @@ TEST_F(RecoveryE2eTest, KitWithTheWizardsOwnNamesIsRefusedInHomeAndNoStartTouche
     const Result refused = install(home_);
     EXPECT_EQ(refused.status, 2) << refused.err;
     EXPECT_EQ(differences(before, tree_of(home_)), "");
-    EXPECT_EQ(start().err, kNoKit);
+    EXPECT_EQ(start().err, noKit());
     EXPECT_EQ(differences(before, tree_of(home_)), "");
   }
 
@@ -533,7 +538,7 @@ TEST_F(RecoveryE2eTest, KitWithTheWizardsOwnNamesIsRefusedInHomeAndNoStartTouche
   // back and leaves the report as it is.
   Tree before;
   ASSERT_NO_FATAL_FAILURE(killOverOlderCopies(home_, before));
-  EXPECT_EQ(start().err, kTitle + std::string(kRestored) + home_ + "/\n" + kNoKit);
+  EXPECT_EQ(start().err, kTitle + std::string(kRestored) + home_ + "/\n" + noKit());
   EXPECT_EQ(differences(before, tree_of(home_)), "");
   expectNothingLeft(home_);
 }
@@ -546,7 +551,7 @@ TEST_F(RecoveryE2eTest, TargetInTheTemporaryDirectoryKeepsFilesNamedLikeUnpacked
   EXPECT_EQ(testkit::readFile(tmp_ + "/odkreport"), "installed report");
   EXPECT_EQ(testkit::readFile(tmp_ + "/odkABCDEF"), "the user's file");
   const Tree after = tree_of(tmp_);
-  EXPECT_EQ(start().err, kNoKit);
+  EXPECT_EQ(start().err, noKit());
   EXPECT_EQ(differences(after, tree_of(tmp_)), "");
   expectNothingLeft(tmp_);
 }
@@ -568,7 +573,7 @@ TEST_F(RecoveryE2eTest, LevelsMadeForAMissingTargetGoAndTheParentsTimeComesBack)
     }
 
     const Result next = start();
-    EXPECT_EQ(next.err, kTitle + std::string(kRestored) + target + "/\n" + kNoKit);
+    EXPECT_EQ(next.err, kTitle + std::string(kRestored) + target + "/\n" + noKit());
     if (userFileInALevel) {
       EXPECT_EQ(testkit::entryNames(parent + "/x"), std::vector<std::string>{"later.txt"});
     } else {
@@ -782,11 +787,11 @@ TEST_F(RecoveryE2eTest, AnotherLocalUserCanNeitherSteerNorStopTheWizard) {
     return result;
   };
 
-  EXPECT_EQ(start().err, kNoKit);
+  EXPECT_EQ(start().err, noKit());
   const Result killed = runPlanted("k", true);
   ASSERT_EQ(killed.status, 1000 + SIGKILL) << killed.err;
   const Result next = start();
-  EXPECT_EQ(next.err, kTitle + std::string(kRestored) + shared + "/\n" + kNoKit);
+  EXPECT_EQ(next.err, kTitle + std::string(kRestored) + shared + "/\n" + noKit());
   const Result installed = runPlanted("i", false);
   EXPECT_EQ(installed.status, 0) << installed.err;
   EXPECT_EQ(count_of(installed.out, "\n"), entries + 1) << installed.err;

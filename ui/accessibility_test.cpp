@@ -125,6 +125,18 @@ std::string listed(const std::vector<Heard>& heard) {
   return all;
 }
 
+void walk(AtspiAccessible* object, std::vector<Heard>& heard);
+
+void walk_children(AtspiAccessible* object, std::vector<Heard>& heard) {
+  const int children = atspi_accessible_get_child_count(object, nullptr);
+  for (int i = 0; i < children; ++i) {
+    AtspiAccessible* child = atspi_accessible_get_child_at_index(object, i, nullptr);
+    if (child == nullptr) continue;
+    walk(child, heard);
+    g_object_unref(child);
+  }
+}
+
 // Everything showing under `object`, as a screen reader walks it.
 void walk(AtspiAccessible* object, std::vector<Heard>& heard) {
   AtspiStateSet* states = atspi_accessible_get_state_set(object);
@@ -136,13 +148,7 @@ void walk(AtspiAccessible* object, std::vector<Heard>& heard) {
   heard.push_back({role ? role : "", name ? name : ""});
   g_free(role);
   g_free(name);
-  const int children = atspi_accessible_get_child_count(object, nullptr);
-  for (int i = 0; i < children; ++i) {
-    AtspiAccessible* child = atspi_accessible_get_child_at_index(object, i, nullptr);
-    if (child == nullptr) continue;
-    walk(child, heard);
-    g_object_unref(child);
-  }
+  walk_children(object, heard);
 }
 
 bool has(const std::vector<Heard>& heard, const std::string& role, const std::string& name) {
@@ -233,13 +239,7 @@ class AccessibilityTest : public testing::Test {
   std::vector<Heard> hear(AtspiAccessible* app) {
     atspi_accessible_clear_cache(app);
     std::vector<Heard> heard;
-    const int windows = atspi_accessible_get_child_count(app, nullptr);
-    for (int i = 0; i < windows; ++i) {
-      AtspiAccessible* window = atspi_accessible_get_child_at_index(app, i, nullptr);
-      if (window == nullptr) continue;
-      walk(window, heard);
-      g_object_unref(window);
-    }
+    walk_children(app, heard);  // its windows
     return heard;
   }
 
@@ -287,34 +287,26 @@ class AccessibilityTest : public testing::Test {
       EXPECT_TRUE(has(heard, "icon", text("IDR_MAINFRAME")) || what == "progress") << all;
       EXPECT_TRUE(has(heard, "push button", undecorated(text("IDS_WIZARD_CANCEL")))) << all;
     }
-    if (what == "welcome") {
-      EXPECT_TRUE(has(heard, "push button", undecorated(text("IDS_WIZARD_NEXT")))) << all;
-      EXPECT_TRUE(has(heard, "push button", undecorated(text("IDS_WIZARD_BACK")))) << all;
-    } else if (what == "directory") {
-      EXPECT_TRUE(has(heard, "text", text("IDS_TEMPLATE_CATALOG"))) << all;
-      EXPECT_TRUE(has(heard, "push button", text("IDS_BROWSE_TOOLTIP"))) << all;
-      EXPECT_TRUE(has(heard, "label", text("IDS_DESTINATION_PROMPT"))) << all;
-    } else if (what == "progress") {
-      EXPECT_TRUE(has(heard, "progress bar", text("IDS_PROGRESS_START"))) << all;
-      EXPECT_TRUE(has(heard, "label", text("IDS_TITLE_INSTALLER"))) << all;
-    } else if (what == "success") {
-      EXPECT_TRUE(has(heard, "check box", text("IDS_SUCCESS_OPENDESCR"))) << all;
-      EXPECT_TRUE(has(heard, "push button", text("IDS_WIZARD_FINISH"))) << all;
-    } else if (what == "cancelled") {
-      EXPECT_TRUE(has(heard, "label", text("IDS_CANCEL_FINISH"))) << all;
-    } else if (what == "question") {
-      EXPECT_TRUE(has(heard, "alert", text("IDS_BOX_QUESTION"))) << all;
-      EXPECT_TRUE(has(heard, "push button", text("IDS_MSGBOX_YES"))) << all;
-      EXPECT_TRUE(has(heard, "push button", text("IDS_MSGBOX_NO"))) << all;
-      EXPECT_TRUE(has(heard, "label", text("IDS_ACCEPT_CANCEL"))) << all;
-    } else if (what == "error box") {
-      EXPECT_TRUE(has(heard, "alert", text("IDS_BOX_ERROR"))) << all;
-      EXPECT_TRUE(has(heard, "push button", text("IDS_MSGBOX_OK"))) << all;
-    } else if (what == "warning box") {
-      EXPECT_TRUE(has(heard, "alert", text("IDS_BOX_WARNING"))) << all;
-    } else if (what == "notice box") {
-      EXPECT_TRUE(has(heard, "alert", text("IDS_BOX_NOTICE"))) << all;
-    }
+    // What each page or box must say: a role, and the text whose words
+    // name it (without the arrows of a button).
+    struct Expected {
+      const char* what;
+      const char* role;
+      const char* key;
+    };
+    static const Expected kExpected[] = {
+        {"welcome", "push button", "IDS_WIZARD_NEXT"},    {"welcome", "push button", "IDS_WIZARD_BACK"},
+        {"directory", "text", "IDS_TEMPLATE_CATALOG"},   {"directory", "push button", "IDS_BROWSE_TOOLTIP"},
+        {"directory", "label", "IDS_DESTINATION_PROMPT"}, {"progress", "progress bar", "IDS_PROGRESS_START"},
+        {"progress", "label", "IDS_TITLE_INSTALLER"},     {"success", "check box", "IDS_SUCCESS_OPENDESCR"},
+        {"success", "push button", "IDS_WIZARD_FINISH"},  {"cancelled", "label", "IDS_CANCEL_FINISH"},
+        {"question", "alert", "IDS_BOX_QUESTION"},        {"question", "push button", "IDS_MSGBOX_YES"},
+        {"question", "push button", "IDS_MSGBOX_NO"},     {"question", "label", "IDS_ACCEPT_CANCEL"},
+        {"error box", "alert", "IDS_BOX_ERROR"},          {"error box", "push button", "IDS_MSGBOX_OK"},
+        {"warning box", "alert", "IDS_BOX_WARNING"},      {"notice box", "alert", "IDS_BOX_NOTICE"},
+    };
+    for (const Expected& e : kExpected)
+      if (what == e.what) EXPECT_TRUE(has(heard, e.role, undecorated(text(e.key)))) << e.role << " " << e.key << all;
   }
 
   pid_t busPid_ = 0;
