@@ -90,7 +90,9 @@ TEST_F(ReasonsTest, EveryOtherCauseReadsInTheInterfaceLanguageWithItsNumber) {
       EXPECT_EQ(std::u16string::npos, reason.find(u"(error")) << language.second.code;
       EXPECT_EQ(std::u16string::npos, reason.find(u"errno")) << language.second.code;
       EXPECT_EQ(std::u16string::npos, reason.find(u"{1}")) << language.second.code;
-      if (language.first != LANG_EN) EXPECT_EQ(std::u16string::npos, english.find(reason)) << language.second.code;
+      if (language.first != LANG_EN) {
+        EXPECT_EQ(std::u16string::npos, english.find(reason)) << language.second.code;
+      }
     }
   }
 }

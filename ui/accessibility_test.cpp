@@ -305,8 +305,11 @@ class AccessibilityTest : public testing::Test {
         {"error box", "alert", "IDS_BOX_ERROR"},          {"error box", "push button", "IDS_MSGBOX_OK"},
         {"warning box", "alert", "IDS_BOX_WARNING"},      {"notice box", "alert", "IDS_BOX_NOTICE"},
     };
-    for (const Expected& e : kExpected)
-      if (what == e.what) EXPECT_TRUE(has(heard, e.role, undecorated(text(e.key)))) << e.role << " " << e.key << all;
+    for (const Expected& e : kExpected) {
+      if (what == e.what) {
+        EXPECT_TRUE(has(heard, e.role, undecorated(text(e.key)))) << e.role << " " << e.key << all;
+      }
+    }
   }
 
   pid_t busPid_ = 0;
