@@ -18,6 +18,7 @@
 #include <chrono>
 #include <fstream>
 #include <map>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -31,6 +32,7 @@
 #include "platform/test_toolkit.h"
 #include "platform/errors.h"
 #include "platform/text.h"
+#include "resources/lang.h"
 #include "resources/reasons.h"
 #include "resources/version.h"
 
@@ -1272,6 +1274,29 @@ TEST_F(SetupE2eTest, KitUnpackingToMoreThanTheTemporaryDirectoryHoldsIsKeptInMem
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(read_file(target() + "zeros.bin"), std::string(4 << 20, '\0'));
   EXPECT_EQ(left_in_tmp(), 0);
+}
+
+// Too little room in the temporary directory for the unpacked kit: the box
+// names the real temporary directory and the sizes, not a "Temp" folder.
+TEST_F(SetupE2eTest, TooLittleTemporarySpaceNamesTheDirectoryAndTheSizes) {
+  if (mount("tmpfs", tmp_.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a small tmpfs";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount(path.c_str()); }
+  } unmount{tmp_};
+  // Random bytes do not compress: the kit is about as large as its data.
+  std::string noise(100 << 10, '\0');
+  std::mt19937 random(7);
+  for (char& c : noise) c = char(random());
+  ASSERT_TRUE(config::writeKit(kitDir_ + "/ovn8.okd", {{u"noise.bin", noise, config::fileTimeFromUnix(1500000000, 0)}}));
+  struct stat kit;
+  ASSERT_EQ(stat((kitDir_ + "/ovn8.okd").c_str(), &kit), 0);
+  const Result result = run({"usecwd", "-S"}, false);
+  EXPECT_EQ(result.status, 1);
+  const std::string told = "Installing configuration: Insufficient space available in the directory Temp. " + tmp_ +
+                           " Needed: " + narrow_lib(sizeText(uint64_t(kit.st_size) * 3, true)) + ". Free: ";
+  EXPECT_EQ(result.err.find(told), 0u) << result.err;
+  EXPECT_EQ(access(target().c_str(), F_OK), -1);
 }
 
 TEST_F(SetupE2eTest, KitWithOneWrongChecksumIsDamagedAndNothingIsWritten) {
