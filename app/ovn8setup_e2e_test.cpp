@@ -1256,17 +1256,25 @@ TEST_F(SetupE2eTest, OkdpackKitInstalledTwiceRewritesNothing) {
   EXPECT_EQ(read_file(target() + "forms/a.tpl"), "one\n");
 }
 
+// A small tmpfs over a folder for as long as it lives.
+struct SmallTmpfs {
+  SmallTmpfs(const std::string& path, const std::string& size)
+      : path(path), mounted(mount("tmpfs", path.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0) {}
+  ~SmallTmpfs() {
+    if (mounted) umount(path.c_str());
+  }
+  const std::string path;
+  const bool mounted;
+};
+
 // A temporary directory that fills up while the kit is unpacked: the user
 // hears about space, and no partial container stays behind.
 // A kit that unpacks to more than the temporary directory holds: the
 // container is kept in memory (it fits well within the free memory), so
 // nothing of it goes to TMPDIR and the installation goes through.
 TEST_F(SetupE2eTest, KitUnpackingToMoreThanTheTemporaryDirectoryHoldsIsKeptInMemory) {
-  if (mount("tmpfs", tmp_.c_str(), "tmpfs", 0, "size=512k") != 0) GTEST_SKIP() << "cannot mount a small tmpfs";
-  struct Unmount {
-    std::string path;
-    ~Unmount() { umount(path.c_str()); }
-  } unmount{tmp_};
+  const SmallTmpfs small(tmp_, "512k");
+  if (!small.mounted) GTEST_SKIP() << "cannot mount a small tmpfs";
   // Compresses to a few kilobytes, unpacks to 4 MB.
   ASSERT_TRUE(config::writeKit(kitDir_ + "/ovn8.okd",
                                {{u"zeros.bin", std::string(4 << 20, '\0'), config::fileTimeFromUnix(1500000000, 0)}}));
@@ -1279,11 +1287,8 @@ TEST_F(SetupE2eTest, KitUnpackingToMoreThanTheTemporaryDirectoryHoldsIsKeptInMem
 // Too little room in the temporary directory for the unpacked kit: the box
 // names the real temporary directory and the sizes, not a "Temp" folder.
 TEST_F(SetupE2eTest, TooLittleTemporarySpaceNamesTheDirectoryAndTheSizes) {
-  if (mount("tmpfs", tmp_.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a small tmpfs";
-  struct Unmount {
-    std::string path;
-    ~Unmount() { umount(path.c_str()); }
-  } unmount{tmp_};
+  const SmallTmpfs small(tmp_, "64k");
+  if (!small.mounted) GTEST_SKIP() << "cannot mount a small tmpfs";
   // Random bytes do not compress: the kit is about as large as its data.
   std::string noise(100 << 10, '\0');
   std::mt19937 random(7);
