@@ -54,7 +54,8 @@ TEST_F(InstallerAppTest, InitInstanceRunsTheWizardAndReturnsItsStatus) {
   set_message_box_responder(nullptr);
   set_message_box_mode(MessageBoxMode::Interactive);
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(0u, boxes[0].find(LoadResString("IDS_ERROR_NOSOURCE") + u"\n"));
+  // The sentence, then where the wizard looked.
+  EXPECT_EQ(boxes[0].find(LoadResString("IDS_ERROR_NOSOURCE") + u"\n" + LoadResString("IDS_KIT_LOOKED_AT") + u"\n"), 0u);
   EXPECT_EQ(app.m_language, LANG_DE);
   EXPECT_EQ(app.m_title, LoadResString("IDR_MAINFRAME"));
   EXPECT_FALSE(app.m_title.empty());

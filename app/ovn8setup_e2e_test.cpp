@@ -18,6 +18,7 @@
 #include <chrono>
 #include <fstream>
 #include <map>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -29,7 +30,10 @@
 #include "kit/kit_writer.h"
 #include "platform/file_system.h"
 #include "platform/test_toolkit.h"
+#include "platform/errors.h"
 #include "platform/text.h"
+#include "resources/lang.h"
+#include "resources/reasons.h"
 #include "resources/version.h"
 
 namespace {
@@ -186,6 +190,12 @@ class SetupE2eTest : public testing::Test {
   }
 
   testkit::ScratchDir scratch_{"/tmp", "ovn8e2e"};
+  // The kit-not-found line: the sentence, then where the wizard looked.
+  std::string noKit() const {
+    return "Installing configuration: Distribution kit file ovn8.okd not found. The wizard looked for it here: " +
+           kitDir_ + "/ovn8.okd\n";
+  }
+
   std::string binary_, root_, home_, tmp_, kitDir_, target_;
   // OVN8_MESSAGE_BOX for the program; empty: not set.
   std::string messageBoxes_;
@@ -242,12 +252,10 @@ TEST_F(SetupE2eTest, MissingAndDamagedKitsEndWithStatusOneAndTheirMessage) {
     unlink((kitDir_ + "/ovn8.okd").c_str());
     Result result = run({"usecwd", "-S"}, display);
     EXPECT_EQ(result.status, 1);
-    // It says where it looked.
-    EXPECT_EQ(result.err, "Installing configuration: Distribution kit file ovn8.okd not found. " +
-                              kitDir_ + "/ovn8.okd\n");
+    EXPECT_EQ(result.err, noKit());
     result = run({"usecwd", "-S", "-Lru"}, display);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "Установка конфигурации: Файл комплекта установки ovn8.okd не найден. " +
+    EXPECT_EQ(result.err, "Установка конфигурации: Файл комплекта установки ovn8.okd не найден. Мастер искал его здесь: " +
                               kitDir_ + "/ovn8.okd\n");
 
     ASSERT_TRUE(config::writeFileBytes(kitDir_ + "/ovn8.okd", "\x01\x02 not a kit at all"));
@@ -255,12 +263,12 @@ TEST_F(SetupE2eTest, MissingAndDamagedKitsEndWithStatusOneAndTheirMessage) {
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err,
               "Installing configuration: Distribution kit file ovn8.okd corrupted or not designed for "
-              "this installation program. The compressed stream is damaged or cut short.\n");
+              "this installation program. The data of the distribution kit are damaged.\n");
     result = run({"usecwd", "-S", "-Lru"}, display);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err,
               "Установка конфигурации: Файл комплекта установки ovn8.okd поврежден или не предназначен "
-              "для этой программы установки. The compressed stream is damaged or cut short.\n");
+              "для этой программы установки. Данные комплекта установки повреждены.\n");
     EXPECT_EQ(left_in_tmp(), 0);
     EXPECT_EQ(count_entries(home_), 0);
   }
@@ -282,7 +290,8 @@ TEST_F(SetupE2eTest, SilentErrorBoxUnderTheDisplayWaitsForTheUser) {
   const Result result = finish(child);  // reaps it, or finds it reaped
   // The reason is on standard error as well, in the interface language.
   EXPECT_EQ(result.err.find("Installation der Konfiguration: Die Installationspaketdatei ovn8.okd "
-                            "wurde nicht gefunden. " + kitDir_ + "/ovn8.okd\n"),
+                            "wurde nicht gefunden. Der Assistent hat hier danach gesucht: " +
+                            kitDir_ + "/ovn8.okd\n"),
             0u)
       << result.err;
 }
@@ -502,8 +511,7 @@ TEST_F(SetupE2eTest, NextStartPutsBackAStoppedInstallationAndSaysSo) {
   EXPECT_EQ(result.err,
             "Installing configuration: The previous installation into this directory was "
             "interrupted. The directory has been restored to the state it had before: " +
-                target() + "\nInstalling configuration: Distribution kit file ovn8.okd not found. " +
-                kitDir_ + "/ovn8.okd\n");
+                target() + "\n" + noKit());
   EXPECT_EQ(read_file(target() + "forms/invoice.tpl"), "old invoice");
   EXPECT_EQ(testkit::modificationTime(target() + "forms/invoice.tpl"), oldTime);
   EXPECT_EQ(count_entries(target()), 1);
@@ -703,7 +711,8 @@ TEST_F(SetupE2eTest, LauncherFileThatCannotBeWrittenGivesStatusFourAndAWarning) 
   EXPECT_EQ(read_file(target() + "forms/invoice.tpl"), "invoice body\n");
   EXPECT_EQ(result.err,
             "Installing configuration: The configuration was installed, but the launcher's configuration "
-            "file could not be updated: the launcher will not offer the new templates.\n");
+            "file could not be updated: the launcher will not offer the new templates.  " +
+                home_ + "/.Ovan/ovanstart/ovanstart.cfg " + narrow_lib(failure_reason(ERROR_NOT_A_FOLDER)) + "\n");
   const std::vector<std::string> events = log_events(read_file(log));
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(outcome_of(events.back()), "end: exit status 4, installed, but the launcher's file was not updated");
@@ -1028,16 +1037,15 @@ TEST_F(SetupE2eTest, ATargetThatIsNoTextInTheLocaleEndsWithStatusOne) {
   EXPECT_EQ(count_entries(root_), 5);  // home, tmp, kit and the outputs
 }
 
-// An entry name with a control character is a damaged kit; the message
-// names the entry by its number only.
+// An entry name with a control character is a damaged kit; the box does
+// not name it (the log names it by its number only).
 TEST_F(SetupE2eTest, AKitEntryNamedWithAnEscapeSequenceIsADamagedKit) {
   writeThreeEntryKit(u"a.tpl", u"b.tpl", u"forms\\\x1b]0;owned\x07.tpl\n100% /etc/passwd");
   const Result result = run({"usecwd", "-S"}, false);
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err,
             "Installing configuration: Distribution kit file ovn8.okd corrupted or not designed for this "
-            "installation program. Entry 3 of 3 has a name with a control character or an unpaired "
-            "surrogate.\n");
+            "installation program. The kit holds a file name that cannot be installed.\n");
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(access(target().c_str(), F_OK), -1);
   EXPECT_EQ(left_in_tmp(), 0);
@@ -1110,8 +1118,7 @@ TEST_F(SetupE2eTest, FifosAndDevicesNeitherBlockNorGetOverwritten) {
   ASSERT_EQ(symlink((root_ + "/gone.okd").c_str(), (kitDir_ + "/ovn8.okd").c_str()), 0);
   result = finish(spawn({"usecwd", "-S"}, false, "", 20));
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "Installing configuration: Distribution kit file ovn8.okd not found. " +
-                            kitDir_ + "/ovn8.okd\n");
+  EXPECT_EQ(result.err, noKit());
   unlink((kitDir_ + "/ovn8.okd").c_str());
   EXPECT_EQ(left_in_tmp(), 0);
 
@@ -1232,17 +1239,25 @@ TEST_F(SetupE2eTest, OkdpackKitInstalledTwiceRewritesNothing) {
   EXPECT_EQ(read_file(target() + "forms/a.tpl"), "one\n");
 }
 
+// A small tmpfs over a folder for as long as it lives.
+struct SmallTmpfs {
+  SmallTmpfs(const std::string& path, const std::string& size)
+      : path(path), mounted(mount("tmpfs", path.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0) {}
+  ~SmallTmpfs() {
+    if (mounted) umount(path.c_str());
+  }
+  const std::string path;
+  const bool mounted;
+};
+
 // A temporary directory that fills up while the kit is unpacked: the user
 // hears about space, and no partial container stays behind.
 // A kit that unpacks to more than the temporary directory holds: the
 // container is kept in memory (it fits well within the free memory), so
 // nothing of it goes to TMPDIR and the installation goes through.
 TEST_F(SetupE2eTest, KitUnpackingToMoreThanTheTemporaryDirectoryHoldsIsKeptInMemory) {
-  if (mount("tmpfs", tmp_.c_str(), "tmpfs", 0, "size=512k") != 0) GTEST_SKIP() << "cannot mount a small tmpfs";
-  struct Unmount {
-    std::string path;
-    ~Unmount() { umount(path.c_str()); }
-  } unmount{tmp_};
+  const SmallTmpfs small(tmp_, "512k");
+  if (!small.mounted) GTEST_SKIP() << "cannot mount a small tmpfs";
   // Compresses to a few kilobytes, unpacks to 4 MB.
   ASSERT_TRUE(config::writeKit(kitDir_ + "/ovn8.okd",
                                {{u"zeros.bin", std::string(4 << 20, '\0'), config::fileTimeFromUnix(1500000000, 0)}}));
@@ -1250,6 +1265,26 @@ TEST_F(SetupE2eTest, KitUnpackingToMoreThanTheTemporaryDirectoryHoldsIsKeptInMem
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(read_file(target() + "zeros.bin"), std::string(4 << 20, '\0'));
   EXPECT_EQ(left_in_tmp(), 0);
+}
+
+// Too little room in the temporary directory for the unpacked kit: the box
+// names the real temporary directory and the sizes, not a "Temp" folder.
+TEST_F(SetupE2eTest, TooLittleTemporarySpaceNamesTheDirectoryAndTheSizes) {
+  const SmallTmpfs small(tmp_, "64k");
+  if (!small.mounted) GTEST_SKIP() << "cannot mount a small tmpfs";
+  // Random bytes do not compress: the kit is about as large as its data.
+  std::string noise(100 << 10, '\0');
+  std::mt19937 random(7);
+  for (char& c : noise) c = char(random());
+  ASSERT_TRUE(config::writeKit(kitDir_ + "/ovn8.okd", {{u"noise.bin", noise, config::fileTimeFromUnix(1500000000, 0)}}));
+  struct stat kit;
+  ASSERT_EQ(stat((kitDir_ + "/ovn8.okd").c_str(), &kit), 0);
+  const Result result = run({"usecwd", "-S"}, false);
+  EXPECT_EQ(result.status, 1);
+  const std::string told = "Installing configuration: Insufficient space available in the directory Temp. " + tmp_ +
+                           " Needed: " + narrow_lib(sizeText(uint64_t(kit.st_size) * 3, true)) + ". Free: ";
+  EXPECT_EQ(result.err.find(told), 0u) << result.err;
+  EXPECT_EQ(access(target().c_str(), F_OK), -1);
 }
 
 TEST_F(SetupE2eTest, KitWithOneWrongChecksumIsDamagedAndNothingIsWritten) {
@@ -1268,7 +1303,7 @@ TEST_F(SetupE2eTest, KitWithOneWrongChecksumIsDamagedAndNothingIsWritten) {
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err,
             "Installing configuration: Distribution kit file ovn8.okd corrupted or not designed for "
-            "this installation program. Entry readme.html does not match its checksum.\n");
+            "this installation program. The file readme.html in the kit is damaged.\n");
   EXPECT_EQ(left_in_tmp(), 0);
   EXPECT_EQ(access(target().c_str(), F_OK), -1);
   EXPECT_EQ(access(configPath().c_str(), F_OK), -1);

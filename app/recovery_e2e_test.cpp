@@ -36,7 +36,7 @@ using Tree = std::map<std::string, std::string>;
 using e2e::Result;
 
 const char kTitle[] = "Installing configuration: ";
-const char kNoKitText[] = "Installing configuration: Distribution kit file ovn8.okd not found. ";
+const char kNoKit[] = "Installing configuration: Distribution kit file ovn8.okd not found.";
 const char kRestored[] =
     "The previous installation into this directory was interrupted. The directory has been "
     "restored to the state it had before: ";
@@ -298,6 +298,11 @@ class RecoveryE2eTest : public testing::Test {
   }
 
   testkit::ScratchDir scratch_{"/tmp", "ovn8rec"};
+  // The kit-not-found line: the sentence, then where the wizard looked.
+  std::string noKit() const {
+    return std::string(kNoKit) + " The wizard looked for it here: " + kitDir_ + "/ovn8.okd\n";
+  }
+
   std::string binary_, root_, home_, tmp_, kitDir_;
   int count_ = 0;
   size_t size_ = 0;

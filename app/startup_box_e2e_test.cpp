@@ -335,7 +335,9 @@ TEST_F(StartupBoxE2eTest, EveryStartUpBoxAfterTheNoticeEndsTheWizard) {
   } cases[] = {
       {"kit not found", [&] { unlink(kitPath().c_str()); },
        [&] { testkit::writeFile(kitPath(), kit); }, target_, 1,
-       "Installing configuration: Distribution kit file ovn8.okd not found. " + kitPath() + "\n"},
+       // Then where it looked.
+       "Installing configuration: Distribution kit file ovn8.okd not found. The wizard looked for it "
+       "here: " + kitPath() + "\n"},
       {"damaged kit", [&] { testkit::writeFile(kitPath(), kit.substr(0, kit.size() / 2)); },
        [&] { testkit::writeFile(kitPath(), kit); }, target_, 1,
        // Then where the kit is wrong.
@@ -364,8 +366,10 @@ TEST_F(StartupBoxE2eTest, EveryStartUpBoxAfterTheNoticeEndsTheWizard) {
          testkit::writeFile(home_ + "/.Ovan", "not a folder");
        },
        [&] { unlink((home_ + "/.Ovan").c_str()); }, target_, 4,
+       // Then which file, and (after it) why.
        "Installing configuration: The configuration was installed, but the launcher's "
-       "configuration file could not be updated: the launcher will not offer the new templates.\n"},
+       "configuration file could not be updated: the launcher will not offer the new templates.  " +
+           home_ + "/.Ovan/ovanstart/ovanstart.cfg "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

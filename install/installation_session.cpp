@@ -16,6 +16,7 @@
 #include "install/target_lock.h"
 #include "install/up_to_date.h"
 #include "install/wizard_paths.h"
+#include "platform/existing_level.h"
 #include "platform/file_finder.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
@@ -30,14 +31,6 @@
 namespace {
 
 std::u16string count_text(uint64_t count) { return widen_lib(std::to_string(count)); }
-
-// "the stream is cut short" as a sentence of its own in a box.
-std::string as_sentence(std::string text) {
-  if (text.empty()) return text;
-  if (text[0] >= 'a' && text[0] <= 'z') text[0] = char(text[0] - 'a' + 'A');
-  if (text.back() != '.') text += '.';
-  return text;
-}
 
 SessionMessage error_message(const std::u16string& text, const char* code,
                              const std::u16string& file = std::u16string(), uint32_t error = 0) {
@@ -62,6 +55,33 @@ bool kit_exists(const std::u16string& path) {
   FileStatus status;
   return !path.empty() && FileSystem::GetFileStatus(path, true, status) == ERROR_SUCCESS &&
          status.exists();
+}
+
+const char kNotWritable[] = "IDS_SETUP_TARGETNOTWRITABLE";
+
+// What is wrong with a damaged kit, in the interface language; an entry is
+// named as it would lie in the template directory.
+std::u16string kit_refusal_text(config::KitRefusal kind, const std::u16string& entry) {
+  std::u16string name = entry;
+  replace_all(name, kBadPathSeparator, kPathSeparator);
+  switch (kind) {
+    case config::KitRefusal::kFileDamaged:
+      return FormatResString("IDS_KIT_FILEDAMAGED", {printable(name)});
+    case config::KitRefusal::kNameNotAllowed:
+      return LoadResString("IDS_KIT_BADNAME") + (name.empty() ? u"" : u"\n" + printable(name));
+    default:
+      return LoadResString("IDS_REASON_KITDAMAGED");
+  }
+}
+
+// Why a folder cannot be written or made: the error of the nearest level
+// of it that exists, or that none does.
+uint32_t why_not_writable(const std::u16string& path) {
+  std::u16string existing;
+  FileStatus status;
+  const uint32_t looked = nearest_existing_level(path, existing, status);
+  if (looked != ERROR_SUCCESS) return looked;
+  return FileSystem::CheckAccess(existing, FILE_ACCESS_WRITE);
 }
 
 std::u16string current_directory() {
@@ -139,10 +159,11 @@ bool InstallationSession::findKit(SessionMessage& refusal) {
   kitPath_ = expected_kit_path(settings_);
   if (kit_exists(kitPath_)) return true;
   logStart(false);
-  // Where it looked, for a kit under any name.
-  refusal = error_message(LoadResString("IDS_ERROR_NOSOURCE") +
-                              (kitPath_.empty() ? std::u16string() : u"\n" + printable(kitPath_)),
-                          "kit-not-found", kitPath_, ERROR_FILE_NOT_FOUND);
+  // Where it looked, so that the user knows where to put the kit (under
+  // any name).
+  std::u16string text = LoadResString("IDS_ERROR_NOSOURCE");
+  if (!kitPath_.empty()) text += u"\n" + LoadResString("IDS_KIT_LOOKED_AT") + u"\n" + printable(kitPath_);
+  refusal = error_message(text, "kit-not-found", kitPath_, ERROR_FILE_NOT_FOUND);
   return false;
 }
 
@@ -171,8 +192,22 @@ bool InstallationSession::checkTemporarySpace(SessionMessage& refusal) {
     return true;
   log_event("error: the temporary directory has " + std::to_string(freeBytes) + " bytes free, " +
             std::to_string(kSpaceReg) + " times the kit's size are needed");
-  refusal = error_message(LoadResString("IDS_ERROR_NOSPACE"), "no-temporary-space");
+  refusal = error_message(LoadResString("IDS_ERROR_NOSPACE") +
+                              temporarySpaceDetail(FormatResString(
+                                  "IDS_SPACE_INFO", {sizeText(uint64_t(kitSize) * kSpaceReg, true),
+                                                     sizeText(freeBytes, false)})),
+                          "no-temporary-space");
   return false;
+}
+
+// The real temporary directory (the box's sentence names it "Temp"), and
+// what is known of its space.
+std::u16string InstallationSession::temporarySpaceDetail(const std::u16string& sizes) const {
+  std::u16string directory;
+  if (FileSystem::GetTempPath(directory) != ERROR_SUCCESS || directory.empty()) return std::u16string();
+  std::u16string detail = u"\n" + printable(without_trailing_separator(directory));
+  if (!sizes.empty()) detail += u"\n" + sizes;
+  return detail;
 }
 
 bool InstallationSession::openKit(const KitOpener& open, SessionMessage& refusal) {
@@ -193,8 +228,10 @@ bool InstallationSession::openKit(const KitOpener& open, SessionMessage& refusal
   // Where the kit is wrong, for whoever made it; a kit that cannot be read
   // at all says why in the interface language.
   std::u16string detail;
-  if (!full)
-    detail = u"\n" + (opened == ERROR_INVALID_DATA ? widen_lib(as_sentence(kit_.refusal()))
+  if (full)
+    detail = temporarySpaceDetail(std::u16string());
+  else
+    detail = u"\n" + (opened == ERROR_INVALID_DATA ? kit_refusal_text(kit_.refusalKind(), kit_.refusalSubject())
                                                    : printable(kitPath_) + u"\n" + failure_reason(opened));
   refusal = error_message(LoadResString(full ? "IDS_ERROR_NOSPACE" : "IDS_ERROR_DAMAGEDSOURCE") + detail,
                           full ? "no-temporary-space" : "kit-damaged", kitPath_, opened);
@@ -324,12 +361,15 @@ bool InstallationSession::checkDirectory(const std::u16string& chosen, SessionMe
       code = "target-not-folder";
       break;
     case TargetCheck::kNotWritable:
-      reason = "IDS_SETUP_TARGETNOTWRITABLE";
+      reason = kNotWritable;
       code = "target-not-writable";
       break;
   }
   if (reason) {
-    refusal = error_message(LoadResString(reason) + u"\n" + printable(chosen), code, chosen);
+    std::u16string text = LoadResString(reason) + u"\n" + printable(chosen);
+    const uint32_t why = why_not_writable(chosen);
+    if (reason == kNotWritable && why != ERROR_SUCCESS) text += u"\n" + failure_reason(why);
+    refusal = error_message(text, code, chosen, reason == kNotWritable ? why : ERROR_DIRECTORY);
     return false;
   }
   // Too little room: the run would fail at a full disk and roll back.
@@ -491,7 +531,7 @@ void InstallationSession::finish(SessionOutcome& outcome) {
       outcome.launcher = record_template_directory(target_, LauncherWrite::kWrite);
       if (!outcome.launcher.recorded()) {
         outcome.exitStatus = kExitLauncherNotUpdated;
-        outcome.warning = LoadResString("IDS_WARN_LAUNCHERFILE");
+        outcome.warning = launcherWarning(outcome.launcher);
       }
       outcome.changed = lastRun_.installed > 0 || outcome.launcher.changed();
       return;
@@ -522,6 +562,15 @@ uint32_t InstallationSession::distinctEntries() const {
   for (const config::KitEntry& entry : kit_.entries)
     names.insert(config::entryNameInDirectory(entry.name));
   return uint32_t(names.size());
+}
+
+// Which of the launcher's files could not take the directory, and why.
+std::u16string InstallationSession::launcherWarning(const LauncherRecording& recording) {
+  std::u16string text = LoadResString("IDS_WARN_LAUNCHERFILE");
+  for (const LauncherFileUpdate& file : recording.files)
+    if (file.error != ERROR_SUCCESS)
+      text += u"\n\n" + printable(file.file) + u"\n" + failure_reason(file.error);
+  return text;
 }
 
 void InstallationSession::requestCancel() {

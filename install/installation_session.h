@@ -19,6 +19,8 @@
 #include "install/install_process_data.h"
 #include "install/install_thread.h"
 
+struct LauncherRecording;
+
 // Exit status of the program.
 enum WizardExitCode : int {
   kExitSuccess = 0,             // installed (or nothing was left to do)
@@ -190,6 +192,8 @@ class InstallationSession : private InstallWorker {
   bool findKit(SessionMessage& refusal);
   void proposeDirectory();
   bool checkTemporarySpace(SessionMessage& refusal);
+  std::u16string temporarySpaceDetail(const std::u16string& sizes) const;
+  static std::u16string launcherWarning(const LauncherRecording& recording);
   bool openKit(const KitOpener& open, SessionMessage& refusal);
   void logStart(bool kitFound) const;
   std::u16string kitLocation() const;

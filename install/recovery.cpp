@@ -304,24 +304,26 @@ std::vector<RecoveryNotice> recover_stopped_installations() {
   return notices;
 }
 
+// Each path on a line of its own: glued to the sentence, a long one would
+// wrap right after its first "/".
 std::u16string recovery_notice_text(const RecoveryNotice& notice) {
   switch (notice.kind) {
     case RecoveryNotice::Kind::kRestored: {
-      std::u16string text = LoadResString("IDS_RECOVERED_TARGET") + u" " + printable(notice.directory);
+      std::u16string text = LoadResString("IDS_RECOVERED_TARGET") + u"\n" + printable(notice.directory);
       if (!notice.paths.empty())
         text += u"\n" + LoadResString("IDS_RECOVERY_KEPT_CHANGES") + joined(notice.paths);
       return text;
     }
     case RecoveryNotice::Kind::kPending:
-      return LoadResString("IDS_RECOVERY_PENDING") + u" " + printable(notice.directory);
+      return LoadResString("IDS_RECOVERY_PENDING") + u"\n" + printable(notice.directory);
     case RecoveryNotice::Kind::kIncomplete:
-      return LoadResString("IDS_RECOVERY_INCOMPLETE") + u" " + printable(notice.directory) + u"\n" +
-             LoadResString("IDS_ORIGINALS_KEPT_IN") + u" " + printable(notice.keptIn) + joined(notice.paths);
+      return LoadResString("IDS_RECOVERY_INCOMPLETE") + u"\n" + printable(notice.directory) + u"\n" +
+             LoadResString("IDS_ORIGINALS_KEPT_IN") + u"\n" + printable(notice.keptIn) + joined(notice.paths);
     case RecoveryNotice::Kind::kCannotTell:
-      return LoadResString("IDS_RECOVERY_CANNOTTELL") + u" " + printable(notice.directory);
+      return LoadResString("IDS_RECOVERY_CANNOTTELL") + u"\n" + printable(notice.directory);
     case RecoveryNotice::Kind::kEarlierVersion:
-      return LoadResString("IDS_RECOVERY_EARLIER") + u" " + printable(notice.directory) + u"\n" +
-             LoadResString("IDS_ORIGINALS_KEPT_IN") + u" " + printable(notice.keptIn);
+      return LoadResString("IDS_RECOVERY_EARLIER") + u"\n" + printable(notice.directory) + u"\n" +
+             LoadResString("IDS_ORIGINALS_KEPT_IN") + u"\n" + printable(notice.keptIn);
   }
   return std::u16string();
 }

@@ -104,24 +104,37 @@ TEST(DamagedContainerTest, RefusalSaysWhatIsWrongAndWhere) {
   std::string container;
   ASSERT_TRUE(config::buildContainer(kit, KitLayout(), container));
   const size_t header = headerSize(kit, container);
+  // The words for the log, and the kind (with the entry it is about) for
+  // the user's language.
+  config::KitRefusal kind = config::KitRefusal::kNone;
+  std::u16string subject;
   auto refusalOf = [&](const std::string& bytes) {
     EXPECT_TRUE(config::writeContainerAsKit(scratch.path("k.okd"), bytes, 1));
     KitReader reader;
     EXPECT_EQ(uint32_t(ERROR_INVALID_DATA), reader.open(scratch.wide("k.okd")));
+    kind = reader.refusalKind();
+    subject = reader.refusalSubject();
     return reader.refusal();
   };
   EXPECT_EQ("entry 4 of 4 is damaged or cut short", refusalOf(container.substr(0, header - 3)));
+  EXPECT_EQ(config::KitRefusal::kDataDamaged, kind);
+  EXPECT_EQ(u"", subject);
   EXPECT_EQ("entry doc\\readme.html lies outside the container", refusalOf(container.substr(0, header + 5)));
+  EXPECT_EQ(config::KitRefusal::kFileDamaged, kind);
+  EXPECT_EQ(u"doc\\readme.html", subject);
   EXPECT_EQ("description 1 of 2 is damaged or cut short", refusalOf(container.substr(0, 60)));
+  EXPECT_EQ(config::KitRefusal::kDataDamaged, kind);
   // Not a compressed stream at all.
   ASSERT_TRUE(config::writeFileBytes(scratch.path("k.okd"), std::string("\xff\xff\xff\xff not a kit", 14)));
   KitReader reader;
   EXPECT_EQ(uint32_t(ERROR_INVALID_DATA), reader.open(scratch.wide("k.okd")));
   EXPECT_EQ("the compressed stream is damaged or cut short", reader.refusal());
+  EXPECT_EQ(config::KitRefusal::kDataDamaged, reader.refusalKind());
   // A kit that opens has nothing to tell.
   ASSERT_TRUE(config::writeContainerAsKit(scratch.path("k.okd"), container, 1));
   EXPECT_EQ(0u, reader.open(scratch.wide("k.okd")));
   EXPECT_TRUE(reader.refusal().empty());
+  EXPECT_EQ(config::KitRefusal::kNone, reader.refusalKind());
 }
 
 }  // namespace

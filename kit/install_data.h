@@ -41,6 +41,16 @@
 
 namespace config {
 
+// Why a kit was refused, for a text in the user's language (the English
+// refusal() says it in more detail for the log).
+enum class KitRefusal {
+  kNone,
+  kDataDamaged,     // the stream, the container or its tables are damaged or cut short
+  kFileDamaged,     // one entry's data: a checksum that does not match, or outside the container
+  kNameNotAllowed,  // an entry's name that cannot be a file in the template directory
+  kUnreadable,      // the kit or the temporary container could not be read or written
+};
+
 // One description record: what the wizard shows for one interface language.
 struct KitDescription {
   std::u16string languageCode;
@@ -216,12 +226,16 @@ class InstallData {
     descriptions.clear();
     damagedEntry_.clear();
     refusal_.clear();
+    refusalKind_ = KitRefusal::kNone;
+    refusalSubject_.clear();
     stage_ = "the compressed stream";
     const uint32_t result = openContainer(kitPath);
     if (result != ERROR_SUCCESS) {
-      if (refusal_.empty())
+      if (refusal_.empty()) {
         refusal_ = result == ERROR_INVALID_DATA ? stage_ + " is damaged or cut short"
                                                 : stage_ + ": " + error_event("cannot be read", result);
+        refusalKind_ = result == ERROR_INVALID_DATA ? KitRefusal::kDataDamaged : KitRefusal::kUnreadable;
+      }
       release();
     }
     return result;
@@ -259,6 +273,11 @@ class InstallData {
   // After open() failed: why, in English words that say where ("entry 3
   // (forms\\a.tpl) lies outside the container"). Empty otherwise.
   const std::string& refusal() const { return refusal_; }
+  // The same as a stable identifier for the user's language, with the
+  // entry's name as stored when the refusal is about one entry (empty
+  // otherwise, and for a name that must not be printed).
+  KitRefusal refusalKind() const { return refusalKind_; }
+  const std::u16string& refusalSubject() const { return refusalSubject_; }
 
  private:
   uint32_t openContainer(const std::u16string& kitPath) {
@@ -313,7 +332,8 @@ class InstallData {
       if (result != ERROR_SUCCESS) return result;
       if (crc != entry.crc32) {
         damagedEntry_ = entry.name;
-        return refuse("entry " + narrow_lib(entry.name) + " does not match its checksum");
+        return refuse(KitRefusal::kFileDamaged, "entry " + narrow_lib(entry.name) + " does not match its checksum",
+                      entry.name);
       }
     }
     return ERROR_SUCCESS;
@@ -410,7 +430,7 @@ class InstallData {
     result = readU32(count);
     if (result != ERROR_SUCCESS) return result;
     if (!countFits(count, kMinDescriptionRecordSize))
-      return refuse(std::to_string(count) + " descriptions cannot fit in the container");
+      return refuse(KitRefusal::kDataDamaged, std::to_string(count) + " descriptions cannot fit in the container");
     descriptions.reserve(count);
     std::vector<uint8_t> body;
     for (uint32_t i = 0; i < count; ++i) {
@@ -421,7 +441,7 @@ class InstallData {
       KitDescription description;
       if (!cursor.string(description.languageCode) || !cursor.string(description.productName) ||
           !cursor.string(description.providerName) || !cursor.string(description.descriptionPath))
-        return refuse(stage_ + " is damaged");
+        return refuse(KitRefusal::kDataDamaged, stage_ + " is damaged");
       descriptions.push_back(std::move(description));
     }
     return ERROR_SUCCESS;
@@ -444,7 +464,7 @@ class InstallData {
     uint32_t result = readU32(count);
     if (result != ERROR_SUCCESS) return result;
     if (!countFits(count, kMinEntryRecordSize))
-      return refuse(std::to_string(count) + " entries cannot fit in the container");
+      return refuse(KitRefusal::kDataDamaged, std::to_string(count) + " entries cannot fit in the container");
     entries.reserve(count);
     std::vector<uint8_t> body;
     for (uint32_t i = 0; i < count; ++i) {
@@ -456,14 +476,17 @@ class InstallData {
       if (!cursor.string(entry.name) || !cursor.u32(entry.lastWriteTime.dwLowDateTime) ||
           !cursor.u32(entry.lastWriteTime.dwHighDateTime) || !cursor.u32(entry.offset) ||
           !cursor.u32(entry.size) || !detail::readEntryExtension(cursor, entry))
-        return refuse(stage_ + " is damaged");
+        return refuse(KitRefusal::kDataDamaged, stage_ + " is damaged");
       // Only the entry's number is told: its name must not be printed.
       if (hasUnprintableCharacter(entry.name))
-        return refuse(stage_ + " has a name with a control character or an unpaired surrogate");
+        return refuse(KitRefusal::kNameNotAllowed,
+                      stage_ + " has a name with a control character or an unpaired surrogate");
       std::u16string name;
       if (!normalizeEntryName(entry.name, name))
-        return refuse(stage_ + " has a name that leaves the template directory or is not allowed: " +
-                      narrow_lib(entry.name));
+        return refuse(KitRefusal::kNameNotAllowed,
+                      stage_ + " has a name that leaves the template directory or is not allowed: " +
+                          narrow_lib(entry.name),
+                      entry.name);
       entry.name = std::move(name);
       entries.push_back(std::move(entry));
     }
@@ -480,7 +503,8 @@ class InstallData {
       uint64_t begin = dataStart + entry.offset;
       if (entry.size == 0 && begin > containerSize_) begin = std::min<uint64_t>(containerSize_, 0xFFFFFFFFu);
       if (begin > 0xFFFFFFFFu || begin + entry.size > containerSize_)
-        return refuse("entry " + narrow_lib(entry.name) + " lies outside the container");
+        return refuse(KitRefusal::kFileDamaged, "entry " + narrow_lib(entry.name) + " lies outside the container",
+                      entry.name);
       entry.offset = uint32_t(begin);
     }
     return ERROR_SUCCESS;
@@ -555,8 +579,12 @@ class InstallData {
   }
 
   // Notes why the kit is refused (the first reason found counts).
-  uint32_t refuse(const std::string& why) {
-    if (refusal_.empty()) refusal_ = why;
+  uint32_t refuse(KitRefusal kind, const std::string& why, const std::u16string& subject = u"") {
+    if (refusal_.empty()) {
+      refusal_ = why;
+      refusalKind_ = kind;
+      refusalSubject_ = subject;
+    }
     return ERROR_INVALID_DATA;
   }
 
@@ -586,6 +614,8 @@ class InstallData {
   std::u16string tempFilePath;
   std::u16string damagedEntry_;
   std::string refusal_;
+  KitRefusal refusalKind_ = KitRefusal::kNone;
+  std::u16string refusalSubject_;
   // The part of the kit being read, for a refusal that has no words of its
   // own (a container that ends early, a read that fails).
   std::string stage_;

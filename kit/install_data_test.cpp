@@ -347,6 +347,9 @@ TEST(InstallDataTest, NamesWithControlCharactersOrLoneSurrogatesAreRefusedByNumb
     KitReader reader;
     EXPECT_EQ(ERROR_INVALID_DATA, openContainer(scratch, secondOfThree(name), reader));
     EXPECT_EQ("entry 2 of 3 has a name with a control character or an unpaired surrogate", reader.refusal());
+    // Such a name is never handed on to be shown.
+    EXPECT_EQ(config::KitRefusal::kNameNotAllowed, reader.refusalKind());
+    EXPECT_TRUE(reader.refusalSubject().empty());
     EXPECT_TRUE(reader.entries.empty());
     EXPECT_TRUE(scratch.tmpFiles().empty());
     EXPECT_FALSE(config::isSafeEntryName(name));

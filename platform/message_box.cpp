@@ -2,6 +2,7 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -21,6 +22,17 @@ MessageBoxButtonTexts& button_texts() {
   static MessageBoxButtonTexts texts;
   return texts;
 }
+
+MessageBoxKindNames& kind_names() {
+  static MessageBoxKindNames names;
+  return names;
+}
+
+// A box's text never takes more than this, however wide the screen: lines
+// longer than that are hard to read.
+const int kMaxTextWidth = 560;
+// What the icon, the borders and the window frame take besides the text.
+const int kBoxChrome = 160;
 
 int console_answer(const MessageBoxRequest& request) {
   return request.isQuestion() ? kMessageBoxResultNo : kMessageBoxResultOk;
@@ -69,6 +81,51 @@ void add_button(GtkDialog* dialog, const std::u16string& text, const char* stock
   gtk_dialog_add_action_widget(dialog, button, response);
 }
 
+const std::u16string& kind_name(unsigned type) {
+  const MessageBoxKindNames& names = kind_names();
+  switch (type) {
+    case kMessageBoxError: return names.error;
+    case kMessageBoxQuestion: return names.question;
+    case kMessageBoxWarning: return names.warning;
+    default: return names.notice;
+  }
+}
+
+GtkMessageType message_type(unsigned type) {
+  switch (type) {
+    case kMessageBoxError: return GTK_MESSAGE_ERROR;
+    case kMessageBoxQuestion: return GTK_MESSAGE_QUESTION;
+    case kMessageBoxWarning: return GTK_MESSAGE_WARNING;
+    default: return GTK_MESSAGE_OTHER;
+  }
+}
+
+GtkWidget* message_label(GtkWidget* dialog) {
+  GtkWidget* area = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog));
+  GList* children = gtk_container_get_children(GTK_CONTAINER(area));
+  GtkWidget* label = children && GTK_IS_LABEL(children->data) ? GTK_WIDGET(children->data) : nullptr;
+  g_list_free(children);
+  return label;
+}
+
+// The text wraps within the screen, a long name broken where it must be,
+// and can be selected and copied whole.
+void bound_text(GtkWidget* dialog, GtkWidget* label) {
+  wrap_without_hyphens(label);
+  gtk_label_set_selectable(GTK_LABEL(label), TRUE);
+  const int bound = message_box_text_width(gdk_screen_get_width(gtk_widget_get_screen(dialog)));
+  gtk_widget_set_size_request(label, -1, -1);
+  GtkRequisition natural = {0, 0};
+  gtk_widget_size_request(label, &natural);
+  if (natural.width > bound) gtk_widget_set_size_request(label, bound, -1);
+}
+
+// A screen reader names the box by its kind, in the interface language.
+void name_for_readers(GtkWidget* dialog, unsigned type) {
+  const std::u16string& name = kind_name(type);
+  if (!name.empty()) atk_object_set_name(gtk_widget_get_accessible(dialog), narrow_lib(name).c_str());
+}
+
 GtkWindow* parent_window(const MessageBoxRequest& request) {
   GtkWidget* window = request.window;
   if (window == nullptr || !GTK_IS_WINDOW(window) || !gtk_widget_get_visible(window)) return nullptr;
@@ -77,14 +134,11 @@ GtkWindow* parent_window(const MessageBoxRequest& request) {
 
 int show_dialog(const MessageBoxRequest& request, bool autoClose) {
   const unsigned type = request.flags & kMessageBoxTypeMask;
-  GtkMessageType messageType = type == kMessageBoxError      ? GTK_MESSAGE_ERROR
-                               : type == kMessageBoxQuestion ? GTK_MESSAGE_QUESTION
-                                                             : GTK_MESSAGE_OTHER;
   const std::string text = narrow_lib(request.text);
   GtkWindow* parent = parent_window(request);
   // Transient for the wizard: the window manager keeps the box above it and
   // centres it there, and activating the wizard cannot bury the box.
-  GtkWidget* dialog = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, messageType,
+  GtkWidget* dialog = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, message_type(type),
                                              GTK_BUTTONS_NONE, "%s", text.c_str());
   if (parent) gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER_ON_PARENT);
   const MessageBoxButtonTexts& labels = button_texts();
@@ -100,6 +154,19 @@ int show_dialog(const MessageBoxRequest& request, bool autoClose) {
   if (request.hasParent) {
     gtk_window_set_title(GTK_WINDOW(dialog), narrow_lib(request.title).c_str());
   }
+  if (GtkWidget* label = message_label(dialog)) bound_text(dialog, label);
+  // A box without a kind has no picture: no empty icon for a screen reader.
+  if (message_type(type) == GTK_MESSAGE_OTHER) {
+    GtkWidget* image = gtk_message_dialog_get_image(GTK_MESSAGE_DIALOG(dialog));
+    gtk_widget_set_no_show_all(image, TRUE);
+    gtk_widget_hide(image);
+  }
+  name_for_readers(dialog, type);
+  // The answer's button has the focus, not the selectable text (which
+  // would open selected).
+  GtkWidget* answer = gtk_dialog_get_widget_for_response(
+      GTK_DIALOG(dialog), request.isQuestion() ? GTK_RESPONSE_NO : GTK_RESPONSE_OK);
+  if (answer) gtk_widget_grab_focus(answer);
   AutoCloseState state = {GTK_DIALOG(dialog),
                           request.isQuestion() ? GTK_RESPONSE_NO : GTK_RESPONSE_OK, 0};
   // Under the toolkit's lock, as the box's own events are.
@@ -152,6 +219,23 @@ int messageBox(CWnd* parent, const std::u16string& text, unsigned flags) {
 }
 
 void set_message_box_button_texts(const MessageBoxButtonTexts& texts) { button_texts() = texts; }
+
+void set_message_box_kind_names(const MessageBoxKindNames& names) { kind_names() = names; }
+
+int message_box_text_width(int screenWidth) {
+  return std::max(kMaxTextWidth / 2, std::min(kMaxTextWidth, screenWidth - kBoxChrome));
+}
+
+void wrap_without_hyphens(GtkWidget* label) {
+  gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+  gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
+#if PANGO_VERSION_CHECK(1, 44, 0)
+  PangoAttrList* attributes = pango_attr_list_new();
+  pango_attr_list_insert(attributes, pango_attr_insert_hyphens_new(FALSE));
+  gtk_label_set_attributes(GTK_LABEL(label), attributes);
+  pango_attr_list_unref(attributes);
+#endif
+}
 
 void set_message_box_echo(bool on) { g_echo = on; }
 

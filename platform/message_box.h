@@ -14,7 +14,8 @@
 enum : unsigned {
   kMessageBoxTypeMask = 0xFF000000u,
   kMessageBoxError = 0x01000000u,     // error dialog
-  kMessageBoxQuestion = 0x02000000u,  // question dialog; any other top byte: no icon
+  kMessageBoxQuestion = 0x02000000u,  // question dialog
+  kMessageBoxWarning = 0x03000000u,   // warning dialog; any other top byte: no icon
   kMessageBoxButtonsMask = 0x000000FFu,
   kMessageBoxOk = 1u,                 // a single OK button (any low byte but 2)
   kMessageBoxYesNo = 2u,              // the buttons Yes and No
@@ -70,6 +71,27 @@ struct MessageBoxButtonTexts {
   std::u16string ok;
 };
 void set_message_box_button_texts(const MessageBoxButtonTexts& texts);
+
+// What a screen reader calls each kind of box, in the interface language
+// (the toolkit's own names follow the system's locale). An empty name
+// leaves the toolkit's.
+struct MessageBoxKindNames {
+  std::u16string error;
+  std::u16string question;
+  std::u16string warning;
+  std::u16string notice;  // a box without an icon
+};
+void set_message_box_kind_names(const MessageBoxKindNames& names);
+
+// The widest a box's text may be on a screen `screenWidth` pixels wide: a
+// long path wraps (and stays selectable) instead of pushing the box and its
+// buttons off the screen.
+int message_box_text_width(int screenWidth);
+
+// Lets a wrapping label break a long word (a path, a file name) anywhere,
+// without the hyphen the text layout would add: a hyphen reads as part of
+// the name.
+void wrap_without_hyphens(GtkWidget* label);
 
 // While on, every box shown for a person (Interactive) also writes its line
 // to standard error, as the unattended modes do: a silent run under a display

@@ -63,14 +63,38 @@ TEST_F(ReasonsTest, DamagedKitDataHasItsOwnText) {
   EXPECT_EQ(u"Данные комплекта установки повреждены.", failure_reason(ERROR_INVALID_DATA));
 }
 
-TEST_F(ReasonsTest, OtherCausesGiveTheSystemsMessageAndNumber) {
+// What a user meets when the world changes under a run (the template
+// directory moved away, an odd file system) reads in the interface
+// language too, never as a developer's English with a Windows number.
+TEST_F(ReasonsTest, EveryOtherCauseReadsInTheInterfaceLanguageWithItsNumber) {
   set_resource_lang(LANG_DE);
-  EXPECT_EQ(widen_lib(system_message(EIO) + " (errno " + std::to_string(EIO) + ")"),
-            failure_reason(errorFromErrNo(EIO)));
-  EXPECT_NE(std::u16string::npos, failure_reason(errorFromErrNo(EIO)).find(u"(errno 5)"));
-  // A number of our own without a text: its meaning and number.
-  EXPECT_EQ(u"not permitted or invalid (error 87)", failure_reason(ERROR_INVALID_PARAMETER));
-  EXPECT_EQ(u"error (error 4711)", failure_reason(4711));
+  EXPECT_EQ(u"Die Datei oder der Ordner wurde nicht gefunden.", failure_reason(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(failure_reason(ERROR_FILE_NOT_FOUND), failure_reason(errorFromErrNo(ENOENT)));
+  EXPECT_EQ(failure_reason(ERROR_FILE_NOT_FOUND), failure_reason(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(u"Das Dateisystem erlaubt diesen Vorgang nicht.", failure_reason(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(u"Der Datenträger meldete einen Lese- oder Schreibfehler.", failure_reason(errorFromErrNo(EIO)));
+  EXPECT_EQ(u"Der Vorgang ist fehlgeschlagen (Code 4711).", failure_reason(4711));
+  EXPECT_EQ(u"Der Vorgang ist fehlgeschlagen (Code " + widen_lib(std::to_string(EPROTO)) + u").",
+            failure_reason(errorFromErrNo(EPROTO)));
+  const std::u16string english = [] {
+    set_resource_lang(LANG_EN);
+    return failure_reason(4711) + failure_reason(ERROR_INVALID_PARAMETER) + failure_reason(ERROR_FILE_NOT_FOUND);
+  }();
+  for (const auto& language : lang_table()) {
+    set_resource_lang(language.first);
+    for (uint32_t error : {uint32_t(ERROR_FILE_NOT_FOUND), uint32_t(ERROR_INVALID_PARAMETER),
+                           uint32_t(ERROR_NOT_SUPPORTED), errorFromErrNo(EIO), uint32_t(4711),
+                           errorFromErrNo(EPROTO)}) {
+      const std::u16string reason = failure_reason(error);
+      EXPECT_FALSE(reason.empty()) << language.second.code << " " << error;
+      EXPECT_EQ(std::u16string::npos, reason.find(u"(error")) << language.second.code;
+      EXPECT_EQ(std::u16string::npos, reason.find(u"errno")) << language.second.code;
+      EXPECT_EQ(std::u16string::npos, reason.find(u"{1}")) << language.second.code;
+      if (language.first != LANG_EN) {
+        EXPECT_EQ(std::u16string::npos, english.find(reason)) << language.second.code;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -9,12 +9,14 @@
 #include "ui/document_opener.h"
 #include "ui/headless_run.h"
 #include "ui/kit_preparation.h"
+#include "ui/toolkit_language.h"
 
 namespace {
 
 const unsigned kErrorBoxFlags = kMessageBoxError | kMessageBoxOk;
 const unsigned kQuestionBoxFlags = kMessageBoxQuestion | kMessageBoxYesNo;
 const unsigned kPlainBoxFlags = kMessageBoxOk;
+const unsigned kWarningBoxFlags = kMessageBoxWarning | kMessageBoxOk;
 // How often the progress loop wakes up when nothing else happens.
 const guint kProgressWakeMs = 40;
 // How long the finished bar stays before the final page: long enough to be
@@ -44,6 +46,7 @@ int run_installer_wizard(InstallationSession& session, const WizardFaces& faces,
     set_message_box_mode(MessageBoxMode::Console);
     return run_headless(session, faces, widen_lib(title), notices);
   }
+  speak_toolkit_language(narrow_lib(session.settings().languageCode));
   CInstallerDlg dialog(session, faces.silent, title);
   // The user hears of each once.
   for (const SessionMessage& notice : notices) messageBox(&dialog, notice.text, box_flags(notice));
@@ -58,6 +61,8 @@ CInstallerDlg::CInstallerDlg(InstallationSession& session, bool silent, const st
   set_message_box_echo(silentMode);
   set_message_box_button_texts({LoadResString("IDS_MSGBOX_YES"), LoadResString("IDS_MSGBOX_NO"),
                                 LoadResString("IDS_MSGBOX_OK")});
+  set_message_box_kind_names({LoadResString("IDS_BOX_ERROR"), LoadResString("IDS_BOX_QUESTION"),
+                              LoadResString("IDS_BOX_WARNING"), LoadResString("IDS_BOX_NOTICE")});
 }
 
 CInstallerDlg::~CInstallerDlg() {
@@ -131,6 +136,7 @@ void CInstallerDlg::runStarted() {
 
 void CInstallerDlg::showRunPage(const RunReport& report) {
   if (!progressPage) progressPage = new ProgressPage(fixed, width - 20);
+  progressPage->setTarget(session.targetDirectory());
   gtk_widget_set_sensitive(buttonPrev, FALSE);
   gtk_widget_set_sensitive(buttonNext, FALSE);
   gtk_widget_set_sensitive(buttonCancel, TRUE);
@@ -153,7 +159,7 @@ void CInstallerDlg::showOutcome(const SessionOutcome& outcome) {
         holdFinishedBar();
         showSuccessFinalPage();
       }
-      if (!outcome.warning.empty()) showBox(outcome.warning, kPlainBoxFlags);
+      if (!outcome.warning.empty()) showBox(outcome.warning, kWarningBoxFlags);
       return;
     case SessionOutcome::End::kCancelled:
       if (!closeWhenDone) showCancelFinalPage();

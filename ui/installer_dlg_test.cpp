@@ -6,6 +6,7 @@
 #include <gdk/gdkkeysyms.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <functional>
 #include <string>
@@ -14,11 +15,14 @@
 #include "config/config_paths.h"
 #include "config/starter.h"
 #include "install/target_lock.h"
+#include "kit/container_builder.h"
+#include "kit/kit_writer.h"
 #include "install/wizard_paths.h"
 #include "platform/file_fault_injector.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
 #include "resources/lang.h"
+#include "resources/reasons.h"
 #include "ui/document_opener.h"
 #include "ui/ui_test_support.h"
 
@@ -45,9 +49,11 @@ std::ostream& operator<<(std::ostream& out, const ButtonState& b) {
              << (b.visible ? ", visible}" : ", hidden}");
 }
 
+// The label as shown: without the mark of its access key.
 ButtonState button(GtkWidget* widget) {
-  return {gtk_button_get_label(GTK_BUTTON(widget)), gtk_widget_get_sensitive(widget) != FALSE,
-          gtk_widget_get_visible(widget) != FALSE};
+  GtkWidget* label = gtk_bin_get_child(GTK_BIN(widget));
+  return {GTK_IS_LABEL(label) ? gtk_label_get_text(GTK_LABEL(label)) : "",
+          gtk_widget_get_sensitive(widget) != FALSE, gtk_widget_get_visible(widget) != FALSE};
 }
 
 std::string text(const char* key) { return narrow_lib(LoadResString(key)); }
@@ -82,11 +88,12 @@ void expect_box(GtkWidget* widget, int x, int y, int w, int h, const char* what)
   }
 }
 
-void send_key(GtkWidget* window, guint keyval) {
-  GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
+void send_key(GtkWidget* window, guint keyval, guint modifiers = 0, GdkEventType type = GDK_KEY_PRESS) {
+  GdkEvent* event = gdk_event_new(type);
   event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
   event->key.send_event = TRUE;
   event->key.keyval = keyval;
+  event->key.state = modifiers;
   // Key bindings (Enter in an entry) are looked up by the hardware key.
   GdkKeymapKey* keys = nullptr;
   gint count = 0;
@@ -230,7 +237,9 @@ TEST_F(InstallerDlgTest, StartUpChecksStopAtTheFirstFailureWithItsMessage) {
     EXPECT_EQ(dialog->DoModal(), kExitStartupFailed);
     EXPECT_EQ(dialog->mainWindow, nullptr);
     ASSERT_EQ(boxes.asked.size(), 1u);
-    EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_ERROR_NOSOURCE") + "\n" + world_.kitPath());
+    // It says where it looked.
+    EXPECT_EQ(narrow_lib(boxes.asked[0].text),
+              text("IDS_ERROR_NOSOURCE") + "\n" + text("IDS_KIT_LOOKED_AT") + "\n" + world_.kitPath());
     EXPECT_EQ(boxes.asked[0].flags, kErrorFlags);
     EXPECT_EQ(boxes.asked[0].title, u"Setup Title");
   }
@@ -243,8 +252,28 @@ TEST_F(InstallerDlgTest, StartUpChecksStopAtTheFirstFailureWithItsMessage) {
     ASSERT_EQ(boxes.asked.size(), 1u);
     // The message says what is wrong with the kit.
     EXPECT_EQ(narrow_lib(boxes.asked[0].text),
-              text("IDS_ERROR_DAMAGEDSOURCE") + "\nThe compressed stream is damaged or cut short.");
+              text("IDS_ERROR_DAMAGEDSOURCE") + "\n" + text("IDS_REASON_KITDAMAGED"));
     EXPECT_EQ(dialog->installation.kitPath(), widen_lib(world_.kitPath()));
+  }
+  {
+    // One entry's bytes do not match its checksum: the box names that file
+    // as it would lie in the directory, in the interface language.
+    config::KitSpec spec;
+    spec.descriptions = {{u"de", u"Vorlagen", u"Anbieter", u""}};
+    spec.files.emplace_back(u"forms\\invoice.tpl", "invoice body", uitest::time_of(1500000000));
+    std::string container;
+    ASSERT_TRUE(config::buildContainer(spec, config::KitLayout(), container));
+    container[container.find("invoice body")] = 'I';
+    ASSERT_TRUE(config::writeContainerAsKit(world_.kitPath(), container));
+    set_resource_lang(LANG_DE);
+    BoxRecorder boxes;
+    std::unique_ptr<TestWizard> dialog = makeDialog(false, u"de");
+    EXPECT_EQ(dialog->DoModal(), kExitStartupFailed);
+    set_resource_lang(LANG_EN);
+    ASSERT_EQ(boxes.asked.size(), 1u);
+    EXPECT_EQ(boxes.asked[0].text, u"Die Installationspaketdatei ovn8.okd ist beschädigt oder nicht für dieses "
+                                   u"Installationsprogramm bestimmt.\nDie Datei forms/invoice.tpl im "
+                                   u"Installationspaket ist beschädigt.");
   }
   EXPECT_EQ(world_.tmpEntries(), 0);
   {
@@ -350,10 +379,69 @@ TEST_F(InstallerDlgTest, WindowAndPagesSitAtTheirCoordinates) {
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));  // installs, then the success page
   uitest::flush_events();
   ASSERT_EQ(d.currentState(), kStateSuccess);
-  expect_box(d.progressPage->label, 10, 130, -1, -1, "progress text");
-  expect_box(d.progressPage->progressBar, 10, 150, 480, 20, "progress bar");
+  // The progress page from the top: the heading, the directory, the
+  // status and the bar, each right under the one above.
+  ProgressPage& progress = *d.progressPage;
+  expect_box(progress.heading, 10, 10, -1, -1, "progress heading");
+  GtkWidget* const stack[] = {progress.heading, progress.targetLabel, progress.label, progress.progressBar,
+                              progress.fileLabel};
+  for (size_t i = 1; i < G_N_ELEMENTS(stack); ++i) {
+    const GtkAllocation above = allocation(stack[i - 1]), below = allocation(stack[i]);
+    EXPECT_GE(below.y, above.y + above.height) << i;
+    EXPECT_LE(below.y, above.y + above.height + 24) << i;
+    EXPECT_EQ(below.x, 10) << i;
+  }
+  EXPECT_EQ(allocation(progress.progressBar).width, 480);
+  EXPECT_EQ(gtk_label_get_text(GTK_LABEL(progress.targetLabel)),
+            text("IDS_TEMPLATE_CATALOG") + " " + world_.defaultTarget());
   expect_box(d.successPage->checkBox, 170, 170, -1, -1, "check box");
   expect_box(d.successPage->label, 170, 10, 320, 250, "success text");
+}
+
+// Alt and a letter of the label, in the language shown: Next, Back, and
+// the field that "Template directory:" names.
+TEST_F(InstallerDlgTest, AccessKeysMoveThroughTheWizardInItsLanguage) {
+  writeKit(1);
+  for (const auto& language : {std::make_pair(LANG_EN, std::array<guint, 3>{GDK_n, GDK_b, GDK_t}),
+                               std::make_pair(LANG_RU, std::array<guint, 3>{GDK_Cyrillic_de, GDK_Cyrillic_en,
+                                                                            GDK_Cyrillic_ka})}) {
+    set_resource_lang(language.first);
+    std::unique_ptr<TestWizard> dialog = makeDialog(false, language.first == LANG_EN ? u"en" : u"ru");
+    TestWizard& d = *dialog;
+    ASSERT_TRUE(d.OnInitDialog());
+    d.showMainWindow();
+    d.showWelcomePage();
+    uitest::flush_events();
+    const guint next = language.second[0], back = language.second[1], field = language.second[2];
+    // A button that its key pressed holds the keyboard until the key is
+    // let go, and acts then.
+    // A letter the test display's keyboard lacks (Cyrillic) goes to the
+    // window's access keys directly.
+    auto press = [&](guint key, int state) {
+      GdkKeymapKey* keys = nullptr;
+      gint count = 0;
+      if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_default(), key, &keys, &count))
+        send_key(d.mainWindow, key, GDK_MOD1_MASK);
+      else
+        gtk_window_mnemonic_activate(GTK_WINDOW(d.mainWindow), key, GDK_MOD1_MASK);
+      g_free(keys);
+      GtkWidget* pressed = gtk_grab_get_current();
+      if (GTK_IS_BUTTON(pressed)) send_key(pressed, key, GDK_MOD1_MASK, GDK_KEY_RELEASE);
+      run_until([&] { return d.currentState() == state; });
+      return d.currentState();
+    };
+    EXPECT_EQ(press(next, kStateDirectory), kStateDirectory);
+    EXPECT_EQ(press(back, kStateWelcome), kStateWelcome);
+    ASSERT_EQ(press(next, kStateDirectory), kStateDirectory);
+    // The field's label hands its key to the field.
+    gtk_widget_grab_focus(d.buttonCancel);
+    EXPECT_TRUE(gtk_window_mnemonic_activate(GTK_WINDOW(d.mainWindow), field, GDK_MOD1_MASK));
+    EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(d.mainWindow)), d.dirSelectPage->entry);
+    // A letter alone is typed, not taken as a key.
+    send_key(d.mainWindow, next);
+    EXPECT_EQ(d.currentState(), kStateDirectory);
+  }
+  set_resource_lang(LANG_EN);
 }
 
 TEST_F(InstallerDlgTest, InteractiveFlowWalksTheStateTable) {
@@ -684,7 +772,16 @@ TEST_F(InstallerDlgTest, LauncherFileThatCannotBeWrittenEndsWithStatusFourAndAWa
     EXPECT_TRUE(fault.fired());
     EXPECT_EQ(uitest::readFile(world_.defaultTarget() + "docs/a1.txt"), "file 1");
     ASSERT_EQ(boxes.asked.size(), 1u);
-    EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_WARN_LAUNCHERFILE"));
+    // A warning that names the file and why it could not take the folder;
+    // the success page still says so once the box is gone.
+    EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_WARN_LAUNCHERFILE") + "\n\n" +
+                                                   world_.configPath() + "\n" +
+                                                   narrow_lib(failure_reason(ERROR_CANTWRITE)));
+    EXPECT_EQ(boxes.asked[0].flags, kMessageBoxWarning | kMessageBoxOk);
+    if (!silent) {
+      const std::string page = gtk_label_get_text(GTK_LABEL(d.successPage->label));
+      EXPECT_NE(page.find(text("IDS_SUCCESS_LAUNCHERNOTE")), std::string::npos) << page;
+    }
     EXPECT_EQ(access(world_.configPath().c_str(), F_OK), -1);
   }
 }
@@ -849,7 +946,7 @@ TEST_F(InstallerDlgTest, FocusFollowsThePagesAndEnterInThePathFieldIsNext) {
   run_until([&] { return d.currentState() == kStateSuccess; });
   ASSERT_EQ(d.currentState(), kStateSuccess);
   EXPECT_EQ(gtk_window_get_focus(window), d.buttonNext);
-  EXPECT_EQ(std::string(gtk_button_get_label(GTK_BUTTON(d.buttonNext))), text("IDS_WIZARD_FINISH"));
+  EXPECT_EQ(button(d.buttonNext).label, text("IDS_WIZARD_FINISH"));
 }
 
 TEST_F(InstallerDlgTest, ScreenReadersHearWhatTheFieldTheButtonAndTheBarAre) {
@@ -987,8 +1084,10 @@ TEST_F(InstallerDlgTest, DirectoryPageExpandsTheTildeAndRefusesWhatCannotBeTheDi
   FileSystem::SetFaultHook(nullptr, nullptr);
   EXPECT_EQ(d.currentState(), kStateDirectory);
   ASSERT_EQ(boxes.asked.size(), 1u);
-  EXPECT_EQ(narrow_lib(boxes.asked[0].text),
-            text("IDS_SETUP_TARGETNOTWRITABLE") + "\n" + world_.root + "/locked/");
+  // With the reason the file layer gave.
+  EXPECT_EQ(narrow_lib(boxes.asked[0].text), text("IDS_SETUP_TARGETNOTWRITABLE") + "\n" + world_.root +
+                                                 "/locked/\n" +
+                                                 narrow_lib(failure_reason(ERROR_INVALID_PARAMETER)));
 
   // "~/tpl" goes into the home directory, and the field shows where.
   boxes.asked.clear();

@@ -1,6 +1,6 @@
 // Renders every page of the wizard and its message boxes into PNG files:
 //
-//   ovn8screenshots OUTDIR [LANG...]      (default languages: en ru de)
+//   ovn8screenshots [--font=NAME] OUTDIR [LANG...]   (default languages: all)
 //
 // Needs a display (scripts/screenshots runs it under Xvfb). Each language
 // gets a scratch HOME, TMPDIR and a sample kit; the wizard is driven through
@@ -26,8 +26,11 @@
 #include "platform/test_toolkit.h"
 #include "platform/text.h"
 #include "resources/lang.h"
-#include "ui/installer_dlg.h"
+#include "install/recovery.h"
 #include "install/wizard_paths.h"
+#include "resources/reasons.h"
+#include "ui/installer_dlg.h"
+#include "ui/toolkit_language.h"
 
 namespace {
 
@@ -95,10 +98,39 @@ uint32_t slow_hook(FileOp op, const std::u16string& path, void*) {
 // system, and slows the rollback so that its page can be seen.
 uint32_t failing_hook(FileOp op, const std::u16string& path, void*) {
   if (path.find(u"/tmplts/") == std::u16string::npos) return 0;
-  if (op == FileOp::CreateFile && path.find(u"north-eastern division/") != std::u16string::npos)
+  if (op == FileOp::CreateFile && path.find(u"north_eastern_division/") != std::u16string::npos)
     return errorFromErrNo(EROFS);
   if (op == FileOp::DeleteFile || op == FileOp::MoveFile) g_usleep(60000);
   return 0;
+}
+
+// The folder chooser as the browse button opens it, captured and cancelled.
+int capture_chooser(GtkWidget* chooser) {
+  gtk_widget_show_all(chooser);
+  process_events();
+  capture(chooser, "2_chooser");
+  return GTK_RESPONSE_CANCEL;
+}
+
+// Boxes whose texts carry long paths, shown as the wizard shows them.
+void render_path_boxes(CWnd* parent) {
+  const std::u16string directory =
+      u"/home/user/.ovn8/Ovan/ovn8/tmplts/for_the_accounting_department_of_the_regional_branch/";
+  RecoveryNotice notice;
+  notice.kind = RecoveryNotice::Kind::kRestored;
+  notice.directory = directory;
+  expect_box("8_box_recovery", GTK_RESPONSE_OK);
+  messageBox(parent, recovery_notice_text(notice), kMessageBoxOk);
+  expect_box("8_box_launcher_warning", GTK_RESPONSE_OK);
+  messageBox(parent,
+             LoadResString("IDS_WARN_LAUNCHERFILE") + u"\n\n/home/user/.Ovan/ovanstart/ovanstart.cfg\n" +
+                 failure_reason(ERROR_ACCESS_DENIED),
+             kMessageBoxWarning | kMessageBoxOk);
+  expect_box("9_box_not_writable", GTK_RESPONSE_OK);
+  messageBox(parent,
+             LoadResString("IDS_SETUP_TARGETNOTWRITABLE") + u"\n" + directory + u"\n" +
+                 failure_reason(ERROR_FILE_NOT_FOUND),
+             kMessageBoxError | kMessageBoxOk);
 }
 
 bool little_free_space(const std::u16string&, uint64_t& freeBytes) {
@@ -185,8 +217,8 @@ bool write_sample_kit() {
     spec.files.push_back(file);
     // A long name, for the progress line and the error box.
     if (i == 7)
-      spec.files.push_back({u"forms\\quarterly reports\\regional offices of the north-eastern "
-                            u"division\\consolidated summary template.tpl",
+      spec.files.push_back({u"forms\\quarterly_reports\\regional_offices_of_the_north_eastern_"
+                            u"division\\consolidated_summary_for_the_accounting_department.tpl",
                             "summary", config::fileTimeFromUnix(1500000000, 0)});
   }
   spec.files.emplace_back(u"readme.html", "<html></html>", config::fileTimeFromUnix(1500000000, 0));
@@ -250,6 +282,10 @@ void render_language() {
     capture(d.mainWindow, "1_welcome");
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
     capture(d.mainWindow, "2_directory");
+    set_folder_chooser_runner(&capture_chooser);
+    gtk_button_clicked(GTK_BUTTON(d.dirSelectPage->browseButton));
+    set_folder_chooser_runner(nullptr);
+    render_path_boxes(&d);
 
     // The cancel question, answered No, while the directory page is shown.
     expect_box("6_box_cancel", GTK_RESPONSE_NO);
@@ -367,13 +403,20 @@ void render_language() {
 
 int main(int argc, char** argv) {
   init_locale_from_environment();
-  if (argc < 2) {
-    fprintf(stderr, "usage: %s OUTDIR [LANG...]\n", argv[0]);
-    return 2;
-  }
   if (!gtk_init_check(&argc, &argv)) {
     fprintf(stderr, "cannot open the display\n");
     return 1;
+  }
+  // --font=NAME renders at that font instead of the desktop's.
+  const std::string fontOption = "--font=";
+  if (argc > 1 && std::string(argv[1]).compare(0, fontOption.size(), fontOption) == 0) {
+    g_object_set(gtk_settings_get_default(), "gtk-font-name", argv[1] + fontOption.size(), nullptr);
+    --argc;
+    ++argv;
+  }
+  if (argc < 2) {
+    fprintf(stderr, "usage: %s [--font=NAME] OUTDIR [LANG...]\n", argv[0]);
+    return 2;
   }
   g_get_home_dir();  // read the real HOME before the scratch ones
   g_interfaceThread = std::this_thread::get_id();
@@ -385,9 +428,11 @@ int main(int argc, char** argv) {
   }
   std::vector<std::string> languages;
   for (int i = 2; i < argc; ++i) languages.push_back(argv[i]);
-  if (languages.empty()) languages = {"en", "ru", "de"};
+  if (languages.empty())
+    for (const auto& language : lang_table()) languages.push_back(language.second.code);
   for (const std::string& lang : languages) {
     g_lang = lang;
+    speak_toolkit_language(lang);
     render_language();
   }
   return g_failures == 0 ? 0 : 1;

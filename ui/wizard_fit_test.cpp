@@ -7,15 +7,22 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <libintl.h>
+
+#include "install/recovery.h"
+#include "platform/errors.h"
 #include "platform/message_box.h"
 #include "platform/text.h"
 #include "resources/lang.h"
+#include "resources/reasons.h"
 #include "ui/installer_dlg.h"
+#include "ui/toolkit_language.h"
 #include "ui/ui_test_support.h"
 
 namespace {
@@ -58,6 +65,30 @@ GdkRectangle content_of(GtkWidget* widget) {
   return text;
 }
 
+// Whether the text layout would draw a hyphen at a line that ends inside a
+// word (a file name broken in two): it does unless told not to.
+bool breaks_a_word_with_a_hyphen(GtkLabel* label) {
+  PangoLayout* layout = gtk_label_get_layout(label);
+  const char* text = pango_layout_get_text(layout);
+  bool hyphens = true;
+  if (PangoAttrList* attributes = pango_layout_get_attributes(layout)) {
+    PangoAttrIterator* it = pango_attr_list_get_iterator(attributes);
+    if (PangoAttribute* a = pango_attr_iterator_get(it, PANGO_ATTR_INSERT_HYPHENS))
+      hyphens = reinterpret_cast<PangoAttrInt*>(a)->value != 0;
+    pango_attr_iterator_destroy(it);
+  }
+  if (!hyphens) return false;
+  for (GSList* l = pango_layout_get_lines_readonly(layout); l && l->next; l = l->next) {
+    const PangoLayoutLine* line = static_cast<PangoLayoutLine*>(l->data);
+    const int end = line->start_index + line->length;
+    if (end <= 0 || text[end] == '\0') continue;
+    const gunichar last = g_utf8_get_char(g_utf8_prev_char(text + end));
+    const gunichar next = g_utf8_get_char(text + end);
+    if (g_unichar_isalnum(last) && g_unichar_isalnum(next)) return true;
+  }
+  return false;
+}
+
 // A widget and everything inside it gets what it asks for: a label's text
 // fits its allocation, any other widget's natural size fits its allocation.
 void check_fits(GtkWidget* widget, std::vector<std::string>& problems) {
@@ -76,6 +107,8 @@ void check_fits(GtkWidget* widget, std::vector<std::string>& problems) {
     if (gtk_label_get_ellipsize(GTK_LABEL(widget)) != PANGO_ELLIPSIZE_NONE &&
         pango_layout_is_ellipsized(gtk_label_get_layout(GTK_LABEL(widget))))
       problems.push_back(describe(widget) + ": text cut short");
+    if (breaks_a_word_with_a_hyphen(GTK_LABEL(widget)))
+      problems.push_back(describe(widget) + ": a name broken with a hyphen");
   } else if (!GTK_IS_IMAGE(widget)) {
     GtkRequisition asked = {0, 0};
     gtk_widget_get_requisition(widget, &asked);
@@ -241,6 +274,18 @@ class WizardFitTest : public testing::Test {
       d.showSelectPathPage();
       d.dirSelectPage->setPath(std::string("/home/user/templates"));
       EXPECT_EQ(joined(check_window(d)), "") << "directory";
+      // Too little free space: the line under the field stands out (bold)
+      // and must still keep off the separator.
+      DirSelectPage::FreeSpaceProbe probe = d.dirSelectPage->freeSpaceProbe;
+      d.dirSelectPage->setFreeSpaceProbe([](const std::u16string&, uint64_t& freeBytes) {
+        freeBytes = 0;
+        return true;
+      });
+      d.dirSelectPage->updateSpace();
+      EXPECT_TRUE(d.dirSelectPage->tooLittleSpace);
+      EXPECT_EQ(joined(check_window(d)), "") << "directory with too little space";
+      d.dirSelectPage->setFreeSpaceProbe(probe);
+      d.dirSelectPage->updateSpace();
       RunReport half;
       half.progress = 50;
       half.phase = RunPhase::kCopying;
@@ -267,19 +312,44 @@ class WizardFitTest : public testing::Test {
                    {"IDS_SETUP_EMPTYTARGET", 1},        {"IDS_INSTALL_ERROR", 0x1000001},
                    {"IDS_ERROR_TARGETBUSY", 0x1000001}, {"IDS_WARN_LAUNCHERFILE", 1},
                    {"IDS_SETUP_TARGETNOTFOLDER", 0x1000001}, {"IDS_SETUP_TARGETNOTWRITABLE", 0x1000001}};
-      for (const auto& box : boxes) {
-        SCOPED_TRACE(box.key);
-        const SeenBox seen = show_box(&d, LoadResString(box.key), box.flags, GTK_RESPONSE_NO);
+      std::vector<std::pair<std::u16string, unsigned>> shown;
+      for (const auto& box : boxes) shown.emplace_back(LoadResString(box.key), box.flags);
+      for (const auto& box : boxesWithPaths()) shown.push_back(box);
+      for (const auto& box : shown) {
+        SCOPED_TRACE(narrow_lib(box.first));
+        const SeenBox seen = show_box(&d, box.first, box.second, GTK_RESPONSE_NO);
         ASSERT_TRUE(seen.found);
         EXPECT_EQ(joined(seen.problems), "");
         EXPECT_EQ(seen.transientFor, GTK_WINDOW(d.mainWindow));
-        if (box.flags == 0x2000002)
+        if (box.second == 0x2000002)
           EXPECT_EQ(seen.buttons,
                     (std::vector<std::string>{text("IDS_MSGBOX_NO"), text("IDS_MSGBOX_YES")}));
         else
           EXPECT_EQ(seen.buttons, std::vector<std::string>{text("IDS_MSGBOX_OK")});
       }
     }
+  }
+
+  // The boxes whose texts carry paths, sizes and reasons, each with a long
+  // name that has nowhere to break but inside itself.
+  static std::vector<std::pair<std::u16string, unsigned>> boxesWithPaths() {
+    const std::u16string longName =
+        u"/home/user/.ovn8/tmplts/Documents/for_the_accounting_department_of_the_regional_branch/"
+        u"final_version_of_the_quarterly_report_template_for_the_accounting_department.tpl";
+    RecoveryNotice notice;
+    notice.kind = RecoveryNotice::Kind::kRestored;
+    notice.directory = u"/home/user/.ovn8/tmplts/for_the_accounting_department_of_the_regional_branch/";
+    notice.paths = {longName};
+    const std::u16string sizes = FormatResString("IDS_SPACE_INFO", {sizeText(3u << 20, true), sizeText(1u << 20, false)});
+    return {
+        {LoadResString("IDS_INSTALL_ERROR") + u"\n" + longName + u"\n" + failure_reason(ERROR_FILE_NOT_FOUND), 0x1000001},
+        {recovery_notice_text(notice), 0x1000001},
+        {LoadResString("IDS_ERROR_NOSOURCE") + u"\n" + LoadResString("IDS_KIT_LOOKED_AT") + u"\n" + longName, 0x1000001},
+        {LoadResString("IDS_ERROR_NOSPACE") + u"\n/tmp\n" + sizes, 0x1000001},
+        {LoadResString("IDS_WARN_LAUNCHERFILE") + u"\n\n" + longName + u"\n" + failure_reason(ERROR_ACCESS_DENIED),
+         kMessageBoxWarning | kMessageBoxOk},
+        {LoadResString("IDS_SETUP_TARGETNOTWRITABLE") + u"\n" + longName + u"\n" + failure_reason(4711), 0x1000001},
+    };
   }
 
   ScratchWorld world_;
@@ -337,9 +407,24 @@ struct SeenChooser {
   GtkWindow* transientFor = nullptr;
   std::string title;
   std::vector<std::string> buttons;
+  std::vector<std::string> texts;  // of every label and button inside
 };
 SeenChooser g_chooser;
+
+void collect_texts(GtkWidget* widget, std::vector<std::string>& texts) {
+  if (GTK_IS_LABEL(widget)) texts.push_back(gtk_label_get_label(GTK_LABEL(widget)));
+  if (GTK_IS_BUTTON(widget) && gtk_button_get_label(GTK_BUTTON(widget)))
+    texts.push_back(gtk_button_get_label(GTK_BUTTON(widget)));
+  if (GTK_IS_CONTAINER(widget)) {
+    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+    for (GList* child = children; child; child = child->next) collect_texts(GTK_WIDGET(child->data), texts);
+    g_list_free(children);
+  }
+}
+
 int inspect_chooser(GtkWidget* chooser) {
+  g_chooser.texts.clear();
+  collect_texts(chooser, g_chooser.texts);
   g_chooser.transientFor = gtk_window_get_transient_for(GTK_WINDOW(chooser));
   const gchar* title = gtk_window_get_title(GTK_WINDOW(chooser));
   g_chooser.title = title ? title : "";
@@ -383,7 +468,23 @@ TEST_F(WizardFitTest, BoxesAndTheChooserBelongToTheWizardAndSpeakItsLanguage) {
 
   d.showSelectPathPage();
   set_folder_chooser_runner(inspect_chooser);
-  gtk_button_clicked(GTK_BUTTON(d.dirSelectPage->browseButton));
+  // The chooser's own texts (Create Folder, Places, Name) follow the
+  // wizard's language, not the system's, also when the language changes.
+  const char* const createFolder = "Create Fo_lder";
+  std::string before;
+  for (const char* code : {"kk", "de"}) {
+    SCOPED_TRACE(code);
+    speak_toolkit_language(code);
+    const std::string translated = dgettext("gtk20", createFolder);
+    gtk_button_clicked(GTK_BUTTON(d.dirSelectPage->browseButton));
+    EXPECT_NE(translated, createFolder);
+    EXPECT_NE(translated, before);
+    before = translated;
+    EXPECT_NE(std::find(g_chooser.texts.begin(), g_chooser.texts.end(), translated), g_chooser.texts.end())
+        << joined(g_chooser.texts);
+    EXPECT_EQ(std::find(g_chooser.texts.begin(), g_chooser.texts.end(), createFolder), g_chooser.texts.end());
+  }
+  unsetenv("LANGUAGE");
   EXPECT_EQ(g_chooser.transientFor, GTK_WINDOW(d.mainWindow));
   EXPECT_EQ(g_chooser.title, text("IDS_CHOOSEDIR_TITLE"));
   EXPECT_EQ(g_chooser.buttons, (std::vector<std::string>{"Доғар", "Ашу"}));

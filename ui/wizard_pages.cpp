@@ -2,15 +2,30 @@
 
 #include <algorithm>
 
+#include "platform/message_box.h"
 #include "platform/text.h"
 #include "resources/lang.h"
 #include "ui/chooser_paths.h"
+#include "ui/mnemonics.h"
 
 namespace {
 
 FolderChooserRunner g_folderChooserRunner = nullptr;
 
 std::string text_of(const char* key) { return narrow_lib(LoadResString(key)); }
+
+std::string markup_span(const std::string& text, const char* attributes) {
+  gchar* escaped = g_markup_escape_text(text.c_str(), -1);
+  const std::string markup = std::string("<span ") + attributes + ">" + escaped + "</span>";
+  g_free(escaped);
+  return markup;
+}
+
+std::string markup_bold(const std::string& text) { return markup_span(text, "weight=\"bold\""); }
+
+std::string markup_warning(const std::string& text) {
+  return markup_span(text, "weight=\"bold\" foreground=\"#b00000\"");
+}
 
 // The page area right of the banner; its right edge keeps the window's
 // margin, so no text touches the border.
@@ -24,18 +39,27 @@ const int kCatalogLabelY = 225;
 const int kEntryY = 245;
 const int kEntryHeight = 30;
 const int kSpaceLabelY = kEntryY + kEntryHeight + 6;
+// The lowest a page's text may reach: above the separator, also when a
+// large font raises the button row.
+const int kPageBottom = 300;
+const int kBrowseX = 460;
 const int kProgressX = 10;
-const int kProgressLabelY = 130;
-const int kProgressBarY = 150;
 const int kProgressBarHeight = 20;
 // Between the bar and the line under it, and between the file and the count.
 const int kProgressGap = 8;
+// Between the heading with the directory and the run's status.
+const int kProgressSectionGap = 24;
 
 // Word wrap that still breaks a word longer than the line (a product name
-// or a path without blanks).
-void wrap_lines(GtkWidget* label) {
-  gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
-  gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
+// or a path without blanks), with no hyphen added inside a name.
+void wrap_lines(GtkWidget* label) { wrap_without_hyphens(label); }
+
+// The height a widget asks for at the width it was given (a wrapping label
+// at its width).
+int requested_height(GtkWidget* widget) {
+  GtkRequisition size = {0, 0};
+  gtk_widget_size_request(widget, &size);
+  return size.height;
 }
 
 }  // namespace
@@ -91,6 +115,8 @@ GtkWidget* WizardDialogPage::append(GtkWidget* widget) {
 
 GtkWidget* WizardDialogPage::addPicture(GdkPixbuf* picture) {
   GtkWidget* image = append(gtk_image_new_from_pixbuf(picture));
+  // Not an unnamed icon to a screen reader: the banner stands for the wizard.
+  atk_object_set_name(gtk_widget_get_accessible(image), text_of("IDR_MAINFRAME").c_str());
   gtk_container_add(GTK_CONTAINER(parent), image);
   return image;
 }
@@ -118,7 +144,7 @@ void MessagePage::setMessage(const std::u16string& text) {
 SuccessFinalPage::SuccessFinalPage(GtkWidget* parent, GdkPixbuf* picture,
                                    const std::u16string& text)
     : MessagePage(parent, picture, text) {
-  checkBox = append(gtk_check_button_new_with_label(text_of("IDS_SUCCESS_OPENDESCR").c_str()));
+  checkBox = append(gtk_check_button_new_with_mnemonic(mnemonic_text("IDS_SUCCESS_OPENDESCR").c_str()));
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(checkBox), TRUE);
   gtk_fixed_put(GTK_FIXED(parent), checkBox, kMainAreaX, kCheckBoxY);
   layoutCheckBox();
@@ -140,15 +166,10 @@ DirSelectPage::DirSelectPage(GtkWidget* parent, GdkPixbuf* picture) : WizardDial
   promptLabel = append(createMainAreaLabel(parent));
   gtk_label_set_text(GTK_LABEL(promptLabel), text_of("IDS_DESTINATION_PROMPT").c_str());
   gtk_widget_set_size_request(promptLabel, kMainAreaWidth, kCatalogLabelY - kWindowMargin - kMainAreaY);
-  catalogLabel = append(gtk_label_new(text_of("IDS_TEMPLATE_CATALOG").c_str()));
+  catalogLabel = append(gtk_label_new_with_mnemonic(mnemonic_text("IDS_TEMPLATE_CATALOG").c_str()));
   gtk_misc_set_alignment(GTK_MISC(catalogLabel), 0, 0);
   gtk_fixed_put(GTK_FIXED(parent), catalogLabel, kMainAreaX, kCatalogLabelY);
   fit_label_width(catalogLabel, kMainAreaWidth);
-  // A label that needs more lines (or a larger font) grows upwards, so that
-  // it never reaches into the entry below it.
-  const int catalogHeight = natural_size(catalogLabel).height;
-  if (kCatalogLabelY + catalogHeight > kEntryY)
-    gtk_fixed_move(GTK_FIXED(parent), catalogLabel, kMainAreaX, kEntryY - catalogHeight);
   entry = append(gtk_entry_new());
   gtk_widget_set_size_request(entry, 280, kEntryHeight);
   gtk_fixed_put(GTK_FIXED(parent), entry, kMainAreaX, kEntryY);
@@ -156,7 +177,7 @@ DirSelectPage::DirSelectPage(GtkWidget* parent, GdkPixbuf* picture) : WizardDial
   gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
   browseButton = append(gtk_button_new_with_label("..."));
   gtk_widget_set_size_request(browseButton, 30, 30);
-  gtk_fixed_put(GTK_FIXED(parent), browseButton, 460, kEntryY);
+  gtk_fixed_put(GTK_FIXED(parent), browseButton, kBrowseX, kEntryY);
   // For screen readers: the field is the one "Template directory:" names,
   // and the button says what it does (also as its tooltip), not "...".
   gtk_label_set_mnemonic_widget(GTK_LABEL(catalogLabel), entry);
@@ -169,6 +190,21 @@ DirSelectPage::DirSelectPage(GtkWidget* parent, GdkPixbuf* picture) : WizardDial
   gtk_misc_set_alignment(GTK_MISC(spaceLabel), 0, 0);
   gtk_fixed_put(GTK_FIXED(parent), spaceLabel, kMainAreaX, kSpaceLabelY);
   g_signal_connect(entry, "changed", G_CALLBACK(on_path_changed), this);
+  placeField();
+}
+
+// The label, the field and the space line under it move up together when
+// the space line needs more room than is left above the buttons; a label
+// that needs more lines (or a larger font) grows upwards, so that it never
+// reaches into the field below it.
+void DirSelectPage::placeField() {
+  const int overflow = std::max(0, kSpaceLabelY + requested_height(spaceLabel) - kPageBottom);
+  const int entryY = kEntryY - overflow;
+  gtk_fixed_move(GTK_FIXED(parent), entry, kMainAreaX, entryY);
+  gtk_fixed_move(GTK_FIXED(parent), browseButton, kBrowseX, entryY);
+  gtk_fixed_move(GTK_FIXED(parent), spaceLabel, kMainAreaX, kSpaceLabelY - overflow);
+  const int catalogY = std::min(kCatalogLabelY - overflow, entryY - requested_height(catalogLabel));
+  gtk_fixed_move(GTK_FIXED(parent), catalogLabel, kMainAreaX, catalogY);
 }
 
 void DirSelectPage::on_path_changed(GtkWidget*, void* page) {
@@ -189,11 +225,18 @@ bool DirSelectPage::freeSpace(uint64_t& freeBytes) const {
 void DirSelectPage::updateSpace() {
   uint64_t freeBytes = 0;
   std::string text;
-  if (freeSpace(freeBytes))
+  const bool known = freeSpace(freeBytes);
+  if (known)
     text = narrow_lib(FormatResString("IDS_SPACE_INFO",
                                       {sizeText(neededBytes, true), sizeText(freeBytes, false)}));
-  gtk_label_set_text(GTK_LABEL(spaceLabel), text.c_str());
+  // Too little room stands out before Next refuses the folder.
+  tooLittleSpace = known && freeBytes < neededBytes;
+  if (tooLittleSpace)
+    gtk_label_set_markup(GTK_LABEL(spaceLabel), markup_warning(text).c_str());
+  else
+    gtk_label_set_text(GTK_LABEL(spaceLabel), text.c_str());
   fit_label_width(spaceLabel, kMainAreaWidth);
+  placeField();
   // A screen reader tells it with the field.
   atk_object_set_description(gtk_widget_get_accessible(entry), text.c_str());
 }
@@ -258,12 +301,20 @@ int button_clicked_handler(GtkWidget*, void* page) {
 
 ProgressPage::ProgressPage(GtkWidget* parent, int barWidth)
     : WizardDialogPage(parent), barWidth_(barWidth) {
+  heading = append(gtk_label_new(nullptr));
+  gtk_label_set_markup(GTK_LABEL(heading), markup_bold(text_of("IDS_TITLE_INSTALLER")).c_str());
+  gtk_misc_set_alignment(GTK_MISC(heading), 0, 0);
+  fit_label_width(heading, barWidth);
+  gtk_fixed_put(GTK_FIXED(parent), heading, kProgressX, kWindowMargin);
+  targetLabel = append(gtk_label_new(nullptr));
+  gtk_misc_set_alignment(GTK_MISC(targetLabel), 0, 0);
+  gtk_fixed_put(GTK_FIXED(parent), targetLabel, kProgressX, kWindowMargin);
   label = append(gtk_label_new(nullptr));
   gtk_misc_set_alignment(GTK_MISC(label), 0, 0);
-  gtk_fixed_put(GTK_FIXED(parent), label, kProgressX, kProgressLabelY);
+  gtk_fixed_put(GTK_FIXED(parent), label, kProgressX, kWindowMargin);
   progressBar = append(gtk_progress_bar_new());
   gtk_widget_set_size_request(progressBar, barWidth, kProgressBarHeight);
-  gtk_fixed_put(GTK_FIXED(parent), progressBar, kProgressX, kProgressBarY);
+  gtk_fixed_put(GTK_FIXED(parent), progressBar, kProgressX, kWindowMargin);
   label_for(label, progressBar);
   // Under the bar: the file on the left, cut in its middle when long (the
   // start and the name matter most), the count on the right.
@@ -272,13 +323,37 @@ ProgressPage::ProgressPage(GtkWidget* parent, int barWidth)
   gtk_label_set_ellipsize(GTK_LABEL(fileLabel), PANGO_ELLIPSIZE_MIDDLE);
   countLabel = append(gtk_label_new(nullptr));
   gtk_misc_set_alignment(GTK_MISC(countLabel), 1, 0);
-  const int y = kProgressBarY + kProgressBarHeight + kProgressGap;
-  gtk_fixed_put(GTK_FIXED(parent), fileLabel, kProgressX, y);
-  gtk_fixed_put(GTK_FIXED(parent), countLabel, kProgressX, y);
+  gtk_fixed_put(GTK_FIXED(parent), fileLabel, kProgressX, kWindowMargin);
+  gtk_fixed_put(GTK_FIXED(parent), countLabel, kProgressX, kWindowMargin);
   startText = text_of("IDS_PROGRESS_START");
   finishText = text_of("IDS_INSTALL_FINISH");
   restoringText = text_of("IDS_PROGRESS_ROLLBACK");
   setProgress(0);
+}
+
+void ProgressPage::setTarget(const std::u16string& directory) {
+  const std::string text = text_of("IDS_TEMPLATE_CATALOG") + " " + narrow_lib(printable(directory));
+  gtk_label_set_text(GTK_LABEL(targetLabel), text.c_str());
+  // A long path wraps (at its slashes where it can): the whole of it is seen.
+  fit_label_width(targetLabel, barWidth_);
+  layout();
+}
+
+void ProgressPage::layout() {
+  int y = kWindowMargin;
+  auto place = [this, &y](GtkWidget* widget, int gapAfter) {
+    gtk_fixed_move(GTK_FIXED(parent), widget, kProgressX, y);
+    y += natural_size(widget).height + gapAfter;
+  };
+  place(heading, kProgressGap);
+  place(targetLabel, kProgressSectionGap);
+  place(label, kProgressGap / 2);
+  gtk_fixed_move(GTK_FIXED(parent), progressBar, kProgressX, y);
+  y += kProgressBarHeight + kProgressGap;
+  gtk_fixed_move(GTK_FIXED(parent), fileLabel, kProgressX, y);
+  const bool counted = gtk_label_get_text(GTK_LABEL(countLabel))[0] != '\0';
+  gtk_fixed_move(GTK_FIXED(parent), countLabel,
+                 counted ? kProgressX + barWidth_ - natural_size(countLabel).width : kProgressX, y);
 }
 
 void ProgressPage::setStatus(const std::string& text) {
@@ -287,6 +362,7 @@ void ProgressPage::setStatus(const std::string& text) {
   fit_label_width(label, kWizardWidth - kWindowMargin - kProgressX);
   // The bar is announced by what the page says it is doing.
   atk_object_set_name(gtk_widget_get_accessible(progressBar), text.c_str());
+  layout();
 }
 
 void ProgressPage::setFraction(double fraction) {
@@ -306,14 +382,18 @@ void ProgressPage::setCurrentEntry(const std::u16string& name, const std::u16str
     gtk_label_set_text(GTK_LABEL(countLabel), countText.c_str());
     const int countWidth = natural_size(countLabel).width;
     gtk_widget_set_size_request(countLabel, countWidth, -1);
-    gtk_fixed_move(GTK_FIXED(parent), countLabel, kProgressX + barWidth_ - countWidth,
-                   kProgressBarY + kProgressBarHeight + kProgressGap);
     // The file takes what the count leaves.
     gtk_widget_set_size_request(fileLabel, std::max(0, barWidth_ - countWidth - kProgressGap), -1);
+    atk_object_set_name(gtk_widget_get_accessible(countLabel), countText.c_str());
+    layout();
   }
   const std::string file = narrow_lib(name);
-  if (file != gtk_label_get_text(GTK_LABEL(fileLabel)))
+  if (file != gtk_label_get_text(GTK_LABEL(fileLabel))) {
     gtk_label_set_text(GTK_LABEL(fileLabel), file.c_str());
+    // Told with the text, not a step behind it; the whole name, though the
+    // label may show it cut.
+    atk_object_set_name(gtk_widget_get_accessible(fileLabel), file.c_str());
+  }
 }
 
 void ProgressPage::setRestoring(uint32_t left, uint32_t total) {

@@ -110,6 +110,8 @@ class DirSelectPage : public WizardDialogPage {
   bool freeSpace(uint64_t& freeBytes) const;
   uint64_t neededBytes = 0;
   FreeSpaceProbe freeSpaceProbe;
+  // The free space shown is less than the kit's files need.
+  bool tooLittleSpace = false;
 
   GtkWidget* image;
   GtkWidget* entry;
@@ -119,17 +121,21 @@ class DirSelectPage : public WizardDialogPage {
   GtkWidget* spaceLabel;
 
  private:
+  void placeField();
   static void on_path_changed(GtkWidget* entry, void* page);
 };
 
 // "clicked" of the browse button; `page` is the DirSelectPage.
 int button_clicked_handler(GtkWidget* widget, void* page);
 
-// A status text, a progress bar, and under it the file being written with
-// how far the run is ("12 of 40").
+// A heading, the template directory being installed into, a status text,
+// a progress bar, and under it the file being written with how far the run
+// is ("12 of 40"), stacked from the top of the window.
 class ProgressPage : public WizardDialogPage {
  public:
   ProgressPage(GtkWidget* parent, int barWidth);
+  // "Template directory: /t", wrapped when long.
+  void setTarget(const std::u16string& directory);
   // 0..100; the text switches to the finishing text at exactly 100.
   void setProgress(int percent);
   // The entry being written (its name in the directory) and the count text.
@@ -138,6 +144,8 @@ class ProgressPage : public WizardDialogPage {
   // down, no file under it.
   void setRestoring(uint32_t left, uint32_t total);
 
+  GtkWidget* heading;
+  GtkWidget* targetLabel;
   GtkWidget* label;
   GtkWidget* progressBar;
   GtkWidget* fileLabel;
@@ -149,6 +157,8 @@ class ProgressPage : public WizardDialogPage {
  private:
   void setStatus(const std::string& text);
   void setFraction(double fraction);
+  // Each part right under the one above, as high as its text needs.
+  void layout();
   int barWidth_;
 };
 

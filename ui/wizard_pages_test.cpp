@@ -2,6 +2,7 @@
 // round trip, the folder chooser's answers and the progress texts.
 #include "ui/wizard_pages.h"
 
+#include <gdk/gdkkeysyms.h>
 #include <gtest/gtest.h>
 
 #include "install/installation_session.h"
@@ -64,8 +65,9 @@ TEST_F(WizardPagesTest, PagesAreMadeHiddenWithTheirWidgetsInOrder) {
   EXPECT_EQ(message.getWidgets(), (std::vector<GtkWidget*>{message.image, message.label}));
   EXPECT_EQ(success.getWidgets(),
             (std::vector<GtkWidget*>{success.image, success.label, success.checkBox}));
-  EXPECT_EQ(progress.getWidgets(), (std::vector<GtkWidget*>{progress.label, progress.progressBar,
-                                                            progress.fileLabel, progress.countLabel}));
+  EXPECT_EQ(progress.getWidgets(),
+            (std::vector<GtkWidget*>{progress.heading, progress.targetLabel, progress.label,
+                                     progress.progressBar, progress.fileLabel, progress.countLabel}));
   for (WizardDialogPage* page : std::vector<WizardDialogPage*>{&message, &success, &dir, &progress})
     for (GtkWidget* widget : page->getWidgets()) {
       EXPECT_FALSE(gtk_widget_get_visible(widget));
@@ -78,7 +80,10 @@ TEST_F(WizardPagesTest, PagesAreMadeHiddenWithTheirWidgetsInOrder) {
   EXPECT_EQ(x, 0);
   EXPECT_EQ(y, 0);
   EXPECT_TRUE(success.isShowReadmeChecked());
-  EXPECT_EQ(gtk_button_get_label(GTK_BUTTON(success.checkBox)), text("IDS_SUCCESS_OPENDESCR"));
+  // Shown without the mark of its access key, which it has.
+  GtkWidget* checkLabel = gtk_bin_get_child(GTK_BIN(success.checkBox));
+  EXPECT_EQ(gtk_label_get_text(GTK_LABEL(checkLabel)), text("IDS_SUCCESS_OPENDESCR"));
+  EXPECT_NE(gtk_label_get_mnemonic_keyval(GTK_LABEL(checkLabel)), guint(GDK_VoidSymbol));
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(success.checkBox), FALSE);
   EXPECT_FALSE(success.isShowReadmeChecked());
   EXPECT_EQ(gtk_label_get_text(GTK_LABEL(dir.promptLabel)), text("IDS_DESTINATION_PROMPT"));

@@ -7,6 +7,7 @@
 #include "resources/lang.h"
 #include "resources/pictures.h"
 #include "ui/installer_dlg.h"
+#include "ui/mnemonics.h"
 
 namespace {
 
@@ -32,16 +33,18 @@ void CInstallerDlg::showMainWindow() {
   gtk_widget_set_size_request(separator, width - 20, 5);
   gtk_fixed_put(GTK_FIXED(fixed), separator, 10, 310);
 
-  buttonPrev = gtk_button_new_with_label(narrow_lib(LoadResString("IDS_WIZARD_BACK")).c_str());
+  buttonPrev = gtk_button_new();
+  setLabel(buttonPrev, "IDS_WIZARD_BACK");
   gtk_fixed_put(GTK_FIXED(fixed), buttonPrev, 230, 320);
 
-  buttonNext = gtk_button_new_with_label(narrow_lib(LoadResString("IDS_WIZARD_NEXT")).c_str());
+  buttonNext = gtk_button_new();
+  setLabel(buttonNext, "IDS_WIZARD_NEXT");
   gtk_fixed_put(GTK_FIXED(fixed), buttonNext, 310, 320);
   gtk_widget_set_can_default(buttonNext, TRUE);
   gtk_widget_grab_default(buttonNext);
 
-  buttonCancel =
-      gtk_button_new_with_label(narrow_lib(LoadResString("IDS_WIZARD_CANCEL")).c_str());
+  buttonCancel = gtk_button_new();
+  setLabel(buttonCancel, "IDS_WIZARD_CANCEL");
   gtk_fixed_put(GTK_FIXED(fixed), buttonCancel, 410, 320);
   layoutButtons();
 
@@ -62,15 +65,17 @@ void CInstallerDlg::layoutButtons() {
   const char* const keys[] = {"IDS_WIZARD_BACK", "IDS_WIZARD_NEXT", "IDS_WIZARD_FINISH",
                               "IDS_WIZARD_CANCEL"};
   const std::string nextLabel = gtk_button_get_label(GTK_BUTTON(buttonNext));
+  const char* nextKey = keys[1];
   int needed[4] = {};
   int buttonHeight = kButtonMinHeight;
   for (int i = 0; i < 4; ++i) {
+    if (nextLabel == mnemonic_text(keys[i])) nextKey = keys[i];
     setLabel(buttonNext, keys[i]);
     const GtkRequisition size = natural_size(buttonNext);
     needed[i] = std::max(kButtonMinWidth, int(size.width) + kButtonTextPadding);
     buttonHeight = std::max(buttonHeight, int(size.height));
   }
-  gtk_button_set_label(GTK_BUTTON(buttonNext), nextLabel.c_str());
+  setLabel(buttonNext, nextKey);
 
   int back = std::max({needed[0], needed[1], needed[2], needed[3]});
   int next = back, cancel = back;
@@ -167,8 +172,12 @@ void CInstallerDlg::setFinishButtons() {
   gtk_widget_grab_default(buttonNext);
 }
 
+// With its access key; a screen reader says the word alone, not "Next >".
 void CInstallerDlg::setLabel(GtkWidget* button, const char* key) {
-  gtk_button_set_label(GTK_BUTTON(button), narrow_lib(LoadResString(key)).c_str());
+  gtk_button_set_label(GTK_BUTTON(button), mnemonic_text(key).c_str());
+  gtk_button_set_use_underline(GTK_BUTTON(button), TRUE);
+  atk_object_set_name(gtk_widget_get_accessible(button),
+                      undecorated(narrow_lib(LoadResString(key))).c_str());
 }
 
 // ---------------------------------------------------------------- pages
@@ -206,8 +215,9 @@ void CInstallerDlg::showSelectPathPage() {
 
 void CInstallerDlg::showSuccessFinalPage() {
   state = kStateSuccess;
-  const std::u16string text =
-      LoadResString("IDS_SUCCESS_FINISH") + u"\n\n" + session.successSummary(u"\n");
+  std::u16string text = LoadResString("IDS_SUCCESS_FINISH") + u"\n\n" + session.successSummary(u"\n");
+  // The page keeps saying what the warning box said.
+  if (exitStatus == kExitLauncherNotUpdated) text += u"\n\n" + LoadResString("IDS_SUCCESS_LAUNCHERNOTE");
   if (!successPage) successPage = new SuccessFinalPage(fixed, backImage, text);
   successPage->setMessage(text);
   successPage->layoutCheckBox();
