@@ -171,9 +171,6 @@ struct Mounts {
 
 class RecoveryE2eTest : public testing::Test {
  protected:
-  // The line of a start without a kit: it names where it looked.
-  std::string noKit() const { return kNoKitText + kitDir_ + "/ovn8.okd\n"; }
-
   void SetUp() override {
     const char* build = getenv("OVN8_BUILD_DIR");
     binary_ = std::string(build ? build : ".") + "/ovn8setup";

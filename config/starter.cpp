@@ -33,6 +33,16 @@ std::u16string comparison_form(const std::u16string& path) {
   return path + kBadPathSeparator;
 }
 
+// Why a file could not be read whole: the error of opening it, or (when it
+// opens) that its contents are no configuration the reader takes whole.
+uint32_t why_unreadable(const std::u16string& path) {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  const uint32_t opened = FileSystem::CreateFile(path, GENERIC_READ, 0, OPEN_EXISTING, handle);
+  if (opened != ERROR_SUCCESS) return opened;
+  FileSystem::CloseHandle(handle);
+  return ERROR_INVALID_DATA;
+}
+
 }  // namespace
 
 Starter::Starter(bool base) : m_base(base) {}
@@ -87,7 +97,7 @@ ConfigWriteResult Starter::storeTmpltsList(const std::list<std::u16string>& list
   loadConfig();
   if (!m_localReadWhole) {
     ConfigWriteResult refused;
-    refused.error = ERROR_INVALID_DATA;
+    refused.error = why_unreadable(localPath());
     refused.code = kConfigCannotCreate;
     refused.step = "the file could not be read whole, and rewriting it would lose the rest";
     return refused;

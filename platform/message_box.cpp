@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "platform/stop_signals.h"
 #include "platform/text.h"
 
 namespace {
@@ -213,6 +214,12 @@ int messageBox(CWnd* parent, const std::u16string& text, unsigned flags) {
     // Nobody can see a dialog: say it on standard error instead of crashing.
     write_console_line(request);
     return kMessageBoxResultNone;
+  }
+  // A stop signal came while it could only be recorded (the end of a run)
+  // and nothing has ended the program since: the box must not wait.
+  if (stop_requested() && !stop_signals_deferred()) {
+    write_console_line(request);
+    return console_answer(request);
   }
   if (g_echo) write_console_line(request);
   return show_dialog(request, false);

@@ -74,6 +74,8 @@ void defer_stop_signals() { g_deferred.store(1); }
 
 void allow_stop_signals() { g_deferred.store(0); }
 
+bool stop_signals_deferred() { return g_deferred.load() != 0; }
+
 bool stop_requested() { return g_requested.load() != 0; }
 
 void clear_stop_request() {

@@ -26,6 +26,8 @@ void defer_stop_signals();
 // A request that arrived while deferred stays recorded (stop_requested);
 // later signals end the process again.
 void allow_stop_signals();
+// True between defer_stop_signals() and allow_stop_signals().
+bool stop_signals_deferred();
 // True once a stop signal has arrived (in either mode) since the last clear.
 bool stop_requested();
 // The signal that asked to stop (SIGINT, ...), or 0.

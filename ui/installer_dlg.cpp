@@ -159,7 +159,7 @@ void CInstallerDlg::showOutcome(const SessionOutcome& outcome) {
         holdFinishedBar();
         showSuccessFinalPage();
       }
-      if (!outcome.warning.empty()) showBox(outcome.warning, kWarningBoxFlags);
+      if (!outcome.warning.empty() && !closeWhenDone) showBox(outcome.warning, kWarningBoxFlags);
       return;
     case SessionOutcome::End::kCancelled:
       if (!closeWhenDone) showCancelFinalPage();
