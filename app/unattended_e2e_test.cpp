@@ -894,9 +894,13 @@ TEST_F(UnattendedE2eTest, ReplacedFilesKeepTheirPermissionBits) {
     ASSERT_EQ(chmod(path.c_str(), file.mode), 0);
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
   }
+  // And one as new as the kit's: replaced and up-to-date files are counted apart.
+  ASSERT_TRUE(testkit::writeFile(target_ + "/readme.html", "<html>read me</html>"));
+  struct timespec kits[2] = {{1500000200, 0}, {1500000200, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (target_ + "/readme.html").c_str(), kits, 0), 0);
   const Result result = run({"--unattended", "--json", "--kit=" + sampleKit(), "--target=" + target_});
   ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(counts_of(result_of(result)), "1 installed, 2 replaced, 0 kept newer, 0 up to date");
+  EXPECT_EQ(counts_of(result_of(result)), "0 installed, 2 replaced, 0 kept newer, 1 up to date");
   for (const auto& file : files) {
     struct stat status;
     ASSERT_EQ(stat((target_ + file.name).c_str(), &status), 0);

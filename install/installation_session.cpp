@@ -479,10 +479,12 @@ void InstallationSession::finish(SessionOutcome& outcome) {
     case ERROR_SUCCESS: {
       outcome.end = SessionOutcome::End::kInstalled;
       outcome.exitStatus = kExitSuccess;
-      outcome.counts.installed = lastRun_.installed;
+      // The run's "installed" counts every file it wrote, replaced copies
+      // included; the result's counts files that did not exist apart.
+      outcome.counts.installed = lastRun_.installed - lastRun_.replaced;
       outcome.counts.replaced = lastRun_.replaced;
       outcome.counts.keptNewer = lastRun_.kept;
-      const uint32_t written = lastRun_.installed + lastRun_.replaced + lastRun_.kept;
+      const uint32_t written = lastRun_.installed + lastRun_.kept;
       const uint32_t distinct = distinctEntries();
       outcome.counts.upToDate = distinct > written ? distinct - written : 0;
       // The templates are in place whatever happens here; a launcher that
