@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,21 @@ inline Result finish_child(pid_t child, const std::string& outPath, const std::s
   result.out = testkit::readFile(outPath);
   result.err = testkit::readFile(errPath);
   return result;
+}
+
+// The paths whose nodes differ between two listings of a tree, for the
+// failure message; empty when they agree.
+inline std::string differences(const std::map<std::string, std::string>& a,
+                        const std::map<std::string, std::string>& b) {
+  std::string text;
+  for (const auto& node : a) {
+    auto other = b.find(node.first);
+    if (other == b.end()) text += "missing " + node.first + "\n";
+    else if (other->second != node.second) text += "changed " + node.first + ": " + other->second.substr(0, 40) + "\n";
+  }
+  for (const auto& node : b)
+    if (a.count(node.first) == 0) text += "added " + node.first + "\n";
+  return text;
 }
 
 // An X server for this test alone; display() is empty when it did not start.

@@ -78,19 +78,7 @@ std::map<std::string, std::string> without_folder_times(std::map<std::string, st
   return nodes;
 }
 
-// The paths whose nodes differ, for the failure message.
-std::string differences(const std::map<std::string, std::string>& a,
-                        const std::map<std::string, std::string>& b) {
-  std::string text;
-  for (const auto& node : a) {
-    auto other = b.find(node.first);
-    if (other == b.end()) text += "missing " + node.first + "\n";
-    else if (other->second != node.second) text += "changed " + node.first + ": " + other->second.substr(0, 40) + "\n";
-  }
-  for (const auto& node : b)
-    if (a.count(node.first) == 0) text += "added " + node.first + "\n";
-  return text;
-}
+using e2e::differences;
 
 using e2e::Result;
 

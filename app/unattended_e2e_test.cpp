@@ -302,18 +302,7 @@ std::map<std::string, std::string> tree_of(const std::string& root) {
   return nodes;
 }
 
-std::string changes_between(const std::map<std::string, std::string>& before,
-                            const std::map<std::string, std::string>& after) {
-  std::string text;
-  for (const auto& node : before) {
-    auto now = after.find(node.first);
-    if (now == after.end()) text += "gone: " + node.first + "\n";
-    else if (now->second != node.second) text += "changed: " + node.first + "\n";
-  }
-  for (const auto& node : after)
-    if (before.count(node.first) == 0) text += "added: " + node.first + "\n";
-  return text;
-}
+using e2e::differences;
 
 // ---- A display that only listens ----
 
@@ -418,10 +407,9 @@ class UnattendedE2eTest : public testing::Test {
   }
 
   // Starts the wizard in the scratch folder with HOME and TMPDIR of its
-  // own, under `display` (unset when empty), umask 022. `configure` runs in
-  // the child before exec. Its output goes to files named after `tag`.
-  pid_t start(std::vector<std::string> args, const std::string& display = "", const std::string& tag = "",
-              const std::function<void()>& configure = nullptr) {
+  // own, under `display` (unset when empty), umask 022. Its output goes to
+  // files named after `tag`.
+  pid_t start(std::vector<std::string> args, const std::string& display = "", const std::string& tag = "") {
     const std::string out = root_ + "/out" + tag, err = root_ + "/err" + tag;
     // Nothing an earlier run wrote is read as this one's.
     unlink(out.c_str());
@@ -439,7 +427,6 @@ class UnattendedE2eTest : public testing::Test {
     for (const char* name : {"LC_ALL", "LANGUAGE", "OVN8_MESSAGE_BOX"}) unsetenv(name);
     display.empty() ? unsetenv("DISPLAY") : setenv("DISPLAY", display.c_str(), 1);
     e2e::suppress_toolkit_leaks();
-    if (configure) configure();
     e2e::exec_with_output(args, out, err);
   }
 
@@ -633,13 +620,13 @@ TEST_F(UnattendedE2eTest, DryRunChangesNothingAnywhereAndReportsWhatTheRealRunDo
   const Result dry = run(dryArgs);
   EXPECT_EQ(dry.status, 0) << dry.err;
   const auto after = everything();
-  EXPECT_EQ(changes_between(before[0], after[0]), "") << "target";
-  EXPECT_EQ(changes_between(before[1], after[1]), "") << "HOME";
+  EXPECT_EQ(differences(before[0], after[0]), "") << "target";
+  EXPECT_EQ(differences(before[1], after[1]), "") << "HOME";
   // The kit must be unpacked to be checked: the user's private folder for
   // that is made once and kept (empty), as by every run.
   const std::string privateFolder = testkit::privateTempFolder(tmp_);
-  EXPECT_EQ(changes_between(before[2], after[2]),
-            before[2].count(privateFolder.substr(tmp_.size() + 1)) ? "" : "added: " + privateFolder.substr(tmp_.size() + 1) + "\n");
+  const std::string privateName = privateFolder.substr(tmp_.size() + 1);
+  EXPECT_EQ(differences(before[2], after[2]), before[2].count(privateName) ? "" : "added " + privateName + "\n");
   EXPECT_EQ(testkit::entryNames(privateFolder), std::vector<std::string>{});
   const Json planned = result_of(dry, true);
   EXPECT_TRUE(planned["dry_run"].boolean);
@@ -679,7 +666,7 @@ TEST_F(UnattendedE2eTest, DryRunChangesNothingAnywhereAndReportsWhatTheRealRunDo
   leaveStoppedRun();
   const auto stopped = tree_of(target_);
   EXPECT_EQ(run(dryArgs).status, 0);
-  EXPECT_EQ(changes_between(stopped, tree_of(target_)), "");
+  EXPECT_EQ(differences(stopped, tree_of(target_)), "");
   const Result recovering = run(args);
   EXPECT_EQ(recovering.status, 0) << recovering.err;
   EXPECT_NE(recovering.err.find(kInterrupted), std::string::npos) << recovering.err;
@@ -777,8 +764,8 @@ TEST_F(UnattendedE2eTest, SecondRunOfTheSameKitChangesNothingAndLeavesTheLaunche
   ASSERT_EQ(stat(launcherFile().c_str(), &second), 0);
   EXPECT_EQ(second.st_ino, first.st_ino);
   EXPECT_EQ(second.st_mtime, 1400000000);
-  EXPECT_EQ(changes_between(targetBefore, tree_of(target_)), "");
-  EXPECT_EQ(changes_between(homeBefore, tree_of(home_)), "");
+  EXPECT_EQ(differences(targetBefore, tree_of(target_)), "");
+  EXPECT_EQ(differences(homeBefore, tree_of(home_)), "");
 }
 
 TEST_F(UnattendedE2eTest, UnknownOptionEndsWithStatusOneHavingDoneNothing) {
@@ -793,7 +780,7 @@ TEST_F(UnattendedE2eTest, UnknownOptionEndsWithStatusOneHavingDoneNothing) {
     EXPECT_NE(result.err.find("--help"), std::string::npos) << result.err;
     EXPECT_FALSE(testkit::exists(target_));
     EXPECT_FALSE(testkit::exists(home_ + "/.ovn8"));  // the default directory
-    EXPECT_EQ(changes_between(homeBefore, tree_of(home_)), "");
+    EXPECT_EQ(differences(homeBefore, tree_of(home_)), "");
   }
   // -q is known: it only drops the per-file lines.
   Result result = run({"--unattended", "-q", "--kit=" + sampleKit(), "--target=" + target_});
@@ -826,7 +813,7 @@ TEST_F(UnattendedE2eTest, CtrlCInAShellLoopRollsBackAndStopsTheLoop) {
   const Result result = finish(shell, "loop");
   EXPECT_EQ(result.status, 1000 + SIGINT) << result.out << result.err;
   EXPECT_EQ(result.out.find("next"), std::string::npos) << result.out;
-  EXPECT_EQ(changes_between(before, tree_of(target_)), "");
+  EXPECT_EQ(differences(before, tree_of(target_)), "");
 }
 
 TEST_F(UnattendedE2eTest, LogSharedByTwoRunsTellsTheirLinesApart) {
