@@ -4,10 +4,14 @@
 #define OVN8_APP_E2E_SUPPORT_H_
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -58,6 +62,70 @@ inline Result finish_child(pid_t child, const std::string& outPath, const std::s
   result.out = testkit::readFile(outPath);
   result.err = testkit::readFile(errPath);
   return result;
+}
+
+
+// An X server for this test alone; display() is empty when it did not start.
+class PrivateXServer {
+ public:
+  PrivateXServer() {
+    int ready[2];
+    if (pipe(ready) != 0) return;
+    const std::string fd = std::to_string(ready[1]);
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(ready[0]);
+      const int quiet = open("/dev/null", O_WRONLY);
+      dup2(quiet, 1);
+      dup2(quiet, 2);
+      // The server writes its display number to `fd` once it accepts clients.
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
+             "tcp", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(ready[1]);
+    char number[16] = {};
+    if (pid_ > 0 && read(ready[0], number, sizeof number - 1) > 0)
+      display_ = ":" + std::to_string(atoi(number));
+    readEnd_ = ready[0];
+  }
+  ~PrivateXServer() {
+    close(readEnd_);
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  const std::string& display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  int readEnd_ = -1;
+  std::string display_;
+};
+
+// True when an exclusive flock is held on the directory at `path`; read
+// from /proc/locks, so that looking never takes the lock itself.
+inline bool locked_by_someone(const std::string& path) {
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0) return false;
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  const std::string node = ":" + std::to_string(status.st_ino) + " ";
+  while (std::getline(locks, line))
+    if (line.find("FLOCK") != std::string::npos && line.find("WRITE") != std::string::npos &&
+        line.find(node) != std::string::npos)
+      return true;
+  return false;
+}
+
+// Waits until the running `child` holds the lock on `dir`.
+inline bool wait_for_lock(const std::string& dir, pid_t child) {
+  for (int i = 0; i < 20000; ++i) {
+    if (locked_by_someone(dir)) return true;
+    if (waitpid(child, nullptr, WNOHANG) != 0) return false;
+    usleep(500);
+  }
+  return false;
 }
 
 }  // namespace e2e

@@ -350,30 +350,7 @@ TEST_F(SetupE2eTest, SilentModeRefusesAnEmptyTarget) {
   EXPECT_EQ(left_in_tmp(), 0);
 }
 
-// True when an exclusive flock is held on the directory at `path`; read
-// from /proc/locks, so that looking never takes the lock itself.
-bool locked_by_someone(const std::string& path) {
-  struct stat status;
-  if (stat(path.c_str(), &status) != 0) return false;
-  std::ifstream locks("/proc/locks");
-  std::string line;
-  const std::string node = ":" + std::to_string(status.st_ino) + " ";
-  while (std::getline(locks, line))
-    if (line.find("FLOCK") != std::string::npos && line.find("WRITE") != std::string::npos &&
-        line.find(node) != std::string::npos)
-      return true;
-  return false;
-}
-
-// Waits until the running `child` holds the lock on `dir`.
-bool wait_for_lock(const std::string& dir, pid_t child) {
-  for (int i = 0; i < 20000; ++i) {
-    if (locked_by_someone(dir)) return true;
-    if (waitpid(child, nullptr, WNOHANG) != 0) return false;
-    usleep(500);
-  }
-  return false;
-}
+using e2e::wait_for_lock;
 
 const char kBusyText[] =
     "Installing configuration: Another installation into this template directory is in progress. "

@@ -109,22 +109,7 @@ std::vector<std::string> own_names_below(const std::string& root) {
   return found;
 }
 
-// True when an exclusive flock is held on the directory at `path` (read from
-// /proc/locks, so that looking never takes the lock).
-bool locked_by_someone(const std::string& path) {
-  struct stat status;
-  if (stat(path.c_str(), &status) != 0) return false;
-  const std::string node = ":" + std::to_string(status.st_ino) + " ";
-  const std::string locks = testkit::readFile("/proc/locks");
-  size_t begin = 0;
-  for (size_t end; (end = locks.find('\n', begin)) != std::string::npos; begin = end + 1) {
-    const std::string line = locks.substr(begin, end - begin);
-    if (line.find("FLOCK") != std::string::npos && line.find("WRITE") != std::string::npos &&
-        line.find(node) != std::string::npos)
-      return true;
-  }
-  return false;
-}
+using e2e::locked_by_someone;
 
 // Whether `child` has ended (it stays to be reaped by finish).
 bool ended(pid_t child) {

@@ -80,44 +80,6 @@ int wait_for_exit(pid_t child, int seconds) {
   return -1;
 }
 
-// An X server for this test alone; display() is empty when it did not start.
-class PrivateXServer {
- public:
-  PrivateXServer() {
-    int ready[2];
-    if (pipe(ready) != 0) return;
-    const std::string fd = std::to_string(ready[1]);
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(ready[0]);
-      const int quiet = open("/dev/null", O_WRONLY);
-      dup2(quiet, 1);
-      dup2(quiet, 2);
-      // The server writes its display number to `fd` once it accepts clients.
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-             "tcp", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(ready[1]);
-    char number[16] = {};
-    if (pid_ > 0 && read(ready[0], number, sizeof number - 1) > 0)
-      display_ = ":" + std::to_string(atoi(number));
-    readEnd_ = ready[0];
-  }
-  ~PrivateXServer() {
-    close(readEnd_);
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-  const std::string& display() const { return display_; }
-
- private:
-  pid_t pid_ = -1;
-  int readEnd_ = -1;
-  std::string display_;
-};
-
 struct Window {
   std::string id;
   int width = 0;
@@ -132,7 +94,7 @@ class StartupBoxE2eTest : public testing::Test {
     binary_ = std::string(build ? build : ".") + "/ovn8setup";
     if (access(binary_.c_str(), X_OK) != 0) GTEST_SKIP() << "no " << binary_;
     if (!on_path("Xvfb") || !on_path("xdotool")) GTEST_SKIP() << "needs Xvfb and xdotool";
-    server_.reset(new PrivateXServer);
+    server_.reset(new e2e::PrivateXServer);
     ASSERT_FALSE(server_->display().empty()) << "Xvfb did not start";
     ASSERT_TRUE(scratch_.ok());
     for (const std::string& dir : {home_, tmp_, kitDir_}) ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
@@ -259,7 +221,7 @@ class StartupBoxE2eTest : public testing::Test {
     press(question, "Tab Return");  // No is the default; Tab moves to Yes
   }
 
-  std::unique_ptr<PrivateXServer> server_;
+  std::unique_ptr<e2e::PrivateXServer> server_;
   // In memory where there is such a file system: the many syncs of the
   // runs cost nothing there, however busy the disk.
   testkit::ScratchDir scratch_{access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp", "ovn8box"};
