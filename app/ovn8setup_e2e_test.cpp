@@ -955,7 +955,7 @@ TEST_F(SetupE2eTest, APrivateFolderNameTakenByAnotherOwnerOrALinkIsLeftAlone) {
 // the run installs elsewhere and is killed there. No name ever appeared in
 // the probed directory, so no kill at any moment can leave a probe in it.
 TEST_F(SetupE2eTest, AKilledRunLeavesNoProbeInTheDirectoriesItLookedAt) {
-  writeSampleKit();
+  writeSampleKit(kSpacer);
   const std::string probed = root_ + "/listed";
   ASSERT_EQ(mkdir(probed.c_str(), 0755), 0);
   struct timespec old[2] = {{1500000000, 0}, {1500000000, 0}};

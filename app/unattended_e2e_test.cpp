@@ -626,7 +626,7 @@ TEST_F(UnattendedE2eTest, DryRunChangesNothingAnywhereAndReportsWhatTheRealRunDo
   // that is made once and kept (empty), as by every run.
   const std::string privateFolder = testkit::privateTempFolder(tmp_);
   const std::string privateName = privateFolder.substr(tmp_.size() + 1);
-  EXPECT_EQ(differences(before[2], after[2]), before[2].count(privateName) ? "" : "added " + privateName + "\n");
+  EXPECT_EQ(differences(before[2], after[2]), before[2].count(privateName) ? "" : "new " + privateName + "\n");
   EXPECT_EQ(testkit::entryNames(privateFolder), std::vector<std::string>{});
   const Json planned = result_of(dry, true);
   EXPECT_TRUE(planned["dry_run"].boolean);
