@@ -24,6 +24,14 @@ struct Result {
   std::string out, err;
 };
 
+// The wizard built beside the tests (OVN8_BUILD_DIR, else the current
+// folder); empty when it is not there.
+inline std::string wizard_binary() {
+  const char* build = getenv("OVN8_BUILD_DIR");
+  const std::string binary = std::string(build ? build : ".") + "/ovn8setup";
+  return access(binary.c_str(), X_OK) == 0 ? binary : std::string();
+}
+
 inline int status_of(int waitStatus) {
   return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 1000 + WTERMSIG(waitStatus);
 }

@@ -157,9 +157,8 @@ struct Mounts {
 class RecoveryE2eTest : public testing::Test {
  protected:
   void SetUp() override {
-    const char* build = getenv("OVN8_BUILD_DIR");
-    binary_ = std::string(build ? build : ".") + "/ovn8setup";
-    if (access(binary_.c_str(), X_OK) != 0) GTEST_SKIP() << "no " << binary_;
+    binary_ = e2e::wizard_binary();
+    if (binary_.empty()) GTEST_SKIP() << "no ovn8setup built";
     ASSERT_TRUE(scratch_.ok());
     root_ = scratch_.path();
     home_ = root_ + "/home";

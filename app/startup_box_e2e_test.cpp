@@ -90,9 +90,8 @@ struct Window {
 class StartupBoxE2eTest : public testing::Test {
  protected:
   void SetUp() override {
-    const char* build = getenv("OVN8_BUILD_DIR");
-    binary_ = std::string(build ? build : ".") + "/ovn8setup";
-    if (access(binary_.c_str(), X_OK) != 0) GTEST_SKIP() << "no " << binary_;
+    binary_ = e2e::wizard_binary();
+    if (binary_.empty()) GTEST_SKIP() << "no ovn8setup built";
     if (!on_path("Xvfb") || !on_path("xdotool")) GTEST_SKIP() << "needs Xvfb and xdotool";
     server_.reset(new e2e::PrivateXServer);
     ASSERT_FALSE(server_->display().empty()) << "Xvfb did not start";

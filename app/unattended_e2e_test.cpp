@@ -370,9 +370,8 @@ bool on_path(const std::string& program) {
 class UnattendedE2eTest : public testing::Test {
  protected:
   void SetUp() override {
-    const char* build = getenv("OVN8_BUILD_DIR");
-    binary_ = std::string(build ? build : ".") + "/ovn8setup";
-    if (access(binary_.c_str(), X_OK) != 0) GTEST_SKIP() << "no " << binary_;
+    binary_ = e2e::wizard_binary();
+    if (binary_.empty()) GTEST_SKIP() << "no ovn8setup built";
     ASSERT_TRUE(scratch_.ok());
     for (const std::string& dir : {home_, tmp_, kits_}) ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
     config::KitSpec spec;
