@@ -137,12 +137,12 @@ void InstallationSession::removeTemporaryFiles() { remove_run_temp_folder(); }
 
 // ---------------------------------------------------------------- start-up checks
 
-bool InstallationSession::start(const KitOpener& open, SessionMessage& refusal) {
+bool InstallationSession::start(const KitOpener& opener, SessionMessage& refusal) {
   bool started = findKit(refusal);
   if (started) {
     proposeDirectory();
     logStart(true);
-    started = checkTemporarySpace(refusal) && openKit(open, refusal);
+    started = checkTemporarySpace(refusal) && openKit(opener, refusal);
   }
   outcome_ = SessionOutcome();
   outcome_.dryRun = settings_.dryRun;
@@ -210,9 +210,9 @@ std::u16string InstallationSession::temporarySpaceDetail(const std::u16string& s
   return detail;
 }
 
-bool InstallationSession::openKit(const KitOpener& open, SessionMessage& refusal) {
+bool InstallationSession::openKit(const KitOpener& opener, SessionMessage& refusal) {
   const std::function<uint32_t()> opening = [this] { return kit_.open(kitPath_); };
-  const uint32_t opened = open ? open(opening) : opening();
+  const uint32_t opened = opener ? opener(opening) : opening();
   if (opened == ERROR_SUCCESS) {
     log_event("kit opened: " + std::to_string(kit_.descriptions.size()) + " descriptions, " +
               std::to_string(kit_.entries.size()) + " entries");

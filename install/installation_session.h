@@ -131,9 +131,9 @@ class InstallationSession : private InstallWorker {
 
   // The start-up checks, in order: the kit is there, the launcher's list
   // gives the proposed directory, the temporary directory holds the
-  // unpacked kit, the kit opens (through `open` when given). False at the
+  // unpacked kit, the kit opens (through `opener` when given). False at the
   // first that fails, with the reason in `refusal`.
-  bool start(const KitOpener& open, SessionMessage& refusal);
+  bool start(const KitOpener& opener, SessionMessage& refusal);
 
   // What the pages show, once started.
   const std::u16string& kitPath() const { return kitPath_; }
@@ -194,7 +194,7 @@ class InstallationSession : private InstallWorker {
   bool checkTemporarySpace(SessionMessage& refusal);
   std::u16string temporarySpaceDetail(const std::u16string& sizes) const;
   static std::u16string launcherWarning(const LauncherRecording& recording);
-  bool openKit(const KitOpener& open, SessionMessage& refusal);
+  bool openKit(const KitOpener& opener, SessionMessage& refusal);
   void logStart(bool kitFound) const;
   std::u16string kitLocation() const;
   // The kit's descriptions: the interface language's, English, the first.
