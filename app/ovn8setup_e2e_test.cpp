@@ -722,7 +722,7 @@ TEST_F(SetupE2eTest, StopSignalsMidRunCancelRollBackAndEndWithStatusThree) {
     const pid_t child = spawn({"usecwd", "-S"}, c.display, "s");
     ASSERT_TRUE(wait_for_lock(target_, child));
     // Some entries in: some originals are kept, some new files written.
-    for (int i = 0; i < 2000 && count_entries(target_ + "d6/s2") < 20; ++i) usleep(1000);
+    for (int i = 0; i < 20000 && count_entries(target_ + "d6/s2") < 20; ++i) usleep(1000);
     kill(child, c.signal);
     const Result result = finish(child, "s");
     // Ctrl+C ends the wizard by SIGINT once all is put back, so that a

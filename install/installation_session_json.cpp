@@ -105,7 +105,11 @@ std::string InstallationSession::resultJson(int exitStatus, bool withFiles) cons
   const bool sized = !kitPath_.empty() && FileSystem::GetFileSize(kitPath_, &kitSize) == 0;
   std::u16string product, vendor;
   if (opened) kitNames(product, vendor);
-  std::string json = "{\"schema\":1,\"outcome\":" + quoted(std::string(outcome_name(outcome.end))) +
+  // The window left before any run: the user cancelled, nothing was refused.
+  const bool leftBeforeRun = exitStatus == kExitCancelled && outcome.end == SessionOutcome::End::kRefused &&
+                             outcome.message.code.empty();
+  const char* name = leftBeforeRun ? "cancelled" : outcome_name(outcome.end);
+  std::string json = "{\"schema\":1,\"outcome\":" + quoted(std::string(name)) +
                      ",\"exit_status\":" + std::to_string(exitStatus) +
                      ",\"dry_run\":" + boolean(settings_.dryRun) +
                      ",\"changed\":" + boolean(outcome.changed);
