@@ -721,8 +721,20 @@ TEST_F(SetupE2eTest, StopSignalsMidRunCancelRollBackAndEndWithStatusThree) {
     SCOPED_TRACE(testing::Message() << "signal " << c.signal << (c.display ? " display" : ""));
     const pid_t child = spawn({"usecwd", "-S"}, c.display, "s");
     ASSERT_TRUE(wait_for_lock(target_, child));
-    // Some entries in: some originals are kept, some new files written.
-    for (int i = 0; i < 20000 && count_entries(target_ + "d6/s2") < 20; ++i) usleep(1000);
+    // The run is writing once its private folder is there (the lock alone
+    // may be the check before the run); then some entries go in.
+    auto writing = [&] {
+      bool found = false;
+      if (DIR* stream = opendir(target_.c_str())) {
+        while (dirent* entry = readdir(stream))
+          found = found || std::string(entry->d_name).compare(0, 6, ".n8stp") == 0;
+        closedir(stream);
+      }
+      return found;
+    };
+    for (int i = 0; i < 30000 && !writing(); ++i) usleep(1000);
+    ASSERT_TRUE(writing());
+    usleep(20000);
     kill(child, c.signal);
     const Result result = finish(child, "s");
     // Ctrl+C ends the wizard by SIGINT once all is put back, so that a
