@@ -21,11 +21,19 @@ ContainerBuilder& ContainerBuilder::raw(const std::string& bytes) {
   return *this;
 }
 
-ContainerBuilder& ContainerBuilder::descriptionRecord(const KitDescription& d, uint32_t padding) {
+ContainerBuilder& ContainerBuilder::descriptionRecord(const KitDescription& d, uint32_t padding,
+                                                      const std::u16string& kitVersion) {
   const size_t fields = 16 + 2 * (d.languageCode.size() + d.productName.size() +
                                   d.providerName.size() + d.descriptionPath.size());
-  u32(uint32_t(4 + fields + padding));
+  const size_t extension = kitVersion.empty() ? 0 : 4 + 2 + 2 + 2 * kitVersion.size();
+  u32(uint32_t(4 + fields + extension + padding));
   string(d.languageCode).string(d.productName).string(d.providerName).string(d.descriptionPath);
+  if (!kitVersion.empty()) {
+    raw(std::string(kKitExtensionMagic, 4));
+    out_.u16(kKitItemKitVersion);
+    out_.u16(uint16_t(2 * kitVersion.size()));
+    for (char16_t unit : kitVersion) out_.u16(uint16_t(unit));
+  }
   out_.append(std::string(padding, '\0'));
   return *this;
 }

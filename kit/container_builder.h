@@ -19,8 +19,11 @@ class ContainerBuilder {
   ContainerBuilder& u32(uint32_t value);
   ContainerBuilder& string(const std::u16string& value);
   ContainerBuilder& raw(const std::string& bytes);
-  // A description record of the per-language form.
-  ContainerBuilder& descriptionRecord(const KitDescription& description, uint32_t padding = 0);
+  // A description record of the per-language form. With a non-empty
+  // `kitVersion`, the record carries the extension with that version item,
+  // before the padding.
+  ContainerBuilder& descriptionRecord(const KitDescription& description, uint32_t padding = 0,
+                                      const std::u16string& kitVersion = std::u16string());
   // An entry record; `offset` is relative to the data area. With `crc`,
   // the record carries the extension with that checksum item, before the
   // padding.

@@ -75,9 +75,13 @@ struct KitEntry {
 // "OKX1", then items (16-bit tag, 16-bit length, that many bytes, all
 // little-endian) up to the end of the record. Bytes that do not begin with
 // the magic are padding. Unknown tags are skipped, so newer writers can add
-// items that this reader ignores.
+// items that this reader ignores. A description record may carry one the
+// same way, behind its four strings.
 const char kKitExtensionMagic[4] = {'O', 'K', 'X', '1'};
-enum : uint16_t { kKitItemCrc32 = 1 };
+enum : uint16_t {
+  kKitItemCrc32 = 1,       // entry records: CRC-32 of the entry's bytes
+  kKitItemKitVersion = 2,  // description records: the kit's version, UTF-16LE units
+};
 
 // Smallest sizes a record can have: its size field plus its fields with
 // empty strings.
@@ -173,11 +177,13 @@ inline bool normalizeEntryName(const std::u16string& stored, std::u16string& nam
 
 namespace detail {
 
-// Reads the extension of an entry record from what follows its fields.
-// False when the extension is damaged: an item that runs past the record, a
-// checksum item of another length than 4, or two checksum items. Fewer than
-// four bytes left behind the last item are padding.
-inline bool readEntryExtension(ByteReader& cursor, KitEntry& entry) {
+// Walks the items of an extension that starts at `cursor` (nothing when the
+// bytes there do not begin with the magic), handing each to
+// `item(tag, length, cursor)`, which must consume exactly `length` bytes
+// or return false. False when an item runs past the record or is refused.
+// Fewer than four bytes left behind the last item are padding.
+template <class Item>
+bool readExtension(ByteReader& cursor, Item item) {
   if (cursor.left() < 4 || std::memcmp(cursor.data(), kKitExtensionMagic, 4) != 0) return true;
   cursor.skipBytes(4);
   while (cursor.left() >= 4) {
@@ -185,16 +191,38 @@ inline bool readEntryExtension(ByteReader& cursor, KitEntry& entry) {
     uint16_t length = 0;
     cursor.u16(tag);
     cursor.u16(length);
-    if (length > cursor.left()) return false;
-    if (tag == kKitItemCrc32) {
-      if (length != 4 || entry.hasCrc32) return false;
-      cursor.u32(entry.crc32);
-      entry.hasCrc32 = true;
-    } else {
-      cursor.skipBytes(length);
-    }
+    if (length > cursor.left() || !item(tag, length, cursor)) return false;
   }
   return true;
+}
+
+// The extension of an entry record. A checksum item of another length than
+// 4, or a second one, is damage.
+inline bool readEntryExtension(ByteReader& cursor, KitEntry& entry) {
+  return readExtension(cursor, [&entry](uint16_t tag, uint16_t length, ByteReader& item) {
+    if (tag != kKitItemCrc32) return item.skipBytes(length);
+    if (length != 4 || entry.hasCrc32) return false;
+    entry.hasCrc32 = true;
+    return item.u32(entry.crc32);
+  });
+}
+
+// The extension of a description record. The version is shown and logged,
+// so an odd length, a second version item in one record or a character
+// that is never printed is damage.
+inline bool readDescriptionExtension(ByteReader& cursor, std::u16string& version, bool& hasVersion) {
+  return readExtension(cursor, [&](uint16_t tag, uint16_t length, ByteReader& item) {
+    if (tag != kKitItemKitVersion) return item.skipBytes(length);
+    if (length % 2 != 0 || hasVersion) return false;
+    hasVersion = true;
+    version.resize(length / 2);
+    for (char16_t& unit : version) {
+      uint16_t value = 0;
+      if (!item.u16(value)) return false;
+      unit = char16_t(value);
+    }
+    return !hasUnprintableCharacter(version);
+  });
 }
 
 }  // namespace detail
@@ -224,6 +252,8 @@ class InstallData {
   uint32_t open(const std::u16string& kitPath) {
     release();
     descriptions.clear();
+    kitVersion_.clear();
+    hasKitVersion_ = false;
     damagedEntry_.clear();
     refusal_.clear();
     refusalKind_ = KitRefusal::kNone;
@@ -265,6 +295,9 @@ class InstallData {
   // in memory).
   const std::u16string& temporaryPath() const { return tempFilePath; }
   bool isOpen() const { return handle_ != INVALID_HANDLE_VALUE || inMemory(); }
+  // The version the vendor gave the kit (okdpack --kit-version); empty
+  // when it names none.
+  const std::u16string& kitVersion() const { return kitVersion_; }
   // Size of the unpacked container after a successful open().
   uint64_t containerSize() const { return containerSize_; }
   // After open() failed because an entry's bytes do not match its
@@ -442,8 +475,25 @@ class InstallData {
       if (!cursor.string(description.languageCode) || !cursor.string(description.productName) ||
           !cursor.string(description.providerName) || !cursor.string(description.descriptionPath))
         return refuse(KitRefusal::kDataDamaged, stage_ + " is damaged");
+      result = takeKitVersion(cursor);
+      if (result != ERROR_SUCCESS) return result;
       descriptions.push_back(std::move(description));
     }
+    return ERROR_SUCCESS;
+  }
+
+  // okdpack gives every description record the same version; records that
+  // disagree leave no version to tell, so they are damage.
+  uint32_t takeKitVersion(ByteReader& cursor) {
+    std::u16string version;
+    bool hasVersion = false;
+    if (!detail::readDescriptionExtension(cursor, version, hasVersion))
+      return refuse(KitRefusal::kDataDamaged, stage_ + " has a damaged extension");
+    if (!hasVersion) return ERROR_SUCCESS;
+    if (hasKitVersion_ && version != kitVersion_)
+      return refuse(KitRefusal::kDataDamaged, stage_ + " names another kit version than the first");
+    kitVersion_ = std::move(version);
+    hasKitVersion_ = true;
     return ERROR_SUCCESS;
   }
 
@@ -612,6 +662,8 @@ class InstallData {
   }
 
   std::u16string tempFilePath;
+  std::u16string kitVersion_;
+  bool hasKitVersion_ = false;
   std::u16string damagedEntry_;
   std::string refusal_;
   KitRefusal refusalKind_ = KitRefusal::kNone;

@@ -83,6 +83,14 @@ inline std::string run(const std::string& command, int* status) {
   return output;
 }
 
+// The okdpack program of this build ($OVN8_BUILD_DIR/okdpack); empty when
+// it is not built.
+inline std::string okdpackTool() {
+  const char* buildDir = getenv("OVN8_BUILD_DIR");
+  const std::string tool = std::string(buildDir != nullptr ? buildDir : ".") + "/okdpack";
+  return access(tool.c_str(), X_OK) == 0 ? tool : std::string();
+}
+
 // Deterministic bytes: compressible text mixed with noise.
 inline std::string patternBytes(size_t size, uint32_t seed) {
   std::string bytes(size, '\0');

@@ -90,6 +90,10 @@ bool emitContainer(const KitSpec& kit, const KitLayout& layout, const ByteSink& 
     dataSize += sizeOf(kit.files[index]);
   }
 
+  if (!kit.kitVersion.empty() && (kit.singleForm || kit.descriptions.empty()))
+    return fail(error, "a kit version needs a description record to carry it");
+  if (kit.kitVersion.size() > kMaxKitVersionUnits || hasUnprintableCharacter(kit.kitVersion))
+    return fail(error, "the kit version is too long or holds a control character");
   ContainerBuilder header;
   if (kit.singleForm) {
     const KitDescription none;
@@ -97,7 +101,8 @@ bool emitContainer(const KitSpec& kit, const KitLayout& layout, const ByteSink& 
     header.u32(0).string(d.productName).string(d.providerName).string(d.descriptionPath);
   } else {
     header.u32(1).u32(uint32_t(kit.descriptions.size()));
-    for (const KitDescription& d : kit.descriptions) header.descriptionRecord(d, layout.descriptionPadding);
+    for (const KitDescription& d : kit.descriptions)
+      header.descriptionRecord(d, layout.descriptionPadding, kit.kitVersion);
   }
   header.u32(uint32_t(count));
   std::vector<uint32_t> crcs(count);
@@ -149,6 +154,8 @@ class DeflateFile {
     }
     return ok_;
   }
+
+  uint64_t written() const { return stream_.total_out; }
 
   bool finish() {
     stream_.next_in = nullptr;
@@ -242,18 +249,31 @@ bool buildContainer(const KitSpec& kit, const KitLayout& layout, std::string& co
   }, error);
 }
 
+bool writeKitStream(FILE* out, const KitSpec& kit, const KitLayout& layout,
+                    const KitProgress& progress, KitSizes* sizes, std::string* error) {
+  DeflateFile deflater(out, layout.level);
+  uint64_t sent = 0;
+  uint64_t reported = 0;
+  bool ok = emitContainer(kit, layout, [&](const char* data, size_t size) {
+    sent += size;
+    if (progress && sent - reported >= kChunk) {
+      progress(sent);
+      reported = sent;
+    }
+    return deflater.write(data, size);
+  }, error);
+  if (ok && !deflater.finish()) ok = fail(error, "write failed");
+  if (ok && progress) progress(sent);
+  if (sizes != nullptr) *sizes = KitSizes{sent, deflater.written()};
+  return ok;
+}
+
 bool writeKit(const std::string& path, const KitSpec& kit, const KitLayout& layout,
-              std::string* error) {
+              std::string* error, const KitProgress& progress, KitSizes* sizes) {
   FILE* out = fopen(path.c_str(), "wb");
   if (out == nullptr) return fail(error, path + ": " + strerror(errno));
-  bool ok;
-  {
-    DeflateFile deflater(out, layout.level);
-    ok = emitContainer(kit, layout, [&deflater](const char* data, size_t size) {
-      return deflater.write(data, size);
-    }, error);
-    if (ok && !deflater.finish()) ok = fail(error, path + ": write failed");
-  }
+  bool ok = writeKitStream(out, kit, layout, progress, sizes, error);
+  if (!ok && error != nullptr && error->rfind("write failed", 0) == 0) *error = path + ": " + *error;
   if (fclose(out) != 0 && ok) ok = fail(error, path + ": " + strerror(errno));
   if (!ok) unlink(path.c_str());
   return ok;
@@ -274,9 +294,32 @@ bool listKitTree(const std::string& root, std::vector<KitFileSpec>& files, std::
       return fail(error, root + ": not a directory");
   }
   if (!listTree(root, std::string(), files, error)) return false;
-  std::sort(files.begin(), files.end(),
-            [](const KitFileSpec& a, const KitFileSpec& b) { return a.name < b.name; });
+  // UTF-16 order differs from UTF-8 order above U+FFFF; the documented
+  // order is that of the UTF-8 bytes.
+  std::vector<std::pair<std::string, KitFileSpec>> sorted;
+  sorted.reserve(files.size());
+  for (KitFileSpec& file : files) sorted.emplace_back(utf16_to_utf8(file.name), std::move(file));
+  std::sort(sorted.begin(), sorted.end(),
+            [](const std::pair<std::string, KitFileSpec>& a, const std::pair<std::string, KitFileSpec>& b) {
+              return a.first < b.first;
+            });
+  for (size_t i = 0; i < files.size(); ++i) files[i] = std::move(sorted[i].second);
   return true;
+}
+
+namespace {
+
+uint64_t ticksOf(_FILETIME time) { return uint64_t(time.dwHighDateTime) << 32 | time.dwLowDateTime; }
+
+}  // namespace
+
+void clampKitTimes(std::vector<KitFileSpec>& files, _FILETIME latest) {
+  for (KitFileSpec& file : files)
+    if (ticksOf(file.lastWriteTime) > ticksOf(latest)) file.lastWriteTime = latest;
+}
+
+void setKitTimes(std::vector<KitFileSpec>& files, _FILETIME time) {
+  for (KitFileSpec& file : files) file.lastWriteTime = time;
 }
 
 _FILETIME fileTimeFromUnix(int64_t seconds, long nanoseconds) {

@@ -11,6 +11,8 @@
 #define OVN8_KIT_KIT_WRITER_H_
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,7 +42,13 @@ struct KitSpec {
   bool singleForm = false;
   std::vector<KitDescription> descriptions;
   std::vector<KitFileSpec> files;  // entry table order
+  // Stored in every description record of the per-language form (the
+  // single form has no record to carry it); empty: none.
+  std::u16string kitVersion;
 };
+
+// Longest kit version, in UTF-16 units: its item length is 16 bits.
+const size_t kMaxKitVersionUnits = 0x7FFF;
 
 struct KitLayout {
   bool reverseData = false;         // data area in the opposite order of the entry table
@@ -58,10 +66,25 @@ struct KitLayout {
 bool buildContainer(const KitSpec& kit, const KitLayout& layout, std::string& container,
                     std::string* error = nullptr);
 
+// Called as the container is compressed, with the container bytes sent so
+// far (about once a MiB).
+typedef std::function<void(uint64_t containerBytes)> KitProgress;
+
+// What a kit took: its container and the compressed stream, in bytes.
+struct KitSizes {
+  uint64_t container = 0;
+  uint64_t compressed = 0;
+};
+
 // Compresses the container of `kit` into the file at `path`, streaming the
 // data of source files. On failure no file is left at `path`.
 bool writeKit(const std::string& path, const KitSpec& kit, const KitLayout& layout = KitLayout(),
-              std::string* error = nullptr);
+              std::string* error = nullptr, const KitProgress& progress = KitProgress(),
+              KitSizes* sizes = nullptr);
+// Compresses the container of `kit` into `out` (standard output, say),
+// which stays open.
+bool writeKitStream(FILE* out, const KitSpec& kit, const KitLayout& layout,
+                    const KitProgress& progress, KitSizes* sizes, std::string* error);
 // Per-language form with one English description ("Product", "Vendor",
 // "readme.html").
 bool writeKit(const std::string& path, const std::vector<KitFileSpec>& files,
@@ -70,13 +93,19 @@ bool writeKit(const std::string& path, const std::vector<KitFileSpec>& files,
 // The CRC-32 of `data`, as zlib's crc32 computes it.
 uint32_t crc32Of(const std::string& data);
 
-// Lists the regular files below `root` as kit files, sorted by name: names
+// Lists the regular files below `root` as kit files, sorted bytewise by the
+// UTF-8 of their stored names (whatever the locale's collation): names
 // relative to `root` with "\" separators, times from the files' modification
 // times in whole seconds (what an installed file keeps, so that a second
 // installation finds every file up to date), bytes read from the files when
 // the kit is written. Directories are followed, symbolic links to
 // directories are not; symbolic links to files count as files.
 bool listKitTree(const std::string& root, std::vector<KitFileSpec>& files, std::string* error);
+
+// Reproducible kits: every entry time later than `latest` becomes `latest`
+// (SOURCE_DATE_EPOCH), or every time becomes `time` (okdpack --mtime).
+void clampKitTimes(std::vector<KitFileSpec>& files, _FILETIME latest);
+void setKitTimes(std::vector<KitFileSpec>& files, _FILETIME time);
 
 // Seconds and nanoseconds since 1970 as a _FILETIME, to the 100 ns unit.
 _FILETIME fileTimeFromUnix(int64_t seconds, long nanoseconds);
