@@ -44,6 +44,14 @@ bool take_flag(const char* name, const char* arg, bool* flag) {
   return true;
 }
 
+// --keyring may be given again and again; each adds a keyring.
+bool take_keyring(int argc, const char* const* argv, int* index, CommandLineOptions* options) {
+  std::string keyring;
+  if (!take_valued_option("--keyring", argc, argv, index, &keyring, &options->badOption)) return false;
+  if (!keyring.empty()) options->keyrings.push_back(keyring);
+  return true;
+}
+
 bool take_json(const char* arg, CommandLineOptions* options) {
   if (std::strcmp(arg, "--json") == 0) {
     options->json = CommandLineOptions::Json::kSummary;
@@ -72,6 +80,8 @@ std::vector<bool> scan_long_options(int argc, const char* const* argv, int start
         take_flag("--unattended", arg, &options->unattended) ||
         take_flag("--dry-run", arg, &options->dryRun) ||
         take_flag("--quiet", arg, &options->quiet) || take_json(arg, options) ||
+        take_flag("--require-signature", arg, &options->requireSignature) ||
+        take_keyring(argc, argv, &i, options) ||
         take_valued_option("--target", argc, argv, &i, &options->target, bad) ||
         take_valued_option("--log", argc, argv, &i, &options->logPath, bad) ||
         take_valued_option("--kit", argc, argv, &i, &options->kitPath, bad);

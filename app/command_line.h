@@ -4,6 +4,7 @@
 #define OVN8_APP_COMMAND_LINE_H_
 
 #include <string>
+#include <vector>
 
 #include "platform/path.h"  // absolute_path, which the start-up takes from here
 #include "resources/lang.h"
@@ -43,6 +44,11 @@ struct CommandLineOptions {
   Json json = Json::kNone;
   // -q, --quiet: no per-file lines.
   bool quiet = false;
+  // --keyring=FILE or --keyring FILE, repeatable: keyrings trusted for the
+  // kit's signature besides the system's, as given.
+  std::vector<std::string> keyrings;
+  // --require-signature: only a kit signed with a trusted key is installed.
+  bool requireSignature = false;
   // A long option that lacks its value ("--target=", "--log" at the end):
   // the option's name, e.g. "--target". Empty when the line is sound.
   std::string badOption;

@@ -179,6 +179,21 @@ TEST(CommandLine, LongOptionsWithoutTheirValueAreBad) {
   EXPECT_EQ(o.target, "");
 }
 
+TEST(CommandLine, KeyringsAddUpAndTheSignatureRuleIsAFlag) {
+  CommandLineOptions o = scan({"--keyring=/srv/a.gpg", "-S", "--keyring", "b.gpg", "--require-signature",
+                               "kit.okd"});
+  EXPECT_EQ(o.keyrings, (std::vector<std::string>{"/srv/a.gpg", "b.gpg"}));
+  EXPECT_TRUE(o.requireSignature);
+  EXPECT_TRUE(o.silent);
+  EXPECT_EQ(o.kitPath, "kit.okd");  // "b.gpg" was the keyring's, not a kit
+  EXPECT_EQ(o.unknownArgument, "");
+  o = scan({"--keyring=", "--require-signatures"});
+  EXPECT_EQ(o.badOption, "--keyring");
+  EXPECT_TRUE(o.keyrings.empty());
+  EXPECT_FALSE(o.requireSignature);
+  EXPECT_EQ(o.unknownArgument, "--require-signatures");
+}
+
 TEST(CommandLine, OtherLongOptionsAreTheToolkitsAndIgnored) {
   const CommandLineOptions o =
       scan({"--display=:7", "--sync", "--targets=/x", "--logfile=y", "--", "--helpme", "--Help"});

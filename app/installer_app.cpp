@@ -16,7 +16,8 @@
 #include "resources/lang.h"
 #include "ui/installer_dlg.h"
 
-CInstallerApp::CInstallerApp(int argc, char** argv) : m_argc(argc), m_argv(argv) {}
+CInstallerApp::CInstallerApp(int argc, char** argv, const config::SignatureSettings& system)
+    : m_argc(argc), m_argv(argv), m_signature(system) {}
 
 namespace {
 
@@ -56,6 +57,13 @@ void CInstallerApp::ReadStartUp() {
       FileSystem::GetCurrentDirectory(cwd) == ERROR_SUCCESS ? narrow_lib(cwd) : std::string();
   absolute_wide_path(options.target, here, m_target, m_badTarget);
   absolute_wide_path(options.kitPath, here, m_kitPath, m_badKitPath);
+  m_signature.requireSignature = m_signature.requireSignature || options.requireSignature;
+  for (const std::string& keyring : options.keyrings) {
+    std::u16string wide;
+    absolute_wide_path(keyring, here, wide, m_badKeyring);
+    if (!m_badKeyring.empty()) break;
+    m_signature.keyrings.push_back(wide);
+  }
 
   std::string localeName;
   bool haveLocaleName = false;
@@ -125,9 +133,10 @@ int CInstallerApp::InitInstance() {
     return kExitStartupFailed;
   }
   // A directory that cannot be named must not turn into the proposed one.
-  if (!m_badTarget.empty() || !m_badKitPath.empty()) {
+  if (!m_badTarget.empty() || !m_badKitPath.empty() || !m_badKeyring.empty()) {
+    const std::string& bad = !m_badTarget.empty() ? m_badTarget : !m_badKitPath.empty() ? m_badKitPath : m_badKeyring;
     fprintf(stderr, "ovn8setup: %s %s\n", narrow_lib(LoadResString("IDS_ERROR_TARGETNAME")).c_str(),
-            printable(m_badTarget.empty() ? m_badKitPath : m_badTarget).c_str());
+            printable(bad).c_str());
     return kExitStartupFailed;
   }
   if (!m_logPath.empty()) openLog();
@@ -143,6 +152,7 @@ int CInstallerApp::InitInstance() {
   settings.silent = m_silent;
   settings.dryRun = m_dryRun;
   settings.planFiles = m_jsonFiles;
+  settings.signature = m_signature;
   WizardFaces faces;
   faces.silent = m_silent;
   faces.unattended = m_unattended;

@@ -5,11 +5,16 @@
 
 #include <string>
 
+#include "kit/kit_signature.h"
 #include "resources/lang.h"
 
 class CInstallerApp {
  public:
-  CInstallerApp(int argc, char** argv);
+  // `system` says where the system's trusted keyrings and signature rule
+  // lie and which gpgv checks signatures; the end-to-end tests' build of
+  // the wizard points it elsewhere.
+  CInstallerApp(int argc, char** argv,
+                const config::SignatureSettings& system = config::SignatureSettings());
 
   // The whole start-up: ReadStartUp, then --help, --version or the wizard
   // dialog. Returns the program's exit status (WizardExitCode).
@@ -48,6 +53,10 @@ class CInstallerApp {
   bool m_quiet = false;
   bool m_json = false;
   bool m_jsonFiles = false;
+  // The system's signature settings with --keyring (absolute) and
+  // --require-signature.
+  config::SignatureSettings m_signature;
+  std::string m_badKeyring;
 
  private:
   // Opens the --log file; a log that cannot be written is said once on

@@ -21,7 +21,15 @@ int main(int argc, char** argv) {
   MessageBoxMode mode;
   if (boxes != nullptr && parse_message_box_mode(boxes, &mode)) set_message_box_mode(mode);
 
-  CInstallerApp app(argc, argv);
+  config::SignatureSettings system;
+#ifdef OVN8_TEST_SEAMS
+  // Only the end-to-end tests' build: a system folder and a gpgv of the
+  // test's own, so that no test touches /etc. The shipped program has no
+  // such switch.
+  if (const char* folder = getenv("OVN8_TEST_SYSTEM_FOLDER")) system.systemFolder = widen_lib(folder);
+  if (const char* verifier = getenv("OVN8_TEST_GPGV")) system.verifier = verifier;
+#endif
+  CInstallerApp app(argc, argv, system);
   // After a Ctrl+C the wizard ends by SIGINT once everything is put back.
   return end_as_stop_signal_asks(app.InitInstance());
 }

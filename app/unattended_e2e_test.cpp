@@ -196,6 +196,18 @@ void expect_documented_form(const Json& result, bool withFiles) {
     EXPECT_TRUE(kit[name].type == Json::kNull || kit[name].type == Json::kString) << name;
   EXPECT_TRUE(kit["entries"].type == Json::kNull || is_count(kit["entries"]));
 
+  const Json& signature = result["signature"];
+  ASSERT_TRUE(result.has("signature"));
+  if (signature.type != Json::kNull) {
+    ASSERT_EQ(signature.type, Json::kObject);
+    EXPECT_TRUE(is_one_of(signature["state"], {"good", "unsigned", "unknown-key", "bad", "invalid", "not-checked"}))
+        << signature["state"].text;
+    EXPECT_EQ(signature["required"].type, Json::kBool);
+    for (const char* name : {"file", "signer", "key_id", "fingerprint"})
+      EXPECT_TRUE(signature[name].type == Json::kNull || signature[name].type == Json::kString) << name;
+  }
+  EXPECT_TRUE(kit["version"].type == Json::kNull || kit["version"].type == Json::kString);
+
   const Json& target = result["target"];
   EXPECT_TRUE(target.type == Json::kNull || (target.type == Json::kString && target.text.compare(0, 1, "/") == 0))
       << target.text;

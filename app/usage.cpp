@@ -74,7 +74,8 @@ std::string usage_text() {
   const std::string usage = text("IDS_HELP_USAGE") + " ovn8setup ";
   std::string out = wrapped(usage, columns(usage),
                             "[usecwd] [-S] [--unattended] [--kit=FILE | FILE] [--target=DIR] "
-                            "[--dry-run] [--json[=files]] [-q] [--log=FILE] [-L<CODE>]",
+                            "[--dry-run] [--json[=files]] [-q] [--log=FILE] [--keyring=FILE]... "
+                            "[--require-signature] [-L<CODE>]",
                             columns(usage));
   const struct {
     const char* option;
@@ -84,7 +85,9 @@ std::string usage_text() {
       {"--unattended", "IDS_HELP_UNATTENDED"}, {"--kit=FILE", "IDS_HELP_KIT"},
       {"--target=DIR", "IDS_HELP_TARGET"},  {"--dry-run", "IDS_HELP_DRYRUN"},
       {"--json[=files]", "IDS_HELP_JSON"},  {"-q, --quiet", "IDS_HELP_QUIET"},
-      {"--log=FILE", "IDS_HELP_LOG"},       {"-L<CODE>", "IDS_HELP_LANGUAGE"},
+      {"--log=FILE", "IDS_HELP_LOG"},       {"--keyring=FILE", "IDS_HELP_KEYRING"},
+      {"--require-signature", "IDS_HELP_REQUIRESIGNATURE"},
+      {"-L<CODE>", "IDS_HELP_LANGUAGE"},
   };
   for (const auto& option : options) out += option_line(option.option, text(option.key));
   // The codes on a line of their own, under the language's text.

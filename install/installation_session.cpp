@@ -142,7 +142,7 @@ bool InstallationSession::start(const KitOpener& opener, SessionMessage& refusal
   if (started) {
     proposeDirectory();
     logStart(true);
-    started = checkTemporarySpace(refusal) && openKit(opener, refusal);
+    started = checkSignature(refusal) && checkTemporarySpace(refusal) && openKit(opener, refusal);
   }
   outcome_ = SessionOutcome();
   outcome_.dryRun = settings_.dryRun;
@@ -236,6 +236,49 @@ bool InstallationSession::openKit(const KitOpener& opener, SessionMessage& refus
   refusal = error_message(LoadResString(full ? "IDS_ERROR_NOSPACE" : "IDS_ERROR_DAMAGEDSOURCE") + detail,
                           full ? "no-temporary-space" : "kit-damaged", kitPath_, opened);
   return false;
+}
+
+// Before anything is unpacked: a kit whose signature does not verify is
+// refused as a damaged kit is, naming why.
+bool InstallationSession::checkSignature(SessionMessage& refusal) {
+  signature_ = config::check_kit_signature(kitPath_, settings_.signature);
+  signatureChecked_ = true;
+  const config::KitSignature& s = signature_;
+  log_event(std::string("kit signature: ") + config::signature_state_name(s.state) + ", " + s.detail +
+            (s.file.empty() ? std::string() : ", file " + narrow_lib(s.file)) +
+            (s.signer.empty() ? std::string() : ", signer " + printable(s.signer)) +
+            (s.keyId.empty() ? std::string() : ", key " + s.keyId) +
+            (s.fingerprint.empty() ? std::string() : ", fingerprint " + s.fingerprint) +
+            (s.required ? ", a trusted signature is required" : ""));
+  if (s.acceptable()) return true;
+  std::u16string reason;
+  const char* code = "kit-signature-required";
+  if (s.state == config::SignatureState::kBad) {
+    reason = LoadResString("IDS_KIT_SIGNATURE_BAD");
+    code = "kit-signature-bad";
+  } else if (s.state == config::SignatureState::kInvalid) {
+    reason = LoadResString("IDS_KIT_SIGNATURE_INVALID");
+    code = "kit-signature-invalid";
+  } else {
+    reason = LoadResString("IDS_KIT_SIGNATURE_REQUIRED") + u"\n" + signatureText();
+  }
+  refusal = error_message(LoadResString("IDS_ERROR_DAMAGEDSOURCE") + u"\n" + reason, code,
+                          s.file.empty() ? kitPath_ : s.file, ERROR_INVALID_DATA);
+  return false;
+}
+
+std::u16string InstallationSession::signatureText() const {
+  switch (signature_.state) {
+    case config::SignatureState::kGood:
+      return FormatResString("IDS_KIT_SIGNEDBY", {printable(widen_lib(signature_.signer))});
+    case config::SignatureState::kUnknownKey:
+      return FormatResString("IDS_KIT_SIGNER_UNKNOWN", {widen_lib(signature_.keyId)});
+    case config::SignatureState::kNotChecked: return LoadResString("IDS_KIT_SIGNATURE_UNCHECKED");
+    case config::SignatureState::kBad: return LoadResString("IDS_KIT_SIGNATURE_BAD");
+    case config::SignatureState::kInvalid: return LoadResString("IDS_KIT_SIGNATURE_INVALID");
+    case config::SignatureState::kUnsigned: break;
+  }
+  return LoadResString("IDS_KIT_UNSIGNED");
 }
 
 std::u16string InstallationSession::kitLocation() const {

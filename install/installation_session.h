@@ -18,6 +18,7 @@
 #include "config/launcher_record.h"
 #include "install/install_process_data.h"
 #include "install/install_thread.h"
+#include "kit/kit_signature.h"
 
 struct LauncherRecording;
 
@@ -39,6 +40,9 @@ struct SessionSettings {
   bool planFiles = false;               // keep every entry's planned action (--json=files)
   bool silent = false;                  // for the log
   bool withDisplay = false;             // for the log
+  // The keyrings and rules for the vendor's signature; the defaults are
+  // the system's (/etc/ovn8setup, /usr/bin/gpgv).
+  config::SignatureSettings signature;
 };
 
 // A text for the user: an error, or a plain notice. A failure also says
@@ -130,9 +134,10 @@ class InstallationSession : private InstallWorker {
   static void removeTemporaryFiles();
 
   // The start-up checks, in order: the kit is there, the launcher's list
-  // gives the proposed directory, the temporary directory holds the
-  // unpacked kit, the kit opens (through `opener` when given). False at the
-  // first that fails, with the reason in `refusal`.
+  // gives the proposed directory, the vendor's signature is good or not
+  // required, the temporary directory holds the unpacked kit, the kit opens
+  // (through `opener` when given). False at the first that fails, with the
+  // reason in `refusal`.
   bool start(const KitOpener& opener, SessionMessage& refusal);
 
   // What the pages show, once started.
@@ -140,6 +145,10 @@ class InstallationSession : private InstallWorker {
   const KitReader& kit() const { return kit_; }
   // "Welcome ... Product (Vendor)." in the best description's names.
   std::u16string welcomeText() const;
+  // What gpgv said of the kit's signature, once started.
+  const config::KitSignature& signature() const { return signature_; }
+  // Who signed the kit, or that nobody did, in the interface language.
+  std::u16string signatureText() const;
   // The directory the run installs into: the proposed one until another is
   // chosen.
   const std::u16string& targetDirectory() const { return target_; }
@@ -195,6 +204,7 @@ class InstallationSession : private InstallWorker {
   std::u16string temporarySpaceDetail(const std::u16string& sizes) const;
   static std::u16string launcherWarning(const LauncherRecording& recording);
   bool openKit(const KitOpener& opener, SessionMessage& refusal);
+  bool checkSignature(SessionMessage& refusal);
   void logStart(bool kitFound) const;
   std::u16string kitLocation() const;
   // The kit's descriptions: the interface language's, English, the first.
@@ -214,6 +224,8 @@ class InstallationSession : private InstallWorker {
   std::u16string kitPath_;
   std::u16string target_;
   KitReader kit_;
+  config::KitSignature signature_;
+  bool signatureChecked_ = false;  // the kit was found and its signature looked at
   InstallProcessData progress_;
   InstallThread thread_;
   RunReport lastRun_;

@@ -88,6 +88,15 @@ std::string failure_json(const SessionOutcome& outcome) {
          "}";
 }
 
+std::string signature_json(const config::KitSignature& signature, bool checked) {
+  if (!checked) return "null";
+  return "{\"state\":" + quoted(std::string(config::signature_state_name(signature.state))) +
+         ",\"required\":" + boolean(signature.required) + ",\"file\":" + quoted_or_null(signature.file) +
+         ",\"signer\":" + (signature.signer.empty() ? "null" : quoted(signature.signer)) +
+         ",\"key_id\":" + (signature.keyId.empty() ? "null" : quoted(signature.keyId)) +
+         ",\"fingerprint\":" + (signature.fingerprint.empty() ? "null" : quoted(signature.fingerprint)) + "}";
+}
+
 std::string files_json(const std::vector<PlannedFile>& files) {
   std::string json = "[";
   for (size_t i = 0; i < files.size(); ++i)
@@ -117,7 +126,9 @@ std::string InstallationSession::resultJson(int exitStatus, bool withFiles) cons
           ",\"size\":" + (sized ? std::to_string(kitSize) : std::string("null")) +
           ",\"product\":" + (opened ? quoted(product) : std::string("null")) +
           ",\"vendor\":" + (opened ? quoted(vendor) : std::string("null")) +
-          ",\"entries\":" + (opened ? std::to_string(kit_.entries.size()) : std::string("null")) + "}";
+          ",\"entries\":" + (opened ? std::to_string(kit_.entries.size()) : std::string("null")) +
+          ",\"version\":" + (opened ? quoted_or_null(kit_.kitVersion()) : std::string("null")) + "}";
+  json += ",\"signature\":" + signature_json(signature_, signatureChecked_);
   json += ",\"target\":" + quoted_or_null(target_);
   json += ",\"counts\":" + counts_json(outcome.counts);
   json += ",\"launcher\":" + launcher_json(outcome.launcher);

@@ -607,4 +607,65 @@ TEST_F(SessionTest, TheKitsNamesAndDocumentComeInTheBestLanguage) {
   EXPECT_TRUE(started(given)->descriptionDocumentPath().empty());
 }
 
+// gpgv's part is played by a script that says what each case needs: the
+// session's decisions, texts and result, with or without gpg installed.
+TEST_F(SessionTest, TheSignatureDecidesBeforeTheKitIsUnpacked) {
+  const std::string verifier = scene.scratch("fake-gpgv");
+  const std::string arguments = scene.scratch("gpgv-arguments");
+  const auto gpgvSays = [&](const std::string& status, int exitCode) {
+    writeFile(verifier, "#!/bin/sh\necho \"$@\" > '" + arguments + "'\nprintf '" + status + "' >&3\nexit " +
+                            std::to_string(exitCode) + "\n",
+              kOld);
+    ASSERT_EQ(0, chmod(verifier.c_str(), 0755));
+  };
+  SessionSettings given = settings();
+  given.signature.systemFolder = w(scene.scratch("etc"));
+  given.signature.verifier = verifier;
+
+  auto session = started(given);
+  EXPECT_EQ(config::SignatureState::kUnsigned, session->signature().state);
+  EXPECT_EQ(LoadResString("IDS_KIT_UNSIGNED"), session->signatureText());
+  EXPECT_NE(std::string::npos, session->resultJson(0, false).find("\"signature\":{\"state\":\"unsigned\""));
+
+  writeFile(scene.scratch("ovn8.okd.sig"), "signature", kOld);
+  gpgvSays("[GNUPG:] GOODSIG 0440ECD9448F803C Vendor%%20Name <v@example.com>\\n[GNUPG:] VALIDSIG BB15\\n", 0);
+  session = started(given);
+  EXPECT_EQ(FormatResString("IDS_KIT_SIGNEDBY", {u"Vendor Name <v@example.com>"}), session->signatureText());
+  // Nothing of the user's own keyrings is trusted when none is given.
+  EXPECT_EQ("--status-fd=3 --keyring=/dev/null -- " + scene.scratch("ovn8.okd.sig") + " " +
+                scene.scratch("ovn8.okd") + "\n",
+            readText(arguments));
+
+  const struct {
+    const char* status;
+    int exitCode;
+    bool required;
+    const char* code;
+    const char* reason;
+  } refused[] = {
+      {"[GNUPG:] BADSIG 0440ECD9448F803C V\\n", 1, false, "kit-signature-bad", "IDS_KIT_SIGNATURE_BAD"},
+      {"[GNUPG:] NODATA 1\\n", 2, false, "kit-signature-invalid", "IDS_KIT_SIGNATURE_INVALID"},
+      {"[GNUPG:] ERRSIG 0440ECD9448F803C 22 8 00 1 9 BB15\\n", 2, true, "kit-signature-required",
+       "IDS_KIT_SIGNATURE_REQUIRED"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.code);
+    gpgvSays(c.status, c.exitCode);
+    given.signature.requireSignature = c.required;
+    InstallationSession refusedSession(given);
+    SessionMessage refusal;
+    EXPECT_FALSE(refusedSession.start(nullptr, refusal));
+    EXPECT_EQ(c.code, refusal.code);
+    EXPECT_EQ(0u, refusal.text.find(LoadResString("IDS_ERROR_DAMAGEDSOURCE") + u"\n" + LoadResString(c.reason)));
+    EXPECT_FALSE(refusedSession.kit().isOpen());
+    EXPECT_NE(std::string::npos, refusedSession.resultJson(1, false).find("\"code\":\"" + std::string(c.code)));
+  }
+  // Without the rule, a key the machine does not trust installs, named.
+  given.signature.requireSignature = false;
+  session = started(given);
+  EXPECT_EQ(FormatResString("IDS_KIT_SIGNER_UNKNOWN", {u"0440ECD9448F803C"}), session->signatureText());
+  RecordingView view(*session);
+  EXPECT_EQ(kExitSuccess, session->install(view).exitStatus);
+}
+
 }  // namespace

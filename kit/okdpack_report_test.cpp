@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "kit/container_builder.h"
+#include "kit/gpg_test_support.h"
 #include "kit/kit_test_support.h"
 #include "kit/kit_writer.h"
 
@@ -112,6 +113,38 @@ TEST_F(OkdpackReportTest, WarnsOfDescriptionsTheWizardWouldNotShowAndStrictRefus
   said = pack("s.okd", " --strict --description en P V ./doc/readme.html --description de P V ''");
   EXPECT_EQ(0, status_) << said;
   EXPECT_EQ(std::string::npos, said.find("warning")) << said;
+}
+
+// --sign has gpg write KIT.sig; --verify has gpgv check it: a good one is
+// named, a changed kit fails, an unknown key is told but passes.
+TEST_F(OkdpackReportTest, SignsAndVerifiesTheSignature) {
+  if (!gpgtest::gpgAvailable()) GTEST_SKIP() << "gpg and gpgv are not installed";
+  gpgtest::SigningKey vendor(scene_.root(), "Example Vendor <kits@example.com>");
+  ASSERT_TRUE(vendor.ready());
+  const std::string kit = scene_.path("s.okd");
+  std::string said = run(vendor.environment() + tool_ + " '" + scene_.path("tree") + "' -o '" + kit + "' -q --sign",
+                         &status_);
+  ASSERT_EQ(0, status_) << said;
+  ASSERT_TRUE(testkit::exists(kit + ".sig"));
+  said = okdpack("--verify '" + kit + "' --keyring='" + vendor.keyring() + "'");
+  EXPECT_EQ(0, status_) << said;
+  EXPECT_NE(std::string::npos, said.find(".sig: good signature by \"Example Vendor <kits@example.com>\"")) << said;
+  said = okdpack("--verify '" + kit + "'");
+  EXPECT_EQ(0, status_) << said;
+  EXPECT_NE(std::string::npos, said.find("which is in no trusted keyring")) << said;
+
+  // Packing again without --sign leaves the old signature, and says so.
+  said = pack("s.okd", "");
+  EXPECT_EQ(0, status_) << said;
+  EXPECT_NE(std::string::npos, said.find("s.okd.sig is from an earlier kit")) << said;
+  said = okdpack("--verify '" + kit + "' --keyring '" + vendor.keyring() + "'");
+  EXPECT_EQ(1, WEXITSTATUS(status_)) << said;
+  EXPECT_NE(std::string::npos, said.find("the signature does not match the kit")) << said;
+
+  said = okdpack("'" + scene_.path("tree") + "' -o - --sign");
+  EXPECT_EQ(2, WEXITSTATUS(status_)) << said;
+  said = okdpack("--verify '" + kit + "' --keyring");
+  EXPECT_EQ(2, WEXITSTATUS(status_)) << said;
 }
 
 }  // namespace

@@ -166,6 +166,16 @@ const LangText kLangTextsRu[kLangKeyCount] = {
     {"IDS_BOX_WARNING", "Предупреждение"},
     {"IDS_BOX_NOTICE", "Сообщение"},
     {"IDS_SUCCESS_LAUNCHERNOTE", "Файл конфигурации программы запуска не удалось обновить."},
+    // The vendor's signature of the kit.
+    {"IDS_KIT_SIGNEDBY", "Подписано: {1}"},
+    {"IDS_KIT_UNSIGNED", "Этот комплект не подписан."},
+    {"IDS_KIT_SIGNER_UNKNOWN", "Подписано ключом, которому на этом компьютере не доверяют: {1}"},
+    {"IDS_KIT_SIGNATURE_UNCHECKED", "Подпись комплекта не проверена: программа gpgv не установлена."},
+    {"IDS_KIT_SIGNATURE_BAD", "Подпись не соответствует комплекту: комплект или его подпись были изменены."},
+    {"IDS_KIT_SIGNATURE_INVALID", "Подпись комплекта не может быть использована: она не читается, либо срок действия ключа истек или ключ отозван."},
+    {"IDS_KIT_SIGNATURE_REQUIRED", "На этом компьютере устанавливаются только комплекты, подписанные доверенным ключом."},
+    {"IDS_HELP_KEYRING", "доверять ключам этой связки (можно указать несколько раз) наряду с /etc/ovn8setup/trusted.gpg.d"},
+    {"IDS_HELP_REQUIRESIGNATURE", "устанавливать только комплект, подписанный доверенным ключом"},
 };
 
 // Ukrainian
@@ -332,6 +342,16 @@ const LangText kLangTextsUk[kLangKeyCount] = {
     {"IDS_BOX_WARNING", "Попередження"},
     {"IDS_BOX_NOTICE", "Повідомлення"},
     {"IDS_SUCCESS_LAUNCHERNOTE", "Файл конфігурації програми запуску не вдалося оновити."},
+    // The vendor's signature of the kit.
+    {"IDS_KIT_SIGNEDBY", "Підписано: {1}"},
+    {"IDS_KIT_UNSIGNED", "Цей комплект не підписано."},
+    {"IDS_KIT_SIGNER_UNKNOWN", "Підписано ключем, якому на цьому комп'ютері не довіряють: {1}"},
+    {"IDS_KIT_SIGNATURE_UNCHECKED", "Підпис комплекту не перевірено: програму gpgv не встановлено."},
+    {"IDS_KIT_SIGNATURE_BAD", "Підпис не відповідає комплекту: комплект або його підпис було змінено."},
+    {"IDS_KIT_SIGNATURE_INVALID", "Підпис комплекту не можна використати: його не вдається прочитати, або строк дії ключа минув чи ключ відкликано."},
+    {"IDS_KIT_SIGNATURE_REQUIRED", "На цьому комп'ютері встановлюються лише комплекти, підписані довіреним ключем."},
+    {"IDS_HELP_KEYRING", "довіряти ключам цієї в'язки (можна вказати кілька разів) поряд з /etc/ovn8setup/trusted.gpg.d"},
+    {"IDS_HELP_REQUIRESIGNATURE", "встановлювати лише комплект, підписаний довіреним ключем"},
 };
 
 // English
@@ -496,6 +516,16 @@ const LangText kLangTextsEn[kLangKeyCount] = {
     {"IDS_BOX_WARNING", "Warning"},
     {"IDS_BOX_NOTICE", "Information"},
     {"IDS_SUCCESS_LAUNCHERNOTE", "The launcher's configuration file could not be updated."},
+    // The vendor's signature of the kit.
+    {"IDS_KIT_SIGNEDBY", "Signed by: {1}"},
+    {"IDS_KIT_UNSIGNED", "This kit is not signed."},
+    {"IDS_KIT_SIGNER_UNKNOWN", "Signed with a key that is not trusted on this computer: {1}"},
+    {"IDS_KIT_SIGNATURE_UNCHECKED", "The kit's signature was not checked: the program gpgv is not installed."},
+    {"IDS_KIT_SIGNATURE_BAD", "The signature does not match the kit: the kit or its signature has been changed."},
+    {"IDS_KIT_SIGNATURE_INVALID", "The kit's signature cannot be used: it cannot be read, or its key has expired or been revoked."},
+    {"IDS_KIT_SIGNATURE_REQUIRED", "This computer installs only kits signed with a trusted key."},
+    {"IDS_HELP_KEYRING", "trust the keys of this keyring (may be repeated) besides /etc/ovn8setup/trusted.gpg.d"},
+    {"IDS_HELP_REQUIRESIGNATURE", "install only a kit signed with a trusted key"},
 };
 
 // Latvian
@@ -660,6 +690,16 @@ const LangText kLangTextsLv[kLangKeyCount] = {
     {"IDS_BOX_WARNING", "Brīdinājums"},
     {"IDS_BOX_NOTICE", "Informācija"},
     {"IDS_SUCCESS_LAUNCHERNOTE", "Palaidēja konfigurācijas failu neizdevās atjaunināt."},
+    // The vendor's signature of the kit.
+    {"IDS_KIT_SIGNEDBY", "Parakstījis: {1}"},
+    {"IDS_KIT_UNSIGNED", "Šī komplekta nav paraksta."},
+    {"IDS_KIT_SIGNER_UNKNOWN", "Parakstīts ar atslēgu, kurai šajā datorā neuzticas: {1}"},
+    {"IDS_KIT_SIGNATURE_UNCHECKED", "Komplekta paraksts netika pārbaudīts: programma gpgv nav instalēta."},
+    {"IDS_KIT_SIGNATURE_BAD", "Paraksts neatbilst komplektam: komplekts vai tā paraksts ir mainīts."},
+    {"IDS_KIT_SIGNATURE_INVALID", "Komplekta parakstu nevar izmantot: to nevar nolasīt, vai tā atslēgai beidzies derīgums vai tā ir atsaukta."},
+    {"IDS_KIT_SIGNATURE_REQUIRED", "Šajā datorā instalē tikai komplektus, kas parakstīti ar uzticamu atslēgu."},
+    {"IDS_HELP_KEYRING", "uzticēties šīs atslēgu kopas atslēgām (var norādīt vairākkārt) līdzās /etc/ovn8setup/trusted.gpg.d"},
+    {"IDS_HELP_REQUIRESIGNATURE", "instalēt tikai komplektu, kas parakstīts ar uzticamu atslēgu"},
 };
 
 // Lithuanian
@@ -822,6 +862,16 @@ const LangText kLangTextsLt[kLangKeyCount] = {
     {"IDS_BOX_WARNING", "Įspėjimas"},
     {"IDS_BOX_NOTICE", "Informacija"},
     {"IDS_SUCCESS_LAUNCHERNOTE", "Paleidiklio konfigūracijos failo atnaujinti nepavyko."},
+    // The vendor's signature of the kit.
+    {"IDS_KIT_SIGNEDBY", "Pasirašė: {1}"},
+    {"IDS_KIT_UNSIGNED", "Šis paketas nepasirašytas."},
+    {"IDS_KIT_SIGNER_UNKNOWN", "Pasirašyta raktu, kuriuo šiame kompiuteryje nepasitikima: {1}"},
+    {"IDS_KIT_SIGNATURE_UNCHECKED", "Paketo parašas nepatikrintas: programa gpgv neįdiegta."},
+    {"IDS_KIT_SIGNATURE_BAD", "Parašas neatitinka paketo: paketas arba jo parašas buvo pakeistas."},
+    {"IDS_KIT_SIGNATURE_INVALID", "Paketo parašo negalima naudoti: jo nepavyksta perskaityti arba jo rakto galiojimas baigėsi ar raktas atšauktas."},
+    {"IDS_KIT_SIGNATURE_REQUIRED", "Šiame kompiuteryje diegiami tik patikimu raktu pasirašyti paketai."},
+    {"IDS_HELP_KEYRING", "pasitikėti šio raktų rinkinio raktais (galima nurodyti kelis kartus) greta /etc/ovn8setup/trusted.gpg.d"},
+    {"IDS_HELP_REQUIRESIGNATURE", "diegti tik patikimu raktu pasirašytą paketą"},
 };
 
 // Bulgarian
@@ -989,6 +1039,16 @@ const LangText kLangTextsBg[kLangKeyCount] = {
     {"IDS_BOX_WARNING", "Предупреждение"},
     {"IDS_BOX_NOTICE", "Информация"},
     {"IDS_SUCCESS_LAUNCHERNOTE", "Конфигурационният файл на стартера не можа да бъде обновен."},
+    // The vendor's signature of the kit.
+    {"IDS_KIT_SIGNEDBY", "Подписано от: {1}"},
+    {"IDS_KIT_UNSIGNED", "Този комплект не е подписан."},
+    {"IDS_KIT_SIGNER_UNKNOWN", "Подписано с ключ, на който този компютър не се доверява: {1}"},
+    {"IDS_KIT_SIGNATURE_UNCHECKED", "Подписът на комплекта не е проверен: програмата gpgv не е инсталирана."},
+    {"IDS_KIT_SIGNATURE_BAD", "Подписът не съответства на комплекта: комплектът или подписът му е променен."},
+    {"IDS_KIT_SIGNATURE_INVALID", "Подписът на комплекта не може да се използва: не може да се прочете или ключът му е изтекъл или отменен."},
+    {"IDS_KIT_SIGNATURE_REQUIRED", "На този компютър се инсталират само комплекти, подписани с доверен ключ."},
+    {"IDS_HELP_KEYRING", "доверявай се на ключовете от този ключодържател (може многократно) освен на /etc/ovn8setup/trusted.gpg.d"},
+    {"IDS_HELP_REQUIRESIGNATURE", "инсталирай само комплект, подписан с доверен ключ"},
 };
 
 // German
@@ -1157,6 +1217,16 @@ const LangText kLangTextsDe[kLangKeyCount] = {
     {"IDS_BOX_WARNING", "Warnung"},
     {"IDS_BOX_NOTICE", "Information"},
     {"IDS_SUCCESS_LAUNCHERNOTE", "Die Konfigurationsdatei des Starters konnte nicht aktualisiert werden."},
+    // The vendor's signature of the kit.
+    {"IDS_KIT_SIGNEDBY", "Signiert von: {1}"},
+    {"IDS_KIT_UNSIGNED", "Dieses Paket ist nicht signiert."},
+    {"IDS_KIT_SIGNER_UNKNOWN", "Signiert mit einem Schlüssel, dem dieser Computer nicht vertraut: {1}"},
+    {"IDS_KIT_SIGNATURE_UNCHECKED", "Die Signatur des Pakets wurde nicht geprüft: das Programm gpgv ist nicht installiert."},
+    {"IDS_KIT_SIGNATURE_BAD", "Die Signatur passt nicht zum Paket: das Paket oder seine Signatur wurde verändert."},
+    {"IDS_KIT_SIGNATURE_INVALID", "Die Signatur des Pakets ist nicht verwendbar: sie ist nicht lesbar, oder ihr Schlüssel ist abgelaufen oder widerrufen."},
+    {"IDS_KIT_SIGNATURE_REQUIRED", "Dieser Computer installiert nur Pakete mit vertrauenswürdiger Signatur."},
+    {"IDS_HELP_KEYRING", "den Schlüsseln dieses Schlüsselbunds vertrauen (mehrfach möglich), zusätzlich zu /etc/ovn8setup/trusted.gpg.d"},
+    {"IDS_HELP_REQUIRESIGNATURE", "nur ein vertrauenswürdig signiertes Paket installieren"},
 };
 
 // Romanian
@@ -1323,6 +1393,16 @@ const LangText kLangTextsRo[kLangKeyCount] = {
     {"IDS_BOX_WARNING", "Avertisment"},
     {"IDS_BOX_NOTICE", "Informație"},
     {"IDS_SUCCESS_LAUNCHERNOTE", "Fișierul de configurare al lansatorului nu a putut fi actualizat."},
+    // The vendor's signature of the kit.
+    {"IDS_KIT_SIGNEDBY", "Semnat de: {1}"},
+    {"IDS_KIT_UNSIGNED", "Acest pachet nu este semnat."},
+    {"IDS_KIT_SIGNER_UNKNOWN", "Semnat cu o cheie în care acest computer nu are încredere: {1}"},
+    {"IDS_KIT_SIGNATURE_UNCHECKED", "Semnătura pachetului nu a fost verificată: programul gpgv nu este instalat."},
+    {"IDS_KIT_SIGNATURE_BAD", "Semnătura nu corespunde pachetului: pachetul sau semnătura lui a fost modificat."},
+    {"IDS_KIT_SIGNATURE_INVALID", "Semnătura pachetului nu poate fi folosită: nu poate fi citită sau cheia ei a expirat ori a fost revocată."},
+    {"IDS_KIT_SIGNATURE_REQUIRED", "Acest computer instalează numai pachete semnate cu o cheie de încredere."},
+    {"IDS_HELP_KEYRING", "ai încredere în cheile acestui inel de chei (se poate repeta) pe lângă /etc/ovn8setup/trusted.gpg.d"},
+    {"IDS_HELP_REQUIRESIGNATURE", "instalează doar un pachet semnat cu o cheie de încredere"},
 };
 
 // Georgian
@@ -1487,6 +1567,16 @@ const LangText kLangTextsKa[kLangKeyCount] = {
     {"IDS_BOX_WARNING", "გაფრთხილება"},
     {"IDS_BOX_NOTICE", "ინფორმაცია"},
     {"IDS_SUCCESS_LAUNCHERNOTE", "გამშვების კონფიგურაციის ფაილის განახლება ვერ მოხერხდა."},
+    // The vendor's signature of the kit.
+    {"IDS_KIT_SIGNEDBY", "ხელმოწერილია: {1}"},
+    {"IDS_KIT_UNSIGNED", "ეს დისტრიბუცია ხელმოუწერელია."},
+    {"IDS_KIT_SIGNER_UNKNOWN", "ხელმოწერილია გასაღებით, რომელსაც ეს კომპიუტერი არ ენდობა: {1}"},
+    {"IDS_KIT_SIGNATURE_UNCHECKED", "დისტრიბუციის ხელმოწერა არ შემოწმებულა: პროგრამა gpgv არ არის დაყენებული."},
+    {"IDS_KIT_SIGNATURE_BAD", "ხელმოწერა არ შეესაბამება დისტრიბუციას: დისტრიბუცია ან მისი ხელმოწერა შეცვლილია."},
+    {"IDS_KIT_SIGNATURE_INVALID", "დისტრიბუციის ხელმოწერის გამოყენება შეუძლებელია: ის ვერ იკითხება, ან მისი გასაღების ვადა ამოიწურა ან გაუქმებულია."},
+    {"IDS_KIT_SIGNATURE_REQUIRED", "ეს კომპიუტერი აყენებს მხოლოდ სანდო გასაღებით ხელმოწერილ დისტრიბუციებს."},
+    {"IDS_HELP_KEYRING", "ენდე ამ გასაღებების ნაკრების გასაღებებს (შეიძლება რამდენჯერმე) /etc/ovn8setup/trusted.gpg.d-ის გარდა"},
+    {"IDS_HELP_REQUIRESIGNATURE", "დააყენე მხოლოდ სანდო გასაღებით ხელმოწერილი დისტრიბუცია"},
 };
 
 // Kazakh
@@ -1649,6 +1739,16 @@ const LangText kLangTextsKk[kLangKeyCount] = {
     {"IDS_BOX_WARNING", "Ескерту"},
     {"IDS_BOX_NOTICE", "Ақпарат"},
     {"IDS_SUCCESS_LAUNCHERNOTE", "Іске қосқыштың конфигурация файлын жаңарту мүмкін болмады."},
+    // The vendor's signature of the kit.
+    {"IDS_KIT_SIGNEDBY", "Қол қойған: {1}"},
+    {"IDS_KIT_UNSIGNED", "Бұл жинаққа қол қойылмаған."},
+    {"IDS_KIT_SIGNER_UNKNOWN", "Бұл компьютер сенбейтін кілтпен қол қойылған: {1}"},
+    {"IDS_KIT_SIGNATURE_UNCHECKED", "Жинақтың қолтаңбасы тексерілмеді: gpgv бағдарламасы орнатылмаған."},
+    {"IDS_KIT_SIGNATURE_BAD", "Қолтаңба жинаққа сәйкес келмейді: жинақ немесе оның қолтаңбасы өзгертілген."},
+    {"IDS_KIT_SIGNATURE_INVALID", "Жинақтың қолтаңбасын пайдалану мүмкін емес: ол оқылмайды немесе оның кілтінің мерзімі өткен не кері қайтарылған."},
+    {"IDS_KIT_SIGNATURE_REQUIRED", "Бұл компьютерге тек сенімді кілтпен қол қойылған жинақтар орнатылады."},
+    {"IDS_HELP_KEYRING", "осы кілттер жиынының кілттеріне сену (бірнеше рет беруге болады), /etc/ovn8setup/trusted.gpg.d-ден басқа"},
+    {"IDS_HELP_REQUIRESIGNATURE", "тек сенімді кілтпен қол қойылған жинақты орнату"},
 };
 
 // Vietnamese
@@ -1813,6 +1913,16 @@ const LangText kLangTextsVi[kLangKeyCount] = {
     {"IDS_BOX_WARNING", "Cảnh báo"},
     {"IDS_BOX_NOTICE", "Thông tin"},
     {"IDS_SUCCESS_LAUNCHERNOTE", "Không cập nhật được tệp cấu hình của trình khởi chạy."},
+    // The vendor's signature of the kit.
+    {"IDS_KIT_SIGNEDBY", "Được ký bởi: {1}"},
+    {"IDS_KIT_UNSIGNED", "Bộ cài đặt này không được ký."},
+    {"IDS_KIT_SIGNER_UNKNOWN", "Được ký bằng một khóa mà máy tính này không tin cậy: {1}"},
+    {"IDS_KIT_SIGNATURE_UNCHECKED", "Chữ ký của bộ cài đặt chưa được kiểm tra: chương trình gpgv chưa được cài đặt."},
+    {"IDS_KIT_SIGNATURE_BAD", "Chữ ký không khớp với bộ cài đặt: bộ cài đặt hoặc chữ ký của nó đã bị thay đổi."},
+    {"IDS_KIT_SIGNATURE_INVALID", "Không thể dùng chữ ký của bộ cài đặt: không đọc được, hoặc khóa của nó đã hết hạn hay bị thu hồi."},
+    {"IDS_KIT_SIGNATURE_REQUIRED", "Máy tính này chỉ cài đặt các bộ cài đặt được ký bằng một khóa tin cậy."},
+    {"IDS_HELP_KEYRING", "tin cậy các khóa của chùm khóa này (có thể lặp lại) ngoài /etc/ovn8setup/trusted.gpg.d"},
+    {"IDS_HELP_REQUIRESIGNATURE", "chỉ cài đặt bộ cài đặt được ký bằng một khóa tin cậy"},
 };
 
 // Turkish
@@ -1977,4 +2087,14 @@ const LangText kLangTextsTr[kLangKeyCount] = {
     {"IDS_BOX_WARNING", "Uyarı"},
     {"IDS_BOX_NOTICE", "Bilgi"},
     {"IDS_SUCCESS_LAUNCHERNOTE", "Başlatıcının yapılandırma dosyası güncellenemedi."},
+    // The vendor's signature of the kit.
+    {"IDS_KIT_SIGNEDBY", "İmzalayan: {1}"},
+    {"IDS_KIT_UNSIGNED", "Bu paket imzalı değil."},
+    {"IDS_KIT_SIGNER_UNKNOWN", "Bu bilgisayarın güvenmediği bir anahtarla imzalanmış: {1}"},
+    {"IDS_KIT_SIGNATURE_UNCHECKED", "Paketin imzası denetlenmedi: gpgv programı kurulu değil."},
+    {"IDS_KIT_SIGNATURE_BAD", "İmza pakete uymuyor: paket ya da imzası değiştirilmiş."},
+    {"IDS_KIT_SIGNATURE_INVALID", "Paketin imzası kullanılamıyor: okunamıyor ya da anahtarının süresi dolmuş veya anahtar iptal edilmiş."},
+    {"IDS_KIT_SIGNATURE_REQUIRED", "Bu bilgisayar yalnızca güvenilir bir anahtarla imzalanmış paketleri kurar."},
+    {"IDS_HELP_KEYRING", "/etc/ovn8setup/trusted.gpg.d dışında bu anahtar halkasının anahtarlarına da güven (birden çok kez verilebilir)"},
+    {"IDS_HELP_REQUIRESIGNATURE", "yalnızca güvenilir bir anahtarla imzalanmış paketi kur"},
 };

@@ -8,7 +8,7 @@ struct LangText {
   const char* text;  // UTF-8
 };
 
-constexpr int kLangKeyCount = 110;
+constexpr int kLangKeyCount = 119;
 
 extern const LangText kLangTextsRu[kLangKeyCount];
 extern const LangText kLangTextsUk[kLangKeyCount];

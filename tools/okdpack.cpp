@@ -3,15 +3,17 @@
 //   okdpack DIR -o KIT|- [--description CODE PRODUCT VENDOR DOCPATH]...
 //                        [--single PRODUCT VENDOR DOCPATH] [--level 0-9]
 //                        [--kit-version=STRING] [--mtime=TIME] [-q] [--strict]
+//                        [--sign[=KEYID]]
 //   okdpack --list KIT
-//   okdpack --verify KIT
+//   okdpack --verify KIT [--keyring=FILE]...
 //   okdpack --help | --version
 //
 // Packing stores every regular file below DIR, sorted bytewise by name,
 // with "\" separators, the files' modification times (at most
 // SOURCE_DATE_EPOCH when that is set) and the CRC-32 of every file; the
-// same tree and options always give the same kit byte for byte. Listing
-// and checking open the kit exactly as the wizard does.
+// same tree and options always give the same kit byte for byte. --sign has
+// gpg sign it (KIT.sig). Listing and checking open the kit exactly as the
+// wizard does; checking also has gpgv check a signature beside it.
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -37,8 +39,9 @@ const char kUsage[] =
     "usage: okdpack DIR -o KIT|- [--description CODE PRODUCT VENDOR DOCPATH]...\n"
     "                            [--single PRODUCT VENDOR DOCPATH] [--level 0-9]\n"
     "                            [--kit-version=STRING] [--mtime=TIME] [-q] [--strict]\n"
+    "                            [--sign[=KEYID]]\n"
     "       okdpack --list KIT\n"
-    "       okdpack --verify KIT\n"
+    "       okdpack --verify KIT [--keyring=FILE]...\n"
     "       okdpack --help | --version\n";
 
 int usage(const std::string& problem) {
@@ -57,6 +60,8 @@ struct PackOptions {
   bool strict = false;
   bool fixedTime = false;
   int64_t mtime = 0;
+  bool sign = false;
+  std::string signingKey;  // empty: gpg's default key
 };
 
 // Document paths are stored with "\" separators.
@@ -130,6 +135,9 @@ std::string parsePackOptions(int argc, char** argv, PackOptions& options) {
     } else if (optionValue(argc, argv, i, "--mtime", value)) {
       if (!parseTime(value, options.mtime)) return "--mtime takes @SECONDS or YYYY-MM-DDTHH:MM:SSZ";
       options.fixedTime = true;
+    } else if (arg == "--sign" || arg.compare(0, 7, "--sign=") == 0) {
+      options.sign = true;
+      options.signingKey = arg.size() > 7 ? arg.substr(7) : std::string();
     } else if (arg == "-q" || arg == "--quiet") {
       options.quiet = true;
     } else if (arg == "--strict") {
@@ -148,6 +156,7 @@ std::string parsePackOptions(int argc, char** argv, PackOptions& options) {
   if (options.single && options.kit.descriptions.size() != 1) return "--single and --description cannot be combined";
   if (!options.kit.kitVersion.empty() && (options.single || options.kit.descriptions.empty()))
     return "--kit-version is stored in the description records: give at least one --description";
+  if (options.sign && strcmp(options.output, "-") == 0) return "--sign needs a kit file beside which KIT.sig can lie";
   options.kit.singleForm = options.single;
   return std::string();
 }
@@ -279,6 +288,8 @@ int failure(const std::string& error) {
   return 1;
 }
 
+void warnOfOldSignature(const PackOptions& options);
+
 int packKit(int argc, char** argv) {
   PackOptions options;
   const std::string problem = parsePackOptions(argc, argv, options);
@@ -299,7 +310,33 @@ int packKit(int argc, char** argv) {
   config::KitSizes sizes;
   if (!writeKit(options, sizes, error)) return failure(error);
   if (!options.quiet) printSummary(options, sizes);
+  if (options.sign) return okdpack::signKit(options.output, options.signingKey);
+  warnOfOldSignature(options);
   return 0;
+}
+
+// A signature left from an earlier kit would make the wizard refuse this
+// one, unless the kit came out byte for byte the same.
+void warnOfOldSignature(const PackOptions& options) {
+  if (writesToStandardOutput(options)) return;
+  for (const char* suffix : {".sig", ".asc"}) {
+    const std::string signature = std::string(options.output) + suffix;
+    if (access(signature.c_str(), F_OK) == 0)
+      fprintf(stderr, "okdpack: warning: %s is from an earlier kit; sign this one with --sign\n",
+              printable(signature).c_str());
+  }
+}
+
+// okdpack --verify KIT [--keyring=FILE]...
+int verifyCommand(int argc, char** argv) {
+  std::vector<std::string> keyrings;
+  for (int i = 3; i < argc; ++i) {
+    std::string keyring;
+    if (!optionValue(argc, argv, i, "--keyring", keyring) || keyring.empty())
+      return usage(std::string("unknown or incomplete option ") + argv[i]);
+    keyrings.push_back(keyring);
+  }
+  return okdpack::verifyKit(argv[2], keyrings);
 }
 
 }  // namespace
@@ -307,7 +344,7 @@ int packKit(int argc, char** argv) {
 int main(int argc, char** argv) {
   init_locale_from_environment();
   if (argc == 3 && strcmp(argv[1], "--list") == 0) return okdpack::listKit(argv[2]);
-  if (argc == 3 && strcmp(argv[1], "--verify") == 0) return okdpack::verifyKit(argv[2]);
+  if (argc >= 3 && strcmp(argv[1], "--verify") == 0) return verifyCommand(argc, argv);
   if (argc >= 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
     fputs(kUsage, stdout);
     return 0;

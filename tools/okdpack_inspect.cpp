@@ -94,7 +94,7 @@ int listKit(const char* path) {
   return 0;
 }
 
-int verifyKit(const char* path) {
+int verifyKit(const char* path, const std::vector<std::string>& keyrings) {
   KitReader reader;
   if (!openKit(path, reader)) return 1;
   // The wizard accepts a cut stream whose container is whole and ignores
@@ -111,6 +111,7 @@ int verifyKit(const char* path) {
     bytes += e.size;
     summed += e.hasCrc32;
   }
+  if (verifySignature(path, keyrings) != 0) return 1;
   printf("%s: ok, kit version %s, %zu descriptions, %zu entries, %zu with checksums, %llu bytes of files\n",
          path, kitVersionText(reader).c_str(), reader.descriptions.size(), reader.entries.size(), summed,
          (unsigned long long)bytes);

@@ -91,6 +91,11 @@ int run_headless(InstallationSession& session, const WizardFaces& faces, const s
     fprintf(stderr, "ovn8setup: %s\n", narrow_lib(LoadResString("IDS_ERROR_NODISPLAY")).c_str());
     return kExitStartupFailed;
   }
+  // A signature that could not be vouched for is said once; a good one and
+  // none at all are in the log and the JSON result.
+  const config::SignatureState signature = session.signature().state;
+  if (signature == config::SignatureState::kNotChecked || signature == config::SignatureState::kUnknownKey)
+    show(window, SessionMessage::notice(session.signatureText()));
   HeadlessView view(session, window, faces.quiet || faces.json);
   const SessionOutcome outcome = session.install(view);
   switch (outcome.end) {

@@ -16,6 +16,7 @@
 #include "config/starter.h"
 #include "install/target_lock.h"
 #include "kit/container_builder.h"
+#include "kit/gpg_test_support.h"
 #include "kit/kit_writer.h"
 #include "install/wizard_paths.h"
 #include "platform/file_fault_injector.h"
@@ -359,7 +360,7 @@ TEST_F(InstallerDlgTest, WindowAndPagesSitAtTheirCoordinates) {
   expect_box(welcome->image, 0, 0, 158, 286, "banner");
   expect_box(welcome->label, 170, 10, 320, 250, "welcome text");
   EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(welcome->label))),
-            text("IDS_WELCOME_TITLE") + " Sample Templates (Example Vendor).");
+            text("IDS_WELCOME_TITLE") + " Sample Templates (Example Vendor).\n\n" + text("IDS_KIT_UNSIGNED"));
 
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   uitest::flush_events();
@@ -879,7 +880,7 @@ TEST_F(InstallerDlgTest, WelcomeNamesComeFromTheBestDescriptionElsePlaceholders)
     dialog->showMainWindow();
     dialog->showWelcomePage();
     EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(dialog->welcomePage->label))),
-              text("IDS_WELCOME_TITLE") + " " + c.expected + ".");
+              text("IDS_WELCOME_TITLE") + " " + c.expected + ".\n\n" + text("IDS_KIT_UNSIGNED"));
   }
   // With an English description, every other language greets in English.
   writeKit(1, {{u"ru", u"Продукт", u"Поставщик", u"readme.html"},
@@ -903,8 +904,43 @@ TEST_F(InstallerDlgTest, WelcomeNamesComeFromTheBestDescriptionElsePlaceholders)
     dialog->showWelcomePage();
     EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(dialog->welcomePage->label))),
               text("IDS_WELCOME_TITLE") + " " + text("IDS_DEFPRODUCT") + " (" +
-                  text("IDS_DEFPROVIDER") + ").");
+                  text("IDS_DEFPROVIDER") + ").\n\n" + text("IDS_KIT_UNSIGNED"));
   }
+}
+
+// Who signed the kit, under the welcome text, in the interface language;
+// a key the machine does not trust is named by its id.
+TEST_F(InstallerDlgTest, WelcomePageSaysWhoSignedTheKit) {
+  if (!gpgtest::gpgAvailable()) GTEST_SKIP() << "gpg and gpgv are not installed";
+  writeKit(1);
+  gpgtest::SigningKey vendor(world_.root, "Example Vendor <kits@example.com>");
+  gpgtest::SigningKey stranger(world_.root, "Stranger <s@example.org>");
+  ASSERT_TRUE(vendor.ready() && stranger.ready());
+  ASSERT_TRUE(vendor.sign(world_.kitPath()));
+  for (const char16_t* language : {u"en", u"de"}) {
+    set_resource_lang(get_lang_id_by_lang_code(narrow_lib(language)));
+    SessionSettings settings = uitest::test_settings(false, language);
+    settings.signature.keyrings = {widen_lib(vendor.keyring())};
+    TestWizard dialog(settings, "Setup Title");
+    ASSERT_TRUE(dialog.OnInitDialog());
+    dialog.showMainWindow();
+    dialog.showWelcomePage();
+    uitest::flush_events();
+    EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(dialog.welcomePage->label))),
+              narrow_lib(dialog.installation.welcomeText() + u"\n\n" +
+                         FormatResString("IDS_KIT_SIGNEDBY", {u"Example Vendor <kits@example.com>"})));
+  }
+  set_resource_lang(LANG_EN);
+  SessionSettings settings = uitest::test_settings(false, u"en");
+  settings.signature.keyrings = {widen_lib(stranger.keyring())};
+  TestWizard dialog(settings, "Setup Title");
+  ASSERT_TRUE(dialog.OnInitDialog());
+  dialog.showMainWindow();
+  dialog.showWelcomePage();
+  const std::string label = gtk_label_get_text(GTK_LABEL(dialog.welcomePage->label));
+  const std::string unknown = narrow_lib(FormatResString("IDS_KIT_SIGNER_UNKNOWN", {u""}));
+  EXPECT_NE(std::string::npos, label.find(unknown + dialog.installation.signature().keyId)) << label;
+  EXPECT_EQ(16u, dialog.installation.signature().keyId.size());
 }
 
 TEST_F(InstallerDlgTest, FocusFollowsThePagesAndEnterInThePathFieldIsNext) {

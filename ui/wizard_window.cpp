@@ -183,7 +183,8 @@ void CInstallerDlg::setLabel(GtkWidget* button, const char* key) {
 // ---------------------------------------------------------------- pages
 
 void CInstallerDlg::showWelcomePage() {
-  if (!welcomePage) welcomePage = new MessagePage(fixed, backImage, session.welcomeText());
+  if (!welcomePage)
+    welcomePage = new MessagePage(fixed, backImage, session.welcomeText() + u"\n\n" + session.signatureText());
   if (silentMode) {
     gtk_widget_hide(buttonPrev);
     gtk_widget_hide(buttonNext);
