@@ -1,6 +1,7 @@
 #include "kit/kit_signature.h"
 
 #include <algorithm>
+#include <cctype>
 #include <sstream>
 
 #include "platform/errors.h"
