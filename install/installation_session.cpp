@@ -142,7 +142,7 @@ bool InstallationSession::start(const KitOpener& opener, SessionMessage& refusal
   if (started) {
     proposeDirectory();
     logStart(true);
-    started = checkSignature(refusal) && checkTemporarySpace(refusal) && openKit(opener, refusal);
+    started = checkTemporarySpace(refusal) && openKit(opener, refusal);
   }
   outcome_ = SessionOutcome();
   outcome_.dryRun = settings_.dryRun;
@@ -211,8 +211,16 @@ std::u16string InstallationSession::temporarySpaceDetail(const std::u16string& s
 }
 
 bool InstallationSession::openKit(const KitOpener& opener, SessionMessage& refusal) {
-  const std::function<uint32_t()> opening = [this] { return kit_.open(kitPath_); };
+  // gpgv reads the whole kit: on the opener's thread, so that the preparing
+  // window covers it as it covers the unpacking, which only a signature
+  // that may be installed lets begin.
+  const std::function<uint32_t()> opening = [this] {
+    signature_ = config::check_kit_signature(kitPath_, settings_.signature);
+    signatureChecked_ = true;
+    return signature_.acceptable() ? kit_.open(kitPath_) : uint32_t(ERROR_INVALID_DATA);
+  };
   const uint32_t opened = opener ? opener(opening) : opening();
+  if (signatureChecked_ && !signatureAccepted(refusal)) return false;
   if (opened == ERROR_SUCCESS) {
     log_event("kit opened: " + std::to_string(kit_.descriptions.size()) + " descriptions, " +
               std::to_string(kit_.entries.size()) + " entries");
@@ -238,11 +246,9 @@ bool InstallationSession::openKit(const KitOpener& opener, SessionMessage& refus
   return false;
 }
 
-// Before anything is unpacked: a kit whose signature does not verify is
-// refused as a damaged kit is, naming why.
-bool InstallationSession::checkSignature(SessionMessage& refusal) {
-  signature_ = config::check_kit_signature(kitPath_, settings_.signature);
-  signatureChecked_ = true;
+// A kit whose signature does not verify is refused as a damaged kit is,
+// naming why.
+bool InstallationSession::signatureAccepted(SessionMessage& refusal) const {
   const config::KitSignature& s = signature_;
   log_event(std::string("kit signature: ") + config::signature_state_name(s.state) + ", " + s.detail +
             (s.file.empty() ? std::string() : ", file " + narrow_lib(s.file)) +

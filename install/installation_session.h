@@ -134,10 +134,10 @@ class InstallationSession : private InstallWorker {
   static void removeTemporaryFiles();
 
   // The start-up checks, in order: the kit is there, the launcher's list
-  // gives the proposed directory, the vendor's signature is good or not
-  // required, the temporary directory holds the unpacked kit, the kit opens
-  // (through `opener` when given). False at the first that fails, with the
-  // reason in `refusal`.
+  // gives the proposed directory, the temporary directory holds the
+  // unpacked kit, the vendor's signature is good or not required, the kit
+  // opens (both through `opener` when given). False at the first that
+  // fails, with the reason in `refusal`.
   bool start(const KitOpener& opener, SessionMessage& refusal);
 
   // What the pages show, once started.
@@ -204,7 +204,7 @@ class InstallationSession : private InstallWorker {
   std::u16string temporarySpaceDetail(const std::u16string& sizes) const;
   static std::u16string launcherWarning(const LauncherRecording& recording);
   bool openKit(const KitOpener& opener, SessionMessage& refusal);
-  bool checkSignature(SessionMessage& refusal);
+  bool signatureAccepted(SessionMessage& refusal) const;
   void logStart(bool kitFound) const;
   std::u16string kitLocation() const;
   // The kit's descriptions: the interface language's, English, the first.
