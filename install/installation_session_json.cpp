@@ -76,7 +76,8 @@ std::string counts_json(const EntryCounts& counts) {
   return "{\"installed\":" + std::to_string(counts.installed) +
          ",\"replaced\":" + std::to_string(counts.replaced) +
          ",\"kept_newer\":" + std::to_string(counts.keptNewer) +
-         ",\"up_to_date\":" + std::to_string(counts.upToDate) + "}";
+         ",\"up_to_date\":" + std::to_string(counts.upToDate) +
+         ",\"time_updated\":" + std::to_string(counts.timeUpdated) + "}";
 }
 
 std::string failure_json(const SessionOutcome& outcome) {

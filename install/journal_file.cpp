@@ -91,6 +91,13 @@ uint32_t read_record(ByteReader& in, JournalContents& contents) {
       contents.directoryTimes.push_back(entry);
       return ERROR_SUCCESS;
     }
+    case JournalRecordType::kFileTimes: {
+      JournalDirectoryTimes entry;
+      entry.key = key;
+      if (!in.times(entry.times)) return ERROR_FILE_CORRUPT;
+      contents.fileTimes.push_back(entry);
+      return ERROR_SUCCESS;
+    }
     case JournalRecordType::kCreatedDirectory:
       contents.createdDirectories.push_back(key);
       return ERROR_SUCCESS;
@@ -199,7 +206,16 @@ uint32_t JournalWriter::create(const std::u16string& path, const JournalHeader& 
 }
 
 void JournalWriter::directoryTimes(const std::u16string& key, const FileTimes& times) {
-  batch_.u8(uint8_t(JournalRecordType::kDirectoryTimes));
+  keyedTimes(JournalRecordType::kDirectoryTimes, key, times);
+}
+
+void JournalWriter::fileTimes(const std::u16string& key, const FileTimes& times) {
+  keyedTimes(JournalRecordType::kFileTimes, key, times);
+}
+
+void JournalWriter::keyedTimes(JournalRecordType type, const std::u16string& key,
+                               const FileTimes& times) {
+  batch_.u8(uint8_t(type));
   batch_.string(key);
   batch_.times(times);
 }

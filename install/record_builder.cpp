@@ -1,0 +1,56 @@
+#include "install/record_builder.h"
+
+#include "resources/version.h"
+
+void RecordBuilder::start(const KitIdentity& kit) {
+  record_ = InstallationRecord();
+  record_.kit = kit;
+  byKey_.clear();
+}
+
+uint32_t RecordBuilder::fill(KitReader& kit, uint32_t index, RecordEntry& entry) {
+  const config::KitEntry& kitEntry = kit.entries[index];
+  entry.size = kitEntry.size;
+  entry.writeSeconds = FileTimeToEpoch(kitEntry.lastWriteTime);
+  return kit.entryCrc32(index, entry.crc32);
+}
+
+uint32_t RecordBuilder::note(KitReader& kit, uint32_t index, const std::u16string& key,
+                             RecordAction action) {
+  auto found = byKey_.find(key);
+  if (found == byKey_.end()) {
+    found = byKey_.emplace(key, record_.entries.size()).first;
+    record_.entries.emplace_back();
+    record_.entries.back().path = key;
+  }
+  RecordEntry& entry = record_.entries[found->second];
+  entry.action = action;
+  return fill(kit, index, entry);
+}
+
+uint32_t RecordBuilder::noteWrittenAgain(KitReader& kit, uint32_t index, const std::u16string& key) {
+  const auto found = byKey_.find(key);
+  if (found == byKey_.end()) return note(kit, index, key, RecordAction::kInstalled);
+  return fill(kit, index, record_.entries[found->second]);
+}
+
+bool RecordBuilder::finish(const InstallationRecord* present, int64_t now,
+                           InstallationRecord& record) {
+  record = record_;
+  record.installedAt = now;
+  record.wizardVersion = program_version();
+  if (present == nullptr) return true;
+  std::unordered_map<std::u16string, const RecordEntry*> earlier;
+  for (const RecordEntry& entry : present->entries) earlier[entry.path] = &entry;
+  for (RecordEntry& entry : record.entries) {
+    if (entry.action != RecordAction::kUpToDate && entry.action != RecordAction::kTimeUpdated)
+      continue;
+    const auto found = earlier.find(entry.path);
+    if (found == earlier.end()) continue;
+    const RecordEntry& before = *found->second;
+    if (is_put_by_installation(before.action) && before.size == entry.size &&
+        before.crc32 == entry.crc32)
+      entry.action = before.action;
+  }
+  return !same_installation(*present, record);
+}
