@@ -38,6 +38,9 @@ struct CommandLineOptions {
   bool unattended = false;
   // --dry-run: checks and plans, changes nothing.
   bool dryRun = false;
+  // --verify: compares the --target directory with its installation record
+  // (or the kit), changes nothing.
+  bool verify = false;
   // --json, --json=files: the result as one JSON object on standard output.
   enum class Json { kNone, kSummary, kFiles };
   Json json = Json::kNone;

@@ -10,6 +10,7 @@
 #include "app/command_line.h"
 #include "app/usage.h"
 #include "install/installation_session.h"
+#include "install/maintenance.h"
 #include "platform/file_system.h"
 #include "platform/run_log.h"
 #include "platform/text.h"
@@ -48,6 +49,7 @@ void CInstallerApp::ReadStartUp() {
   m_logPath = options.logPath;
   m_unattended = options.unattended;
   m_dryRun = options.dryRun;
+  m_verify = options.verify;
   m_quiet = options.quiet;
   m_json = options.json != CommandLineOptions::Json::kNone;
   m_jsonFiles = options.json == CommandLineOptions::Json::kFiles;
@@ -101,6 +103,23 @@ void CInstallerApp::openLog() {
   run_log().open(m_logPath);
 }
 
+// A maintenance verb works on the directory given, without a window, and
+// ends the program.
+int CInstallerApp::runMaintenance() {
+  if (m_target.empty()) {
+    fputs("ovn8setup: --verify needs the template directory: --target=DIR\n", stderr);
+    return kExitStartupFailed;
+  }
+  MaintenanceSettings settings;
+  settings.target = m_target;
+  settings.kitPath = m_kitPath;
+  settings.json = m_json;
+  const int status = run_verify(settings, stdout, stderr);
+  InstallationSession::removeTemporaryFiles();
+  run_log().close();
+  return status;
+}
+
 int CInstallerApp::InitInstance() {
   ReadStartUp();
   // Neither needs a kit, a display or a window.
@@ -131,6 +150,7 @@ int CInstallerApp::InitInstance() {
     return kExitStartupFailed;
   }
   if (!m_logPath.empty()) openLog();
+  if (m_verify) return runMaintenance();
   // Installations that a kill or a power cut stopped are put back first, in
   // every mode and before the start-up checks; a dry run changes nothing.
   std::vector<SessionMessage> recovered;

@@ -1,5 +1,6 @@
 #include "app/usage.h"
 
+#include <utility>
 #include <vector>
 
 #include "platform/text.h"
@@ -62,6 +63,14 @@ std::string option_line(const std::string& option, const std::string& descriptio
   return wrapped(head, kOptionColumn, description, kOptionColumn);
 }
 
+std::vector<std::pair<const char*, std::string>> maintenance_verbs() {
+  return {
+      {"--verify", "With --target=DIR: compare the directory with its installation record "
+                   "(or with the kit given by --kit); one line per entry that is missing, "
+                   "changed or of another kind, and a summary. Changes nothing."},
+  };
+}
+
 std::string language_codes() {
   std::string codes;
   for (const auto& language : lang_table()) codes += (codes.empty() ? "" : " ") + language.second.code;
@@ -87,6 +96,8 @@ std::string usage_text() {
       {"--log=FILE", "IDS_HELP_LOG"},       {"-L<CODE>", "IDS_HELP_LANGUAGE"},
   };
   for (const auto& option : options) out += option_line(option.option, text(option.key));
+  // The maintenance verbs speak English, like the rest of the headless output.
+  for (const auto& verb : maintenance_verbs()) out += option_line(verb.first, verb.second);
   // The codes on a line of their own, under the language's text.
   out += wrapped(std::string(kOptionColumn, ' '), kOptionColumn, language_codes(), kOptionColumn);
   out += option_line("--help", text("IDS_HELP_HELP"));
@@ -99,6 +110,7 @@ std::string usage_text() {
                             "IDS_HELP_EXIT4"};
   for (int status = 0; status < 5; ++status)
     out += wrapped("  " + std::to_string(status) + "  ", 5, text(statuses[status]), 5);
+  out += wrapped("  5  ", 5, "--verify: an entry is missing, changed, or of another kind.", 5);
   return out;
 }
 

@@ -29,6 +29,7 @@ enum WizardExitCode : int {
   kExitInstallFailed = 2,       // the installation failed and was rolled back
   kExitCancelled = 3,           // the user cancelled
   kExitLauncherNotUpdated = 4,  // installed, but the launcher's file could not be updated
+  kExitDiffers = 5,             // --verify: an entry is missing, changed or of another kind
 };
 
 struct SessionSettings {

@@ -1,0 +1,22 @@
+// The maintenance verbs of the command line, run without a window against
+// a directory an installation wrote: --verify (read-only) so far.
+#ifndef OVN8_INSTALL_MAINTENANCE_H_
+#define OVN8_INSTALL_MAINTENANCE_H_
+
+#include <cstdio>
+#include <string>
+
+struct MaintenanceSettings {
+  std::u16string target;   // absolute; required
+  std::u16string kitPath;  // absolute; empty: work from the record
+  bool json = false;       // one JSON object on standard output instead of lines
+};
+
+// Compares the directory with its record, or with the kit when one is
+// given. Prints one line per entry that is not ok ("missing  a/b.xml") and
+// a summary, or the JSON object. Returns the exit status: 0 all ok, 5 some
+// entry differs, 1 nothing to compare with (no record and no kit, a record
+// that cannot be trusted, a kit that cannot be opened).
+int run_verify(const MaintenanceSettings& settings, FILE* out, FILE* err);
+
+#endif  // OVN8_INSTALL_MAINTENANCE_H_
