@@ -41,6 +41,9 @@ struct CommandLineOptions {
   // --verify: compares the --target directory with its installation record
   // (or the kit), changes nothing.
   bool verify = false;
+  // --uninstall: removes what the --target directory's installation put
+  // there and is unchanged since.
+  bool uninstall = false;
   // --json, --json=files: the result as one JSON object on standard output.
   enum class Json { kNone, kSummary, kFiles };
   Json json = Json::kNone;

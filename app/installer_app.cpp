@@ -50,6 +50,7 @@ void CInstallerApp::ReadStartUp() {
   m_unattended = options.unattended;
   m_dryRun = options.dryRun;
   m_verify = options.verify;
+  m_uninstall = options.uninstall;
   m_quiet = options.quiet;
   m_json = options.json != CommandLineOptions::Json::kNone;
   m_jsonFiles = options.json == CommandLineOptions::Json::kFiles;
@@ -106,15 +107,22 @@ void CInstallerApp::openLog() {
 // A maintenance verb works on the directory given, without a window, and
 // ends the program.
 int CInstallerApp::runMaintenance() {
+  const char* verb = m_verify ? "--verify" : "--uninstall";
   if (m_target.empty()) {
-    fputs("ovn8setup: --verify needs the template directory: --target=DIR\n", stderr);
+    fprintf(stderr, "ovn8setup: %s needs the template directory: --target=DIR\n", verb);
     return kExitStartupFailed;
   }
   MaintenanceSettings settings;
   settings.target = m_target;
   settings.kitPath = m_kitPath;
   settings.json = m_json;
-  const int status = run_verify(settings, stdout, stderr);
+  // Verifying changes nothing, so it puts nothing right either; an
+  // uninstallation first recovers a stopped run, as an installation does.
+  if (m_uninstall) {
+    for (const SessionMessage& message : InstallationSession::recoverStoppedInstallations(m_target))
+      fprintf(stderr, "ovn8setup: %s\n", narrow_lib(message.text).c_str());
+  }
+  const int status = m_verify ? run_verify(settings, stdout, stderr) : run_uninstall(settings, stdout, stderr);
   InstallationSession::removeTemporaryFiles();
   run_log().close();
   return status;
@@ -150,7 +158,7 @@ int CInstallerApp::InitInstance() {
     return kExitStartupFailed;
   }
   if (!m_logPath.empty()) openLog();
-  if (m_verify) return runMaintenance();
+  if (m_verify || m_uninstall) return runMaintenance();
   // Installations that a kill or a power cut stopped are put back first, in
   // every mode and before the start-up checks; a dry run changes nothing.
   std::vector<SessionMessage> recovered;

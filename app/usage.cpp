@@ -68,6 +68,10 @@ std::vector<std::pair<const char*, std::string>> maintenance_verbs() {
       {"--verify", "With --target=DIR: compare the directory with its installation record "
                    "(or with the kit given by --kit); one line per entry that is missing, "
                    "changed or of another kind, and a summary. Changes nothing."},
+      {"--uninstall", "With --target=DIR: remove the files the directory's installation put "
+                      "there and that are unchanged since, and the folders then empty; changed "
+                      "files are kept and named. The launcher's list loses the directory once "
+                      "it is empty. The originals the installation replaced are not brought back."},
   };
 }
 

@@ -91,6 +91,12 @@ uint32_t read_record(ByteReader& in, JournalContents& contents) {
       contents.directoryTimes.push_back(entry);
       return ERROR_SUCCESS;
     }
+    case JournalRecordType::kRemovedDirectory: {
+      uint32_t mode = 0;
+      if (!in.u32(mode) || (mode & ~07777u) != 0) return ERROR_FILE_CORRUPT;
+      contents.removedDirectories.push_back({key, mode});
+      return ERROR_SUCCESS;
+    }
     case JournalRecordType::kFileTimes: {
       JournalDirectoryTimes entry;
       entry.key = key;
@@ -211,6 +217,12 @@ void JournalWriter::directoryTimes(const std::u16string& key, const FileTimes& t
 
 void JournalWriter::fileTimes(const std::u16string& key, const FileTimes& times) {
   keyedTimes(JournalRecordType::kFileTimes, key, times);
+}
+
+void JournalWriter::removedDirectory(const std::u16string& key, uint32_t mode) {
+  batch_.u8(uint8_t(JournalRecordType::kRemovedDirectory));
+  batch_.string(key);
+  batch_.u32(mode);
 }
 
 void JournalWriter::keyedTimes(JournalRecordType type, const std::u16string& key,

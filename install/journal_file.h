@@ -30,6 +30,7 @@ enum class JournalRecordType : uint8_t {
   kCommit = 6,            // the installed files are on disk; backups may go
   kExpected = 7,          // what the run writes at a key: size and modification time
   kFileTimes = 8,         // a file whose time alone the run sets, and its times before
+  kRemovedDirectory = 9,  // a folder an uninstallation removes once empty: mode, times
 };
 
 // The identity of a journal: the run, the directory it lies in (by device
@@ -69,6 +70,8 @@ struct JournalContents {
   // Files the run only gave the entry's time (their content was the
   // entry's already), with their times before; the same shape as above.
   std::vector<JournalDirectoryTimes> fileTimes;
+  // Folders an uninstallation removes, deepest first, with their modes.
+  std::vector<std::pair<std::u16string, uint32_t>> removedDirectories;
   bool committed = false;
 };
 
@@ -87,6 +90,7 @@ class JournalWriter {
   // exists.
   void directoryTimes(const std::u16string& key, const FileTimes& times);
   void fileTimes(const std::u16string& key, const FileTimes& times);
+  void removedDirectory(const std::u16string& key, uint32_t mode);
   void record(JournalRecordType type, const std::u16string& key);
   void expected(const std::u16string& key, const ExpectedFile& file);
   bool pending() const { return batch_.size() > 0; }

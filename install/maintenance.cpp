@@ -1,6 +1,7 @@
 #include "install/maintenance.h"
 
 #include "install/directory_check.h"
+#include "install/uninstallation.h"
 #include "install/installation_session.h"
 #include "install/json_text.h"
 #include "platform/path.h"
@@ -106,5 +107,49 @@ int run_verify(const MaintenanceSettings& settings, FILE* out, FILE* err) {
   fprintf(out, "%u entries: %u ok, %u missing, %u changed, %u of another kind, in %s\n",
           unsigned(reference.entries.size()), check.ok, check.missing, check.changed, check.otherKind,
           shown(target).c_str());
+  return status;
+}
+
+int run_uninstall(const MaintenanceSettings& settings, FILE* out, FILE* err) {
+  const std::u16string target = with_trailing_separator(settings.target);
+  UninstallOutcome outcome;
+  const uint32_t result = uninstall_directory(target, outcome);
+  const bool refused = result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND ||
+                       result == ERROR_INVALID_DATA || result == ERROR_LOCK_VIOLATION;
+  const int status = result == ERROR_SUCCESS ? kExitSuccess : refused ? kExitStartupFailed : kExitInstallFailed;
+  if (settings.json) {
+    std::string kept = "[";
+    for (size_t i = 0; i < outcome.keptChanged.size(); ++i)
+      kept += std::string(i ? "," : "") + quoted(outcome.keptChanged[i]);
+    fputs(("{\"schema\":1,\"verb\":\"uninstall\",\"outcome\":" +
+           quoted(std::string(status == 0 ? "uninstalled" : refused ? "refused" : "failed")) +
+           ",\"exit_status\":" + std::to_string(status) + ",\"target\":" + quoted(target) +
+           ",\"counts\":{\"removed\":" + std::to_string(outcome.removedFiles) +
+           ",\"folders_removed\":" + std::to_string(outcome.removedFolders) +
+           ",\"changed_kept\":" + std::to_string(outcome.keptChanged.size()) +
+           ",\"other_kept\":" + std::to_string(outcome.keptOther) + "},\"changed_kept\":" + kept +
+           "],\"launcher_removed\":" + boolean(outcome.emptied) + ",\"error\":" +
+           std::to_string(result) + "}\n")
+              .c_str(),
+          out);
+    return status;
+  }
+  if (result != ERROR_SUCCESS) {
+    const std::string concerned = outcome.failedPath.empty() ? shown(target) : shown(outcome.failedPath);
+    if (result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND)
+      fprintf(err, "ovn8setup: no installation record in %s: nothing to uninstall\n", shown(target).c_str());
+    else if (result == ERROR_INVALID_DATA)
+      fprintf(err, "ovn8setup: the installation record in %s cannot be trusted or read; nothing was changed\n",
+              shown(target).c_str());
+    else
+      fprintf(err, "ovn8setup: the uninstallation failed at %s (error %u) and was rolled back\n",
+              concerned.c_str(), unsigned(result));
+    return status;
+  }
+  for (const std::u16string& path : outcome.keptChanged) fprintf(out, "kept     %s\n", shown(path).c_str());
+  fprintf(out, "Uninstalled from %s: %u files removed, %u folders removed, %u changed files kept, %u other files kept%s\n",
+          shown(target).c_str(), outcome.removedFiles, outcome.removedFolders,
+          unsigned(outcome.keptChanged.size()), outcome.keptOther,
+          outcome.emptied ? "; the directory is empty and no longer in the launcher's list" : "");
   return status;
 }

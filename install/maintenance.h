@@ -1,5 +1,5 @@
 // The maintenance verbs of the command line, run without a window against
-// a directory an installation wrote: --verify (read-only) so far.
+// a directory an installation wrote: --verify (read-only) and --uninstall.
 #ifndef OVN8_INSTALL_MAINTENANCE_H_
 #define OVN8_INSTALL_MAINTENANCE_H_
 
@@ -18,5 +18,15 @@ struct MaintenanceSettings {
 // entry differs, 1 nothing to compare with (no record and no kit, a record
 // that cannot be trusted, a kit that cannot be opened).
 int run_verify(const MaintenanceSettings& settings, FILE* out, FILE* err);
+
+// Removes what the directory's installation put there and is unchanged
+// since (size and CRC-32 as recorded), the record, and the folders that are
+// then empty; keeps and names every changed file and leaves every file the
+// installation did not write. One transaction with the installation's
+// journal: a failure, a kill or a power cut ends as before or as after.
+// When nothing is left in the directory the launcher's list loses it.
+// Returns 0, 1 (no trustworthy record, directory busy) or 2 (failed,
+// rolled back).
+int run_uninstall(const MaintenanceSettings& settings, FILE* out, FILE* err);
 
 #endif  // OVN8_INSTALL_MAINTENANCE_H_

@@ -365,6 +365,7 @@ void Rollback::undo() {
   }
   removeAddedFiles();
   restoreFileTimes();
+  remakeRemovedDirectories();
   if (!record_.target.empty() && !record_.backup.empty()) restoreKeptOriginals();
   for (auto it = record_.createdDirectories.rbegin(); it != record_.createdDirectories.rend(); ++it)
     removeCreatedDirectory(*it);
@@ -443,6 +444,20 @@ void Rollback::restoreKeptOriginals() {
     log_event(error_event("rollback: could not restore " + narrow_lib(original), result));
     undone_.complete = false;
     undone_.notRestored.push_back(original);
+  }
+}
+
+// Outer folders first, so that each has its parent; their times come back
+// with the other directories' at the end.
+void Rollback::remakeRemovedDirectories() {
+  for (auto it = record_.removedDirectories.rbegin(); it != record_.removedDirectories.rend(); ++it) {
+    if (!liesPlainlyInside(it->first)) continue;
+    const uint32_t result = FileSystem::CreateOneDirectory(record_.target + it->first, it->second);
+    if (result == ERROR_SUCCESS) plainLevels_.insert(it->first);
+    if (result != ERROR_SUCCESS && result != ERROR_ALREADY_EXISTS) {
+      undone_.complete = false;
+      undone_.notRestored.push_back(record_.target + it->first);
+    }
   }
 }
 
@@ -545,6 +560,7 @@ bool Rollback::recover(const std::u16string& target, const std::u16string& hidde
     record_.expected[expected.first] = expected.second;
   for (const JournalDirectoryTimes& entry : journal.fileTimes)
     record_.retimedFiles.push_back({entry.key, entry.times});
+  record_.removedDirectories = journal.removedDirectories;
   undo();
   if (undone_.complete) {
     markRolledBack();
@@ -660,6 +676,32 @@ void Rollback::planKey(const std::u16string& path, const std::u16string& key,
   journal_.record(JournalRecordType::kKept, key);
   record_.backedUpKeys.add(key);
   plan = Plan::kKeep;
+}
+
+uint32_t Rollback::planRemoval(const std::u16string& path, const FileStatus& seen) {
+  std::u16string key;
+  if (record_.target.empty() || !keyOf(path, key) || !liesPlainlyInside(key))
+    return ERROR_INVALID_NAME;
+  Plan plan;
+  planKey(path, key, seen, plan);
+  return ERROR_SUCCESS;
+}
+
+void Rollback::planRemovedDirectory(const std::u16string& dir, const FileStatus& seen) {
+  std::u16string key;
+  if (!keyOf(dir, key)) return;
+  rememberDirectoryTimes(parent_directory(dir));
+  rememberDirectoryTimes(dir);
+  record_.removedDirectories.push_back({key, seen.mode & 07777});
+  journal_.removedDirectory(key, seen.mode & 07777);
+}
+
+uint32_t Rollback::removeKeptFile(const std::u16string& path) {
+  bool linked = false;
+  uint32_t result = keepOriginal(path, &linked);
+  if (result == ERROR_SUCCESS) result = syncKeptOriginals();
+  if (result == ERROR_SUCCESS && linked) result = FileSystem::DeleteFile(path);
+  return result;
 }
 
 void Rollback::planTimeUpdate(const std::u16string& path, const FileStatus& seen,
