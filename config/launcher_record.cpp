@@ -1,5 +1,7 @@
 #include "config/launcher_record.h"
 
+#include <algorithm>
+
 #include "config/config_paths.h"
 #include "config/launcher_file_lock.h"
 #include "config/starter.h"
@@ -55,10 +57,13 @@ bool record_in(bool alternate, const std::u16string& directory, LauncherWrite mo
   // Each file gets its own list: the alternate one keeps its entries.
   std::list<std::u16string> list;
   get_tmplts_list(list, true, alternate);
-  if (removing)
+  if (removing) {
+    // A file that does not list the directory is left as it is.
+    if (std::find(list.begin(), list.end(), directory) == list.end()) return false;
     list.remove(directory);
-  else
+  } else {
     list.push_front(directory);
+  }
   const ConfigWriteResult result = Starter(alternate).storeTmpltsList(list, dryRun);
   update.error = result.error;
   update.reason = result.step;
