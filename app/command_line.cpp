@@ -73,6 +73,7 @@ std::vector<bool> scan_long_options(int argc, const char* const* argv, int start
         take_flag("--dry-run", arg, &options->dryRun) ||
         take_flag("--verify", arg, &options->verify) ||
         take_flag("--uninstall", arg, &options->uninstall) ||
+        take_flag("--repair", arg, &options->repair) ||
         take_flag("--quiet", arg, &options->quiet) || take_json(arg, options) ||
         take_valued_option("--target", argc, argv, &i, &options->target, bad) ||
         take_valued_option("--log", argc, argv, &i, &options->logPath, bad) ||

@@ -44,6 +44,9 @@ struct CommandLineOptions {
   // --uninstall: removes what the --target directory's installation put
   // there and is unchanged since.
   bool uninstall = false;
+  // --repair: installs again, from the kit, what the --target directory's
+  // record says is missing or changed.
+  bool repair = false;
   // --json, --json=files: the result as one JSON object on standard output.
   enum class Json { kNone, kSummary, kFiles };
   Json json = Json::kNone;

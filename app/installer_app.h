@@ -47,6 +47,7 @@ class CInstallerApp {
   bool m_dryRun = false;
   bool m_verify = false;
   bool m_uninstall = false;
+  bool m_repair = false;
   bool m_quiet = false;
   bool m_json = false;
   bool m_jsonFiles = false;

@@ -72,6 +72,9 @@ std::vector<std::pair<const char*, std::string>> maintenance_verbs() {
                       "there and that are unchanged since, and the folders then empty; changed "
                       "files are kept and named. The launcher's list loses the directory once "
                       "it is empty. The originals the installation replaced are not brought back."},
+      {"--repair", "With --target=DIR and --kit=FILE: install again every recorded file that "
+                   "is missing or changed; a changed file is first kept beside it as "
+                   "NAME.changed-YYYYMMDD-HHMMSS."},
   };
 }
 

@@ -80,8 +80,7 @@ inline std::vector<config::KitFileSpec> sweepKit(size_t bigSize = 1536 * 1024) {
 
 // Files and links with contents, modes and times; directories by name and
 // mode only (the run gives new directories the time of their creation);
-// the installation record by what it says stands there, not when it was
-// written or what the run did.
+// the installation record by the paths it names.
 inline std::map<std::string, std::string> installedView(const std::string& root) {
   std::map<std::string, std::string> view = snapshot(root);
   for (auto& node : view)
@@ -95,9 +94,10 @@ inline std::map<std::string, std::string> installedView(const std::string& root)
       said.installedAt = 0;
       said.wizardVersion.clear();
       // A look that failed makes a run write a file it would otherwise
-      // have left or only retimed (see unreadableReplaced): what the run
-      // did may differ, what stands there may not.
-      for (RecordEntry& entry : said.entries) entry.action = RecordAction::kInstalled;
+      // have left or only retimed (see unreadableReplaced), and the record
+      // then describes the kit's file: the tree's files are compared
+      // themselves, the record by the paths it names.
+      for (RecordEntry& entry : said.entries) entry = RecordEntry{entry.path, 0, 0, 0, RecordAction::kInstalled};
       // The entries first, where a difference shows.
       const std::string text = encode_record(said);
       const size_t entries = text.find("\nentries\t");

@@ -1,7 +1,9 @@
 #include "install/maintenance.h"
 
 #include "install/directory_check.h"
+#include "install/repair.h"
 #include "install/uninstallation.h"
+#include "platform/sha256.h"
 #include "install/installation_session.h"
 #include "install/json_text.h"
 #include "platform/path.h"
@@ -151,5 +153,44 @@ int run_uninstall(const MaintenanceSettings& settings, FILE* out, FILE* err) {
           shown(target).c_str(), outcome.removedFiles, outcome.removedFolders,
           unsigned(outcome.keptChanged.size()), outcome.keptOther,
           outcome.emptied ? "; the directory is empty and no longer in the launcher's list" : "");
+  return status;
+}
+
+int run_repair(const MaintenanceSettings& settings, FILE* out, FILE* err) {
+  const std::u16string target = with_trailing_separator(settings.target);
+  if (settings.kitPath.empty()) {
+    fputs("ovn8setup: --repair needs the kit: --kit=FILE\n", err);
+    return kExitStartupFailed;
+  }
+  KitReader kit;
+  std::string sha256;
+  if (kit.open(settings.kitPath) != ERROR_SUCCESS || sha256_of_file(settings.kitPath, sha256) != ERROR_SUCCESS) {
+    fprintf(err, "ovn8setup: the kit cannot be read: %s\n", shown(settings.kitPath).c_str());
+    return kExitStartupFailed;
+  }
+  RepairOutcome outcome;
+  const uint32_t result = repair_directory(target, kit, sha256, outcome);
+  const bool refused = result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND ||
+                       result == ERROR_INVALID_DATA || result == ERROR_LOCK_VIOLATION;
+  const int status = result == ERROR_SUCCESS ? kExitSuccess : refused ? kExitStartupFailed : kExitInstallFailed;
+  if (result != ERROR_SUCCESS) {
+    if (result == ERROR_INVALID_DATA)
+      fprintf(err, "ovn8setup: %s has no trustworthy installation record of this kit; nothing was changed\n",
+              shown(target).c_str());
+    else if (refused)
+      fprintf(err, "ovn8setup: nothing to repair in %s (error %u); nothing was changed\n", shown(target).c_str(),
+              unsigned(result));
+    else
+      fprintf(err, "ovn8setup: the repair failed at %s (error %u) and was rolled back\n",
+              shown(outcome.failedPath).c_str(), unsigned(result));
+    return status;
+  }
+  for (const auto& kept : outcome.keptAside)
+    fprintf(out, "kept     %s as %s\n", shown(kept.first).c_str(), shown(kept.second).c_str());
+  for (const std::u16string& path : outcome.restored) fprintf(out, "restored %s\n", shown(path).c_str());
+  for (const std::u16string& path : outcome.notRepaired) fprintf(out, "left     %s\n", shown(path).c_str());
+  fprintf(out, "Repaired %s: %u entries installed again, %u changed files kept aside, %u left as they are\n",
+          shown(target).c_str(), unsigned(outcome.restored.size()), unsigned(outcome.keptAside.size()),
+          unsigned(outcome.notRepaired.size()));
   return status;
 }

@@ -1,5 +1,6 @@
 // The maintenance verbs of the command line, run without a window against
-// a directory an installation wrote: --verify (read-only) and --uninstall.
+// a directory an installation wrote: --verify (read-only),
+// --uninstall and --repair.
 #ifndef OVN8_INSTALL_MAINTENANCE_H_
 #define OVN8_INSTALL_MAINTENANCE_H_
 
@@ -28,5 +29,11 @@ int run_verify(const MaintenanceSettings& settings, FILE* out, FILE* err);
 // Returns 0, 1 (no trustworthy record, directory busy) or 2 (failed,
 // rolled back).
 int run_uninstall(const MaintenanceSettings& settings, FILE* out, FILE* err);
+
+// Installs again, from the kit given, every recorded entry that is missing
+// or differs; a changed file is first kept beside it under a visible name.
+// One transaction. Returns 0, 1 (no kit, no trustworthy record, another
+// kit than the recorded one, busy) or 2 (failed, rolled back).
+int run_repair(const MaintenanceSettings& settings, FILE* out, FILE* err);
 
 #endif  // OVN8_INSTALL_MAINTENANCE_H_
