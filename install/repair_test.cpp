@@ -6,6 +6,7 @@
 #include "install/directory_check.h"
 #include "install/installation_record.h"
 #include "platform/file_fault_injector.h"
+#include "platform/power_loss.h"
 
 using namespace install_test;
 
@@ -36,6 +37,12 @@ class RepairSweepTest : public CrashSweepFixture {
   uint32_t repair(RepairOutcome& outcome) {
     return repair_directory(widen_lib(given_ + "/"), kit, "", outcome);
   }
+  void repairOnce() {
+    RepairOutcome outcome;
+    repair(outcome);
+  }
+  template <typename Stop>
+  void sweep(Stop stop, const char* what);
 };
 
 // The missing file comes back, the changed one is kept aside by a visible
@@ -66,26 +73,20 @@ TEST_P(RepairSweepTest, RepairsWhatDiffersAndAFailureChangesNothing) {
   expectNothingLeft("repair");
 }
 
-// Killed at every file operation, a repair is found at the next start
-// either not begun or done.
-TEST_P(RepairSweepTest, DeathAtEveryOperationEndsBeforeOrAfter) {
+// Stopped at every file operation (`stop(k)` true when it stopped), a
+// repair is found at the next start either not begun or done.
+template <typename Stop>
+void RepairSweepTest::sweep(Stop stop, const char* what) {
   damage();
   const auto damaged = without_stamps(installedView(scene.templateDir()));
-  ASSERT_FALSE(runInChild([&] {
-    RepairOutcome outcome;
-    repair(outcome);
-  }));
+  ASSERT_FALSE(runInChild([&] { repairOnce(); }));
   const auto repaired = without_stamps(installedView(scene.templateDir()));
   ASSERT_NE("", differences(damaged, repaired));
   uint64_t rolledBack = 0, stood = 0, k = 1;
   for (;; ++k) {
     damage();
-    const std::string context = "death at operation " + std::to_string(k);
-    const bool died = runDyingAt(k, [&] {
-      RepairOutcome outcome;
-      repair(outcome);
-    });
-    if (!died) break;
+    const std::string context = std::string(what) + " at operation " + std::to_string(k);
+    if (!stop(k)) break;
     recover_stopped_installations();
     const auto now = without_stamps(installedView(scene.templateDir()));
     const bool back = differences(damaged, now).empty();
@@ -95,10 +96,25 @@ TEST_P(RepairSweepTest, DeathAtEveryOperationEndsBeforeOrAfter) {
     expectNothingLeft(context);
     if (HasFailure()) break;
   }
-  std::printf("repair crash sweep: %llu deaths, %llu rolled back, %llu stood\n",
+  std::printf("repair %s sweep: %llu stops, %llu rolled back, %llu stood\n", what,
               (unsigned long long)(k - 1), (unsigned long long)rolledBack, (unsigned long long)stood);
   EXPECT_GT(rolledBack, 5u);
   EXPECT_GT(stood, 0u);
+}
+
+TEST_P(RepairSweepTest, DeathAtEveryOperationEndsBeforeOrAfter) {
+  sweep([&](uint64_t k) { return runDyingAt(k, [&] { repairOnce(); }); }, "death");
+}
+
+TEST_P(RepairSweepTest, PowerCutAtEveryOperationEndsBeforeOrAfter) {
+  sweep(
+      [&](uint64_t k) {
+        return runInChild([&] {
+          PowerLoss loss({scene.templateDir(), scene.tempDir(), scene.homeDir()}, k, kDiedExit);
+          repairOnce();
+        });
+      },
+      "power cut");
 }
 
 INSTANTIATE_TEST_SUITE_P(Target, RepairSweepTest, testing::Values(false, true),

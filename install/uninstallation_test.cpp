@@ -7,6 +7,7 @@
 #include "install/installer.h"
 #include "install/recovery.h"
 #include "platform/file_fault_injector.h"
+#include "platform/power_loss.h"
 
 using namespace install_test;
 
@@ -97,41 +98,61 @@ class UninstallCrashSweepTest : public CrashSweepFixture {
   }
 };
 
-// Killed at every file operation, an uninstallation is found at the next
-// start either not begun or done, never half done.
-TEST_P(UninstallCrashSweepTest, DeathAtEveryOperationEndsBeforeOrAfter) {
-  ASSERT_TRUE(runInChild([&] { uninstall(); }) == false);
-  const auto removed = installedView(scene.templateDir());
-  ASSERT_FALSE(exists(scene / ".n8ctl/record"));
-  // Installed again: the originals the first installation replaced are gone.
-  ASSERT_EQ(0u, install());
-  const auto reinstalled = installedView(scene.templateDir());
-  uint64_t rolledBack = 0, stood = 0, k = 1;
-  for (;; ++k) {
-    if (!exists(scene / ".n8ctl/record")) {
-      ASSERT_EQ(0u, install());
+// Stopped at every file operation (`stop(k)` true when it stopped), an
+// uninstallation is found at the next start either not begun or done,
+// never half done.
+class UninstallSweeps : public UninstallCrashSweepTest {
+ protected:
+  template <typename Stop>
+  void sweep(Stop stop, const char* what) {
+    ASSERT_FALSE(runInChild([&] { uninstall(); }));
+    const auto removed = installedView(scene.templateDir());
+    ASSERT_FALSE(exists(scene / ".n8ctl/record"));
+    // Installed again: the originals the first installation replaced are gone.
+    ASSERT_EQ(0u, install());
+    const auto reinstalled = installedView(scene.templateDir());
+    uint64_t rolledBack = 0, stood = 0, k = 1;
+    for (;; ++k) {
+      if (!exists(scene / ".n8ctl/record")) {
+        ASSERT_EQ(0u, install());
+      }
+      const std::string context = std::string(what) + " at operation " + std::to_string(k);
+      if (!stop(k)) {
+        EXPECT_EQ("", differences(removed, installedView(scene.templateDir()))) << context;
+        break;
+      }
+      recover_stopped_installations();
+      const auto now = installedView(scene.templateDir());
+      const bool back = differences(reinstalled, now).empty();
+      EXPECT_TRUE(back || differences(removed, now).empty())
+          << context << ": neither installed nor uninstalled\n" << differences(reinstalled, now);
+      back ? ++rolledBack : ++stood;
+      expectNothingLeft(context);
+      if (HasFailure()) break;
     }
-    const std::string context = "death at operation " + std::to_string(k);
-    if (!runDyingAt(k, [&] { uninstall(); })) {
-      EXPECT_EQ("", differences(removed, installedView(scene.templateDir()))) << context;
-      break;
-    }
-    recover_stopped_installations();
-    const auto now = installedView(scene.templateDir());
-    const bool back = differences(reinstalled, now).empty();
-    EXPECT_TRUE(back || differences(removed, now).empty())
-        << context << ": neither installed nor uninstalled\n" << differences(reinstalled, now);
-    back ? ++rolledBack : ++stood;
-    expectNothingLeft(context);
-    if (HasFailure()) break;
+    std::printf("uninstall %s sweep: %llu stops, %llu rolled back, %llu stood\n", what,
+                (unsigned long long)(k - 1), (unsigned long long)rolledBack, (unsigned long long)stood);
+    EXPECT_GT(rolledBack, 5u);
+    EXPECT_GT(stood, 0u);
   }
-  std::printf("uninstall crash sweep: %llu deaths, %llu rolled back, %llu stood\n",
-              (unsigned long long)(k - 1), (unsigned long long)rolledBack, (unsigned long long)stood);
-  EXPECT_GT(rolledBack, 5u);
-  EXPECT_GT(stood, 0u);
+};
+
+TEST_P(UninstallSweeps, DeathAtEveryOperationEndsBeforeOrAfter) {
+  sweep([&](uint64_t k) { return runDyingAt(k, [&] { uninstall(); }); }, "death");
 }
 
-INSTANTIATE_TEST_SUITE_P(Target, UninstallCrashSweepTest, testing::Values(false, true),
+TEST_P(UninstallSweeps, PowerCutAtEveryOperationEndsBeforeOrAfter) {
+  sweep(
+      [&](uint64_t k) {
+        return runInChild([&] {
+          PowerLoss loss({scene.templateDir(), scene.tempDir(), scene.homeDir()}, k, kDiedExit);
+          uninstall();
+        });
+      },
+      "power cut");
+}
+
+INSTANTIATE_TEST_SUITE_P(Target, UninstallSweeps, testing::Values(false, true),
                          [](const testing::TestParamInfo<bool>& info) {
                            return std::string(info.param ? "ThroughALink" : "Given");
                          });
