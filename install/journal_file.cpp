@@ -84,24 +84,19 @@ uint32_t read_record(ByteReader& in, JournalContents& contents) {
                                  : is_plain_journal_key(key);
   if (!plain) return ERROR_FILE_CORRUPT;
   switch (JournalRecordType(type)) {
-    case JournalRecordType::kDirectoryTimes: {
+    case JournalRecordType::kDirectoryTimes:
+    case JournalRecordType::kFileTimes: {
       JournalDirectoryTimes entry;
       entry.key = key;
       if (!in.times(entry.times)) return ERROR_FILE_CORRUPT;
-      contents.directoryTimes.push_back(entry);
+      (type == uint8_t(JournalRecordType::kFileTimes) ? contents.fileTimes : contents.directoryTimes)
+          .push_back(entry);
       return ERROR_SUCCESS;
     }
     case JournalRecordType::kRemovedDirectory: {
       uint32_t mode = 0;
       if (!in.u32(mode) || (mode & ~07777u) != 0) return ERROR_FILE_CORRUPT;
       contents.removedDirectories.push_back({key, mode});
-      return ERROR_SUCCESS;
-    }
-    case JournalRecordType::kFileTimes: {
-      JournalDirectoryTimes entry;
-      entry.key = key;
-      if (!in.times(entry.times)) return ERROR_FILE_CORRUPT;
-      contents.fileTimes.push_back(entry);
       return ERROR_SUCCESS;
     }
     case JournalRecordType::kCreatedDirectory:

@@ -78,28 +78,12 @@ TEST_P(RepairSweepTest, RepairsWhatDiffersAndAFailureChangesNothing) {
 template <typename Stop>
 void RepairSweepTest::sweep(Stop stop, const char* what) {
   damage();
-  const auto damaged = without_stamps(installedView(scene.templateDir()));
+  const auto view = [&] { return without_stamps(installedView(scene.templateDir())); };
+  const auto damaged = view();
   ASSERT_FALSE(runInChild([&] { repairOnce(); }));
-  const auto repaired = without_stamps(installedView(scene.templateDir()));
+  const auto repaired = view();
   ASSERT_NE("", differences(damaged, repaired));
-  uint64_t rolledBack = 0, stood = 0, k = 1;
-  for (;; ++k) {
-    damage();
-    const std::string context = std::string(what) + " at operation " + std::to_string(k);
-    if (!stop(k)) break;
-    recover_stopped_installations();
-    const auto now = without_stamps(installedView(scene.templateDir()));
-    const bool back = differences(damaged, now).empty();
-    EXPECT_TRUE(back || differences(repaired, now).empty())
-        << context << ": neither damaged nor repaired\n" << differences(damaged, now);
-    back ? ++rolledBack : ++stood;
-    expectNothingLeft(context);
-    if (HasFailure()) break;
-  }
-  std::printf("repair %s sweep: %llu stops, %llu rolled back, %llu stood\n", what,
-              (unsigned long long)(k - 1), (unsigned long long)rolledBack, (unsigned long long)stood);
-  EXPECT_GT(rolledBack, 5u);
-  EXPECT_GT(stood, 0u);
+  sweepBeforeOrAfter([&] { damage(); }, stop, view, damaged, repaired, std::string("repair ") + what);
 }
 
 TEST_P(RepairSweepTest, DeathAtEveryOperationEndsBeforeOrAfter) {

@@ -106,34 +106,18 @@ class UninstallSweeps : public UninstallCrashSweepTest {
   template <typename Stop>
   void sweep(Stop stop, const char* what) {
     ASSERT_FALSE(runInChild([&] { uninstall(); }));
-    const auto removed = installedView(scene.templateDir());
+    const auto view = [&] { return installedView(scene.templateDir()); };
+    const auto removed = view();
     ASSERT_FALSE(exists(scene / ".n8ctl/record"));
     // Installed again: the originals the first installation replaced are gone.
     ASSERT_EQ(0u, install());
-    const auto reinstalled = installedView(scene.templateDir());
-    uint64_t rolledBack = 0, stood = 0, k = 1;
-    for (;; ++k) {
+    const auto reinstalled = view();
+    const auto prepare = [&] {
       if (!exists(scene / ".n8ctl/record")) {
         ASSERT_EQ(0u, install());
       }
-      const std::string context = std::string(what) + " at operation " + std::to_string(k);
-      if (!stop(k)) {
-        EXPECT_EQ("", differences(removed, installedView(scene.templateDir()))) << context;
-        break;
-      }
-      recover_stopped_installations();
-      const auto now = installedView(scene.templateDir());
-      const bool back = differences(reinstalled, now).empty();
-      EXPECT_TRUE(back || differences(removed, now).empty())
-          << context << ": neither installed nor uninstalled\n" << differences(reinstalled, now);
-      back ? ++rolledBack : ++stood;
-      expectNothingLeft(context);
-      if (HasFailure()) break;
-    }
-    std::printf("uninstall %s sweep: %llu stops, %llu rolled back, %llu stood\n", what,
-                (unsigned long long)(k - 1), (unsigned long long)rolledBack, (unsigned long long)stood);
-    EXPECT_GT(rolledBack, 5u);
-    EXPECT_GT(stood, 0u);
+    };
+    sweepBeforeOrAfter(prepare, stop, view, reinstalled, removed, std::string("uninstall ") + what);
   }
 };
 
