@@ -79,6 +79,9 @@ std::vector<bool> scan_long_options(int argc, const char* const* argv, int start
         take_flag("--version", arg, &options->showVersion) ||
         take_flag("--unattended", arg, &options->unattended) ||
         take_flag("--dry-run", arg, &options->dryRun) ||
+        take_flag("--verify", arg, &options->verify) ||
+        take_flag("--uninstall", arg, &options->uninstall) ||
+        take_flag("--repair", arg, &options->repair) ||
         take_flag("--quiet", arg, &options->quiet) || take_json(arg, options) ||
         take_flag("--require-signature", arg, &options->requireSignature) ||
         take_keyring(argc, argv, &i, options) ||

@@ -39,6 +39,15 @@ struct CommandLineOptions {
   bool unattended = false;
   // --dry-run: checks and plans, changes nothing.
   bool dryRun = false;
+  // --verify: compares the --target directory with its installation record
+  // (or the kit), changes nothing.
+  bool verify = false;
+  // --uninstall: removes what the --target directory's installation put
+  // there and is unchanged since.
+  bool uninstall = false;
+  // --repair: installs again, from the kit, what the --target directory's
+  // record says is missing or changed.
+  bool repair = false;
   // --json, --json=files: the result as one JSON object on standard output.
   enum class Json { kNone, kSummary, kFiles };
   Json json = Json::kNone;

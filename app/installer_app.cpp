@@ -10,6 +10,7 @@
 #include "app/command_line.h"
 #include "app/usage.h"
 #include "install/installation_session.h"
+#include "install/maintenance.h"
 #include "platform/file_system.h"
 #include "platform/run_log.h"
 #include "platform/text.h"
@@ -49,6 +50,9 @@ void CInstallerApp::ReadStartUp() {
   m_logPath = options.logPath;
   m_unattended = options.unattended;
   m_dryRun = options.dryRun;
+  m_verify = options.verify;
+  m_uninstall = options.uninstall;
+  m_repair = options.repair;
   m_quiet = options.quiet;
   m_json = options.json != CommandLineOptions::Json::kNone;
   m_jsonFiles = options.json == CommandLineOptions::Json::kFiles;
@@ -109,6 +113,33 @@ void CInstallerApp::openLog() {
   run_log().open(m_logPath);
 }
 
+// A maintenance verb works on the directory given, without a window, and
+// ends the program.
+int CInstallerApp::runMaintenance() {
+  const char* verb = m_verify ? "--verify" : m_uninstall ? "--uninstall" : "--repair";
+  if (m_target.empty()) {
+    fprintf(stderr, "ovn8setup: %s needs the template directory: --target=DIR\n", verb);
+    return kExitStartupFailed;
+  }
+  MaintenanceSettings settings;
+  settings.target = m_target;
+  settings.kitPath = m_kitPath;
+  settings.json = m_json;
+  // Verifying changes nothing, so it puts nothing right either; an
+  // uninstallation or a repair first recovers a stopped run, as an
+  // installation does.
+  if (!m_verify) {
+    for (const SessionMessage& message : InstallationSession::recoverStoppedInstallations(m_target))
+      fprintf(stderr, "ovn8setup: %s\n", narrow_lib(message.text).c_str());
+  }
+  const int status = m_verify      ? run_verify(settings, stdout, stderr)
+                     : m_uninstall ? run_uninstall(settings, stdout, stderr)
+                                   : run_repair(settings, stdout, stderr);
+  InstallationSession::removeTemporaryFiles();
+  run_log().close();
+  return status;
+}
+
 int CInstallerApp::InitInstance() {
   ReadStartUp();
   // Neither needs a kit, a display or a window.
@@ -140,6 +171,7 @@ int CInstallerApp::InitInstance() {
     return kExitStartupFailed;
   }
   if (!m_logPath.empty()) openLog();
+  if (m_verify || m_uninstall || m_repair) return runMaintenance();
   // Installations that a kill or a power cut stopped are put back first, in
   // every mode and before the start-up checks; a dry run changes nothing.
   std::vector<SessionMessage> recovered;

@@ -50,6 +50,9 @@ class CInstallerApp {
   std::string m_logPath;
   bool m_unattended = false;
   bool m_dryRun = false;
+  bool m_verify = false;
+  bool m_uninstall = false;
+  bool m_repair = false;
   bool m_quiet = false;
   bool m_json = false;
   bool m_jsonFiles = false;
@@ -62,6 +65,7 @@ class CInstallerApp {
   // Opens the --log file; a log that cannot be written is said once on
   // standard error and the run goes on without it.
   void openLog();
+  int runMaintenance();
 };
 
 #endif  // OVN8_APP_INSTALLER_APP_H_

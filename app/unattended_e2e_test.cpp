@@ -528,8 +528,10 @@ TEST_F(UnattendedE2eTest, FailingRunsUnderADisplayEndAtOnceWithTheirStatusAndNev
       EXPECT_EQ(result.err.compare(begin, strlen(kTitle), kTitle), 0) << result.err.substr(begin);
     EXPECT_EQ(display.connections(), 0) << "the display was opened";
   }
-  // After the notice the run installed over the put-back directory.
-  EXPECT_EQ(testkit::entryNameSet(target_), (std::set<std::string>{"forms", "own.txt", "readme.html"}));
+  // After the notice the run installed over the put-back directory, with
+  // its record.
+  EXPECT_EQ(testkit::entryNameSet(target_),
+            (std::set<std::string>{".n8ctl", "forms", "own.txt", "readme.html"}));
 }
 
 TEST_F(UnattendedE2eTest, StopSignalWhileASilentRunsBoxIsShownEndsItWithTheBoxlessStatus) {
@@ -681,7 +683,8 @@ TEST_F(UnattendedE2eTest, DryRunChangesNothingAnywhereAndReportsWhatTheRealRunDo
   const Result recovering = run(args);
   EXPECT_EQ(recovering.status, 0) << recovering.err;
   EXPECT_NE(recovering.err.find(kInterrupted), std::string::npos) << recovering.err;
-  EXPECT_EQ(testkit::entryNameSet(target_), (std::set<std::string>{"forms", "own.txt", "readme.html"}));
+  EXPECT_EQ(testkit::entryNameSet(target_),
+            (std::set<std::string>{".n8ctl", "forms", "own.txt", "readme.html"}));
 }
 
 TEST_F(UnattendedE2eTest, JsonResultFollowsItsDocumentInEveryOutcome) {

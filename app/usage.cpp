@@ -1,5 +1,6 @@
 #include "app/usage.h"
 
+#include <utility>
 #include <vector>
 
 #include "platform/text.h"
@@ -62,6 +63,21 @@ std::string option_line(const std::string& option, const std::string& descriptio
   return wrapped(head, kOptionColumn, description, kOptionColumn);
 }
 
+std::vector<std::pair<const char*, std::string>> maintenance_verbs() {
+  return {
+      {"--verify", "With --target=DIR: compare the directory with its installation record "
+                   "(or with the kit given by --kit); one line per entry that is missing, "
+                   "changed or of another kind, and a summary. Changes nothing."},
+      {"--uninstall", "With --target=DIR: remove the files the directory's installation put "
+                      "there and that are unchanged since, and the folders then empty; changed "
+                      "files are kept and named. The launcher's list loses the directory once "
+                      "it is empty. The originals the installation replaced are not brought back."},
+      {"--repair", "With --target=DIR and --kit=FILE: install again every recorded file that "
+                   "is missing or changed; a changed file is first kept beside it as "
+                   "NAME.changed-YYYYMMDD-HHMMSS."},
+  };
+}
+
 std::string language_codes() {
   std::string codes;
   for (const auto& language : lang_table()) codes += (codes.empty() ? "" : " ") + language.second.code;
@@ -90,6 +106,8 @@ std::string usage_text() {
       {"-L<CODE>", "IDS_HELP_LANGUAGE"},
   };
   for (const auto& option : options) out += option_line(option.option, text(option.key));
+  // The maintenance verbs speak English, like the rest of the headless output.
+  for (const auto& verb : maintenance_verbs()) out += option_line(verb.first, verb.second);
   // The codes on a line of their own, under the language's text.
   out += wrapped(std::string(kOptionColumn, ' '), kOptionColumn, language_codes(), kOptionColumn);
   out += option_line("--help", text("IDS_HELP_HELP"));
@@ -102,6 +120,7 @@ std::string usage_text() {
                             "IDS_HELP_EXIT4"};
   for (int status = 0; status < 5; ++status)
     out += wrapped("  " + std::to_string(status) + "  ", 5, text(statuses[status]), 5);
+  out += wrapped("  5  ", 5, "--verify: an entry is missing, changed, or of another kind.", 5);
   return out;
 }
 

@@ -1,5 +1,7 @@
 #include "config/launcher_record.h"
 
+#include <algorithm>
+
 #include "config/config_paths.h"
 #include "config/launcher_file_lock.h"
 #include "config/starter.h"
@@ -41,7 +43,7 @@ bool takes_directory(bool alternate, const TemplateList& list) {
 
 // False when, under the lock, the file turns out not to take it after all.
 bool record_in(bool alternate, const std::u16string& directory, LauncherWrite mode,
-               LauncherFileUpdate& update) {
+               LauncherFileUpdate& update, bool removing) {
   update.file = alternate ? get_local_config_file_path_base() : get_local_config_file_path();
   const std::string file = narrow_lib(update.file);
   // The list is read again under the lock: another wizard may have
@@ -55,7 +57,13 @@ bool record_in(bool alternate, const std::u16string& directory, LauncherWrite mo
   // Each file gets its own list: the alternate one keeps its entries.
   std::list<std::u16string> list;
   get_tmplts_list(list, true, alternate);
-  list.push_front(directory);
+  if (removing) {
+    // A file that does not list the directory is left as it is.
+    if (std::find(list.begin(), list.end(), directory) == list.end()) return false;
+    list.remove(directory);
+  } else {
+    list.push_front(directory);
+  }
   const ConfigWriteResult result = Starter(alternate).storeTmpltsList(list, dryRun);
   update.error = result.error;
   update.reason = result.step;
@@ -64,7 +72,8 @@ bool record_in(bool alternate, const std::u16string& directory, LauncherWrite mo
   if (result.ok() && !result.changed)
     log_event(narrow_lib(directory) + " is already first in " + file);
   else if (result.ok())
-    log_event("recorded " + narrow_lib(directory) + " first in " + file);
+    log_event((removing ? "removed " : "recorded ") + narrow_lib(directory) +
+              (removing ? " from " : " first in ") + file);
   else
     log_event(error_event("error " + file + ": the launcher's file cannot be updated: " + result.step,
                           result.error));
@@ -74,6 +83,15 @@ bool record_in(bool alternate, const std::u16string& directory, LauncherWrite mo
 }  // namespace
 
 LauncherRecording record_template_directory(const std::u16string& installed, LauncherWrite mode) {
+  return change_template_list(installed, mode, false);
+}
+
+LauncherRecording unrecord_template_directory(const std::u16string& removed) {
+  return change_template_list(removed, LauncherWrite::kWrite, true);
+}
+
+LauncherRecording change_template_list(const std::u16string& installed, LauncherWrite mode,
+                                       bool removing) {
   std::u16string directory = installed;
   // Only one final separator goes; the root stays the root.
   if (directory.size() > 1 && (directory.back() == u'\\' || directory.back() == u'/'))
@@ -82,7 +100,7 @@ LauncherRecording record_template_directory(const std::u16string& installed, Lau
   for (bool alternate : {false, true}) {
     if (!takes_directory(alternate, read_template_list())) continue;
     LauncherFileUpdate update;
-    if (record_in(alternate, directory, mode, update)) recording.files.push_back(update);
+    if (record_in(alternate, directory, mode, update, removing)) recording.files.push_back(update);
   }
   return recording;
 }

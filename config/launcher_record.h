@@ -49,5 +49,10 @@ enum class LauncherWrite { kWrite, kDryRun };
 // locks nothing and tells what would change.
 LauncherRecording record_template_directory(const std::u16string& directory,
                                             LauncherWrite mode = LauncherWrite::kWrite);
+// Takes `directory` out of the same files' lists, each keeping its others.
+LauncherRecording unrecord_template_directory(const std::u16string& directory);
+// Either of the two: the directory put first, or (`removing`) taken out.
+LauncherRecording change_template_list(const std::u16string& directory, LauncherWrite mode,
+                                       bool removing);
 
 #endif  // OVN8_CONFIG_LAUNCHER_RECORD_H_

@@ -157,3 +157,23 @@ TEST_F(LauncherRecordTest, ALinkAtTheFileStaysALink) {
 }
 
 }  // namespace
+
+namespace {
+
+// Taking a directory out keeps every other entry and setting; a file that
+// does not list it is not written at all.
+TEST_F(LauncherRecordTest, AnUninstalledDirectoryLeavesTheListsThatNameIt) {
+  write_bytes(normal(), "Other=1\n" + templates({"/srv/b", "/srv/a"}));
+  EXPECT_TRUE(unrecord_template_directory(u"/srv/b/").recorded());
+  EXPECT_EQ("Other=1\n" + templates({"/srv/a"}), read_bytes(normal()));
+  struct stat before = {}, after = {};
+  ASSERT_EQ(0, stat(normal().c_str(), &before));
+  const LauncherRecording again = unrecord_template_directory(u"/srv/b");
+  EXPECT_TRUE(again.files.empty());
+  EXPECT_FALSE(again.changed());
+  ASSERT_EQ(0, stat(normal().c_str(), &after));
+  EXPECT_EQ(before.st_ino, after.st_ino);
+  EXPECT_EQ("Other=1\n" + templates({"/srv/a"}), read_bytes(normal()));
+}
+
+}  // namespace

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
@@ -151,6 +152,38 @@ class CrashSweepFixture : public testing::TestWithParam<bool> {
         << context << ": neither the old nor the new tree\n"
         << rolledBack << "-- against the installed tree:\n"
         << stands;
+  }
+
+  // Stops some work at k = 1, 2, ... (`stop(k)` is true when it stopped
+  // there), after `prepare()` each time, until it finishes; after each stop
+  // a start's recovery must leave `view()` as `before` or as `after`, and
+  // nothing behind. Prints and checks how many of each there were.
+  template <typename Prepare, typename Stop, typename View>
+  void sweepBeforeOrAfter(Prepare prepare, Stop stop, View view,
+                          const std::map<std::string, std::string>& before,
+                          const std::map<std::string, std::string>& after, const std::string& what) {
+    uint64_t rolledBack = 0, stood = 0, k = 1;
+    for (;; ++k) {
+      prepare();
+      if (HasFatalFailure()) return;
+      const std::string context = what + " at operation " + std::to_string(k);
+      if (!stop(k)) {
+        EXPECT_EQ("", differences(after, view())) << context;
+        break;
+      }
+      recover_stopped_installations();
+      const auto now = view();
+      const bool back = differences(before, now).empty();
+      EXPECT_TRUE(back || differences(after, now).empty())
+          << context << ": neither before nor after\n" << differences(before, now);
+      back ? ++rolledBack : ++stood;
+      expectNothingLeft(context);
+      if (HasFailure()) break;
+    }
+    std::printf("%s sweep: %llu stops, %llu rolled back, %llu stood\n", what.c_str(),
+                (unsigned long long)(k - 1), (unsigned long long)rolledBack, (unsigned long long)stood);
+    EXPECT_GT(rolledBack, 5u);
+    EXPECT_GT(stood, 0u);
   }
 
   InstallScene scene{scratch_base()};

@@ -95,11 +95,13 @@ void InstallProcessData::reportRestoring(uint32_t left, uint32_t total) {
   report_.restoreTotal = total;
 }
 
-void InstallProcessData::reportCounts(uint32_t installed, uint32_t replaced, uint32_t kept) {
+void InstallProcessData::reportCounts(uint32_t installed, uint32_t replaced, uint32_t kept,
+                                      uint32_t timeUpdated) {
   SemaphoreLock lock(lock_);
   report_.installed = installed;
   report_.replaced = replaced;
   report_.kept = kept;
+  report_.timeUpdated = timeUpdated;
 }
 
 void InstallProcessData::reportFailedPath(const std::u16string& path) {

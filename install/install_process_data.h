@@ -37,6 +37,9 @@ struct RunReport {
   uint32_t installed = 0;
   uint32_t replaced = 0;
   uint32_t kept = 0;
+  // Of the files not written: those that held the entry's content and only
+  // took its time.
+  uint32_t timeUpdated = 0;
   std::u16string failedPath;  // after a failure: the file or folder it concerns
 };
 
@@ -67,7 +70,7 @@ class InstallProcessData {
                    const std::u16string& path, int progress);
   // The rollback has `left` of `total` steps to go.
   void reportRestoring(uint32_t left, uint32_t total);
-  void reportCounts(uint32_t installed, uint32_t replaced, uint32_t kept);
+  void reportCounts(uint32_t installed, uint32_t replaced, uint32_t kept, uint32_t timeUpdated = 0);
   // The file or folder a failure concerns.
   void reportFailedPath(const std::u16string& path);
   // The run, its rollback included, is over with `result`.

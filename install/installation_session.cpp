@@ -22,6 +22,7 @@
 #include "platform/path.h"
 #include "platform/private_temp.h"
 #include "platform/run_log.h"
+#include "platform/sha256.h"
 #include "platform/stop_signals.h"
 #include "platform/text.h"
 #include "resources/lang.h"
@@ -333,6 +334,18 @@ void InstallationSession::kitNames(std::u16string& product, std::u16string& vend
   vendor = order.empty() ? std::u16string() : order.front()->providerName;
 }
 
+KitIdentity InstallationSession::kitIdentity() const {
+  KitIdentity identity;
+  kitNames(identity.product, identity.vendor);
+  FileStatus status;
+  if (file_status(kitPath_, status) == ERROR_SUCCESS) identity.size = status.size;
+  // An unknown digest is left empty; the record says so.
+  sha256_of_file(kitPath_, identity.sha256);
+  // Kits do not carry a version yet: it is filled in here once they do.
+  identity.version.clear();
+  return identity;
+}
+
 std::u16string InstallationSession::welcomeText() const {
   std::u16string product, vendor;
   kitNames(product, vendor);
@@ -557,6 +570,7 @@ void InstallationSession::runWorker(SessionView& view) {
 
 bool InstallationSession::updateProgress() {
   Installer installer;
+  installer.setKitIdentity(kitIdentity());
   installer.run(&progress_);
   return false;
 }
@@ -571,7 +585,8 @@ void InstallationSession::finish(SessionOutcome& outcome) {
       outcome.counts.replaced = lastRun_.replaced;
       outcome.counts.installed = lastRun_.installed - std::min(lastRun_.installed, lastRun_.replaced);
       outcome.counts.keptNewer = lastRun_.kept;
-      const uint32_t written = lastRun_.installed + lastRun_.kept;
+      outcome.counts.timeUpdated = lastRun_.timeUpdated;
+      const uint32_t written = lastRun_.installed + lastRun_.kept + lastRun_.timeUpdated;
       const uint32_t distinct = distinctEntries();
       outcome.counts.upToDate = distinct > written ? distinct - written : 0;
       // The templates are in place whatever happens here; a launcher that

@@ -17,6 +17,7 @@
 
 #include "config/launcher_record.h"
 #include "install/install_process_data.h"
+#include "install/installation_record.h"
 #include "install/install_thread.h"
 #include "kit/kit_signature.h"
 
@@ -29,6 +30,7 @@ enum WizardExitCode : int {
   kExitInstallFailed = 2,       // the installation failed and was rolled back
   kExitCancelled = 3,           // the user cancelled
   kExitLauncherNotUpdated = 4,  // installed, but the launcher's file could not be updated
+  kExitDiffers = 5,             // --verify: an entry is missing, changed or of another kind
 };
 
 struct SessionSettings {
@@ -75,6 +77,8 @@ struct EntryCounts {
   uint32_t replaced = 0;
   uint32_t keptNewer = 0;
   uint32_t upToDate = 0;
+  // Files that held the entry's content already and only took its time.
+  uint32_t timeUpdated = 0;
 };
 
 // How an installation ended.
@@ -211,6 +215,8 @@ class InstallationSession : private InstallWorker {
   std::vector<const config::KitDescription*> descriptionsByPreference() const;
   // The product and vendor of the best description; empty without one.
   void kitNames(std::u16string& product, std::u16string& vendor) const;
+  // The kit as the installation record names it.
+  KitIdentity kitIdentity() const;
   uint64_t bytesToWrite(const std::u16string& directory) const;
   bool prepare(SessionView& view, SessionOutcome& outcome);
   // Every entry's action against the directory as it is now.

@@ -3,36 +3,11 @@
 #include <string>
 
 #include "install/installation_session.h"
+#include "install/json_text.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
 
 namespace {
-
-std::string quoted(const std::string& utf8) {
-  std::string out = "\"";
-  for (const char c : utf8) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20) {
-      char escape[8];
-      snprintf(escape, sizeof escape, "\\u%04x", byte);
-      out += escape;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-// Text that is no UTF-8 (names of files in another encoding) has become
-// U+FFFD on its way into wide strings or does so here.
-std::string quoted(const std::u16string& text) { return quoted(utf16_to_utf8(text)); }
-
-std::string quoted_or_null(const std::u16string& text) { return text.empty() ? "null" : quoted(text); }
-
-std::string boolean(bool value) { return value ? "true" : "false"; }
 
 // One line: a reason read by a machine has no line breaks.
 std::u16string one_line(std::u16string text) {
@@ -76,7 +51,8 @@ std::string counts_json(const EntryCounts& counts) {
   return "{\"installed\":" + std::to_string(counts.installed) +
          ",\"replaced\":" + std::to_string(counts.replaced) +
          ",\"kept_newer\":" + std::to_string(counts.keptNewer) +
-         ",\"up_to_date\":" + std::to_string(counts.upToDate) + "}";
+         ",\"up_to_date\":" + std::to_string(counts.upToDate) +
+         ",\"time_updated\":" + std::to_string(counts.timeUpdated) + "}";
 }
 
 std::string failure_json(const SessionOutcome& outcome) {

@@ -1,6 +1,10 @@
 #include "install/installer.h"
 
+#include <time.h>
+
 #include <algorithm>
+
+#include "install/same_content.h"
 
 #include "platform/path.h"
 #include "platform/run_log.h"
@@ -32,7 +36,7 @@ void Installer::report(const std::u16string& message, uint32_t percent) {
 uint32_t Installer::run(InstallProcessData* data) {
   const uint32_t result = runEntries(data);
   if (data_ != nullptr) {
-    if (result == ERROR_SUCCESS) data_->reportCounts(added_ + replaced_, replaced_, kept_);
+    if (result == ERROR_SUCCESS) data_->reportCounts(added_ + replaced_, replaced_, kept_, retimed_);
     data_->reportEnd(result);
   }
   return result;
@@ -40,7 +44,8 @@ uint32_t Installer::run(InstallProcessData* data) {
 
 uint32_t Installer::runEntries(InstallProcessData* data) {
   data_ = data;
-  added_ = replaced_ = kept_ = 0;
+  added_ = replaced_ = kept_ = retimed_ = 0;
+  recordBuilder_.start(kitIdentity_);
   // Without the shared state there is no kit, no directory and no one to
   // tell: nothing is touched.
   if (data_ == nullptr) return ERROR_INVALID_PARAMETER;
@@ -84,6 +89,12 @@ uint32_t Installer::runEntries(InstallProcessData* data) {
                          planned.path, int(planned.percent));
       if (failure_ != ERROR_SUCCESS && i + 1 == batch_.size())
         return failEntry(planned.path, failure_, planned.percent);
+      if (planned.retime) {
+        result = retimeEntry(*kit, planned);
+        if (result != ERROR_SUCCESS) return failEntry(planned.path, result, planned.percent);
+        ++retimed_;
+        continue;
+      }
       if (!planned.write) continue;
       result = writeEntry(*kit, planned);
       if (result != ERROR_SUCCESS) return failEntry(planned.path, result, planned.percent);
@@ -96,6 +107,8 @@ uint32_t Installer::runEntries(InstallProcessData* data) {
     }
   }
   if (data_->isCancelled()) return cancel();
+  result = writeRecord();
+  if (result != ERROR_SUCCESS) return failEntry(record_path(directory), result, reportedPercent_);
   result = rollback_.syncInstalled();
   if (result != ERROR_SUCCESS) return failEntry(directory, result, reportedPercent_);
   // A stop asked for during the sync still finds nothing committed.
@@ -106,7 +119,9 @@ uint32_t Installer::runEntries(InstallProcessData* data) {
   const uint32_t left = added_ + replaced_ + kept_;
   log_event("counts: " + std::to_string(added_) + " installed, " + std::to_string(replaced_) +
             " replaced, " + std::to_string(kept_) + " kept newer, " +
-            std::to_string(count > left ? count - left : 0) + " up to date, in " + narrow_lib(directory));
+            std::to_string(retimed_) + " time updated, " +
+            std::to_string(count > left + retimed_ ? count - left - retimed_ : 0) + " up to date, in " +
+            narrow_lib(directory));
   report(LoadResString("IDS_INSTALL_FINISH"), 100);
   return ERROR_SUCCESS;
 }
@@ -188,6 +203,7 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
     // entry's time.
     seen.kind = FileKind::kRegular;
     seen.times.writeSeconds = earlier->second;
+    // The file will be that entry's, as its record says.
     if (timeIsUpToDate(seen, entry.lastWriteTime)) return ERROR_SUCCESS;
   } else if (rollback_.isPlannedDirectory(planned.path)) {
     // An earlier entry makes a folder in this file's place.
@@ -203,10 +219,13 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
         log_event((found.existingNewer ? "kept " : "skipped ") + narrow_lib(planned.path) +
                   (found.existingNewer ? ": newer than the kit's entry" : ": up to date"));
       if (found.existingNewer) ++kept_;
+      recordBuilder_.noteInPlace(key, found.existingNewer ? RecordAction::kKeptNewer : RecordAction::kUpToDate);
       return ERROR_SUCCESS;
     }
     if (found.lookError != ERROR_SUCCESS) return found.lookError;
     seen = found.seen;
+    if (holds_entry_content(kit, planned.index, planned.path, seen))
+      return planRetime(kit, key, seen, planned);
   }
   uint32_t result = rollback_.planDirectoryTree(parent_directory(planned.path));
   if (result != ERROR_SUCCESS) return result;
@@ -222,7 +241,46 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
   planned.temporary = rollback_.planTemporary(planned.path, planned.index);
   planned.write = true;
   plannedTimes_[key] = FileTimeToEpoch(entry.lastWriteTime);
-  return ERROR_SUCCESS;
+  if (planned.plan == Rollback::Plan::kAgain) return recordBuilder_.noteWrittenAgain(kit, planned.index, key);
+  return recordBuilder_.note(kit, planned.index, key,
+                             planned.plan == Rollback::Plan::kAdd ? RecordAction::kInstalled
+                                                                  : RecordAction::kReplaced);
+}
+
+// Rewriting a file with the bytes it holds would only give every backup
+// and sync tool a changed file: the file stays (same inode) and takes the
+// entry's time, which a rollback puts back.
+uint32_t Installer::planRetime(KitReader& kit, const std::u16string& key, const FileStatus& seen,
+                               PlannedEntry& planned) {
+  ExpectedFile expected;
+  expected.size = seen.size;
+  expected.writeSeconds = FileTimeToEpoch(kit.entries[planned.index].lastWriteTime);
+  rollback_.planTimeUpdate(planned.path, seen, expected);
+  planned.retime = true;
+  plannedTimes_[key] = expected.writeSeconds;
+  return recordBuilder_.note(kit, planned.index, key, RecordAction::kTimeUpdated);
+}
+
+uint32_t Installer::retimeEntry(KitReader& kit, const PlannedEntry& planned) {
+  FileTimes times;
+  times.accessSeconds = times.writeSeconds = FileTimeToEpoch(kit.entries[planned.index].lastWriteTime);
+  const uint32_t result = FileSystem::SetPathTimes(planned.path, times);
+  if (result == ERROR_SUCCESS && run_log().isOpen())
+    log_event("time updated " + narrow_lib(planned.path) + ": its content is the kit's already");
+  return result;
+}
+
+// A kit without entries installs nothing and leaves no record.
+uint32_t Installer::writeRecord() {
+  KitReader* kit = nullptr;
+  std::u16string directory;
+  data_->get(kit, directory);
+  if (kit->entries.empty()) return ERROR_SUCCESS;
+  InstallationRecord present, record;
+  const bool havePresent = read_installation_record(directory_, present) == ERROR_SUCCESS;
+  if (!recordBuilder_.finish(directory_, havePresent ? &present : nullptr, int64_t(time(nullptr)), record))
+    return ERROR_SUCCESS;
+  return rollback_.placeControlFile(record_path(directory_), encode_record(record));
 }
 
 // The entry is written whole under its temporary name with its time, the

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "install/install_process_data.h"
+#include "install/installation_record.h"
+#include "install/record_builder.h"
 #include "install/rollback.h"
 #include "install/up_to_date.h"
 #include "platform/file_system.h"
@@ -31,6 +33,9 @@ class Installer {
   bool compareFiles(const std::u16string& path, const _FILETIME& entryTime) {
     return lookAtEntryPlace(path, entryTime).write;
   }
+  // The kit as the installation record names it (by default only its
+  // product and vendor names are left empty and its digest unknown).
+  void setKitIdentity(const KitIdentity& kit) { kitIdentity_ = kit; }
   // Reports the failure (code, installation error text, percent) and rolls
   // the run back; returns `code`.
   uint32_t stopOnError(uint32_t code, uint32_t percent);
@@ -52,6 +57,8 @@ class Installer {
     // The original still stands in its place with a second name in the
     // backup folder: the new file replaces it.
     bool linked = false;
+    // The file there holds the entry's content: only its time is set.
+    bool retime = false;
   };
   // run without the final report of its end.
   uint32_t runEntries(InstallProcessData* data);
@@ -61,6 +68,12 @@ class Installer {
   void planBatch(KitReader& kit, const std::u16string& directory, size_t first, size_t end);
   uint32_t planEntry(KitReader& kit, const std::u16string& directory, PlannedEntry& planned);
   uint32_t writeEntry(KitReader& kit, const PlannedEntry& planned);
+  uint32_t planRetime(KitReader& kit, const std::u16string& key, const FileStatus& seen,
+                      PlannedEntry& planned);
+  uint32_t retimeEntry(KitReader& kit, const PlannedEntry& planned);
+  // Writes the installation record in the run's transaction, unless the
+  // directory's record says the same already.
+  uint32_t writeRecord();
   // Keeps the originals the batch replaces and puts their kept names on
   // disk, before any of them is replaced.
   uint32_t keepOriginals();
@@ -89,7 +102,11 @@ class Installer {
   uint32_t added_ = 0;
   uint32_t replaced_ = 0;
   uint32_t kept_ = 0;
+  // Files whose content was the entry's already, given the entry's time.
+  uint32_t retimed_ = 0;
   uint32_t reportedPercent_ = 0;
+  KitIdentity kitIdentity_;
+  RecordBuilder recordBuilder_;
   // The modification time (whole seconds) of every file this run has
   // planned to write, by key: a later entry of the same name compares with
   // it.

@@ -84,11 +84,19 @@ uint32_t read_record(ByteReader& in, JournalContents& contents) {
                                  : is_plain_journal_key(key);
   if (!plain) return ERROR_FILE_CORRUPT;
   switch (JournalRecordType(type)) {
-    case JournalRecordType::kDirectoryTimes: {
+    case JournalRecordType::kDirectoryTimes:
+    case JournalRecordType::kFileTimes: {
       JournalDirectoryTimes entry;
       entry.key = key;
       if (!in.times(entry.times)) return ERROR_FILE_CORRUPT;
-      contents.directoryTimes.push_back(entry);
+      (type == uint8_t(JournalRecordType::kFileTimes) ? contents.fileTimes : contents.directoryTimes)
+          .push_back(entry);
+      return ERROR_SUCCESS;
+    }
+    case JournalRecordType::kRemovedDirectory: {
+      uint32_t mode = 0;
+      if (!in.u32(mode) || (mode & ~07777u) != 0) return ERROR_FILE_CORRUPT;
+      contents.removedDirectories.push_back({key, mode});
       return ERROR_SUCCESS;
     }
     case JournalRecordType::kCreatedDirectory:
@@ -199,7 +207,22 @@ uint32_t JournalWriter::create(const std::u16string& path, const JournalHeader& 
 }
 
 void JournalWriter::directoryTimes(const std::u16string& key, const FileTimes& times) {
-  batch_.u8(uint8_t(JournalRecordType::kDirectoryTimes));
+  keyedTimes(JournalRecordType::kDirectoryTimes, key, times);
+}
+
+void JournalWriter::fileTimes(const std::u16string& key, const FileTimes& times) {
+  keyedTimes(JournalRecordType::kFileTimes, key, times);
+}
+
+void JournalWriter::removedDirectory(const std::u16string& key, uint32_t mode) {
+  batch_.u8(uint8_t(JournalRecordType::kRemovedDirectory));
+  batch_.string(key);
+  batch_.u32(mode);
+}
+
+void JournalWriter::keyedTimes(JournalRecordType type, const std::u16string& key,
+                               const FileTimes& times) {
+  batch_.u8(uint8_t(type));
   batch_.string(key);
   batch_.times(times);
 }

@@ -29,6 +29,8 @@ enum class JournalRecordType : uint8_t {
   kTemporary = 5,         // a temporary file about to be written
   kCommit = 6,            // the installed files are on disk; backups may go
   kExpected = 7,          // what the run writes at a key: size and modification time
+  kFileTimes = 8,         // a file whose time alone the run sets, and its times before
+  kRemovedDirectory = 9,  // a folder an uninstallation removes once empty: mode, times
 };
 
 // The identity of a journal: the run, the directory it lies in (by device
@@ -65,6 +67,11 @@ struct JournalContents {
   // Every expectation recorded for each key (an entry that comes twice in
   // a kit may have been written in either version).
   std::unordered_map<std::u16string, std::vector<ExpectedFile>> expected;
+  // Files the run only gave the entry's time (their content was the
+  // entry's already), with their times before; the same shape as above.
+  std::vector<JournalDirectoryTimes> fileTimes;
+  // Folders an uninstallation removes, deepest first, with their modes.
+  std::vector<std::pair<std::u16string, uint32_t>> removedDirectories;
   bool committed = false;
 };
 
@@ -82,6 +89,8 @@ class JournalWriter {
   // Records for the next batch; they may be collected before the journal
   // exists.
   void directoryTimes(const std::u16string& key, const FileTimes& times);
+  void fileTimes(const std::u16string& key, const FileTimes& times);
+  void removedDirectory(const std::u16string& key, uint32_t mode);
   void record(JournalRecordType type, const std::u16string& key);
   void expected(const std::u16string& key, const ExpectedFile& file);
   bool pending() const { return batch_.size() > 0; }
@@ -105,6 +114,8 @@ class JournalWriter {
   const std::u16string& path() const { return path_; }
 
  private:
+  void keyedTimes(JournalRecordType type, const std::u16string& key, const FileTimes& times);
+
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   std::u16string path_;
   static const uint64_t kNoCommit = ~uint64_t(0);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <random>
 
+#include "install/installation_record.h"
 #include "install/recovery.h"
 #include "platform/existing_level.h"
 #include "platform/file_system.h"
@@ -363,6 +364,8 @@ void Rollback::undo() {
       FileSystem::DeleteFile(record_.temporaries[i]);
   }
   removeAddedFiles();
+  restoreFileTimes();
+  remakeRemovedDirectories();
   if (!record_.target.empty() && !record_.backup.empty()) restoreKeptOriginals();
   for (auto it = record_.createdDirectories.rbegin(); it != record_.createdDirectories.rend(); ++it)
     removeCreatedDirectory(*it);
@@ -441,6 +444,36 @@ void Rollback::restoreKeptOriginals() {
     log_event(error_event("rollback: could not restore " + narrow_lib(original), result));
     undone_.complete = false;
     undone_.notRestored.push_back(original);
+  }
+}
+
+// Outer folders first, so that each has its parent; their times come back
+// with the other directories' at the end.
+void Rollback::remakeRemovedDirectories() {
+  for (auto it = record_.removedDirectories.rbegin(); it != record_.removedDirectories.rend(); ++it) {
+    if (!liesPlainlyInside(it->first)) continue;
+    const uint32_t result = FileSystem::CreateOneDirectory(record_.target + it->first, it->second);
+    if (result == ERROR_SUCCESS) plainLevels_.insert(it->first);
+    if (result != ERROR_SUCCESS && result != ERROR_ALREADY_EXISTS) {
+      undone_.complete = false;
+      undone_.notRestored.push_back(record_.target + it->first);
+    }
+  }
+}
+
+// A file whose time the run set gets its old times back while it is still
+// as the run left it; one changed since keeps what the user gave it.
+void Rollback::restoreFileTimes() {
+  for (const auto& retimed : record_.retimedFiles) {
+    const std::u16string path = record_.target + retimed.first;
+    FileStatus found;
+    if (!liesPlainlyInside(retimed.first) || link_status(path, found) != ERROR_SUCCESS ||
+        !isRunsOwnFile(retimed.first, found))
+      continue;
+    if (FileSystem::SetPathTimes(path, retimed.second) != ERROR_SUCCESS) {
+      undone_.complete = false;
+      undone_.notRestored.push_back(path);
+    }
   }
 }
 
@@ -525,6 +558,9 @@ bool Rollback::recover(const std::u16string& target, const std::u16string& hidde
   for (const std::u16string& key : journal.temporaries) record_.temporaries.push_back(target + key);
   for (const auto& expected : journal.expected)
     record_.expected[expected.first] = expected.second;
+  for (const JournalDirectoryTimes& entry : journal.fileTimes)
+    record_.retimedFiles.push_back({entry.key, entry.times});
+  record_.removedDirectories = journal.removedDirectories;
   undo();
   if (undone_.complete) {
     markRolledBack();
@@ -588,6 +624,7 @@ bool Rollback::isOwnName(const std::u16string& key) const {
     if (end == std::u16string::npos) end = key.size();
     const std::u16string part = key.substr(begin, end - begin);
     if (is_run_folder_name(part) || starts_with(part, kTemporaryPrefix)) return true;
+    if (begin == 0 && is_control_folder_key(part)) return true;
     begin = end + 1;
   }
   return false;
@@ -617,22 +654,120 @@ uint32_t Rollback::planFile(const std::u16string& path, const FileStatus& seen, 
   std::u16string key;
   if (!keyOf(path, key)) return ERROR_INVALID_NAME;
   if (isOwnName(key)) return ERROR_INVALID_NAME;
+  // A directory cannot be replaced by a file: moving it back over the
+  // installed file would fail.
+  if (seen.isDirectory() && !record_.backedUpKeys.contains(key) && !record_.addedKeys.contains(key))
+    return ERROR_INVALID_PARAMETER;
+  planKey(path, key, seen, plan);
+  return ERROR_SUCCESS;
+}
+
+void Rollback::planKey(const std::u16string& path, const std::u16string& key,
+                       const FileStatus& seen, Plan& plan) {
   if (record_.backedUpKeys.contains(key) || record_.addedKeys.contains(key)) {
     plan = Plan::kAgain;  // the original is already safe, or there was none
-    return ERROR_SUCCESS;
+    return;
   }
   if (!seen.exists()) {
     plan = Plan::kAdd;
-    return ERROR_SUCCESS;
+    return;
   }
-  // A directory cannot be replaced by a file: moving it back over the
-  // installed file would fail.
-  if (seen.isDirectory()) return ERROR_INVALID_PARAMETER;
   rememberDirectoryTimes(parent_directory(path));
   journal_.record(JournalRecordType::kKept, key);
   record_.backedUpKeys.add(key);
   plan = Plan::kKeep;
+}
+
+uint32_t Rollback::planRemoval(const std::u16string& path, const FileStatus& seen) {
+  std::u16string key;
+  if (record_.target.empty() || !keyOf(path, key) || !liesPlainlyInside(key))
+    return ERROR_INVALID_NAME;
+  Plan plan;
+  planKey(path, key, seen, plan);
   return ERROR_SUCCESS;
+}
+
+void Rollback::planRemovedDirectory(const std::u16string& dir, const FileStatus& seen) {
+  std::u16string key;
+  if (!keyOf(dir, key)) return;
+  rememberDirectoryTimes(parent_directory(dir));
+  rememberDirectoryTimes(dir);
+  record_.removedDirectories.push_back({key, seen.mode & 07777});
+  journal_.removedDirectory(key, seen.mode & 07777);
+}
+
+uint32_t Rollback::removeKeptFile(const std::u16string& path) {
+  bool linked = false;
+  uint32_t result = keepOriginal(path, &linked);
+  if (result == ERROR_SUCCESS) result = syncKeptOriginals();
+  if (result == ERROR_SUCCESS && linked) result = FileSystem::DeleteFile(path);
+  return result;
+}
+
+void Rollback::planTimeUpdate(const std::u16string& path, const FileStatus& seen,
+                              const ExpectedFile& expected) {
+  std::u16string key;
+  if (!keyOf(path, key)) return;
+  record_.retimedFiles.push_back({key, seen.times});
+  journal_.fileTimes(key, seen.times);
+  planExpected(path, expected);
+}
+
+// The control folder is the wizard's own, so the checks of planFile and
+// planTree, which refuse it to kit entries, are not taken; everything else
+// is the path of an entry's file: journal first, original kept, a whole
+// temporary renamed over the place.
+uint32_t Rollback::placeControlFile(const std::u16string& path, const std::string& bytes) {
+  std::u16string key;
+  if (record_.target.empty() || !keyOf(path, key)) return ERROR_INVALID_NAME;
+  const std::u16string folder = parent_directory(path);
+  FileStatus folderStatus, seen;
+  uint32_t result = link_status(folder, folderStatus);
+  if (result == ERROR_SUCCESS && folderStatus.exists()) result = link_status(path, seen);
+  if (result != ERROR_SUCCESS) return result;
+  if (folderStatus.exists() && !folderStatus.isDirectory()) return ERROR_DIRECTORY;
+  if (seen.exists() && seen.kind != FileKind::kRegular) return ERROR_INVALID_PARAMETER;
+  if (!folderStatus.exists()) {
+    rememberDirectoryTimes(parent_directory(folder));
+    journalRecord(JournalRecordType::kCreatedDirectory, folder);
+    addRBCatalog(folder);
+  }
+  Plan plan;
+  planKey(path, key, seen, plan);
+  if (plan == Plan::kAdd) addRBFile(path);
+  const std::u16string temporary = planTemporary(path, UINT32_MAX);
+  result = flushJournal();
+  if (result == ERROR_SUCCESS && !folderStatus.exists())
+    result = FileSystem::CreateOneDirectory(folder, 0700);
+  bool linked = false;
+  if (result == ERROR_SUCCESS && plan == Plan::kKeep) result = keepOriginal(path, &linked);
+  if (result == ERROR_SUCCESS) result = syncKeptOriginals();
+  // The file keeps the time it was written at; the journal learns it
+  // before the file takes its place.
+  FileStatus written;
+  if (result == ERROR_SUCCESS) result = writeControlTemporary(temporary, bytes, written);
+  if (result == ERROR_SUCCESS) {
+    planExpected(path, ExpectedFile{written.size, written.times.writeSeconds,
+                                    written.times.writeNanoseconds});
+    result = flushJournal();
+  }
+  if (result != ERROR_SUCCESS) return result;
+  const bool replaces = plan == Plan::kAgain || linked;
+  result = FileSystem::MoveFileEx(temporary, path, replaces ? uint32_t(MOVEFILE_REPLACE_EXISTING) : 0u);
+  if (result == ERROR_SUCCESS) temporaryPlaced();
+  return result;
+}
+
+uint32_t Rollback::writeControlTemporary(const std::u16string& temporary, const std::string& bytes,
+                                         FileStatus& written) {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  uint32_t result = FileSystem::CreateFile(temporary, GENERIC_WRITE, 0, CREATE_NEW, handle);
+  if (result != ERROR_SUCCESS) return result;
+  result = FileSystem::SetFileMode(handle, 0600);
+  if (result == ERROR_SUCCESS) result = write_all(handle, bytes);
+  if (result == ERROR_SUCCESS) result = FileSystem::GetHandleStatus(handle, written);
+  FileSystem::CloseHandle(handle);
+  return result;
 }
 
 void Rollback::planExpected(const std::u16string& path, const ExpectedFile& file) {

@@ -157,6 +157,29 @@ class Rollback {
   // nobody can take beforehand, recorded and on disk before it is used.
   uint32_t freeTemporaryName(std::u16string& temporary);
 
+  // Plans setting the time of the file at `path`, whose content is the
+  // entry's already and whose status is `seen`, to `expected`'s: its times
+  // before are recorded and put back by a rollback while the file is still
+  // as the run left it.
+  void planTimeUpdate(const std::u16string& path, const FileStatus& seen,
+                      const ExpectedFile& expected);
+  // Writes `bytes` as the file `path` in the directory's control folder
+  // (which the run makes, mode 0700, when missing) as one more file of the
+  // run: its original kept, under a temporary name first. The control
+  // folder is refused as a kit entry's place, so only this reaches it.
+  uint32_t placeControlFile(const std::u16string& path, const std::string& bytes);
+
+  // Uninstallation. Plans removing the file at `path` (status `seen`): its
+  // original is kept as a replaced file's is, so that a rollback brings it
+  // back. 123 when a level on its way is no real folder.
+  uint32_t planRemoval(const std::u16string& path, const FileStatus& seen);
+  // Plans removing the folder `dir` (status `seen`) once it is empty
+  // (deepest first): a rollback makes it again before its files come back.
+  void planRemovedDirectory(const std::u16string& dir, const FileStatus& seen);
+  // After the journal is on disk: keeps the original of a planned removal
+  // and takes the file from its place.
+  uint32_t removeKeptFile(const std::u16string& path);
+
   // The backup folder (ends with "/"; empty when none).
   const std::u16string& backupDirectory() const { return record_.backup; }
   // The run's private folder (ends with "/"; empty when none).
@@ -194,6 +217,10 @@ class Rollback {
     // What the run may have written at each key (an entry that comes twice
     // may have been written in either version).
     std::unordered_map<std::u16string, std::vector<ExpectedFile>> expected;
+    // Folders an uninstallation removes (deepest first) and their modes.
+    std::vector<std::pair<std::u16string, uint32_t>> removedDirectories;
+    // Files whose time alone the run sets, with their times before.
+    std::vector<std::pair<std::u16string, FileTimes>> retimedFiles;
     // Pre-existing directories whose listing the run changes, with their
     // times before the first change; a rollback puts the times back.
     std::vector<DirectoryTimes> touchedDirectories;
@@ -230,6 +257,13 @@ class Rollback {
   void undo();
   void removeAddedFiles();
   void restoreKeptOriginals();
+  void restoreFileTimes();
+  void remakeRemovedDirectories();
+  // planFile for a key already checked: what writing it means.
+  void planKey(const std::u16string& path, const std::u16string& key, const FileStatus& seen,
+               Plan& plan);
+  uint32_t writeControlTemporary(const std::u16string& temporary, const std::string& bytes,
+                                 FileStatus& written);
   // Whether the file at `path` is one the run may have written at `key`.
   bool isRunsOwnFile(const std::u16string& key, const FileStatus& found) const;
   // Whether every level between the target and `key` is a real folder, so

@@ -284,6 +284,14 @@ class InstallData {
   uint32_t copyToNewFile(uint32_t index, const std::u16string& destinationPath) {
     return copyTo(index, destinationPath, CREATE_NEW);
   }
+  // The CRC-32 of entry `index`'s bytes: the one it carries (checked when
+  // the kit was opened), else read from the container.
+  uint32_t entryCrc32(uint32_t index, uint32_t& crc) {
+    const KitEntry& entry = entries[index];
+    if (!entry.hasCrc32) return crcOfEntry(entry, crc);
+    crc = entry.crc32;
+    return ERROR_SUCCESS;
+  }
 
   // Containers of more than `bytes` go to a temporary file (0: always).
   void setMemoryLimit(uint64_t bytes) { memoryLimit_ = bytes; }

@@ -59,9 +59,10 @@ class FileFaultInjector {
     return *this;
   }
   // Does not count operations whose path holds `fragment` (the wizard's own
-  // private folder, say, when a test counts the files of a run's entries).
+  // private folder, say, when a test counts the files of a run's entries);
+  // each call adds one.
   FileFaultInjector& skipping(const std::u16string& fragment) {
-    m_skipped = fragment;
+    m_skipped.push_back(fragment);
     return *this;
   }
   // After the k-th, every later counted operation fails too (a disk that
@@ -109,7 +110,8 @@ class FileFaultInjector {
       for (FileOp kind : m_ops) chosen = chosen || kind == op;
       if (!chosen) return false;
     }
-    if (!m_skipped.empty() && path.find(m_skipped) != std::u16string::npos) return false;
+    for (const std::u16string& fragment : m_skipped)
+      if (path.find(fragment) != std::u16string::npos) return false;
     return m_prefix.empty() || isBelowPrefix(path);
   }
 
@@ -123,7 +125,7 @@ class FileFaultInjector {
   const uint32_t m_error;
   std::vector<FileOp> m_ops;
   std::u16string m_prefix;
-  std::u16string m_skipped;
+  std::vector<std::u16string> m_skipped;
   bool m_persistent = false;
   Answer m_answer;
   std::atomic<uint64_t> m_count{0};

@@ -1,0 +1,46 @@
+// Collects the installation record while a run plans its entries, and
+// gives the record the run writes at its end.
+#ifndef OVN8_INSTALL_RECORD_BUILDER_H_
+#define OVN8_INSTALL_RECORD_BUILDER_H_
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "install/install_process_data.h"
+#include "install/installation_record.h"
+
+class RecordBuilder {
+ public:
+  void start(const KitIdentity& kit);
+  // What the run does with entry `index` of `kit`, whose place is `key`. A
+  // later entry of the same key replaces the earlier one's content; written
+  // again (`action` empty), the file keeps the earlier entry's action.
+  uint32_t note(KitReader& kit, uint32_t index, const std::u16string& key, RecordAction action);
+  uint32_t noteWrittenAgain(KitReader& kit, uint32_t index, const std::u16string& key);
+  // A file the run left in place (newer, or as new as the entry): the
+  // record names what stands there, whose checksum finish takes.
+  void noteInPlace(const std::u16string& key, RecordAction action);
+  // The record of the run, given the directory's present one: a file the
+  // run found already as the kit has it keeps the action of the earlier
+  // installation that put it there. False when the present record says the
+  // same (nothing to write).
+  bool finish(const std::u16string& target, const InstallationRecord* present, int64_t now,
+              InstallationRecord& record);
+
+ private:
+  uint32_t fill(KitReader& kit, uint32_t index, RecordEntry& entry);
+  RecordEntry& entryAt(const std::u16string& key);
+  // Size, time and checksum of the file in place; the present record's
+  // checksum when it names the same size and time.
+  typedef std::unordered_map<std::u16string, const RecordEntry*> EntriesByPath;
+  static void describeInPlace(const std::u16string& target, const EntriesByPath& earlier,
+                              RecordEntry& entry);
+
+  InstallationRecord record_;
+  std::unordered_map<std::u16string, size_t> byKey_;
+  std::vector<size_t> inPlace_;
+};
+
+#endif  // OVN8_INSTALL_RECORD_BUILDER_H_
