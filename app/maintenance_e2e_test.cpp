@@ -135,4 +135,18 @@ TEST_F(MaintenanceE2eTest, VerifyRepairRebuildAndUninstall) {
   EXPECT_EQ(std::string::npos, launcherFile().find(target_));
 }
 
+TEST_F(MaintenanceE2eTest, TheRecordNamesTheKitAndItsVersion) {
+  config::KitSpec spec;
+  spec.descriptions.push_back({u"en", u"Sales Templates", u"Example Software Ltd.", u""});
+  spec.files.push_back({u"a.txt", "a", EpochToFileTime(kKitTime)});
+  spec.kitVersion = u"2.4.1";
+  ASSERT_TRUE(config::writeKit(kit(), spec));
+  ASSERT_EQ(0, install().status);
+
+  const e2e::Result verified = run({"--verify", "--json", "--target=" + target_});
+  EXPECT_EQ(0, verified.status) << verified.err;
+  EXPECT_NE(std::string::npos, verified.out.find("\"product\":\"Sales Templates\"")) << verified.out;
+  EXPECT_NE(std::string::npos, verified.out.find("\"version\":\"2.4.1\"")) << verified.out;
+}
+
 }  // namespace

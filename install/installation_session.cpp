@@ -341,8 +341,7 @@ KitIdentity InstallationSession::kitIdentity() const {
   if (file_status(kitPath_, status) == ERROR_SUCCESS) identity.size = status.size;
   // An unknown digest is left empty; the record says so.
   sha256_of_file(kitPath_, identity.sha256);
-  // Kits do not carry a version yet: it is filled in here once they do.
-  identity.version.clear();
+  identity.version = kit_.kitVersion();
   return identity;
 }
 
