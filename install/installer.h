@@ -60,7 +60,17 @@ class Installer {
   // planned entry).
   void planBatch(KitReader& kit, const std::u16string& directory, size_t first, size_t end);
   uint32_t planEntry(KitReader& kit, const std::u16string& directory, PlannedEntry& planned);
+  // Writes the entry under its temporary name and, unless the kit is
+  // streamed, puts it in place; a streamed kit's entries wait in staged_
+  // until the whole stream has been read and found sound.
   uint32_t writeEntry(KitReader& kit, const PlannedEntry& planned);
+  uint32_t writeTemporary(KitReader& kit, const PlannedEntry& planned, std::u16string& temporary);
+  uint32_t placeTemporary(const PlannedEntry& planned, const std::u16string& temporary);
+  // Checks the rest of a streamed kit, then puts every staged entry in
+  // place, in the order they were planned.
+  uint32_t placeStaged(KitReader& kit);
+  // Logs and counts a file now in its place.
+  void recordPlaced(const PlannedEntry& planned);
   // Keeps the originals the batch replaces and puts their kept names on
   // disk, before any of them is replaced.
   uint32_t keepOriginals();
@@ -82,6 +92,9 @@ class Installer {
   InstallProcessData* data_;
   std::u16string directory_;
   std::vector<PlannedEntry> batch_;
+  // Entries of a streamed kit written under their temporary names (which
+  // `temporary` holds), not yet in place.
+  std::vector<PlannedEntry> staged_;
   uint32_t failure_ = 0;
   // The files the run wrote new, wrote over older copies, and left in
   // place because they are newer than the kit's entries (reported through
