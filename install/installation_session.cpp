@@ -556,8 +556,9 @@ void InstallationSession::finish(SessionOutcome& outcome) {
       // A streamed kit whose data turned out damaged: nothing of it was put
       // in place, and the run ends as a damaged kit does at start.
       if (kit_.refusalKind() != config::KitRefusal::kNone) {
-        log_event("error " + narrow_lib(kitPath_) + ": the kit is damaged: " + kit_.refusal());
-        outcome.end = SessionOutcome::End::kFailed;
+        log_event(error_event("error " + narrow_lib(kitPath_) + ": the kit is damaged: " + kit_.refusal(),
+                              ERROR_INVALID_DATA));
+        outcome.end = SessionOutcome::End::kRefused;
         outcome.exitStatus = kExitStartupFailed;
         outcome.message = kitDamagedMessage(ERROR_INVALID_DATA);
         return;

@@ -449,7 +449,7 @@ TEST_F(SessionTest, AKitDamagedInItsDataEndsAsDamagedWithNothingChanged) {
     const SessionOutcome outcome = session->install(view);
     FileSystem::SetFaultHook(nullptr, nullptr);
     EXPECT_GE(written, 2);
-    EXPECT_EQ(SessionOutcome::End::kFailed, outcome.end);
+    EXPECT_EQ(SessionOutcome::End::kRefused, outcome.end);
     EXPECT_EQ(kExitStartupFailed, outcome.exitStatus);
     EXPECT_EQ("kit-damaged", outcome.message.code);
     EXPECT_EQ(0u, outcome.message.text.find(LoadResString("IDS_ERROR_DAMAGEDSOURCE") + u"\n"))

@@ -10,8 +10,13 @@
 
 namespace {
 
-// Entries planned, recorded and synced in the journal at a time.
-const size_t kBatchEntries = 256;
+// Entries are planned, recorded and synced in the journal a batch at a
+// time: one sync of the journal serves the whole batch. A batch ends at
+// kMaxBatchEntries entries, or once the files it writes come to
+// kBatchBytes, so that the sync's cost is spread over about as much work
+// whether the files are small or large.
+const size_t kMaxBatchEntries = 4096;
+const uint64_t kBatchBytes = 64u << 20;
 // Names tried for an entry's temporary file when its planned name is taken.
 const int kTemporaryNameTries = 4;
 
@@ -71,8 +76,8 @@ uint32_t Installer::runEntries(InstallProcessData* data) {
 
   const size_t count = kit->entries.size();
   log_event("install " + std::to_string(count) + " entries into " + narrow_lib(directory));
-  for (size_t first = 0; first < count; first += kBatchEntries) {
-    planBatch(*kit, directory, first, std::min(count, first + kBatchEntries));
+  for (size_t first = 0; first < count; first += batch_.size()) {
+    planBatch(*kit, directory, first, std::min(count, first + kMaxBatchEntries));
     result = rollback_.flushJournal();
     if (result != ERROR_SUCCESS) return stopOnError(result, reportedPercent_);
     result = keepOriginals();
@@ -159,13 +164,15 @@ void Installer::planBatch(KitReader& kit, const std::u16string& directory, size_
   batch_.clear();
   failure_ = ERROR_SUCCESS;
   const size_t count = kit.entries.size();
-  for (size_t i = first; i < end; ++i) {
+  uint64_t bytes = 0;
+  for (size_t i = first; i < end && bytes < kBatchBytes; ++i) {
     PlannedEntry planned;
     planned.index = uint32_t(i);
     planned.percent = uint32_t(uint64_t(i) * 100 / count);
     failure_ = planEntry(kit, directory, planned);
     batch_.push_back(planned);
     if (failure_ != ERROR_SUCCESS) return;
+    if (planned.write) bytes += kit.entries[i].size;
   }
 }
 

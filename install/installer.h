@@ -55,9 +55,10 @@ class Installer {
   };
   // run without the final report of its end.
   uint32_t runEntries(InstallProcessData* data);
-  // Plans entries [first, end) into batch_; stops at the first entry that
-  // cannot be installed, with its error in failure_ (it stays the last
-  // planned entry).
+  // Plans entries [first, end) into batch_, fewer when the files to write
+  // reach the batch's bytes; stops at the first entry that cannot be
+  // installed, with its error in failure_ (it stays the last planned
+  // entry).
   void planBatch(KitReader& kit, const std::u16string& directory, size_t first, size_t end);
   uint32_t planEntry(KitReader& kit, const std::u16string& directory, PlannedEntry& planned);
   // Writes the entry under its temporary name and, unless the kit is

@@ -1,9 +1,12 @@
 // The reader of a distribution kit.
 //
-// A kit (ovn8.okd) is one raw DEFLATE stream. Opening it inflates the whole
-// stream once (the unpacked container), reads the per-language descriptions
-// and the entry table from it, and keeps it; copy() then extracts single
-// entries from it. A container that fits well within the free memory is
+// A kit (ovn8.okd) is one raw DEFLATE stream. openStreamed() inflates only
+// its head (descriptions and entry table) when the entries lie in table
+// order, and the entries are then copied in one pass over the rest of the
+// stream (kit/entry_stream.h). open(), and openStreamed() for other
+// layouts, inflates the whole stream once (the unpacked container), reads
+// the per-language descriptions and the entry table from it, and keeps it;
+// copy() then extracts single entries from it. A container that fits well within the free memory is
 // kept in memory, so its bytes are written only once, into their
 // destinations; a larger one goes to a temporary file that stays open, in
 // the user's private temporary folder (platform/private_temp.h). The
@@ -699,6 +702,8 @@ class InstallData {
     if (result == ERROR_SUCCESS) {
       if (creation != CREATE_NEW) FS::SetEndOfFile(destination);
       FS::SetFileTime(destination, nullptr, nullptr, &entry.lastWriteTime);
+      // The installation's final sync then finds the bytes on their way.
+      FS::StartWriteBack(destination);
     }
     const uint32_t closed = FS::CloseHandle(destination);
     return result != ERROR_SUCCESS ? result : closed;
