@@ -25,7 +25,9 @@ struct DataChunk {
 
 class DataPump {
  public:
-  static const uint64_t kDefaultBudget = 64u << 20;
+  // Decoding stays ahead of writing by a few chunks at most; more buffers
+  // only make the process larger.
+  static const uint64_t kDefaultBudget = 16u << 20;
   static const uint64_t kDefaultChunk = 1u << 20;
 
   // At most `budget` bytes of buffers (at least one chunk) of `chunk`
