@@ -666,12 +666,13 @@ TEST_F(SetupE2eTest, LogOfAFailedRunNamesTheFileTheReasonAndTheRollback) {
   const Result result = run({"usecwd", "-S", "--log=" + log}, false);
   EXPECT_EQ(result.status, 2);
   const std::vector<std::string> events = log_events(read_file(log));
-  EXPECT_EQ(count_of(events, "installed " + target() + "forms/invoice.tpl"), 1);
+  // The kit is streamed: the files before the failure were written under
+  // their temporary names, and none was put in place.
+  EXPECT_EQ(count_of(events, "installed " + target() + "forms/invoice.tpl"), 0) << read_file(log);
   EXPECT_EQ(count_of(events, "error " + blocker + ": a folder stands where the file goes (error 267); rolling back"), 1)
       << read_file(log);
-  EXPECT_EQ(count_of(events, "rollback: removed " + target() + "forms/invoice.tpl"), 1);
-  EXPECT_EQ(count_of(events, "rollback: removed " + target() + "forms/deep/letter.tpl"), 1);
-  EXPECT_EQ(count_of(events, "rollback: removed directory " + target() + "forms/deep"), 1);
+  EXPECT_EQ(count_of(events, "rollback: removed " + target() + "forms/invoice.tpl"), 0);
+  EXPECT_EQ(count_of(events, "rollback: removed directory " + target() + "forms/deep"), 1) << read_file(log);
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(outcome_of(events.back()), "end: exit status 2, the installation failed and was rolled back");
 }

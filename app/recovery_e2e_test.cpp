@@ -229,7 +229,7 @@ class RecoveryE2eTest : public testing::Test {
     if (!target.empty()) {
       ASSERT_TRUE(testkit::writeFile(target + "/own.txt", "the user's own file"));
     }
-    ASSERT_TRUE(config::writeKit(kitDir_ + "/ovn8.okd", spec));
+    ASSERT_TRUE(config::writeKit(kitDir_ + "/ovn8.okd", spec, layout_));
     count_ = count;
     size_ = size;
   }
@@ -285,6 +285,7 @@ class RecoveryE2eTest : public testing::Test {
   }
 
   std::string binary_, root_, home_, tmp_, kitDir_;
+  config::KitLayout layout_;
   int count_ = 0;
   size_t size_ = 0;
 };
@@ -421,6 +422,9 @@ TEST_F(RecoveryE2eTest, HomeReachedThroughALinkAtTheNextStartStillRestores) {
 
 TEST_F(RecoveryE2eTest, FilesEditedAfterAKillAreKeptAndNamed) {
   const std::string target = root_ + "/tmplts";
+  // A kit unpacked whole puts each file in place as soon as it is written
+  // (a streamed one only after its last), so the kill finds some in place.
+  layout_.reverseData = true;
   Tree before;
   ASSERT_NO_FATAL_FAILURE(killOverOlderCopies(target, before));
   // One file the run added (odd) and one it replaced (even), both written.

@@ -70,13 +70,14 @@ inline std::vector<std::string> privateFoldersIn(const std::string& dir) {
   return found;
 }
 
-// Writes a kit of `files` into `dir` and opens it with `reader`.
+// Writes a kit of `files` into `dir` and opens it with `reader`, as the
+// wizard does (streamed: the writer lays entries out in table order).
 inline bool openKit(const std::string& dir, const std::vector<config::KitFileSpec>& files,
                     KitReader& reader) {
   std::string path = dir + "/ovn8.okd";
   std::string error;
   if (!config::writeKit(path, files, &error)) return false;
-  return reader.open(widen_lib(path)) == ERROR_SUCCESS;
+  return reader.openStreamed(widen_lib(path)) == ERROR_SUCCESS && reader.streamed();
 }
 
 // A scratch area with a template directory and a private temporary

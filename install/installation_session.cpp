@@ -218,7 +218,7 @@ bool InstallationSession::openKit(const KitOpener& opener, SessionMessage& refus
   const std::function<uint32_t()> opening = [this] {
     signature_ = config::check_kit_signature(kitPath_, settings_.signature);
     signatureChecked_ = true;
-    return signature_.acceptable() ? kit_.open(kitPath_) : uint32_t(ERROR_INVALID_DATA);
+    return signature_.acceptable() ? kit_.openStreamed(kitPath_) : uint32_t(ERROR_INVALID_DATA);
   };
   const uint32_t opened = opener ? opener(opening) : opening();
   if (signatureChecked_ && !signatureAccepted(refusal)) return false;
@@ -236,14 +236,11 @@ bool InstallationSession::openKit(const KitOpener& opener, SessionMessage& refus
                         opened));
   // Where the kit is wrong, for whoever made it; a kit that cannot be read
   // at all says why in the interface language.
-  std::u16string detail;
   if (full)
-    detail = temporarySpaceDetail(std::u16string());
+    refusal = error_message(LoadResString("IDS_ERROR_NOSPACE") + temporarySpaceDetail(std::u16string()),
+                            "no-temporary-space", kitPath_, opened);
   else
-    detail = u"\n" + (opened == ERROR_INVALID_DATA ? kit_refusal_text(kit_.refusalKind(), kit_.refusalSubject())
-                                                   : printable(kitPath_) + u"\n" + failure_reason(opened));
-  refusal = error_message(LoadResString(full ? "IDS_ERROR_NOSPACE" : "IDS_ERROR_DAMAGEDSOURCE") + detail,
-                          full ? "no-temporary-space" : "kit-damaged", kitPath_, opened);
+    refusal = kitDamagedMessage(opened);
   return false;
 }
 
@@ -286,6 +283,13 @@ std::u16string InstallationSession::signatureText() const {
     case config::SignatureState::kUnsigned: break;
   }
   return LoadResString("IDS_KIT_UNSIGNED");
+}
+
+SessionMessage InstallationSession::kitDamagedMessage(uint32_t code) const {
+  const std::u16string detail =
+      u"\n" + (code == ERROR_INVALID_DATA ? kit_refusal_text(kit_.refusalKind(), kit_.refusalSubject())
+                                          : printable(kitPath_) + u"\n" + failure_reason(code));
+  return error_message(LoadResString("IDS_ERROR_DAMAGEDSOURCE") + detail, "kit-damaged", kitPath_, code);
 }
 
 std::u16string InstallationSession::kitLocation() const {
@@ -611,6 +615,18 @@ void InstallationSession::finish(SessionOutcome& outcome) {
       outcome.message = error_message(LoadResString("IDS_ERROR_TARGETBUSY"), "target-busy", target_,
                                       ERROR_LOCK_VIOLATION);
       return;
+    case ERROR_INVALID_DATA:
+      // A streamed kit whose data turned out damaged: nothing of it was put
+      // in place, and the run ends as a damaged kit does at start.
+      if (kit_.refusalKind() != config::KitRefusal::kNone) {
+        log_event(error_event("error " + narrow_lib(kitPath_) + ": the kit is damaged: " + kit_.refusal(),
+                              ERROR_INVALID_DATA));
+        outcome.end = SessionOutcome::End::kRefused;
+        outcome.exitStatus = kExitStartupFailed;
+        outcome.message = kitDamagedMessage(ERROR_INVALID_DATA);
+        return;
+      }
+      [[fallthrough]];
     default:
       outcome.end = SessionOutcome::End::kFailed;
       outcome.exitStatus = kExitInstallFailed;

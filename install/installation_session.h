@@ -207,6 +207,8 @@ class InstallationSession : private InstallWorker {
   bool checkTemporarySpace(SessionMessage& refusal);
   std::u16string temporarySpaceDetail(const std::u16string& sizes) const;
   static std::u16string launcherWarning(const LauncherRecording& recording);
+  // The damaged-kit message for `code` (13: what the reader found).
+  SessionMessage kitDamagedMessage(uint32_t code) const;
   bool openKit(const KitOpener& opener, SessionMessage& refusal);
   bool signatureAccepted(SessionMessage& refusal) const;
   void logStart(bool kitFound) const;

@@ -14,6 +14,7 @@
 #include "config/config_paths.h"
 #include "install/install_test_util.h"
 #include "install/installer.h"
+#include "kit/container_builder.h"
 #include "install/target_lock.h"
 #include "install/wizard_paths.h"
 #include "platform/file_fault_injector.h"
@@ -190,15 +191,18 @@ TEST_F(SessionTest, StartRefusesAMissingDamagedOrUnreadableKitAndOneWithoutRoomT
   const std::string kit = scene.scratch("ovn8.okd");
   const std::u16string nospace = LoadResString("IDS_ERROR_NOSPACE");
   {
-    // A full temporary directory: the kit cannot be unpacked, and nothing
-    // is left there.
+    // A kit laid out in table order is streamed: a full temporary
+    // directory does not stop it, as nothing is unpacked there.
     FileFaultInjector full(1, ERROR_DISK_FULL);
     full.below(w(scene.tempDir())).persistent();
-    EXPECT_EQ(0u, refusalAtStart().find(nospace + u"\n" + w(scene.tempDir())));
-    EXPECT_TRUE(full.fired());
+    InstallationSession session(settings());
+    SessionMessage refusal;
+    EXPECT_TRUE(session.start(nullptr, refusal)) << narrow_lib(refusal.text);
+    EXPECT_FALSE(full.fired());
   }
   EXPECT_TRUE(testkit::leftInTemp(scene.tempDir()).empty());
-  // The opener's answer is the kit's: a face that opens it elsewhere.
+  // A kit unpacked whole into a full temporary directory is refused; the
+  // opener's answer is the kit's: a face that opens it elsewhere.
   int opened = 0;
   EXPECT_EQ(0u, refusalAtStart([&](const std::function<uint32_t()>&) {
                   ++opened;
@@ -412,6 +416,49 @@ TEST_F(SessionTest, AFailureRollsBackExactlyAndNamesTheFile) {
   EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
   EXPECT_FALSE(exists(launcherFile()));
   EXPECT_TRUE(entryNames(scene.homeDir() + "/.ovn8setup").empty());
+}
+
+// A streamed kit whose data is damaged (its last entry's bytes changed, or
+// its stream cut short) opens, and its damage shows only as the bytes pass:
+// the run ends as a damaged kit does, with status 1 and the directory
+// exactly as before, although the entries before were written.
+TEST_F(SessionTest, AKitDamagedInItsDataEndsAsDamagedWithNothingChanged) {
+  config::KitSpec spec;
+  spec.descriptions.push_back({u"en", u"Product", u"Vendor", u"readme.html"});
+  spec.files = kitFiles();
+  std::string container;
+  ASSERT_TRUE(config::buildContainer(spec, config::KitLayout(), container));
+  std::string flipped = container;
+  flipped.back() ^= 0x21;
+  const std::string stored = config::deflateRaw(container, 0);
+  const std::string kits[] = {config::deflateRaw(flipped), stored.substr(0, stored.size() - 4)};
+  for (const std::string& kit : kits) {
+    ASSERT_TRUE(config::writeFileBytes(scene.scratch("ovn8.okd"), kit));
+    auto session = started(settings());
+    ASSERT_TRUE(session->kit().streamed());
+    struct Temporaries {
+      static uint32_t count(FileOp op, const std::u16string& path, void* context) {
+        if (op == FileOp::CreateFile && path.find(u"/.n8new") != std::u16string::npos)
+          ++*static_cast<int*>(context);
+        return 0;
+      }
+    };
+    int written = 0;
+    FileSystem::SetFaultHook(&Temporaries::count, &written);
+    RecordingView view(*session);
+    const SessionOutcome outcome = session->install(view);
+    FileSystem::SetFaultHook(nullptr, nullptr);
+    EXPECT_GE(written, 2);
+    EXPECT_EQ(SessionOutcome::End::kRefused, outcome.end);
+    EXPECT_EQ(kExitStartupFailed, outcome.exitStatus);
+    EXPECT_EQ("kit-damaged", outcome.message.code);
+    EXPECT_EQ(0u, outcome.message.text.find(LoadResString("IDS_ERROR_DAMAGEDSOURCE") + u"\n"))
+        << narrow_lib(outcome.message.text);
+    EXPECT_NE(std::u16string::npos, outcome.message.text.find(u"kept.txt")) << narrow_lib(outcome.message.text);
+    EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+    EXPECT_FALSE(exists(launcherFile()));
+    EXPECT_TRUE(entryNames(scene.homeDir() + "/.ovn8setup").empty());
+  }
 }
 
 TEST_F(SessionTest, ACancelOrAStopSignalRollsBackAndEndsWithStatusThree) {

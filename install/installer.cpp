@@ -14,8 +14,13 @@
 
 namespace {
 
-// Entries planned, recorded and synced in the journal at a time.
-const size_t kBatchEntries = 256;
+// Entries are planned, recorded and synced in the journal a batch at a
+// time: one sync of the journal serves the whole batch. A batch ends at
+// kMaxBatchEntries entries, or once the files it writes come to
+// kBatchBytes, so that the sync's cost is spread over about as much work
+// whether the files are small or large.
+const size_t kMaxBatchEntries = 4096;
+const uint64_t kBatchBytes = 64u << 20;
 // Names tried for an entry's temporary file when its planned name is taken.
 const int kTemporaryNameTries = 4;
 
@@ -35,6 +40,10 @@ void Installer::report(const std::u16string& message, uint32_t percent) {
 // it is whole. One sync of the journal serves a whole batch.
 uint32_t Installer::run(InstallProcessData* data) {
   const uint32_t result = runEntries(data);
+  KitReader* kit = nullptr;
+  std::u16string directory;
+  if (data_ != nullptr) data_->get(kit, directory);
+  if (kit != nullptr) kit->endStream();
   if (data_ != nullptr) {
     if (result == ERROR_SUCCESS) data_->reportCounts(added_ + replaced_, replaced_, kept_, retimed_);
     data_->reportEnd(result);
@@ -45,6 +54,7 @@ uint32_t Installer::run(InstallProcessData* data) {
 uint32_t Installer::runEntries(InstallProcessData* data) {
   data_ = data;
   added_ = replaced_ = kept_ = retimed_ = 0;
+  staged_.clear();
   recordBuilder_.start(kitIdentity_);
   // Without the shared state there is no kit, no directory and no one to
   // tell: nothing is touched.
@@ -71,8 +81,8 @@ uint32_t Installer::runEntries(InstallProcessData* data) {
 
   const size_t count = kit->entries.size();
   log_event("install " + std::to_string(count) + " entries into " + narrow_lib(directory));
-  for (size_t first = 0; first < count; first += kBatchEntries) {
-    planBatch(*kit, directory, first, std::min(count, first + kBatchEntries));
+  for (size_t first = 0; first < count; first += batch_.size()) {
+    planBatch(*kit, directory, first, std::min(count, first + kMaxBatchEntries));
     result = rollback_.flushJournal();
     if (result != ERROR_SUCCESS) return stopOnError(result, reportedPercent_);
     result = keepOriginals();
@@ -98,15 +108,13 @@ uint32_t Installer::runEntries(InstallProcessData* data) {
       if (!planned.write) continue;
       result = writeEntry(*kit, planned);
       if (result != ERROR_SUCCESS) return failEntry(planned.path, result, planned.percent);
-      if (run_log().isOpen())
-        log_event((planned.plan == Rollback::Plan::kAdd ? "installed " : "replaced ") +
-                  narrow_lib(planned.path));
-      // A file written twice in this run counts once.
-      if (planned.plan == Rollback::Plan::kAdd) ++added_;
-      if (planned.plan == Rollback::Plan::kKeep) ++replaced_;
     }
   }
   if (data_->isCancelled()) return cancel();
+  // The record is written once every entry is in place and the kit's
+  // stream has passed its checks.
+  result = placeStaged(*kit);
+  if (result != ERROR_SUCCESS) return result;
   result = writeRecord();
   if (result != ERROR_SUCCESS) return failEntry(record_path(directory), result, reportedPercent_);
   result = rollback_.syncInstalled();
@@ -173,13 +181,15 @@ void Installer::planBatch(KitReader& kit, const std::u16string& directory, size_
   batch_.clear();
   failure_ = ERROR_SUCCESS;
   const size_t count = kit.entries.size();
-  for (size_t i = first; i < end; ++i) {
+  uint64_t bytes = 0;
+  for (size_t i = first; i < end && bytes < kBatchBytes; ++i) {
     PlannedEntry planned;
     planned.index = uint32_t(i);
     planned.percent = uint32_t(uint64_t(i) * 100 / count);
     failure_ = planEntry(kit, directory, planned);
     batch_.push_back(planned);
     if (failure_ != ERROR_SUCCESS) return;
+    if (planned.write) bytes += kit.entries[i].size;
   }
 }
 
@@ -288,9 +298,22 @@ uint32_t Installer::writeRecord() {
 // its place in one rename: the visible file is the whole old or the whole
 // new one.
 uint32_t Installer::writeEntry(KitReader& kit, const PlannedEntry& planned) {
+  std::u16string temporary = planned.temporary;
+  const uint32_t result = writeTemporary(kit, planned, temporary);
+  if (result != ERROR_SUCCESS) return result;
+  if (!kit.streamed()) {
+    const uint32_t placed = placeTemporary(planned, temporary);
+    if (placed == ERROR_SUCCESS) recordPlaced(planned);
+    return placed;
+  }
+  staged_.push_back(planned);
+  staged_.back().temporary = temporary;
+  return ERROR_SUCCESS;
+}
+
+uint32_t Installer::writeTemporary(KitReader& kit, const PlannedEntry& planned, std::u16string& temporary) {
   uint32_t result = rollback_.createPlannedTree(parent_directory(planned.path));
   if (result != ERROR_SUCCESS) return result;
-  std::u16string temporary = planned.temporary;
   result = kit.copyToNewFile(planned.index, temporary);
   for (int attempt = 0; result == ERROR_ALREADY_EXISTS && attempt < kTemporaryNameTries; ++attempt) {
     const uint32_t freed = rollback_.freeTemporaryName(temporary);
@@ -299,17 +322,18 @@ uint32_t Installer::writeEntry(KitReader& kit, const PlannedEntry& planned) {
   }
   if (result == ERROR_SUCCESS && planned.replacedMode != 0)
     result = FileSystem::SetPathMode(temporary, planned.replacedMode);
-  if (result != ERROR_SUCCESS) {
-    // Never a file that stands there without being this run's.
-    if (result != ERROR_ALREADY_EXISTS) FileSystem::DeleteFile(temporary);
-    return result;
-  }
+  // Never a file that stands there without being this run's.
+  if (result != ERROR_SUCCESS && result != ERROR_ALREADY_EXISTS) FileSystem::DeleteFile(temporary);
+  return result;
+}
+
+uint32_t Installer::placeTemporary(const PlannedEntry& planned, const std::u16string& temporary) {
   // Only a file this run wrote itself, or an original the backup folder
   // holds by a second name, is replaced; where nothing stood (or the
   // original has moved away) nothing may have appeared.
   const bool replaces = planned.plan == Rollback::Plan::kAgain || planned.linked;
   const uint32_t flags = replaces ? uint32_t(MOVEFILE_REPLACE_EXISTING) : 0u;
-  result = FileSystem::MoveFileEx(temporary, planned.path, flags);
+  uint32_t result = FileSystem::MoveFileEx(temporary, planned.path, flags);
   if (result == ERROR_SUCCESS) rollback_.temporaryPlaced();
   // Whatever took the free place meanwhile is not this run's to delete.
   if (result == ERROR_ALREADY_EXISTS && planned.plan == Rollback::Plan::kAdd)
@@ -317,6 +341,32 @@ uint32_t Installer::writeEntry(KitReader& kit, const PlannedEntry& planned) {
   if (result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND)
     result = ERROR_INVALID_PARAMETER;
   return result;
+}
+
+// Nothing of a streamed kit is put in place before all of it has been read:
+// a kit damaged anywhere leaves the directory as it was.
+uint32_t Installer::placeStaged(KitReader& kit) {
+  uint32_t result = kit.finishStream();
+  if (result != ERROR_SUCCESS) {
+    log_event("error: " + kit.refusal());
+    return failEntry(directory_, result, reportedPercent_);
+  }
+  for (const PlannedEntry& planned : staged_) {
+    result = placeTemporary(planned, planned.temporary);
+    // Reported where the progress stands: every entry has been written.
+    if (result != ERROR_SUCCESS) return failEntry(planned.path, result, reportedPercent_);
+    recordPlaced(planned);
+  }
+  staged_.clear();
+  return ERROR_SUCCESS;
+}
+
+void Installer::recordPlaced(const PlannedEntry& planned) {
+  if (run_log().isOpen())
+    log_event((planned.plan == Rollback::Plan::kAdd ? "installed " : "replaced ") + narrow_lib(planned.path));
+  // A file written twice in this run counts once.
+  if (planned.plan == Rollback::Plan::kAdd) ++added_;
+  if (planned.plan == Rollback::Plan::kKeep) ++replaced_;
 }
 
 uint32_t Installer::failEntry(const std::u16string& path, uint32_t code, uint32_t percent) {

@@ -62,11 +62,15 @@ class Installer {
   };
   // run without the final report of its end.
   uint32_t runEntries(InstallProcessData* data);
-  // Plans entries [first, end) into batch_; stops at the first entry that
-  // cannot be installed, with its error in failure_ (it stays the last
-  // planned entry).
+  // Plans entries [first, end) into batch_, fewer when the files to write
+  // reach the batch's bytes; stops at the first entry that cannot be
+  // installed, with its error in failure_ (it stays the last planned
+  // entry).
   void planBatch(KitReader& kit, const std::u16string& directory, size_t first, size_t end);
   uint32_t planEntry(KitReader& kit, const std::u16string& directory, PlannedEntry& planned);
+  // Writes the entry under its temporary name and, unless the kit is
+  // streamed, puts it in place; a streamed kit's entries wait in staged_
+  // until the whole stream has been read and found sound.
   uint32_t writeEntry(KitReader& kit, const PlannedEntry& planned);
   uint32_t planRetime(KitReader& kit, const std::u16string& key, const FileStatus& seen,
                       PlannedEntry& planned);
@@ -74,6 +78,13 @@ class Installer {
   // Writes the installation record in the run's transaction, unless the
   // directory's record says the same already.
   uint32_t writeRecord();
+  uint32_t writeTemporary(KitReader& kit, const PlannedEntry& planned, std::u16string& temporary);
+  uint32_t placeTemporary(const PlannedEntry& planned, const std::u16string& temporary);
+  // Checks the rest of a streamed kit, then puts every staged entry in
+  // place, in the order they were planned.
+  uint32_t placeStaged(KitReader& kit);
+  // Logs and counts a file now in its place.
+  void recordPlaced(const PlannedEntry& planned);
   // Keeps the originals the batch replaces and puts their kept names on
   // disk, before any of them is replaced.
   uint32_t keepOriginals();
@@ -95,6 +106,9 @@ class Installer {
   InstallProcessData* data_;
   std::u16string directory_;
   std::vector<PlannedEntry> batch_;
+  // Entries of a streamed kit written under their temporary names (which
+  // `temporary` holds), not yet in place.
+  std::vector<PlannedEntry> staged_;
   uint32_t failure_ = 0;
   // The files the run wrote new, wrote over older copies, and left in
   // place because they are newer than the kit's entries (reported through

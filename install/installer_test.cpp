@@ -736,9 +736,9 @@ TEST_F(InstallerTest, ARollbackThatCannotFinishSaysWhatIsLeftAndWhere) {
     int renames = 0;
     static uint32_t hook(FileOp op, const std::u16string& path, void* context) {
       auto* self = static_cast<Faults*>(context);
-      // The third entry's file cannot be written; then the disk fails
+      // The third entry's file cannot be put in place; then the disk fails
       // under every rename back out of the private folder.
-      if (op == FileOp::CreateFile && path.find(u"/.n8new") != std::u16string::npos &&
+      if (op == FileOp::MoveFileEx && path.find(u"/.n8new") != std::u16string::npos &&
           ++self->renames == 3)
         return errorFromErrNo(ENOSPC);
       if (op == FileOp::MoveFileEx && path.find(u"/.n8stp0/b/") != std::u16string::npos)
@@ -777,3 +777,32 @@ TEST(InstallerWithoutStateTest, RefusesAndTouchesNothing) {
 }
 
 }  // namespace
+
+// A kit whose data lies in another order than its table is not streamed:
+// it is unpacked whole at open and installs as before, each entry put in
+// place as soon as it is written.
+TEST_F(InstallerTest, AKitLaidOutInAnotherOrderInstallsFromTheWholeContainer) {
+  writeFile(scene / "a.txt", "original a", kOlder);
+  config::KitSpec spec;
+  spec.files = {{u"a.txt", "kit a", kitTime(kKitTime)},
+                {u"sub\\b.txt", "kit b", kitTime(kKitTime)},
+                {u"c.txt", "kit c", kitTime(kKitTime)}};
+  config::KitLayout reversed;
+  reversed.reverseData = true;
+  ASSERT_TRUE(config::writeKit(scene.scratch("reversed.okd"), spec, reversed));
+  ASSERT_EQ(0u, kit.openStreamed(widen_lib(scene.scratch("reversed.okd"))));
+  ASSERT_FALSE(kit.streamed());
+  // The first entry stands in its place before the second is written.
+  bool firstInPlace = false;
+  FileFaultInjector watch;
+  watch.only({FileOp::CreateFile}).below(widen_lib(scene / "sub")).answering([&](FileOp, const std::u16string&) {
+    firstInPlace = readText(scene / "a.txt") == "kit a";
+    return 0u;
+  });
+  EXPECT_EQ(0u, install());
+  EXPECT_TRUE(firstInPlace);
+  EXPECT_EQ("kit a", readText(scene / "a.txt"));
+  EXPECT_EQ("kit b", readText(scene / "sub/b.txt"));
+  EXPECT_EQ("kit c", readText(scene / "c.txt"));
+  EXPECT_EQ(kKitTime, modificationTime(scene / "c.txt"));
+}

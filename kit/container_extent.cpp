@@ -7,7 +7,7 @@
 
 namespace config {
 
-ExtentResult containerExtent(const uint8_t* data, size_t size, uint64_t& extent) {
+ExtentResult containerExtent(const uint8_t* data, size_t size, uint64_t& extent, uint64_t* tableEnd) {
   ByteReader walk(data, size);
   uint32_t marker = 0;
   if (!walk.u32(marker)) return ExtentResult::kNeedMore;
@@ -42,6 +42,7 @@ ExtentResult containerExtent(const uint8_t* data, size_t size, uint64_t& extent)
     // An empty entry reads nothing, wherever it points.
     if (bytes > 0) farthest = std::max(farthest, uint64_t(offset) + bytes);
   }
+  if (tableEnd != nullptr) *tableEnd = walk.consumed();
   extent = walk.consumed() + farthest;
   return ExtentResult::kKnown;
 }

@@ -16,7 +16,10 @@ enum class ExtentResult {
   kUnknown,   // the header makes no sense; only a full reading can tell
 };
 
-ExtentResult containerExtent(const uint8_t* data, size_t size, uint64_t& extent);
+// `tableEnd`, when given, gets where the entry table ends (the data area
+// begins) with kKnown.
+ExtentResult containerExtent(const uint8_t* data, size_t size, uint64_t& extent,
+                             uint64_t* tableEnd = nullptr);
 
 }  // namespace config
 

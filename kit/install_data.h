@@ -1,9 +1,12 @@
 // The reader of a distribution kit.
 //
-// A kit (ovn8.okd) is one raw DEFLATE stream. Opening it inflates the whole
-// stream once (the unpacked container), reads the per-language descriptions
-// and the entry table from it, and keeps it; copy() then extracts single
-// entries from it. A container that fits well within the free memory is
+// A kit (ovn8.okd) is one raw DEFLATE stream. openStreamed() inflates only
+// its head (descriptions and entry table) when the entries lie in table
+// order, and the entries are then copied in one pass over the rest of the
+// stream (kit/entry_stream.h). open(), and openStreamed() for other
+// layouts, inflates the whole stream once (the unpacked container), reads
+// the per-language descriptions and the entry table from it, and keeps it;
+// copy() then extracts single entries from it. A container that fits well within the free memory is
 // kept in memory, so its bytes are written only once, into their
 // destinations; a larger one goes to a temporary file that stays open, in
 // the user's private temporary folder (platform/private_temp.h). The
@@ -29,6 +32,8 @@
 #include <string>
 #include <vector>
 
+#include "kit/entry_stream.h"
+#include "kit/kit_stream.h"
 #include "kit/lz_compressor.h"
 #include "platform/byte_codec.h"
 #include "platform/errors.h"
@@ -239,6 +244,7 @@ class InstallData {
   static const uint32_t kCopyBufferSize = 1048576;
   // The memory limit is asked of the compressor when the kit is opened.
   static const uint64_t kAutomaticLimit = UINT64_MAX;
+  static const uint64_t kMinStreamBudget = 4096;
 
   InstallData() : handle_(INVALID_HANDLE_VALUE), copyBuffer_(new uint8_t[kCopyBufferSize]) {}
   ~InstallData() { release(); }
@@ -251,28 +257,86 @@ class InstallData {
   // readable), with no temporary file left and no entries.
   uint32_t open(const std::u16string& kitPath) {
     release();
-    descriptions.clear();
-    kitVersion_.clear();
-    hasKitVersion_ = false;
-    damagedEntry_.clear();
-    refusal_.clear();
-    refusalKind_ = KitRefusal::kNone;
-    refusalSubject_.clear();
-    stage_ = "the compressed stream";
+    resetRefusal();
     const uint32_t result = openContainer(kitPath);
-    if (result != ERROR_SUCCESS) {
-      if (refusal_.empty()) {
-        refusal_ = result == ERROR_INVALID_DATA ? stage_ + " is damaged or cut short"
-                                                : stage_ + ": " + error_event("cannot be read", result);
-        refusalKind_ = result == ERROR_INVALID_DATA ? KitRefusal::kDataDamaged : KitRefusal::kUnreadable;
-      }
-      release();
-    }
+    if (result != ERROR_SUCCESS) failedOpen(result);
     return result;
   }
 
+  // Like open(), but decodes the kit only up to the end of its entry table
+  // when every entry lies behind the one before it (the kits okdpack
+  // makes): the descriptions and entries are there at once, whatever the
+  // kit's size, and the data area is decoded later, once, as the entries
+  // are copied in table order (see copy()). Entries lying in another
+  // order, and kits this reading refuses, are opened by open(), which
+  // also says why a kit is refused. In a streamed kit, damage to the data
+  // area (a checksum that does not match, a stream that is corrupt or ends
+  // inside an entry) shows only when the entries are copied: copy() and
+  // finishStream() then return 13 and refusal() says why.
+  uint32_t openStreamed(const std::u16string& kitPath) {
+    release();
+    resetRefusal();
+    std::unique_ptr<KitStream> stream(new KitStream());
+    std::vector<uint8_t> head;
+    const uint32_t opened = stream->openHead(kitPath, streamDecoder_, head);
+    if (opened == ERROR_INVALID_DATA) return open(kitPath);
+    if (opened != ERROR_SUCCESS) return failedOpen(opened);
+    memory_.bytes.reset(new uint8_t[std::max<size_t>(head.size(), 1)]);
+    std::copy(head.begin(), head.end(), memory_.bytes.get());
+    containerSize_ = head.size();
+    position_ = 0;
+    const bool read = readDescriptions() == ERROR_SUCCESS && readEntries() == ERROR_SUCCESS &&
+                      entriesInTableOrder() && everyEntryCarriesCrc32() && placeStreamedEntries();
+    memory_ = UnpackedContainer();
+    if (!read) return open(kitPath);
+    dataStart_ = containerSize_;
+    stream_ = std::move(stream);
+    return ERROR_SUCCESS;
+  }
+
+  // True when the kit was opened by openStreamed() for a single pass.
+  bool streamed() const { return stream_ != nullptr; }
+
+  // In a streamed kit whose data has begun to be read: reads what is left,
+  // checking every entry not yet copied and the stream's end. 0 when all
+  // of it is sound (and when no entry was copied: then nothing was read,
+  // and nothing checked); 13 when it is damaged. 0 for a kit opened whole.
+  uint32_t finishStream() {
+    if (entryStream_ == nullptr) return ERROR_SUCCESS;
+    uint32_t result = passStreamedEntries(entries.size());
+    if (result == ERROR_SUCCESS) result = entryStream_->finish();
+    if (result == ERROR_INVALID_DATA) return refuseStreamed(nextStreamed_);
+    return result;
+  }
+
+  // Reads every entry of a streamed kit and checks it, as the installation
+  // would; 13 when the data is damaged. For a kit opened whole, which was
+  // checked when it was opened, 0.
+  uint32_t verifyStream() {
+    if (!streamed()) return ERROR_SUCCESS;
+    endStream();
+    const uint32_t result = startStream();
+    return result != ERROR_SUCCESS ? result : finishStream();
+  }
+
+  // Stops reading a streamed kit's data (its decoding thread ends); the
+  // next copy decodes it again from the start. Every installation ends so,
+  // so that no decoding thread outlives it.
+  void endStream() { entryStream_.reset(); }
+
+  // Buffers a streamed kit keeps at most while its data is read (from the
+  // next copy on).
+  void setStreamBudget(uint64_t bytes) { streamBudget_ = std::max<uint64_t>(bytes, kMinStreamBudget); }
+  uint64_t peakStreamBufferBytes() const {
+    return entryStream_ != nullptr ? entryStream_->peakBufferBytes() : 0;
+  }
+  // The decoder of streamed kits.
+  void setStreamDecoder(StreamDecoder decoder) { streamDecoder_ = decoder; }
+
   // Writes entry `index` to `destinationPath` (created or overwritten and
-  // cut to the entry's size) and gives it the entry's last-write time.
+  // cut to the entry's size) and gives it the entry's last-write time. In a
+  // streamed kit entries are copied in table order, each at most once:
+  // the entries passed over on the way are checked, not written.
   uint32_t copy(uint32_t index, const std::u16string& destinationPath) {
     return copyTo(index, destinationPath, CREATE_ALWAYS);
   }
@@ -302,7 +366,7 @@ class InstallData {
   // Path of the unpacked container; empty when none exists (or it is kept
   // in memory).
   const std::u16string& temporaryPath() const { return tempFilePath; }
-  bool isOpen() const { return handle_ != INVALID_HANDLE_VALUE || inMemory(); }
+  bool isOpen() const { return handle_ != INVALID_HANDLE_VALUE || inMemory() || streamed(); }
   // The version the vendor gave the kit (okdpack --kit-version); empty
   // when it names none.
   const std::u16string& kitVersion() const { return kitVersion_; }
@@ -321,6 +385,126 @@ class InstallData {
   const std::u16string& refusalSubject() const { return refusalSubject_; }
 
  private:
+  // Notes why opening failed, unless the reason is known, and drops what
+  // was read; returns `result`.
+  uint32_t failedOpen(uint32_t result) {
+    if (refusal_.empty()) {
+      refusal_ = result == ERROR_INVALID_DATA ? stage_ + " is damaged or cut short"
+                                              : stage_ + ": " + error_event("cannot be read", result);
+      refusalKind_ = result == ERROR_INVALID_DATA ? KitRefusal::kDataDamaged : KitRefusal::kUnreadable;
+    }
+    release();
+    return result;
+  }
+
+  void resetRefusal() {
+    descriptions.clear();
+    kitVersion_.clear();
+    hasKitVersion_ = false;
+    damagedEntry_.clear();
+    refusal_.clear();
+    refusalKind_ = KitRefusal::kNone;
+    refusalSubject_.clear();
+    stage_ = "the compressed stream";
+  }
+
+  // True when every entry with bytes begins at or after the end of the one
+  // with bytes before it, so that one pass over the data area meets them
+  // all in table order.
+  bool entriesInTableOrder() const {
+    uint64_t end = 0;
+    for (const KitEntry& entry : entries) {
+      if (entry.size == 0) continue;
+      if (entry.offset < end) return false;
+      end = uint64_t(entry.offset) + entry.size;
+    }
+    return true;
+  }
+
+  // Offsets become absolute positions, which must fit the 32-bit field;
+  // whether an entry lies inside the container shows when it is read.
+  // Kits made before entries carried their CRC-32 are read whole: a
+  // streamed kit cannot go back to an entry's bytes to sum them for the
+  // up-to-date comparison and the installation record.
+  bool everyEntryCarriesCrc32() const {
+    for (const KitEntry& entry : entries)
+      if (!entry.hasCrc32) return false;
+    return true;
+  }
+
+  bool placeStreamedEntries() {
+    for (KitEntry& entry : entries) {
+      const uint64_t begin = containerSize_ + entry.offset;
+      if (begin > 0xFFFFFFFFu) return false;
+      entry.offset = uint32_t(begin);
+    }
+    return true;
+  }
+
+  // A stream read before (by an earlier installation with the same
+  // reader) is decoded again from the kit's start, from the same mapping.
+  uint32_t startStream() {
+    if (entryStream_ != nullptr) return ERROR_SUCCESS;
+    if (streamUsed_) {
+      if (!stream_->rewind()) return refuse(KitRefusal::kDataDamaged, "the kit changed while it was open");
+      nextStreamed_ = 0;
+    }
+    const uint64_t chunk = std::min(streamBudget_, uint64_t(DataPump::kDefaultChunk));
+    entryStream_.reset(new EntryStream(*stream_, dataStart_, streamBudget_, chunk));
+    streamUsed_ = true;
+    return ERROR_SUCCESS;
+  }
+
+  uint32_t takeStreamedEntry(uint32_t index, const EntryStream::Consume& consume) {
+    const KitEntry& entry = entries[index];
+    return entryStream_->take(entry.offset, entry.size, entry.hasCrc32, entry.crc32, consume);
+  }
+
+  // Checks the entries from the next one up to `end` without writing them.
+  uint32_t passStreamedEntries(size_t end) {
+    const EntryStream::Consume nothing = [](const uint8_t*, uint32_t) { return uint32_t(ERROR_SUCCESS); };
+    for (; nextStreamed_ < end; ++nextStreamed_) {
+      const uint32_t result = takeStreamedEntry(uint32_t(nextStreamed_), nothing);
+      if (result != ERROR_SUCCESS) return result;
+    }
+    return ERROR_SUCCESS;
+  }
+
+  // The entry stream found the data damaged at entry `index` (or after the
+  // last one): the refusal says how, as open() would have.
+  uint32_t refuseStreamed(size_t index) {
+    const std::u16string name = index < entries.size() ? entries[index].name : std::u16string();
+    switch (entryStream_->fault()) {
+      case StreamFault::kChecksum:
+        damagedEntry_ = name;
+        return refuse(KitRefusal::kFileDamaged, "entry " + narrow_lib(name) + " does not match its checksum",
+                      name);
+      case StreamFault::kCut:
+        return refuse(KitRefusal::kFileDamaged, "entry " + narrow_lib(name) + " lies outside the container",
+                      name);
+      default:
+        return refuse(KitRefusal::kDataDamaged, "the compressed stream is damaged");
+    }
+  }
+
+  // A streamed entry: the entries before it are checked on the way.
+  uint32_t copyStreamedEntry(uint32_t index, HANDLE destination) {
+    if (index < nextStreamed_) endStream();
+    uint32_t result = startStream();
+    if (result != ERROR_SUCCESS) return result;
+    result = passStreamedEntries(index);
+    if (result == ERROR_SUCCESS) {
+      result = takeStreamedEntry(index, [destination](const uint8_t* data, uint32_t size) {
+        uint32_t written = 0;
+        return FS::WriteFile(destination, data, size, &written, nullptr);
+      });
+      nextStreamed_ = index + 1;
+    }
+    if (result == ERROR_INVALID_DATA && entryStream_->fault() != StreamFault::kNone)
+      return refuseStreamed(std::min<size_t>(nextStreamed_, index));
+    return result;
+  }
+
   uint32_t openContainer(const std::u16string& kitPath) {
     // In the user's private temporary folder, where nobody else can make
     // or watch its name. The container is locked from its creation for as
@@ -578,13 +762,15 @@ class InstallData {
     uint32_t result = FS::CreateFile(destinationPath, GENERIC_WRITE, 0, creation, destination);
     if (destination == INVALID_HANDLE_VALUE) return result != 0 ? result : ERROR_INVALID_HANDLE;
 
-    result = copyEntryData(entry, destination);
+    result = streamed() ? copyStreamedEntry(index, destination) : copyEntryData(entry, destination);
     // A longer old file keeps its tail unless cut here. The cut and the time
     // are best effort: a file system that refuses time stamps must not make
     // every installation fail; the bytes written are what counts.
     if (result == ERROR_SUCCESS) {
       if (creation != CREATE_NEW) FS::SetEndOfFile(destination);
       FS::SetFileTime(destination, nullptr, nullptr, &entry.lastWriteTime);
+      // The installation's final sync then finds the bytes on their way.
+      FS::StartWriteBack(destination);
     }
     const uint32_t closed = FS::CloseHandle(destination);
     return result != ERROR_SUCCESS ? result : closed;
@@ -662,6 +848,11 @@ class InstallData {
 
   // Back to the constructed state: no entries, no handle, no temporary file.
   void release() {
+    entryStream_.reset();
+    stream_.reset();
+    nextStreamed_ = 0;
+    dataStart_ = 0;
+    streamUsed_ = false;
     entries.clear();
     removeTemporaryFile();
     memory_ = UnpackedContainer();
@@ -688,12 +879,23 @@ class InstallData {
   Inflater inflater_ = Inflater::kFastest;
   UnpackedContainer memory_;
   std::unique_ptr<uint8_t[]> copyBuffer_;
+  // A streamed kit: the decoder positioned at the data area, and the pass
+  // over the entries once one has been copied.
+  std::unique_ptr<KitStream> stream_;
+  std::unique_ptr<EntryStream> entryStream_;
+  uint64_t dataStart_ = 0;
+  size_t nextStreamed_ = 0;  // the first entry not yet taken from the stream
+  bool streamUsed_ = false;  // stream_ has been read past the head
+  uint64_t streamBudget_ = DataPump::kDefaultBudget;
+  StreamDecoder streamDecoder_ = StreamDecoder::kFastest;
 };
 
 template <class Compressor, class FS>
 const uint32_t InstallData<Compressor, FS>::kCopyBufferSize;
 template <class Compressor, class FS>
 const uint64_t InstallData<Compressor, FS>::kAutomaticLimit;
+template <class Compressor, class FS>
+const uint64_t InstallData<Compressor, FS>::kMinStreamBudget;
 
 }  // namespace config
 

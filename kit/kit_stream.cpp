@@ -1,87 +1,83 @@
 #include "kit/kit_stream.h"
 
-#include <zlib.h>
+#include <algorithm>
+#include <cstring>
 
-#include <cerrno>
-#include <memory>
-
-#include "platform/file_system.h"
+#include "kit/container_extent.h"
+#include "platform/errors.h"
 
 namespace config {
 
+const uint64_t KitStream::kMaxHead;
+
 namespace {
 
-const uint32_t kChunk = 1 << 16;
-
-// Feeds the stream from `handle` until its final block or the file's end.
-KitStreamCheck inflateToEnd(HANDLE handle, z_stream& stream) {
-  KitStreamCheck check;
-  std::unique_ptr<unsigned char[]> in(new unsigned char[kChunk]);
-  std::unique_ptr<unsigned char[]> out(new unsigned char[kChunk]);
-  int code = Z_OK;
-  while (code != Z_STREAM_END) {
-    if (stream.avail_in == 0) {
-      uint32_t got = 0;
-      check.error = FileSystem::ReadFile(handle, in.get(), kChunk, &got, nullptr);
-      if (check.error != ERROR_SUCCESS) return check;
-      if (got == 0) break;
-      check.fileBytes += got;
-      stream.next_in = in.get();
-      stream.avail_in = got;
-    }
-    stream.next_out = out.get();
-    stream.avail_out = kChunk;
-    code = inflate(&stream, Z_NO_FLUSH);
-    if (code != Z_OK && code != Z_STREAM_END && code != Z_BUF_ERROR) {
-      check.end = KitStreamEnd::kCorrupt;
-      return check;
-    }
-  }
-  check.streamBytes = check.fileBytes - stream.avail_in;
-  if (code != Z_STREAM_END) {
-    check.end = check.fileBytes == 0 ? KitStreamEnd::kCorrupt : KitStreamEnd::kCutShort;
-    return check;
-  }
-  uint32_t got = 0;
-  check.error = FileSystem::ReadFile(handle, in.get(), 1, &got, nullptr);
-  if (check.error != ERROR_SUCCESS) return check;
-  check.fileBytes += got;
-  check.end = check.fileBytes > check.streamBytes ? KitStreamEnd::kTrailingBytes : KitStreamEnd::kWhole;
-  return check;
-}
+const uint64_t kHeadStep = 64u << 10;
 
 }  // namespace
 
-KitStreamCheck checkKitStream(const std::u16string& path) {
-  KitStreamCheck check;
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  check.error = FileSystem::CreateFile(path, GENERIC_READ, 0, OPEN_EXISTING, handle);
-  if (handle == INVALID_HANDLE_VALUE) {
-    if (check.error == ERROR_SUCCESS) check.error = ERROR_INVALID_HANDLE;
-    return check;
-  }
-  z_stream stream = z_stream();
-  if (inflateInit2(&stream, -15) != Z_OK) {
-    FileSystem::CloseHandle(handle);
-    check.error = system_error(ENOMEM);
-    return check;
-  }
-  check = inflateToEnd(handle, stream);
-  inflateEnd(&stream);
-  FileSystem::CloseHandle(handle);
-  return check;
+uint32_t KitStream::openHead(const std::u16string& kitPath, StreamDecoder decoder, std::vector<uint8_t>& head) {
+  head.clear();
+  const uint32_t mapped = mapKit(kitPath, kit_);
+  if (mapped != ERROR_SUCCESS) return mapped;
+  decoder_ = decoder;
+  return decodeHead(head);
 }
 
-std::string describeKitStreamEnd(const KitStreamCheck& check) {
-  switch (check.end) {
-    case KitStreamEnd::kWhole: return "one whole stream";
-    case KitStreamEnd::kCutShort: return "cut short: the file ends before its stream does";
-    case KitStreamEnd::kTrailingBytes:
-      return std::to_string(check.fileBytes - check.streamBytes) + " byte(s) after the end of its stream";
-    case KitStreamEnd::kCorrupt: return "its stream is damaged";
-    case KitStreamEnd::kUnreadable: break;
+// The mapping stays: decoding again touches no file.
+bool KitStream::rewind() {
+  if (kit_.mapping == nullptr) return false;
+  std::vector<uint8_t> head;
+  const uint64_t dataStart = dataStart_;
+  return decodeHead(head) == ERROR_SUCCESS && head.size() == dataStart;
+}
+
+uint32_t KitStream::decodeHead(std::vector<uint8_t>& head) {
+  inflater_ = makeStreamInflater(kit_.mapping->data(), kit_.length, decoder_, true);
+  if (!inflater_->ready()) return ERROR_INVALID_DATA;
+  spill_.clear();
+  spillTaken_ = 0;
+  ended_ = false;
+  uint64_t extent = 0;
+  uint64_t tableEnd = 0;
+  while (head.size() < kMaxHead) {
+    const size_t had = head.size();
+    head.resize(had + kHeadStep);
+    uint64_t produced = 0;
+    const StreamInflater::Step step = inflater_->fill(head.data() + had, kHeadStep, produced);
+    head.resize(had + produced);
+    if (step == StreamInflater::kBroken) return ERROR_INVALID_DATA;
+    const ExtentResult known = containerExtent(head.data(), head.size(), extent, &tableEnd);
+    if (known == ExtentResult::kKnown) {
+      spill_.assign(head.begin() + ptrdiff_t(tableEnd), head.end());
+      head.resize(tableEnd);
+      dataStart_ = tableEnd;
+      ended_ = step == StreamInflater::kEnded;
+      endStep_ = step;
+      return ERROR_SUCCESS;
+    }
+    if (known == ExtentResult::kUnknown || step == StreamInflater::kEnded) return ERROR_INVALID_DATA;
   }
-  return "cannot be read (error " + std::to_string(check.error) + ")";
+  return ERROR_INVALID_DATA;
+}
+
+StreamInflater::Step KitStream::read(uint8_t* out, uint64_t capacity, uint64_t& produced) {
+  produced = 0;
+  if (spillTaken_ < spill_.size()) {
+    produced = std::min<uint64_t>(capacity, spill_.size() - spillTaken_);
+    std::memcpy(out, spill_.data() + spillTaken_, produced);
+    spillTaken_ += produced;
+    if (produced == capacity) return StreamInflater::kFull;
+  }
+  if (ended_) return endStep_;
+  uint64_t more = 0;
+  const StreamInflater::Step step = inflater_->fill(out + produced, capacity - produced, more);
+  produced += more;
+  if (step != StreamInflater::kFull) {
+    ended_ = true;
+    endStep_ = step;
+  }
+  return step;
 }
 
 }  // namespace config

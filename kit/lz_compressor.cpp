@@ -14,6 +14,8 @@
 #include <memory>
 
 #include "kit/container_extent.h"
+#include "kit/inflater.h"
+#include "kit/mapped_kit.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
 #include "platform/regular_file.h"
@@ -33,163 +35,33 @@ const uint32_t LZCompressor::kBufferSize;
 
 namespace {
 
-// zlib counts input in 32-bit units; larger mappings are fed in slices.
-const uint64_t kMaxInputSlice = 1u << 30;
-// Slices of a kit that is inflated into a file: the pages behind each are
-// given back, so that a large kit never stays resident as a whole.
-const uint64_t kReleasedInputSlice = 8u << 20;
+using config::StreamInflater;
+using config::StreamDecoder;
+using config::makeStreamInflater;
+using config::MappedKit;
+using config::mapKit;
+
 // The system's memory report is a few dozen lines.
 const uint64_t kMaxMeminfoBytes = 64u << 10;
-
-// A read-only private mapping of a whole open file.
-class Mapping {
- public:
-  Mapping() = default;
-  ~Mapping() { FileSystem::UnmapFile(data_, size_); }
-  Mapping(const Mapping&) = delete;
-  Mapping& operator=(const Mapping&) = delete;
-
-  uint32_t map(HANDLE handle, uint64_t size) {
-    size_ = size;
-    return FileSystem::MapFile(handle, size, data_);
-  }
-  const uint8_t* data() const { return data_; }
-
- private:
-  const uint8_t* data_ = nullptr;
-  uint64_t size_ = 0;
-};
-
-// zlib's raw inflate over a mapping of any size, filling caller buffers.
-class RawInflater {
- public:
-  enum Step {
-    kEnded,   // the end marker, or the input used up (a cut stream keeps what it gave)
-    kFull,    // the buffer is full and more may follow
-    kBroken,  // corrupt data, exhausted memory, or a stream that stalls with input left
-  };
-
-  // `releaseBehind`: `input` is a private file mapping whose pages may be
-  // dropped once inflate has consumed them (they are read again from the
-  // file only if touched again, which inflate never does).
-  RawInflater(const uint8_t* input, uint64_t size, bool releaseBehind = false)
-      : input_(input), size_(size), slice_(releaseBehind ? kReleasedInputSlice : kMaxInputSlice),
-        releaseBehind_(releaseBehind) {
-    ready_ = inflateInit2(&stream_, -15) == Z_OK;
-  }
-  ~RawInflater() {
-    if (ready_) inflateEnd(&stream_);
-  }
-  RawInflater(const RawInflater&) = delete;
-  RawInflater& operator=(const RawInflater&) = delete;
-
-  bool ready() const { return ready_; }
-
-  Step fill(uint8_t* out, uint64_t capacity, uint64_t& produced) {
-    produced = 0;
-    while (true) {
-      if (stream_.avail_in == 0 && fed_ < size_) {
-        releaseConsumed();
-        const uint64_t slice = std::min(size_ - fed_, slice_);
-        stream_.next_in = const_cast<Bytef*>(input_ + fed_);
-        stream_.avail_in = uInt(slice);
-        fed_ += slice;
-      }
-      const uint64_t room = capacity - produced;
-      if (room == 0) return kFull;
-      const uInt given = uInt(std::min(room, kMaxInputSlice));
-      stream_.next_out = out + produced;
-      stream_.avail_out = given;
-      const int code = inflate(&stream_, Z_NO_FLUSH);
-      produced += given - stream_.avail_out;
-      const bool inputUsedUp = stream_.avail_in == 0 && fed_ == size_;
-      if (code == Z_STREAM_END) return kEnded;
-      if (code == Z_OK || code == Z_BUF_ERROR) {
-        if (inputUsedUp && stream_.avail_out > 0) return kEnded;
-        if (code == Z_BUF_ERROR && !(stream_.avail_in == 0 && fed_ < size_)) return kBroken;
-        continue;
-      }
-      return kBroken;
-    }
-  }
-
- private:
-  // Everything before fed_ has been consumed.
-  void releaseConsumed() {
-    if (!releaseBehind_) return;
-    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
-    const uintptr_t from = reinterpret_cast<uintptr_t>(input_ + released_);
-    const uintptr_t to = reinterpret_cast<uintptr_t>(input_ + fed_) / page * page;
-    if (to <= from) return;
-    madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
-    released_ = to - reinterpret_cast<uintptr_t>(input_);
-  }
-
-  z_stream stream_ = z_stream();
-  const uint8_t* input_;
-  uint64_t size_;
-  uint64_t slice_;
-  bool releaseBehind_;
-  uint64_t fed_ = 0;
-  uint64_t released_ = 0;
-  bool ready_ = false;
-};
 
 // Inflates `input` and writes the output in chunks of kBufferSize bytes,
 // one WriteFile per chunk.
 uint32_t inflateInto(const uint8_t* input, uint64_t inputSize, HANDLE destination) {
-  RawInflater inflater(input, inputSize, true);
-  if (!inflater.ready()) return ERROR_INVALID_DATA;
+  const std::unique_ptr<StreamInflater> inflater =
+      makeStreamInflater(input, inputSize, StreamDecoder::kZlib, true);
+  if (!inflater->ready()) return ERROR_INVALID_DATA;
   std::unique_ptr<uint8_t[]> chunk(new uint8_t[LZCompressor::kBufferSize]);
-  RawInflater::Step step;
+  StreamInflater::Step step;
   do {
     uint64_t produced = 0;
-    step = inflater.fill(chunk.get(), LZCompressor::kBufferSize, produced);
+    step = inflater->fill(chunk.get(), LZCompressor::kBufferSize, produced);
     if (produced > 0) {
       uint32_t written = 0;
       const uint32_t error = FileSystem::WriteFile(destination, chunk.get(), uint32_t(produced), &written, nullptr);
       if (error != ERROR_SUCCESS) return error;
     }
-  } while (step == RawInflater::kFull);
-  return step == RawInflater::kBroken ? ERROR_INVALID_DATA : ERROR_SUCCESS;
-}
-
-// The kit, open and mapped whole.
-struct MappedKit {
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  uint64_t length = 0;
-  std::unique_ptr<Mapping> mapping;
-
-  MappedKit() = default;
-  MappedKit(const MappedKit&) = delete;
-  MappedKit& operator=(const MappedKit&) = delete;
-  ~MappedKit() {
-    mapping.reset();
-    if (handle != INVALID_HANDLE_VALUE) FileSystem::CloseHandle(handle);
-  }
-};
-
-uint32_t mapKit(const std::u16string& source, MappedKit& kit) {
-  // Only a regular file holds a kit: a FIFO would block and a device could
-  // stream without end. A dangling link is a missing kit.
-  FileStatus status;
-  uint32_t looked = FileSystem::GetFileStatus(source, true, status);
-  if (looked != ERROR_SUCCESS) return looked;
-  if (!status.exists()) return ERROR_FILE_NOT_FOUND;
-  if (status.kind != FileKind::kRegular) return ERROR_INVALID_DATA;
-  uint32_t result = FileSystem::CreateFile(source, GENERIC_READ, 0, OPEN_EXISTING, kit.handle);
-  if (result != ERROR_SUCCESS) return result;
-
-  // The file opened is looked at again: the path may name another by now.
-  result = FileSystem::GetHandleStatus(kit.handle, status);
-  if (result != ERROR_SUCCESS) return result;
-  if (status.kind != FileKind::kRegular) return ERROR_INVALID_DATA;
-  kit.length = status.size;
-  // An empty file holds no stream at all (and cannot be mapped).
-  if (kit.length == 0) return ERROR_INVALID_DATA;
-
-  kit.mapping.reset(new Mapping());
-  return kit.mapping->map(kit.handle, kit.length);
+  } while (step == StreamInflater::kFull);
+  return step == StreamInflater::kBroken ? ERROR_INVALID_DATA : ERROR_SUCCESS;
 }
 
 // The header of a container is read this far at most to learn its size;
@@ -245,21 +117,23 @@ uint32_t LZCompressor::unpackToMemory(const std::u16string& source, uint64_t lim
   MappedKit kit;
   const uint32_t result = mapKit(source, kit);
   if (result != ERROR_SUCCESS) return result;
-  RawInflater zlib(kit.mapping->data(), kit.length);
-  if (!zlib.ready()) return ERROR_INVALID_DATA;
+  // zlib, which accepts cut streams, goes on where the whole-buffer decoder gives up.
+  const std::unique_ptr<StreamInflater> zlib =
+      makeStreamInflater(kit.mapping->data(), kit.length, StreamDecoder::kZlib, false);
+  if (!zlib->ready()) return ERROR_INVALID_DATA;
 
   // zlib unpacks the header until the entry table tells the container's size.
   std::vector<uint8_t> header;
   uint64_t extent = 0;
-  RawInflater::Step step = RawInflater::kFull;
+  StreamInflater::Step step = StreamInflater::kFull;
   while (true) {
     const size_t had = header.size();
     header.resize(had + kPeekStep);
     uint64_t produced = 0;
-    step = zlib.fill(header.data() + had, kPeekStep, produced);
+    step = zlib->fill(header.data() + had, kPeekStep, produced);
     header.resize(had + produced);
-    if (step == RawInflater::kBroken) return ERROR_INVALID_DATA;
-    if (step == RawInflater::kEnded) break;
+    if (step == StreamInflater::kBroken) return ERROR_INVALID_DATA;
+    if (step == StreamInflater::kEnded) break;
     const config::ExtentResult known = config::containerExtent(header.data(), header.size(), extent);
     if (known == config::ExtentResult::kUnknown) return ERROR_SUCCESS;
     if (known == config::ExtentResult::kKnown) break;
@@ -268,33 +142,33 @@ uint32_t LZCompressor::unpackToMemory(const std::u16string& source, uint64_t lim
   // One byte more than needed, so that a stream that goes on past the
   // entries shows as not fitting.
   const uint64_t capacity =
-      step == RawInflater::kEnded ? header.size() : std::max<uint64_t>(extent, header.size()) + 1;
+      step == StreamInflater::kEnded ? header.size() : std::max<uint64_t>(extent, header.size()) + 1;
   if (capacity > limit || capacity > SIZE_MAX) return ERROR_SUCCESS;
   container.bytes = containerPages(size_t(std::max<uint64_t>(capacity, 1)));
   if (container.bytes == nullptr) return ERROR_SUCCESS;
   std::copy(header.begin(), header.end(), container.bytes.get());
   container.size = header.size();
-  if (step != RawInflater::kEnded) {
+  if (step != StreamInflater::kEnded) {
     uint64_t produced = 0;
     const libdeflate_result decoded = inflater == Inflater::kFastest
                                           ? decodeWhole(kit, container.bytes.get(), capacity, produced)
                                           : LIBDEFLATE_BAD_DATA;
     if (decoded == LIBDEFLATE_SUCCESS) {
-      step = RawInflater::kEnded;
+      step = StreamInflater::kEnded;
     } else if (decoded == LIBDEFLATE_INSUFFICIENT_SPACE) {
-      step = RawInflater::kFull;
+      step = StreamInflater::kFull;
     } else {
       // The whole-buffer decoder refuses cut streams, which zlib accepts.
-      step = zlib.fill(container.bytes.get() + header.size(), capacity - header.size(), produced);
+      step = zlib->fill(container.bytes.get() + header.size(), capacity - header.size(), produced);
       produced += header.size();
     }
-    if (step == RawInflater::kBroken) {
+    if (step == StreamInflater::kBroken) {
       container = UnpackedContainer();
       return ERROR_INVALID_DATA;
     }
     container.size = produced;
   }
-  if (step != RawInflater::kEnded) {
+  if (step != StreamInflater::kEnded) {
     container = UnpackedContainer();
     return ERROR_SUCCESS;
   }

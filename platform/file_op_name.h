@@ -89,6 +89,8 @@ inline const char* file_op_name(FileOp op) {
       return "GetCurrentDirectory";
     case FileOp::SetPathMode:
       return "SetPathMode";
+    case FileOp::StartWriteBack:
+      return "StartWriteBack";
   }
   return "?";
 }

@@ -835,6 +835,15 @@ uint32_t FileSystem::FlushFileBuffers(HANDLE handle) {
   return 0;
 }
 
+uint32_t FileSystem::StartWriteBack(HANDLE handle) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::StartWriteBack, handle)) return fault;
+  if (isInvalid(handle)) return failWith(ERROR_INVALID_HANDLE);
+  if (retryInterrupted([&] { return sync_file_range(toDescriptor(handle), 0, 0, SYNC_FILE_RANGE_WRITE); }) != 0)
+    return setLastErrorByErrNo(errno);
+  return 0;
+}
+
 uint32_t FileSystem::FlushDirectory(const std::u16string& path) {
   ms_lastError = 0;
   if (uint32_t fault = injectedFault(FileOp::FlushDirectory, path)) return fault;

@@ -141,6 +141,7 @@ enum class FileOp {
   ListDirectory,
   GetCurrentDirectory,
   SetPathMode,
+  StartWriteBack,
 };
 
 // A fault hook is asked before each operation runs; a non-zero answer is
@@ -267,6 +268,10 @@ class FileSystem {
                                uint32_t highBytes, _OVERLAPPED* overlapped);
   // Puts the file's data and status on the medium (fsync).
   static uint32_t FlushFileBuffers(HANDLE handle);
+  // Starts writing the file's data to the medium without waiting for it
+  // (sync_file_range, SYNC_FILE_RANGE_WRITE): a later sync of the file
+  // system finds little left to do. Promises nothing about durability.
+  static uint32_t StartWriteBack(HANDLE handle);
   // Puts a directory's listing on the medium: created, renamed and deleted
   // names in it survive a power cut once this returns 0.
   static uint32_t FlushDirectory(const std::u16string& path);

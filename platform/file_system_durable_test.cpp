@@ -91,7 +91,9 @@ TEST(FileSyncs, FlushesFilesDirectoriesAndFileSystems) {
   ASSERT_EQ(0u, FileSystem::CreateFile(wide(dir / "file"), GENERIC_WRITE, 0, OPEN_EXISTING,
                                        handle));
   EXPECT_EQ(0u, FileSystem::FlushFileBuffers(handle));
+  EXPECT_EQ(0u, FileSystem::StartWriteBack(handle));
   EXPECT_EQ(0u, FileSystem::CloseHandle(handle));
+  EXPECT_EQ(6u, FileSystem::StartWriteBack(INVALID_HANDLE_VALUE));
   EXPECT_EQ(0u, FileSystem::FlushDirectory(wide(dir.path())));
   EXPECT_EQ(0u, FileSystem::FlushFileSystem(wide(dir.path())));
   EXPECT_EQ(0u, FileSystem::FlushFileSystem(wide(dir / "file")));
@@ -249,6 +251,7 @@ TEST(FileFaults, EveryNewOperationConsultsTheHook) {
   EXPECT_EQ(kError, tryExclusive(handle));
   EXPECT_EQ(kError, FileSystem::UnlockFileEx(handle, 0, 0, 0, nullptr));
   EXPECT_EQ(kError, FileSystem::FlushFileBuffers(handle));
+  EXPECT_EQ(kError, FileSystem::StartWriteBack(handle));
   EXPECT_EQ(kError, FileSystem::FlushDirectory(wide(dir.path())));
   EXPECT_EQ(kError, FileSystem::FlushFileSystem(wide(dir.path())));
   EXPECT_EQ(kError, FileSystem::MoveFileEx(wide(dir / "file"), wide(dir / "moved"),
@@ -261,7 +264,7 @@ TEST(FileFaults, EveryNewOperationConsultsTheHook) {
   EXPECT_EQ(kError, FileSystem::SetFileMode(handle, 0));
   EXPECT_EQ(kError, FileSystem::SetFileOwner(handle, 0, 0));
   EXPECT_EQ(kError, FileSystem::GetLastError());
-  EXPECT_EQ(13u, fault.count());
+  EXPECT_EQ(14u, fault.count());
   // Nothing ran.
   EXPECT_EQ("kept", readText(dir / "file"));
   EXPECT_FALSE(exists(dir / "d"));

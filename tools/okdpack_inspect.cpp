@@ -5,7 +5,7 @@
 #include <string>
 
 #include "kit/kit_reader.h"
-#include "kit/kit_stream.h"
+#include "kit/stream_end.h"
 #include "platform/text.h"
 #include "tools/okdpack.h"
 

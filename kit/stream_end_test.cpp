@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "kit/container_builder.h"
-#include "kit/kit_stream.h"
+#include "kit/stream_end.h"
 #include "kit/kit_test_support.h"
 
 using config::KitStreamEnd;

@@ -1,0 +1,245 @@
+// Whole headless runs of the wizard (`ovn8setup --unattended`, a new process
+// each time, opening the kit included) measured side by side, in alternating
+// order, with the peer named, each ratio the best wizard run over the best
+// peer run of the same scenario in the same program run; with the peak
+// resident memory of the wizard's process (ru_maxrss from wait4):
+//
+//   realistic kit into an empty folder      / tar -xf of the tree     goal <= 1.2
+//   realistic kit over older copies of all  / tar -xf of the tree     goal <= 1.5
+//   100,000 small files into an empty folder / tar -xf of the tree    goal <= 1.2
+//   1 GB kit (10 files of 100 MB)           / tar -xf of the tree     goal <= 1.5, peak <= 64 MiB
+//   realistic kit again, all up to date     / find DIR -newer FILE    goal <= 2
+//
+// tar reads an uncompressed tar of the installed tree. The kits are laid
+// out in table order (streamed). Everything lies under /dev/shm (else
+// $TMPDIR, else /tmp; or $STREAM_BENCH_DIR) and is removed at the end. The
+// wizard is the ovn8setup built beside this program.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <ftw.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bench/bench_random.h"
+#include "bench/realistic_kit.h"
+#include "kit/kit_writer.h"
+
+namespace {
+
+typedef std::chrono::steady_clock Clock;
+
+const int kRounds = 5;
+const int64_t kKitTime = 1600000000;
+
+std::string g_dir;
+std::string g_wizard;
+
+int removeEntry(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
+void removeTree(const std::string& path) { nftw(path.c_str(), removeEntry, 32, FTW_DEPTH | FTW_PHYS); }
+
+struct ChildRun {
+  double seconds = 0;
+  double peakMiB = 0;
+  int status = -1;
+};
+
+// Runs `argv` as a child with its output discarded; its time and peak memory.
+ChildRun runChild(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  ChildRun run;
+  const Clock::time_point start = Clock::now();
+  const pid_t child = fork();
+  if (child == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(null, 2);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage = {};
+  wait4(child, &status, 0, &usage);
+  run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  run.peakMiB = double(usage.ru_maxrss) / 1024.0;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+std::vector<std::string> wizardInto(const std::string& kit, const std::string& target) {
+  return {g_wizard, "--unattended", "-q", "--kit=" + kit, "--target=" + target};
+}
+
+void sh(const std::string& command) {
+  if (system(command.c_str()) != 0) fprintf(stderr, "stream_bench: failed: %s\n", command.c_str());
+}
+
+// A kit of `files` in the bench folder as `name`.okd, the tree it installs
+// and an uncompressed tar of that tree.
+struct Scenario {
+  std::string kit, tree, tar;
+};
+
+Scenario prepare(const std::string& name, const config::KitSpec& spec, const config::KitLayout& layout) {
+  Scenario scenario{g_dir + "/" + name + ".okd", g_dir + "/" + name + "-tree", g_dir + "/" + name + ".tar"};
+  std::string error;
+  if (!config::writeKit(scenario.kit, spec, layout, &error)) fprintf(stderr, "stream_bench: %s\n", error.c_str());
+  const ChildRun installed = runChild(wizardInto(scenario.kit, scenario.tree));
+  if (installed.status != 0) fprintf(stderr, "stream_bench: the first run of %s ended %d\n", name.c_str(), installed.status);
+  sh("tar -cf " + scenario.tar + " -C " + scenario.tree + " .");
+  return scenario;
+}
+
+// A child's peak memory counts what it shared with this process when it
+// was forked: the kit's bytes made here are given back first.
+Scenario prepareAndTrim(const std::string& name, config::KitSpec spec, const config::KitLayout& layout) {
+  const Scenario scenario = prepare(name, spec, layout);
+  spec = config::KitSpec();
+  malloc_trim(0);
+  return scenario;
+}
+
+// Best times of the wizard and its peer over alternating rounds; `before`
+// makes the wizard's target ready before each round.
+template <class Before>
+void compare(benchmark::State& state, const Scenario& scenario, const std::vector<std::string>& peer,
+             const std::string& peerTarget, Before before) {
+  const std::string target = g_dir + "/target";
+  double wizard = 1e9, other = 1e9, peak = 0;
+  for (auto _ : state) {
+    for (int round = 0; round < kRounds; ++round) {
+      removeTree(target);
+      removeTree(peerTarget);
+      mkdir(peerTarget.c_str(), 0755);
+      before(target);
+      const ChildRun run = runChild(wizardInto(scenario.kit, target));
+      if (run.status != 0) state.SkipWithError("the wizard failed");
+      wizard = std::min(wizard, run.seconds);
+      peak = std::max(peak, run.peakMiB);
+      other = std::min(other, runChild(peer).seconds);
+    }
+    state.SetIterationTime(wizard);
+  }
+  removeTree(target);
+  removeTree(peerTarget);
+  state.counters["wizard_s"] = wizard;
+  state.counters["peer_s"] = other;
+  state.counters["ratio"] = wizard / other;
+  state.counters["peak_MiB"] = peak;
+}
+
+void compareWithTar(benchmark::State& state, const Scenario& scenario, void (*before)(const Scenario&, const std::string&)) {
+  const std::string peerTarget = g_dir + "/tar-target";
+  compare(state, scenario, {"tar", "-xf", scenario.tar, "-C", peerTarget}, peerTarget,
+          [&](const std::string& target) { before(scenario, target); });
+}
+
+void nothingThere(const Scenario&, const std::string&) {}
+
+// Every file there, a day older than the kit's.
+void olderCopies(const Scenario& scenario, const std::string& target) {
+  sh("cp -a " + scenario.tree + " " + target + " && find " + target + " -type f -exec touch -d @" +
+     std::to_string(kKitTime - 86400) + " {} +");
+}
+
+const Scenario& realisticKit() {
+  static const Scenario scenario = [] {
+    config::KitSpec spec;
+    spec.descriptions = {{u"en", u"Bench", u"Vendor", u""}};
+    spec.files = realistic::files(kKitTime);
+    return prepareAndTrim("realistic", std::move(spec), config::KitLayout());
+  }();
+  return scenario;
+}
+
+void BM_RealisticIntoEmpty(benchmark::State& state) { compareWithTar(state, realisticKit(), nothingThere); }
+void BM_RealisticOverOlderCopies(benchmark::State& state) { compareWithTar(state, realisticKit(), olderCopies); }
+
+void BM_SmallFilesIntoEmpty(benchmark::State& state) {
+  config::KitSpec spec;
+  Random random(7);
+  const _FILETIME time = EpochToFileTime(kKitTime);
+  for (int i = 0; i < 100000; ++i)
+    spec.files.push_back({widen_lib("d" + std::to_string(i % 500) + "\\f" + std::to_string(i) + ".txt"),
+                          realistic::templateText(100 + random.next() % 900, random), time});
+  compareWithTar(state, prepareAndTrim("small", std::move(spec), config::KitLayout()), nothingThere);
+}
+
+// 10 files of 100 MB, half text and half random bytes, packed at level 1
+// as a vendor's large kit would be.
+void BM_GigabyteKitIntoEmpty(benchmark::State& state) {
+  config::KitSpec spec;
+  Random random(9);
+  const _FILETIME time = EpochToFileTime(kKitTime);
+  std::vector<std::string> sources;
+  for (int i = 0; i < 10; ++i) {
+    const std::string path = g_dir + "/source" + std::to_string(i);
+    FILE* out = fopen(path.c_str(), "wb");
+    for (int block = 0; block < 100; ++block) {
+      const std::string bytes = block % 2 ? realistic::binaryPart(1000000, random)
+                                          : realistic::templateText(1000000, random).substr(0, 1000000);
+      fwrite(bytes.data(), 1, bytes.size(), out);
+    }
+    fclose(out);
+    config::KitFileSpec file(widen_lib("big\\part" + std::to_string(i) + ".bin"), "", time);
+    file.sourcePath = path;
+    file.sourceSize = 100000000;
+    spec.files.push_back(file);
+    sources.push_back(path);
+  }
+  config::KitLayout layout;
+  layout.level = 1;
+  const Scenario scenario = prepareAndTrim("gigabyte", std::move(spec), layout);
+  for (const std::string& path : sources) ::remove(path.c_str());
+  compareWithTar(state, scenario, nothingThere);
+}
+
+void BM_RealisticAllUpToDate(benchmark::State& state) {
+  const Scenario& scenario = realisticKit();
+  const std::string peerTarget = g_dir + "/unused";
+  compare(state, scenario, {"find", scenario.tree, "-newer", scenario.tree + "/media/part0.bin"}, peerTarget,
+          [&](const std::string& target) { sh("cp -a " + scenario.tree + " " + target); });
+}
+
+BENCHMARK(BM_RealisticIntoEmpty)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RealisticOverOlderCopies)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RealisticAllUpToDate)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SmallFilesIntoEmpty)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GigabyteKitIntoEmpty)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+std::string benchBase() {
+  if (const char* given = getenv("STREAM_BENCH_DIR")) return given;
+  if (access("/dev/shm", W_OK) == 0) return "/dev/shm";
+  const char* tmp = getenv("TMPDIR");
+  return tmp != nullptr ? tmp : "/tmp";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  char self[4096] = {};
+  if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return 1;
+  g_wizard = std::string(self).substr(0, std::string(self).rfind('/')) + "/ovn8setup";
+  std::string pattern = benchBase() + "/stream_bench.XXXXXX";
+  if (mkdtemp(&pattern[0]) == nullptr) return 1;
+  g_dir = pattern;
+  // The wizard's home (the launcher's file) and temporary folder lie there too.
+  setenv("HOME", g_dir.c_str(), 1);
+  setenv("TMPDIR", g_dir.c_str(), 1);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  removeTree(g_dir);
+  return 0;
+}

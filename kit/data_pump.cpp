@@ -1,0 +1,91 @@
+#include "kit/data_pump.h"
+
+#include <algorithm>
+
+namespace config {
+
+const uint64_t DataPump::kDefaultBudget;
+const uint64_t DataPump::kDefaultChunk;
+
+DataPump::DataPump(KitStream& stream, uint64_t budget, uint64_t chunk)
+    : stream_(stream), chunk_(chunk), maxBuffers_(size_t(std::max<uint64_t>(1, budget / chunk))) {}
+
+DataPump::~DataPump() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void DataPump::start() {
+  if (!thread_.joinable()) thread_ = std::thread(&DataPump::decode, this);
+}
+
+// Waits for a buffer handed back, or makes one while the budget allows.
+bool DataPump::takeFreeBuffer(std::unique_ptr<uint8_t[]>& buffer) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return stopping_ || !free_.empty() || buffers_ < maxBuffers_; });
+  if (stopping_) return false;
+  if (!free_.empty()) {
+    buffer = std::move(free_.back());
+    free_.pop_back();
+    return true;
+  }
+  ++buffers_;
+  peakBuffers_ = std::max(peakBuffers_, buffers_);
+  lock.unlock();
+  buffer.reset(new uint8_t[chunk_]);
+  return true;
+}
+
+void DataPump::decode() {
+  StreamInflater::Step step = StreamInflater::kFull;
+  while (step == StreamInflater::kFull) {
+    DataChunk chunk;
+    if (!takeFreeBuffer(chunk.bytes)) return;
+    step = stream_.read(chunk.bytes.get(), chunk_, chunk.size);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (chunk.size > 0)
+      ready_.push_back(std::move(chunk));
+    else
+      free_.push_back(std::move(chunk.bytes));
+    if (step != StreamInflater::kFull) {
+      finished_ = true;
+      sound_ = step == StreamInflater::kEnded;
+    }
+    changed_.notify_all();
+  }
+}
+
+bool DataPump::next(DataChunk& chunk) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return !ready_.empty() || finished_; });
+  if (ready_.empty()) return false;
+  chunk = std::move(ready_.front());
+  ready_.pop_front();
+  return true;
+}
+
+void DataPump::recycle(DataChunk& chunk) {
+  if (chunk.bytes == nullptr) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    free_.push_back(std::move(chunk.bytes));
+  }
+  chunk.size = 0;
+  changed_.notify_all();
+}
+
+bool DataPump::endedSound() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return sound_;
+}
+
+uint64_t DataPump::peakBufferBytes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return uint64_t(peakBuffers_) * chunk_;
+}
+
+}  // namespace config
