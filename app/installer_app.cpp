@@ -121,6 +121,17 @@ int CInstallerApp::runMaintenance() {
     fprintf(stderr, "ovn8setup: %s needs the template directory: --target=DIR\n", verb);
     return kExitStartupFailed;
   }
+  // One verb a run, and none of them pretends: an administrator's
+  // "--uninstall --dry-run" must not remove anything.
+  if (int(m_verify) + int(m_uninstall) + int(m_repair) > 1) {
+    fputs("ovn8setup: --verify, --uninstall and --repair cannot be combined\n", stderr);
+    return kExitStartupFailed;
+  }
+  if (m_dryRun && !m_verify) {
+    fprintf(stderr, "ovn8setup: %s has no --dry-run; --verify tells what differs without changing anything\n",
+            verb);
+    return kExitStartupFailed;
+  }
   MaintenanceSettings settings;
   settings.target = m_target;
   settings.kitPath = m_kitPath;

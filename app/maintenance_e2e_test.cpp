@@ -149,4 +149,29 @@ TEST_F(MaintenanceE2eTest, TheRecordNamesTheKitAndItsVersion) {
   EXPECT_NE(std::string::npos, verified.out.find("\"version\":\"2.4.1\"")) << verified.out;
 }
 
+TEST_F(MaintenanceE2eTest, VerbsThatWouldChangeRefuseADryRunAndEachOther) {
+  ASSERT_EQ(0, install().status);
+  const std::string before = testkit::readFile(target_ + "/a.txt");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--uninstall", "--dry-run", "--target=" + target_},
+        std::vector<std::string>{"--repair", "--dry-run", "--kit=" + kit(), "--target=" + target_},
+        std::vector<std::string>{"--verify", "--uninstall", "--target=" + target_}}) {
+    const e2e::Result refused = run(args);
+    EXPECT_EQ(1, refused.status) << args[0] << " " << args[1];
+    EXPECT_FALSE(refused.err.empty());
+  }
+  EXPECT_EQ(before, testkit::readFile(target_ + "/a.txt"));
+  EXPECT_EQ(0, verb("--verify").status);
+
+  // A fleet tool reads the outcome: removed once, then nothing to remove.
+  const e2e::Result removed = run({"--uninstall", "--json", "--target=" + target_});
+  EXPECT_EQ(0, removed.status) << removed.err;
+  EXPECT_NE(std::string::npos, removed.out.find("\"changed\":true")) << removed.out;
+  EXPECT_NE(std::string::npos, removed.out.find("\"failure\":null")) << removed.out;
+  const e2e::Result again = run({"--uninstall", "--json", "--target=" + target_});
+  EXPECT_EQ(1, again.status);
+  EXPECT_NE(std::string::npos, again.out.find("\"changed\":false")) << again.out;
+  EXPECT_NE(std::string::npos, again.out.find("\"code\":\"no-record\"")) << again.out;
+}
+
 }  // namespace

@@ -83,6 +83,33 @@ std::string verify_json(const std::u16string& target, const Reference& reference
   return json + "}\n";
 }
 
+// Why an uninstallation did not happen, with the same codes as --verify:
+// a fleet tool takes "no-record" as a directory with nothing to remove.
+struct Refusal {
+  std::string code;
+  std::string reason;
+};
+
+Refusal uninstall_refusal(uint32_t result, const std::u16string& target, const UninstallOutcome& outcome) {
+  if (result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND)
+    return {"no-record", "no installation record in " + shown(target) + ": nothing to uninstall"};
+  if (result == ERROR_INVALID_DATA)
+    return {"record-damaged", "the installation record in " + shown(target) +
+                                  " cannot be trusted or read; nothing was changed"};
+  if (result == ERROR_LOCK_VIOLATION)
+    return {"target-busy", "another run is using " + shown(target) + "; nothing was changed"};
+  return {"failed", "the uninstallation failed at " +
+                        shown(outcome.failedPath.empty() ? target : outcome.failedPath) + " (error " +
+                        std::to_string(result) + ") and was rolled back"};
+}
+
+std::string uninstall_failure_json(uint32_t result, const std::u16string& target,
+                                   const UninstallOutcome& outcome) {
+  if (result == ERROR_SUCCESS) return "null";
+  const Refusal refusal = uninstall_refusal(result, target, outcome);
+  return "{\"code\":" + quoted(refusal.code) + ",\"reason\":" + quoted(refusal.reason) + "}";
+}
+
 }  // namespace
 
 int run_verify(const MaintenanceSettings& settings, FILE* out, FILE* err) {
@@ -123,29 +150,24 @@ int run_uninstall(const MaintenanceSettings& settings, FILE* out, FILE* err) {
     std::string kept = "[";
     for (size_t i = 0; i < outcome.keptChanged.size(); ++i)
       kept += std::string(i ? "," : "") + quoted(outcome.keptChanged[i]);
+    // A successful removal always removed the record at least.
     fputs(("{\"schema\":1,\"verb\":\"uninstall\",\"outcome\":" +
            quoted(std::string(status == 0 ? "uninstalled" : refused ? "refused" : "failed")) +
-           ",\"exit_status\":" + std::to_string(status) + ",\"target\":" + quoted(target) +
+           ",\"exit_status\":" + std::to_string(status) + ",\"changed\":" + boolean(status == 0) +
+           ",\"target\":" + quoted(target) +
            ",\"counts\":{\"removed\":" + std::to_string(outcome.removedFiles) +
            ",\"folders_removed\":" + std::to_string(outcome.removedFolders) +
            ",\"changed_kept\":" + std::to_string(outcome.keptChanged.size()) +
            ",\"other_kept\":" + std::to_string(outcome.keptOther) + "},\"changed_kept\":" + kept +
            "],\"launcher_removed\":" + boolean(outcome.emptied) + ",\"error\":" +
-           std::to_string(result) + "}\n")
+           std::to_string(result) + ",\"failure\":" + uninstall_failure_json(result, target, outcome) +
+           "}\n")
               .c_str(),
           out);
     return status;
   }
   if (result != ERROR_SUCCESS) {
-    const std::string concerned = outcome.failedPath.empty() ? shown(target) : shown(outcome.failedPath);
-    if (result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND)
-      fprintf(err, "ovn8setup: no installation record in %s: nothing to uninstall\n", shown(target).c_str());
-    else if (result == ERROR_INVALID_DATA)
-      fprintf(err, "ovn8setup: the installation record in %s cannot be trusted or read; nothing was changed\n",
-              shown(target).c_str());
-    else
-      fprintf(err, "ovn8setup: the uninstallation failed at %s (error %u) and was rolled back\n",
-              concerned.c_str(), unsigned(result));
+    fprintf(err, "ovn8setup: %s\n", uninstall_refusal(result, target, outcome).reason.c_str());
     return status;
   }
   for (const std::u16string& path : outcome.keptChanged) fprintf(out, "kept     %s\n", shown(path).c_str());

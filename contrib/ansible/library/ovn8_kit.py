@@ -13,7 +13,10 @@ module: ovn8_kit
 short_description: Install a configuration kit into a template directory with ovn8setup
 description:
   - Runs C(ovn8setup --unattended --json) on the managed host with the kit
-    found there and reports what the installation changed.
+    found there and reports what the installation changed; with
+    C(state=absent) removes what an installation put in the directory
+    (C(ovn8setup --uninstall)), and with C(state=verified) only checks that
+    the directory still holds what was installed (C(ovn8setup --verify)).
   - The wizard never opens a window or a box in this mode, whatever
     C(DISPLAY) says; its messages go to standard error.
   - The task is C(changed) only when something on disk changed (a file
@@ -29,13 +32,17 @@ options:
   kit:
     description:
       - Path of the kit on the managed host, under any file name.
+      - Required with C(state=present). With C(state=verified) the directory
+        is compared with this kit instead of its installation record (for
+        directories installed before the record existed). Not used with
+        C(state=absent).
     type: path
-    required: true
   target:
     description:
       - The template directory. When omitted, the wizard installs into the
         directory it proposes (the one the launcher's file lists, else its
         default).
+      - Required with C(state=absent) and C(state=verified).
     type: path
   language:
     description:
@@ -51,8 +58,16 @@ options:
     description:
       - C(present) installs the kit's files (those that are missing or older
         than the kit's).
+      - C(absent) removes the files the directory's installation put there
+        and that are unchanged since, and the folders then empty; changed
+        files are kept and listed in RV(changed_kept). The launcher's file
+        loses the directory once nothing is left in it. A directory with no
+        installation record is already absent (not changed).
+      - C(verified) changes nothing and fails when a file of the
+        installation is missing, changed or of another kind; the differing
+        entries are in RV(entries).
     type: str
-    choices: [present]
+    choices: [present, absent, verified]
     default: present
   executable:
     description:
@@ -86,6 +101,16 @@ EXAMPLES = r'''
   check_mode: true
   diff: true
 
+- name: Fail when a colleague's clean-up damaged the templates
+  ovn8_kit:
+    target: /srv/templates/sales
+    state: verified
+
+- name: Take the templates back out
+  ovn8_kit:
+    target: /srv/templates/sales
+    state: absent
+
 - name: Install for one user, logging the run
   ovn8_kit:
     kit: /srv/kits/sales.okd
@@ -104,9 +129,16 @@ outcome:
   sample: installed
 rc:
   description: The wizard's exit status.
-  returned: always
+  returned: always, except where RV(exit_status) is returned instead
   type: int
   sample: 0
+exit_status:
+  description: The wizard's exit status where it is not a failure of the task
+    (C(state=absent) on a directory with no installation, 1; in check mode, 5
+    when some files differ); Ansible would take a non-zero RV(rc) for one.
+  returned: with state=absent, in those cases
+  type: int
+  sample: 1
 dry_run:
   description: The run changed nothing (check mode); the counts say what a real run would do.
   returned: when the wizard wrote its result
@@ -144,6 +176,17 @@ files:
   returned: in diff mode
   type: list
   elements: dict
+entries:
+  description: With C(state=verified), the entries that are not as installed
+    (path, and state C(missing), C(changed) or C(kind)).
+  returned: with state=verified
+  type: list
+  elements: dict
+changed_kept:
+  description: With C(state=absent), the changed files that were kept.
+  returned: with state=absent
+  type: list
+  elements: str
 stderr:
   description: The wizard's messages.
   returned: always
@@ -193,6 +236,38 @@ def parse_result(stdout):
             or not isinstance(result.get('outcome'), str):
         return None
     return result
+
+
+def maintenance_command(executable, verb, target, kit=None, log=None):
+    """--verify or --uninstall of a directory, with the JSON result."""
+    command = [executable, verb, '--json', '--target=' + target]
+    if kit:
+        command.append('--kit=' + kit)
+    if log:
+        command.append('--log=' + log)
+    return command
+
+
+def parse_object(stdout):
+    """A maintenance verb's JSON object (it names its outcome), or None."""
+    try:
+        result = json.loads(stdout.strip() or 'null')
+    except ValueError:
+        return None
+    if not isinstance(result, dict) or not isinstance(result.get('outcome'), str):
+        return None
+    return result
+
+
+def failure_code(result):
+    return ((result or {}).get('failure') or {}).get('code')
+
+
+def differences_message(result):
+    entries = result.get('entries') or []
+    listed = ', '.join('%s %s' % (e.get('state'), e.get('path')) for e in entries[:10])
+    more = ' and %d more' % (len(entries) - 10) if len(entries) > 10 else ''
+    return '%s differs from what was installed: %s%s' % (result.get('target'), listed, more)
 
 
 def last_line(text):
@@ -255,17 +330,68 @@ def find_executable(module, name):
     return module.get_bin_path(name)
 
 
+def run_and_read(module, command):
+    # Ansible has expanded ~ and $VAR in the path options once already; a
+    # second expansion would alter names that contain them. Bytes that are not
+    # UTF-8 in the wizard's messages must not fail the task.
+    return module.run_command(command, expand_user_and_vars=False, errors='surrogate_then_replace')
+
+
+def verify(module, executable, params):
+    """state=verified: changes nothing; fails when something differs."""
+    command = maintenance_command(executable, '--verify', params['target'], params['kit'], params['log'])
+    rc, stdout, stderr = run_and_read(module, command)
+    result = parse_object(stdout)
+    report = dict(rc=rc, cmd=command, stderr=stderr, changed=False)
+    if result is not None:
+        for key in ('outcome', 'counts', 'target', 'kit', 'failure'):
+            report[key] = result.get(key)
+        report['entries'] = result.get('entries') or []
+    if rc == 0 and result is not None:
+        module.exit_json(**report)
+    if rc == 5 and result is not None:
+        module.fail_json(msg=differences_message(result), **report)
+    module.fail_json(msg=failure_message(params['executable'], rc, result, stderr), **report)
+
+
+def uninstall(module, executable, params):
+    """state=absent: a directory without an installation record is absent
+    already. In check mode only --verify runs, which changes nothing."""
+    verb = '--verify' if module.check_mode else '--uninstall'
+    command = maintenance_command(executable, verb, params['target'], log=params['log'])
+    rc, stdout, stderr = run_and_read(module, command)
+    result = parse_object(stdout)
+    report = dict(rc=rc, cmd=command, stderr=stderr)
+    if result is not None:
+        for key in ('outcome', 'counts', 'target', 'failure'):
+            report[key] = result.get(key)
+        report['changed_kept'] = result.get('changed_kept') or []
+    # Ansible takes a non-zero rc for a failure: these endings are not.
+    if rc == 1 and failure_code(result) == 'no-record':
+        report['exit_status'] = report.pop('rc')
+        module.exit_json(changed=False, **report)
+    if module.check_mode and rc in (0, 5) and result is not None:
+        report['exit_status'] = report.pop('rc')
+        module.exit_json(changed=True, **report)
+    if not module.check_mode and rc == 0 and result is not None:
+        module.exit_json(changed=bool(result.get('changed')), **report)
+    report['changed'] = bool(result and result.get('changed'))
+    module.fail_json(msg=failure_message(params['executable'], rc, result, stderr), **report)
+
+
 def main():
     module = AnsibleModule(
         argument_spec=dict(
-            kit=dict(type='path', required=True),
+            kit=dict(type='path'),
             target=dict(type='path'),
             language=dict(type='str', choices=['ru', 'uk', 'en', 'lv', 'lt', 'bg',
                                                'de', 'ro', 'ka', 'kk', 'vi', 'tr']),
             log=dict(type='path'),
-            state=dict(type='str', default='present', choices=['present']),
+            state=dict(type='str', default='present', choices=['present', 'absent', 'verified']),
             executable=dict(type='str', default='ovn8setup'),
         ),
+        required_if=[('state', 'present', ['kit']), ('state', 'absent', ['target']),
+                     ('state', 'verified', ['target'])],
         supports_check_mode=True,
     )
     params = module.params
@@ -274,13 +400,13 @@ def main():
         module.fail_json(msg='%s: no such executable on the managed host (PATH=%s)'
                          % (params['executable'], os.environ.get('PATH', '')),
                          rc=None, cmd=[params['executable']], stderr='')
+    if params['state'] == 'verified':
+        verify(module, executable, params)
+    if params['state'] == 'absent':
+        uninstall(module, executable, params)
     command = build_command(executable, params['kit'], params['target'], params['language'],
                             params['log'], module.check_mode, module._diff)
-    # Ansible has expanded ~ and $VAR in the path options once already; a
-    # second expansion would alter names that contain them. Bytes that are not
-    # UTF-8 in the wizard's messages must not fail the task.
-    rc, stdout, stderr = module.run_command(command, expand_user_and_vars=False,
-                                            errors='surrogate_then_replace')
+    rc, stdout, stderr = run_and_read(module, command)
     result = parse_result(stdout)
     report = dict(rc=rc, cmd=command, stderr=stderr)
     if result is not None:

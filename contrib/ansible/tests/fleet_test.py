@@ -216,6 +216,29 @@ def expect_all(results, status, changed, hosts):
           % (status, changed, len(hosts), '\n  '.join(wrong)))
 
 
+def check_maintenance(fleet, installed):
+    """state=verified fails only where a file went; state=absent takes every
+    installation back out once, then has nothing left to do."""
+    damaged = installed[0]
+    os.remove(os.path.join(fleet.target(damaged), 'readme.html'))
+    _, results = fleet.playbook('-e', 'ovn8_state=verified', expect_rc=2)
+    expect_all(results, 'ok', False, installed[1:])
+    check(results[damaged]['status'] == 'failed' and 'missing readme.html' in results[damaged]['result']['msg'],
+          '%s: verify says %s' % (damaged, results[damaged]['result'].get('msg')))
+    check(results[BROKEN_HOST]['status'] == 'failed', '%s: verified without a directory' % BROKEN_HOST)
+
+    _, results = fleet.playbook('-e', 'ovn8_state=absent')
+    expect_all(results, 'ok', True, installed)
+    expect_all(results, 'ok', False, [BROKEN_HOST])
+    for host in installed:
+        left = [name for name in os.listdir(fleet.target(host)) if name != '.n8ctl']
+        check(not left, '%s: left after removal: %s' % (host, left))
+        with open(fleet.launcher_file(host), encoding='utf-8') as f:
+            check(fleet.target(host) not in f.read(), '%s: the launcher still lists the emptied target' % host)
+    _, results = fleet.playbook('-e', 'ovn8_state=absent')
+    expect_all(results, 'ok', False, fleet.hosts)
+
+
 def run_fleet(fleet, okdpack, python):
     kit_source = os.path.join(fleet.scratch, 'kit-source')
     shutil.copytree(os.path.join(SOURCE_ROOT, 'examples', 'sample-kit'), kit_source)
@@ -284,6 +307,9 @@ def run_fleet(fleet, okdpack, python):
         check(f.read() == 'not a folder\n', '%s: the file standing as target was altered' % BROKEN_HOST)
     for host in others:
         check(os.path.isfile(os.path.join(fleet.target(host), ADDED_FILE)), '%s: the update is missing' % host)
+
+    os.remove(broken_target)
+    check_maintenance(fleet, others)
 
     left = wizard_processes(fleet.wizard, fleet.scratch)
     check(not left, 'wizard processes left running:\n  ' + '\n  '.join(left))

@@ -200,5 +200,73 @@ class ModuleTest(unittest.TestCase):
         self.assertTrue(self.run_module(executable=not_executable, kit='/k.okd').failed)
 
 
+    def test_verified_changes_nothing_and_fails_on_differences(self):
+        intact = {'schema': 1, 'verb': 'verify', 'outcome': 'intact', 'exit_status': 0, 'target': '/t/',
+                  'counts': {'ok': 2, 'missing': 0, 'changed': 0, 'other_kind': 0}, 'entries': [],
+                  'failure': None}
+        ended = self.run_module(executable=self.fake_wizard(json.dumps(intact)), target='/t', state='verified')
+        self.assertFalse(ended.failed, ended.result)
+        self.assertFalse(ended.result['changed'])
+        self.assertEqual(self.wizard_argv(), ['--verify', '--json', '--target=/t'])
+
+        differs = dict(intact, outcome='differs', exit_status=5,
+                       entries=[{'path': 'a.txt', 'state': 'missing'}, {'path': 'f/b.xml', 'state': 'changed'}])
+        ended = self.run_module(executable=self.fake_wizard(json.dumps(differs), status=5), target='/t',
+                                kit='/k.okd', state='verified')
+        self.assertTrue(ended.failed)
+        self.assertFalse(ended.result['changed'])
+        self.assertIn('missing a.txt, changed f/b.xml', ended.result['msg'])
+        self.assertEqual(len(ended.result['entries']), 2)
+        self.assertEqual(self.wizard_argv(), ['--verify', '--json', '--target=/t', '--kit=/k.okd'])
+
+        # No record and no kit: nothing to check against is a failure, not a pass.
+        refused = dict(intact, outcome='refused', exit_status=1,
+                       failure={'code': 'no-record', 'reason': 'no installation record in /t/'})
+        ended = self.run_module(executable=self.fake_wizard(json.dumps(refused), status=1), target='/t',
+                                state='verified')
+        self.assertTrue(ended.failed)
+        self.assertIn('no installation record', ended.result['msg'])
+
+    def test_absent_removes_once_and_is_idempotent(self):
+        removed = {'schema': 1, 'verb': 'uninstall', 'outcome': 'uninstalled', 'exit_status': 0,
+                   'changed': True, 'target': '/t/', 'counts': {'removed': 2}, 'changed_kept': ['/t/mine.txt'],
+                   'launcher_removed': False, 'failure': None}
+        ended = self.run_module(executable=self.fake_wizard(json.dumps(removed)), target='/t', state='absent')
+        self.assertFalse(ended.failed, ended.result)
+        self.assertTrue(ended.result['changed'])
+        self.assertEqual(ended.result['changed_kept'], ['/t/mine.txt'])
+        self.assertEqual(self.wizard_argv(), ['--uninstall', '--json', '--target=/t'])
+
+        gone = dict(removed, outcome='refused', exit_status=1, changed=False, changed_kept=[],
+                    failure={'code': 'no-record', 'reason': 'nothing to uninstall'})
+        ended = self.run_module(executable=self.fake_wizard(json.dumps(gone), status=1), target='/t',
+                                state='absent')
+        self.assertFalse(ended.failed, ended.result)
+        self.assertFalse(ended.result['changed'])
+        # Ansible fails any task whose rc is not 0.
+        self.assertNotIn('rc', ended.result)
+        self.assertEqual(ended.result['exit_status'], 1)
+
+        damaged = dict(gone, failure={'code': 'record-damaged', 'reason': 'cannot be trusted'})
+        ended = self.run_module(executable=self.fake_wizard(json.dumps(damaged), status=1), target='/t',
+                                state='absent')
+        self.assertTrue(ended.failed)
+        self.assertIn('cannot be trusted', ended.result['msg'])
+
+    def test_absent_in_check_mode_only_verifies(self):
+        differs = {'schema': 1, 'verb': 'verify', 'outcome': 'differs', 'exit_status': 5, 'target': '/t/',
+                   'entries': [{'path': 'a.txt', 'state': 'changed'}], 'failure': None}
+        ended = self.run_module(executable=self.fake_wizard(json.dumps(differs), status=5), target='/t',
+                                state='absent', check_mode=True)
+        self.assertFalse(ended.failed, ended.result)
+        self.assertTrue(ended.result['changed'])
+        self.assertEqual(self.wizard_argv()[0], '--verify')
+
+    def test_each_state_names_what_it_needs(self):
+        wizard = self.fake_wizard('{}')
+        self.assertTrue(self.run_module(executable=wizard).failed)
+        self.assertTrue(self.run_module(executable=wizard, state='absent', kit='/k.okd').failed)
+        self.assertTrue(self.run_module(executable=wizard, state='verified').failed)
+
 if __name__ == '__main__':
     unittest.main()
