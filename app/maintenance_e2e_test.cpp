@@ -99,9 +99,19 @@ TEST_F(MaintenanceE2eTest, VerifyRepairRebuildAndUninstall) {
   // The same bytes with newer times: no file is written again.
   const ino_t before = inode_of(target_ + "/forms/deep/c.dot");
   ASSERT_TRUE(writeKit(kKitTime + 100));
+  // The dry run plans what the run does: times set, nothing replaced.
+  const e2e::Result planned =
+      run({"--unattended", "--dry-run", "--json=files", "--kit=" + kit(), "--target=" + target_});
+  EXPECT_EQ(0, planned.status) << planned.err;
+  EXPECT_NE(std::string::npos, planned.out.find("\"replaced\":0")) << planned.out;
+  EXPECT_NE(std::string::npos, planned.out.find("\"time_updated\":3")) << planned.out;
+  EXPECT_NE(std::string::npos, planned.out.find("\"action\":\"update-time\"")) << planned.out;
+  EXPECT_NE(std::string::npos, planned.out.find("\"changed\":true")) << planned.out;
+  EXPECT_EQ(kKitTime, testkit::modificationTime(target_ + "/a.txt"));
   const e2e::Result rebuilt = run({"--unattended", "--json", "--kit=" + kit(), "--target=" + target_});
   EXPECT_EQ(0, rebuilt.status);
   EXPECT_NE(std::string::npos, rebuilt.out.find("\"time_updated\":3")) << rebuilt.out;
+  EXPECT_NE(std::string::npos, rebuilt.out.find("\"changed\":true")) << rebuilt.out;
   EXPECT_EQ(before, inode_of(target_ + "/forms/deep/c.dot"));
   EXPECT_EQ(kKitTime + 100, testkit::modificationTime(target_ + "/forms/deep/c.dot"));
   EXPECT_EQ(kKitTime + 100, testkit::modificationTime(target_ + "/a.txt"));

@@ -13,6 +13,7 @@
 #include "install/installer.h"
 #include "install/leftovers.h"
 #include "install/recovery.h"
+#include "install/same_content.h"
 #include "install/target_lock.h"
 #include "install/up_to_date.h"
 #include "install/wizard_paths.h"
@@ -502,23 +503,26 @@ bool InstallationSession::prepare(SessionView& view, SessionOutcome& outcome) {
   return false;
 }
 
-std::vector<PlannedFile> InstallationSession::plan() const {
+std::vector<PlannedFile> InstallationSession::plan() {
   const std::u16string base = with_trailing_separator(target_);
   std::vector<PlannedFile> files;
   std::map<std::u16string, size_t> seen;
-  for (const config::KitEntry& entry : kit_.entries) {
+  for (uint32_t index = 0; index < kit_.entries.size(); ++index) {
+    const config::KitEntry& entry = kit_.entries[index];
     const std::u16string path = base + config::entryNameInDirectory(entry.name);
     const EntryPlace found = lookAtEntryPlace(path, entry.lastWriteTime);
     EntryAction action = EntryAction::kInstall;
     if (!found.write)
       action = found.existingNewer ? EntryAction::kKeepNewer : EntryAction::kUpToDate;
     else if (found.seen.exists())
-      action = EntryAction::kReplace;
+      action = holds_entry_content(kit_, index, path, found.seen) ? EntryAction::kUpdateTime
+                                                                   : EntryAction::kReplace;
     const auto earlier = seen.find(path);
     if (earlier == seen.end()) {
       seen[path] = files.size();
       files.push_back(PlannedFile{path, action});
-    } else if (action == EntryAction::kReplace || action == EntryAction::kInstall) {
+    } else if (action == EntryAction::kReplace || action == EntryAction::kInstall ||
+               action == EntryAction::kUpdateTime) {
       // A later entry of the same name that the run writes decides.
       PlannedFile& first = files[earlier->second];
       if (first.action == EntryAction::kKeepNewer || first.action == EntryAction::kUpToDate)
@@ -528,7 +532,7 @@ std::vector<PlannedFile> InstallationSession::plan() const {
   return files;
 }
 
-void InstallationSession::planRun(SessionOutcome& outcome) const {
+void InstallationSession::planRun(SessionOutcome& outcome) {
   const std::vector<PlannedFile> files = outcome.files.empty() ? plan() : outcome.files;
   for (const PlannedFile& file : files) {
     switch (file.action) {
@@ -536,10 +540,12 @@ void InstallationSession::planRun(SessionOutcome& outcome) const {
       case EntryAction::kReplace: ++outcome.counts.replaced; break;
       case EntryAction::kKeepNewer: ++outcome.counts.keptNewer; break;
       case EntryAction::kUpToDate: ++outcome.counts.upToDate; break;
+      case EntryAction::kUpdateTime: ++outcome.counts.timeUpdated; break;
     }
   }
   outcome.launcher = record_template_directory(target_, LauncherWrite::kDryRun);
-  outcome.changed = outcome.counts.installed + outcome.counts.replaced > 0 || outcome.launcher.changed();
+  outcome.changed = outcome.counts.installed + outcome.counts.replaced + outcome.counts.timeUpdated > 0 ||
+                    outcome.launcher.changed();
   outcome.end = SessionOutcome::End::kInstalled;
   outcome.exitStatus = kExitSuccess;
   log_event("dry run into " + narrow_lib(target_) + ": nothing was changed");
@@ -600,7 +606,8 @@ void InstallationSession::finish(SessionOutcome& outcome) {
         outcome.exitStatus = kExitLauncherNotUpdated;
         outcome.warning = launcherWarning(outcome.launcher);
       }
-      outcome.changed = lastRun_.installed > 0 || outcome.launcher.changed();
+      // A file given the entry's time has changed on disk too.
+      outcome.changed = lastRun_.installed + lastRun_.timeUpdated > 0 || outcome.launcher.changed();
       return;
     }
     case ERROR_CANCELLED:

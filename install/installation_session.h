@@ -64,7 +64,9 @@ struct SessionMessage {
 };
 
 // What becomes of one kit entry.
-enum class EntryAction { kInstall, kReplace, kKeepNewer, kUpToDate };
+// kUpdateTime: an older file that holds the entry's bytes already keeps
+// its content and inode and only takes the entry's time.
+enum class EntryAction { kInstall, kReplace, kKeepNewer, kUpToDate, kUpdateTime };
 struct PlannedFile {
   std::u16string path;
   EntryAction action = EntryAction::kInstall;
@@ -222,8 +224,8 @@ class InstallationSession : private InstallWorker {
   uint64_t bytesToWrite(const std::u16string& directory) const;
   bool prepare(SessionView& view, SessionOutcome& outcome);
   // Every entry's action against the directory as it is now.
-  std::vector<PlannedFile> plan() const;
-  void planRun(SessionOutcome& outcome) const;
+  std::vector<PlannedFile> plan();
+  void planRun(SessionOutcome& outcome);
   void runWorker(SessionView& view);
   void finish(SessionOutcome& outcome);
   uint32_t distinctEntries() const;

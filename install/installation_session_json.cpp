@@ -32,6 +32,7 @@ const char* action_name(EntryAction action) {
     case EntryAction::kReplace: return "replace";
     case EntryAction::kKeepNewer: return "keep-newer";
     case EntryAction::kUpToDate: return "up-to-date";
+    case EntryAction::kUpdateTime: return "update-time";
   }
   return "install";
 }

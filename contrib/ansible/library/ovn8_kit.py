@@ -172,7 +172,8 @@ failure:
   sample: {"code": "target-not-folder", "error": 267, "file": "/srv/templates/sales",
            "reason": "The template directory is a file."}
 files:
-  description: Every entry of the kit with its action (install, replace, keep-newer, up-to-date).
+  description: Every entry of the kit with its action (install, replace, keep-newer, up-to-date,
+    update-time).
   returned: in diff mode
   type: list
   elements: dict
@@ -203,8 +204,6 @@ import os
 
 from ansible.module_utils.basic import AnsibleModule
 
-# Actions of the files list that write to the directory.
-CHANGING_ACTIONS = ('install', 'replace')
 
 
 def build_command(executable, kit, target=None, language=None, log=None,
@@ -309,6 +308,9 @@ def build_diff(result):
             after.append('%s (kit\'s copy)' % path)
         elif action == 'install':
             after.append('%s (kit\'s copy)' % path)
+        elif action == 'update-time':
+            before.append('%s (older time)' % path)
+            after.append('%s (kit\'s time, same content)' % path)
     launcher = result.get('launcher') or {}
     if launcher.get('changed'):
         for entry in launcher.get('files') or []:
