@@ -72,6 +72,28 @@ inline Result finish_child(pid_t child, const std::string& outPath, const std::s
   return result;
 }
 
+// A headless run of the real program: HOME, TMPDIR and the UTF-8 locale of
+// a test, no display, `env` set on top (an empty value unsets), output in
+// `folder`/out and `folder`/err. Ends the child after a minute.
+inline Result run_headless(const std::vector<std::string>& args, const std::string& home,
+                           const std::string& tmp, const std::string& folder,
+                           const std::map<std::string, std::string>& env = {}) {
+  const std::string out = folder + "/out", err = folder + "/err";
+  const pid_t child = fork();
+  if (child == 0) {
+    alarm(60);
+    setenv("HOME", home.c_str(), 1);
+    setenv("TMPDIR", tmp.c_str(), 1);
+    setenv("LANG", "C.UTF-8", 1);
+    unsetenv("DISPLAY");
+    for (const auto& variable : env)
+      variable.second.empty() ? unsetenv(variable.first.c_str())
+                              : setenv(variable.first.c_str(), variable.second.c_str(), 1);
+    suppress_toolkit_leaks();
+    exec_with_output(args, out, err);
+  }
+  return finish_child(child, out, err);
+}
 
 // An X server for this test alone; display() is empty when it did not start.
 class PrivateXServer {

@@ -1,11 +1,8 @@
 // The maintenance verbs as an administrator runs them, with the real
 // program: install, --verify, --repair, --uninstall, and a rebuilt kit that
 // only changes times.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -45,18 +42,7 @@ class MaintenanceE2eTest : public testing::Test {
 
   e2e::Result run(std::vector<std::string> args) {
     args.insert(args.begin(), e2e::wizard_binary());
-    const std::string out = root_ / "out", err = root_ / "err";
-    const pid_t child = fork();
-    if (child == 0) {
-      alarm(60);
-      setenv("HOME", home_.c_str(), 1);
-      setenv("TMPDIR", tmp_.c_str(), 1);
-      setenv("LANG", "C.UTF-8", 1);
-      unsetenv("DISPLAY");
-      e2e::suppress_toolkit_leaks();
-      e2e::exec_with_output(args, out, err);
-    }
-    return e2e::finish_child(child, out, err);
+    return e2e::run_headless(args, home_, tmp_, root_.path());
   }
   e2e::Result install() { return run({"--unattended", "-q", "--kit=" + kit(), "--target=" + target_}); }
   e2e::Result verb(const std::string& name) { return run({name, "--kit=" + kit(), "--target=" + target_}); }

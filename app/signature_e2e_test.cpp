@@ -59,20 +59,8 @@ class SignatureE2eTest : public testing::Test {
     std::vector<std::string> args = {binary_, "--unattended", "--json", "--kit=" + kit, "--target=" + root_ + "/" + target,
                                      "--log=" + logOf(target)};
     args.insert(args.end(), extra.begin(), extra.end());
-    const std::string out = root_ + "/out", err = root_ + "/err";
-    const pid_t child = fork();
-    if (child == 0) {
-      alarm(60);
-      setenv("HOME", home_.c_str(), 1);
-      setenv("TMPDIR", tmp_.c_str(), 1);
-      setenv("LANG", "C.UTF-8", 1);
-      unsetenv("DISPLAY");
-      unsetenv("LC_ALL");
-      setenv("OVN8_TEST_SYSTEM_FOLDER", etc_.c_str(), 1);
-      verifier.empty() ? unsetenv("OVN8_TEST_GPGV") : setenv("OVN8_TEST_GPGV", verifier.c_str(), 1);
-      e2e::exec_with_output(args, out, err);
-    }
-    return e2e::finish_child(child, out, err);
+    return e2e::run_headless(args, home_, tmp_, root_,
+                             {{"LC_ALL", ""}, {"OVN8_TEST_SYSTEM_FOLDER", etc_}, {"OVN8_TEST_GPGV", verifier}});
   }
 
   std::string keyring() const { return "--keyring=" + vendor_->keyring(); }
