@@ -107,6 +107,27 @@ TEST_F(SignatureE2eTest, ASignedKitInstallsAndNamesItsSigner) {
   EXPECT_NE(std::string::npos, result.out.find("\"state\":\"good\",\"required\":true")) << result.out;
 }
 
+TEST_F(SignatureE2eTest, AKitReplacedAfterItsCheckIsNotTheOneInstalled) {
+  const std::string kit = root_ + "/signed.okd";
+  pack(kit, vendor_.get());
+  // Another kit, unsigned, that a third party puts at the kit's path the
+  // moment gpgv has passed the signed one.
+  ASSERT_TRUE(testkit::writeFile(tree_ + "/planted.txt", "not the vendor's\n"));
+  const std::string planted = root_ + "/planted.okd";
+  pack(planted, nullptr);
+  const std::string swapper = root_ + "/gpgv-then-swap";
+  ASSERT_TRUE(testkit::writeFile(swapper, "#!/bin/sh\n/usr/bin/gpgv \"$@\"\nstatus=$?\nmv -f '" + planted +
+                                              "' '" + kit + "'\nexit $status\n"));
+  ASSERT_EQ(0, chmod(swapper.c_str(), 0755));
+
+  const Result result = install(kit, "t1", {keyring(), "--require-signature"}, swapper);
+  EXPECT_EQ(0, result.status) << result.err;
+  EXPECT_FALSE(testkit::exists(root_ + "/planted.okd")) << "the swap did not happen";
+  EXPECT_TRUE(installed("t1"));
+  EXPECT_FALSE(testkit::exists(root_ + "/t1/planted.txt"));
+  EXPECT_NE(std::string::npos, result.out.find("\"state\":\"good\"")) << result.out;
+}
+
 TEST_F(SignatureE2eTest, OneChangedByteInTheKitOrTheSignatureIsRefusedBeforeUnpacking) {
   const std::string kit = root_ + "/signed.okd";
   pack(kit, vendor_.get());

@@ -117,7 +117,10 @@ InstallationSession::InstallationSession(const SessionSettings& settings) : sett
   progress_.setInstallState(0, LoadResString("IDS_PREPARECOPY"), 0);
 }
 
-InstallationSession::~InstallationSession() { thread_.join(); }
+InstallationSession::~InstallationSession() {
+  thread_.join();
+  if (pinnedKit_ >= 0) FileSystem::CloseHandle(reinterpret_cast<HANDLE>(static_cast<intptr_t>(pinnedKit_)));
+}
 
 // ---------------------------------------------------------------- program start
 
@@ -217,9 +220,9 @@ bool InstallationSession::openKit(const KitOpener& opener, SessionMessage& refus
   // window covers it as it covers the unpacking, which only a signature
   // that may be installed lets begin.
   const std::function<uint32_t()> opening = [this] {
-    signature_ = config::check_kit_signature(kitPath_, settings_.signature);
+    signature_ = config::check_kit_signature(kitPath_, settings_.signature, pinSignedKit());
     signatureChecked_ = true;
-    return signature_.acceptable() ? kit_.openStreamed(kitPath_) : uint32_t(ERROR_INVALID_DATA);
+    return signature_.acceptable() ? kit_.openStreamed(kitSource()) : uint32_t(ERROR_INVALID_DATA);
   };
   const uint32_t opened = opener ? opener(opening) : opening();
   if (signatureChecked_ && !signatureAccepted(refusal)) return false;
@@ -243,6 +246,30 @@ bool InstallationSession::openKit(const KitOpener& opener, SessionMessage& refus
   else
     refusal = kitDamagedMessage(opened);
   return false;
+}
+
+// gpgv reads the signed kit from a file of ours, and the reader opens that
+// same file again through /proc: a kit put in its place after the check
+// (renamed over it, or its folder swapped) is never the one unpacked.
+// -1 when the kit is unsigned or cannot be opened (the reader then says why).
+int InstallationSession::pinSignedKit() {
+  if (pinnedKit_ >= 0 || config::signature_file_of(kitPath_).empty()) return pinnedKit_;
+  FileStatus status;
+  // A FIFO would block the open; only a regular file holds a kit.
+  if (FileSystem::GetFileStatus(kitPath_, true, status) != ERROR_SUCCESS || status.kind != FileKind::kRegular)
+    return -1;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  if (FileSystem::CreateFile(kitPath_, GENERIC_READ, 0, OPEN_EXISTING, handle) != ERROR_SUCCESS) return -1;
+  pinnedKit_ = static_cast<int>(reinterpret_cast<intptr_t>(handle));
+  return pinnedKit_;
+}
+
+std::u16string InstallationSession::kitSource() const {
+  if (pinnedKit_ < 0) return kitPath_;
+  FileStatus status;
+  const std::u16string pinned = u"/proc/self/fd/" + widen_lib(std::to_string(pinnedKit_));
+  // Without /proc the path is all there is.
+  return FileSystem::GetFileStatus(pinned, true, status) == ERROR_SUCCESS && status.exists() ? pinned : kitPath_;
 }
 
 // A kit whose signature does not verify is refused as a damaged kit is,
@@ -343,9 +370,9 @@ KitIdentity InstallationSession::kitIdentity() const {
   KitIdentity identity;
   kitNames(identity.product, identity.vendor);
   FileStatus status;
-  if (file_status(kitPath_, status) == ERROR_SUCCESS) identity.size = status.size;
+  if (file_status(kitSource(), status) == ERROR_SUCCESS) identity.size = status.size;
   // An unknown digest is left empty; the record says so.
-  sha256_of_file(kitPath_, identity.sha256);
+  sha256_of_file(kitSource(), identity.sha256);
   identity.version = kit_.kitVersion();
   return identity;
 }

@@ -229,6 +229,9 @@ class InstallationSession : private InstallWorker {
   void runWorker(SessionView& view);
   void finish(SessionOutcome& outcome);
   uint32_t distinctEntries() const;
+  // A signed kit is opened once and read through that open file only.
+  int pinSignedKit();
+  std::u16string kitSource() const;
 
   SessionSettings settings_;
   std::u16string kitPath_;
@@ -236,6 +239,7 @@ class InstallationSession : private InstallWorker {
   KitReader kit_;
   config::KitSignature signature_;
   bool signatureChecked_ = false;  // the kit was found and its signature looked at
+  int pinnedKit_ = -1;             // the signed kit, open since its check
   InstallProcessData progress_;
   InstallThread thread_;
   RunReport lastRun_;

@@ -162,16 +162,8 @@ bool signature_required(const SignatureSettings& settings) {
 
 namespace {
 
-std::u16string signatureFileOf(const std::u16string& kitPath) {
-  for (const char16_t* suffix : {u".sig", u".asc"}) {
-    FileStatus status;
-    const std::u16string path = kitPath + suffix;
-    if (FileSystem::GetFileStatus(path, true, status) == ERROR_SUCCESS && status.exists()) return path;
-  }
-  return std::u16string();
-}
-
-std::vector<std::string> gpgvArguments(const std::u16string& kitPath, const std::u16string& signatureFile,
+// `kitData` is the kit's path, or "-" for gpgv's standard input.
+std::vector<std::string> gpgvArguments(const std::string& kitData, const std::u16string& signatureFile,
                                        const SignatureSettings& settings) {
   std::vector<std::string> arguments = {settings.verifier, "--status-fd=" + std::to_string(kStatusDescriptor)};
   const std::vector<std::u16string> keyrings = trusted_keyrings(settings);
@@ -181,20 +173,32 @@ std::vector<std::string> gpgvArguments(const std::u16string& kitPath, const std:
   if (keyrings.empty()) arguments.push_back("--keyring=/dev/null");
   arguments.push_back("--");
   arguments.push_back(narrow_lib(signatureFile));
-  arguments.push_back(narrow_lib(kitPath));
+  arguments.push_back(kitData);
   return arguments;
 }
 
 }  // namespace
 
-KitSignature check_kit_signature(const std::u16string& kitPath, const SignatureSettings& settings) {
+std::u16string signature_file_of(const std::u16string& kitPath) {
+  for (const char16_t* suffix : {u".sig", u".asc"}) {
+    FileStatus status;
+    const std::u16string path = kitPath + suffix;
+    if (FileSystem::GetFileStatus(path, true, status) == ERROR_SUCCESS && status.exists()) return path;
+  }
+  return std::u16string();
+}
+
+KitSignature check_kit_signature(const std::u16string& kitPath, const SignatureSettings& settings,
+                                 int kitDescriptor) {
   KitSignature signature;
   const bool required = signature_required(settings);
-  const std::u16string file = signatureFileOf(kitPath);
+  const std::u16string file = signature_file_of(kitPath);
   if (file.empty()) {
     signature.detail = "no signature beside the kit";
   } else {
-    const ProcessRun run = run_process(gpgvArguments(kitPath, file, settings), kStatusDescriptor);
+    const std::string kitData = kitDescriptor >= 0 ? std::string("-") : narrow_lib(kitPath);
+    const ProcessRun run =
+        run_process(gpgvArguments(kitData, file, settings), kStatusDescriptor, kitDescriptor);
     if (run.startError != ERROR_SUCCESS) {
       signature.state = SignatureState::kNotChecked;
       signature.detail = settings.verifier + " cannot be run" +

@@ -58,8 +58,14 @@ std::vector<std::u16string> trusted_keyrings(const SignatureSettings& settings);
 // --require-signature, or the system folder's require-signature file.
 bool signature_required(const SignatureSettings& settings);
 
-// Looks for KIT.sig, then KIT.asc, and has gpgv check it.
-KitSignature check_kit_signature(const std::u16string& kitPath, const SignatureSettings& settings);
+// The signature beside the kit: KIT.sig, else KIT.asc; empty when neither.
+std::u16string signature_file_of(const std::u16string& kitPath);
+
+// Looks for KIT.sig, then KIT.asc, and has gpgv check it. With
+// `kitDescriptor` (a file of ours open on the kit, at its start) gpgv reads
+// the kit from it rather than from the path.
+KitSignature check_kit_signature(const std::u16string& kitPath, const SignatureSettings& settings,
+                                 int kitDescriptor = -1);
 
 }  // namespace config
 

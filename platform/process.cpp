@@ -78,7 +78,8 @@ int wait_for(pid_t child) {
 
 }  // namespace
 
-ProcessRun run_process(const std::vector<std::string>& arguments, int statusDescriptor) {
+ProcessRun run_process(const std::vector<std::string>& arguments, int statusDescriptor,
+                       int inputDescriptor) {
   ProcessRun run;
   Pipe status, errors;
   if (arguments.empty() || statusDescriptor == 0 || statusDescriptor == 1 || statusDescriptor == 2) {
@@ -91,7 +92,11 @@ ProcessRun run_process(const std::vector<std::string>& arguments, int statusDesc
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  // The input first: its number may be one the descriptors below take.
+  if (inputDescriptor >= 0)
+    posix_spawn_file_actions_adddup2(&actions, inputDescriptor, 0);
+  else
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, errors.write, 2);
   if (statusDescriptor >= 0) posix_spawn_file_actions_adddup2(&actions, status.write, statusDescriptor);

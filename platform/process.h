@@ -20,8 +20,11 @@ struct ProcessRun {
 // Runs `arguments[0]` (a path, not looked up in PATH) with `arguments`,
 // standard input and output on /dev/null, and waits for it. The status
 // pipe is the child's descriptor `statusDescriptor` (at least 3; -1: none),
-// so that the program can be told "--status-fd=N". No other descriptor of
-// this process reaches the child.
-ProcessRun run_process(const std::vector<std::string>& arguments, int statusDescriptor);
+// so that the program can be told "--status-fd=N". `inputDescriptor`, when
+// not -1, is the child's standard input instead (a file of ours it reads
+// from where it stands). No other descriptor of this process reaches the
+// child.
+ProcessRun run_process(const std::vector<std::string>& arguments, int statusDescriptor,
+                       int inputDescriptor = -1);
 
 #endif  // OVN8_PLATFORM_PROCESS_H_

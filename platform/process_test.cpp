@@ -39,6 +39,25 @@ TEST(ProcessTest, RunsAnArgumentVectorWithAPrivateStatusPipe) {
   EXPECT_EQ(128 + 15, run.exitStatus);
 }
 
+TEST(ProcessTest, AFileOfOursCanBeTheChildsInput) {
+  char name[] = "/tmp/ovn8-process-XXXXXX";
+  const int file = mkstemp(name);
+  ASSERT_GE(file, 0);
+  unlink(name);
+  ASSERT_EQ(5, write(file, "kit\n\n", 5));
+  ASSERT_EQ(0, lseek(file, 0, SEEK_SET));
+  const ProcessRun run = run_process({"/bin/sh", "-c", "cat >&3"}, 3, file);
+  EXPECT_EQ(0, run.exitStatus);
+  EXPECT_EQ("kit\n\n", run.status);
+  // The child's status pipe may take the very number our file has.
+  ASSERT_EQ(0, lseek(file, 0, SEEK_SET));
+  const std::string status = "cat >&" + std::to_string(file);
+  EXPECT_EQ("kit\n\n", run_process({"/bin/sh", "-c", status}, file, file).status);
+  // Without one, the input is empty.
+  EXPECT_EQ("", run_process({"/bin/sh", "-c", "cat >&3"}, 3).status);
+  close(file);
+}
+
 TEST(ProcessTest, AMissingProgramIsToldApart) {
   ProcessRun run = run_process({"/nonexistent/gpgv", "--version"}, 3);
   EXPECT_EQ(uint32_t(ERROR_FILE_NOT_FOUND), run.startError);
