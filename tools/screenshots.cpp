@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "kit/container_builder.h"
 #include "kit/kit_writer.h"
 #include "platform/file_system.h"
 #include "platform/message_box.h"
@@ -265,6 +266,77 @@ std::unique_ptr<Wizard> open_wizard(bool preparing = false) {
   return dialog;
 }
 
+// Runs `action` from the main loop every 10 ms while it returns true.
+void repeat_while(std::function<bool()>* action) {
+  g_timeout_add(
+      10, [](gpointer data) -> gboolean { return (*static_cast<std::function<bool()>*>(data))(); }, action);
+}
+
+// An installation found again: the directory page and the choice that say
+// so, a repair of a deleted and a changed file with its progress and final
+// page, and a removal with its question and final page.
+void render_maintenance() {
+  Scratch scratch;
+  if (!write_sample_kit()) {
+    ++g_failures;
+    return;
+  }
+  std::unique_ptr<Wizard> first = open_wizard();
+  if (!first) {
+    ++g_failures;
+    return;
+  }
+  gtk_button_clicked(GTK_BUTTON(first->buttonNext));
+  gtk_button_clicked(GTK_BUTTON(first->buttonNext));
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(first->successPage->checkBox), FALSE);
+  const std::string forms = narrow_lib(first->installation.targetDirectory()) + "/forms/";
+  gtk_button_clicked(GTK_BUTTON(first->buttonNext));
+  first.reset();
+  if (unlink((forms + "form3.tpl").c_str()) != 0 || !config::writeFileBytes(forms + "form5.tpl", "changed")) ++g_failures;
+
+  std::unique_ptr<Wizard> second = open_wizard();
+  if (!second) {
+    ++g_failures;
+    return;
+  }
+  Wizard& d = *second;
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  capture(d.mainWindow, "10_directory_installed");
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  if (d.currentState() != kStateMaintenance) ++g_failures;
+  capture(d.mainWindow, "10_maintenance");
+  FileSystem::SetFaultHook(&slow_hook, nullptr);
+  bool captured = false;
+  std::function<bool()> probe = [&] {
+    if (d.currentState() != kStateProgress) return true;
+    capture(d.mainWindow, "10_repairing");
+    captured = true;
+    return false;
+  };
+  repeat_while(&probe);
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  FileSystem::SetFaultHook(nullptr, nullptr);
+  if (!captured || d.currentState() != kStateMaintained) ++g_failures;
+  capture(d.mainWindow, "11_repaired");
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  second.reset();
+
+  if (!config::writeFileBytes(forms + "form5.tpl", "changed again")) ++g_failures;
+  std::unique_ptr<Wizard> third = open_wizard();
+  if (!third) {
+    ++g_failures;
+    return;
+  }
+  gtk_button_clicked(GTK_BUTTON(third->buttonNext));
+  gtk_button_clicked(GTK_BUTTON(third->buttonNext));
+  third->maintenancePage->choose(MaintenancePage::Choice::kRemove);
+  expect_box("11_box_remove", GTK_RESPONSE_YES);
+  gtk_button_clicked(GTK_BUTTON(third->buttonNext));
+  if (third->currentState() != kStateMaintained) ++g_failures;
+  capture(third->mainWindow, "12_removed");
+  gtk_button_clicked(GTK_BUTTON(third->buttonNext));
+}
+
 void render_language() {
   set_resource_lang(get_lang_id_by_lang_code(g_lang));
   {
@@ -390,6 +462,7 @@ void render_language() {
     capture(d.mainWindow, "5_cancelled");
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   }
+  render_maintenance();
   {
     // No kit at all: the start-up check's box.
     Scratch scratch;

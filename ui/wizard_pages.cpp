@@ -329,9 +329,8 @@ GtkWidget* MaintenancePage::focusWidget() { return options[int(choice())]; }
 void MaintenancePage::setInstalledText(const std::u16string& text) {
   const std::string whole = narrow_lib(text) + (text.empty() ? "" : "\n\n") + text_of("IDS_MAINT_CHOICE");
   gtk_label_set_text(GTK_LABEL(label), whole.c_str());
-  gtk_widget_set_size_request(label, kMainAreaWidth, -1);
-  int y = kMainAreaY + label_text_height(label) + kWindowMargin;
-  gtk_widget_set_size_request(label, kMainAreaWidth, y - kMainAreaY);
+  fit_label_width(label, kMainAreaWidth);
+  int y = kMainAreaY + requested_height(label) + kWindowMargin;
   for (GtkWidget* option : options) {
     gtk_fixed_move(GTK_FIXED(parent), option, kMainAreaX, y);
     y += requested_height(option) + kProgressGap / 2;
