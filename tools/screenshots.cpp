@@ -223,6 +223,8 @@ bool write_sample_kit() {
                             "summary", config::fileTimeFromUnix(1500000000, 0)});
   }
   spec.files.emplace_back(u"readme.html", "<html></html>", config::fileTimeFromUnix(1500000000, 0));
+  // The maintenance pages name it.
+  spec.kitVersion = u"2.4";
   return config::writeKit("ovn8.okd", spec);
 }
 
@@ -308,7 +310,9 @@ void render_maintenance() {
   FileSystem::SetFaultHook(&slow_hook, nullptr);
   bool captured = false;
   std::function<bool()> probe = [&] {
-    if (d.currentState() != kStateProgress) return true;
+    RunReport report;
+    d.installation.latestReport(report);
+    if (d.currentState() != kStateProgress || report.entry < 1) return true;
     capture(d.mainWindow, "10_repairing");
     captured = true;
     return false;
