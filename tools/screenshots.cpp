@@ -269,26 +269,50 @@ std::unique_ptr<Wizard> open_wizard(bool preparing = false) {
 }
 
 // Runs `action` from the main loop every 10 ms while it returns true.
-void repeat_while(std::function<bool()>* action) {
-  g_timeout_add(
+guint repeat_while(std::function<bool()>* action) {
+  return g_timeout_add(
       10, [](gpointer data) -> gboolean { return (*static_cast<std::function<bool()>*>(data))(); }, action);
+}
+
+// Next with every entry slowed; the progress page is captured as `name`
+// once `ready` holds of the run's report. Whether it was.
+bool run_capturing(Wizard& d, const std::string& name, const std::function<bool(const RunReport&)>& ready) {
+  FileSystem::SetFaultHook(&slow_hook, nullptr);
+  bool captured = false;
+  std::function<bool()> probe = [&] {
+    RunReport report;
+    d.installation.latestReport(report);
+    if (d.currentState() != kStateProgress || !ready(report)) return true;
+    capture(d.mainWindow, name);
+    captured = true;
+    return false;
+  };
+  const guint source = repeat_while(&probe);
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  FileSystem::SetFaultHook(nullptr, nullptr);
+  // The probe goes with this function.
+  if (!captured) g_source_remove(source);
+  return captured;
 }
 
 // An installation found again: the directory page and the choice that say
 // so, a repair of a deleted and a changed file with its progress and final
 // page, and a removal with its question and final page.
+// A wizard on its directory page; null (a failure) when it did not start.
+std::unique_ptr<Wizard> wizard_at_directory() {
+  std::unique_ptr<Wizard> dialog = open_wizard();
+  if (!dialog) {
+    ++g_failures;
+    return nullptr;
+  }
+  gtk_button_clicked(GTK_BUTTON(dialog->buttonNext));
+  return dialog;
+}
+
 void render_maintenance() {
   Scratch scratch;
-  if (!write_sample_kit()) {
-    ++g_failures;
-    return;
-  }
-  std::unique_ptr<Wizard> first = open_wizard();
-  if (!first) {
-    ++g_failures;
-    return;
-  }
-  gtk_button_clicked(GTK_BUTTON(first->buttonNext));
+  std::unique_ptr<Wizard> first = write_sample_kit() ? wizard_at_directory() : nullptr;
+  if (!first) return;
   gtk_button_clicked(GTK_BUTTON(first->buttonNext));
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(first->successPage->checkBox), FALSE);
   const std::string forms = narrow_lib(first->installation.targetDirectory()) + "/forms/";
@@ -296,42 +320,23 @@ void render_maintenance() {
   first.reset();
   if (unlink((forms + "form3.tpl").c_str()) != 0 || !config::writeFileBytes(forms + "form5.tpl", "changed")) ++g_failures;
 
-  std::unique_ptr<Wizard> second = open_wizard();
-  if (!second) {
-    ++g_failures;
-    return;
-  }
+  std::unique_ptr<Wizard> second = wizard_at_directory();
+  if (!second) return;
   Wizard& d = *second;
-  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   capture(d.mainWindow, "10_directory_installed");
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   if (d.currentState() != kStateMaintenance) ++g_failures;
   capture(d.mainWindow, "10_maintenance");
-  FileSystem::SetFaultHook(&slow_hook, nullptr);
-  bool captured = false;
-  std::function<bool()> probe = [&] {
-    RunReport report;
-    d.installation.latestReport(report);
-    if (d.currentState() != kStateProgress || report.entry < 1) return true;
-    capture(d.mainWindow, "10_repairing");
-    captured = true;
-    return false;
-  };
-  repeat_while(&probe);
-  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
-  FileSystem::SetFaultHook(nullptr, nullptr);
+  const bool captured =
+      run_capturing(d, "10_repairing", [](const RunReport& report) { return report.entry >= 1; });
   if (!captured || d.currentState() != kStateMaintained) ++g_failures;
   capture(d.mainWindow, "11_repaired");
   gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   second.reset();
 
   if (!config::writeFileBytes(forms + "form5.tpl", "changed again")) ++g_failures;
-  std::unique_ptr<Wizard> third = open_wizard();
-  if (!third) {
-    ++g_failures;
-    return;
-  }
-  gtk_button_clicked(GTK_BUTTON(third->buttonNext));
+  std::unique_ptr<Wizard> third = wizard_at_directory();
+  if (!third) return;
   gtk_button_clicked(GTK_BUTTON(third->buttonNext));
   third->maintenancePage->choose(MaintenancePage::Choice::kRemove);
   expect_box("11_box_remove", GTK_RESPONSE_YES);
@@ -384,22 +389,8 @@ void render_language() {
     d.dirSelectPage->updateSpace();
 
     // The progress page, caught half way.
-    FileSystem::SetFaultHook(&slow_hook, nullptr);
-    bool captured = false;
-    std::function<bool()> probe = [&] {
-      RunReport report;
-      d.installation.latestReport(report);
-      if (d.currentState() != kStateProgress || report.progress < 40) return true;
-      capture(d.mainWindow, "3_progress");
-      captured = true;
-      return false;
-    };
-    g_timeout_add(
-        10, [](gpointer data) -> gboolean { return (*static_cast<std::function<bool()>*>(data))(); },
-        &probe);
-    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
-    FileSystem::SetFaultHook(nullptr, nullptr);
-    if (!captured) ++g_failures;
+    if (!run_capturing(d, "3_progress", [](const RunReport& report) { return report.progress >= 40; }))
+      ++g_failures;
     capture(d.mainWindow, "4_success");
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(d.successPage->checkBox), FALSE);
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
