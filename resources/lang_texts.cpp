@@ -198,6 +198,7 @@ const LangText kLangTextsRu[kLangKeyCount] = {
     {"IDS_MAINT_REMOVED", "Конфигурация удалена."},
     {"IDS_MAINT_REMOVED_COUNT", "Удалено файлов: {1}"},
     {"IDS_MAINT_KEPT_CHANGED", "Сохранены, так как вы их изменили:"},
+    {"IDS_MAINT_ACCEPT_CANCEL", "Вы действительно хотите прервать эту операцию?"},
 };
 
 // Ukrainian
@@ -396,6 +397,7 @@ const LangText kLangTextsUk[kLangKeyCount] = {
     {"IDS_MAINT_REMOVED", "Конфігурацію видалено."},
     {"IDS_MAINT_REMOVED_COUNT", "Видалено файлів: {1}"},
     {"IDS_MAINT_KEPT_CHANGED", "Збережено, бо ви їх змінили:"},
+    {"IDS_MAINT_ACCEPT_CANCEL", "Ви справді бажаєте перервати цю операцію?"},
 };
 
 // English
@@ -592,6 +594,7 @@ const LangText kLangTextsEn[kLangKeyCount] = {
     {"IDS_MAINT_REMOVED", "The configuration has been removed."},
     {"IDS_MAINT_REMOVED_COUNT", "Files removed: {1}"},
     {"IDS_MAINT_KEPT_CHANGED", "Kept because you changed them:"},
+    {"IDS_MAINT_ACCEPT_CANCEL", "Do you really want to cancel this operation?"},
 };
 
 // Latvian
@@ -788,6 +791,7 @@ const LangText kLangTextsLv[kLangKeyCount] = {
     {"IDS_MAINT_REMOVED", "Konfigurācija ir noņemta."},
     {"IDS_MAINT_REMOVED_COUNT", "Noņemti faili: {1}"},
     {"IDS_MAINT_KEPT_CHANGED", "Saglabāti, jo jūs tos mainījāt:"},
+    {"IDS_MAINT_ACCEPT_CANCEL", "Vai tiešām vēlaties atcelt šo darbību?"},
 };
 
 // Lithuanian
@@ -982,6 +986,7 @@ const LangText kLangTextsLt[kLangKeyCount] = {
     {"IDS_MAINT_REMOVED", "Konfigūracija pašalinta."},
     {"IDS_MAINT_REMOVED_COUNT", "Pašalinta failų: {1}"},
     {"IDS_MAINT_KEPT_CHANGED", "Palikti, nes juos pakeitėte:"},
+    {"IDS_MAINT_ACCEPT_CANCEL", "Ar tikrai norite atšaukti šį veiksmą?"},
 };
 
 // Bulgarian
@@ -1181,6 +1186,7 @@ const LangText kLangTextsBg[kLangKeyCount] = {
     {"IDS_MAINT_REMOVED", "Конфигурацията е премахната."},
     {"IDS_MAINT_REMOVED_COUNT", "Премахнати файлове: {1}"},
     {"IDS_MAINT_KEPT_CHANGED", "Запазени, защото сте ги променили:"},
+    {"IDS_MAINT_ACCEPT_CANCEL", "Наистина ли искате да прекратите тази операция?"},
 };
 
 // German
@@ -1381,6 +1387,7 @@ const LangText kLangTextsDe[kLangKeyCount] = {
     {"IDS_MAINT_REMOVED", "Die Konfiguration wurde entfernt."},
     {"IDS_MAINT_REMOVED_COUNT", "Entfernte Dateien: {1}"},
     {"IDS_MAINT_KEPT_CHANGED", "Beibehalten, weil Sie sie geändert haben:"},
+    {"IDS_MAINT_ACCEPT_CANCEL", "Möchten Sie diesen Vorgang wirklich abbrechen?"},
 };
 
 // Romanian
@@ -1579,6 +1586,7 @@ const LangText kLangTextsRo[kLangKeyCount] = {
     {"IDS_MAINT_REMOVED", "Configurația a fost eliminată."},
     {"IDS_MAINT_REMOVED_COUNT", "Fișiere eliminate: {1}"},
     {"IDS_MAINT_KEPT_CHANGED", "Păstrate deoarece le-ați modificat:"},
+    {"IDS_MAINT_ACCEPT_CANCEL", "Sigur doriți să anulați această operație?"},
 };
 
 // Georgian
@@ -1775,6 +1783,7 @@ const LangText kLangTextsKa[kLangKeyCount] = {
     {"IDS_MAINT_REMOVED", "კონფიგურაცია წაშლილია."},
     {"IDS_MAINT_REMOVED_COUNT", "წაშლილი ფაილები: {1}"},
     {"IDS_MAINT_KEPT_CHANGED", "შენარჩუნებულია, რადგან თქვენ შეცვალეთ:"},
+    {"IDS_MAINT_ACCEPT_CANCEL", "ნამდვილად გსურთ ამ ოპერაციის გაუქმება?"},
 };
 
 // Kazakh
@@ -1969,6 +1978,7 @@ const LangText kLangTextsKk[kLangKeyCount] = {
     {"IDS_MAINT_REMOVED", "Конфигурация жойылды."},
     {"IDS_MAINT_REMOVED_COUNT", "Жойылған файлдар: {1}"},
     {"IDS_MAINT_KEPT_CHANGED", "Сіз өзгерткендіктен сақталды:"},
+    {"IDS_MAINT_ACCEPT_CANCEL", "Бұл әрекеттен шынымен бас тартасыз ба?"},
 };
 
 // Vietnamese
@@ -2165,6 +2175,7 @@ const LangText kLangTextsVi[kLangKeyCount] = {
     {"IDS_MAINT_REMOVED", "Cấu hình đã được gỡ bỏ."},
     {"IDS_MAINT_REMOVED_COUNT", "Số tệp đã gỡ bỏ: {1}"},
     {"IDS_MAINT_KEPT_CHANGED", "Được giữ lại vì bạn đã thay đổi chúng:"},
+    {"IDS_MAINT_ACCEPT_CANCEL", "Bạn có thực sự muốn hủy thao tác này không?"},
 };
 
 // Turkish
@@ -2361,4 +2372,5 @@ const LangText kLangTextsTr[kLangKeyCount] = {
     {"IDS_MAINT_REMOVED", "Yapılandırma kaldırıldı."},
     {"IDS_MAINT_REMOVED_COUNT", "Kaldırılan dosyalar: {1}"},
     {"IDS_MAINT_KEPT_CHANGED", "Değiştirdiğiniz için korundu:"},
+    {"IDS_MAINT_ACCEPT_CANCEL", "Bu işlemi iptal etmek istediğinizden emin misiniz?"},
 };

@@ -295,7 +295,8 @@ void CInstallerDlg::finalize() {
 // the bar shows where it stands; the answer lets it go on or cancels it.
 bool CInstallerDlg::askCancel() {
   session.pauseRun(true);
-  const bool yes = messageBox(this, LoadResString("IDS_ACCEPT_CANCEL"), kQuestionBoxFlags) ==
+  const char* question = job == Job::kInstall || state != kStateProgress ? "IDS_ACCEPT_CANCEL" : "IDS_MAINT_ACCEPT_CANCEL";
+  const bool yes = messageBox(this, LoadResString(question), kQuestionBoxFlags) ==
                    kMessageBoxResultYes;
   if (yes) session.requestCancel();
   session.pauseRun(false);

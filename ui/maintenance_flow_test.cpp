@@ -9,6 +9,7 @@
 
 #include <memory>
 
+#include "platform/file_system.h"
 #include "platform/text.h"
 #include "resources/lang.h"
 #include "ui/installer_dlg.h"
@@ -138,6 +139,48 @@ TEST_P(MaintenanceFlowTest, TheChoiceShowsTheInstallationAndRepairsAndRemovesIt)
               page.find(narrow_lib(LoadResString("IDS_MAINT_KEPT_CHANGED")) + "\ndocs/a.txt"));
     EXPECT_FALSE(dialog->installation.installedKit().present);
   }
+}
+
+// Slows the writing of every file below a "docs" folder, so that a
+// repair lasts long enough to be cancelled while it goes on.
+uint32_t slow_hook(FileOp op, const std::u16string& path, void*) {
+  if (op == FileOp::CreateFile && path.find(u"/docs/") != std::u16string::npos) g_usleep(100000);
+  return 0;
+}
+
+TEST_P(MaintenanceFlowTest, ACancelledRepairAsksItsOwnQuestionAndChangesNothing) {
+  {
+    auto dialog = atDirectoryPage();
+    next(*dialog);
+    ASSERT_EQ(kStateSuccess, dialog->currentState());
+  }
+  ASSERT_EQ(0, unlink(file("a.txt").c_str()));
+  ASSERT_EQ(0, unlink(file("b.txt").c_str()));
+  auto dialog = atDirectoryPage();
+  next(*dialog);
+  ASSERT_EQ(kStateMaintenance, dialog->currentState());
+  BoxRecorder boxes;
+  boxes.answers = {kMessageBoxResultYes};
+  TestWizard* wizard = dialog.get();
+  // Cancel is pressed once the run shows its page.
+  const guint source = g_timeout_add(5, [](gpointer data) -> gboolean {
+    TestWizard* d = static_cast<TestWizard*>(data);
+    if (d->currentState() != kStateProgress) return TRUE;
+    gtk_button_clicked(GTK_BUTTON(d->buttonCancel));
+    return FALSE;
+  }, wizard);
+  FileSystem::SetFaultHook(&slow_hook, nullptr);
+  next(*dialog);
+  FileSystem::SetFaultHook(nullptr, nullptr);
+  // Not pressed: the probe must not outlive the window.
+  if (g_main_context_find_source_by_id(nullptr, source)) g_source_remove(source);
+  ASSERT_EQ(kStateCancelled, dialog->currentState());
+  ASSERT_EQ(1u, boxes.asked.size());
+  EXPECT_EQ(LoadResString("IDS_MAINT_ACCEPT_CANCEL"), boxes.asked[0].text);
+  EXPECT_EQ(narrow_lib(LoadResString("IDS_MAINT_CANCELLED")), label(dialog->cancelPage->label));
+  EXPECT_EQ(kExitCancelled, dialog->exitCode());
+  EXPECT_FALSE(uitest::exists(file("a.txt")));
+  EXPECT_FALSE(uitest::exists(file("b.txt")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, MaintenanceFlowTest,

@@ -328,7 +328,7 @@ class WizardFitTest : public testing::Test {
                    {"IDS_SETUP_EMPTYTARGET", 1},        {"IDS_INSTALL_ERROR", 0x1000001},
                    {"IDS_ERROR_TARGETBUSY", 0x1000001}, {"IDS_WARN_LAUNCHERFILE", 1},
                    {"IDS_SETUP_TARGETNOTFOLDER", 0x1000001}, {"IDS_SETUP_TARGETNOTWRITABLE", 0x1000001},
-                   {"IDS_MAINT_REMOVE_CONFIRM", 0x2000002}};
+                   {"IDS_MAINT_REMOVE_CONFIRM", 0x2000002}, {"IDS_MAINT_ACCEPT_CANCEL", 0x2000002}};
       std::vector<std::pair<std::u16string, unsigned>> shown;
       for (const auto& box : boxes) shown.emplace_back(LoadResString(box.key), box.flags);
       for (const auto& box : boxesWithPaths()) shown.push_back(box);
