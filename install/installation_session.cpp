@@ -222,13 +222,19 @@ bool InstallationSession::openKit(const KitOpener& opener, SessionMessage& refus
   const std::function<uint32_t()> opening = [this] {
     signature_ = config::check_kit_signature(kitPath_, settings_.signature, pinSignedKit());
     signatureChecked_ = true;
-    return signature_.acceptable() ? kit_.openStreamed(kitSource()) : uint32_t(ERROR_INVALID_DATA);
+    if (!signature_.acceptable()) return uint32_t(ERROR_INVALID_DATA);
+    const uint32_t result = kit_.openStreamed(kitSource());
+    // What an installation's record names the kit by; read here, off the
+    // window's thread, since the whole file passes through it.
+    if (result == ERROR_SUCCESS && sha256_of_file(kitSource(), kitSha256_) != ERROR_SUCCESS) kitSha256_.clear();
+    return result;
   };
   const uint32_t opened = opener ? opener(opening) : opening();
   if (signatureChecked_ && !signatureAccepted(refusal)) return false;
   if (opened == ERROR_SUCCESS) {
     log_event("kit opened: " + std::to_string(kit_.descriptions.size()) + " descriptions, " +
               std::to_string(kit_.entries.size()) + " entries");
+    lookForInstallation();
     return true;
   }
   // The temporary directory filled up while the kit was unpacked; the
@@ -372,7 +378,7 @@ KitIdentity InstallationSession::kitIdentity() const {
   FileStatus status;
   if (file_status(kitSource(), status) == ERROR_SUCCESS) identity.size = status.size;
   // An unknown digest is left empty; the record says so.
-  sha256_of_file(kitSource(), identity.sha256);
+  identity.sha256 = kitSha256_;
   identity.version = kit_.kitVersion();
   return identity;
 }
@@ -440,6 +446,7 @@ bool InstallationSession::chooseDirectory(const std::u16string& typed, std::u16s
   chosen = absolute_path(path, home_dir(), cwd.empty() ? u"/" : cwd);
   if (!checkDirectory(chosen, refusal)) return false;
   target_ = chosen;
+  lookForInstallation();
   return true;
 }
 
@@ -505,6 +512,7 @@ SessionOutcome InstallationSession::install(SessionView& view) {
   outcome_ = outcome;
   // A stop signal from here on ends the program as it would end anyway.
   set_stop_signal_exit_status(outcome.exitStatus);
+  if (!settings_.dryRun) lookForInstallation();
   return outcome;
 }
 
@@ -521,6 +529,10 @@ bool InstallationSession::prepare(SessionView& view, SessionOutcome& outcome) {
     return false;
   }
   if (!checkDirectory(target_, outcome.message)) return false;
+  return recoverAndCheckFree(view, outcome);
+}
+
+bool InstallationSession::recoverAndCheckFree(SessionView& view, SessionOutcome& outcome) {
   if (!settings_.dryRun)
     for (const RecoveryNotice& notice : recover_directory(target_)) view.showNotice(recovery_message(notice));
   if (!target_is_busy(target_)) return true;
@@ -605,6 +617,10 @@ void InstallationSession::runWorker(SessionView& view) {
 }
 
 bool InstallationSession::updateProgress() {
+  if (job_ != Job::kInstall) {
+    runJob();
+    return false;
+  }
   Installer installer;
   installer.setKitIdentity(kitIdentity());
   installer.run(&progress_);

@@ -19,6 +19,8 @@
 #include "install/install_process_data.h"
 #include "install/installation_record.h"
 #include "install/install_thread.h"
+#include "install/repair.h"
+#include "install/uninstallation.h"
 #include "kit/kit_signature.h"
 
 struct LauncherRecording;
@@ -90,6 +92,8 @@ struct SessionOutcome {
     kFailed,     // failed and rolled back; `message` says why
     kCancelled,  // cancelled and rolled back
     kRefused,    // nothing was changed: no directory, or another run holds it; `message`
+    kRepaired,   // the kit's files are as installed again; `repair` says which
+    kRemoved,    // the installation's files are gone; `removal` says what stayed
   };
   End end = End::kRefused;
   int exitStatus = kExitStartupFailed;
@@ -102,6 +106,16 @@ struct SessionOutcome {
   LauncherRecording launcher;      // the launcher's files that were (or would be) told
   // Something on disk changed (in a dry run: would change).
   bool changed = false;
+  RepairOutcome repair;      // after a repair
+  UninstallOutcome removal;  // after a removal
+};
+
+// An installation of the session's kit found in a directory: what its
+// record says of it.
+struct InstalledKit {
+  bool present = false;      // a trustworthy record of this very kit (same SHA-256)
+  std::u16string version;    // the kit's version; empty when it names none
+  int64_t installedAt = 0;   // seconds since 1970, UTC
 };
 
 // What a face is told while an installation goes on.
@@ -173,7 +187,22 @@ class InstallationSession : private InstallWorker {
   // has been recorded for the launcher. A dry run checks the directory and
   // plans instead, changing nothing.
   SessionOutcome install(SessionView& view);
-  // How the session ended so far: a refused start, or the last install.
+  // The installation of this kit in the target directory, as found when
+  // the directory was proposed or chosen, and after each run.
+  const InstalledKit& installedKit() const { return installed_; }
+  // That it is there, its version (when the kit names one) and when it was
+  // installed ("2026-12-08 14:05", local time), on lines in the interface
+  // language; empty without one.
+  std::u16string installedText() const;
+  // Puts back, from the kit, every file of the installation in the target
+  // directory that is missing or was changed (a changed one kept aside
+  // first), or removes the installation's files that are unchanged; run on
+  // the worker thread like an installation, cancelled the same way, and
+  // ended as kRepaired or kRemoved. Refused when the directory holds no
+  // installation of this kit.
+  SessionOutcome repair(SessionView& view);
+  SessionOutcome remove(SessionView& view);
+  // How the session ended so far: a refused start, or the last run.
   const SessionOutcome& lastOutcome() const { return outcome_; }
   // That outcome as one JSON object (docs/json-format.md), with the
   // program's `exitStatus`; `withFiles` adds every entry's action.
@@ -193,6 +222,10 @@ class InstallationSession : private InstallWorker {
   // After a success: "Template directory: /t", then the counts, joined by
   // `separator`; with "\n" counts of zero are left out but the installed one.
   std::u16string successSummary(const char16_t* separator) const;
+  // After a repair or a removal: the sentence, the folder, the count, and
+  // the files kept aside (under which name), left alone or kept because
+  // the user changed them, on lines.
+  std::u16string maintenanceSummary() const;
   // After a failure: the file and the reason, without the leading line.
   std::u16string failureDetail() const;
   // The installed description document in the best language, when it lies
@@ -228,6 +261,15 @@ class InstallationSession : private InstallWorker {
   void planRun(SessionOutcome& outcome);
   void runWorker(SessionView& view);
   void finish(SessionOutcome& outcome);
+  // Before any run: a stopped run in the directory is put right, and a
+  // directory another run holds refused.
+  bool recoverAndCheckFree(SessionView& view, SessionOutcome& outcome);
+  // installation_session_maintenance.cpp
+  enum class Job { kInstall, kRepair, kRemove };
+  SessionOutcome runMaintenance(SessionView& view, Job job);
+  void runJob();
+  void finishMaintenance(SessionOutcome& outcome);
+  void lookForInstallation();
   uint32_t distinctEntries() const;
   // A signed kit is opened once and read through that open file only.
   int pinSignedKit();
@@ -246,6 +288,11 @@ class InstallationSession : private InstallWorker {
   SessionOutcome outcome_;
   bool running_ = false;
   bool cancelRequested_ = false;
+  std::string kitSha256_;  // of the kit's file, once opened; empty when unknown
+  InstalledKit installed_;
+  Job job_ = Job::kInstall;
+  RepairOutcome repaired_;
+  UninstallOutcome removed_;
 };
 
 #endif  // OVN8_INSTALL_INSTALLATION_SESSION_H_

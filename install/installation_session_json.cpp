@@ -22,6 +22,8 @@ const char* outcome_name(SessionOutcome::End end) {
     case SessionOutcome::End::kFailed: return "failed";
     case SessionOutcome::End::kCancelled: return "cancelled";
     case SessionOutcome::End::kRefused: return "refused";
+    case SessionOutcome::End::kRepaired: return "repaired";
+    case SessionOutcome::End::kRemoved: return "removed";
   }
   return "refused";
 }
@@ -57,7 +59,9 @@ std::string counts_json(const EntryCounts& counts) {
 }
 
 std::string failure_json(const SessionOutcome& outcome) {
-  if (outcome.end == SessionOutcome::End::kInstalled) return "null";
+  if (outcome.end == SessionOutcome::End::kInstalled || outcome.end == SessionOutcome::End::kRepaired ||
+      outcome.end == SessionOutcome::End::kRemoved)
+    return "null";
   const SessionMessage& failure = outcome.message;
   return "{\"code\":" + quoted(failure.code.empty() ? std::string("refused") : failure.code) +
          ",\"error\":" + std::to_string(failure.errorNumber) +

@@ -6,6 +6,7 @@
 
 #include "install/directory_check.h"
 #include "install/installation_record.h"
+#include "install/maintenance_progress.h"
 #include "install/rollback.h"
 #include "platform/path.h"
 #include "platform/run_log.h"
@@ -112,7 +113,7 @@ std::vector<Mend> find_mends(const std::u16string& target, KitReader& kit,
 }
 
 uint32_t mend_all(Rollback& rollback, KitReader& kit, std::vector<Mend>& mends,
-                  std::u16string& failed) {
+                  MaintenanceProgress& progress, std::u16string& failed) {
   for (Mend& mend : mends) {
     failed = mend.path;
     const uint32_t result = plan_mend(rollback, kit, mend);
@@ -121,6 +122,8 @@ uint32_t mend_all(Rollback& rollback, KitReader& kit, std::vector<Mend>& mends,
   uint32_t result = rollback.flushJournal();
   for (size_t i = 0; result == ERROR_SUCCESS && i < mends.size(); ++i) {
     failed = mends[i].path;
+    if (!progress.step(uint32_t(i), uint32_t(mends.size()), mends[i].key, mends[i].path))
+      return ERROR_CANCELLED;
     result = apply_mend(rollback, kit, mends[i]);
     if (result == ERROR_SUCCESS && run_log().isOpen())
       log_event("repair: installed again " + narrow_lib(mends[i].path));
@@ -128,15 +131,16 @@ uint32_t mend_all(Rollback& rollback, KitReader& kit, std::vector<Mend>& mends,
   if (result != ERROR_SUCCESS) return result;
   failed = rollback.privateFolder();
   result = rollback.syncInstalled();
+  // A stop asked for during the sync still finds nothing committed.
+  if (result == ERROR_SUCCESS && !progress.goOn()) result = ERROR_CANCELLED;
   if (result == ERROR_SUCCESS) result = rollback.stop();
   return result;
 }
 
-}  // namespace
-
-uint32_t repair_directory(const std::u16string& target, KitReader& kit, const std::string& kitSha256,
-                          RepairOutcome& outcome) {
+uint32_t repair_run(const std::u16string& target, KitReader& kit, const std::string& kitSha256,
+                    RepairOutcome& outcome, MaintenanceProgress& progress) {
   Rollback rollback;
+  progress.watch(rollback);
   uint32_t result = rollback.start(target);
   if (result != ERROR_SUCCESS) return result;
   InstallationRecord record;
@@ -147,7 +151,7 @@ uint32_t repair_directory(const std::u16string& target, KitReader& kit, const st
     result = ERROR_INVALID_DATA;
   std::vector<Mend> mends;
   if (result == ERROR_SUCCESS) mends = find_mends(target, kit, record, outcome);
-  if (result == ERROR_SUCCESS) result = mend_all(rollback, kit, mends, outcome.failedPath);
+  if (result == ERROR_SUCCESS) result = mend_all(rollback, kit, mends, progress, outcome.failedPath);
   if (result != ERROR_SUCCESS) {
     log_event(error_event("repair: error " + narrow_lib(outcome.failedPath), result) + "; rolling back");
     rollback.rollback(result);
@@ -160,4 +164,16 @@ uint32_t repair_directory(const std::u16string& target, KitReader& kit, const st
   }
   log_event("repair " + narrow_lib(target) + ": " + std::to_string(mends.size()) + " entries installed again");
   return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+uint32_t repair_directory(const std::u16string& target, KitReader& kit, const std::string& kitSha256,
+                          RepairOutcome& outcome, InstallProcessData* shared) {
+  MaintenanceProgress progress(shared);
+  const uint32_t result = repair_run(target, kit, kitSha256, outcome, progress);
+  // A streamed kit is read again from its start by the next run.
+  kit.endStream();
+  progress.end(result, outcome.failedPath);
+  return result;
 }

@@ -26,8 +26,10 @@ struct RepairOutcome {
 // Repairs `target` (ends with "/") from the opened `kit`, whose SHA-256 is
 // `kitSha256` (empty when unknown). 0, or the error number: 2 no record,
 // 13 a record that cannot be trusted or a kit other than the recorded one,
-// 33 busy, another after a failure that was rolled back.
+// 33 busy, 1223 when `shared` asked it to stop (rolled back), another
+// after a failure that was rolled back. With `shared` it tells its
+// progress there and ends with its result (install/maintenance_progress.h).
 uint32_t repair_directory(const std::u16string& target, KitReader& kit, const std::string& kitSha256,
-                          RepairOutcome& outcome);
+                          RepairOutcome& outcome, InstallProcessData* shared = nullptr);
 
 #endif  // OVN8_INSTALL_REPAIR_H_

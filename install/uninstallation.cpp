@@ -6,6 +6,7 @@
 #include "config/launcher_record.h"
 #include "install/directory_check.h"
 #include "install/installation_record.h"
+#include "install/maintenance_progress.h"
 #include "platform/path.h"
 #include "platform/run_log.h"
 
@@ -88,9 +89,12 @@ uint32_t plan_removals(Rollback& rollback, const std::u16string& target,
 
 uint32_t remove_all(Rollback& rollback, const std::u16string& target,
                     const std::vector<std::u16string>& files,
-                    const std::vector<std::u16string>& folders, std::u16string& failed) {
-  for (const std::u16string& key : files) {
+                    const std::vector<std::u16string>& folders, MaintenanceProgress& progress,
+                    std::u16string& failed) {
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::u16string& key = files[i];
     failed = target + key;
+    if (!progress.step(uint32_t(i), uint32_t(files.size()), key, failed)) return ERROR_CANCELLED;
     const uint32_t result = rollback.removeKeptFile(failed);
     if (result != ERROR_SUCCESS) return result;
     if (run_log().isOpen()) log_event("uninstall: removed " + narrow_lib(failed));
@@ -102,14 +106,15 @@ uint32_t remove_all(Rollback& rollback, const std::u16string& target,
   }
   failed = target;
   uint32_t result = rollback.syncInstalled();
+  // A stop asked for during the sync still finds nothing committed.
+  if (result == ERROR_SUCCESS && !progress.goOn()) result = ERROR_CANCELLED;
   if (result == ERROR_SUCCESS) result = rollback.stop();
   return result;
 }
 
-}  // namespace
-
-uint32_t uninstall_directory(const std::u16string& target, UninstallOutcome& outcome) {
+uint32_t uninstall_run(const std::u16string& target, UninstallOutcome& outcome, MaintenanceProgress& progress) {
   Rollback rollback;
+  progress.watch(rollback);
   uint32_t result = rollback.start(target);
   if (result != ERROR_SUCCESS) return result;
   InstallationRecord record;
@@ -127,7 +132,7 @@ uint32_t uninstall_directory(const std::u16string& target, UninstallOutcome& out
   std::set<std::u16string> going(files.begin(), files.end());
   const std::vector<std::u16string> folders = emptied_folders(target, going);
   result = plan_removals(rollback, target, files, folders, outcome.failedPath);
-  if (result == ERROR_SUCCESS) result = remove_all(rollback, target, files, folders, outcome.failedPath);
+  if (result == ERROR_SUCCESS) result = remove_all(rollback, target, files, folders, progress, outcome.failedPath);
   if (result != ERROR_SUCCESS) {
     log_event(error_event("uninstall: error " + narrow_lib(outcome.failedPath), result) + "; rolling back");
     rollback.rollback(result);
@@ -141,4 +146,14 @@ uint32_t uninstall_directory(const std::u16string& target, UninstallOutcome& out
   log_event("uninstall " + narrow_lib(target) + ": " + std::to_string(outcome.removedFiles) +
             " files removed, " + std::to_string(outcome.keptChanged.size()) + " changed files kept");
   return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+uint32_t uninstall_directory(const std::u16string& target, UninstallOutcome& outcome,
+                             InstallProcessData* shared) {
+  MaintenanceProgress progress(shared);
+  const uint32_t result = uninstall_run(target, outcome, progress);
+  progress.end(result, outcome.failedPath);
+  return result;
 }

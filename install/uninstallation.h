@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "install/install_process_data.h"
 #include "install/rollback.h"
 
 struct UninstallOutcome {
@@ -26,7 +27,10 @@ struct UninstallOutcome {
 // Uninstalls the installation recorded in `target` (ends with "/"). 0, or
 // the error number: 2 when there is no record, 13 when it cannot be
 // trusted, 33 when another run holds the directory, another after a
-// failure that was rolled back.
-uint32_t uninstall_directory(const std::u16string& target, UninstallOutcome& outcome);
+// failure that was rolled back; 1223 when `shared` asked it to stop (rolled
+// back). With `shared` it tells its progress there and ends with its
+// result (install/maintenance_progress.h).
+uint32_t uninstall_directory(const std::u16string& target, UninstallOutcome& outcome,
+                             InstallProcessData* shared = nullptr);
 
 #endif  // OVN8_INSTALL_UNINSTALLATION_H_

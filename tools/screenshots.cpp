@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "kit/container_builder.h"
 #include "kit/kit_writer.h"
 #include "platform/file_system.h"
 #include "platform/message_box.h"
@@ -222,6 +223,8 @@ bool write_sample_kit() {
                             "summary", config::fileTimeFromUnix(1500000000, 0)});
   }
   spec.files.emplace_back(u"readme.html", "<html></html>", config::fileTimeFromUnix(1500000000, 0));
+  // The maintenance pages name it.
+  spec.kitVersion = u"2.4";
   return config::writeKit("ovn8.okd", spec);
 }
 
@@ -263,6 +266,84 @@ std::unique_ptr<Wizard> open_wizard(bool preparing = false) {
   dialog->showWelcomePage();
   process_events();
   return dialog;
+}
+
+// Runs `action` from the main loop every 10 ms while it returns true.
+guint repeat_while(std::function<bool()>* action) {
+  return g_timeout_add(
+      10, [](gpointer data) -> gboolean { return (*static_cast<std::function<bool()>*>(data))(); }, action);
+}
+
+// Next with every entry slowed; the progress page is captured as `name`
+// once `ready` holds of the run's report. Whether it was.
+bool run_capturing(Wizard& d, const std::string& name, const std::function<bool(const RunReport&)>& ready) {
+  FileSystem::SetFaultHook(&slow_hook, nullptr);
+  bool captured = false;
+  std::function<bool()> probe = [&] {
+    RunReport report;
+    d.installation.latestReport(report);
+    if (d.currentState() != kStateProgress || !ready(report)) return true;
+    capture(d.mainWindow, name);
+    captured = true;
+    return false;
+  };
+  const guint source = repeat_while(&probe);
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  FileSystem::SetFaultHook(nullptr, nullptr);
+  // The probe goes with this function.
+  if (!captured) g_source_remove(source);
+  return captured;
+}
+
+// An installation found again: the directory page and the choice that say
+// so, a repair of a deleted and a changed file with its progress and final
+// page, and a removal with its question and final page.
+// A wizard on its directory page; null (a failure) when it did not start.
+std::unique_ptr<Wizard> wizard_at_directory() {
+  std::unique_ptr<Wizard> dialog = open_wizard();
+  if (!dialog) {
+    ++g_failures;
+    return nullptr;
+  }
+  gtk_button_clicked(GTK_BUTTON(dialog->buttonNext));
+  return dialog;
+}
+
+void render_maintenance() {
+  Scratch scratch;
+  std::unique_ptr<Wizard> first = write_sample_kit() ? wizard_at_directory() : nullptr;
+  if (!first) return;
+  gtk_button_clicked(GTK_BUTTON(first->buttonNext));
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(first->successPage->checkBox), FALSE);
+  const std::string forms = narrow_lib(first->installation.targetDirectory()) + "/forms/";
+  gtk_button_clicked(GTK_BUTTON(first->buttonNext));
+  first.reset();
+  if (unlink((forms + "form3.tpl").c_str()) != 0 || !config::writeFileBytes(forms + "form5.tpl", "changed")) ++g_failures;
+
+  std::unique_ptr<Wizard> second = wizard_at_directory();
+  if (!second) return;
+  Wizard& d = *second;
+  capture(d.mainWindow, "10_directory_installed");
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  if (d.currentState() != kStateMaintenance) ++g_failures;
+  capture(d.mainWindow, "10_maintenance");
+  const bool captured =
+      run_capturing(d, "10_repairing", [](const RunReport& report) { return report.entry >= 1; });
+  if (!captured || d.currentState() != kStateMaintained) ++g_failures;
+  capture(d.mainWindow, "11_repaired");
+  gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+  second.reset();
+
+  if (!config::writeFileBytes(forms + "form5.tpl", "changed again")) ++g_failures;
+  std::unique_ptr<Wizard> third = wizard_at_directory();
+  if (!third) return;
+  gtk_button_clicked(GTK_BUTTON(third->buttonNext));
+  third->maintenancePage->choose(MaintenancePage::Choice::kRemove);
+  expect_box("11_box_remove", GTK_RESPONSE_YES);
+  gtk_button_clicked(GTK_BUTTON(third->buttonNext));
+  if (third->currentState() != kStateMaintained) ++g_failures;
+  capture(third->mainWindow, "12_removed");
+  gtk_button_clicked(GTK_BUTTON(third->buttonNext));
 }
 
 void render_language() {
@@ -308,22 +389,8 @@ void render_language() {
     d.dirSelectPage->updateSpace();
 
     // The progress page, caught half way.
-    FileSystem::SetFaultHook(&slow_hook, nullptr);
-    bool captured = false;
-    std::function<bool()> probe = [&] {
-      RunReport report;
-      d.installation.latestReport(report);
-      if (d.currentState() != kStateProgress || report.progress < 40) return true;
-      capture(d.mainWindow, "3_progress");
-      captured = true;
-      return false;
-    };
-    g_timeout_add(
-        10, [](gpointer data) -> gboolean { return (*static_cast<std::function<bool()>*>(data))(); },
-        &probe);
-    gtk_button_clicked(GTK_BUTTON(d.buttonNext));
-    FileSystem::SetFaultHook(nullptr, nullptr);
-    if (!captured) ++g_failures;
+    if (!run_capturing(d, "3_progress", [](const RunReport& report) { return report.progress >= 40; }))
+      ++g_failures;
     capture(d.mainWindow, "4_success");
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(d.successPage->checkBox), FALSE);
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
@@ -390,6 +457,7 @@ void render_language() {
     capture(d.mainWindow, "5_cancelled");
     gtk_button_clicked(GTK_BUTTON(d.buttonNext));
   }
+  render_maintenance();
   {
     // No kit at all: the start-up check's box.
     Scratch scratch;

@@ -115,6 +115,10 @@ int run_headless(InstallationSession& session, const WizardFaces& faces, const s
     case SessionOutcome::End::kRefused:
       show(window, outcome.message);
       break;
+    case SessionOutcome::End::kRepaired:
+    case SessionOutcome::End::kRemoved:
+      // Only the window repairs and removes; the command line has verbs.
+      break;
   }
   return outcome.exitStatus;
 }

@@ -73,6 +73,8 @@ CInstallerDlg::~CInstallerDlg() {
   delete successPage;
   delete errorPage;
   delete cancelPage;
+  delete maintenancePage;
+  delete maintainedPage;
   if (backImage) g_object_unref(backImage);
   if (icon) g_object_unref(icon);
 }
@@ -114,10 +116,15 @@ int CInstallerDlg::DoModal() {
 
 // ---------------------------------------------------------------- the run
 
-void CInstallerDlg::showProgressPage() {
+void CInstallerDlg::showProgressPage() { runJob(Job::kInstall); }
+
+void CInstallerDlg::runJob(Job chosen) {
   closeWhenDone = false;
   restoring = false;
-  const SessionOutcome outcome = session.install(*this);
+  job = chosen;
+  const SessionOutcome outcome = job == Job::kRepair   ? session.repair(*this)
+                                 : job == Job::kRemove ? session.remove(*this)
+                                                       : session.install(*this);
   if (wakeSource) g_source_remove(wakeSource);
   wakeSource = 0;
   // Whoever sent a stop signal wants the wizard gone, not a final page.
@@ -137,6 +144,12 @@ void CInstallerDlg::runStarted() {
 void CInstallerDlg::showRunPage(const RunReport& report) {
   if (!progressPage) progressPage = new ProgressPage(fixed, width - 20);
   progressPage->setTarget(session.targetDirectory());
+  if (job == Job::kRepair)
+    progressPage->setJob("IDS_MAINT_REPAIRING", "IDS_MAINT_REPAIR_RUN", "IDS_MAINT_REPAIRED");
+  else if (job == Job::kRemove)
+    progressPage->setJob("IDS_MAINT_REMOVING", "IDS_MAINT_REMOVE_RUN", "IDS_MAINT_REMOVED");
+  else
+    progressPage->setJob("IDS_TITLE_INSTALLER", "IDS_PROGRESS_START", "IDS_INSTALL_FINISH");
   gtk_widget_set_sensitive(buttonPrev, FALSE);
   gtk_widget_set_sensitive(buttonNext, FALSE);
   gtk_widget_set_sensitive(buttonCancel, TRUE);
@@ -179,6 +192,12 @@ void CInstallerDlg::showOutcome(const SessionOutcome& outcome) {
       }
       exitStatus = kExitCancelled;
       showSelectPathPage();
+      return;
+    case SessionOutcome::End::kRepaired:
+    case SessionOutcome::End::kRemoved:
+      if (closeWhenDone) return;
+      holdFinishedBar();
+      showMaintainedFinalPage();
       return;
   }
 }
@@ -256,11 +275,15 @@ void CInstallerDlg::acceptDirectory() {
     focusOnArrival();
     return;
   }
-  showProgressPage();
+  if (session.installedKit().present)
+    showMaintenancePage();
+  else
+    showProgressPage();
 }
 
 void CInstallerDlg::finalize() {
-  if (state != kStateSuccess && state != kStateError && state != kStateCancelled) return;
+  if (state != kStateSuccess && state != kStateError && state != kStateCancelled && state != kStateMaintained)
+    return;
   if (state == kStateSuccess && successPage && successPage->isShowReadmeChecked()) {
     const std::u16string document = session.descriptionDocumentPath();
     if (!document.empty()) open_document(narrow_lib(document));
@@ -272,7 +295,8 @@ void CInstallerDlg::finalize() {
 // the bar shows where it stands; the answer lets it go on or cancels it.
 bool CInstallerDlg::askCancel() {
   session.pauseRun(true);
-  const bool yes = messageBox(this, LoadResString("IDS_ACCEPT_CANCEL"), kQuestionBoxFlags) ==
+  const char* question = job == Job::kInstall || state != kStateProgress ? "IDS_ACCEPT_CANCEL" : "IDS_MAINT_ACCEPT_CANCEL";
+  const bool yes = messageBox(this, LoadResString(question), kQuestionBoxFlags) ==
                    kMessageBoxResultYes;
   if (yes) session.requestCancel();
   session.pauseRun(false);
@@ -292,6 +316,7 @@ void CInstallerDlg::requestLeave() {
     case kStateSuccess:
     case kStateError:
     case kStateCancelled:
+    case kStateMaintained:
       destroyMainWindow();
       return;
     default:
@@ -329,7 +354,7 @@ void CInstallerDlg::on_buttonPrev_clicked(GtkWidget*, void* dialog) {
   CInstallerDlg* self = static_cast<CInstallerDlg*>(dialog);
   if (!self) return;
   if (self->state == kStateDirectory) self->showWelcomePage();
-  if (self->state == kStateError) self->showSelectPathPage();
+  if (self->state == kStateError || self->state == kStateMaintenance) self->showSelectPathPage();
 }
 
 void CInstallerDlg::on_buttonNext_clicked(GtkWidget*, void* dialog) {
@@ -342,9 +367,13 @@ void CInstallerDlg::on_buttonNext_clicked(GtkWidget*, void* dialog) {
     case kStateDirectory:
       self->acceptDirectory();
       break;
+    case kStateMaintenance:
+      self->acceptMaintenanceChoice();
+      break;
     case kStateSuccess:
     case kStateError:
     case kStateCancelled:
+    case kStateMaintained:
       self->finalize();
       break;
     default:

@@ -30,6 +30,8 @@ enum WizardState : int {
   kStateSuccess = 4,
   kStateError = 5,
   kStateCancelled = 6,  // final page after a cancelled run
+  kStateMaintenance = 7,  // the chosen directory holds this kit: repair, remove or install
+  kStateMaintained = 8,   // final page after a repair or a removal
 };
 
 // Takes the toolkit's own options (--display=..., --sync) out of the
@@ -68,6 +70,10 @@ class CInstallerDlg : public CWnd, private SessionView {
   void showSuccessFinalPage();
   void showErrorFinalPage();
   void showCancelFinalPage();
+  // ui/maintenance_flow.cpp: the choice offered for a directory that holds
+  // an installation of this kit, the repair or removal run and its page.
+  void showMaintenancePage();
+  void showMaintainedFinalPage();
   // The progress page as during a run at `report` (the run's own pages
   // come through the session; pictures and layout checks show it so).
   void showRunPage(const RunReport& report);
@@ -92,6 +98,8 @@ class CInstallerDlg : public CWnd, private SessionView {
   SuccessFinalPage* successPage = nullptr;
   MessagePage* errorPage = nullptr;
   MessagePage* cancelPage = nullptr;
+  MaintenancePage* maintenancePage = nullptr;
+  MessagePage* maintainedPage = nullptr;
 
  private:
   // SessionView: the run as it goes on.
@@ -116,6 +124,12 @@ class CInstallerDlg : public CWnd, private SessionView {
   void showOutcome(const SessionOutcome& outcome);
   // Next on the directory page.
   void acceptDirectory();
+  // Next on the maintenance page: the chosen run (a removal once confirmed).
+  void acceptMaintenanceChoice();
+  // What the run on the progress page is.
+  enum class Job { kInstall, kRepair, kRemove };
+  // Runs `job` on the progress page and shows how it ended.
+  void runJob(Job job);
   // Finish: may open the description document, then closes the window.
   void finalize();
   // Cancel, Escape and the close button (see .cpp).
@@ -153,6 +167,7 @@ class CInstallerDlg : public CWnd, private SessionView {
   // The run is putting the template directory back: nothing is left to
   // cancel, so Cancel and Escape do nothing until it has ended.
   bool restoring = false;
+  Job job = Job::kInstall;
   // A stop signal while the run goes on: close once it has ended instead
   // of showing a final page.
   bool closeWhenDone = false;

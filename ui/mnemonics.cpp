@@ -14,7 +14,9 @@ namespace {
 // precedence: the buttons used most keep their first letters.
 const char* const kWindowLabels[] = {"IDS_WIZARD_NEXT",      "IDS_WIZARD_BACK",
                                      "IDS_WIZARD_CANCEL",    "IDS_WIZARD_FINISH",
-                                     "IDS_TEMPLATE_CATALOG", "IDS_SUCCESS_OPENDESCR"};
+                                     "IDS_TEMPLATE_CATALOG", "IDS_SUCCESS_OPENDESCR",
+                                     "IDS_MAINT_OPT_REPAIR", "IDS_MAINT_OPT_REMOVE",
+                                     "IDS_MAINT_OPT_INSTALL"};
 
 std::string doubled_underscores(const std::string& text) {
   std::string out;

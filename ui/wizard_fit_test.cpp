@@ -303,6 +303,22 @@ class WizardFitTest : public testing::Test {
       EXPECT_EQ(joined(check_window(d)), "") << "error";
       d.showCancelFinalPage();
       EXPECT_EQ(joined(check_window(d)), "") << "cancelled";
+      // With the kit installed in the directory: the note on the directory
+      // page, the choice, and the page after a repair.
+      d.showSelectPathPage();
+      gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+      if (d.currentState() == kStateSuccess) {
+        d.showSelectPathPage();
+        gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+      }
+      ASSERT_EQ(d.currentState(), kStateMaintenance);
+      EXPECT_EQ(joined(check_window(d)), "") << "maintenance";
+      d.showSelectPathPage();
+      EXPECT_EQ(joined(check_window(d)), "") << "directory with an installation";
+      gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+      gtk_button_clicked(GTK_BUTTON(d.buttonNext));
+      ASSERT_EQ(d.currentState(), kStateMaintained);
+      EXPECT_EQ(joined(check_window(d)), "") << "repaired";
 
       const struct {
         const char* key;
@@ -311,7 +327,8 @@ class WizardFitTest : public testing::Test {
                    {"IDS_ERROR_NOSPACE", 0x1000001},    {"IDS_ERROR_DAMAGEDSOURCE", 0x1000001},
                    {"IDS_SETUP_EMPTYTARGET", 1},        {"IDS_INSTALL_ERROR", 0x1000001},
                    {"IDS_ERROR_TARGETBUSY", 0x1000001}, {"IDS_WARN_LAUNCHERFILE", 1},
-                   {"IDS_SETUP_TARGETNOTFOLDER", 0x1000001}, {"IDS_SETUP_TARGETNOTWRITABLE", 0x1000001}};
+                   {"IDS_SETUP_TARGETNOTFOLDER", 0x1000001}, {"IDS_SETUP_TARGETNOTWRITABLE", 0x1000001},
+                   {"IDS_MAINT_REMOVE_CONFIRM", 0x2000002}, {"IDS_MAINT_ACCEPT_CANCEL", 0x2000002}};
       std::vector<std::pair<std::u16string, unsigned>> shown;
       for (const auto& box : boxes) shown.emplace_back(LoadResString(box.key), box.flags);
       for (const auto& box : boxesWithPaths()) shown.push_back(box);

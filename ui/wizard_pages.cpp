@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/message_box.h"
+#include "platform/path.h"
 #include "platform/text.h"
 #include "resources/lang.h"
 #include "ui/chooser_paths.h"
@@ -209,6 +210,21 @@ void DirSelectPage::placeField() {
 
 void DirSelectPage::on_path_changed(GtkWidget*, void* page) {
   static_cast<DirSelectPage*>(page)->updateSpace();
+  static_cast<DirSelectPage*>(page)->updatePrompt();
+}
+
+void DirSelectPage::setInstalledNote(const std::u16string& directory, const std::u16string& note) {
+  noteDirectory = without_trailing_separator(directory);
+  noteText = note;
+  updatePrompt();
+}
+
+// A path typed since names another folder, of which nothing is known yet.
+void DirSelectPage::updatePrompt() {
+  std::string text = text_of("IDS_DESTINATION_PROMPT");
+  if (!noteText.empty() && without_trailing_separator(getPath()) == noteDirectory)
+    text += "\n\n" + narrow_lib(noteText);
+  if (text != gtk_label_get_text(GTK_LABEL(promptLabel))) gtk_label_set_text(GTK_LABEL(promptLabel), text.c_str());
 }
 
 void DirSelectPage::setNeededSpace(uint64_t bytes) {
@@ -292,6 +308,43 @@ void add_dialog_button(GtkWidget* dialog, const std::string& label, int response
   gtk_widget_set_can_default(button, TRUE);
   gtk_widget_show(button);
   gtk_dialog_add_action_widget(GTK_DIALOG(dialog), button, response);
+}
+
+MaintenancePage::MaintenancePage(GtkWidget* parent, GdkPixbuf* picture) : WizardDialogPage(parent) {
+  image = addPicture(picture);
+  label = append(createMainAreaLabel(parent));
+  const char* const keys[] = {"IDS_MAINT_OPT_REPAIR", "IDS_MAINT_OPT_REMOVE", "IDS_MAINT_OPT_INSTALL"};
+  GSList* group = nullptr;
+  for (int i = 0; i < 3; ++i) {
+    options[i] = append(gtk_radio_button_new_with_mnemonic(group, mnemonic_text(keys[i]).c_str()));
+    group = gtk_radio_button_get_group(GTK_RADIO_BUTTON(options[i]));
+    gtk_fixed_put(GTK_FIXED(parent), options[i], kMainAreaX, kMainAreaY);
+    fit_check_box_width(options[i], kMainAreaWidth);
+  }
+  setInstalledText(std::u16string());
+}
+
+GtkWidget* MaintenancePage::focusWidget() { return options[int(choice())]; }
+
+void MaintenancePage::setInstalledText(const std::u16string& text) {
+  const std::string whole = narrow_lib(text) + (text.empty() ? "" : "\n\n") + text_of("IDS_MAINT_CHOICE");
+  gtk_label_set_text(GTK_LABEL(label), whole.c_str());
+  fit_label_width(label, kMainAreaWidth);
+  int y = kMainAreaY + requested_height(label) + kWindowMargin;
+  for (GtkWidget* option : options) {
+    gtk_fixed_move(GTK_FIXED(parent), option, kMainAreaX, y);
+    y += requested_height(option) + kProgressGap / 2;
+  }
+}
+
+MaintenancePage::Choice MaintenancePage::choice() const {
+  for (int i = 0; i < 3; ++i)
+    if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(options[i]))) return Choice(i);
+  return Choice::kRepair;
+}
+
+void MaintenancePage::choose(Choice choice) {
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(options[int(choice)]), TRUE);
 }
 
 int button_clicked_handler(GtkWidget*, void* page) {
@@ -394,6 +447,14 @@ void ProgressPage::setCurrentEntry(const std::u16string& name, const std::u16str
     // label may show it cut.
     atk_object_set_name(gtk_widget_get_accessible(fileLabel), file.c_str());
   }
+}
+
+void ProgressPage::setJob(const char* headingKey, const char* startKey, const char* finishKey) {
+  gtk_label_set_markup(GTK_LABEL(heading), markup_bold(text_of(headingKey)).c_str());
+  fit_label_width(heading, barWidth_);
+  startText = text_of(startKey);
+  finishText = text_of(finishKey);
+  layout();
 }
 
 void ProgressPage::setRestoring(uint32_t left, uint32_t total) {

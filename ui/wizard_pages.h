@@ -112,6 +112,12 @@ class DirSelectPage : public WizardDialogPage {
   FreeSpaceProbe freeSpaceProbe;
   // The free space shown is less than the kit's files need.
   bool tooLittleSpace = false;
+  // What `directory` holds already (an installation of this kit), said
+  // under the prompt while the field names that directory; empty: nothing.
+  void setInstalledNote(const std::u16string& directory, const std::u16string& note);
+  void updatePrompt();
+  std::u16string noteDirectory;
+  std::u16string noteText;
 
   GtkWidget* image;
   GtkWidget* entry;
@@ -123,6 +129,24 @@ class DirSelectPage : public WizardDialogPage {
  private:
   void placeField();
   static void on_path_changed(GtkWidget* entry, void* page);
+};
+
+// What to do with an installation of this kit found in the chosen
+// directory: what the record says of it, then Repair, Remove or Install
+// again as radio buttons under it (Repair chosen at first).
+class MaintenancePage : public WizardDialogPage {
+ public:
+  enum class Choice { kRepair, kRemove, kInstall };
+  MaintenancePage(GtkWidget* parent, GdkPixbuf* picture);
+  GtkWidget* focusWidget() override;
+  // The installation's lines above the question; the buttons move under them.
+  void setInstalledText(const std::u16string& text);
+  Choice choice() const;
+  void choose(Choice choice);
+
+  GtkWidget* image;
+  GtkWidget* label;
+  GtkWidget* options[3];
 };
 
 // "clicked" of the browse button; `page` is the DirSelectPage.
@@ -143,6 +167,9 @@ class ProgressPage : public WizardDialogPage {
   // The rollback: the restoring text, the bar counting `left` of `total`
   // down, no file under it.
   void setRestoring(uint32_t left, uint32_t total);
+  // What the run is: the heading, the status while it goes on and once
+  // it is over (resource keys).
+  void setJob(const char* headingKey, const char* startKey, const char* finishKey);
 
   GtkWidget* heading;
   GtkWidget* targetLabel;

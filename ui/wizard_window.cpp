@@ -205,6 +205,7 @@ void CInstallerDlg::showSelectPathPage() {
     });
   }
   dirSelectPage->setPath(session.targetDirectory());
+  dirSelectPage->setInstalledNote(session.targetDirectory(), session.installedText());
   dirSelectPage->setNeededSpace(session.kitFilesBytes());
   gtk_widget_set_sensitive(buttonPrev, TRUE);
   gtk_widget_set_sensitive(buttonNext, TRUE);
@@ -232,10 +233,12 @@ void CInstallerDlg::showSuccessFinalPage() {
 }
 
 void CInstallerDlg::showErrorFinalPage() {
-  // Under the sentence, the file and the reason of the failed run.
+  // Under the sentence, the file and the reason of the failed run; a
+  // repair or removal says all of it in its own message.
   std::u16string text = LoadResString("IDS_ERROR_FINISH");
   const std::u16string detail = session.failureDetail();
   if (!detail.empty()) text += u"\n\n" + detail;
+  if (job != Job::kInstall) text = session.lastOutcome().message.text;
   if (!errorPage) errorPage = new MessagePage(fixed, backImage, text);
   errorPage->setMessage(text);
   state = kStateError;
@@ -250,7 +253,8 @@ void CInstallerDlg::showErrorFinalPage() {
 }
 
 void CInstallerDlg::showCancelFinalPage() {
-  if (!cancelPage) cancelPage = new MessagePage(fixed, backImage, LoadResString("IDS_CANCEL_FINISH"));
+  if (!cancelPage) cancelPage = new MessagePage(fixed, backImage, std::u16string());
+  cancelPage->setMessage(LoadResString(job == Job::kInstall ? "IDS_CANCEL_FINISH" : "IDS_MAINT_CANCELLED"));
   state = kStateCancelled;
   setFinishButtons();
   setCurPage(cancelPage);
