@@ -1199,10 +1199,12 @@ uint32_t slow_everywhere_hook(FileOp op, const std::u16string& path, void*) {
   return 0;
 }
 
-// Fails the write of docs/a30.txt, late enough for a rollback with work.
+// Fails putting docs/a30.txt in its place (the rename of its temporary),
+// late enough for a rollback with work: the 30 files before it are in place
+// by then, since a kit's files are placed only once all of it was read.
 uint32_t late_failing_hook(FileOp op, const std::u16string& path, void* context) {
   slow_everywhere_hook(op, path, context);
-  if (op == FileOp::WriteFile && path.find(u"/docs/.") != std::u16string::npos &&
+  if (op == FileOp::MoveFileEx && path.find(u"/docs/.") != std::u16string::npos &&
       ++g_fileTimes == 31)
     return errorFromErrNo(EROFS);
   return 0;
