@@ -663,9 +663,10 @@ TEST_F(SessionTest, TheKitsNamesAndDocumentComeInTheBestLanguage) {
 TEST_F(SessionTest, TheSignatureDecidesBeforeTheKitIsUnpacked) {
   const std::string verifier = scene.scratch("fake-gpgv");
   const std::string arguments = scene.scratch("gpgv-arguments");
+  const std::string input = scene.scratch("gpgv-input");
   const auto gpgvSays = [&](const std::string& status, int exitCode) {
-    writeFile(verifier, "#!/bin/sh\necho \"$@\" > '" + arguments + "'\nprintf '" + status + "' >&3\nexit " +
-                            std::to_string(exitCode) + "\n",
+    writeFile(verifier, "#!/bin/sh\necho \"$@\" > '" + arguments + "'\ncat > '" + input + "'\nprintf '" + status +
+                            "' >&3\nexit " + std::to_string(exitCode) + "\n",
               kOld);
     ASSERT_EQ(0, chmod(verifier.c_str(), 0755));
   };
@@ -682,10 +683,10 @@ TEST_F(SessionTest, TheSignatureDecidesBeforeTheKitIsUnpacked) {
   gpgvSays("[GNUPG:] GOODSIG 0440ECD9448F803C Vendor%%20Name <v@example.com>\\n[GNUPG:] VALIDSIG BB15\\n", 0);
   session = started(given);
   EXPECT_EQ(FormatResString("IDS_KIT_SIGNEDBY", {u"Vendor Name <v@example.com>"}), session->signatureText());
-  // Nothing of the user's own keyrings is trusted when none is given.
-  EXPECT_EQ("--status-fd=3 --keyring=/dev/null -- " + scene.scratch("ovn8.okd.sig") + " " +
-                scene.scratch("ovn8.okd") + "\n",
-            readText(arguments));
+  // Nothing of the user's own keyrings is trusted when none is given; the
+  // kit comes on gpgv's standard input, from the file the session unpacks.
+  EXPECT_EQ("--status-fd=3 --keyring=/dev/null -- " + scene.scratch("ovn8.okd.sig") + " -\n", readText(arguments));
+  EXPECT_EQ(readText(scene.scratch("ovn8.okd")), readText(input));
 
   const struct {
     const char* status;
