@@ -1,5 +1,5 @@
 // okdpack's parts: packing (okdpack.cpp) and looking into kits
-// (okdpack_inspect.cpp).
+// (okdpack_list_verify.cpp).
 #ifndef OVN8_TOOLS_OKDPACK_H_
 #define OVN8_TOOLS_OKDPACK_H_
 
