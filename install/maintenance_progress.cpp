@@ -23,3 +23,11 @@ void MaintenanceProgress::end(uint32_t result, const std::u16string& failedPath)
   if (!failedPath.empty()) shared_->reportFailedPath(failedPath);
   shared_->reportEnd(result);
 }
+
+uint32_t commit_maintenance(Rollback& rollback, MaintenanceProgress& progress) {
+  uint32_t result = rollback.syncInstalled();
+  // A stop asked for during the sync still finds nothing committed.
+  if (result == ERROR_SUCCESS && !progress.goOn()) result = ERROR_CANCELLED;
+  if (result == ERROR_SUCCESS) result = rollback.stop();
+  return result;
+}

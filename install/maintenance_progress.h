@@ -30,4 +30,9 @@ class MaintenanceProgress {
   InstallProcessData* shared_;
 };
 
+// Makes a repair's or an uninstallation's changes durable and commits
+// them, unless a stop was asked for meanwhile (then 1223, nothing
+// committed: the caller rolls back).
+uint32_t commit_maintenance(Rollback& rollback, MaintenanceProgress& progress);
+
 #endif  // OVN8_INSTALL_MAINTENANCE_PROGRESS_H_

@@ -130,11 +130,7 @@ uint32_t mend_all(Rollback& rollback, KitReader& kit, std::vector<Mend>& mends,
   }
   if (result != ERROR_SUCCESS) return result;
   failed = rollback.privateFolder();
-  result = rollback.syncInstalled();
-  // A stop asked for during the sync still finds nothing committed.
-  if (result == ERROR_SUCCESS && !progress.goOn()) result = ERROR_CANCELLED;
-  if (result == ERROR_SUCCESS) result = rollback.stop();
-  return result;
+  return commit_maintenance(rollback, progress);
 }
 
 uint32_t repair_run(const std::u16string& target, KitReader& kit, const std::string& kitSha256,

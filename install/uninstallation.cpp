@@ -105,11 +105,7 @@ uint32_t remove_all(Rollback& rollback, const std::u16string& target,
     if (result != ERROR_SUCCESS) return result;
   }
   failed = target;
-  uint32_t result = rollback.syncInstalled();
-  // A stop asked for during the sync still finds nothing committed.
-  if (result == ERROR_SUCCESS && !progress.goOn()) result = ERROR_CANCELLED;
-  if (result == ERROR_SUCCESS) result = rollback.stop();
-  return result;
+  return commit_maintenance(rollback, progress);
 }
 
 uint32_t uninstall_run(const std::u16string& target, UninstallOutcome& outcome, MaintenanceProgress& progress) {
