@@ -240,6 +240,7 @@ int main(int argc, char** argv) {
   setenv("TMPDIR", g_dir.c_str(), 1);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
-  removeTree(g_dir);
+  // STREAM_BENCH_KEEP=1 leaves the kits and trees there to look at by hand.
+  if (getenv("STREAM_BENCH_KEEP") == nullptr) removeTree(g_dir);
   return 0;
 }

@@ -23,7 +23,6 @@
 #include "platform/path.h"
 #include "platform/private_temp.h"
 #include "platform/run_log.h"
-#include "platform/sha256.h"
 #include "platform/stop_signals.h"
 #include "platform/text.h"
 #include "resources/lang.h"
@@ -224,9 +223,7 @@ bool InstallationSession::openKit(const KitOpener& opener, SessionMessage& refus
     signatureChecked_ = true;
     if (!signature_.acceptable()) return uint32_t(ERROR_INVALID_DATA);
     const uint32_t result = kit_.openStreamed(kitSource());
-    // What an installation's record names the kit by; read here, off the
-    // window's thread, since the whole file passes through it.
-    if (result == ERROR_SUCCESS && sha256_of_file(kitSource(), kitSha256_) != ERROR_SUCCESS) kitSha256_.clear();
+    if (result == ERROR_SUCCESS) kitDigest_.start(kitSource());
     return result;
   };
   const uint32_t opened = opener ? opener(opening) : opening();
@@ -377,8 +374,6 @@ KitIdentity InstallationSession::kitIdentity() const {
   kitNames(identity.product, identity.vendor);
   FileStatus status;
   if (file_status(kitSource(), status) == ERROR_SUCCESS) identity.size = status.size;
-  // An unknown digest is left empty; the record says so.
-  identity.sha256 = kitSha256_;
   identity.version = kit_.kitVersion();
   return identity;
 }
@@ -623,6 +618,7 @@ bool InstallationSession::updateProgress() {
   }
   Installer installer;
   installer.setKitIdentity(kitIdentity());
+  installer.setKitDigest([this] { return kitDigest_.hex(); });
   installer.run(&progress_);
   return false;
 }

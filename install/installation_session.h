@@ -18,6 +18,7 @@
 #include "config/launcher_record.h"
 #include "install/install_process_data.h"
 #include "install/installation_record.h"
+#include "install/kit_digest.h"
 #include "install/install_thread.h"
 #include "install/repair.h"
 #include "install/uninstallation.h"
@@ -189,7 +190,8 @@ class InstallationSession : private InstallWorker {
   SessionOutcome install(SessionView& view);
   // The installation of this kit in the target directory, as found when
   // the directory was proposed or chosen, and after each run.
-  const InstalledKit& installedKit() const { return installed_; }
+  // Looked at when first asked after either.
+  const InstalledKit& installedKit() const;
   // That it is there, its version (when the kit names one) and when it was
   // installed ("2026-12-08 14:05", local time), on lines in the interface
   // language; empty without one.
@@ -253,6 +255,7 @@ class InstallationSession : private InstallWorker {
   // The product and vendor of the best description; empty without one.
   void kitNames(std::u16string& product, std::u16string& vendor) const;
   // The kit as the installation record names it.
+  // The kit as a record names it, but for its digest (see kitDigest_).
   KitIdentity kitIdentity() const;
   uint64_t bytesToWrite(const std::u16string& directory) const;
   bool prepare(SessionView& view, SessionOutcome& outcome);
@@ -269,6 +272,7 @@ class InstallationSession : private InstallWorker {
   SessionOutcome runMaintenance(SessionView& view, Job job);
   void runJob();
   void finishMaintenance(SessionOutcome& outcome);
+  // Forgets what was found of an installation in the target directory.
   void lookForInstallation();
   uint32_t distinctEntries() const;
   // A signed kit is opened once and read through that open file only.
@@ -288,8 +292,11 @@ class InstallationSession : private InstallWorker {
   SessionOutcome outcome_;
   bool running_ = false;
   bool cancelRequested_ = false;
-  std::string kitSha256_;  // of the kit's file, once opened; empty when unknown
-  InstalledKit installed_;
+  // Of the kit's file, once opened; empty when unknown. Mutable: the
+  // const questions about the kit wait for it.
+  mutable KitDigest kitDigest_;
+  mutable InstalledKit installed_;
+  mutable bool installedKnown_ = false;
   Job job_ = Job::kInstall;
   RepairOutcome repaired_;
   UninstallOutcome removed_;

@@ -52,23 +52,32 @@ std::u16string count_line(const char* key, size_t count) {
 
 }  // namespace
 
+void InstallationSession::lookForInstallation() { installedKnown_ = false; }
+
 // Only a record the directory's owner alone could have written, of the
 // very kit at hand, is offered for repair or removal: another kit's
-// record would have other files put back or taken away.
-void InstallationSession::lookForInstallation() {
+// record would have other files put back or taken away. A record of
+// another size is another kit's without waiting for the digest.
+const InstalledKit& InstallationSession::installedKit() const {
+  if (installedKnown_) return installed_;
+  installedKnown_ = true;
   installed_ = InstalledKit();
   InstallationRecord record;
-  if (target_.empty() || kitSha256_.empty() ||
+  FileStatus kitStatus;
+  if (target_.empty() || !kit_.isOpen() ||
       read_installation_record(with_trailing_separator(target_), record) != ERROR_SUCCESS ||
-      record.kit.sha256 != kitSha256_)
-    return;
+      file_status(kitSource(), kitStatus) != ERROR_SUCCESS || record.kit.size != kitStatus.size)
+    return installed_;
+  const std::string digest = kitDigest_.hex();
+  if (digest.empty() || record.kit.sha256 != digest) return installed_;
   installed_.present = true;
   installed_.version = record.kit.version;
   installed_.installedAt = record.installedAt;
+  return installed_;
 }
 
 std::u16string InstallationSession::installedText() const {
-  if (!installed_.present) return std::u16string();
+  if (!installedKit().present) return std::u16string();
   std::u16string text = LoadResString("IDS_MAINT_INSTALLED");
   if (!installed_.version.empty())
     text += u"\n" + FormatResString("IDS_MAINT_VERSION", {printable(installed_.version)});
@@ -100,7 +109,7 @@ SessionOutcome InstallationSession::runMaintenance(SessionView& view, Job job) {
   SessionOutcome outcome;
   lastRun_ = RunReport();
   cancelRequested_ = false;
-  if (!installed_.present) {
+  if (!installedKit().present) {
     outcome.message = maintenance_failure("IDS_MAINT_NONE", "no-installation", target_, ERROR_FILE_NOT_FOUND);
   } else if (recoverAndCheckFree(view, outcome)) {
     job_ = job;
@@ -122,7 +131,7 @@ SessionOutcome InstallationSession::runMaintenance(SessionView& view, Job job) {
 void InstallationSession::runJob() {
   const std::u16string target = with_trailing_separator(target_);
   if (job_ == Job::kRepair)
-    repair_directory(target, kit_, kitSha256_, repaired_, &progress_);
+    repair_directory(target, kit_, kitDigest_.hex(), repaired_, &progress_);
   else
     uninstall_directory(target, removed_, &progress_);
 }

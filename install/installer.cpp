@@ -229,7 +229,8 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
         log_event((found.existingNewer ? "kept " : "skipped ") + narrow_lib(planned.path) +
                   (found.existingNewer ? ": newer than the kit's entry" : ": up to date"));
       if (found.existingNewer) ++kept_;
-      recordBuilder_.noteInPlace(key, found.existingNewer ? RecordAction::kKeptNewer : RecordAction::kUpToDate);
+      recordBuilder_.noteInPlace(key, found.existingNewer ? RecordAction::kKeptNewer : RecordAction::kUpToDate,
+                                 found.judged);
       return ERROR_SUCCESS;
     }
     if (found.lookError != ERROR_SUCCESS) return found.lookError;
@@ -288,6 +289,7 @@ uint32_t Installer::writeRecord() {
   if (kit->entries.empty()) return ERROR_SUCCESS;
   InstallationRecord present, record;
   const bool havePresent = read_installation_record(directory_, present) == ERROR_SUCCESS;
+  if (kitDigest_) recordBuilder_.setKitSha256(kitDigest_());
   if (!recordBuilder_.finish(directory_, havePresent ? &present : nullptr, int64_t(time(nullptr)), record))
     return ERROR_SUCCESS;
   return rollback_.placeControlFile(record_path(directory_), encode_record(record));

@@ -7,6 +7,7 @@
 #define OVN8_INSTALL_INSTALLER_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -36,6 +37,9 @@ class Installer {
   // The kit as the installation record names it (by default only its
   // product and vendor names are left empty and its digest unknown).
   void setKitIdentity(const KitIdentity& kit) { kitIdentity_ = kit; }
+  // The kit's digest, asked for only when the record is written: reading
+  // the kit for it goes on beside the run until then.
+  void setKitDigest(const std::function<std::string()>& digest) { kitDigest_ = digest; }
   // Reports the failure (code, installation error text, percent) and rolls
   // the run back; returns `code`.
   uint32_t stopOnError(uint32_t code, uint32_t percent);
@@ -120,6 +124,7 @@ class Installer {
   uint32_t retimed_ = 0;
   uint32_t reportedPercent_ = 0;
   KitIdentity kitIdentity_;
+  std::function<std::string()> kitDigest_;
   RecordBuilder recordBuilder_;
   // The modification time (whole seconds) of every file this run has
   // planned to write, by key: a later entry of the same name compares with

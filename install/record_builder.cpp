@@ -20,17 +20,17 @@ RecordEntry& RecordBuilder::entryAt(const std::u16string& key) {
   return record_.entries[found->second];
 }
 
-void RecordBuilder::noteInPlace(const std::u16string& key, RecordAction action) {
-  entryAt(key).action = action;
+void RecordBuilder::noteInPlace(const std::u16string& key, RecordAction action, const FileStatus& status) {
+  RecordEntry& entry = entryAt(key);
+  entry.action = action;
+  entry.size = status.size;
+  entry.writeSeconds = status.times.writeSeconds;
   inPlace_.push_back(byKey_[key]);
 }
 
+// The run holds the directory's lock: the file is still as it was seen.
 void RecordBuilder::describeInPlace(const std::u16string& target, const EntriesByPath& earlier,
                                     RecordEntry& entry) {
-  FileStatus status;
-  if (file_status(target + entry.path, status) != ERROR_SUCCESS) return;
-  entry.size = status.size;
-  entry.writeSeconds = status.times.writeSeconds;
   const auto found = earlier.find(entry.path);
   if (found != earlier.end() && found->second->size == entry.size &&
       found->second->writeSeconds == entry.writeSeconds) {

@@ -14,14 +14,16 @@
 class RecordBuilder {
  public:
   void start(const KitIdentity& kit);
+  void setKitSha256(const std::string& hex) { record_.kit.sha256 = hex; }
   // What the run does with entry `index` of `kit`, whose place is `key`. A
   // later entry of the same key replaces the earlier one's content; written
   // again (`action` empty), the file keeps the earlier entry's action.
   uint32_t note(KitReader& kit, uint32_t index, const std::u16string& key, RecordAction action);
   uint32_t noteWrittenAgain(KitReader& kit, uint32_t index, const std::u16string& key);
-  // A file the run left in place (newer, or as new as the entry): the
-  // record names what stands there, whose checksum finish takes.
-  void noteInPlace(const std::u16string& key, RecordAction action);
+  // A file the run left in place (newer, or as new as the entry), of
+  // `status` as the run looked at it: the record names what stands there,
+  // whose checksum finish takes.
+  void noteInPlace(const std::u16string& key, RecordAction action, const FileStatus& status);
   // The record of the run, given the directory's present one: a file the
   // run found already as the kit has it keeps the action of the earlier
   // installation that put it there. False when the present record says the
@@ -40,7 +42,7 @@ class RecordBuilder {
 
   InstallationRecord record_;
   std::unordered_map<std::u16string, size_t> byKey_;
-  std::vector<size_t> inPlace_;
+  std::vector<size_t> inPlace_;  // the entries of files left in place
 };
 
 #endif  // OVN8_INSTALL_RECORD_BUILDER_H_

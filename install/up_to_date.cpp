@@ -33,6 +33,7 @@ EntryPlace lookAtEntryPlace(const std::u16string& path, const _FILETIME& entryTi
     place.lookError = ERROR_DIRECTORY;
     return place;
   }
+  place.judged = status;
   if (!timeIsUpToDate(status, entryTime)) return place;
   place.existingNewer = as_uint64(entryTime) < file_time(status);
   place.write = FileSystem::CheckAccess(path, FILE_ACCESS_READ) != ERROR_SUCCESS;

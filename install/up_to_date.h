@@ -29,6 +29,8 @@ struct EntryPlace {
   // The status (not following a link) of what stands there; kind kMissing
   // when nothing at all, not even a dangling link, does.
   FileStatus seen;
+  // The status of the file the rule judged (a link followed).
+  FileStatus judged;
 };
 // Nothing is opened, so a FIFO at the place cannot block the look.
 EntryPlace lookAtEntryPlace(const std::u16string& path, const _FILETIME& entryTime);

@@ -13,7 +13,8 @@
 
 namespace {
 
-const useconds_t kPollUs = 5000;
+// Short: the run may end just after a look, and nothing else waits here.
+const useconds_t kPollUs = 1000;
 
 // The names in `text` were made printable where they were put in.
 void print_line(FILE* stream, const std::u16string& text) {

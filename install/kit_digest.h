@@ -1,0 +1,41 @@
+// The SHA-256 of the kit's file, read on a thread of its own from the
+// moment the kit is open: the welcome page and the start of a headless run
+// never wait for it. Only an installation's record, which names the kit by
+// it, and the look for an installation of the same kit need it.
+#ifndef OVN8_INSTALL_KIT_DIGEST_H_
+#define OVN8_INSTALL_KIT_DIGEST_H_
+
+#include <sys/types.h>
+
+#include <mutex>
+#include <string>
+#include <thread>
+
+class KitDigest {
+ public:
+  KitDigest() = default;
+  KitDigest(const KitDigest&) = delete;
+  KitDigest& operator=(const KitDigest&) = delete;
+  ~KitDigest();
+
+  // Begins reading the file at `path`, opened here so that the digest is
+  // of the file there now, whatever is renamed over it later.
+  void start(const std::u16string& path);
+  // Waits for the digest: 64 lower-case hex digits, or empty when the file
+  // could not be read or nothing was started.
+  std::string hex();
+
+ private:
+  void join();
+
+  std::mutex mutex_;
+  std::thread thread_;
+  std::string hex_;
+  // The thread's result: plain bytes, which a process forked in the middle
+  // of their writing can leave as they are.
+  char computed_[65] = {};
+  std::u16string path_;
+  int startedBy_ = 0;  // the process that started the thread
+};
+
+#endif  // OVN8_INSTALL_KIT_DIGEST_H_

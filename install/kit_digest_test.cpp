@@ -1,0 +1,63 @@
+#include "install/kit_digest.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/sha256.h"
+#include "platform/text.h"
+
+namespace {
+
+std::string write_file(const std::string& path, const std::string& bytes) {
+  FILE* file = fopen(path.c_str(), "wb");
+  fwrite(bytes.data(), 1, bytes.size(), file);
+  fclose(file);
+  return path;
+}
+
+std::string digest_of(const std::string& bytes) {
+  Sha256 digest;
+  digest.update(bytes.data(), bytes.size());
+  return digest.finishHex();
+}
+
+// The digest is of the file that was there when it began, whatever is
+// renamed over it since; a missing file has none; a second start forgets
+// the first.
+TEST(KitDigest, NamesTheFileOpenWhenItBegan) {
+  const std::string kit = write_file(testing::TempDir() + "kit_digest_kit", std::string(300000, 'k'));
+  const std::string other = write_file(testing::TempDir() + "kit_digest_other", "another kit");
+  KitDigest digest;
+  EXPECT_EQ("", digest.hex());
+  digest.start(widen_lib(kit));
+  ASSERT_EQ(0, rename(other.c_str(), kit.c_str()));
+  EXPECT_EQ(digest_of(std::string(300000, 'k')), digest.hex());
+  EXPECT_EQ(digest.hex(), digest.hex());
+  digest.start(widen_lib(kit));
+  EXPECT_EQ(digest_of("another kit"), digest.hex());
+  remove(kit.c_str());
+  digest.start(widen_lib(kit));
+  EXPECT_EQ("", digest.hex());
+}
+
+// A process forked while the digest is read (a test's child running an
+// installation) has no digest thread of its own and reads the file itself.
+TEST(KitDigest, AForkedProcessReadsTheDigestItself) {
+  const std::string bytes(8 << 20, 'f');
+  const std::string kit = write_file(testing::TempDir() + "kit_digest_forked", bytes);
+  KitDigest digest;
+  digest.start(widen_lib(kit));
+  const pid_t child = fork();
+  if (child == 0) _exit(digest.hex() == digest_of(bytes) ? 0 : 1);
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(digest_of(bytes), digest.hex());
+  remove(kit.c_str());
+}
+
+}  // namespace
