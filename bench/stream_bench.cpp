@@ -6,9 +6,17 @@
 //
 //   realistic kit into an empty folder      / tar -xf of the tree     goal <= 1.2
 //   realistic kit over older copies of all  / tar -xf of the tree     goal <= 1.5
+//     (the same bytes with older times: only the times are set), and over
+//     older copies of other content (a byte longer: all are replaced)
 //   100,000 small files into an empty folder / tar -xf of the tree    goal <= 1.2
 //   1 GB kit (10 files of 100 MB)           / tar -xf of the tree     goal <= 1.5, peak <= 64 MiB
 //   realistic kit again, all up to date     / find DIR -newer FILE    goal <= 2
+//
+// and, on a journalled ext4 (an image on the disk, loop-mounted; root
+// only), durable runs against tar followed by `sync -f`:
+//
+//   realistic kit into an empty folder      / tar -xf; sync -f        goal <= 1.2
+//   realistic kit over older copies of all  / tar -xzf; sync -f       goal <= 0.9
 //
 // tar reads an uncompressed tar of the installed tree. The kits are laid
 // out in table order (streamed). Everything lies under /dev/shm (else
@@ -115,8 +123,8 @@ Scenario prepareAndTrim(const std::string& name, config::KitSpec spec, const con
 // makes the wizard's target ready before each round.
 template <class Before>
 void compare(benchmark::State& state, const Scenario& scenario, const std::vector<std::string>& peer,
-             const std::string& peerTarget, Before before) {
-  const std::string target = g_dir + "/target";
+             const std::string& peerTarget, Before before, const std::string& base = g_dir) {
+  const std::string target = base + "/target";
   double wizard = 1e9, other = 1e9, peak = 0;
   for (auto _ : state) {
     for (int round = 0; round < kRounds; ++round) {
@@ -154,6 +162,14 @@ void olderCopies(const Scenario& scenario, const std::string& target) {
      std::to_string(kKitTime - 86400) + " {} +");
 }
 
+// Every file there a day older and one byte longer: an earlier version
+// with other content, which the run must replace (not only retime).
+void olderOtherCopies(const Scenario& scenario, const std::string& target) {
+  olderCopies(scenario, target);
+  sh("find " + target + " -type f -exec truncate -s +1 {} + && find " + target + " -type f -exec touch -d @" +
+     std::to_string(kKitTime - 86400) + " {} +");
+}
+
 const Scenario& realisticKit() {
   static const Scenario scenario = [] {
     config::KitSpec spec;
@@ -166,6 +182,9 @@ const Scenario& realisticKit() {
 
 void BM_RealisticIntoEmpty(benchmark::State& state) { compareWithTar(state, realisticKit(), nothingThere); }
 void BM_RealisticOverOlderCopies(benchmark::State& state) { compareWithTar(state, realisticKit(), olderCopies); }
+void BM_RealisticOverChangedOlderCopies(benchmark::State& state) {
+  compareWithTar(state, realisticKit(), olderOtherCopies);
+}
 
 void BM_SmallFilesIntoEmpty(benchmark::State& state) {
   config::KitSpec spec;
@@ -213,11 +232,85 @@ void BM_RealisticAllUpToDate(benchmark::State& state) {
           [&](const std::string& target) { sh("cp -a " + scenario.tree + " " + target); });
 }
 
+// A journalled ext4 on the disk: a sparse image file beside the bench
+// folder's disk copy, formatted and loop-mounted once; empty when this
+// cannot be done (not root, no loop devices).
+const std::string& ext4Folder() {
+  static std::string folder;
+  static bool tried = false;
+  if (tried) return folder;
+  tried = true;
+  char image[] = "/var/tmp/stream_bench_ext4.XXXXXX";
+  const int fd = mkstemp(image);
+  if (fd < 0) return folder;
+  close(fd);
+  const std::string mountPoint = g_dir + "/ext4";
+  mkdir(mountPoint.c_str(), 0755);
+  const std::string imagePath = image;
+  if (system(("truncate -s 4G " + imagePath + " && mkfs.ext4 -q -F " + imagePath + " && mount -o loop " +
+              imagePath + " " + mountPoint + " 2>/dev/null").c_str()) == 0)
+    folder = mountPoint;
+  ::remove(imagePath.c_str());  // the mount keeps the image until it is unmounted
+  return folder;
+}
+
+void unmountExt4() {
+  if (!ext4Folder().empty()) sh("umount " + ext4Folder());
+}
+
+// `tar` then `sync -f` of its folder, as one peer run.
+std::vector<std::string> durableTar(const std::string& options, const std::string& tar, const std::string& into) {
+  return {"sh", "-c", "tar " + options + " " + tar + " -C " + into + " && sync -f " + into};
+}
+
+void compareOnExt4(benchmark::State& state, const std::string& tarOptions, const std::string& tar,
+                   void (*before)(const Scenario&, const std::string&)) {
+  const std::string& base = ext4Folder();
+  if (base.empty()) {
+    state.SkipWithError("needs root and a loop device to mount an ext4 image");
+    for (auto _ : state) {
+    }
+    return;
+  }
+  const Scenario& scenario = realisticKit();
+  const std::string peerTarget = base + "/tar-target";
+  sh("sync -f " + base);
+  compare(state, scenario, durableTar(tarOptions, tar, peerTarget), peerTarget,
+          [&](const std::string& target) {
+            before(scenario, target);
+            sh("sync -f " + base);
+          },
+          base);
+}
+
+void BM_Ext4RealisticIntoEmpty(benchmark::State& state) {
+  compareOnExt4(state, "-xf", realisticKit().tar, nothingThere);
+}
+
+const std::string& gzippedTar() {
+  static const std::string gz = realisticKit().tar + ".gz";
+  static const bool made = system(("gzip -c " + realisticKit().tar + " > " + gz).c_str()) == 0;
+  if (!made) fprintf(stderr, "stream_bench: could not gzip the tree's tar\n");
+  return gz;
+}
+
+void BM_Ext4RealisticOverOlderCopies(benchmark::State& state) {
+  compareOnExt4(state, "-xzf", gzippedTar(), olderCopies);
+}
+
+void BM_Ext4RealisticOverChangedOlderCopies(benchmark::State& state) {
+  compareOnExt4(state, "-xzf", gzippedTar(), olderOtherCopies);
+}
+
 BENCHMARK(BM_RealisticIntoEmpty)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RealisticOverOlderCopies)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RealisticOverChangedOlderCopies)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RealisticAllUpToDate)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SmallFilesIntoEmpty)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GigabyteKitIntoEmpty)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Ext4RealisticIntoEmpty)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Ext4RealisticOverOlderCopies)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Ext4RealisticOverChangedOlderCopies)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 std::string benchBase() {
   if (const char* given = getenv("STREAM_BENCH_DIR")) return given;
@@ -240,6 +333,7 @@ int main(int argc, char** argv) {
   setenv("TMPDIR", g_dir.c_str(), 1);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
+  unmountExt4();
   // STREAM_BENCH_KEEP=1 leaves the kits and trees there to look at by hand.
   if (getenv("STREAM_BENCH_KEEP") == nullptr) removeTree(g_dir);
   return 0;

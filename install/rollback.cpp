@@ -70,8 +70,8 @@ std::vector<std::u16string> Rollback::addedFiles() const {
 void Rollback::reset(const std::u16string& target) {
   record_ = Record();
   record_.target = target;
-  readyDirectory_.clear();
-  readyBackupDirectory_.clear();
+  readyDirectories_.clear();
+  readyBackupDirectories_.clear();
   plannedReady_.clear();
   plannedDirectories_.clear();
   pendingDirectories_.clear();
@@ -227,8 +227,8 @@ uint32_t Rollback::syncInstalled() {
 }
 
 uint32_t Rollback::stop() {
-  readyDirectory_.clear();
-  readyBackupDirectory_.clear();
+  readyDirectories_.clear();
+  readyBackupDirectories_.clear();
   if (journal_.isOpen()) {
     // Nothing is committed before the installed files and their folders are
     // on disk, and no backup goes before the commit is.
@@ -309,8 +309,8 @@ void Rollback::removeCreatedLevels() {
 }
 
 uint32_t Rollback::rollback(uint32_t code) {
-  readyDirectory_.clear();
-  readyBackupDirectory_.clear();
+  readyDirectories_.clear();
+  readyBackupDirectories_.clear();
   plannedDirectories_.clear();
   pendingDirectories_.clear();
   undone_ = UndoOutcome();
@@ -845,7 +845,7 @@ uint32_t Rollback::storeRBFile(const std::u16string& path, const FileStatus* see
 }
 
 uint32_t Rollback::makeDirectoryTree(const std::u16string& dir) {
-  if (!readyDirectory_.empty() && dir == readyDirectory_) return ERROR_SUCCESS;
+  if (readyDirectories_.count(dir) != 0) return ERROR_SUCCESS;
   uint32_t result = planDirectoryTree(dir);
   if (result == ERROR_SUCCESS) result = flushJournal();
   if (result == ERROR_SUCCESS) result = createPlannedTree(dir);
@@ -853,24 +853,23 @@ uint32_t Rollback::makeDirectoryTree(const std::u16string& dir) {
 }
 
 uint32_t Rollback::makeBackupDirectoryTree(const std::u16string& dir) {
-  return makeTree(dir, readyBackupDirectory_);
+  return makeTree(dir, readyBackupDirectories_);
 }
 
 uint32_t Rollback::createPlannedTree(const std::u16string& dir) {
-  return makeTree(dir, readyDirectory_);
+  return makeTree(dir, readyDirectories_);
 }
 
-uint32_t Rollback::makeTree(const std::u16string& path, std::u16string& ready) {
+uint32_t Rollback::makeTree(const std::u16string& path, std::unordered_set<std::u16string>& ready) {
   return walkUnlessReady(path, ready, &Rollback::ensureTree);
 }
 
-// Entries come folder by folder: the folder a walk made sure of last time
-// needs no new look at the disk.
-uint32_t Rollback::walkUnlessReady(const std::u16string& path, std::u16string& ready,
+// A folder a walk made sure of needs no new look at the disk.
+uint32_t Rollback::walkUnlessReady(const std::u16string& path, std::unordered_set<std::u16string>& ready,
                                    uint32_t (Rollback::*walk)(const std::u16string&)) {
-  if (!ready.empty() && path == ready) return ERROR_SUCCESS;
+  if (ready.count(path) != 0) return ERROR_SUCCESS;
   const uint32_t result = (this->*walk)(path);
-  if (result == ERROR_SUCCESS) ready = path;
+  if (result == ERROR_SUCCESS) ready.insert(path);
   return result;
 }
 
@@ -922,7 +921,7 @@ uint32_t Rollback::climbToExistingLevel(std::u16string& level, bool planning) {
 }
 
 uint32_t Rollback::planDirectoryTree(const std::u16string& path) {
-  if (!readyDirectory_.empty() && path == readyDirectory_) return ERROR_SUCCESS;
+  if (readyDirectories_.count(path) != 0) return ERROR_SUCCESS;
   // Within a batch, a folder looked at once needs no second look.
   return walkUnlessReady(path, plannedReady_, &Rollback::planTree);
 }

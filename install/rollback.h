@@ -242,8 +242,8 @@ class Rollback {
   uint32_t claimPrivateFolder(RunRecord& run);
   void findStateFolderKey();
   uint32_t makeBackupDirectoryTree(const std::u16string& dir);
-  uint32_t makeTree(const std::u16string& dir, std::u16string& ready);
-  uint32_t walkUnlessReady(const std::u16string& path, std::u16string& ready,
+  uint32_t makeTree(const std::u16string& dir, std::unordered_set<std::u16string>& ready);
+  uint32_t walkUnlessReady(const std::u16string& path, std::unordered_set<std::u16string>& ready,
                            uint32_t (Rollback::*walk)(const std::u16string&));
   uint32_t ensureTree(const std::u16string& dir);
   uint32_t planTree(const std::u16string& dir);
@@ -286,13 +286,14 @@ class Rollback {
   // Open on the private folder, holding its lock; private to the user
   // (0700) as the folder holds copies of the user's files.
   HANDLE backupLock_ = INVALID_HANDLE_VALUE;
-  // The directory (and backup directory) made sure of last time, in the
-  // form it was given.
-  std::u16string readyDirectory_;
-  std::u16string readyBackupDirectory_;
-  // The directory planned last, complete once its planned levels are made;
+  // The directories (and backup directories) made sure of in this run, in
+  // the form they were given: a kit's entries need not come folder by
+  // folder.
+  std::unordered_set<std::u16string> readyDirectories_;
+  std::unordered_set<std::u16string> readyBackupDirectories_;
+  // The directories planned, complete once their planned levels are made;
   // forgotten at every journal flush, so that each batch looks again.
-  std::u16string plannedReady_;
+  std::unordered_set<std::u16string> plannedReady_;
   // Levels the run planned to make, and those of them not made yet.
   std::unordered_set<std::u16string> plannedDirectories_;
   std::unordered_set<std::u16string> pendingDirectories_;
