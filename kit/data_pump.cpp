@@ -1,5 +1,7 @@
 #include "kit/data_pump.h"
 
+#include <libdeflate.h>
+
 #include <algorithm>
 
 namespace config {
@@ -7,8 +9,14 @@ namespace config {
 const uint64_t DataPump::kDefaultBudget;
 const uint64_t DataPump::kDefaultChunk;
 
-DataPump::DataPump(KitStream& stream, uint64_t budget, uint64_t chunk)
-    : stream_(stream), chunk_(chunk), maxBuffers_(size_t(std::max<uint64_t>(1, budget / chunk))) {}
+DataPump::DataPump(KitStream& stream, uint64_t budget, uint64_t chunk, std::vector<EntryExtent> extents,
+                   uint64_t dataStart)
+    : stream_(stream),
+      chunk_(chunk),
+      extents_(std::move(extents)),
+      verdicts_(extents_.size(), Verdict::kUnknown),
+      position_(dataStart),
+      maxBuffers_(size_t(std::max<uint64_t>(1, budget / chunk))) {}
 
 DataPump::~DataPump() {
   {
@@ -46,6 +54,7 @@ void DataPump::decode() {
     DataChunk chunk;
     if (!takeFreeBuffer(chunk.bytes)) return;
     step = stream_.read(chunk.bytes.get(), chunk_, chunk.size);
+    check(chunk.bytes.get(), chunk.size);
     std::lock_guard<std::mutex> lock(mutex_);
     if (chunk.size > 0)
       ready_.push_back(std::move(chunk));
@@ -56,6 +65,21 @@ void DataPump::decode() {
       sound_ = step == StreamInflater::kEnded;
     }
     changed_.notify_all();
+  }
+}
+
+void DataPump::check(const uint8_t* data, uint64_t size) {
+  const uint64_t start = position_, end = start + size;
+  position_ = end;
+  for (; checking_ < extents_.size(); ++checking_) {
+    const EntryExtent& extent = extents_[checking_];
+    const uint64_t extentEnd = extent.offset + extent.size;
+    if (extent.offset >= end) return;
+    const uint64_t from = std::max(extent.offset, start), to = std::min(extentEnd, end);
+    if (from < to) running_ = libdeflate_crc32(running_, data + (from - start), size_t(to - from));
+    if (extentEnd > end) return;  // goes on in the next chunk
+    verdicts_[checking_] = running_ == extent.crc32 ? Verdict::kMatches : Verdict::kDiffers;
+    running_ = 0;
   }
 }
 

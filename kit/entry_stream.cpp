@@ -8,9 +8,18 @@
 
 namespace config {
 
-EntryStream::EntryStream(KitStream& stream, uint64_t dataStart, uint64_t budget, uint64_t chunk)
-    : pump_(stream, budget, chunk), position_(dataStart) {
+EntryStream::EntryStream(KitStream& stream, uint64_t dataStart, uint64_t budget, uint64_t chunk,
+                         std::vector<EntryExtent> extents)
+    : extents_(extents), pump_(stream, budget, chunk, std::move(extents), dataStart), position_(dataStart) {
   pump_.start();
+}
+
+size_t EntryStream::summedExtent(uint64_t offset, uint32_t size, uint32_t crc32) {
+  while (nextExtent_ < extents_.size() && extents_[nextExtent_].offset < offset) ++nextExtent_;
+  if (nextExtent_ < extents_.size() && extents_[nextExtent_].offset == offset &&
+      extents_[nextExtent_].size == size && extents_[nextExtent_].crc32 == crc32)
+    return nextExtent_;
+  return extents_.size();
 }
 
 bool EntryStream::fill() {
@@ -32,6 +41,8 @@ uint32_t EntryStream::take(uint64_t offset, uint32_t size, bool hasCrc32, uint32
   // read cannot be streamed.
   if (size > 0 && offset < position_) return ERROR_INVALID_PARAMETER;
   const uint64_t end = size > 0 ? offset + size : position_;
+  const size_t summed = hasCrc32 && size > 0 ? summedExtent(offset, size, crc32) : extents_.size();
+  const bool sumHere = hasCrc32 && summed == extents_.size();
   uint32_t crc = 0;
   while (position_ < end) {
     if (!fill()) return fail(pump_.endedSound() ? StreamFault::kCut : StreamFault::kCorrupt);
@@ -44,13 +55,16 @@ uint32_t EntryStream::take(uint64_t offset, uint32_t size, bool hasCrc32, uint32
     }
     const uint32_t piece = uint32_t(std::min(available, end - position_));
     const uint8_t* data = chunk_.bytes.get() + used_;
-    if (hasCrc32) crc = libdeflate_crc32(crc, data, piece);
+    if (sumHere) crc = libdeflate_crc32(crc, data, piece);
     const uint32_t result = consume(data, piece);
     if (result != ERROR_SUCCESS) return result;
     used_ += piece;
     position_ += piece;
   }
-  if (hasCrc32 && crc != crc32) return fail(StreamFault::kChecksum);
+  if (sumHere && crc != crc32) return fail(StreamFault::kChecksum);
+  // The chunk holding the entry's last byte has been taken: its sum is known.
+  if (!sumHere && hasCrc32 && pump_.verdict(summed) != DataPump::Verdict::kMatches)
+    return fail(StreamFault::kChecksum);
   return ERROR_SUCCESS;
 }
 

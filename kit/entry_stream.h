@@ -25,8 +25,10 @@ class EntryStream {
   typedef std::function<uint32_t(const uint8_t* data, uint32_t size)> Consume;
 
   // `dataStart`: the container position of the data area's first byte.
+  // The entries' `extents`, when given, are summed on the decoding thread;
+  // an entry taken that is not among them is summed as it is handed over.
   EntryStream(KitStream& stream, uint64_t dataStart, uint64_t budget = DataPump::kDefaultBudget,
-              uint64_t chunk = DataPump::kDefaultChunk);
+              uint64_t chunk = DataPump::kDefaultChunk, std::vector<EntryExtent> extents = {});
   EntryStream(const EntryStream&) = delete;
   EntryStream& operator=(const EntryStream&) = delete;
 
@@ -46,7 +48,12 @@ class EntryStream {
   // Makes sure unread bytes are at hand; false at the end of the stream.
   bool fill();
   uint32_t fail(StreamFault fault);
+  // The index of the extent the decoding thread sums for these bytes, or
+  // the number of extents when none.
+  size_t summedExtent(uint64_t offset, uint32_t size, uint32_t crc32);
 
+  const std::vector<EntryExtent> extents_;
+  size_t nextExtent_ = 0;
   DataPump pump_;
   DataChunk chunk_;
   uint64_t used_ = 0;  // bytes of chunk_ already passed on

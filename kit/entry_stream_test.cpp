@@ -154,3 +154,39 @@ TEST(EntryStreamTest, BuffersStayWithinTheBudget) {
     EXPECT_EQ(spec.files[7].data, kittest::readFile(scene.out() + "/" + std::to_string(budget) + "-7"));
   }
 }
+
+// The decoding thread sums the entries as they pass, across the seams of
+// small buffers: one byte changed anywhere in any entry (its first, a
+// middle or its last byte) stops the copy at that entry and names it,
+// while the entries before it copy whole.
+TEST(EntryStreamTest, EveryEntryIsCheckedAcrossBufferSeams) {
+  KitScene scene;
+  KitSpec spec;
+  for (uint32_t i = 0; i < 4; ++i)
+    spec.files.push_back(KitFileSpec(u"f" + widen_lib(std::to_string(i)), patternBytes(20000 + 7 * i, i + 3),
+                                     _FILETIME{1, 1}));
+  std::string container;
+  ASSERT_TRUE(config::buildContainer(spec, KitLayout(), container));
+  ASSERT_TRUE(config::writeContainerAsKit(scene.path("sound.okd"), container, 6));
+  KitReader sound;
+  ASSERT_EQ(0u, sound.openStreamed(scene.wide("sound.okd")));
+  ASSERT_TRUE(sound.streamed());
+  for (uint32_t damaged = 0; damaged < spec.files.size(); ++damaged) {
+    const config::KitEntry& entry = sound.entries[damaged];
+    for (uint64_t at : {uint64_t(entry.offset), uint64_t(entry.offset) + entry.size / 2,
+                        uint64_t(entry.offset) + entry.size - 1}) {
+      std::string changed = container;
+      changed[at] ^= 0x01;
+      const std::string name = "k" + std::to_string(damaged) + "-" + std::to_string(at) + ".okd";
+      ASSERT_TRUE(config::writeContainerAsKit(scene.path(name), changed, 6));
+      KitReader reader;
+      reader.setStreamBudget(16384);
+      ASSERT_EQ(0u, reader.openStreamed(scene.wide(name)));
+      for (uint32_t i = 0; i < damaged; ++i)
+        ASSERT_EQ(0u, copyOut(reader, scene, i, name + std::to_string(i))) << name;
+      EXPECT_EQ(13u, copyOut(reader, scene, damaged, name + "-damaged")) << name;
+      EXPECT_EQ(spec.files[damaged].name, reader.damagedEntry()) << name;
+      EXPECT_EQ(13u, reader.finishStream());
+    }
+  }
+}

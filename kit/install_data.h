@@ -450,7 +450,10 @@ class InstallData {
       nextStreamed_ = 0;
     }
     const uint64_t chunk = std::min(streamBudget_, uint64_t(DataPump::kDefaultChunk));
-    entryStream_.reset(new EntryStream(*stream_, dataStart_, streamBudget_, chunk));
+    std::vector<EntryExtent> extents;
+    for (const KitEntry& entry : entries)
+      if (entry.size > 0 && entry.hasCrc32) extents.push_back({entry.offset, entry.size, entry.crc32});
+    entryStream_.reset(new EntryStream(*stream_, dataStart_, streamBudget_, chunk, std::move(extents)));
     streamUsed_ = true;
     return ERROR_SUCCESS;
   }
