@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,6 +17,8 @@ class KitDigest {
   KitDigest() = default;
   KitDigest(const KitDigest&) = delete;
   KitDigest& operator=(const KitDigest&) = delete;
+  // Stops a digest still being read: a window closed at once does not
+  // wait for a large kit to be read to its end.
   ~KitDigest();
 
   // Begins reading the file at `path`, opened here so that the digest is
@@ -27,9 +30,11 @@ class KitDigest {
 
  private:
   void join();
+  void read(void* handle);
 
   std::mutex mutex_;
   std::thread thread_;
+  std::atomic<bool> stopping_{false};
   std::string hex_;
   // The thread's result: plain bytes, which a process forked in the middle
   // of their writing can leave as they are.

@@ -9,17 +9,13 @@ uint32_t read_file_blocks(const std::u16string& path,
   HANDLE handle = INVALID_HANDLE_VALUE;
   uint32_t result = FileSystem::CreateFile(path, GENERIC_READ, 0, OPEN_EXISTING, handle);
   if (result != ERROR_SUCCESS) return result;
-  result = read_open_file_blocks(handle, consume);
-  FileSystem::CloseHandle(handle);
-  return result;
-}
-
-uint32_t read_open_file_blocks(HANDLE handle, const std::function<void(const uint8_t*, size_t)>& consume) {
   std::vector<uint8_t> block(1 << 18);
   for (;;) {
     uint32_t got = 0;
-    const uint32_t result = FileSystem::ReadFile(handle, block.data(), uint32_t(block.size()), &got, nullptr);
-    if (result != ERROR_SUCCESS || got == 0) return result;
+    result = FileSystem::ReadFile(handle, block.data(), uint32_t(block.size()), &got, nullptr);
+    if (result != ERROR_SUCCESS || got == 0) break;
     consume(block.data(), got);
   }
+  FileSystem::CloseHandle(handle);
+  return result;
 }

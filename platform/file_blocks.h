@@ -13,7 +13,4 @@
 uint32_t read_file_blocks(const std::u16string& path,
                           const std::function<void(const uint8_t*, size_t)>& consume);
 
-// The same for a file already open, from where it stands to its end.
-uint32_t read_open_file_blocks(void* handle, const std::function<void(const uint8_t*, size_t)>& consume);
-
 #endif  // OVN8_PLATFORM_FILE_BLOCKS_H_

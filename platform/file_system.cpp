@@ -28,8 +28,10 @@ thread_local uint32_t FileSystem::ms_lastError = 0;
 
 namespace {
 
-FileFaultHook g_faultHook = nullptr;
-void* g_faultContext = nullptr;
+// Atomic: threads of their own (the kit's decoding, its digest) use the
+// file layer while a test sets or clears its hook.
+std::atomic<FileFaultHook> g_faultHook{nullptr};
+std::atomic<void*> g_faultContext{nullptr};
 
 // The path each open descriptor was opened with, so that a fault hook can
 // tell which file a handle operation touches.
@@ -56,8 +58,9 @@ std::u16string pathOfHandle(HANDLE handle) {
 // Asks the fault hook about an operation; a non-zero answer becomes the
 // last error and is the operation's result.
 uint32_t injectedFault(FileOp op, const std::u16string& path) {
-  if (g_faultHook == nullptr) return 0;
-  uint32_t error = g_faultHook(op, path, g_faultContext);
+  const FileFaultHook hook = g_faultHook.load(std::memory_order_acquire);
+  if (hook == nullptr) return 0;
+  uint32_t error = hook(op, path, g_faultContext.load(std::memory_order_acquire));
   if (error != 0) FileSystem::ms_lastError = error;
   return error;
 }
@@ -401,8 +404,10 @@ void Sleep(int milliseconds) {
 // ---- FileSystem -----------------------------------------------------------
 
 void FileSystem::SetFaultHook(FileFaultHook hook, void* context) {
-  g_faultHook = hook;
-  g_faultContext = context;
+  // The hook goes last, so that no thread sees it with the old context.
+  g_faultHook.store(nullptr, std::memory_order_release);
+  g_faultContext.store(context, std::memory_order_release);
+  g_faultHook.store(hook, std::memory_order_release);
 }
 
 uint32_t FileSystem::GetLastError() { return ms_lastError; }

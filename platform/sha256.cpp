@@ -181,11 +181,3 @@ uint32_t sha256_of_file(const std::u16string& path, std::string& hex) {
   if (result == ERROR_SUCCESS) hex = digest.finishHex();
   return result;
 }
-
-uint32_t sha256_of_open_file(void* handle, std::string& hex) {
-  Sha256 digest;
-  const uint32_t result = read_open_file_blocks(
-      handle, [&digest](const uint8_t* data, size_t size) { digest.update(data, size); });
-  if (result == ERROR_SUCCESS) hex = digest.finishHex();
-  return result;
-}

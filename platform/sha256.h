@@ -32,8 +32,5 @@ class Sha256 {
 
 // The digest of the file at `path`, read through the file layer.
 uint32_t sha256_of_file(const std::u16string& path, std::string& hex);
-// The same for a file already open (`handle` of the file layer), from where
-// it stands to its end.
-uint32_t sha256_of_open_file(void* handle, std::string& hex);
 
 #endif  // OVN8_PLATFORM_SHA256_H_
