@@ -238,7 +238,7 @@ TEST_F(StartupBoxE2eTest, AfterTheNoticeTheWelcomePageOpensAndCancelEndsTheWizar
     const pid_t wizard = start({"usecwd", "--target=" + target_}, true, boxes, "w", kitDir_);
     if (boxes.empty()) {
       const Window notice = waitForBox(wizard);
-      ASSERT_FALSE(notice.id.empty()) << "no notice";
+      ASSERT_FALSE(notice.id.empty()) << "no notice; the wizard said: " << errorOutput("w");
       // Put back before the user is told.
       expectAsTheUserHadIt(target_);
       press(notice, "Return");
@@ -268,7 +268,7 @@ TEST_F(StartupBoxE2eTest, SilentRunUnderTheDisplayInstallsAfterTheNotice) {
     const pid_t wizard = start({"usecwd", "-S", "--target=" + target_}, true, boxes, "s", kitDir_);
     if (boxes.empty()) {
       const Window notice = waitForBox(wizard);
-      ASSERT_FALSE(notice.id.empty()) << "no notice";
+      ASSERT_FALSE(notice.id.empty()) << "no notice; the wizard said: " << errorOutput("s");
       press(notice, "Return");
     }
     EXPECT_EQ(wait_for_exit(wizard, kStepSeconds), 0) << errorOutput("s");

@@ -192,6 +192,9 @@ class InstallationSession : private InstallWorker {
   // the directory was proposed or chosen, and after each run.
   // Looked at when first asked after either.
   const InstalledKit& installedKit() const;
+  // The SHA-256 of the kit's file (64 hex digits; empty when it could not
+  // be read), waiting for it to be read.
+  std::string kitSha256() const { return kitDigest_.hex(); }
   // That it is there, its version (when the kit names one) and when it was
   // installed ("2026-12-08 14:05", local time), on lines in the interface
   // language; empty without one.

@@ -573,6 +573,9 @@ uint32_t die_at_second_placing(FileOp op, const std::u16string&, void* context) 
 // A child process that runs the session's installation and is killed in
 // the middle of it.
 void killedMidRun(InstallationSession& session) {
+  // No thread of the session's may be in the middle of anything (holding
+  // the allocator's lock) when the process forks.
+  session.kitSha256();
   const pid_t child = fork();
   if (child == 0) {
     std::atomic<int> placed{0};

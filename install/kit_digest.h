@@ -1,11 +1,10 @@
 // The SHA-256 of the kit's file, read on a thread of its own from the
 // moment the kit is open: the welcome page and the start of a headless run
 // never wait for it. Only an installation's record, which names the kit by
-// it, and the look for an installation of the same kit need it.
+// it, and the look for an installation of the same kit need it. Like any
+// thread, it must not be running when the process forks.
 #ifndef OVN8_INSTALL_KIT_DIGEST_H_
 #define OVN8_INSTALL_KIT_DIGEST_H_
-
-#include <sys/types.h>
 
 #include <atomic>
 #include <mutex>
@@ -30,17 +29,14 @@ class KitDigest {
 
  private:
   void join();
+  // On the digest's thread; leaves hex_ empty when stopped or when a read
+  // fails.
   void read(void* handle);
 
   std::mutex mutex_;
   std::thread thread_;
   std::atomic<bool> stopping_{false};
-  std::string hex_;
-  // The thread's result: plain bytes, which a process forked in the middle
-  // of their writing can leave as they are.
-  char computed_[65] = {};
-  std::u16string path_;
-  int startedBy_ = 0;  // the process that started the thread
+  std::string hex_;  // written by the thread, read after it was joined
 };
 
 #endif  // OVN8_INSTALL_KIT_DIGEST_H_

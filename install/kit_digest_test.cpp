@@ -1,8 +1,6 @@
 #include "install/kit_digest.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -42,22 +40,6 @@ TEST(KitDigest, NamesTheFileOpenWhenItBegan) {
   remove(kit.c_str());
   digest.start(widen_lib(kit));
   EXPECT_EQ("", digest.hex());
-}
-
-// A process forked while the digest is read (a test's child running an
-// installation) has no digest thread of its own and reads the file itself.
-TEST(KitDigest, AForkedProcessReadsTheDigestItself) {
-  const std::string bytes(8 << 20, 'f');
-  const std::string kit = write_file(testing::TempDir() + "kit_digest_forked", bytes);
-  KitDigest digest;
-  digest.start(widen_lib(kit));
-  const pid_t child = fork();
-  if (child == 0) _exit(digest.hex() == digest_of(bytes) ? 0 : 1);
-  int status = 0;
-  ASSERT_EQ(child, waitpid(child, &status, 0));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(digest_of(bytes), digest.hex());
-  remove(kit.c_str());
 }
 
 }  // namespace
