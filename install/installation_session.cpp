@@ -618,7 +618,7 @@ bool InstallationSession::updateProgress() {
   }
   Installer installer;
   installer.setKitIdentity(kitIdentity());
-  installer.setKitDigest([this] { return kitDigest_.hex(); });
+  installer.setKitDigest([this] { return kitSha256(); });
   installer.run(&progress_);
   return false;
 }

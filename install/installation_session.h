@@ -257,7 +257,6 @@ class InstallationSession : private InstallWorker {
   std::vector<const config::KitDescription*> descriptionsByPreference() const;
   // The product and vendor of the best description; empty without one.
   void kitNames(std::u16string& product, std::u16string& vendor) const;
-  // The kit as the installation record names it.
   // The kit as a record names it, but for its digest (see kitDigest_).
   KitIdentity kitIdentity() const;
   uint64_t bytesToWrite(const std::u16string& directory) const;

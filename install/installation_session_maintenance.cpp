@@ -68,7 +68,7 @@ const InstalledKit& InstallationSession::installedKit() const {
       read_installation_record(with_trailing_separator(target_), record) != ERROR_SUCCESS ||
       file_status(kitSource(), kitStatus) != ERROR_SUCCESS || record.kit.size != kitStatus.size)
     return installed_;
-  const std::string digest = kitDigest_.hex();
+  const std::string digest = kitSha256();
   if (digest.empty() || record.kit.sha256 != digest) return installed_;
   installed_.present = true;
   installed_.version = record.kit.version;
@@ -131,7 +131,7 @@ SessionOutcome InstallationSession::runMaintenance(SessionView& view, Job job) {
 void InstallationSession::runJob() {
   const std::u16string target = with_trailing_separator(target_);
   if (job_ == Job::kRepair)
-    repair_directory(target, kit_, kitDigest_.hex(), repaired_, &progress_);
+    repair_directory(target, kit_, kitSha256(), repaired_, &progress_);
   else
     uninstall_directory(target, removed_, &progress_);
 }

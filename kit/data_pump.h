@@ -63,6 +63,7 @@ class DataPump {
   // Whether extent `index`'s bytes match its CRC-32: known once next() has
   // given the chunk holding its last byte.
   Verdict verdict(size_t index) const { return verdicts_[index]; }
+  const std::vector<EntryExtent>& extents() const { return extents_; }
 
  private:
   void decode();

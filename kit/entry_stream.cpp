@@ -10,16 +10,17 @@ namespace config {
 
 EntryStream::EntryStream(KitStream& stream, uint64_t dataStart, uint64_t budget, uint64_t chunk,
                          std::vector<EntryExtent> extents)
-    : extents_(extents), pump_(stream, budget, chunk, std::move(extents), dataStart), position_(dataStart) {
+    : pump_(stream, budget, chunk, std::move(extents), dataStart), position_(dataStart) {
   pump_.start();
 }
 
 size_t EntryStream::summedExtent(uint64_t offset, uint32_t size, uint32_t crc32) {
-  while (nextExtent_ < extents_.size() && extents_[nextExtent_].offset < offset) ++nextExtent_;
-  if (nextExtent_ < extents_.size() && extents_[nextExtent_].offset == offset &&
-      extents_[nextExtent_].size == size && extents_[nextExtent_].crc32 == crc32)
+  const std::vector<EntryExtent>& extents = pump_.extents();
+  while (nextExtent_ < extents.size() && extents[nextExtent_].offset < offset) ++nextExtent_;
+  if (nextExtent_ < extents.size() && extents[nextExtent_].offset == offset && extents[nextExtent_].size == size &&
+      extents[nextExtent_].crc32 == crc32)
     return nextExtent_;
-  return extents_.size();
+  return extents.size();
 }
 
 bool EntryStream::fill() {
@@ -41,8 +42,9 @@ uint32_t EntryStream::take(uint64_t offset, uint32_t size, bool hasCrc32, uint32
   // read cannot be streamed.
   if (size > 0 && offset < position_) return ERROR_INVALID_PARAMETER;
   const uint64_t end = size > 0 ? offset + size : position_;
-  const size_t summed = hasCrc32 && size > 0 ? summedExtent(offset, size, crc32) : extents_.size();
-  const bool sumHere = hasCrc32 && summed == extents_.size();
+  const size_t unsummed = pump_.extents().size();
+  const size_t summed = hasCrc32 && size > 0 ? summedExtent(offset, size, crc32) : unsummed;
+  const bool sumHere = hasCrc32 && summed == unsummed;
   uint32_t crc = 0;
   while (position_ < end) {
     if (!fill()) return fail(pump_.endedSound() ? StreamFault::kCut : StreamFault::kCorrupt);

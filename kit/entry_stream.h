@@ -52,9 +52,8 @@ class EntryStream {
   // the number of extents when none.
   size_t summedExtent(uint64_t offset, uint32_t size, uint32_t crc32);
 
-  const std::vector<EntryExtent> extents_;
-  size_t nextExtent_ = 0;
   DataPump pump_;
+  size_t nextExtent_ = 0;  // the first of the pump's extents not yet passed
   DataChunk chunk_;
   uint64_t used_ = 0;  // bytes of chunk_ already passed on
   uint64_t position_;  // container position of the next unread byte
