@@ -96,8 +96,9 @@ void InstallProcessData::reportRestoring(uint32_t left, uint32_t total) {
 }
 
 void InstallProcessData::reportCounts(uint32_t installed, uint32_t replaced, uint32_t kept,
-                                      uint32_t timeUpdated) {
+                                      uint32_t timeUpdated, uint32_t places) {
   SemaphoreLock lock(lock_);
+  report_.places = places;
   report_.installed = installed;
   report_.replaced = replaced;
   report_.kept = kept;

@@ -40,6 +40,9 @@ struct RunReport {
   // Of the files not written: those that held the entry's content and only
   // took its time.
   uint32_t timeUpdated = 0;
+  // The distinct places the kit's entries name (two entries of one place
+  // count once).
+  uint32_t places = 0;
   std::u16string failedPath;  // after a failure: the file or folder it concerns
 };
 
@@ -70,7 +73,8 @@ class InstallProcessData {
                    const std::u16string& path, int progress);
   // The rollback has `left` of `total` steps to go.
   void reportRestoring(uint32_t left, uint32_t total);
-  void reportCounts(uint32_t installed, uint32_t replaced, uint32_t kept, uint32_t timeUpdated = 0);
+  void reportCounts(uint32_t installed, uint32_t replaced, uint32_t kept, uint32_t timeUpdated = 0,
+                    uint32_t places = 0);
   // The file or folder a failure concerns.
   void reportFailedPath(const std::u16string& path);
   // The run, its rollback included, is over with `result`.

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "install/journal_codec.h"
 #include "install/journal_file.h"
@@ -50,8 +51,9 @@ int hex_digit(char c) {
   return -1;
 }
 
-bool unescaped(const std::string& text, std::string& out) {
+bool unescaped(std::string_view text, std::string& out) {
   out.clear();
+  out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     const unsigned char byte = text[i];
     if (byte < 0x20 || byte == 0x7F) return false;
@@ -85,6 +87,12 @@ bool unescaped(const std::string& text, std::string& out) {
 
 // Text that is valid UTF-8 and comes back unchanged from UTF-16.
 bool wide_from_utf8(const std::string& text, std::u16string& wide) {
+  bool ascii = true;
+  for (unsigned char byte : text) ascii = ascii && byte < 0x80;
+  if (ascii) {
+    wide.assign(text.begin(), text.end());
+    return true;
+  }
   wide = utf8_to_utf16(text);
   return utf16_to_utf8(wide) == text;
 }
@@ -96,7 +104,7 @@ std::string hex32(uint32_t value) {
 }
 
 // Decimal digits only, no sign, no leading zero, no overflow.
-bool parse_unsigned(const std::string& text, uint64_t& value) {
+bool parse_unsigned(std::string_view text, uint64_t& value) {
   if (text.empty() || text.size() > 20 || (text.size() > 1 && text[0] == '0')) return false;
   value = 0;
   for (char c : text) {
@@ -108,7 +116,7 @@ bool parse_unsigned(const std::string& text, uint64_t& value) {
   return true;
 }
 
-bool parse_signed(const std::string& text, int64_t& value) {
+bool parse_signed(std::string_view text, int64_t& value) {
   const bool negative = !text.empty() && text[0] == '-';
   uint64_t magnitude = 0;
   if (!parse_unsigned(negative ? text.substr(1) : text, magnitude)) return false;
@@ -117,7 +125,7 @@ bool parse_signed(const std::string& text, int64_t& value) {
   return true;
 }
 
-bool parse_hex32(const std::string& text, uint32_t& value) {
+bool parse_hex32(std::string_view text, uint32_t& value) {
   if (text.size() != 8) return false;
   value = 0;
   for (char c : text) {
@@ -157,20 +165,20 @@ bool parse_utc_text(const std::string& text, int64_t& seconds) {
 class LineReader {
  public:
   explicit LineReader(const std::string& text) : text_(text) {}
-  bool next(std::string& line) {
+  bool next(std::string_view& line) {
     if (at_ >= text_.size()) return false;
     const size_t end = text_.find('\n', at_);
     if (end == std::string::npos) return false;  // every line ends with a newline
-    line = text_.substr(at_, end - at_);
+    line = std::string_view(text_).substr(at_, end - at_);
     at_ = end + 1;
     return true;
   }
   // The value of the next line "<name>\t<value>".
   bool field(const char* name, std::string& value) {
-    std::string line;
+    std::string_view line;
     const std::string prefix = std::string(name) + "\t";
     if (!next(line) || line.compare(0, prefix.size(), prefix) != 0) return false;
-    value = line.substr(prefix.size());
+    value = std::string(line.substr(prefix.size()));
     return true;
   }
   bool textField(const char* name, std::u16string& value) {
@@ -185,14 +193,17 @@ class LineReader {
   size_t at_ = 0;
 };
 
-std::vector<std::string> split_tabs(const std::string& line) {
-  std::vector<std::string> parts;
-  size_t begin = 0;
+// The TAB-separated fields of `line`, as long as there are at most
+// `most`; false when there are more.
+template <size_t most>
+bool split_tabs(std::string_view line, std::string_view (&parts)[most], size_t& count) {
+  count = 0;
   for (;;) {
-    const size_t tab = line.find('\t', begin);
-    parts.push_back(line.substr(begin, tab == std::string::npos ? std::string::npos : tab - begin));
-    if (tab == std::string::npos) return parts;
-    begin = tab + 1;
+    if (count == most) return false;
+    const size_t tab = line.find('\t');
+    parts[count++] = line.substr(0, tab);
+    if (tab == std::string_view::npos) return true;
+    line.remove_prefix(tab + 1);
   }
 }
 
@@ -200,9 +211,10 @@ bool is_record_key(const std::u16string& path) {
   return is_plain_journal_key(path) && !is_control_folder_key(path);
 }
 
-bool decode_entry(const std::string& line, RecordEntry& entry) {
-  const std::vector<std::string> parts = split_tabs(line);
-  if (parts.size() != 5) return false;
+bool decode_entry(std::string_view line, RecordEntry& entry) {
+  std::string_view parts[5];
+  size_t count = 0;
+  if (!split_tabs(line, parts, count) || count != 5) return false;
   size_t action = 0;
   while (action < kActionCount && parts[0] != kActionNames[action]) ++action;
   if (action == kActionCount) return false;
@@ -248,7 +260,8 @@ std::string encode_record(const InstallationRecord& record) {
 bool decode_record(const std::string& bytes, InstallationRecord& record) {
   record = InstallationRecord();
   LineReader lines(bytes);
-  std::string line, value;
+  std::string_view line;
+  std::string value;
   if (!lines.next(line) || line != kMagicLine) return false;
   if (!lines.textField("product", record.kit.product) ||
       !lines.textField("vendor", record.kit.vendor))

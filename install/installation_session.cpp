@@ -635,8 +635,7 @@ void InstallationSession::finish(SessionOutcome& outcome) {
       outcome.counts.keptNewer = lastRun_.kept;
       outcome.counts.timeUpdated = lastRun_.timeUpdated;
       const uint32_t written = lastRun_.installed + lastRun_.kept + lastRun_.timeUpdated;
-      const uint32_t distinct = distinctEntries();
-      outcome.counts.upToDate = distinct > written ? distinct - written : 0;
+      outcome.counts.upToDate = lastRun_.places > written ? lastRun_.places - written : 0;
       // The templates are in place whatever happens here; a launcher that
       // cannot learn of them is worth a warning and its own exit status,
       // not a failure.
@@ -680,13 +679,6 @@ void InstallationSession::finish(SessionOutcome& outcome) {
                                       lastRun_.result);
       return;
   }
-}
-
-uint32_t InstallationSession::distinctEntries() const {
-  std::set<std::u16string> names;
-  for (const config::KitEntry& entry : kit_.entries)
-    names.insert(config::entryNameInDirectory(entry.name));
-  return uint32_t(names.size());
 }
 
 // Which of the launcher's files could not take the directory, and why.

@@ -276,7 +276,6 @@ class InstallationSession : private InstallWorker {
   void finishMaintenance(SessionOutcome& outcome);
   // Forgets what was found of an installation in the target directory.
   void lookForInstallation();
-  uint32_t distinctEntries() const;
   // A signed kit is opened once and read through that open file only.
   int pinSignedKit();
   std::u16string kitSource() const;

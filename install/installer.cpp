@@ -45,7 +45,7 @@ uint32_t Installer::run(InstallProcessData* data) {
   if (data_ != nullptr) data_->get(kit, directory);
   if (kit != nullptr) kit->endStream();
   if (data_ != nullptr) {
-    if (result == ERROR_SUCCESS) data_->reportCounts(added_ + replaced_, replaced_, kept_, retimed_);
+    if (result == ERROR_SUCCESS) data_->reportCounts(added_ + replaced_, replaced_, kept_, retimed_, recordBuilder_.places());
     data_->reportEnd(result);
   }
   return result;
@@ -65,6 +65,7 @@ uint32_t Installer::runEntries(InstallProcessData* data) {
   std::u16string directory;
   data_->get(kit, directory);
   directory_ = directory;
+  placeLookup_.setFolder(directory);
   uint32_t result = rollback_.start(directory);
   if (result != ERROR_SUCCESS) {
     log_event(error_event("error " + narrow_lib(directory) + ": the journal cannot be started", result));
@@ -80,6 +81,8 @@ uint32_t Installer::runEntries(InstallProcessData* data) {
   if (result != ERROR_SUCCESS) return stopOnError(result, 0);
 
   const size_t count = kit->entries.size();
+  recordBuilder_.reserve(count);
+  plannedTimes_.reserve(count);
   log_event("install " + std::to_string(count) + " entries into " + narrow_lib(directory));
   for (size_t first = 0; first < count; first += batch_.size()) {
     planBatch(*kit, directory, first, std::min(count, first + kMaxBatchEntries));
@@ -188,9 +191,10 @@ void Installer::planBatch(KitReader& kit, const std::u16string& directory, size_
     planned.percent = uint32_t(uint64_t(i) * 100 / count);
     failure_ = planEntry(kit, directory, planned);
     batch_.push_back(planned);
-    if (failure_ != ERROR_SUCCESS) return;
+    if (failure_ != ERROR_SUCCESS) break;
     if (planned.write) bytes += kit.entries[i].size;
   }
+  placeLookup_.forget();
 }
 
 // Decides whether the entry is written and records, before anything
@@ -203,8 +207,7 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
   // The reader refuses such names when it opens a kit; a reader filled
   // another way must not write outside the directory either.
   std::u16string key;
-  if (!config::isSafeEntryName(name) || !relative_path_key(name, key) ||
-      rollback_.isOwnPath(planned.path))
+  if (!config::isSafeEntryName(name) || !relative_path_key(name, key) || rollback_.isOwnName(key))
     return ERROR_INVALID_NAME;
   FileStatus seen;
   auto earlier = plannedTimes_.find(key);
@@ -223,7 +226,7 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
     // stands here yet. Should something appear meanwhile, the final rename,
     // which never replaces, fails instead of overwriting it.
   } else {
-    const EntryPlace found = lookAtEntryPlace(planned.path, entry.lastWriteTime);
+    const EntryPlace found = lookAtEntryPlace(planned.path, entry.lastWriteTime, &placeLookup_);
     if (!found.write) {
       if (run_log().isOpen())
         log_event((found.existingNewer ? "kept " : "skipped ") + narrow_lib(planned.path) +

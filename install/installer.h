@@ -130,6 +130,8 @@ class Installer {
   // planned to write, by key: a later entry of the same name compares with
   // it.
   std::unordered_map<std::u16string, int64_t> plannedTimes_;
+  // Open for one batch's planning only: writing comes between batches.
+  FolderStatusLookup placeLookup_;
 };
 
 #endif  // OVN8_INSTALL_INSTALLER_H_

@@ -14,6 +14,10 @@
 class RecordBuilder {
  public:
   void start(const KitIdentity& kit);
+  // Room for the entries of a kit of `entries`.
+  void reserve(size_t entries);
+  // The places noted so far.
+  uint32_t places() const { return uint32_t(record_.entries.size()); }
   void setKitSha256(const std::string& hex) { record_.kit.sha256 = hex; }
   // What the run does with entry `index` of `kit`, whose place is `key`. A
   // later entry of the same key replaces the earlier one's content; written
@@ -33,12 +37,10 @@ class RecordBuilder {
 
  private:
   uint32_t fill(KitReader& kit, uint32_t index, RecordEntry& entry);
-  RecordEntry& entryAt(const std::u16string& key);
-  // Size, time and checksum of the file in place; the present record's
-  // checksum when it names the same size and time.
-  typedef std::unordered_map<std::u16string, const RecordEntry*> EntriesByPath;
-  static void describeInPlace(const std::u16string& target, const EntriesByPath& earlier,
-                              RecordEntry& entry);
+  size_t indexOf(const std::u16string& key);
+  // Checksum of the file in place: `before`'s (the present record's entry
+  // of the place, or null) when it names the same size and time.
+  static void describeInPlace(const std::u16string& target, const RecordEntry* before, RecordEntry& entry);
 
   InstallationRecord record_;
   std::unordered_map<std::u16string, size_t> byKey_;

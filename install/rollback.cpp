@@ -611,20 +611,23 @@ bool Rollback::isOwnPath(const std::u16string& path) const {
 
 bool Rollback::isOwnName(const std::u16string& key) const {
   if (!stateFolderKey_.empty()) {
-    if (key == stateFolderKey_ || starts_with(key, stateFolderKey_ + u"/")) return true;
+    const size_t state = stateFolderKey_.size();
+    if (starts_with(key, stateFolderKey_) && (key.size() == state || key[state] == u'/')) return true;
     // Beside it, in the home directory, lie an earlier version's records.
-    const size_t slash = stateFolderKey_.rfind(u'/');
-    const std::u16string home = slash == std::u16string::npos ? u"" : stateFolderKey_.substr(0, slash + 1);
-    if (starts_with(key, home + u".ovn8run-") && key.find(u'/', home.size()) == std::u16string::npos)
+    const size_t home = stateFolderKey_.rfind(u'/') + 1;  // 0 without a slash
+    if (key.compare(0, home, stateFolderKey_, 0, home) == 0 && key.compare(home, 9, u".ovn8run-") == 0 &&
+        key.find(u'/', home) == std::u16string::npos)
       return true;
   }
-  size_t begin = 0;
-  while (begin <= key.size()) {
+  // Every other name of the wizard's own begins with a dot.
+  for (size_t begin = 0; begin < key.size();) {
     size_t end = key.find(u'/', begin);
     if (end == std::u16string::npos) end = key.size();
-    const std::u16string part = key.substr(begin, end - begin);
-    if (is_run_folder_name(part) || starts_with(part, kTemporaryPrefix)) return true;
-    if (begin == 0 && is_control_folder_key(part)) return true;
+    if (key[begin] == u'.') {
+      const std::u16string part = key.substr(begin, end - begin);
+      if (is_run_folder_name(part) || starts_with(part, kTemporaryPrefix)) return true;
+      if (begin == 0 && is_control_folder_key(part)) return true;
+    }
     begin = end + 1;
   }
   return false;

@@ -128,6 +128,9 @@ class Rollback {
   // Whether `path` lies in one of the wizard's own places below the target
   // (a run's private folder, a temporary name, the state folder).
   bool isOwnPath(const std::u16string& path) const;
+  // The same for `key`, a path relative to the target as relative_path_key
+  // gives it.
+  bool isOwnName(const std::u16string& key) const;
   // Records what the run is about to write at `path`, so that a file
   // changed after it was written is told from the run's own.
   void planExpected(const std::u16string& path, const ExpectedFile& file);
@@ -232,9 +235,6 @@ class Rollback {
   void reset(const std::u16string& target);
   bool keyOf(const std::u16string& path, std::u16string& key) const;
   bool journalKeyOf(const std::u16string& path, std::u16string& key) const;
-  // Whether `key` names one of the wizard's own files: a run's private
-  // folder, a temporary, or anything in the state folder.
-  bool isOwnName(const std::u16string& key) const;
   void journalRecord(JournalRecordType type, const std::u16string& path);
   uint32_t makeMissingLevels();
   uint32_t openJournal();

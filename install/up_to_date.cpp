@@ -16,14 +16,19 @@ bool timeIsUpToDate(const FileStatus& status, const _FILETIME& entryTime) {
   return status.exists() && !status.isDirectory() && as_uint64(entryTime) <= file_time(status);
 }
 
-EntryPlace lookAtEntryPlace(const std::u16string& path, const _FILETIME& entryTime) {
+EntryPlace lookAtEntryPlace(const std::u16string& path, const _FILETIME& entryTime,
+                            FolderStatusLookup* lookup) {
   EntryPlace place;
   FileStatus status;
-  place.lookError = link_status(path, status);
+  const auto look = [&](bool followLink) {
+    return lookup != nullptr ? lookup->status(path, followLink, status)
+                             : FileSystem::GetFileStatus(path, followLink, status);
+  };
+  place.lookError = look(false);
   if (place.lookError != ERROR_SUCCESS || !status.exists()) return place;
   place.seen = status;
   if (status.kind == FileKind::kSymbolicLink) {
-    place.lookError = file_status(path, status);
+    place.lookError = look(true);
     if (place.lookError != ERROR_SUCCESS || !status.exists()) return place;
   }
   // A folder where the entry's file goes can never be brought up to date,
@@ -36,6 +41,6 @@ EntryPlace lookAtEntryPlace(const std::u16string& path, const _FILETIME& entryTi
   place.judged = status;
   if (!timeIsUpToDate(status, entryTime)) return place;
   place.existingNewer = as_uint64(entryTime) < file_time(status);
-  place.write = FileSystem::CheckAccess(path, FILE_ACCESS_READ) != ERROR_SUCCESS;
+  place.write = FileSystem::CheckReadAccess(path, status) != ERROR_SUCCESS;
   return place;
 }

@@ -32,8 +32,10 @@ struct EntryPlace {
   // The status of the file the rule judged (a link followed).
   FileStatus judged;
 };
-// Nothing is opened, so a FIFO at the place cannot block the look.
-EntryPlace lookAtEntryPlace(const std::u16string& path, const _FILETIME& entryTime);
+// Nothing is opened, so a FIFO at the place cannot block the look. A run's
+// planning passes its `lookup` to look at many places in few folders.
+EntryPlace lookAtEntryPlace(const std::u16string& path, const _FILETIME& entryTime,
+                            FolderStatusLookup* lookup = nullptr);
 
 // True when a run would leave the file at `path` as it is for `entry`.
 inline bool entryIsUpToDate(const std::u16string& path, const config::KitEntry& entry) {

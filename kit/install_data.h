@@ -712,24 +712,32 @@ class InstallData {
       return refuse(KitRefusal::kDataDamaged, std::to_string(count) + " entries cannot fit in the container");
     entries.reserve(count);
     std::vector<uint8_t> body;
+    // The stage is named only when something goes wrong: a kit of many
+    // entries would spend its opening on the words.
+    const auto stageOf = [count](uint32_t i) {
+      return "entry " + std::to_string(i + 1) + " of " + std::to_string(count);
+    };
+    if (count > 0) stage_ = stageOf(count - 1);
     for (uint32_t i = 0; i < count; ++i) {
-      stage_ = "entry " + std::to_string(i + 1) + " of " + std::to_string(count);
       result = readRecord(kMinEntryRecordSize, body);
-      if (result != ERROR_SUCCESS) return result;
+      if (result != ERROR_SUCCESS) {
+        stage_ = stageOf(i);
+        return result;
+      }
       ByteReader cursor(body.data(), body.size());
       KitEntry entry;
       if (!cursor.string(entry.name) || !cursor.u32(entry.lastWriteTime.dwLowDateTime) ||
           !cursor.u32(entry.lastWriteTime.dwHighDateTime) || !cursor.u32(entry.offset) ||
           !cursor.u32(entry.size) || !detail::readEntryExtension(cursor, entry))
-        return refuse(KitRefusal::kDataDamaged, stage_ + " is damaged");
+        return refuse(KitRefusal::kDataDamaged, (stage_ = stageOf(i)) + " is damaged");
       // Only the entry's number is told: its name must not be printed.
       if (hasUnprintableCharacter(entry.name))
         return refuse(KitRefusal::kNameNotAllowed,
-                      stage_ + " has a name with a control character or an unpaired surrogate");
+                      (stage_ = stageOf(i)) + " has a name with a control character or an unpaired surrogate");
       std::u16string name;
       if (!normalizeEntryName(entry.name, name))
         return refuse(KitRefusal::kNameNotAllowed,
-                      stage_ + " has a name that leaves the template directory or is not allowed: " +
+                      (stage_ = stageOf(i)) + " has a name that leaves the template directory or is not allowed: " +
                           narrow_lib(entry.name),
                       entry.name);
       entry.name = std::move(name);

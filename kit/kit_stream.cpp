@@ -42,9 +42,13 @@ uint32_t KitStream::decodeHead(std::vector<uint8_t>& head) {
   uint64_t tableEnd = 0;
   while (head.size() < kMaxHead) {
     const size_t had = head.size();
-    head.resize(had + kHeadStep);
+    // Each look walks the table from its start: steps growing with the head
+    // keep a table of many entries from being walked over and over, and
+    // inflate at most half the table's size beyond it.
+    const uint64_t stepSize = std::min<uint64_t>(std::max<uint64_t>(kHeadStep, had / 2), kMaxHead - had);
+    head.resize(had + stepSize);
     uint64_t produced = 0;
-    const StreamInflater::Step step = inflater_->fill(head.data() + had, kHeadStep, produced);
+    const StreamInflater::Step step = inflater_->fill(head.data() + had, stepSize, produced);
     head.resize(had + produced);
     if (step == StreamInflater::kBroken) return ERROR_INVALID_DATA;
     const ExtentResult known = containerExtent(head.data(), head.size(), extent, &tableEnd);

@@ -925,6 +925,41 @@ uint32_t FileSystem::GetFileStatus(const std::u16string& path, bool followLink,
   return 0;
 }
 
+void FolderStatusLookup::setFolder(const std::u16string& folder) {
+  forget();
+  folderPath_ = narrow_lib(folder);
+  while (folderPath_.size() > 1 && folderPath_.back() == '/') folderPath_.pop_back();
+}
+
+void FolderStatusLookup::forget() {
+  if (folder_ >= 0) close(folder_);
+  folder_ = -1;
+}
+
+uint32_t FolderStatusLookup::status(const std::u16string& path, bool followLink, FileStatus& status) {
+  FileSystem::ms_lastError = 0;
+  status = FileStatus();
+  if (uint32_t fault = injectedFault(FileOp::GetFileStatus, path)) return fault;
+  const std::string narrow = narrow_lib(path);
+  const size_t base = folderPath_.size();
+  const bool below = base > 1 && narrow.size() > base + 1 && narrow[base] == '/' && narrow[base + 1] != '/' &&
+                     narrow.compare(0, base, folderPath_) == 0;
+  if (below && folder_ < 0) folder_ = open(folderPath_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  // Should the folder not open, the whole path gives the answer and error.
+  const bool fromFolder = below && folder_ >= 0;
+  struct stat64 found;
+  const int flags = followLink ? 0 : AT_SYMLINK_NOFOLLOW;
+  const int result = fromFolder ? fstatat64(folder_, narrow.c_str() + base + 1, &found, flags)
+                                : fstatat64(AT_FDCWD, narrow.c_str(), &found, flags);
+  if (result != 0) {
+    // A missing entry (or a link to one, when following) is an answer.
+    if (errno == ENOENT) return 0;
+    return setLastErrorByErrNo(errno);
+  }
+  status = statusOf(found);
+  return 0;
+}
+
 uint32_t FileSystem::GetHandleStatus(HANDLE handle, FileStatus& status) {
   ms_lastError = 0;
   status = FileStatus();
@@ -1095,6 +1130,15 @@ uint32_t FileSystem::CheckAccess(const std::u16string& path, uint32_t mode) {
   if (mode & FILE_ACCESS_WRITE) wanted |= W_OK;
   if (mode & FILE_ACCESS_SEARCH) wanted |= X_OK;
   if (access(narrow_lib(path).c_str(), wanted) != 0) return setLastErrorByErrNo(errno);
+  return 0;
+}
+
+uint32_t FileSystem::CheckReadAccess(const std::u16string& path, const FileStatus& seen) {
+  ms_lastError = 0;
+  if (uint32_t fault = injectedFault(FileOp::CheckAccess, path)) return fault;
+  // access(2) answers for the real user; so does this.
+  if (seen.exists() && seen.owner == uint32_t(getuid()) && (seen.mode & S_IRUSR) != 0) return 0;
+  if (access(narrow_lib(path).c_str(), R_OK) != 0) return setLastErrorByErrNo(errno);
   return 0;
 }
 

@@ -318,6 +318,10 @@ class FileSystem {
   static uint32_t GetCurrentDirectory(std::u16string& path);
   // 0 when the user may use `path` as `mode` asks (FILE_ACCESS_* bits).
   static uint32_t CheckAccess(const std::u16string& path, uint32_t mode);
+  // CheckAccess(path, FILE_ACCESS_READ) for the file `seen` there: a file
+  // the user owns with the owner's read bit set is readable without asking
+  // the system (no permission list narrows the owner's bits).
+  static uint32_t CheckReadAccess(const std::u16string& path, const FileStatus& seen);
   // Permission bits (0777) of the file at `path` (links followed).
   static uint32_t SetPathMode(const std::u16string& path, uint32_t mode);
   // Permission bits (07777) and owner of an open file.
@@ -330,6 +334,28 @@ class FileSystem {
   // One per thread: the installation's worker and the window never read
   // each other's.
   static thread_local uint32_t ms_lastError;
+};
+
+// GetFileStatus for many paths below one folder, as a run's planning looks
+// at its entries: the folder stays open, and a path below it is looked up
+// from there instead of walking the folder's own path again each time.
+// For one pass over a tree that does not move under it: a folder renamed
+// meanwhile is still seen where it was opened.
+class FolderStatusLookup {
+ public:
+  explicit FolderStatusLookup(const std::u16string& folder = std::u16string()) { setFolder(folder); }
+  FolderStatusLookup(const FolderStatusLookup&) = delete;
+  FolderStatusLookup& operator=(const FolderStatusLookup&) = delete;
+  ~FolderStatusLookup() { forget(); }
+  // Paths below `folder` are looked up from it; others as GetFileStatus does.
+  void setFolder(const std::u16string& folder);
+  uint32_t status(const std::u16string& path, bool followLink, FileStatus& status);
+  // Closes the folder: the next look below it opens it again.
+  void forget();
+
+ private:
+  int folder_ = -1;
+  std::string folderPath_;  // without a trailing '/'
 };
 
 // The status of `path` itself (link_status) or of what a link there names
