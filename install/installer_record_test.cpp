@@ -97,6 +97,23 @@ TEST_F(InstallerRecordTest, TheRecordSaysWhatTheRunDidAndARerunLeavesIt) {
   ASSERT_EQ(0u, install());
   EXPECT_EQ("", differences(installed, snapshot(scene.templateDir())));
   EXPECT_TRUE(privateFoldersIn(scene.templateDir()).empty());
+
+  // The same entries listed the other way round are still found in the
+  // record: what the first run put there stays its.
+  openKit({{u"forms\\new.xml", "<new/>", kitTime(kKitTime + 5)},
+           {u"same.txt", "kit same", kitTime(kKitTime)},
+           {u"newer.txt", "kit newer", kitTime(kKitTime)},
+           {u"old.txt", "kit old", kitTime(kKitTime)}});
+  ASSERT_EQ(0u, install());
+  const InstallationRecord reordered = record();
+  ASSERT_EQ(4u, reordered.entries.size());
+  EXPECT_EQ(u"forms/new.xml", reordered.entries[0].path);
+  EXPECT_EQ(RecordAction::kInstalled, entryOf(reordered, u"forms/new.xml")->action);
+  EXPECT_EQ(RecordAction::kReplaced, entryOf(reordered, u"old.txt")->action);
+  EXPECT_EQ(RecordAction::kKeptNewer, entryOf(reordered, u"newer.txt")->action);
+  EXPECT_EQ(crc_of_text("user's newer"), entryOf(reordered, u"newer.txt")->crc32);
+  EXPECT_EQ(RecordAction::kUpToDate, entryOf(reordered, u"same.txt")->action);
+  EXPECT_EQ(4u, report().places);
 }
 
 // A run that fails, also while its record is being put in place, leaves

@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/file_fault_injector.h"
 #include "platform/file_system_test_util.h"
 
 using namespace fs_test;
@@ -834,3 +835,90 @@ TEST_F(FileSystemTest, CurrentDirectoryIsTheProcessesOwn) {
 }
 
 }  // namespace
+
+namespace {
+
+bool sameAnswer(uint32_t resultA, const FileStatus& a, uint32_t resultB, const FileStatus& b) {
+  return resultA == resultB && a.kind == b.kind && a.size == b.size && a.inode == b.inode &&
+         a.mode == b.mode && a.times.writeSeconds == b.times.writeSeconds;
+}
+
+}  // namespace
+
+// Looked up from the open folder, every path gets the answer a walk of the
+// whole path gives: files, links followed or not, what is missing, a file
+// where a folder should be, paths beside the folder and the folder itself.
+TEST_F(FileSystemTest, FolderLookupAnswersAsAWalkOfTheWholePath) {
+  const std::string top = dir_ / "top";
+  ASSERT_EQ(0, mkdir(top.c_str(), 0755));
+  ASSERT_EQ(0, mkdir((top + "/sub").c_str(), 0755));
+  ASSERT_TRUE(writeText(top + "/sub/file", "12345"));
+  ASSERT_TRUE(writeText(top + "/plain", "1"));
+  ASSERT_EQ(0, symlink("sub/file", (top + "/link").c_str()));
+  ASSERT_EQ(0, symlink("/nowhere", (top + "/dangling").c_str()));
+  ASSERT_EQ(0, symlink((dir_ / "top").c_str(), (top + "/loop").c_str()));
+  ASSERT_TRUE(writeText(dir_ / "beside", "beside"));
+  const std::vector<std::string> paths = {
+      top + "/sub/file", top + "/plain", top + "/link", top + "/dangling", top + "/missing",
+      top + "/gone/file", top + "/plain/file", top + "/sub", top + "/sub/", top + "/loop/sub/file",
+      top + "/sub/../plain", top, dir_ / "beside", dir_ / "nothing", top + "x/file"};
+  for (const std::string& folder : {top, top + "/", top + "/sub", dir_ / "missing-folder"}) {
+    FolderStatusLookup lookup(wide(folder));
+    for (int round = 0; round < 2; ++round) {
+      for (const std::string& path : paths) {
+        for (bool follow : {false, true}) {
+          FileStatus walked, looked;
+          const uint32_t walkResult = FileSystem::GetFileStatus(wide(path), follow, walked);
+          const uint32_t lookResult = lookup.status(wide(path), follow, looked);
+          EXPECT_TRUE(sameAnswer(walkResult, walked, lookResult, looked))
+              << folder << " " << path << (follow ? " followed" : "") << ": " << walkResult << " "
+              << lookResult;
+          EXPECT_EQ(lookResult, FileSystem::GetLastError());
+        }
+      }
+      lookup.forget();
+    }
+  }
+}
+
+// The folder is opened once: renamed meanwhile, it is still seen where it
+// was opened until the lookup forgets it; a fault hook is asked first.
+TEST_F(FileSystemTest, FolderLookupKeepsItsFolderUntilItForgetsIt) {
+  const std::string top = dir_ / "top";
+  ASSERT_EQ(0, mkdir(top.c_str(), 0755));
+  ASSERT_TRUE(writeText(top + "/file", "abc"));
+  FolderStatusLookup lookup(wide(top));
+  FileStatus status;
+  ASSERT_EQ(0u, lookup.status(wide(top + "/file"), false, status));
+  ASSERT_EQ(FileKind::kRegular, status.kind);
+  ASSERT_EQ(0, rename(top.c_str(), (dir_ / "moved").c_str()));
+  EXPECT_EQ(0u, lookup.status(wide(top + "/file"), false, status));
+  EXPECT_EQ(3u, status.size);
+  lookup.forget();
+  EXPECT_EQ(0u, lookup.status(wide(top + "/file"), false, status));
+  EXPECT_FALSE(status.exists());
+
+  FileFaultInjector fault(1, errorFromErrNo(EIO));
+  fault.only({FileOp::GetFileStatus});
+  EXPECT_EQ(errorFromErrNo(EIO), lookup.status(wide(dir_ / "moved/file"), false, status));
+  EXPECT_FALSE(status.exists());
+}
+
+// The owner's read bit answers for the owner; anything else is asked of the
+// system, and the fault layer can refuse either.
+TEST_F(FileSystemTest, ReadAccessOfTheOwnersFileNeedsNoQuestion) {
+  ASSERT_TRUE(writeText(dir_ / "mine", "x"));
+  FileStatus seen;
+  ASSERT_EQ(0u, FileSystem::GetFileStatus(wide(dir_ / "mine"), false, seen));
+  EXPECT_EQ(0u, FileSystem::CheckReadAccess(wide(dir_ / "mine"), seen));
+  // Not the owner's: the system decides, and a missing file is no file.
+  FileStatus other = seen;
+  other.owner = seen.owner + 1;
+  EXPECT_EQ(0u, FileSystem::CheckReadAccess(wide(dir_ / "mine"), other));
+  EXPECT_EQ(2u, FileSystem::CheckReadAccess(wide(dir_ / "gone"), other));
+  {
+    FileFaultInjector fault(1, ERROR_ACCESS_DENIED);
+    fault.only({FileOp::CheckAccess});
+    EXPECT_EQ(uint32_t(ERROR_ACCESS_DENIED), FileSystem::CheckReadAccess(wide(dir_ / "mine"), seen));
+  }
+}
