@@ -629,6 +629,7 @@ void InstallationSession::finish(SessionOutcome& outcome) {
     case ERROR_SUCCESS: {
       outcome.end = SessionOutcome::End::kInstalled;
       outcome.exitStatus = kExitSuccess;
+      kitDigest_.remember();
       // The run counts every file it wrote as installed, replaced ones too.
       outcome.counts.replaced = lastRun_.replaced;
       outcome.counts.installed = lastRun_.installed - std::min(lastRun_.installed, lastRun_.replaced);

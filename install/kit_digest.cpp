@@ -18,12 +18,33 @@ void KitDigest::start(const std::u16string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   join();
   hex_.clear();
+  readUnchanged_ = false;
   HANDLE handle = INVALID_HANDLE_VALUE;
   if (FileSystem::CreateFile(path, GENERIC_READ, 0, OPEN_EXISTING, handle) != ERROR_SUCCESS) return;
-  thread_ = std::thread(&KitDigest::read, this, handle);
+  FileStatus opened;
+  if (FileSystem::GetHandleStatus(handle, opened) == ERROR_SUCCESS && opened.kind == FileKind::kRegular) {
+    hex_ = cache_.find(opened);
+    if (!hex_.empty()) {
+      FileSystem::CloseHandle(handle);
+      return;
+    }
+  }
+  opened_ = opened;
+  thread_ = std::thread(&KitDigest::read, this, handle, opened);
 }
 
-void KitDigest::read(void* handle) {
+namespace {
+
+bool same_file(const FileStatus& a, const FileStatus& b) {
+  return a.kind == FileKind::kRegular && b.kind == a.kind && a.device == b.device && a.inode == b.inode &&
+         a.size == b.size && a.times.writeSeconds == b.times.writeSeconds &&
+         a.times.writeNanoseconds == b.times.writeNanoseconds && a.changeSeconds == b.changeSeconds &&
+         a.changeNanoseconds == b.changeNanoseconds;
+}
+
+}  // namespace
+
+void KitDigest::read(void* handle, FileStatus opened) {
   Sha256 digest;
   std::vector<uint8_t> block(1 << 18);
   for (;;) {
@@ -33,6 +54,9 @@ void KitDigest::read(void* handle) {
       break;
     if (got == 0) {
       hex_ = digest.finishHex();
+      // Only a file that did not change while it was read is remembered.
+      FileStatus after;
+      readUnchanged_ = FileSystem::GetHandleStatus(handle, after) == ERROR_SUCCESS && same_file(opened, after);
       break;
     }
     digest.update(block.data(), got);
@@ -44,4 +68,11 @@ std::string KitDigest::hex() {
   std::lock_guard<std::mutex> lock(mutex_);
   join();
   return hex_;
+}
+
+void KitDigest::remember() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  join();
+  if (readUnchanged_ && !hex_.empty()) cache_.remember(opened_, hex_);
+  readUnchanged_ = false;
 }

@@ -29,7 +29,8 @@ std::string digest_of(const std::string& bytes) {
 TEST(KitDigest, NamesTheFileOpenWhenItBegan) {
   const std::string kit = write_file(testing::TempDir() + "kit_digest_kit", std::string(300000, 'k'));
   const std::string other = write_file(testing::TempDir() + "kit_digest_other", "another kit");
-  KitDigest digest;
+  remove((testing::TempDir() + "kit_digest_cache").c_str());
+  KitDigest digest(widen_lib(testing::TempDir() + "kit_digest_cache"));
   EXPECT_EQ("", digest.hex());
   digest.start(widen_lib(kit));
   ASSERT_EQ(0, rename(other.c_str(), kit.c_str()));

@@ -782,6 +782,8 @@ FileStatus statusOf(const struct stat64& found) {
   status.times.accessNanoseconds = found.st_atim.tv_nsec;
   status.times.writeSeconds = found.st_mtim.tv_sec;
   status.times.writeNanoseconds = found.st_mtim.tv_nsec;
+  status.changeSeconds = found.st_ctim.tv_sec;
+  status.changeNanoseconds = found.st_ctim.tv_nsec;
   return status;
 }
 

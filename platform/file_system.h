@@ -88,6 +88,10 @@ struct FileStatus {
   uint64_t device = 0;
   uint64_t inode = 0;
   FileTimes times;
+  // The status-change time: moved by every write, rename or change of mode,
+  // and never set by a user.
+  int64_t changeSeconds = 0;
+  int64_t changeNanoseconds = 0;
   bool exists() const { return kind != FileKind::kMissing; }
   bool isDirectory() const { return kind == FileKind::kDirectory; }
 };
