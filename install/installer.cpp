@@ -190,9 +190,10 @@ void Installer::planBatch(KitReader& kit, const std::u16string& directory, size_
     planned.index = uint32_t(i);
     planned.percent = uint32_t(uint64_t(i) * 100 / count);
     failure_ = planEntry(kit, directory, planned);
-    batch_.push_back(planned);
+    const bool write = planned.write;
+    batch_.push_back(std::move(planned));
     if (failure_ != ERROR_SUCCESS) break;
-    if (planned.write) bytes += kit.entries[i].size;
+    if (write) bytes += kit.entries[i].size;
   }
   placeLookup_.forget();
 }
@@ -221,7 +222,7 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
   } else if (rollback_.isPlannedDirectory(planned.path)) {
     // An earlier entry makes a folder in this file's place.
     return ERROR_DIRECTORY;
-  } else if (rollback_.isPlannedDirectory(parent_directory(planned.path))) {
+  } else if (rollback_.plansDirectories() && rollback_.isPlannedDirectory(parent_directory(planned.path))) {
     // A folder this run makes holds only what the run writes: nothing
     // stands here yet. Should something appear meanwhile, the final rename,
     // which never replaces, fails instead of overwriting it.

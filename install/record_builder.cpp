@@ -1,5 +1,9 @@
 #include "install/record_builder.h"
 
+#include <algorithm>
+#include <functional>
+#include <string_view>
+
 #include "install/same_content.h"
 #include "resources/version.h"
 
@@ -8,20 +12,57 @@ void RecordBuilder::start(const KitIdentity& kit) {
   record_.kit = kit;
   byKey_.clear();
   inPlace_.clear();
+  places_ = 0;
+}
+
+size_t RecordBuilder::PlaceIndex::slotOf(const std::vector<RecordEntry>& entries,
+                                         const std::u16string& path) const {
+  const size_t mask = slots_.size() - 1;
+  size_t slot = std::hash<std::u16string_view>()(path) & mask;
+  while (slots_[slot] != 0 && entries[slots_[slot] - 1].path != path) slot = (slot + 1) & mask;
+  return slot;
+}
+
+void RecordBuilder::PlaceIndex::rebuild(const std::vector<RecordEntry>& entries, size_t slots) {
+  slots_.assign(slots, 0);
+  for (size_t i = 0; i < taken_; ++i) slots_[slotOf(entries, entries[i].path)] = uint32_t(i + 1);
+}
+
+void RecordBuilder::PlaceIndex::reserve(const std::vector<RecordEntry>& entries, size_t places) {
+  size_t slots = 16;
+  while (slots < places * 2) slots *= 2;
+  if (slots > slots_.size()) rebuild(entries, slots);
+}
+
+size_t RecordBuilder::PlaceIndex::find(const std::vector<RecordEntry>& entries,
+                                       const std::u16string& path) const {
+  if (slots_.empty()) return entries.size();
+  const uint32_t found = slots_[slotOf(entries, path)];
+  return found == 0 ? entries.size() : found - 1;
+}
+
+void RecordBuilder::PlaceIndex::addLast(const std::vector<RecordEntry>& entries) {
+  ++taken_;
+  if (taken_ * 2 > slots_.size()) {
+    rebuild(entries, std::max<size_t>(16, slots_.size() * 2));
+    return;
+  }
+  slots_[slotOf(entries, entries.back().path)] = uint32_t(entries.size());
 }
 
 void RecordBuilder::reserve(size_t entries) {
   record_.entries.reserve(entries);
-  byKey_.reserve(entries);
+  byKey_.reserve(record_.entries, entries);
 }
 
 size_t RecordBuilder::indexOf(const std::u16string& key) {
-  const auto placed = byKey_.emplace(key, record_.entries.size());
-  if (placed.second) {
-    record_.entries.emplace_back();
-    record_.entries.back().path = key;
-  }
-  return placed.first->second;
+  const size_t found = byKey_.find(record_.entries, key);
+  if (found < record_.entries.size()) return found;
+  record_.entries.emplace_back();
+  record_.entries.back().path = key;
+  byKey_.addLast(record_.entries);
+  ++places_;
+  return record_.entries.size() - 1;
 }
 
 void RecordBuilder::noteInPlace(const std::u16string& key, RecordAction action, const FileStatus& status) {
@@ -83,9 +124,9 @@ uint32_t RecordBuilder::note(KitReader& kit, uint32_t index, const std::u16strin
 }
 
 uint32_t RecordBuilder::noteWrittenAgain(KitReader& kit, uint32_t index, const std::u16string& key) {
-  const auto found = byKey_.find(key);
-  if (found == byKey_.end()) return note(kit, index, key, RecordAction::kInstalled);
-  return fill(kit, index, record_.entries[found->second]);
+  const size_t found = byKey_.find(record_.entries, key);
+  if (found == record_.entries.size()) return note(kit, index, key, RecordAction::kInstalled);
+  return fill(kit, index, record_.entries[found]);
 }
 
 bool RecordBuilder::finish(const std::u16string& target, const InstallationRecord* present,
@@ -96,7 +137,10 @@ bool RecordBuilder::finish(const std::u16string& target, const InstallationRecor
         record_.entries[at].action == RecordAction::kUpToDate)
       describeInPlace(target, earlier.find(at, record_.entries[at].path), record_.entries[at]);
   inPlace_.clear();
-  record = record_;
+  // The run's last use of the builder: its entries move, not copied.
+  record = std::move(record_);
+  record_ = InstallationRecord();
+  byKey_.clear();
   record.installedAt = now;
   record.wizardVersion = program_version();
   if (present == nullptr) return true;

@@ -7,6 +7,7 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
+#include <vector>
 
 #include "install/install_process_data.h"
 #include "install/installation_record.h"
@@ -16,8 +17,8 @@ class RecordBuilder {
   void start(const KitIdentity& kit);
   // Room for the entries of a kit of `entries`.
   void reserve(size_t entries);
-  // The places noted so far.
-  uint32_t places() const { return uint32_t(record_.entries.size()); }
+  // The places noted since the start, also once finished.
+  uint32_t places() const { return places_; }
   void setKitSha256(const std::string& hex) { record_.kit.sha256 = hex; }
   // What the run does with entry `index` of `kit`, whose place is `key`. A
   // later entry of the same key replaces the earlier one's content; written
@@ -31,7 +32,7 @@ class RecordBuilder {
   // The record of the run, given the directory's present one: a file the
   // run found already as the kit has it keeps the action of the earlier
   // installation that put it there. False when the present record says the
-  // same (nothing to write).
+  // same (nothing to write). The builder is empty afterwards.
   bool finish(const std::u16string& target, const InstallationRecord* present, int64_t now,
               InstallationRecord& record);
 
@@ -42,9 +43,29 @@ class RecordBuilder {
   // of the place, or null) when it names the same size and time.
   static void describeInPlace(const std::u16string& target, const RecordEntry* before, RecordEntry& entry);
 
+  // The entries of record_ by their paths, without a copy of any path:
+  // open addressing, each slot an entry's number + 1 (0 is free), at most
+  // half of the slots taken.
+  class PlaceIndex {
+   public:
+    void clear() { slots_.clear(), taken_ = 0; }
+    void reserve(const std::vector<RecordEntry>& entries, size_t places);
+    // The number of the entry of `path`, or entries.size() when none is.
+    size_t find(const std::vector<RecordEntry>& entries, const std::u16string& path) const;
+    // Adds the last of `entries`, whose path no other has.
+    void addLast(const std::vector<RecordEntry>& entries);
+
+   private:
+    size_t slotOf(const std::vector<RecordEntry>& entries, const std::u16string& path) const;
+    void rebuild(const std::vector<RecordEntry>& entries, size_t slots);
+    std::vector<uint32_t> slots_;
+    size_t taken_ = 0;
+  };
+
   InstallationRecord record_;
-  std::unordered_map<std::u16string, size_t> byKey_;
+  PlaceIndex byKey_;
   std::vector<size_t> inPlace_;  // the entries of files left in place
+  uint32_t places_ = 0;
 };
 
 #endif  // OVN8_INSTALL_RECORD_BUILDER_H_

@@ -952,6 +952,8 @@ uint32_t Rollback::planTree(const std::u16string& path) {
 }
 
 bool Rollback::isPlannedDirectory(const std::u16string& path) const {
+  // A run into an existing tree makes none: no name is built to find that.
+  if (plannedDirectories_.empty()) return false;
   return plannedDirectories_.count(without_trailing_separator(path)) != 0;
 }
 

@@ -141,6 +141,7 @@ class Rollback {
   uint32_t flushJournal();
   // Whether the run plans (or planned) to make the directory `path`.
   bool isPlannedDirectory(const std::u16string& path) const;
+  bool plansDirectories() const { return !plannedDirectories_.empty(); }
   // Creates the planned levels of `dir`.
   uint32_t createPlannedTree(const std::u16string& dir);
   // Keeps the planned original at `path` in the backup folder. With

@@ -929,8 +929,9 @@ uint32_t FileSystem::GetFileStatus(const std::u16string& path, bool followLink,
 
 void FolderStatusLookup::setFolder(const std::u16string& folder) {
   forget();
-  folderPath_ = narrow_lib(folder);
-  while (folderPath_.size() > 1 && folderPath_.back() == '/') folderPath_.pop_back();
+  wideFolder_ = folder;
+  while (wideFolder_.size() > 1 && wideFolder_.back() == u'/') wideFolder_.pop_back();
+  folderPath_ = narrow_lib(wideFolder_);
 }
 
 void FolderStatusLookup::forget() {
@@ -942,17 +943,16 @@ uint32_t FolderStatusLookup::status(const std::u16string& path, bool followLink,
   FileSystem::ms_lastError = 0;
   status = FileStatus();
   if (uint32_t fault = injectedFault(FileOp::GetFileStatus, path)) return fault;
-  const std::string narrow = narrow_lib(path);
-  const size_t base = folderPath_.size();
-  const bool below = base > 1 && narrow.size() > base + 1 && narrow[base] == '/' && narrow[base + 1] != '/' &&
-                     narrow.compare(0, base, folderPath_) == 0;
+  const size_t base = wideFolder_.size();
+  const bool below = base > 1 && path.size() > base + 1 && path[base] == u'/' && path[base + 1] != u'/' &&
+                     path.compare(0, base, wideFolder_) == 0;
   if (below && folder_ < 0) folder_ = open(folderPath_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   // Should the folder not open, the whole path gives the answer and error.
   const bool fromFolder = below && folder_ >= 0;
+  const std::string narrow = narrow_lib(fromFolder ? path.substr(base + 1) : path);
   struct stat64 found;
   const int flags = followLink ? 0 : AT_SYMLINK_NOFOLLOW;
-  const int result = fromFolder ? fstatat64(folder_, narrow.c_str() + base + 1, &found, flags)
-                                : fstatat64(AT_FDCWD, narrow.c_str(), &found, flags);
+  const int result = fstatat64(fromFolder ? folder_ : AT_FDCWD, narrow.c_str(), &found, flags);
   if (result != 0) {
     // A missing entry (or a link to one, when following) is an answer.
     if (errno == ENOENT) return 0;

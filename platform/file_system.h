@@ -360,6 +360,7 @@ class FolderStatusLookup {
  private:
   int folder_ = -1;
   std::string folderPath_;  // without a trailing '/'
+  std::u16string wideFolder_;  // the same, as given
 };
 
 // The status of `path` itself (link_status) or of what a link there names
