@@ -97,12 +97,6 @@ bool wide_from_utf8(const std::string& text, std::u16string& wide) {
   return utf16_to_utf8(wide) == text;
 }
 
-std::string hex32(uint32_t value) {
-  char text[9];
-  snprintf(text, sizeof text, "%08x", value);
-  return text;
-}
-
 // Decimal digits only, no sign, no leading zero, no overflow.
 bool parse_unsigned(std::string_view text, uint64_t& value) {
   if (text.empty() || text.size() > 20 || (text.size() > 1 && text[0] == '0')) return false;
@@ -136,6 +130,8 @@ bool parse_hex32(std::string_view text, uint32_t& value) {
   return true;
 }
 
+}  // namespace
+
 bool is_sha256_text(const std::string& text) {
   if (text.empty()) return true;
   if (text.size() != 64) return false;
@@ -143,6 +139,8 @@ bool is_sha256_text(const std::string& text) {
     if (hex_digit(c) < 0) return false;
   return true;
 }
+
+namespace {
 
 std::string utc_text(int64_t seconds) {
   const time_t when = time_t(seconds);
@@ -225,11 +223,11 @@ bool decode_entry(std::string_view line, RecordEntry& entry) {
          wide_from_utf8(path, entry.path) && is_record_key(entry.path);
 }
 
-bool trusted(const FileStatus& status, FileKind kind) {
+}  // namespace
+
+bool is_users_own(const FileStatus& status, FileKind kind) {
   return status.kind == kind && status.owner == uint32_t(geteuid()) && (status.mode & 022) == 0;
 }
-
-}  // namespace
 
 bool is_control_folder_key(const std::u16string& key) {
   return key.compare(0, key.find(u'/'), kControlFolderName) == 0;
@@ -251,10 +249,10 @@ std::string encode_record(const InstallationRecord& record) {
   text += "entries\t" + std::to_string(record.entries.size()) + "\n";
   for (const RecordEntry& entry : record.entries) {
     text += std::string(kActionNames[size_t(entry.action)]) + "\t" + std::to_string(entry.size) +
-            "\t" + hex32(entry.crc32) + "\t" + std::to_string(entry.writeSeconds) + "\t" +
+            "\t" + crc_text(entry.crc32) + "\t" + std::to_string(entry.writeSeconds) + "\t" +
             escaped(utf16_to_utf8(entry.path)) + "\n";
   }
-  return text + "end\t" + hex32(crc_of(text.data(), text.size())) + "\n";
+  return text + "end\t" + crc_text(crc_of(text.data(), text.size())) + "\n";
 }
 
 bool decode_record(const std::string& bytes, InstallationRecord& record) {
@@ -315,7 +313,7 @@ uint32_t read_installation_record(const std::u16string& target, InstallationReco
   if (result == ERROR_SUCCESS) result = link_status(record_path(target), file);
   if (result != ERROR_SUCCESS) return result;
   if (!folder.exists() || !file.exists()) return ERROR_FILE_NOT_FOUND;
-  if (!trusted(folder, FileKind::kDirectory) || !trusted(file, FileKind::kRegular))
+  if (!is_users_own(folder, FileKind::kDirectory) || !is_users_own(file, FileKind::kRegular))
     return ERROR_INVALID_DATA;
   std::string bytes;
   result = read_small_file(record_path(target), bytes);

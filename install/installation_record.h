@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
+
 // What a run did with one entry.
 enum class RecordAction {
   kInstalled,    // written where nothing stood
@@ -56,6 +58,12 @@ bool decode_record(const std::string& bytes, InstallationRecord& record);
 // Equal in everything but when and by which wizard: a rerun that would
 // write such a record leaves the old one.
 bool same_installation(const InstallationRecord& a, const InstallationRecord& b);
+
+// 64 lower-case hex digits, or nothing (a digest that is not known).
+bool is_sha256_text(const std::string& text);
+// Whether what `status` describes is a `kind` of the user's that nobody
+// else may write: the rule for every file the wizard trusts in a folder.
+bool is_users_own(const FileStatus& status, FileKind kind);
 
 // Whether `key` (relative to the directory) is the control folder or lies
 // in it: no kit entry may go there.

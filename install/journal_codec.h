@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 #include <zlib.h>
 
@@ -13,6 +15,13 @@
 // The checksum of the journal's frames and of the run record.
 inline uint32_t crc_of(const char* data, size_t size) {
   return uint32_t(crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(data), uInt(size)));
+}
+
+// A CRC-32 as text files carry it: eight lower-case hex digits.
+inline std::string crc_text(uint32_t crc) {
+  char text[9];
+  snprintf(text, sizeof text, "%08x", crc);
+  return text;
 }
 
 #endif  // OVN8_INSTALL_JOURNAL_CODEC_H_

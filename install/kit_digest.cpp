@@ -30,21 +30,11 @@ void KitDigest::start(const std::u16string& path) {
     }
   }
   opened_ = opened;
-  thread_ = std::thread(&KitDigest::read, this, handle, opened);
+  thread_ = std::thread(&KitDigest::read, this, handle);
 }
 
-namespace {
 
-bool same_file(const FileStatus& a, const FileStatus& b) {
-  return a.kind == FileKind::kRegular && b.kind == a.kind && a.device == b.device && a.inode == b.inode &&
-         a.size == b.size && a.times.writeSeconds == b.times.writeSeconds &&
-         a.times.writeNanoseconds == b.times.writeNanoseconds && a.changeSeconds == b.changeSeconds &&
-         a.changeNanoseconds == b.changeNanoseconds;
-}
-
-}  // namespace
-
-void KitDigest::read(void* handle, FileStatus opened) {
+void KitDigest::read(void* handle) {
   Sha256 digest;
   std::vector<uint8_t> block(1 << 18);
   for (;;) {
@@ -56,7 +46,7 @@ void KitDigest::read(void* handle, FileStatus opened) {
       hex_ = digest.finishHex();
       // Only a file that did not change while it was read is remembered.
       FileStatus after;
-      readUnchanged_ = FileSystem::GetHandleStatus(handle, after) == ERROR_SUCCESS && same_file(opened, after);
+      readUnchanged_ = FileSystem::GetHandleStatus(handle, after) == ERROR_SUCCESS && same_kit_file(opened_, after);
       break;
     }
     digest.update(block.data(), got);

@@ -40,14 +40,14 @@ class KitDigest {
   void join();
   // On the digest's thread; leaves hex_ empty when stopped or when a read
   // fails.
-  void read(void* handle, FileStatus opened);
+  void read(void* handle);
 
   const KitDigestCache cache_;
   std::mutex mutex_;
   std::thread thread_;
   std::atomic<bool> stopping_{false};
   std::string hex_;  // written by the thread, read after it was joined
-  FileStatus opened_;
+  FileStatus opened_;  // set before the thread starts, which only reads it
   bool readUnchanged_ = false;  // the thread read the whole file, unchanged meanwhile
 };
 

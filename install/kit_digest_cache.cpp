@@ -3,9 +3,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <sstream>
 
+#include "install/installation_record.h"
 #include "install/journal_codec.h"
 #include "install/journal_file.h"
 #include "platform/path.h"
@@ -22,29 +22,16 @@ std::string cache_identity_of(const FileStatus& status) {
   return text.str();
 }
 
-std::string hex32(uint32_t value) {
-  char text[9];
-  snprintf(text, sizeof text, "%08x", value);
-  return text;
-}
-
 std::string line_of(const std::string& identity, const std::string& hex) {
   const std::string body = identity + ' ' + hex;
-  return body + ' ' + hex32(crc_of(body.data(), body.size())) + '\n';
+  return body + ' ' + crc_text(crc_of(body.data(), body.size())) + '\n';
 }
 
-bool is_digest_text(const std::string& text) {
-  if (text.size() != 64) return false;
-  for (char c : text)
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  return true;
-}
+bool is_digest_text(const std::string& text) { return !text.empty() && is_sha256_text(text); }
 
-// The user's own, and nobody else may write it.
 bool trusted(const std::u16string& path, FileKind kind) {
   FileStatus status;
-  return link_status(path, status) == ERROR_SUCCESS && status.kind == kind &&
-         status.owner == uint32_t(geteuid()) && (status.mode & 022) == 0;
+  return link_status(path, status) == ERROR_SUCCESS && is_users_own(status, kind);
 }
 
 }  // namespace
@@ -78,7 +65,7 @@ std::vector<KitDigestCache::Line> KitDigestCache::read() const {
   while (std::getline(text, line) && lines.size() < kMaxKitDigests) {
     const size_t crcAt = line.rfind(' ');
     if (crcAt == std::string::npos || crcAt < 65 || line[crcAt - 65] != ' ') continue;
-    if (line.substr(crcAt + 1) != hex32(crc_of(line.data(), crcAt))) continue;
+    if (line.substr(crcAt + 1) != crc_text(crc_of(line.data(), crcAt))) continue;
     const std::string hex = line.substr(crcAt - 64, 64);
     if (!is_digest_text(hex)) continue;
     lines.push_back({line.substr(0, crcAt - 65), hex});
@@ -119,4 +106,8 @@ void KitDigestCache::remember(const FileStatus& status, const std::string& hex) 
   if (written != ERROR_SUCCESS || closed != ERROR_SUCCESS ||
       FileSystem::MoveFileEx(temporary, file_, MOVEFILE_REPLACE_EXISTING) != ERROR_SUCCESS)
     FileSystem::DeleteFile(temporary);
+}
+
+bool same_kit_file(const FileStatus& a, const FileStatus& b) {
+  return a.kind == FileKind::kRegular && b.kind == FileKind::kRegular && cache_identity_of(a) == cache_identity_of(b);
 }

@@ -26,6 +26,10 @@
 
 const size_t kMaxKitDigests = 16;
 
+// Whether `a` and `b` are the status of the same, unchanged regular file,
+// by the fields a cache line names.
+bool same_kit_file(const FileStatus& a, const FileStatus& b);
+
 class KitDigestCache {
  public:
   // The cache at `file`; in the user's cache folder when empty.
