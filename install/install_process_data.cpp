@@ -1,6 +1,7 @@
 #include "install/install_process_data.h"
 
 #include <errno.h>
+#include <time.h>
 
 #include "platform/path.h"
 #include "platform/text.h"
@@ -27,9 +28,13 @@ class SemaphoreLock {
 
 InstallProcessData::InstallProcessData() : kit_(nullptr), cancelled_(false) {
   sem_init(&lock_, 0, 1);  // private to this process, free
+  sem_init(&ended_, 0, 0);
 }
 
-InstallProcessData::~InstallProcessData() { sem_destroy(&lock_); }
+InstallProcessData::~InstallProcessData() {
+  sem_destroy(&ended_);
+  sem_destroy(&lock_);
+}
 
 void InstallProcessData::init(KitReader* kit, const std::u16string& directory) {
   SemaphoreLock lock(lock_);
@@ -42,6 +47,8 @@ void InstallProcessData::init(KitReader* kit, const std::u16string& directory) {
   message.swap(report_.message);
   report_ = RunReport();
   report_.message.swap(message);
+  while (sem_trywait(&ended_) == 0) {
+  }
 }
 
 void InstallProcessData::get(KitReader*& kit, std::u16string& directory) {
@@ -114,6 +121,24 @@ void InstallProcessData::reportEnd(uint32_t result) {
   SemaphoreLock lock(lock_);
   report_.result = result;
   report_.phase = RunPhase::kEnded;
+  sem_post(&ended_);
+}
+
+bool InstallProcessData::waitForEnd(unsigned milliseconds) {
+  timespec until;
+  clock_gettime(CLOCK_MONOTONIC, &until);
+  until.tv_sec += milliseconds / 1000;
+  until.tv_nsec += long(milliseconds % 1000) * 1000000L;
+  if (until.tv_nsec >= 1000000000L) {
+    ++until.tv_sec;
+    until.tv_nsec -= 1000000000L;
+  }
+  int rc;
+  while ((rc = sem_clockwait(&ended_, CLOCK_MONOTONIC, &until)) != 0 && errno == EINTR) {
+  }
+  if (rc != 0) return false;
+  sem_post(&ended_);  // ended for every later waiter too
+  return true;
 }
 
 void InstallProcessData::getReport(RunReport& report) {

@@ -79,6 +79,10 @@ class InstallProcessData {
   void reportFailedPath(const std::u16string& path);
   // The run, its rollback included, is over with `result`.
   void reportEnd(uint32_t result);
+  // Waits until the run has ended or `milliseconds` have passed; true once
+  // it has ended. A poller that has nothing else to do wakes at the end
+  // instead of a poll later.
+  bool waitForEnd(unsigned milliseconds);
   void getReport(RunReport& report);
 
   // While paused (a question to the user is open) the run waits before its
@@ -88,6 +92,7 @@ class InstallProcessData {
 
  private:
   sem_t lock_;
+  sem_t ended_;  // posted once by reportEnd; a waiter posts it back
   KitReader* kit_;
   std::u16string directory_;
   bool cancelled_;

@@ -115,6 +115,27 @@ TEST(InstallProcessDataTest, PausedRunWaitsUntilResumedOrCancelled) {
   data.waitWhilePaused();
 }
 
+// A waiter wakes when the run ends, not a poll later; every later wait sees
+// the end at once, until a new run begins.
+TEST(InstallProcessDataTest, WaitForEndWakesAtTheEndAndUntilTheNextRun) {
+  InstallProcessData data;
+  data.init(nullptr, u"/t");
+  EXPECT_FALSE(data.waitForEnd(1));
+  std::atomic<bool> ended{false};
+  std::thread waiter([&] { ended = data.waitForEnd(60000); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_FALSE(ended);
+  const auto reported = std::chrono::steady_clock::now();
+  data.reportEnd(0);
+  waiter.join();
+  EXPECT_TRUE(ended);
+  EXPECT_LT(std::chrono::steady_clock::now() - reported, std::chrono::seconds(30));
+  EXPECT_TRUE(data.waitForEnd(0));
+  EXPECT_TRUE(data.waitForEnd(0));
+  data.init(nullptr, u"/t");
+  EXPECT_FALSE(data.waitForEnd(0));
+}
+
 TEST(InstallProcessDataTest, ReportCarriesTheEntryTheRestoringAndTheEnd) {
   InstallProcessData data;
   RunReport report;

@@ -218,6 +218,8 @@ class InstallationSession : private InstallWorker {
   bool cancelRequested() const { return cancelRequested_; }
   // The running installation's latest report.
   void latestReport(RunReport& report) { progress_.getReport(report); }
+  // Waits up to `milliseconds` for the running installation to end.
+  void awaitRunEnd(unsigned milliseconds) { progress_.waitForEnd(milliseconds); }
   // While paused, the run waits before its next entry.
   void pauseRun(bool paused);
   bool running() const { return running_; }

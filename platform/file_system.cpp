@@ -1139,7 +1139,9 @@ uint32_t FileSystem::CheckReadAccess(const std::u16string& path, const FileStatu
   ms_lastError = 0;
   if (uint32_t fault = injectedFault(FileOp::CheckAccess, path)) return fault;
   // access(2) answers for the real user; so does this.
-  if (seen.exists() && seen.owner == uint32_t(getuid()) && (seen.mode & S_IRUSR) != 0) return 0;
+  // The process never changes its user: asked once, not for every entry.
+  static const uint32_t self = uint32_t(getuid());
+  if (seen.exists() && seen.owner == self && (seen.mode & S_IRUSR) != 0) return 0;
   if (access(narrow_lib(path).c_str(), R_OK) != 0) return setLastErrorByErrNo(errno);
   return 0;
 }

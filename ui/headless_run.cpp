@@ -1,7 +1,5 @@
 #include "ui/headless_run.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "install/installation_session.h"
@@ -13,8 +11,9 @@
 
 namespace {
 
-// Short: the run may end just after a look, and nothing else waits here.
-const useconds_t kPollUs = 1000;
+// How often the lines of the entries reached are brought up to date; the
+// end of the run wakes the wait at once.
+const unsigned kPrintEveryMs = 20;
 
 // The names in `text` were made printable where they were put in.
 void print_line(FILE* stream, const std::u16string& text) {
@@ -40,8 +39,9 @@ void show(Titled& window, const SessionMessage& message) {
 // also those the poll did not see as the current one.
 class HeadlessView : public SessionView {
  public:
-  HeadlessView(const InstallationSession& session, Titled& window, bool quiet)
-      : kit_(session.kit()),
+  HeadlessView(InstallationSession& session, Titled& window, bool quiet)
+      : session_(session),
+        kit_(session.kit()),
         directory_(with_trailing_separator(session.targetDirectory())),
         window_(window),
         quiet_(quiet) {}
@@ -50,7 +50,7 @@ class HeadlessView : public SessionView {
   void runStarted() override {}
   void showReport(const RunReport& report) override {
     if (report.entry >= 0) printThrough(size_t(report.entry));
-    if (report.phase != RunPhase::kEnded) usleep(kPollUs);
+    if (report.phase != RunPhase::kEnded) session_.awaitRunEnd(kPrintEveryMs);
   }
 
   void printAll() {
@@ -70,6 +70,7 @@ class HeadlessView : public SessionView {
     fflush(stdout);
   }
 
+  InstallationSession& session_;
   const KitReader& kit_;
   const std::u16string directory_;
   Titled& window_;
