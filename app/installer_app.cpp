@@ -15,10 +15,11 @@
 #include "platform/run_log.h"
 #include "platform/text.h"
 #include "resources/lang.h"
-#include "ui/installer_dlg.h"
+#include "ui/wizard_faces.h"
 
-CInstallerApp::CInstallerApp(int argc, char** argv, const config::SignatureSettings& system)
-    : m_argc(argc), m_argv(argv), m_signature(system) {}
+CInstallerApp::CInstallerApp(int argc, char** argv, const config::SignatureSettings& system,
+                             const WizardFront& front)
+    : m_argc(argc), m_argv(argv), m_signature(system), m_front(&front) {}
 
 namespace {
 
@@ -38,7 +39,7 @@ void absolute_wide_path(const std::string& path, const std::string& cwd, std::u1
 
 void CInstallerApp::ReadStartUp() {
   // The toolkit's own options are its: what is left is the wizard's.
-  take_toolkit_options(m_argc, m_argv);
+  if (m_front->takeToolkitOptions != nullptr) m_front->takeToolkitOptions(m_argc, m_argv);
   m_language = LANG_NONE;
   const CommandLineOptions options = parse_command_line(m_argc, m_argv);
   m_useCurrentDirectory = options.useCurrentDirectory;
@@ -205,7 +206,7 @@ int CInstallerApp::InitInstance() {
   std::string ran;
   {
     InstallationSession session(settings);
-    status = run_installer_wizard(session, faces, recovered, m_argc, m_argv, narrow_lib(m_title));
+    status = m_front->run(session, faces, recovered, m_argc, m_argv, narrow_lib(m_title));
     ran = "; kit " + (session.kitPath().empty() ? std::string("-") : narrow_lib(session.kitPath())) +
           ", target " +
           (session.targetDirectory().empty() ? std::string("-") : narrow_lib(session.targetDirectory()));

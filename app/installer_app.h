@@ -7,14 +7,17 @@
 
 #include "kit/kit_signature.h"
 #include "resources/lang.h"
+#include "ui/wizard_front.h"
 
 class CInstallerApp {
  public:
   // `system` says where the system's trusted keyrings and signature rule
   // lie and which gpgv checks signatures; the end-to-end tests' build of
-  // the wizard points it elsewhere.
+  // the wizard points it elsewhere. `front` shows the wizard (a window, or
+  // lines on the terminal).
   CInstallerApp(int argc, char** argv,
-                const config::SignatureSettings& system = config::SignatureSettings());
+                const config::SignatureSettings& system = config::SignatureSettings(),
+                const WizardFront& front = terminal_front());
 
   // The whole start-up: ReadStartUp, then --help, --version or the wizard
   // dialog. Returns the program's exit status (WizardExitCode).
@@ -62,6 +65,7 @@ class CInstallerApp {
   std::string m_badKeyring;
 
  private:
+  const WizardFront* m_front;
   // Opens the --log file; a log that cannot be written is said once on
   // standard error and the run goes on without it.
   void openLog();

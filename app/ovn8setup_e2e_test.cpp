@@ -591,6 +591,48 @@ TEST_F(SetupE2eTest, HelpAndVersionNeedNoKitNoDisplayAndTouchNothing) {
   EXPECT_EQ(left_in_tmp(), 0);
 }
 
+// Runs without a window start without the toolkit (its libraries are most
+// of a short run's start); a run that may show a window is handed to the
+// window program, and a copy of the program without one says so and
+// changes nothing.
+TEST_F(SetupE2eTest, RunsWithoutAWindowLoadNoToolkitAndAWindowNeedsTheWindowProgram) {
+  writeSampleKit();
+  setenv("LD_DEBUG", "files", 1);
+  setenv("LD_DEBUG_OUTPUT", (root_ + "/loader").c_str(), 1);
+  const Result result = run({"usecwd", "-S", "--unattended", "-Lde"}, false);
+  unsetenv("LD_DEBUG");
+  unsetenv("LD_DEBUG_OUTPUT");
+  expectInstalled(result);
+  std::string loaded;
+  for (const std::string& name : testkit::entryNames(root_))
+    if (name.rfind("loader.", 0) == 0) loaded += read_file(root_ + "/" + name);
+  EXPECT_NE(loaded.find("libz.so"), std::string::npos) << "the loader's log is missing";
+  EXPECT_EQ(loaded.find("libgtk"), std::string::npos);
+  EXPECT_EQ(loaded.find("libglib"), std::string::npos);
+
+  if (access(OVN8_INSTALLED_WINDOW_PROGRAM, F_OK) == 0) return;  // a copy would start the installed one
+  ASSERT_EQ(mkdir((root_ + "/alone").c_str(), 0755), 0);
+  const std::string alone = root_ + "/alone/ovn8setup";
+  {
+    std::ifstream from(binary_, std::ios::binary);
+    std::ofstream to(alone, std::ios::binary);
+    to << from.rdbuf();
+  }
+  ASSERT_EQ(chmod(alone.c_str(), 0755), 0);
+  ASSERT_EQ(system(("rm -rf '" + target() + "'").c_str()), 0);
+  const char* display = getenv("DISPLAY");
+  const std::string ownDisplay = display ? display : "";
+  setenv("DISPLAY", display ? display : ":97", 1);
+  const Result refused = runProgram(alone, {"usecwd", "-S", "-Lde"}, true);
+  ownDisplay.empty() ? unsetenv("DISPLAY") : setenv("DISPLAY", ownDisplay.c_str(), 1);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err, "ovn8setup: the wizard's window program " OVN8_INSTALLED_WINDOW_PROGRAM
+                         " cannot be started: No such file or directory\n");
+  EXPECT_EQ(access(target().c_str(), F_OK), -1);
+  EXPECT_EQ(left_in_tmp(), 0);
+}
+
 TEST_F(SetupE2eTest, OptionWithoutItsValueEndsWithStatusOne) {
   writeSampleKit();
   const Result result = run({"usecwd", "-S", "--target="}, false);

@@ -1,5 +1,7 @@
-// A modal message box on the toolkit (GTK+ 2), in the manner of the Win32
-// MessageBox, plus the seams that let tests and unattended runs answer it.
+// A modal message box in the manner of the Win32 MessageBox, plus the seams
+// that let tests and unattended runs answer it. The dialog itself is the
+// toolkit's (platform/message_box_dialog.h): a program without the toolkit
+// shows every box as a line on standard error.
 #ifndef OVN8_PLATFORM_MESSAGE_BOX_H_
 #define OVN8_PLATFORM_MESSAGE_BOX_H_
 
@@ -39,10 +41,6 @@ enum : int {
 // toolkit call (ui/toolkit_threads.h): the box's loop gives the lock back
 // while it waits and takes it again before returning.
 int messageBox(CWnd* parent, const std::u16string& text, unsigned flags);
-// Closes the box that is waiting for an answer, if any, as if closed by the
-// window manager (kMessageBoxResultNone): a stop signal must not wait for
-// the user. Main thread only.
-void close_open_message_box();
 
 // What a box asks; handed to a responder.
 struct MessageBoxRequest {
@@ -71,6 +69,7 @@ struct MessageBoxButtonTexts {
   std::u16string ok;
 };
 void set_message_box_button_texts(const MessageBoxButtonTexts& texts);
+const MessageBoxButtonTexts& message_box_button_texts();
 
 // What a screen reader calls each kind of box, in the interface language
 // (the toolkit's own names follow the system's locale). An empty name
@@ -82,16 +81,13 @@ struct MessageBoxKindNames {
   std::u16string notice;  // a box without an icon
 };
 void set_message_box_kind_names(const MessageBoxKindNames& names);
+const MessageBoxKindNames& message_box_kind_names();
 
 // The widest a box's text may be on a screen `screenWidth` pixels wide: a
 // long path wraps (and stays selectable) instead of pushing the box and its
 // buttons off the screen.
 int message_box_text_width(int screenWidth);
 
-// Lets a wrapping label break a long word (a path, a file name) anywhere,
-// without the hyphen the text layout would add: a hyphen reads as part of
-// the name.
-void wrap_without_hyphens(GtkWidget* label);
 
 // While on, every box shown for a person (Interactive) also writes its line
 // to standard error, as the unattended modes do: a silent run under a display
@@ -106,7 +102,8 @@ enum class MessageBoxMode {
   // closes by itself after kMessageBoxAutoCloseMs, answering OK for OK boxes
   // and No for questions (an earlier answer by the user counts instead).
   AutoClose,
-  // No display at all: the text goes to standard error as one line and the
+  // No display at all (or no toolkit in the program): the text goes to
+  // standard error as one line and the
   // answer is OK (3) for OK boxes and No (2) for questions. The toolkit is
   // never touched.
   Console,
@@ -120,5 +117,15 @@ bool parse_message_box_mode(const std::string& name, MessageBoxMode* mode);
 
 // The one line that AutoClose and Console write for a box (no newline).
 std::string message_box_console_line(const MessageBoxRequest& request);
+
+// The toolkit's side of the boxes. Without it (the default) a box is never
+// a dialog: it is answered as when no display can be opened.
+struct MessageBoxDialogs {
+  bool (*ready)();  // a display is open, or one could be opened now
+  // Shows the dialog and waits for its answer (messageBox's result); with
+  // `autoClose` it answers itself after kMessageBoxAutoCloseMs.
+  int (*show)(const MessageBoxRequest& request, bool autoClose);
+};
+void set_message_box_dialogs(const MessageBoxDialogs* dialogs);
 
 #endif  // OVN8_PLATFORM_MESSAGE_BOX_H_

@@ -1,4 +1,5 @@
 #include "platform/message_box.h"
+#include "platform/message_box_dialog.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -28,6 +29,7 @@ class MessageBoxTest : public testing::Test {
     set_message_box_mode(MessageBoxMode::Interactive);
     set_message_box_echo(false);
     set_message_box_button_texts({});
+    set_message_box_dialogs(nullptr);
   }
 };
 
@@ -94,6 +96,41 @@ TEST_F(MessageBoxTest, ConsoleModeWritesOneLineAndAnswersWithoutToolkit) {
             "Установка конфигурации: Ошибка при инсталляции\n");
   // The toolkit was never touched: no display was opened.
   EXPECT_EQ(gdk_display_get_default(), nullptr);
+}
+
+// A program without the toolkit's dialogs (the one without a window) says
+// every box on standard error in every mode, and waits for nobody: OK for
+// an OK box, No for a question, and no answer where a person was meant to
+// give one. A program with them that finds no display does the same.
+TEST_F(MessageBoxTest, WithoutDialogsEveryModeSaysTheBoxAsALine) {
+  struct FakeDialogs {
+    static bool ready() { return false; }
+    static int show(const MessageBoxRequest&, bool) { return -1; }
+  };
+  const MessageBoxDialogs noDisplay = {FakeDialogs::ready, FakeDialogs::show};
+  for (const MessageBoxDialogs* dialogs : {static_cast<const MessageBoxDialogs*>(nullptr), &noDisplay}) {
+    set_message_box_dialogs(dialogs);
+    testing::internal::CaptureStderr();
+    set_message_box_mode(MessageBoxMode::AutoClose);
+    EXPECT_EQ(messageBox(nullptr, u"auto ok", kMessageBoxOk), kMessageBoxResultOk);
+    EXPECT_EQ(messageBox(nullptr, u"auto question", kMessageBoxQuestion | kMessageBoxYesNo), kMessageBoxResultNo);
+    set_message_box_mode(MessageBoxMode::Interactive);
+    EXPECT_EQ(messageBox(nullptr, u"asked", kMessageBoxQuestion | kMessageBoxYesNo), kMessageBoxResultNone);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "auto ok\nauto question\nasked\n");
+  }
+  // Dialogs that can be shown are shown, in the mode asked for.
+  struct ShownDialogs {
+    static bool ready() { return true; }
+    static int show(const MessageBoxRequest& request, bool autoClose) {
+      return request.text == u"shown" && autoClose ? 42 : -1;
+    }
+  };
+  const MessageBoxDialogs shown = {ShownDialogs::ready, ShownDialogs::show};
+  set_message_box_dialogs(&shown);
+  set_message_box_mode(MessageBoxMode::AutoClose);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(messageBox(nullptr, u"shown", kMessageBoxOk), 42);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "shown\n");
 }
 
 TEST_F(MessageBoxTest, ParseMode) {
@@ -191,6 +228,7 @@ class MessageBoxGuiTest : public MessageBoxTest {
  protected:
   void SetUp() override {
     if (!gtk_init_check(nullptr, nullptr)) GTEST_SKIP() << "no X display";
+    use_toolkit_message_boxes();
   }
 };
 

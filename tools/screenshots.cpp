@@ -24,6 +24,7 @@
 #include "kit/kit_writer.h"
 #include "platform/file_system.h"
 #include "platform/message_box.h"
+#include "platform/message_box_dialog.h"
 #include "platform/test_toolkit.h"
 #include "platform/text.h"
 #include "resources/lang.h"
@@ -475,6 +476,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "cannot open the display\n");
     return 1;
   }
+  use_toolkit_message_boxes();
   // --font=NAME renders at that font instead of the desktop's.
   const std::string fontOption = "--font=";
   if (argc > 1 && std::string(argv[1]).compare(0, fontOption.size(), fontOption) == 0) {

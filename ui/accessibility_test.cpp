@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/message_box.h"
+#include "platform/message_box_dialog.h"
 #include "platform/text.h"
 #include "resources/lang.h"
 #include "ui/mnemonics.h"

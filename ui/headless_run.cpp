@@ -4,6 +4,7 @@
 
 #include "install/installation_session.h"
 #include "ui/wizard_faces.h"
+#include "ui/wizard_front.h"
 #include "platform/message_box.h"
 #include "platform/path.h"
 #include "platform/text.h"
@@ -123,4 +124,25 @@ int run_headless(InstallationSession& session, const WizardFaces& faces, const s
       break;
   }
   return outcome.exitStatus;
+}
+
+int run_without_window(InstallationSession& session, const WizardFaces& faces,
+                       const std::vector<SessionMessage>& notices, const std::string& title) {
+  session.setWithDisplay(false);
+  set_message_box_mode(MessageBoxMode::Console);
+  return run_headless(session, faces, widen_lib(title), notices);
+}
+
+namespace {
+
+int run_on_terminal(InstallationSession& session, const WizardFaces& faces,
+                    const std::vector<SessionMessage>& notices, int&, char**&, const std::string& title) {
+  return run_without_window(session, faces, notices, title);
+}
+
+}  // namespace
+
+const WizardFront& terminal_front() {
+  static const WizardFront front = {nullptr, run_on_terminal};
+  return front;
 }

@@ -21,4 +21,9 @@ struct WizardFaces;
 int run_headless(InstallationSession& session, const WizardFaces& faces, const std::u16string& title,
                  const std::vector<SessionMessage>& notices);
 
+// The run without a window, whatever the display: boxes become lines, then
+// run_headless. `title` is UTF-8.
+int run_without_window(InstallationSession& session, const WizardFaces& faces,
+                       const std::vector<SessionMessage>& notices, const std::string& title);
+
 #endif  // OVN8_UI_HEADLESS_RUN_H_

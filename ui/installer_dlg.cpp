@@ -3,6 +3,7 @@
 #include <gdk/gdkkeysyms.h>
 
 #include "platform/message_box.h"
+#include "platform/message_box_dialog.h"
 #include "platform/stop_signals.h"
 #include "platform/text.h"
 #include "resources/lang.h"
@@ -10,6 +11,7 @@
 #include "ui/headless_run.h"
 #include "ui/kit_preparation.h"
 #include "ui/toolkit_language.h"
+#include "ui/wizard_front.h"
 
 namespace {
 
@@ -41,16 +43,18 @@ int run_installer_wizard(InstallationSession& session, const WizardFaces& faces,
   // Without a display the toolkit stays untouched: silent mode then runs
   // headless, and every box becomes a line on standard error.
   const bool withDisplay = !faces.unattended && gtk_init_check(&argc, &argv);
-  session.setWithDisplay(withDisplay);
-  if (!withDisplay) {
-    set_message_box_mode(MessageBoxMode::Console);
-    return run_headless(session, faces, widen_lib(title), notices);
-  }
+  if (!withDisplay) return run_without_window(session, faces, notices, title);
+  session.setWithDisplay(true);
   speak_toolkit_language(narrow_lib(session.settings().languageCode));
   CInstallerDlg dialog(session, faces.silent, title);
   // The user hears of each once.
   for (const SessionMessage& notice : notices) messageBox(&dialog, notice.text, box_flags(notice));
   return dialog.DoModal();
+}
+
+const WizardFront& window_front() {
+  static const WizardFront front = {take_toolkit_options, run_installer_wizard};
+  return front;
 }
 
 CInstallerDlg::CInstallerDlg(InstallationSession& session, bool silent, const std::string& title)

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "platform/message_box.h"
+#include "platform/message_box_dialog.h"
 #include "ui/kit_preparation.h"
 
 namespace {
@@ -43,6 +44,7 @@ void start_up_as_the_wizard_does() {
   int argc = 0;
   char** argv = nullptr;
   if (!gtk_init_check(&argc, &argv)) _exit(kNoDisplay);
+  use_toolkit_message_boxes();
   if (box_closed_from_its_loop() != kMessageBoxResultNone) _exit(kWrongAnswer);
   // Slower than the delay, so that the preparing window shows and moves.
   KitPreparation preparation("Preparing test", 0);

@@ -19,6 +19,7 @@
 #include "ui/installer_dlg.h"
 #include "kit/kit_writer.h"
 #include "platform/message_box.h"
+#include "platform/message_box_dialog.h"
 #include "platform/test_toolkit.h"
 
 namespace uitest {
@@ -31,6 +32,7 @@ inline bool toolkit_available() {
   static const bool available = [] {
     int argc = 0;
     char** argv = nullptr;
+    use_toolkit_message_boxes();
     return gtk_init_check(&argc, &argv) != FALSE;
   }();
   return available;

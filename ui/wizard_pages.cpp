@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/message_box.h"
+#include "platform/message_box_dialog.h"
 #include "platform/path.h"
 #include "platform/text.h"
 #include "resources/lang.h"
