@@ -256,7 +256,10 @@ void visit_record(const std::u16string& path, std::vector<DirectoryIdentity>& vi
 // send escape sequences to a terminal.
 std::u16string joined(const std::vector<std::u16string>& paths) {
   std::u16string text;
-  for (const std::u16string& path : paths) text += u"\n" + printable(path);
+  for (const std::u16string& path : paths) {
+    text += u'\n';
+    text += printable(path);
+  }
   return text;
 }
 

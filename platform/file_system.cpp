@@ -9,12 +9,14 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <stdio.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -935,8 +937,42 @@ void FolderStatusLookup::setFolder(const std::u16string& folder) {
 }
 
 void FolderStatusLookup::forget() {
+  for (const auto& holder : holders_)
+    if (holder.second >= 0) close(holder.second);
+  holders_.clear();
+  openHolders_ = 0;
   if (folder_ >= 0) close(folder_);
   folder_ = -1;
+}
+
+size_t FolderStatusLookup::defaultMaxOpenFolders() {
+  static const size_t most = [] {
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return size_t(1024);
+    return std::min<size_t>(1024, size_t(limit.rlim_cur / 4));
+  }();
+  return most;
+}
+
+int FolderStatusLookup::holderOf(const std::string& relative, const char*& name) {
+  name = relative.c_str();
+  const size_t slash = relative.rfind('/');
+  // A name right in the folder, or a path ending in "/" (a folder's own
+  // look, which the walk from the folder answers).
+  if (slash == std::string::npos || slash + 1 == relative.size()) return folder_;
+  const std::string parent = relative.substr(0, slash);
+  auto known = holders_.find(parent);
+  if (known == holders_.end()) {
+    if (openHolders_ >= maxOpenFolders_) return folder_;
+    // Opened as the walk would pass it: links followed, a file or a
+    // missing folder refused (and then answered by the walk itself).
+    const int opened = openat(folder_, parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (opened >= 0) ++openHolders_;
+    known = holders_.emplace(parent, opened).first;
+  }
+  if (known->second < 0) return folder_;
+  name = relative.c_str() + slash + 1;
+  return known->second;
 }
 
 uint32_t FolderStatusLookup::status(const std::u16string& path, bool followLink, FileStatus& status) {
@@ -949,10 +985,12 @@ uint32_t FolderStatusLookup::status(const std::u16string& path, bool followLink,
   if (below && folder_ < 0) folder_ = open(folderPath_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   // Should the folder not open, the whole path gives the answer and error.
   const bool fromFolder = below && folder_ >= 0;
-  const std::string narrow = narrow_lib(fromFolder ? path.substr(base + 1) : path);
+  narrow_into(fromFolder ? std::u16string_view(path).substr(base + 1) : std::u16string_view(path), relative_);
+  const char* name = relative_.c_str();
+  const int holder = fromFolder ? holderOf(relative_, name) : AT_FDCWD;
   struct stat64 found;
   const int flags = followLink ? 0 : AT_SYMLINK_NOFOLLOW;
-  const int result = fstatat64(fromFolder ? folder_ : AT_FDCWD, narrow.c_str(), &found, flags);
+  const int result = fstatat64(holder, name, &found, flags);
   if (result != 0) {
     // A missing entry (or a link to one, when following) is an answer.
     if (errno == ENOENT) return 0;

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/errors.h"
@@ -341,26 +342,45 @@ class FileSystem {
 };
 
 // GetFileStatus for many paths below one folder, as a run's planning looks
-// at its entries: the folder stays open, and a path below it is looked up
-// from there instead of walking the folder's own path again each time.
-// For one pass over a tree that does not move under it: a folder renamed
-// meanwhile is still seen where it was opened.
+// at its entries: the folder stays open, and so do the folders below it
+// that hold what is looked at (up to `maxOpenFolders` of them), so that
+// each look is one name in an open folder instead of a walk of the whole
+// path. For one pass over a tree that does not move under it: a folder
+// renamed meanwhile is still seen where it was opened.
 class FolderStatusLookup {
  public:
-  explicit FolderStatusLookup(const std::u16string& folder = std::u16string()) { setFolder(folder); }
+  // A quarter of the descriptors the process may have, at most 1024: the
+  // run's other files always find one.
+  static size_t defaultMaxOpenFolders();
+  explicit FolderStatusLookup(const std::u16string& folder = std::u16string(),
+                              size_t maxOpenFolders = defaultMaxOpenFolders())
+      : maxOpenFolders_(maxOpenFolders) {
+    setFolder(folder);
+  }
   FolderStatusLookup(const FolderStatusLookup&) = delete;
   FolderStatusLookup& operator=(const FolderStatusLookup&) = delete;
   ~FolderStatusLookup() { forget(); }
   // Paths below `folder` are looked up from it; others as GetFileStatus does.
   void setFolder(const std::u16string& folder);
   uint32_t status(const std::u16string& path, bool followLink, FileStatus& status);
-  // Closes the folder: the next look below it opens it again.
+  // Closes the folders: the next look below them opens them again.
   void forget();
 
  private:
+  // The open folder that holds `relative` (a path below the folder), and
+  // in `name` what to look up there; the folder itself when none of its
+  // own is or can be open.
+  int holderOf(const std::string& relative, const char*& name);
+
   int folder_ = -1;
   std::string folderPath_;  // without a trailing '/'
   std::u16string wideFolder_;  // the same, as given
+  const size_t maxOpenFolders_;
+  // Folders below, by their path from the folder: open, or -1 when they
+  // could not be opened (the look from the folder then gives the answer).
+  std::unordered_map<std::string, int> holders_;
+  size_t openHolders_ = 0;
+  std::string relative_;  // kept between looks for its buffer
 };
 
 // The status of `path` itself (link_status) or of what a link there names

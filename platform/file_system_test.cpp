@@ -845,9 +845,11 @@ bool sameAnswer(uint32_t resultA, const FileStatus& a, uint32_t resultB, const F
 
 }  // namespace
 
-// Looked up from the open folder, every path gets the answer a walk of the
-// whole path gives: files, links followed or not, what is missing, a file
-// where a folder should be, paths beside the folder and the folder itself.
+// Looked up from the open folder (and the open folders below it, as many
+// as may be open), every path gets the answer a walk of the whole path
+// gives: files, links followed or not, what is missing, a file or a
+// dangling link where a folder should be, paths beside the folder and the
+// folder itself.
 TEST_F(FileSystemTest, FolderLookupAnswersAsAWalkOfTheWholePath) {
   const std::string top = dir_ / "top";
   ASSERT_EQ(0, mkdir(top.c_str(), 0755));
@@ -861,9 +863,11 @@ TEST_F(FileSystemTest, FolderLookupAnswersAsAWalkOfTheWholePath) {
   const std::vector<std::string> paths = {
       top + "/sub/file", top + "/plain", top + "/link", top + "/dangling", top + "/missing",
       top + "/gone/file", top + "/plain/file", top + "/sub", top + "/sub/", top + "/loop/sub/file",
-      top + "/sub/../plain", top, dir_ / "beside", dir_ / "nothing", top + "x/file"};
+      top + "/sub/../plain", top, dir_ / "beside", dir_ / "nothing", top + "x/file",
+      top + "/dangling/file", top + "/link/file", top + "/loop/link", top + "/sub//file"};
+  for (size_t openFolders : {size_t(0), size_t(1), FolderStatusLookup::defaultMaxOpenFolders()})
   for (const std::string& folder : {top, top + "/", top + "/sub", dir_ / "missing-folder"}) {
-    FolderStatusLookup lookup(wide(folder));
+    FolderStatusLookup lookup(wide(folder), openFolders);
     for (int round = 0; round < 2; ++round) {
       for (const std::string& path : paths) {
         for (bool follow : {false, true}) {

@@ -172,12 +172,18 @@ std::u16string widen_lib(const std::string& text) {
 }
 
 std::string narrow_lib(const std::u16string& text) {
-  // The conversion ends at the first zero unit, as for a C string.
-  size_t len = text.find(u'\0');
-  if (len == std::u16string::npos) len = text.size();
   std::string out;
-  if (!encode_multibyte(text.data(), len, out)) return std::string();
+  narrow_into(text, out);
   return out;
+}
+
+bool narrow_into(std::u16string_view text, std::string& out) {
+  out.clear();
+  // The conversion ends at the first zero unit, as for a C string.
+  const size_t len = std::min(text.find(u'\0'), text.size());
+  if (encode_multibyte(text.data(), len, out)) return true;
+  out.clear();
+  return false;
 }
 
 std::u16string utf8_to_utf16(const std::string& text) {

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 // Separator of every path the system builds, and the separator that kit
 // entries and some stored lists use instead.
@@ -49,6 +50,9 @@ int MultiByteToWideChar(unsigned codePage, unsigned flags, const char* src,
 // narrow_lib ends at the first zero unit, widen_lib at the first zero byte.
 std::u16string widen_lib(const std::string& text);
 std::string narrow_lib(const std::u16string& text);
+// narrow_lib into `out` (replaced), which keeps its buffer from one call to
+// the next; false (and `out` empty) for an unconvertible text.
+bool narrow_into(std::u16string_view text, std::string& out);
 
 // UTF-8 literals of the sources into wide strings, independent of the locale.
 std::u16string utf8_to_utf16(const std::string& text);
