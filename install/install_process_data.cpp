@@ -83,11 +83,11 @@ bool InstallProcessData::isCancelled() {
   return cancelled_;
 }
 
-void InstallProcessData::reportEntry(uint32_t index, uint32_t count, const std::u16string& name,
+void InstallProcessData::reportEntry(uint32_t index, uint32_t count, std::u16string_view name,
                                      const std::u16string& path, int progress) {
   SemaphoreLock lock(lock_);
   report_.message = path;
-  report_.entryName = name;
+  report_.entryName.assign(name);
   report_.code = 0;
   report_.progress = progress;
   report_.phase = RunPhase::kCopying;

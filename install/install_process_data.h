@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "kit/kit_reader.h"
 
@@ -69,7 +70,7 @@ class InstallProcessData {
 
   // The run is at entry `index` of `count`, written to `path` (`name` in
   // the directory): one report with the state fields.
-  void reportEntry(uint32_t index, uint32_t count, const std::u16string& name,
+  void reportEntry(uint32_t index, uint32_t count, std::u16string_view name,
                    const std::u16string& path, int progress);
   // The rollback has `left` of `total` steps to go.
   void reportRestoring(uint32_t left, uint32_t total);

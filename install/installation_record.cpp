@@ -308,6 +308,14 @@ std::u16string record_path(const std::u16string& target) {
 }
 
 uint32_t read_installation_record(const std::u16string& target, InstallationRecord& record) {
+  std::string bytes;
+  const uint32_t result = read_installation_record_bytes(target, bytes);
+  if (result != ERROR_SUCCESS) return result;
+  return decode_record(bytes, record) ? uint32_t(ERROR_SUCCESS) : uint32_t(ERROR_INVALID_DATA);
+}
+
+uint32_t read_installation_record_bytes(const std::u16string& target, std::string& bytes) {
+  bytes.clear();
   FileStatus folder, file;
   uint32_t result = link_status(without_trailing_separator(control_folder(target)), folder);
   if (result == ERROR_SUCCESS) result = link_status(record_path(target), file);
@@ -315,8 +323,5 @@ uint32_t read_installation_record(const std::u16string& target, InstallationReco
   if (!folder.exists() || !file.exists()) return ERROR_FILE_NOT_FOUND;
   if (!is_users_own(folder, FileKind::kDirectory) || !is_users_own(file, FileKind::kRegular))
     return ERROR_INVALID_DATA;
-  std::string bytes;
-  result = read_small_file(record_path(target), bytes);
-  if (result != ERROR_SUCCESS) return result;
-  return decode_record(bytes, record) ? uint32_t(ERROR_SUCCESS) : uint32_t(ERROR_INVALID_DATA);
+  return read_small_file(record_path(target), bytes);
 }

@@ -75,5 +75,7 @@ std::u16string record_path(const std::u16string& target);
 // Reads the record of `target`: 2 when there is none; 13 when it is damaged
 // or not trustworthy (not a regular file of this user's, writable by others).
 uint32_t read_installation_record(const std::u16string& target, InstallationRecord& record);
+// Its first half: the bytes of a record that may be trusted, not decoded.
+uint32_t read_installation_record_bytes(const std::u16string& target, std::string& bytes);
 
 #endif  // OVN8_INSTALL_INSTALLATION_RECORD_H_

@@ -80,6 +80,7 @@ uint32_t Installer::runEntries(InstallProcessData* data) {
   result = checkDestinationLengths(*kit, directory);
   if (result != ERROR_SUCCESS) return stopOnError(result, 0);
 
+  presentRecord_.read(directory_);
   const size_t count = kit->entries.size();
   recordBuilder_.reserve(count);
   plannedTimes_.reserve(count);
@@ -98,7 +99,7 @@ uint32_t Installer::runEntries(InstallProcessData* data) {
       if (data_->isCancelled()) return cancel();
       const PlannedEntry& planned = batch_[i];
       reportedPercent_ = planned.percent;
-      data_->reportEntry(planned.index, uint32_t(count), planned.path.substr(directory.size()),
+      data_->reportEntry(planned.index, uint32_t(count), std::u16string_view(planned.path).substr(directory.size()),
                          planned.path, int(planned.percent));
       if (failure_ != ERROR_SUCCESS && i + 1 == batch_.size())
         return failEntry(planned.path, failure_, planned.percent);
@@ -233,7 +234,7 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
         log_event((found.existingNewer ? "kept " : "skipped ") + narrow_lib(planned.path) +
                   (found.existingNewer ? ": newer than the kit's entry" : ": up to date"));
       if (found.existingNewer) ++kept_;
-      recordBuilder_.noteInPlace(key, found.existingNewer ? RecordAction::kKeptNewer : RecordAction::kUpToDate,
+      recordBuilder_.noteInPlace(std::move(key), found.existingNewer ? RecordAction::kKeptNewer : RecordAction::kUpToDate,
                                  found.judged);
       return ERROR_SUCCESS;
     }
@@ -292,7 +293,7 @@ uint32_t Installer::writeRecord() {
   data_->get(kit, directory);
   if (kit->entries.empty()) return ERROR_SUCCESS;
   InstallationRecord present, record;
-  const bool havePresent = read_installation_record(directory_, present) == ERROR_SUCCESS;
+  const bool havePresent = presentRecord_.take(present);
   if (kitDigest_) recordBuilder_.setKitSha256(kitDigest_());
   if (!recordBuilder_.finish(directory_, havePresent ? &present : nullptr, int64_t(time(nullptr)), record))
     return ERROR_SUCCESS;

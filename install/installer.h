@@ -14,6 +14,7 @@
 
 #include "install/install_process_data.h"
 #include "install/installation_record.h"
+#include "install/present_record.h"
 #include "install/record_builder.h"
 #include "install/rollback.h"
 #include "install/up_to_date.h"
@@ -126,6 +127,8 @@ class Installer {
   KitIdentity kitIdentity_;
   std::function<std::string()> kitDigest_;
   RecordBuilder recordBuilder_;
+  // Read as the run begins, decoded while it plans.
+  PresentRecord presentRecord_;
   // The modification time (whole seconds) of every file this run has
   // planned to write, by key: a later entry of the same name compares with
   // it.

@@ -15,17 +15,26 @@ void RecordBuilder::start(const KitIdentity& kit) {
   places_ = 0;
 }
 
+size_t RecordBuilder::PlaceIndex::hashOf(const std::u16string& path) {
+  return std::hash<std::u16string_view>()(path);
+}
+
 size_t RecordBuilder::PlaceIndex::slotOf(const std::vector<RecordEntry>& entries,
-                                         const std::u16string& path) const {
+                                         const std::u16string& path, size_t hash) const {
   const size_t mask = slots_.size() - 1;
-  size_t slot = std::hash<std::u16string_view>()(path) & mask;
-  while (slots_[slot] != 0 && entries[slots_[slot] - 1].path != path) slot = (slot + 1) & mask;
+  const uint32_t tag = uint32_t(hash >> 32);
+  size_t slot = hash & mask;
+  while (slots_[slot].entry != 0 && (slots_[slot].tag != tag || entries[slots_[slot].entry - 1].path != path))
+    slot = (slot + 1) & mask;
   return slot;
 }
 
 void RecordBuilder::PlaceIndex::rebuild(const std::vector<RecordEntry>& entries, size_t slots) {
-  slots_.assign(slots, 0);
-  for (size_t i = 0; i < taken_; ++i) slots_[slotOf(entries, entries[i].path)] = uint32_t(i + 1);
+  slots_.assign(slots, Slot());
+  for (size_t i = 0; i < taken_; ++i) {
+    const size_t hash = hashOf(entries[i].path);
+    slots_[slotOf(entries, entries[i].path, hash)] = {uint32_t(i + 1), uint32_t(hash >> 32)};
+  }
 }
 
 void RecordBuilder::PlaceIndex::reserve(const std::vector<RecordEntry>& entries, size_t places) {
@@ -34,20 +43,20 @@ void RecordBuilder::PlaceIndex::reserve(const std::vector<RecordEntry>& entries,
   if (slots > slots_.size()) rebuild(entries, slots);
 }
 
-size_t RecordBuilder::PlaceIndex::find(const std::vector<RecordEntry>& entries,
-                                       const std::u16string& path) const {
+size_t RecordBuilder::PlaceIndex::find(const std::vector<RecordEntry>& entries, const std::u16string& path,
+                                       size_t hash) const {
   if (slots_.empty()) return entries.size();
-  const uint32_t found = slots_[slotOf(entries, path)];
+  const uint32_t found = slots_[slotOf(entries, path, hash)].entry;
   return found == 0 ? entries.size() : found - 1;
 }
 
-void RecordBuilder::PlaceIndex::addLast(const std::vector<RecordEntry>& entries) {
+void RecordBuilder::PlaceIndex::addLast(const std::vector<RecordEntry>& entries, size_t hash) {
   ++taken_;
   if (taken_ * 2 > slots_.size()) {
     rebuild(entries, std::max<size_t>(16, slots_.size() * 2));
     return;
   }
-  slots_[slotOf(entries, entries.back().path)] = uint32_t(entries.size());
+  slots_[slotOf(entries, entries.back().path, hash)] = {uint32_t(entries.size()), uint32_t(hash >> 32)};
 }
 
 void RecordBuilder::reserve(size_t entries) {
@@ -56,17 +65,29 @@ void RecordBuilder::reserve(size_t entries) {
 }
 
 size_t RecordBuilder::indexOf(const std::u16string& key) {
-  const size_t found = byKey_.find(record_.entries, key);
+  const size_t hash = PlaceIndex::hashOf(key);
+  const size_t found = byKey_.find(record_.entries, key, hash);
   if (found < record_.entries.size()) return found;
+  return addPlace(std::u16string(key), hash);
+}
+
+size_t RecordBuilder::indexOf(std::u16string&& key) {
+  const size_t hash = PlaceIndex::hashOf(key);
+  const size_t found = byKey_.find(record_.entries, key, hash);
+  if (found < record_.entries.size()) return found;
+  return addPlace(std::move(key), hash);
+}
+
+size_t RecordBuilder::addPlace(std::u16string&& key, size_t hash) {
   record_.entries.emplace_back();
-  record_.entries.back().path = key;
-  byKey_.addLast(record_.entries);
+  record_.entries.back().path = std::move(key);
+  byKey_.addLast(record_.entries, hash);
   ++places_;
   return record_.entries.size() - 1;
 }
 
-void RecordBuilder::noteInPlace(const std::u16string& key, RecordAction action, const FileStatus& status) {
-  const size_t index = indexOf(key);
+void RecordBuilder::noteInPlace(std::u16string&& key, RecordAction action, const FileStatus& status) {
+  const size_t index = indexOf(std::move(key));
   RecordEntry& entry = record_.entries[index];
   entry.action = action;
   entry.size = status.size;
@@ -124,7 +145,7 @@ uint32_t RecordBuilder::note(KitReader& kit, uint32_t index, const std::u16strin
 }
 
 uint32_t RecordBuilder::noteWrittenAgain(KitReader& kit, uint32_t index, const std::u16string& key) {
-  const size_t found = byKey_.find(record_.entries, key);
+  const size_t found = byKey_.find(record_.entries, key, PlaceIndex::hashOf(key));
   if (found == record_.entries.size()) return note(kit, index, key, RecordAction::kInstalled);
   return fill(kit, index, record_.entries[found]);
 }
