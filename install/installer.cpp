@@ -186,17 +186,21 @@ void Installer::planBatch(KitReader& kit, const std::u16string& directory, size_
   failure_ = ERROR_SUCCESS;
   const size_t count = kit.entries.size();
   uint64_t bytes = 0;
+  bool changes = false;
   for (size_t i = first; i < end && bytes < kBatchBytes; ++i) {
     PlannedEntry planned;
     planned.index = uint32_t(i);
     planned.percent = uint32_t(uint64_t(i) * 100 / count);
     failure_ = planEntry(kit, directory, planned);
     const bool write = planned.write;
+    changes = changes || write || planned.retime;
     batch_.push_back(std::move(planned));
     if (failure_ != ERROR_SUCCESS) break;
     if (write) bytes += kit.entries[i].size;
   }
-  placeLookup_.forget();
+  // The folders looked from are never kept over a change the run makes;
+  // a batch that changes nothing leaves them to the next one.
+  if (changes || failure_ != ERROR_SUCCESS) placeLookup_.forget();
 }
 
 // Decides whether the entry is written and records, before anything
@@ -204,13 +208,14 @@ void Installer::planBatch(KitReader& kit, const std::u16string& directory, size_
 uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
                               PlannedEntry& planned) {
   const config::KitEntry& entry = kit.entries[planned.index];
-  const std::u16string name = config::entryNameInDirectory(entry.name);
-  planned.path = directory + name;
   // The reader refuses such names when it opens a kit; a reader filled
   // another way must not write outside the directory either.
   std::u16string key;
-  if (!config::isSafeEntryName(name) || !relative_path_key(name, key) || rollback_.isOwnName(key))
+  if (!config::safeEntryPlace(entry.name, key) || rollback_.isOwnName(key)) {
+    planned.path = directory + config::entryNameInDirectory(entry.name);  // the failure names it
     return ERROR_INVALID_NAME;
+  }
+  planned.path = directory + key;
   FileStatus seen;
   auto earlier = plannedTimes_.find(key);
   if (earlier != plannedTimes_.end()) {

@@ -124,6 +124,15 @@ inline bool isSafeEntryName(const std::u16string& name) {
          normal.size() == name.size();
 }
 
+// The place of an entry below the directory, with "/" separators, in one
+// pass: entryNameInDirectory of a name that isSafeEntryName accepts, which
+// is also its journal key. False for a name isSafeEntryName refuses.
+inline bool safeEntryPlace(const std::u16string& name, std::u16string& place) {
+  return !hasUnprintableCharacter(name) &&
+         normal_relative_path(name, PathSeparators::kSlashAndBackslash, u'/', place) &&
+         place.size() == name.size();
+}
+
 // Limits of the file system on names, in bytes of the narrowed (UTF-8) text:
 // a component of at most 255 bytes, a whole path below 4096.
 enum : size_t {

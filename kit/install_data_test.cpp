@@ -367,6 +367,24 @@ TEST(InstallDataTest, NamesWithControlCharactersOrLoneSurrogatesAreRefusedByNumb
   }
 }
 
+// The place the installer takes in one pass is the name below the
+// directory that the two-step rule gives, and refused where it refuses.
+TEST(InstallDataTest, SafeEntryPlaceAgreesWithTheNameBelowTheDirectory) {
+  const std::u16string names[] = {
+      u"a", u"forms\\a.tpl", u"forms/a.tpl", u"forms\\deep/b", u"\\lead", u"trail\\", u"a\\\\b", u"a\\.\\b",
+      u".\\a", u"..\\a", u"a\\..", u"a\\..\\b", u"..", u".", u"", u"\\", u"...", u"a..b", u"line\nx",
+      u"lone\xd800", u"Шаблоны\\отчёт.tpl", u"emoji\U0001F600", u"a//b", std::u16string(u"nul\0", 4)};
+  for (const std::u16string& name : names) {
+    SCOPED_TRACE(narrow_lib(printable(name)));
+    std::u16string place = u"left over";
+    const bool safe = config::safeEntryPlace(name, place);
+    EXPECT_EQ(config::isSafeEntryName(name), safe);
+    if (safe) {
+      EXPECT_EQ(config::entryNameInDirectory(name), place);
+    }
+  }
+}
+
 TEST(InstallDataTest, AnEmptyEntryMayPointAnywhere) {
   KitScene scratch;
   for (uint32_t offset : {0u, 1000u, 0xFFFFFFF0u}) {
