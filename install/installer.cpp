@@ -187,6 +187,7 @@ void Installer::planBatch(KitReader& kit, const std::u16string& directory, size_
   const size_t count = kit.entries.size();
   uint64_t bytes = 0;
   bool changes = false;
+  lookAheadAt(kit, directory, first, end);
   for (size_t i = first; i < end && bytes < kBatchBytes; ++i) {
     PlannedEntry planned;
     planned.index = uint32_t(i);
@@ -198,9 +199,22 @@ void Installer::planBatch(KitReader& kit, const std::u16string& directory, size_
     if (failure_ != ERROR_SUCCESS) break;
     if (write) bytes += kit.entries[i].size;
   }
+  placeLookup_.stopLookingAhead();
   // The folders looked from are never kept over a change the run makes;
   // a batch that changes nothing leaves them to the next one.
   if (changes || failure_ != ERROR_SUCCESS) placeLookup_.forget();
+}
+
+// Where files stand already (a directory that holds an installation), the
+// places of the batch are looked at from both ends at once, on two cores.
+void Installer::lookAheadAt(const KitReader& kit, const std::u16string& directory, size_t first, size_t end) {
+  batchFirst_ = first;
+  if (!presentRecord_.found()) return;
+  std::vector<std::u16string> places(end - first);
+  std::u16string key;
+  for (size_t i = first; i < end; ++i)
+    if (config::safeEntryPlace(kit.entries[i].name, key)) places[i - first] = directory + key;
+  placeLookup_.lookAheadAt(std::move(places));
 }
 
 // Decides whether the entry is written and records, before anything
@@ -233,7 +247,7 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
     // stands here yet. Should something appear meanwhile, the final rename,
     // which never replaces, fails instead of overwriting it.
   } else {
-    const EntryPlace found = lookAtEntryPlace(planned.path, entry.lastWriteTime, &placeLookup_);
+    const EntryPlace found = lookAtEntryPlace(planned.path, entry.lastWriteTime, &placeLookup_, planned.index - batchFirst_);
     if (!found.write) {
       if (run_log().isOpen())
         log_event((found.existingNewer ? "kept " : "skipped ") + narrow_lib(planned.path) +

@@ -72,6 +72,7 @@ class Installer {
   // installed, with its error in failure_ (it stays the last planned
   // entry).
   void planBatch(KitReader& kit, const std::u16string& directory, size_t first, size_t end);
+  void lookAheadAt(const KitReader& kit, const std::u16string& directory, size_t first, size_t end);
   uint32_t planEntry(KitReader& kit, const std::u16string& directory, PlannedEntry& planned);
   // Writes the entry under its temporary name and, unless the kit is
   // streamed, puts it in place; a streamed kit's entries wait in staged_
@@ -129,6 +130,7 @@ class Installer {
   RecordBuilder recordBuilder_;
   // Read as the run begins, decoded while it plans.
   PresentRecord presentRecord_;
+  size_t batchFirst_ = 0;  // the kit's number of the batch's first entry
   // The modification time (whole seconds) of every file this run has
   // planned to write, by key: a later entry of the same name compares with
   // it.

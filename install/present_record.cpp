@@ -24,7 +24,8 @@ void PresentRecord::read(const std::u16string& target) {
   wait();
   sound_ = false;
   record_ = InstallationRecord();
-  if (read_installation_record_bytes(target, bytes_) != ERROR_SUCCESS || bytes_.empty()) return;
+  found_ = read_installation_record_bytes(target, bytes_) == ERROR_SUCCESS && !bytes_.empty();
+  if (!found_) return;
   const int starter = sched_getcpu();
   decoder_ = std::thread([this, starter] {
     move_away_from(starter);

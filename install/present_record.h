@@ -23,6 +23,8 @@ class PresentRecord {
   void read(const std::u16string& target);
   // The record once decoded; false when there is none or it is damaged.
   bool take(InstallationRecord& record);
+  // Whether the directory held a record of the user's when read.
+  bool found() const { return found_; }
 
  private:
   void wait();
@@ -31,6 +33,7 @@ class PresentRecord {
   std::string bytes_;
   InstallationRecord record_;
   bool sound_ = false;
+  bool found_ = false;
 };
 
 #endif  // OVN8_INSTALL_PRESENT_RECORD_H_

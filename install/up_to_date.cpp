@@ -17,11 +17,11 @@ bool timeIsUpToDate(const FileStatus& status, const _FILETIME& entryTime) {
 }
 
 EntryPlace lookAtEntryPlace(const std::u16string& path, const _FILETIME& entryTime,
-                            FolderStatusLookup* lookup) {
+                            FolderStatusLookup* lookup, size_t slot) {
   EntryPlace place;
   FileStatus status;
   const auto look = [&](bool followLink) {
-    return lookup != nullptr ? lookup->status(path, followLink, status)
+    return lookup != nullptr ? lookup->status(path, followLink, status, slot)
                              : FileSystem::GetFileStatus(path, followLink, status);
   };
   place.lookError = look(false);

@@ -33,9 +33,10 @@ struct EntryPlace {
   FileStatus judged;
 };
 // Nothing is opened, so a FIFO at the place cannot block the look. A run's
-// planning passes its `lookup` to look at many places in few folders.
+// planning passes its `lookup` to look at many places in few folders, and
+// the path's `slot` among those it looks ahead at.
 EntryPlace lookAtEntryPlace(const std::u16string& path, const _FILETIME& entryTime,
-                            FolderStatusLookup* lookup = nullptr);
+                            FolderStatusLookup* lookup = nullptr, size_t slot = SIZE_MAX);
 
 // True when a run would leave the file at `path` as it is for `entry`.
 inline bool entryIsUpToDate(const std::u16string& path, const config::KitEntry& entry) {

@@ -12,6 +12,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sched.h>
 #include <stdio.h>
 #include <time.h>
 #include <unistd.h>
@@ -19,6 +20,8 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <thread>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -929,6 +932,32 @@ uint32_t FileSystem::GetFileStatus(const std::u16string& path, bool followLink,
   return 0;
 }
 
+// The looking ahead of one batch: each slot is taken by the planner (from
+// the front) or the helper (from the back), whichever comes first.
+struct FolderStatusLookup::LookAhead {
+  enum : uint8_t { kFree, kPlanner, kHelper, kDone };
+  struct Answer {
+    int error = 0;  // errno of the look, 0 when it found something
+    struct stat64 found;
+  };
+  LookAhead(std::vector<std::u16string> looked, size_t most)
+      : paths(std::move(looked)), states(new std::atomic<uint8_t>[paths.size()]()), answers(paths.size()),
+        holders(most) {}
+  std::vector<std::u16string> paths;
+  std::unique_ptr<std::atomic<uint8_t>[]> states;
+  std::vector<Answer> answers;
+  Holders holders;  // the helper's own
+  std::atomic<bool> stop{false};
+  std::thread helper;
+};
+
+FolderStatusLookup::FolderStatusLookup(const std::u16string& folder, size_t maxOpenFolders)
+    : maxOpenFolders_(maxOpenFolders), holders_(maxOpenFolders) {
+  setFolder(folder);
+}
+
+FolderStatusLookup::~FolderStatusLookup() { forget(); }
+
 void FolderStatusLookup::setFolder(const std::u16string& folder) {
   forget();
   wideFolder_ = folder;
@@ -936,11 +965,16 @@ void FolderStatusLookup::setFolder(const std::u16string& folder) {
   folderPath_ = narrow_lib(wideFolder_);
 }
 
+void FolderStatusLookup::stopLookingAhead() {
+  if (ahead_ == nullptr) return;
+  ahead_->stop = true;
+  if (ahead_->helper.joinable()) ahead_->helper.join();
+  ahead_.reset();
+}
+
 void FolderStatusLookup::forget() {
-  for (const auto& holder : holders_)
-    if (holder.second >= 0) close(holder.second);
-  holders_.clear();
-  openHolders_ = 0;
+  stopLookingAhead();
+  holders_.close();
   if (folder_ >= 0) close(folder_);
   folder_ = -1;
 }
@@ -954,50 +988,119 @@ size_t FolderStatusLookup::defaultMaxOpenFolders() {
   return most;
 }
 
-int FolderStatusLookup::holderOf(const std::string& relative, const char*& name) {
+void FolderStatusLookup::Holders::close() {
+  for (const auto& holder : open_)
+    if (holder.second >= 0) ::close(holder.second);
+  open_.clear();
+  count_ = 0;
+}
+
+int FolderStatusLookup::Holders::holderOf(int folder, const std::string& relative, const char*& name) {
   name = relative.c_str();
   const size_t slash = relative.rfind('/');
   // A name right in the folder, or a path ending in "/" (a folder's own
   // look, which the walk from the folder answers).
-  if (slash == std::string::npos || slash + 1 == relative.size()) return folder_;
+  if (slash == std::string::npos || slash + 1 == relative.size()) return folder;
   const std::string parent = relative.substr(0, slash);
-  auto known = holders_.find(parent);
-  if (known == holders_.end()) {
-    if (openHolders_ >= maxOpenFolders_) return folder_;
+  auto known = open_.find(parent);
+  if (known == open_.end()) {
+    if (count_ >= most_) return folder;
     // Opened as the walk would pass it: links followed, a file or a
     // missing folder refused (and then answered by the walk itself).
-    const int opened = openat(folder_, parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (opened >= 0) ++openHolders_;
-    known = holders_.emplace(parent, opened).first;
+    const int opened = openat(folder, parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (opened >= 0) ++count_;
+    known = open_.emplace(parent, opened).first;
   }
-  if (known->second < 0) return folder_;
+  if (known->second < 0) return folder;
   name = relative.c_str() + slash + 1;
   return known->second;
 }
+
+bool FolderStatusLookup::below(const std::u16string& path, std::u16string_view& relative) {
+  const size_t base = wideFolder_.size();
+  const bool under = base > 1 && path.size() > base + 1 && path[base] == u'/' && path[base + 1] != u'/' &&
+                     path.compare(0, base, wideFolder_) == 0;
+  if (under && folder_ < 0) folder_ = open(folderPath_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  // Should the folder not open, the whole path gives the answer and error.
+  if (!under || folder_ < 0) return false;
+  relative = std::u16string_view(path).substr(base + 1);
+  return true;
+}
+
+namespace {
+
+uint32_t status_answer(int result, int error, const struct stat64& found, FileStatus& status) {
+  if (result != 0) {
+    // A missing entry (or a link to one, when following) is an answer.
+    if (error == ENOENT) return 0;
+    return setLastErrorByErrNo(error);
+  }
+  status = statusOf(found);
+  return 0;
+}
+
+}  // namespace
 
 uint32_t FolderStatusLookup::status(const std::u16string& path, bool followLink, FileStatus& status) {
   FileSystem::ms_lastError = 0;
   status = FileStatus();
   if (uint32_t fault = injectedFault(FileOp::GetFileStatus, path)) return fault;
-  const size_t base = wideFolder_.size();
-  const bool below = base > 1 && path.size() > base + 1 && path[base] == u'/' && path[base + 1] != u'/' &&
-                     path.compare(0, base, wideFolder_) == 0;
-  if (below && folder_ < 0) folder_ = open(folderPath_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  // Should the folder not open, the whole path gives the answer and error.
-  const bool fromFolder = below && folder_ >= 0;
-  narrow_into(fromFolder ? std::u16string_view(path).substr(base + 1) : std::u16string_view(path), relative_);
+  std::u16string_view relative;
+  const bool fromFolder = below(path, relative);
+  narrow_into(fromFolder ? relative : std::u16string_view(path), relative_);
   const char* name = relative_.c_str();
-  const int holder = fromFolder ? holderOf(relative_, name) : AT_FDCWD;
+  const int holder = fromFolder ? holders_.holderOf(folder_, relative_, name) : AT_FDCWD;
   struct stat64 found;
-  const int flags = followLink ? 0 : AT_SYMLINK_NOFOLLOW;
-  const int result = fstatat64(holder, name, &found, flags);
-  if (result != 0) {
-    // A missing entry (or a link to one, when following) is an answer.
-    if (errno == ENOENT) return 0;
-    return setLastErrorByErrNo(errno);
+  const int result = fstatat64(holder, name, &found, followLink ? 0 : AT_SYMLINK_NOFOLLOW);
+  return status_answer(result, errno, found, status);
+}
+
+uint32_t FolderStatusLookup::status(const std::u16string& path, bool followLink, FileStatus& status,
+                                    size_t slot) {
+  LookAhead* ahead = ahead_.get();
+  if (followLink || ahead == nullptr || slot >= ahead->paths.size() || ahead->paths[slot] != path)
+    return this->status(path, followLink, status);
+  uint8_t state = LookAhead::kFree;
+  if (ahead->states[slot].compare_exchange_strong(state, LookAhead::kPlanner) || state == LookAhead::kPlanner)
+    return this->status(path, false, status);
+  // The helper has it (a single look): its answer, after the fault hook.
+  while (state != LookAhead::kDone) {
+    sched_yield();
+    state = ahead->states[slot].load(std::memory_order_acquire);
   }
-  status = statusOf(found);
-  return 0;
+  FileSystem::ms_lastError = 0;
+  status = FileStatus();
+  if (uint32_t fault = injectedFault(FileOp::GetFileStatus, path)) return fault;
+  const LookAhead::Answer& answer = ahead->answers[slot];
+  return status_answer(answer.error == 0 ? 0 : -1, answer.error, answer.found, status);
+}
+
+void FolderStatusLookup::lookAheadAt(std::vector<std::u16string> paths) {
+  stopLookingAhead();
+  if (paths.empty() || folder_ < 0) {
+    std::u16string_view relative;
+    if (paths.empty() || !below(paths.front(), relative)) return;
+  }
+  ahead_.reset(new LookAhead(std::move(paths), maxOpenFolders_));
+  LookAhead* ahead = ahead_.get();
+  const int folder = folder_;
+  ahead->helper = std::thread([this, ahead, folder] {
+    std::string relative;
+    for (size_t slot = ahead->paths.size(); slot-- > 0 && !ahead->stop.load(std::memory_order_relaxed);) {
+      uint8_t state = LookAhead::kFree;
+      if (!ahead->states[slot].compare_exchange_strong(state, LookAhead::kHelper)) break;  // met the planner
+      LookAhead::Answer& answer = ahead->answers[slot];
+      const std::u16string& path = ahead->paths[slot];
+      const size_t base = wideFolder_.size();
+      const bool under = path.size() > base + 1 && path[base] == u'/' && path[base + 1] != u'/' &&
+                         path.compare(0, base, wideFolder_) == 0;
+      narrow_into(under ? std::u16string_view(path).substr(base + 1) : std::u16string_view(path), relative);
+      const char* name = relative.c_str();
+      const int holder = under ? ahead->holders.holderOf(folder, relative, name) : AT_FDCWD;
+      answer.error = fstatat64(holder, name, &answer.found, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+      ahead->states[slot].store(LookAhead::kDone, std::memory_order_release);
+    }
+  });
 }
 
 uint32_t FileSystem::GetHandleStatus(HANDLE handle, FileStatus& status) {

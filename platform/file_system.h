@@ -10,7 +10,9 @@
 #define OVN8_PLATFORM_FILE_SYSTEM_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -353,34 +355,57 @@ class FolderStatusLookup {
   // run's other files always find one.
   static size_t defaultMaxOpenFolders();
   explicit FolderStatusLookup(const std::u16string& folder = std::u16string(),
-                              size_t maxOpenFolders = defaultMaxOpenFolders())
-      : maxOpenFolders_(maxOpenFolders) {
-    setFolder(folder);
-  }
+                              size_t maxOpenFolders = defaultMaxOpenFolders());
   FolderStatusLookup(const FolderStatusLookup&) = delete;
   FolderStatusLookup& operator=(const FolderStatusLookup&) = delete;
-  ~FolderStatusLookup() { forget(); }
+  ~FolderStatusLookup();
   // Paths below `folder` are looked up from it; others as GetFileStatus does.
   void setFolder(const std::u16string& folder);
   uint32_t status(const std::u16string& path, bool followLink, FileStatus& status);
+  // The same for the path that lookAheadAt was given as number `slot`.
+  uint32_t status(const std::u16string& path, bool followLink, FileStatus& status, size_t slot);
+  // Looks, on a thread of its own, at `paths` below the folder (links not
+  // followed), from the last one back, while status() with a slot answers
+  // from the first on: each is looked at once, by one of the two, and the
+  // two cores share the work. The fault hook is asked by status(), in its
+  // order, as without looking ahead. Until forget() or the next call.
+  void lookAheadAt(std::vector<std::u16string> paths);
+  // Ends the looking ahead; the folders stay open.
+  void stopLookingAhead();
   // Closes the folders: the next look below them opens them again.
   void forget();
 
+  // Open folders below the folder, by their path from it.
+  class Holders {
+   public:
+    explicit Holders(size_t most) : most_(most) {}
+    ~Holders() { close(); }
+    // The open folder (below `folder`) that holds `relative`, and in `name`
+    // what to look up there; `folder` itself when none of its own is or
+    // can be open.
+    int holderOf(int folder, const std::string& relative, const char*& name);
+    void close();
+
+   private:
+    const size_t most_;
+    // Open, or -1 when it could not be opened (the look from the folder
+    // then gives the answer).
+    std::unordered_map<std::string, int> open_;
+    size_t count_ = 0;
+  };
+
  private:
-  // The open folder that holds `relative` (a path below the folder), and
-  // in `name` what to look up there; the folder itself when none of its
-  // own is or can be open.
-  int holderOf(const std::string& relative, const char*& name);
+  struct LookAhead;
+  // Opens the folder when `path` lies below it; the part below it.
+  bool below(const std::u16string& path, std::u16string_view& relative);
 
   int folder_ = -1;
   std::string folderPath_;  // without a trailing '/'
   std::u16string wideFolder_;  // the same, as given
   const size_t maxOpenFolders_;
-  // Folders below, by their path from the folder: open, or -1 when they
-  // could not be opened (the look from the folder then gives the answer).
-  std::unordered_map<std::string, int> holders_;
-  size_t openHolders_ = 0;
+  Holders holders_;
   std::string relative_;  // kept between looks for its buffer
+  std::unique_ptr<LookAhead> ahead_;
 };
 
 // The status of `path` itself (link_status) or of what a link there names

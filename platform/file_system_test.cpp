@@ -908,6 +908,62 @@ TEST_F(FileSystemTest, FolderLookupKeepsItsFolderUntilItForgetsIt) {
   EXPECT_FALSE(status.exists());
 }
 
+// Looking ahead on a second thread changes no answer and no order: every
+// path gets what a walk of it gives, whichever of the two looked, also
+// paths skipped, asked twice or not among those looked ahead at; the fault
+// hook is asked by the caller, in its order.
+TEST_F(FileSystemTest, FolderLookupLookingAheadAnswersAsItWouldItself) {
+  const std::string top = dir_ / "top";
+  ASSERT_EQ(0, mkdir(top.c_str(), 0755));
+  std::vector<std::u16string> paths;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string folder = top + "/d" + std::to_string(i % 40);
+    mkdir(folder.c_str(), 0755);
+    const std::string path = folder + "/f" + std::to_string(i);
+    if (i % 11 == 0) {
+      ASSERT_EQ(0, symlink("f0", path.c_str()));
+    } else if (i % 3 == 0) {
+      ASSERT_TRUE(writeText(path, std::string(size_t(i % 7), 'x')));
+    }
+    paths.push_back(wide(i % 13 == 0 ? top + "/gone/f" : path));
+  }
+  ASSERT_TRUE(writeText(top + "/plain", "p"));
+  paths.push_back(wide(top + "/plain/f"));
+  paths.push_back(wide(dir_ / "beside"));
+  for (int round = 0; round < 3; ++round) {
+    FolderStatusLookup lookup(wide(top), round == 0 ? 0 : FolderStatusLookup::defaultMaxOpenFolders());
+    lookup.lookAheadAt(paths);
+    for (size_t slot = 0; slot < paths.size(); ++slot) {
+      if (round == 2 && slot % 5 == 0) continue;  // not looked at by the planner
+      FileStatus walked, looked;
+      const uint32_t walkResult = FileSystem::GetFileStatus(paths[slot], false, walked);
+      const uint32_t lookResult = lookup.status(paths[slot], false, looked, slot);
+      ASSERT_TRUE(sameAnswer(walkResult, walked, lookResult, looked)) << narrow_lib(paths[slot]);
+      if (slot % 97 == 0) {
+        ASSERT_EQ(lookResult, lookup.status(paths[slot], false, looked, slot));  // asked twice
+        ASSERT_EQ(lookResult, lookup.status(paths[slot], false, looked, slot + 1));  // another's slot
+      }
+    }
+  }
+  std::vector<uint32_t> walkResults(paths.size());
+  std::vector<FileStatus> walked(paths.size());
+  for (size_t slot = 0; slot < paths.size(); ++slot)
+    walkResults[slot] = FileSystem::GetFileStatus(paths[slot], false, walked[slot]);
+  FolderStatusLookup lookup(wide(top));
+  lookup.lookAheadAt(paths);
+  usleep(2000);  // the helper is well ahead
+  FileFaultInjector fault(1500, errorFromErrNo(EIO));
+  fault.only({FileOp::GetFileStatus});
+  for (size_t slot = 0; slot < paths.size(); ++slot) {
+    FileStatus looked;
+    const uint32_t result = lookup.status(paths[slot], false, looked, slot);
+    if (slot + 1 == 1500)
+      EXPECT_EQ(errorFromErrNo(EIO), result);
+    else
+      EXPECT_TRUE(sameAnswer(walkResults[slot], walked[slot], result, looked)) << slot;
+  }
+}
+
 // The owner's read bit answers for the owner; anything else is asked of the
 // system, and the fault layer can refuse either.
 TEST_F(FileSystemTest, ReadAccessOfTheOwnersFileNeedsNoQuestion) {
