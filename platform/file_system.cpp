@@ -26,6 +26,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/other_core.h"
 #include "platform/path.h"
 #include "platform/text.h"
 
@@ -1084,7 +1085,9 @@ void FolderStatusLookup::lookAheadAt(std::vector<std::u16string> paths) {
   ahead_.reset(new LookAhead(std::move(paths), maxOpenFolders_));
   LookAhead* ahead = ahead_.get();
   const int folder = folder_;
-  ahead->helper = std::thread([this, ahead, folder] {
+  const int starter = current_core();
+  ahead->helper = std::thread([this, ahead, folder, starter] {
+    move_away_from_core(starter);
     std::string relative;
     for (size_t slot = ahead->paths.size(); slot-- > 0 && !ahead->stop.load(std::memory_order_relaxed);) {
       uint8_t state = LookAhead::kFree;

@@ -351,8 +351,9 @@ class FileSystem {
 // renamed meanwhile is still seen where it was opened.
 class FolderStatusLookup {
  public:
-  // A quarter of the descriptors the process may have, at most 1024: the
-  // run's other files always find one.
+  // A quarter of the descriptors the process may have, at most 1024 (and
+  // as many for the thread that looks ahead): the run's other files always
+  // find one.
   static size_t defaultMaxOpenFolders();
   explicit FolderStatusLookup(const std::u16string& folder = std::u16string(),
                               size_t maxOpenFolders = defaultMaxOpenFolders());
