@@ -1017,15 +1017,23 @@ int FolderStatusLookup::Holders::holderOf(int folder, const std::string& relativ
   return known->second;
 }
 
-bool FolderStatusLookup::below(const std::u16string& path, std::u16string_view& relative) {
+bool FolderStatusLookup::isBelow(const std::u16string& path, std::u16string_view& relative) const {
   const size_t base = wideFolder_.size();
-  const bool under = base > 1 && path.size() > base + 1 && path[base] == u'/' && path[base + 1] != u'/' &&
-                     path.compare(0, base, wideFolder_) == 0;
-  if (under && folder_ < 0) folder_ = open(folderPath_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  // Should the folder not open, the whole path gives the answer and error.
-  if (!under || folder_ < 0) return false;
+  if (base <= 1 || path.size() <= base + 1 || path[base] != u'/' || path[base + 1] == u'/' ||
+      path.compare(0, base, wideFolder_) != 0)
+    return false;
   relative = std::u16string_view(path).substr(base + 1);
   return true;
+}
+
+bool FolderStatusLookup::openFolder() {
+  if (folder_ < 0 && wideFolder_.size() > 1) folder_ = open(folderPath_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  return folder_ >= 0;
+}
+
+bool FolderStatusLookup::below(const std::u16string& path, std::u16string_view& relative) {
+  // Should the folder not open, the whole path gives the answer and error.
+  return isBelow(path, relative) && openFolder();
 }
 
 namespace {
@@ -1078,10 +1086,7 @@ uint32_t FolderStatusLookup::status(const std::u16string& path, bool followLink,
 
 void FolderStatusLookup::lookAheadAt(std::vector<std::u16string> paths) {
   stopLookingAhead();
-  if (paths.empty() || folder_ < 0) {
-    std::u16string_view relative;
-    if (paths.empty() || !below(paths.front(), relative)) return;
-  }
+  if (paths.empty() || !openFolder()) return;
   ahead_.reset(new LookAhead(std::move(paths), maxOpenFolders_));
   LookAhead* ahead = ahead_.get();
   const int folder = folder_;
@@ -1094,10 +1099,9 @@ void FolderStatusLookup::lookAheadAt(std::vector<std::u16string> paths) {
       if (!ahead->states[slot].compare_exchange_strong(state, LookAhead::kHelper)) break;  // met the planner
       LookAhead::Answer& answer = ahead->answers[slot];
       const std::u16string& path = ahead->paths[slot];
-      const size_t base = wideFolder_.size();
-      const bool under = path.size() > base + 1 && path[base] == u'/' && path[base + 1] != u'/' &&
-                         path.compare(0, base, wideFolder_) == 0;
-      narrow_into(under ? std::u16string_view(path).substr(base + 1) : std::u16string_view(path), relative);
+      std::u16string_view below;
+      const bool under = isBelow(path, below);
+      narrow_into(under ? below : std::u16string_view(path), relative);
       const char* name = relative.c_str();
       const int holder = under ? ahead->holders.holderOf(folder, relative, name) : AT_FDCWD;
       answer.error = fstatat64(holder, name, &answer.found, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;

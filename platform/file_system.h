@@ -397,7 +397,10 @@ class FolderStatusLookup {
 
  private:
   struct LookAhead;
-  // Opens the folder when `path` lies below it; the part below it.
+  // Whether `path` lies below the folder, and the part below it.
+  bool isBelow(const std::u16string& path, std::u16string_view& relative) const;
+  bool openFolder();
+  // isBelow, with the folder open (false when it cannot be).
   bool below(const std::u16string& path, std::u16string_view& relative);
 
   int folder_ = -1;
