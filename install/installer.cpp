@@ -266,14 +266,15 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
   if (result != ERROR_SUCCESS) return result;
   // A file made readable for everyone stays so when the kit replaces it.
   if (seen.kind == FileKind::kRegular && seen.mode != 0) planned.replacedMode = seen.mode & 0777;
-  result = rollback_.planFile(planned.path, seen, planned.plan);
+  // The entry's place is the directory followed by its key.
+  result = rollback_.planFile(planned.path, key, seen, planned.plan);
   if (result != ERROR_SUCCESS) return result;
-  if (planned.plan == Rollback::Plan::kAdd) rollback_.addRBFile(planned.path);
+  if (planned.plan == Rollback::Plan::kAdd) rollback_.addRBFile(planned.path, key);
   ExpectedFile expected;
   expected.size = entry.size;
   expected.writeSeconds = FileTimeToEpoch(entry.lastWriteTime);
-  rollback_.planExpected(planned.path, expected);
-  planned.temporary = rollback_.planTemporary(planned.path, planned.index);
+  rollback_.planExpectedAt(key, expected);
+  planned.temporary = rollback_.planTemporaryAt(key, planned.index);
   planned.write = true;
   plannedTimes_[key] = FileTimeToEpoch(entry.lastWriteTime);
   if (planned.plan == Rollback::Plan::kAgain) return recordBuilder_.noteWrittenAgain(kit, planned.index, key);

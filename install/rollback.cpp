@@ -17,6 +17,14 @@
 
 namespace {
 
+// What without_trailing_separator gives, without a copy: the journal asks
+// it for every record.
+std::u16string_view withoutTrailingSlashes(const std::u16string& path) {
+  size_t length = path.size();
+  while (length > 1 && path[length - 1] == u'/') --length;
+  return std::u16string_view(path.data(), length);
+}
+
 // Private folders are ".n8stp0", ".n8stp1", ...; this many names are tried
 // before start gives up.
 const unsigned kMaxPrivateFolderNumber = 100000;
@@ -492,8 +500,12 @@ uint32_t Rollback::keepChangedFile(const std::u16string& path) {
   return ERROR_ALREADY_EXISTS;
 }
 
-bool Rollback::isRunsOwnFile(const std::u16string& key, const FileStatus& found) const {
+bool Rollback::isRunsOwnFile(const std::u16string& key, const FileStatus& found) {
   if (found.kind != FileKind::kRegular) return false;
+  for (; record_.indexedExpected < record_.plannedExpected.size(); ++record_.indexedExpected) {
+    const auto& planned = record_.plannedExpected[record_.indexedExpected];
+    record_.expected[planned.first].push_back(planned.second);
+  }
   auto it = record_.expected.find(key);
   if (it == record_.expected.end()) return false;
   for (const ExpectedFile& file : it->second)
@@ -596,8 +608,7 @@ bool Rollback::keyOf(const std::u16string& path, std::u16string& key) const {
 
 // The key under which the journal names `path`: empty for the target itself.
 bool Rollback::journalKeyOf(const std::u16string& path, std::u16string& key) const {
-  if (!record_.target.empty() &&
-      without_trailing_separator(path) == without_trailing_separator(record_.target)) {
+  if (!record_.target.empty() && withoutTrailingSlashes(path) == withoutTrailingSlashes(record_.target)) {
     key.clear();
     return true;
   }
@@ -657,6 +668,12 @@ uint32_t Rollback::planFile(const std::u16string& path, const FileStatus& seen, 
   std::u16string key;
   if (!keyOf(path, key)) return ERROR_INVALID_NAME;
   if (isOwnName(key)) return ERROR_INVALID_NAME;
+  return planFile(path, key, seen, plan);
+}
+
+uint32_t Rollback::planFile(const std::u16string& path, const std::u16string& key, const FileStatus& seen,
+                            Plan& plan) {
+  if (record_.target.empty()) return ERROR_INVALID_PARAMETER;
   // A directory cannot be replaced by a file: moving it back over the
   // installed file would fail.
   if (seen.isDirectory() && !record_.backedUpKeys.contains(key) && !record_.addedKeys.contains(key))
@@ -775,8 +792,11 @@ uint32_t Rollback::writeControlTemporary(const std::u16string& temporary, const 
 
 void Rollback::planExpected(const std::u16string& path, const ExpectedFile& file) {
   std::u16string key;
-  if (!keyOf(path, key)) return;
-  record_.expected[key].push_back(file);
+  if (keyOf(path, key)) planExpectedAt(key, file);
+}
+
+void Rollback::planExpectedAt(const std::u16string& key, const ExpectedFile& file) {
+  record_.plannedExpected.emplace_back(key, file);
   journal_.expected(key, file);
 }
 
@@ -957,13 +977,28 @@ bool Rollback::isPlannedDirectory(const std::u16string& path) const {
   return plannedDirectories_.count(without_trailing_separator(path)) != 0;
 }
 
+std::u16string Rollback::temporaryName(uint32_t index) const {
+  std::u16string name = kTemporaryPrefix;
+  name.append(string_uito(pid_, 10)).append(1, u'-');
+  name.append(string_uito(runNumber_, 10)).append(1, u'-');
+  return name.append(string_uito(index, 10));
+}
+
 std::u16string Rollback::planTemporary(const std::u16string& path, uint32_t index) {
-  const std::u16string temporary = parent_directory(path) + u"/" + kTemporaryPrefix +
-                                   string_uito(pid_, 10) + u"-" + string_uito(runNumber_, 10) +
-                                   u"-" + string_uito(index, 10);
+  const std::u16string temporary = parent_directory(path) + u"/" + temporaryName(index);
   journalRecord(JournalRecordType::kTemporary, temporary);
   record_.temporaries.push_back(temporary);
   return temporary;
+}
+
+std::u16string Rollback::planTemporaryAt(const std::u16string& key, uint32_t index) {
+  // Beside the entry's file: in the folder of its key.
+  const size_t slash = key.rfind(u'/');
+  std::u16string temporaryKey = slash == std::u16string::npos ? std::u16string() : key.substr(0, slash + 1);
+  temporaryKey += temporaryName(index);
+  journal_.record(JournalRecordType::kTemporary, temporaryKey);
+  record_.temporaries.push_back(record_.target + temporaryKey);
+  return record_.temporaries.back();
 }
 
 void Rollback::temporaryPlaced() {
@@ -989,11 +1024,15 @@ uint32_t Rollback::freeTemporaryName(std::u16string& temporary) {
 
 void Rollback::addRBFile(const std::u16string& path) {
   std::u16string key;
-  if (!keyOf(path, key)) {
-    record_.addedElsewhere.push_back(path);
-  } else if (!record_.backedUpKeys.contains(key)) {
-    // The original of a kept file comes back by itself; recording the path
-    // as added as well would delete it again.
+  if (keyOf(path, key)) return addRBFile(path, key);
+  record_.addedElsewhere.push_back(path);
+  rememberDirectoryTimes(parent_directory(path));
+}
+
+void Rollback::addRBFile(const std::u16string& path, const std::u16string& key) {
+  // The original of a kept file comes back by itself; recording the path
+  // as added as well would delete it again.
+  if (!record_.backedUpKeys.contains(key)) {
     record_.addedKeys.add(key);
     journal_.record(JournalRecordType::kAdded, key);
   }

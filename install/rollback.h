@@ -112,6 +112,8 @@ class Rollback {
   // (outer ones first). 3 when a level has no parent.
   uint32_t makeDirectoryTree(const std::u16string& dir);
   void addRBFile(const std::u16string& path);
+  // The same for a path below the target whose key the caller has.
+  void addRBFile(const std::u16string& path, const std::u16string& key);
   // Forgets the first added file that names the same file as `path`.
   void removeRBFile(const std::u16string& path);
   void addRBCatalog(const std::u16string& path);
@@ -125,6 +127,11 @@ class Rollback {
   // caller records it with addRBFile), or this run has already kept or
   // added it. A name the wizard uses for its own files is refused (123).
   uint32_t planFile(const std::u16string& path, const FileStatus& seen, Plan& plan);
+  // The same for a caller that has `path`'s key already (what keyOf gives,
+  // checked not to be a name of the wizard's own): planning an entry takes
+  // it once instead of once for every step.
+  uint32_t planFile(const std::u16string& path, const std::u16string& key, const FileStatus& seen,
+                    Plan& plan);
   // Whether `path` lies in one of the wizard's own places below the target
   // (a run's private folder, a temporary name, the state folder).
   bool isOwnPath(const std::u16string& path) const;
@@ -134,10 +141,13 @@ class Rollback {
   // Records what the run is about to write at `path`, so that a file
   // changed after it was written is told from the run's own.
   void planExpected(const std::u16string& path, const ExpectedFile& file);
+  void planExpectedAt(const std::u16string& key, const ExpectedFile& file);
   // Records the missing levels of `dir` as to be created.
   uint32_t planDirectoryTree(const std::u16string& dir);
   // A new hidden name beside `path` for writing entry `index`, recorded.
   std::u16string planTemporary(const std::u16string& path, uint32_t index);
+  // The same beside the file whose key is `key`.
+  std::u16string planTemporaryAt(const std::u16string& key, uint32_t index);
   uint32_t flushJournal();
   // Whether the run plans (or planned) to make the directory `path`.
   bool isPlannedDirectory(const std::u16string& path) const;
@@ -219,8 +229,11 @@ class Rollback {
     // The first this many temporaries have become installed files.
     size_t placedTemporaries = 0;
     // What the run may have written at each key (an entry that comes twice
-    // may have been written in either version).
+    // may have been written in either version): in the order planned, and
+    // indexed by key only when an undo asks (most runs never do).
+    std::vector<std::pair<std::u16string, ExpectedFile>> plannedExpected;
     std::unordered_map<std::u16string, std::vector<ExpectedFile>> expected;
+    size_t indexedExpected = 0;
     // Folders an uninstallation removes (deepest first) and their modes.
     std::vector<std::pair<std::u16string, uint32_t>> removedDirectories;
     // Files whose time alone the run sets, with their times before.
@@ -235,6 +248,7 @@ class Rollback {
 
   void reset(const std::u16string& target);
   bool keyOf(const std::u16string& path, std::u16string& key) const;
+  std::u16string temporaryName(uint32_t index) const;
   bool journalKeyOf(const std::u16string& path, std::u16string& key) const;
   void journalRecord(JournalRecordType type, const std::u16string& path);
   uint32_t makeMissingLevels();
@@ -266,7 +280,7 @@ class Rollback {
   uint32_t writeControlTemporary(const std::u16string& temporary, const std::string& bytes,
                                  FileStatus& written);
   // Whether the file at `path` is one the run may have written at `key`.
-  bool isRunsOwnFile(const std::u16string& key, const FileStatus& found) const;
+  bool isRunsOwnFile(const std::u16string& key, const FileStatus& found);
   // Whether every level between the target and `key` is a real folder, so
   // that acting on the key cannot reach outside the target through a link.
   bool liesPlainlyInside(const std::u16string& key);
