@@ -529,3 +529,74 @@ TEST_F(RollbackTest, StopDeletesThePrivateFolder) {
 }
 
 }  // namespace
+
+// A temporary's name without the number of its run, which tells two runs
+// of one process apart.
+std::u16string withoutRunNumber(std::u16string name) {
+  const size_t pidEnd = name.find(u'-', name.find(u".n8new"));
+  const size_t runEnd = name.find(u'-', pidEnd + 1);
+  return runEnd == std::u16string::npos ? name : name.erase(pidEnd + 1, runEnd - pidEnd - 1);
+}
+
+std::vector<std::u16string> withoutRunNumbers(std::vector<std::u16string> names) {
+  for (std::u16string& name : names) name = withoutRunNumber(name);
+  return names;
+}
+
+// Planning an entry hands the rollback its key; each step then journals
+// what it would have found from the entry's path, in a second directory.
+TEST_F(RollbackTest, StepsGivenAnEntrysKeyJournalWhatItsPathWould) {
+  const std::string other = scene.scratch("other");
+  ASSERT_EQ(0, mkdir(other.c_str(), 0755));
+  for (const std::string& dir : {scene.templateDir(), other}) writeFile(dir + "/kept.txt", "original", 1000);
+  Rollback byKey;
+  ASSERT_EQ(0u, journal.start(target()));
+  ASSERT_EQ(0u, byKey.start(w(other + "/")));
+  uint32_t index = 0;
+  for (const std::u16string key : {u"kept.txt", u"top.txt", u"sub/new.txt", u"sub/deep/new.txt", u"kept.txt"}) {
+    const std::u16string byPathAt = target() + key, byKeyAt = w(other + "/") + key;
+    FileStatus seen, seenThere;
+    ASSERT_EQ(0u, link_status(byPathAt, seen));
+    ASSERT_EQ(0u, link_status(byKeyAt, seenThere));
+    ASSERT_EQ(0u, journal.planDirectoryTree(parent_directory(byPathAt)));
+    ASSERT_EQ(0u, byKey.planDirectoryTree(parent_directory(byKeyAt)));
+    Rollback::Plan plan, planByKey;
+    ASSERT_EQ(0u, journal.planFile(byPathAt, seen, plan));
+    ASSERT_EQ(0u, byKey.planFile(byKeyAt, key, seenThere, planByKey));
+    EXPECT_EQ(plan, planByKey) << narrow_lib(key);
+    if (plan == Rollback::Plan::kAdd) journal.addRBFile(byPathAt);
+    if (planByKey == Rollback::Plan::kAdd) byKey.addRBFile(byKeyAt, key);
+    const ExpectedFile expected{index, 2000 + index, 0};
+    journal.planExpected(byPathAt, expected);
+    byKey.planExpectedAt(key, expected);
+    const std::u16string temporary = journal.planTemporary(byPathAt, index);
+    const std::u16string temporaryByKey = byKey.planTemporaryAt(key, index);
+    EXPECT_EQ(withoutRunNumber(temporary.substr(target().size())),
+              withoutRunNumber(temporaryByKey.substr(other.size() + 1)));
+    ++index;
+  }
+  ASSERT_EQ(0u, journal.flushJournal());
+  ASSERT_EQ(0u, byKey.flushJournal());
+  JournalContents journaled, journaledByKey;
+  ASSERT_EQ(0u, read_journal(journal.journalPath(), journaled));
+  ASSERT_EQ(0u, read_journal(byKey.journalPath(), journaledByKey));
+  EXPECT_EQ(journaled.kept, journaledByKey.kept);
+  EXPECT_EQ(journaled.added, journaledByKey.added);
+  EXPECT_EQ(withoutRunNumbers(journaled.temporaries), withoutRunNumbers(journaledByKey.temporaries));
+  EXPECT_EQ(journaled.createdDirectories, journaledByKey.createdDirectories);
+  ASSERT_EQ(journaled.expected.size(), journaledByKey.expected.size());
+  for (const auto& at : journaled.expected) {
+    ASSERT_EQ(journaledByKey.expected.count(at.first), 1u) << narrow_lib(at.first);
+    const std::vector<ExpectedFile>& there = journaledByKey.expected.at(at.first);
+    ASSERT_EQ(at.second.size(), there.size());
+    for (size_t i = 0; i < there.size(); ++i) EXPECT_EQ(at.second[i].writeSeconds, there[i].writeSeconds);
+  }
+  EXPECT_EQ(journaled.added, (std::vector<std::u16string>{u"top.txt", u"sub/new.txt", u"sub/deep/new.txt"}));
+  EXPECT_EQ(journaled.expected.at(u"kept.txt").size(), 2u);
+  journal.rollback(87);
+  byKey.rollback(87);
+  for (const std::string& dir : {scene.templateDir(), other}) {
+    EXPECT_EQ("original", readText(dir + "/kept.txt"));
+    EXPECT_FALSE(exists(dir + "/sub"));
+  }
+}
