@@ -251,6 +251,9 @@ class InstallData {
   std::vector<KitEntry> entries;             // in file order
 
   static const uint32_t kCopyBufferSize = 1048576;
+  // Entries of at least this many bytes start their write-back as soon as
+  // they are written (see copyTo).
+  static const uint32_t kWriteBackFromSize = 65536;
   // The memory limit is asked of the compressor when the kit is opened.
   static const uint64_t kAutomaticLimit = UINT64_MAX;
   static const uint64_t kMinStreamBudget = 4096;
@@ -789,8 +792,11 @@ class InstallData {
     if (result == ERROR_SUCCESS) {
       if (creation != CREATE_NEW) FS::SetEndOfFile(destination);
       FS::SetFileTime(destination, nullptr, nullptr, &entry.lastWriteTime);
-      // The installation's final sync then finds the bytes on their way.
-      FS::StartWriteBack(destination);
+      // The installation's final sync then finds a large file's bytes on
+      // their way. Small files are left to that sync: started one by one,
+      // each makes the file system place and write it alone, which made a
+      // durable run of thousands of templates on ext4 a fifth slower.
+      if (entry.size >= kWriteBackFromSize) FS::StartWriteBack(destination);
     }
     const uint32_t closed = FS::CloseHandle(destination);
     return result != ERROR_SUCCESS ? result : closed;

@@ -563,6 +563,38 @@ TEST(InstallDataTest, CopyReadsOnlyWhatTheEntryNeeds) {
   }
 }
 
+// A file API that counts the files whose write-back was started.
+struct WriteBackCountingFileSystem : FileSystem {
+  static int started;
+  static uint32_t StartWriteBack(HANDLE handle) {
+    ++started;
+    return FileSystem::StartWriteBack(handle);
+  }
+};
+int WriteBackCountingFileSystem::started = 0;
+
+// A large file's bytes go to the disk while the run goes on; small ones
+// wait for the run's final sync, which writes them together.
+TEST(InstallDataTest, OnlyLargeEntriesStartTheirWriteBackAsTheyAreWritten) {
+  typedef config::InstallData<LZCompressor, WriteBackCountingFileSystem> Reader;
+  KitScene scratch;
+  ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"),
+                               {{u"small", std::string(100, 's'), kNoTime},
+                                {u"almost", kittest::patternBytes(Reader::kWriteBackFromSize - 1, 3), kNoTime},
+                                {u"large", kittest::patternBytes(Reader::kWriteBackFromSize, 4), kNoTime}}));
+  for (kittest::ContainerMode mode : kittest::kAllModes) {
+    SCOPED_TRACE(kittest::modeName(mode));
+    Reader reader;
+    kittest::useMode(reader, mode);
+    ASSERT_EQ(0u, reader.open(wideKit(scratch)));
+    for (uint32_t i = 0; i < 3; ++i) {
+      WriteBackCountingFileSystem::started = 0;
+      ASSERT_EQ(0u, reader.copy(i, scratch.wide("out/x")));
+      EXPECT_EQ(i == 2 ? 1 : 0, WriteBackCountingFileSystem::started) << i;
+    }
+  }
+}
+
 TEST(InstallDataTest, CopyFailsWhenTheContainerWasCutAfterOpening) {
   KitScene scratch;
   ASSERT_TRUE(config::writeKit(scratch.path("ovn8.okd"), {{u"a", std::string(5000, 'a'), kNoTime}}));
