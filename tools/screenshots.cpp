@@ -192,12 +192,41 @@ gboolean capture_preparing(gpointer) {
 
 // HOME, TMPDIR and the kit folder (the current directory) in a scratch
 // folder, all put back or removed at the end.
+// The scratch folder at a fixed place, so that the paths the pages show
+// (and with them the pictures) are the same in every rendering. What stands
+// there is removed only when it is this user's own real folder.
+class FixedScratchDir {
+ public:
+  explicit FixedScratchDir(const std::string& path) {
+    struct stat status;
+    if (lstat(path.c_str(), &status) == 0) {
+      if (!S_ISDIR(status.st_mode) || status.st_uid != geteuid()) {
+        fprintf(stderr, "screenshots: %s is in the way and not this user's folder\n", path.c_str());
+        return;
+      }
+      testkit::removeTree(path);
+    }
+    if (mkdir(path.c_str(), 0700) == 0) path_ = path;
+  }
+  ~FixedScratchDir() {
+    if (!path_.empty()) testkit::removeTree(path_);
+  }
+  FixedScratchDir(const FixedScratchDir&) = delete;
+  FixedScratchDir& operator=(const FixedScratchDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 struct Scratch {
-  testkit::ScratchDir folder{"/tmp", "ovn8shots"};
+  FixedScratchDir folder{"/tmp/ovn8-screenshots"};
   const std::string root = folder.path();
   testkit::EnvGuard home{"HOME", (root + "/home").c_str()};
   testkit::EnvGuard tmpdir{"TMPDIR", (root + "/tmp").c_str()};
   Scratch() {
+    // Nothing may be made or written relative to "/".
+    if (root.empty()) exit(1);
     for (const char* sub : {"/home", "/tmp", "/kit"}) mkdir((root + sub).c_str(), 0755);
     if (chdir((root + "/kit").c_str()) != 0) perror("chdir");
   }
