@@ -985,10 +985,11 @@ std::u16string Rollback::temporaryName(uint32_t index) const {
 }
 
 std::u16string Rollback::planTemporary(const std::u16string& path, uint32_t index) {
-  const std::u16string temporary = parent_directory(path) + u"/" + temporaryName(index);
-  journalRecord(JournalRecordType::kTemporary, temporary);
-  record_.temporaries.push_back(temporary);
-  return temporary;
+  std::u16string key;
+  if (keyOf(path, key)) return planTemporaryAt(key, index);
+  // Beside a file outside the target: no key, so nothing to journal.
+  record_.temporaries.push_back(parent_directory(path) + u"/" + temporaryName(index));
+  return record_.temporaries.back();
 }
 
 std::u16string Rollback::planTemporaryAt(const std::u16string& key, uint32_t index) {

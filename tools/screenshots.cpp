@@ -190,8 +190,6 @@ gboolean capture_preparing(gpointer) {
   return FALSE;
 }
 
-// HOME, TMPDIR and the kit folder (the current directory) in a scratch
-// folder, all put back or removed at the end.
 // The scratch folder at a fixed place, so that the paths the pages show
 // (and with them the pictures) are the same in every rendering. What stands
 // there is removed only when it is this user's own real folder.
@@ -219,6 +217,8 @@ class FixedScratchDir {
   std::string path_;
 };
 
+// HOME, TMPDIR and the kit folder (the current directory) in a scratch
+// folder, all put back or removed at the end.
 struct Scratch {
   FixedScratchDir folder{"/tmp/ovn8-screenshots"};
   const std::string root = folder.path();
