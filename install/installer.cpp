@@ -291,7 +291,8 @@ uint32_t Installer::planRetime(KitReader& kit, const std::u16string& key, const 
   ExpectedFile expected;
   expected.size = seen.size;
   expected.writeSeconds = FileTimeToEpoch(kit.entries[planned.index].lastWriteTime);
-  rollback_.planTimeUpdate(planned.path, seen, expected);
+  const uint32_t result = rollback_.planTimeUpdate(planned.path, seen, expected);
+  if (result != ERROR_SUCCESS) return result;
   planned.retime = true;
   plannedTimes_[key] = expected.writeSeconds;
   return recordBuilder_.note(kit, planned.index, key, RecordAction::kTimeUpdated);

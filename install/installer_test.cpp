@@ -469,6 +469,44 @@ TEST_F(InstallerTest, DanglingLinkIsKeptNotFollowed) {
   EXPECT_FALSE(exists(scene.scratch("outside/made-through-link.txt")));
 }
 
+// A folder of the directory that is a link leads outside it: a file written
+// through it could never be rolled back or recovered, which never follow a
+// link below the directory. Whatever the entry would do there (add a file,
+// replace one, make a folder, set a time), the run stops before anything
+// changes, on either side of the link.
+TEST_F(InstallerTest, ALinkedFolderInsideTheDirectoryIsNeverWrittenThrough) {
+  const std::string outside = scene.scratch("outside");
+  writeFile(outside + "/older.txt", "user's older", kOlder);
+  writeFile(outside + "/same.txt", "same", kOlder);
+  ASSERT_EQ(0, symlink("../outside", (scene / "forms").c_str()));
+  writeFile(scene / "first.txt", "user's first", kOlder);
+  const auto before = snapshot(scene.templateDir());
+  const auto outsideBefore = snapshot(outside);
+  for (const char16_t* entry : {u"forms\\new.txt", u"forms\\older.txt", u"forms\\deeper\\made.txt",
+                                u"forms\\same.txt"}) {
+    SCOPED_TRACE(narrow_lib(entry));
+    openKit({{u"first.txt", "kit", kitTime(kKitTime)}, {entry, "same", kitTime(kKitTime)}});
+    EXPECT_EQ(ERROR_LINKED_FOLDER, install());
+    const std::string message = narrow_lib(stateOf(data).message);
+    EXPECT_NE(std::string::npos, message.find("Part of the path is a link to another folder.")) << message;
+    EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+    EXPECT_EQ("", differences(outsideBefore, snapshot(outside)));
+    EXPECT_TRUE(privateFoldersIn(scene.templateDir()).empty());
+  }
+  // The directory itself may be reached through a link, and a link in a
+  // file's place is replaced, never followed.
+  ASSERT_EQ(0, unlink((scene / "forms").c_str()));
+  ASSERT_EQ(0, symlink("../outside/older.txt", (scene / "linked.txt").c_str()));
+  const std::string viaLink = scene.scratch("directory-link");
+  ASSERT_EQ(0, symlink(scene.templateDir().c_str(), viaLink.c_str()));
+  openKit({{u"forms\\new.txt", "new", kitTime(kKitTime)}, {u"linked.txt", "kit", kitTime(kKitTime)}});
+  data.init(&kit, widen_lib(viaLink));
+  EXPECT_EQ(0u, Installer().run(&data));
+  EXPECT_EQ("new", readText(scene / "forms/new.txt"));
+  EXPECT_EQ("kit", readText(scene / "linked.txt"));
+  EXPECT_EQ("", differences(outsideBefore, snapshot(outside)));
+}
+
 // A folder in a file's place fails the run whatever its time: skipping it as
 // up to date would report a file as installed that is not there.
 TEST_F(InstallerTest, FolderWhereAnEntryGoesFailsTheRunUntouched) {

@@ -85,6 +85,7 @@ void Rollback::reset(const std::u16string& target) {
   pendingDirectories_.clear();
   unsyncedBackupFolders_.clear();
   plainLevels_.clear();
+  checkedAFolder_ = false;
   stateFolderKey_.clear();
   journal_.forget();
   releaseBackupLock();
@@ -361,6 +362,7 @@ uint32_t Rollback::rollback(uint32_t code) {
 // rollback or an earlier recovery).
 void Rollback::undo() {
   plainLevels_.clear();
+  checkedAFolder_ = false;
   undoTotal_ = undoLeft_ = uint32_t(record_.addedKeys.size() + record_.addedElsewhere.size() +
                                     record_.backedUpKeys.size());
   if (progressHook_) progressHook_(undoLeft_, undoTotal_);
@@ -530,6 +532,30 @@ bool Rollback::liesPlainlyInside(const std::u16string& key) {
   return true;
 }
 
+// A run never writes through a link below the target: what it wrote there
+// would lie outside the directory, where neither a rollback nor a recovery
+// may follow it (they never resolve a key through a link). Something else
+// than a folder at a level is left to the folder's planning, which says so.
+uint32_t Rollback::checkLevelsOnTheWay(const std::u16string& key) {
+  const size_t lastSlash = key.rfind(u'/');
+  if (lastSlash == std::u16string::npos) return ERROR_SUCCESS;
+  const std::u16string_view folder(key.data(), lastSlash);
+  if (checkedAFolder_ && folder == checkedFolder_) return ERROR_SUCCESS;
+  for (size_t slash = key.find(u'/'); slash != std::u16string::npos && slash <= lastSlash;
+       slash = key.find(u'/', slash + 1)) {
+    std::u16string level = key.substr(0, slash);
+    if (plainLevels_.count(level) != 0) continue;
+    FileStatus status;
+    if (link_status(record_.target + level, status) != ERROR_SUCCESS || !status.exists()) break;
+    if (status.kind == FileKind::kSymbolicLink) return ERROR_LINKED_FOLDER;
+    if (!status.isDirectory()) break;
+    plainLevels_.insert(std::move(level));
+  }
+  checkedFolder_.assign(folder);
+  checkedAFolder_ = true;
+  return ERROR_SUCCESS;
+}
+
 bool Rollback::recover(const std::u16string& target, const std::u16string& hiddenName,
                        const JournalContents& journal, const std::u16string& recordPath,
                        const RunRecord* record) {
@@ -674,6 +700,8 @@ uint32_t Rollback::planFile(const std::u16string& path, const FileStatus& seen, 
 uint32_t Rollback::planFile(const std::u16string& path, const std::u16string& key, const FileStatus& seen,
                             Plan& plan) {
   if (record_.target.empty()) return ERROR_INVALID_PARAMETER;
+  const uint32_t levels = checkLevelsOnTheWay(key);
+  if (levels != ERROR_SUCCESS) return levels;
   // A directory cannot be replaced by a file: moving it back over the
   // installed file would fail.
   if (seen.isDirectory() && !record_.backedUpKeys.contains(key) && !record_.addedKeys.contains(key))
@@ -700,8 +728,10 @@ void Rollback::planKey(const std::u16string& path, const std::u16string& key,
 
 uint32_t Rollback::planRemoval(const std::u16string& path, const FileStatus& seen) {
   std::u16string key;
-  if (record_.target.empty() || !keyOf(path, key) || !liesPlainlyInside(key))
-    return ERROR_INVALID_NAME;
+  if (record_.target.empty() || !keyOf(path, key)) return ERROR_INVALID_NAME;
+  // The file was found by its path, so every level on its way leads to a
+  // folder: one that is no real folder is a link.
+  if (!liesPlainlyInside(key)) return ERROR_LINKED_FOLDER;
   Plan plan;
   planKey(path, key, seen, plan);
   return ERROR_SUCCESS;
@@ -724,13 +754,16 @@ uint32_t Rollback::removeKeptFile(const std::u16string& path) {
   return result;
 }
 
-void Rollback::planTimeUpdate(const std::u16string& path, const FileStatus& seen,
-                              const ExpectedFile& expected) {
+uint32_t Rollback::planTimeUpdate(const std::u16string& path, const FileStatus& seen,
+                                  const ExpectedFile& expected) {
   std::u16string key;
-  if (!keyOf(path, key)) return;
+  if (!keyOf(path, key)) return ERROR_INVALID_NAME;
+  const uint32_t levels = checkLevelsOnTheWay(key);
+  if (levels != ERROR_SUCCESS) return levels;
   record_.retimedFiles.push_back({key, seen.times});
   journal_.fileTimes(key, seen.times);
   planExpected(path, expected);
+  return ERROR_SUCCESS;
 }
 
 // The control folder is the wizard's own, so the checks of planFile and

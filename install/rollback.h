@@ -175,7 +175,7 @@ class Rollback {
   // entry's already and whose status is `seen`, to `expected`'s: its times
   // before are recorded and put back by a rollback while the file is still
   // as the run left it.
-  void planTimeUpdate(const std::u16string& path, const FileStatus& seen,
+  uint32_t planTimeUpdate(const std::u16string& path, const FileStatus& seen,
                       const ExpectedFile& expected);
   // Writes `bytes` as the file `path` in the directory's control folder
   // (which the run makes, mode 0700, when missing) as one more file of the
@@ -185,7 +185,7 @@ class Rollback {
 
   // Uninstallation. Plans removing the file at `path` (status `seen`): its
   // original is kept as a replaced file's is, so that a rollback brings it
-  // back. 123 when a level on its way is no real folder.
+  // back. ERROR_LINKED_FOLDER when a level on its way is a link.
   uint32_t planRemoval(const std::u16string& path, const FileStatus& seen);
   // Plans removing the folder `dir` (status `seen`) once it is empty
   // (deepest first): a rollback makes it again before its files come back.
@@ -284,6 +284,9 @@ class Rollback {
   // Whether every level between the target and `key` is a real folder, so
   // that acting on the key cannot reach outside the target through a link.
   bool liesPlainlyInside(const std::u16string& key);
+  // ERROR_LINKED_FOLDER when a level between the target and `key` is a
+  // link; levels still missing are the run's to make.
+  uint32_t checkLevelsOnTheWay(const std::u16string& key);
   uint32_t keepChangedFile(const std::u16string& path);
   void finish(bool committed);
   // Notes in the run record that the run has been undone (before its
@@ -314,8 +317,13 @@ class Rollback {
   std::unordered_set<std::u16string> pendingDirectories_;
   // Folders of the backup tree that got a name since the last sync.
   std::unordered_set<std::u16string> unsyncedBackupFolders_;
-  // Levels below the target found to be real folders during an undo.
+  // Levels below the target found to be real folders (while planning, and
+  // again during an undo).
   std::unordered_set<std::u16string> plainLevels_;
+  // The folder (a key) whose levels were checked last: a kit's entries
+  // come folder by folder.
+  std::u16string checkedFolder_;
+  bool checkedAFolder_ = false;
   // The state folder's key relative to the target when it lies inside it.
   std::u16string stateFolderKey_;
   RunRecordFile runRecord_;

@@ -63,6 +63,22 @@ TEST_F(UninstallationTest, RemovesOnlyUnchangedFilesOfTheInstallation) {
   EXPECT_EQ("", differences(after, snapshot(scene.templateDir())));
 }
 
+// Files reached through a folder that became a link lie outside the
+// directory: the uninstallation says so and removes nothing, there or here.
+TEST_F(UninstallationTest, NothingIsRemovedThroughALinkedFolder) {
+  ASSERT_EQ(0u, install({{u"a.txt", "a", kitTime(kKitTime)}, {u"forms\\b.xml", "<b/>", kitTime(kKitTime)}}));
+  const std::string moved = scene.scratch("moved-forms");
+  ASSERT_EQ(0, rename((scene / "forms").c_str(), moved.c_str()));
+  ASSERT_EQ(0, symlink(moved.c_str(), (scene / "forms").c_str()));
+  const auto before = snapshot(scene.templateDir());
+  const auto movedBefore = snapshot(moved);
+  UninstallOutcome outcome;
+  EXPECT_EQ(ERROR_LINKED_FOLDER, uninstall_directory(target(), outcome));
+  EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+  EXPECT_EQ("", differences(movedBefore, snapshot(moved)));
+  EXPECT_TRUE(privateFoldersIn(scene.templateDir()).empty());
+}
+
 // A failure at any removal puts every file, folder and time back.
 TEST_F(UninstallationTest, AFailureAtAnyStepRollsBackExactly) {
   ASSERT_EQ(0u, install({{u"a.txt", "a", kitTime(kKitTime)},

@@ -37,5 +37,9 @@ constexpr bool is_system_error(uint32_t error) { return (error & 0xF0000000u) ==
 constexpr int errno_of_system_error(uint32_t error) { return int(error & ~kSystemErrorBase); }
 // A part of the path that must be a folder is something else (ENOTDIR).
 constexpr uint32_t ERROR_NOT_A_FOLDER = system_error(ENOTDIR);
+// A level between the template directory and a file is a link: following
+// it would reach outside the directory (as the system's ELOOP says of a
+// link met where none may be).
+constexpr uint32_t ERROR_LINKED_FOLDER = system_error(ELOOP);
 
 #endif  // OVN8_PLATFORM_ERRORS_H_

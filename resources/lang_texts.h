@@ -8,7 +8,7 @@ struct LangText {
   const char* text;  // UTF-8
 };
 
-constexpr int kLangKeyCount = 142;
+constexpr int kLangKeyCount = 143;
 
 extern const LangText kLangTextsRu[kLangKeyCount];
 extern const LangText kLangTextsUk[kLangKeyCount];
