@@ -49,10 +49,17 @@ inline void suppress_toolkit_leaks() {
 }
 
 // In a forked child: standard output and error go to the two files, then
-// the program args[0] runs with `args`. Never returns.
+// the program args[0] runs with `args`. Never returns. An empty `outPath`
+// makes standard output a pipe whose reading end is already closed.
 [[noreturn]] inline void exec_with_output(std::vector<std::string> args, const std::string& outPath,
                                           const std::string& errPath) {
-  dup2(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+  int unread[2];
+  if (outPath.empty() && pipe(unread) == 0) {
+    close(unread[0]);
+    dup2(unread[1], 1);
+  } else {
+    dup2(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+  }
   dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(&arg[0]);

@@ -123,7 +123,7 @@ class SetupE2eTest : public testing::Test {
       if (!display) unsetenv("DISPLAY");
       e2e::suppress_toolkit_leaks();
       args.insert(args.begin(), binary_);
-      e2e::exec_with_output(args, outPath, errPath);
+      e2e::exec_with_output(args, unreadOutput_ ? "" : outPath, errPath);
     }
     return child;
   }
@@ -208,6 +208,8 @@ class SetupE2eTest : public testing::Test {
   std::string binary_, root_, home_, tmp_, kitDir_, target_;
   // OVN8_MESSAGE_BOX for the program; empty: not set.
   std::string messageBoxes_;
+  // Standard output a pipe that nobody reads.
+  bool unreadOutput_ = false;
 };
 
 TEST_F(SetupE2eTest, HeadlessSilentRunInstallsRecordsAndReportsEachEntry) {
@@ -316,6 +318,24 @@ TEST_F(SetupE2eTest, WithoutADisplayTheWizardSaysSoInItsLanguage) {
   EXPECT_EQ(result.err,
             "ovn8setup: не удаётся открыть дисплей; для установки без него используйте -S.\n");
   EXPECT_EQ(left_in_tmp(), 0);
+}
+
+// A reader of the output that goes away (`ovn8setup -S | head -1`) leaves
+// the installation to finish; its status tells how it ended.
+TEST_F(SetupE2eTest, OutputThatNobodyReadsStillEndsInAWholeInstallation) {
+  writeSampleKit();
+  unreadOutput_ = true;
+  const auto runsFolders = [this] {
+    int found = 0;
+    for (const std::string& name : testkit::entryNames(target())) found += name.rfind(".n8stp", 0) == 0;
+    return found;
+  };
+  expectInstalled(run({"usecwd", "-S"}, false));
+  EXPECT_EQ(runsFolders(), 0);
+  // The report in JSON is lost the same way; the status still says.
+  const Result again = run({"usecwd", "--unattended", "--json"}, false);
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(runsFolders(), 0);
 }
 
 TEST_F(SetupE2eTest, FailedInstallationRollsBackAndEndsWithStatusTwo) {

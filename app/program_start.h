@@ -14,6 +14,7 @@
 inline void start_program() {
   // Before anything is made that a stop signal would have to take away.
   install_stop_signal_handlers();
+  keep_running_when_output_closes();
   // The environment's locale, once, before any thread exists.
   init_locale_from_environment();
   // Unattended runs (scripts, CI) answer message boxes without a person:

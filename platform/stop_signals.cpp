@@ -70,6 +70,14 @@ void install_stop_signal_handlers() {
   for (int signal : kSignals) sigaction(signal, &action, nullptr);
 }
 
+void keep_running_when_output_closes() {
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = SIG_IGN;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGPIPE, &action, nullptr);
+}
+
 void defer_stop_signals() { g_deferred.store(1); }
 
 void allow_stop_signals() { g_deferred.store(0); }

@@ -21,6 +21,12 @@ const int kStoppedBySignalStatus = 3;
 // Installs the handler for the four signals; once, early in main.
 void install_stop_signal_handlers();
 
+// Output that nobody reads any more (`ovn8setup -S | head -1`, a reader
+// that has gone) never decides an installation: a write to a closed pipe
+// fails instead of ending the process in the middle of a run. Programs
+// the wizard starts get the default back (see platform/process.cpp).
+void keep_running_when_output_closes();
+
 // The handler only records requests until allow_stop_signals().
 void defer_stop_signals();
 // A request that arrived while deferred stays recorded (stop_requested);
