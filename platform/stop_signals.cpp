@@ -70,13 +70,21 @@ void install_stop_signal_handlers() {
   for (int signal : kSignals) sigaction(signal, &action, nullptr);
 }
 
-void keep_running_when_output_closes() {
+namespace {
+
+void set_closed_output_action(void (*handler)(int)) {
   struct sigaction action;
   memset(&action, 0, sizeof action);
-  action.sa_handler = SIG_IGN;
+  action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
   sigaction(SIGPIPE, &action, nullptr);
 }
+
+}  // namespace
+
+void keep_running_when_output_closes() { set_closed_output_action(SIG_IGN); }
+
+void restore_closed_output_default() { set_closed_output_action(SIG_DFL); }
 
 void defer_stop_signals() { g_deferred.store(1); }
 

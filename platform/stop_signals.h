@@ -26,6 +26,9 @@ void install_stop_signal_handlers();
 // fails instead of ending the process in the middle of a run. Programs
 // the wizard starts get the default back (see platform/process.cpp).
 void keep_running_when_output_closes();
+// In a child between fork and exec (async-signal-safe): the program it
+// runs ends at a closed pipe as programs usually do.
+void restore_closed_output_default();
 
 // The handler only records requests until allow_stop_signals().
 void defer_stop_signals();

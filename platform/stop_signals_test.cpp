@@ -1,6 +1,7 @@
 #include "platform/stop_signals.h"
 
 #include <gtest/gtest.h>
+#include <errno.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -119,6 +120,28 @@ TEST(StopSignalsTest, SlotsAreReusedAndRunOut) {
   for (int slot : slots) forget_temporary_file(slot);
   forget_temporary_file(-1);
   forget_temporary_file(99);
+}
+
+
+// A write to a pipe nobody reads fails and the process goes on; a child
+// given the default back ends there as programs usually do.
+TEST(StopSignalsTest, AClosedPipeFailsAWriteInsteadOfEndingTheProcess) {
+  const auto writeToClosedPipe = [] {
+    int ends[2];
+    if (pipe(ends) != 0) _exit(10);
+    close(ends[0]);
+    const ssize_t written = write(ends[1], "x", 1);
+    return written < 0 && errno == EPIPE;
+  };
+  const int status = in_child([&] {
+    keep_running_when_output_closes();
+    if (!writeToClosedPipe()) _exit(11);
+    restore_closed_output_default();
+    writeToClosedPipe();
+    _exit(12);  // not reached
+  });
+  ASSERT_TRUE(WIFSIGNALED(status)) << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  EXPECT_EQ(SIGPIPE, WTERMSIG(status));
 }
 
 }  // namespace

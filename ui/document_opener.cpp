@@ -2,6 +2,8 @@
 
 #include <glib.h>
 
+#include "platform/stop_signals.h"
+
 namespace {
 
 ProcessLauncher g_launcher = nullptr;
@@ -14,7 +16,8 @@ bool spawn(const std::vector<std::string>& arguments) {
   const GSpawnFlags flags = GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL);
   GError* error = nullptr;
   const gboolean started =
-      g_spawn_async(nullptr, argv.data(), nullptr, flags, nullptr, nullptr, nullptr, &error);
+      g_spawn_async(nullptr, argv.data(), nullptr, flags,
+                    [](gpointer) { restore_closed_output_default(); }, nullptr, nullptr, &error);
   if (error) g_error_free(error);
   return started;
 }
