@@ -446,6 +446,14 @@ bool InstallationSession::chooseDirectory(const std::u16string& typed, std::u16s
 }
 
 bool InstallationSession::checkDirectory(const std::u16string& chosen, SessionMessage& refusal) const {
+  // Installing there would mix templates into what the wizard keeps for
+  // another directory (its record, a run's backups).
+  if (liesInWizardsOwnFolder(chosen)) {
+    refusal = error_message(LoadResString(kNotWritable) + u"\n" + printable(chosen) + u"\n" +
+                                failure_reason(ERROR_INVALID_NAME),
+                            "target-not-writable", chosen, ERROR_INVALID_NAME);
+    return false;
+  }
   const char* reason = nullptr;
   const char* code = nullptr;
   switch (checkTargetDirectory(chosen)) {

@@ -316,6 +316,18 @@ TEST_F(SessionTest, AChosenDirectoryIsMadeAbsoluteAndRefusedWhenItCannotBeTheTar
     EXPECT_FALSE(session->chooseDirectory(w(typed), chosen, refusal)) << typed;
     EXPECT_EQ(LoadResString("IDS_SETUP_TARGETNOTWRITABLE") + u"\n" + w(typed), refusal.text);
   }
+  // The wizard's own folders of a directory are never a template directory,
+  // nor any folder in them.
+  for (const std::string& typed : {scene.templateDir() + "/.n8ctl", scene.templateDir() + "/.n8stp0/forms",
+                                   scene.templateDir() + "/.n8ctl/"}) {
+    EXPECT_FALSE(session->chooseDirectory(w(typed), chosen, refusal)) << typed;
+    EXPECT_EQ(LoadResString("IDS_SETUP_TARGETNOTWRITABLE") + u"\n" + w(typed) + u"\n" +
+                  LoadResString("IDS_REASON_OWNNAME"),
+              refusal.text);
+  }
+  EXPECT_TRUE(session->chooseDirectory(w(scene.templateDir() + "/.n8ctl-like/n8ctl"), chosen, refusal));
+  EXPECT_TRUE(session->chooseDirectory(w(scene.templateDir() + "/.n8stp"), chosen, refusal));
+  EXPECT_TRUE(session->chooseDirectory(u"relative/dir", chosen, refusal));
   EXPECT_EQ(w(cwd) + u"/relative/dir", session->targetDirectory());
 }
 

@@ -1,5 +1,7 @@
 #include "install/wizard_paths.h"
 
+#include "install/installation_record.h"
+#include "install/journal_file.h"
 #include "platform/existing_level.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
@@ -47,6 +49,18 @@ std::u16string cleanProposedDirectory(std::u16string path) {
   remove_every(path, u"\n");
   remove_every(path, u"\r");
   return path;
+}
+
+bool liesInWizardsOwnFolder(const std::u16string& path) {
+  for (size_t begin = 0; begin < path.size();) {
+    size_t end = path.find_first_of(u"/\\", begin);
+    if (end == std::u16string::npos) end = path.size();
+    const std::u16string level = path.substr(begin, end - begin);
+    if (!level.empty() && level[0] == u'.' && (is_run_folder_name(level) || is_control_folder_key(level)))
+      return true;
+    begin = end + 1;
+  }
+  return false;
 }
 
 std::u16string joinDirectoryAndName(const std::u16string& directory, const std::u16string& name) {

@@ -22,6 +22,11 @@ bool enoughTemporarySpace(uint32_t kitSize, uint32_t freeBytes);
 // line feeds and carriage returns are dropped.
 std::u16string cleanProposedDirectory(std::u16string path);
 
+// True when a level of `path` is one of the wizard's own folders (a run's
+// private folder, a directory's control folder): those hold what the
+// wizard keeps for a directory, never templates.
+bool liesInWizardsOwnFolder(const std::u16string& path);
+
 // `directory` and the relative `name` with exactly one separator ("/" or
 // "\") between them; an empty directory gives `name` unchanged.
 std::u16string joinDirectoryAndName(const std::u16string& directory, const std::u16string& name);
