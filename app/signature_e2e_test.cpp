@@ -128,6 +128,31 @@ TEST_F(SignatureE2eTest, AKitReplacedAfterItsCheckIsNotTheOneInstalled) {
   EXPECT_NE(std::string::npos, result.out.find("\"state\":\"good\"")) << result.out;
 }
 
+// Written over in place (the same file, so pinning it does not help) the
+// moment gpgv has passed it, the kit is no longer what the signature
+// vouched for: nothing of it is installed.
+TEST_F(SignatureE2eTest, AKitWrittenOverInPlaceAfterItsCheckIsRefused) {
+  const std::string kit = root_ + "/signed.okd";
+  pack(kit, vendor_.get());
+  ASSERT_TRUE(testkit::writeFile(tree_ + "/planted.txt", "not the vendor's\n"));
+  const std::string planted = root_ + "/planted.okd";
+  pack(planted, nullptr);
+  const std::string writer = root_ + "/gpgv-then-write";
+  ASSERT_TRUE(testkit::writeFile(writer, "#!/bin/sh\n/usr/bin/gpgv \"$@\"\nstatus=$?\ncat '" + planted + "' > '" +
+                                             kit + "'\nexit $status\n"));
+  ASSERT_EQ(0, chmod(writer.c_str(), 0755));
+  ASSERT_EQ(0, mkdir((root_ + "/t1").c_str(), 0755));
+
+  const Result result = install(kit, "t1", {keyring(), "--require-signature"}, writer);
+  EXPECT_NE(0, result.status) << result.out;
+  EXPECT_EQ(testkit::readFile(planted), testkit::readFile(kit)) << "the kit was not written over";
+  EXPECT_FALSE(testkit::exists(root_ + "/t1/planted.txt"));
+  EXPECT_FALSE(installed("t1"));
+  EXPECT_EQ(std::vector<std::string>(), testkit::entryNames(root_ + "/t1"));
+  EXPECT_NE(std::string::npos, testkit::readFile(logOf("t1")).find("written to after its signature was checked"))
+      << testkit::readFile(logOf("t1"));
+}
+
 TEST_F(SignatureE2eTest, OneChangedByteInTheKitOrTheSignatureIsRefusedBeforeUnpacking) {
   const std::string kit = root_ + "/signed.okd";
   pack(kit, vendor_.get());

@@ -20,6 +20,7 @@
 #include "platform/existing_level.h"
 #include "platform/file_finder.h"
 #include "platform/file_system.h"
+#include "platform/write_watch.h"
 #include "platform/path.h"
 #include "platform/private_temp.h"
 #include "platform/run_log.h"
@@ -264,6 +265,20 @@ int InstallationSession::pinSignedKit() {
   HANDLE handle = INVALID_HANDLE_VALUE;
   if (FileSystem::CreateFile(kitPath_, GENERIC_READ, 0, OPEN_EXISTING, handle) != ERROR_SUCCESS) return -1;
   pinnedKit_ = static_cast<int>(reinterpret_cast<intptr_t>(handle));
+  // Pinned, the file can still be written to in place by whoever may write
+  // it: what is installed must be the bytes the signature was checked over,
+  // so a kit written to since (the watch cannot tell: its change time has
+  // moved) is refused once read. A rename over it is no write.
+  FileStatus checked;
+  if (FileSystem::GetHandleStatus(handle, checked) != ERROR_SUCCESS) return pinnedKit_;
+  auto watch = std::make_shared<WriteWatch>();
+  const bool watched = watch->start(handle);
+  kit_.setSourceCheck([handle, checked, watch, watched] {
+    if (watched) return !watch->written();
+    FileStatus now;
+    return FileSystem::GetHandleStatus(handle, now) == ERROR_SUCCESS && now.size == checked.size &&
+           now.changeSeconds == checked.changeSeconds && now.changeNanoseconds == checked.changeNanoseconds;
+  });
   return pinnedKit_;
 }
 

@@ -25,6 +25,7 @@
 #include <libdeflate.h>
 
 #include <algorithm>
+#include <functional>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -313,13 +314,24 @@ class InstallData {
   // checking every entry not yet copied and the stream's end. 0 when all
   // of it is sound (and when no entry was copied: then nothing was read,
   // and nothing checked); 13 when it is damaged. 0 for a kit opened whole.
+  // In either, 13 when the source check (setSourceCheck) finds the kit's
+  // file written to since its signature was checked.
   uint32_t finishStream() {
-    if (entryStream_ == nullptr) return ERROR_SUCCESS;
-    uint32_t result = passStreamedEntries(entries.size());
-    if (result == ERROR_SUCCESS) result = entryStream_->finish();
-    if (result == ERROR_INVALID_DATA) return refuseStreamed(nextStreamed_);
-    return result;
+    if (entryStream_ != nullptr) {
+      uint32_t result = passStreamedEntries(entries.size());
+      if (result == ERROR_SUCCESS) result = entryStream_->finish();
+      if (result == ERROR_INVALID_DATA) return refuseStreamed(nextStreamed_);
+      if (result != ERROR_SUCCESS) return result;
+    }
+    if (sourceCheck_ && !sourceCheck_())
+      return refuse(KitRefusal::kDataDamaged, "the kit was written to after its signature was checked");
+    return ERROR_SUCCESS;
   }
+
+  // `unchanged` tells whether the kit's file is still as it was when its
+  // signature was checked; finishStream() refuses a kit for which it says
+  // no, once all that is installed from it has been read.
+  void setSourceCheck(std::function<bool()> unchanged) { sourceCheck_ = std::move(unchanged); }
 
   // Reads every entry of a streamed kit and checks it, as the installation
   // would; 13 when the data is damaged. For a kit opened whole, which was
@@ -891,6 +903,7 @@ class InstallData {
   bool hasKitVersion_ = false;
   std::u16string damagedEntry_;
   std::string refusal_;
+  std::function<bool()> sourceCheck_;
   KitRefusal refusalKind_ = KitRefusal::kNone;
   std::u16string refusalSubject_;
   // The part of the kit being read, for a refusal that has no words of its
