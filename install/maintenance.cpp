@@ -99,8 +99,8 @@ Refusal uninstall_refusal(uint32_t result, const std::u16string& target, const U
   if (result == ERROR_LOCK_VIOLATION)
     return {"target-busy", "another run is using " + shown(target) + "; nothing was changed"};
   return {"failed", "the uninstallation failed at " +
-                        shown(outcome.failedPath.empty() ? target : outcome.failedPath) + " (error " +
-                        std::to_string(result) + ") and was rolled back"};
+                        error_event(shown(outcome.failedPath.empty() ? target : outcome.failedPath), result) +
+                        " and was rolled back"};
 }
 
 std::string uninstall_failure_json(uint32_t result, const std::u16string& target,
@@ -203,8 +203,8 @@ int run_repair(const MaintenanceSettings& settings, FILE* out, FILE* err) {
       fprintf(err, "ovn8setup: nothing to repair in %s (error %u); nothing was changed\n", shown(target).c_str(),
               unsigned(result));
     else
-      fprintf(err, "ovn8setup: the repair failed at %s (error %u) and was rolled back\n",
-              shown(outcome.failedPath).c_str(), unsigned(result));
+      fprintf(err, "ovn8setup: the repair failed at %s and was rolled back\n",
+              error_event(shown(outcome.failedPath), result).c_str());
     return status;
   }
   for (const auto& kept : outcome.keptAside)

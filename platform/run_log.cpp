@@ -153,6 +153,7 @@ std::string error_text(uint32_t error) {
     case ERROR_ACCESS_DENIED: return "permission denied";
     case ERROR_WRITE_PROTECT: return "read-only file system";
     case ERROR_NOT_A_FOLDER: return "a file stands where a folder is needed";
+    case ERROR_LINKED_FOLDER: return "a folder on the way is a link";
     default:
       return is_system_error(error) ? system_message(errno_of_system_error(error)) : "error";
   }
