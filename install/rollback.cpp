@@ -85,7 +85,7 @@ void Rollback::reset(const std::u16string& target) {
   pendingDirectories_.clear();
   unsyncedBackupFolders_.clear();
   plainLevels_.clear();
-  checkedAFolder_ = false;
+  checkedFolder_.clear();
   stateFolderKey_.clear();
   journal_.forget();
   releaseBackupLock();
@@ -362,7 +362,7 @@ uint32_t Rollback::rollback(uint32_t code) {
 // rollback or an earlier recovery).
 void Rollback::undo() {
   plainLevels_.clear();
-  checkedAFolder_ = false;
+  checkedFolder_.clear();
   undoTotal_ = undoLeft_ = uint32_t(record_.addedKeys.size() + record_.addedElsewhere.size() +
                                     record_.backedUpKeys.size());
   if (progressHook_) progressHook_(undoLeft_, undoTotal_);
@@ -540,7 +540,7 @@ uint32_t Rollback::checkLevelsOnTheWay(const std::u16string& key) {
   const size_t lastSlash = key.rfind(u'/');
   if (lastSlash == std::u16string::npos) return ERROR_SUCCESS;
   const std::u16string_view folder(key.data(), lastSlash);
-  if (checkedAFolder_ && folder == checkedFolder_) return ERROR_SUCCESS;
+  if (folder == checkedFolder_) return ERROR_SUCCESS;
   for (size_t slash = key.find(u'/'); slash != std::u16string::npos && slash <= lastSlash;
        slash = key.find(u'/', slash + 1)) {
     std::u16string level = key.substr(0, slash);
@@ -552,7 +552,6 @@ uint32_t Rollback::checkLevelsOnTheWay(const std::u16string& key) {
     plainLevels_.insert(std::move(level));
   }
   checkedFolder_.assign(folder);
-  checkedAFolder_ = true;
   return ERROR_SUCCESS;
 }
 

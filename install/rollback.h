@@ -320,10 +320,9 @@ class Rollback {
   // Levels below the target found to be real folders (while planning, and
   // again during an undo).
   std::unordered_set<std::u16string> plainLevels_;
-  // The folder (a key) whose levels were checked last: a kit's entries
-  // come folder by folder.
+  // The folder (a key, never empty) whose levels were checked last: a
+  // kit's entries come folder by folder.
   std::u16string checkedFolder_;
-  bool checkedAFolder_ = false;
   // The state folder's key relative to the target when it lies inside it.
   std::u16string stateFolderKey_;
   RunRecordFile runRecord_;
