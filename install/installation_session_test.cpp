@@ -575,10 +575,16 @@ TEST_F(SessionTest, ADirectoryTakenBetweenTheCheckAndTheRunIsRefusedAsBusy) {
 
 const int kDiedExit = 77;
 
-// Ends the process, as a kill would, when the run puts its second file in place.
-uint32_t die_at_second_placing(FileOp op, const std::u16string&, void* context) {
-  auto* placed = static_cast<std::atomic<int>*>(context);
-  if (op == FileOp::MoveFileEx && ++*placed == 2) _exit(kDiedExit);
+// Ends the process, as a kill would, when the run puts its next file in
+// place after a.txt (the kit's first entry, whose temporary name ends with
+// its number): a.txt stands, something else does not yet. The lanes place
+// files of different folders in no set order.
+uint32_t die_after_placing_a(FileOp op, const std::u16string& path, void* context) {
+  auto* placedA = static_cast<std::atomic<bool>*>(context);
+  if (op != FileOp::MoveFileEx) return 0;
+  if (*placedA) _exit(kDiedExit);
+  const std::u16string firstEntry = u"-0";
+  if (path.size() > firstEntry.size() && path.compare(path.size() - firstEntry.size(), firstEntry.size(), firstEntry) == 0) *placedA = true;
   return 0;
 }
 
@@ -590,8 +596,8 @@ void killedMidRun(InstallationSession& session) {
   session.kitSha256();
   const pid_t child = fork();
   if (child == 0) {
-    std::atomic<int> placed{0};
-    FileSystem::SetFaultHook(&die_at_second_placing, &placed);
+    std::atomic<bool> placedA{false};
+    FileSystem::SetFaultHook(&die_after_placing_a, &placedA);
     RecordingView view(session);
     session.install(view);
     _exit(0);

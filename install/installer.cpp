@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "install/file_lanes.h"
 #include "install/same_content.h"
 
 #include "platform/path.h"
@@ -21,6 +22,9 @@ namespace {
 // whether the files are small or large.
 const size_t kMaxBatchEntries = 4096;
 const uint64_t kBatchBytes = 64u << 20;
+// Streamed entries up to this size are read into memory and written by the
+// lanes; larger ones are written from the stream here, as they come.
+const uint32_t kLaneEntryBytes = 1u << 20;
 // Names tried for an entry's temporary file when its planned name is taken.
 const int kTemporaryNameTries = 4;
 
@@ -112,6 +116,11 @@ uint32_t Installer::runEntries(InstallProcessData* data) {
       if (!planned.write) continue;
       result = writeEntry(*kit, planned);
       if (result != ERROR_SUCCESS) return failEntry(planned.path, result, planned.percent);
+      // A lane's failure ends the run as soon as it is seen.
+      if (lanes_ != nullptr && lanes_->failed()) {
+        result = settleWrites();
+        if (result != ERROR_SUCCESS) return result;
+      }
     }
   }
   if (data_->isCancelled()) return cancel();
@@ -139,6 +148,7 @@ uint32_t Installer::runEntries(InstallProcessData* data) {
 }
 
 uint32_t Installer::cancel() {
+  abandonLanes();
   log_event("cancelled by the user; rolling back");
   rollback_.rollback(ERROR_CANCELLED);
   if (rollback_.lastUndo().complete) return ERROR_CANCELLED;
@@ -326,6 +336,7 @@ uint32_t Installer::writeRecord() {
 // its place in one rename: the visible file is the whole old or the whole
 // new one.
 uint32_t Installer::writeEntry(KitReader& kit, const PlannedEntry& planned) {
+  if (kit.streamed() && kit.entries[planned.index].size <= kLaneEntryBytes) return stageEntry(kit, planned);
   std::u16string temporary = planned.temporary;
   const uint32_t result = writeTemporary(kit, planned, temporary);
   if (result != ERROR_SUCCESS) return result;
@@ -336,6 +347,53 @@ uint32_t Installer::writeEntry(KitReader& kit, const PlannedEntry& planned) {
   }
   staged_.push_back(planned);
   staged_.back().temporary = temporary;
+  return ERROR_SUCCESS;
+}
+
+// The entry's bytes are read and checked here, in the kit's order; a lane
+// writes them under the temporary name while the next entries are read.
+uint32_t Installer::stageEntry(KitReader& kit, const PlannedEntry& planned) {
+  const std::u16string folder = parent_directory(planned.path);
+  uint32_t result = rollback_.createPlannedTree(folder);
+  if (result != ERROR_SUCCESS) return result;
+  FileJob job;
+  result = kit.readStreamedEntry(planned.index, job.bytes);
+  if (result != ERROR_SUCCESS) return result;
+  job.tag = staged_.size();
+  job.path = planned.temporary;
+  job.time = kit.entries[planned.index].lastWriteTime;
+  job.mode = planned.replacedMode;
+  staged_.push_back(planned);
+  lanes().submit(folder, std::move(job));
+  return ERROR_SUCCESS;
+}
+
+FileLanes& Installer::lanes() {
+  if (lanes_ == nullptr) lanes_.reset(new FileLanes(laneCount_));
+  return *lanes_;
+}
+
+void Installer::abandonLanes() {
+  if (lanes_ != nullptr) lanes_->settle();
+}
+
+// Waits for the lanes' writes. A temporary name found taken is freed and
+// written again here, as writeTemporary does; any other failure ends the
+// run, reported at its entry.
+uint32_t Installer::settleWrites() {
+  if (lanes_ == nullptr) return ERROR_SUCCESS;
+  for (FileJobFailure& failure : lanes_->settle()) {
+    PlannedEntry& planned = staged_[failure.tag];
+    uint32_t result = failure.code;
+    for (int attempt = 0; result == ERROR_ALREADY_EXISTS && attempt < kTemporaryNameTries; ++attempt) {
+      result = rollback_.freeTemporaryName(planned.temporary);
+      if (result != ERROR_SUCCESS) break;
+      failure.job.path = planned.temporary;
+      result = run_file_job(failure.job);
+    }
+    // Reported where the progress stands: the run may be entries further.
+    if (result != ERROR_SUCCESS) return failEntry(planned.path, result, reportedPercent_);
+  }
   return ERROR_SUCCESS;
 }
 
@@ -355,14 +413,21 @@ uint32_t Installer::writeTemporary(KitReader& kit, const PlannedEntry& planned, 
   return result;
 }
 
-uint32_t Installer::placeTemporary(const PlannedEntry& planned, const std::u16string& temporary) {
-  // Only a file this run wrote itself, or an original the backup folder
-  // holds by a second name, is replaced; where nothing stood (or the
-  // original has moved away) nothing may have appeared.
+// Only a file this run wrote itself, or an original the backup folder holds
+// by a second name, is replaced; where nothing stood (or the original has
+// moved away) nothing may have appeared.
+uint32_t Installer::placeFlags(const PlannedEntry& planned) {
   const bool replaces = planned.plan == Rollback::Plan::kAgain || planned.linked;
-  const uint32_t flags = replaces ? uint32_t(MOVEFILE_REPLACE_EXISTING) : 0u;
-  uint32_t result = FileSystem::MoveFileEx(temporary, planned.path, flags);
+  return replaces ? uint32_t(MOVEFILE_REPLACE_EXISTING) : 0u;
+}
+
+uint32_t Installer::placeTemporary(const PlannedEntry& planned, const std::u16string& temporary) {
+  const uint32_t result = FileSystem::MoveFileEx(temporary, planned.path, placeFlags(planned));
   if (result == ERROR_SUCCESS) rollback_.temporaryPlaced();
+  return placeFailure(planned, result);
+}
+
+uint32_t Installer::placeFailure(const PlannedEntry& planned, uint32_t result) {
   // Whatever took the free place meanwhile is not this run's to delete.
   if (result == ERROR_ALREADY_EXISTS && planned.plan == Rollback::Plan::kAdd)
     rollback_.removeRBFile(planned.path);
@@ -372,21 +437,44 @@ uint32_t Installer::placeTemporary(const PlannedEntry& planned, const std::u16st
 }
 
 // Nothing of a streamed kit is put in place before all of it has been read:
-// a kit damaged anywhere leaves the directory as it was.
+// a kit damaged anywhere leaves the directory as it was. The renames then
+// go to the lanes, each folder's in the kit's order.
 uint32_t Installer::placeStaged(KitReader& kit) {
   uint32_t result = kit.finishStream();
   if (result != ERROR_SUCCESS) {
     log_event("error: " + kit.refusal());
     return failEntry(directory_, result, reportedPercent_);
   }
-  for (const PlannedEntry& planned : staged_) {
-    result = placeTemporary(planned, planned.temporary);
-    // Reported where the progress stands: every entry has been written.
-    if (result != ERROR_SUCCESS) return failEntry(planned.path, result, reportedPercent_);
-    recordPlaced(planned);
+  result = settleWrites();
+  if (result != ERROR_SUCCESS) return result;
+  for (size_t i = 0; i < staged_.size(); ++i) {
+    FileJob job;
+    job.kind = FileJob::Kind::kPlace;
+    job.tag = i;
+    job.path = staged_[i].temporary;
+    job.destination = staged_[i].path;
+    job.moveFlags = placeFlags(staged_[i]);
+    lanes().submit(parent_directory(staged_[i].path), std::move(job));
   }
-  staged_.clear();
-  return ERROR_SUCCESS;
+  const std::vector<FileJobFailure> failures = lanes().settle();
+  // The temporaries are counted placed up to the first that is not: the
+  // rollback looks for the others, some of which may be gone already.
+  const size_t placed = failures.empty() ? staged_.size() : failures.front().tag;
+  for (size_t i = 0; i < placed; ++i) {
+    rollback_.temporaryPlaced();
+    recordPlaced(staged_[i]);
+  }
+  if (failures.empty()) {
+    staged_.clear();
+    return ERROR_SUCCESS;
+  }
+  uint32_t first = ERROR_SUCCESS;
+  for (const FileJobFailure& failure : failures) {
+    const uint32_t code = placeFailure(staged_[failure.tag], failure.code);
+    if (first == ERROR_SUCCESS) first = code;
+  }
+  // Reported where the progress stands: every entry has been written.
+  return failEntry(staged_[placed].path, first, reportedPercent_);
 }
 
 void Installer::recordPlaced(const PlannedEntry& planned) {
@@ -398,6 +486,9 @@ void Installer::recordPlaced(const PlannedEntry& planned) {
 }
 
 uint32_t Installer::failEntry(const std::u16string& path, uint32_t code, uint32_t percent) {
+  // The rollback finds every file the lanes were to write either written
+  // or never begun.
+  abandonLanes();
   log_event(error_event("error " + narrow_lib(path), code) + "; rolling back");
   // The box and the stderr line name the file and why, not only that the
   // installation failed.

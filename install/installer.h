@@ -8,10 +8,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "install/file_lanes.h"
 #include "install/install_process_data.h"
 #include "install/installation_record.h"
 #include "install/present_record.h"
@@ -41,6 +43,12 @@ class Installer {
   // The kit's digest, asked for only when the record is written: reading
   // the kit for it goes on beside the run until then.
   void setKitDigest(const std::function<std::string()>& digest) { kitDigest_ = digest; }
+  // The lanes that write a streamed kit's files (0: the run's own thread
+  // writes them). Test seam: by default as many as the cores allow.
+  void setFileLanes(size_t lanes) {
+    laneCount_ = lanes;
+    lanes_.reset();
+  }
   // Reports the failure (code, installation error text, percent) and rolls
   // the run back; returns `code`.
   uint32_t stopOnError(uint32_t code, uint32_t percent);
@@ -85,7 +93,19 @@ class Installer {
   // directory's record says the same already.
   uint32_t writeRecord();
   uint32_t writeTemporary(KitReader& kit, const PlannedEntry& planned, std::u16string& temporary);
+  // A streamed entry small enough to wait in memory: read here, written by
+  // a lane (see install/file_lanes.h).
+  uint32_t stageEntry(KitReader& kit, const PlannedEntry& planned);
+  FileLanes& lanes();
+  // Waits for the lanes' writes; a failure among them ends the run.
+  uint32_t settleWrites();
+  // Waits for the lanes before a rollback, whatever they did.
+  void abandonLanes();
   uint32_t placeTemporary(const PlannedEntry& planned, const std::u16string& temporary);
+  static uint32_t placeFlags(const PlannedEntry& planned);
+  // What a failed rename of `planned` means for the run: the error then
+  // reported.
+  uint32_t placeFailure(const PlannedEntry& planned, uint32_t result);
   // Checks the rest of a streamed kit, then puts every staged entry in
   // place, in the order they were planned.
   uint32_t placeStaged(KitReader& kit);
@@ -137,6 +157,9 @@ class Installer {
   std::unordered_map<std::u16string, int64_t> plannedTimes_;
   // Open for one batch's planning only: writing comes between batches.
   FolderStatusLookup placeLookup_;
+  // Made at the first streamed entry; laneCount_ lanes (see FileLanes).
+  std::unique_ptr<FileLanes> lanes_;
+  size_t laneCount_ = FileLanes::lanesForThisMachine();
 };
 
 #endif  // OVN8_INSTALL_INSTALLER_H_

@@ -73,8 +73,12 @@ class InstallerTest : public testing::Test {
   uint32_t install() {
     data.init(&kit, widen_lib(scene.templateDir()));
     Installer installer;
+    installer.setFileLanes(lanes);
     return installer.run(&data);
   }
+  // A test that follows the run's operations in their order sets 0: the
+  // run's own thread then does all of them.
+  size_t lanes = FileLanes::lanesForThisMachine();
   std::u16string target(const std::string& name) const { return widen_lib(scene / name); }
 };
 
@@ -96,6 +100,7 @@ TEST_F(InstallerTest, ThreeEntriesReportTheirShareThenOneHundred) {
            {u"b.txt", "b", kitTime(kKitTime)},
            {u"c.txt", "c", kitTime(kKitTime)}});
   std::vector<int> reported;
+  lanes = 0;
   {
     ProgressRecorder recorder(data, widen_lib(scene.templateDir() + "/"));
     EXPECT_EQ(0u, install());
@@ -201,6 +206,7 @@ TEST_F(InstallerTest, FailureAtTheFourthOfTenRestoresEverything) {
   openKit(files);
 
   uint32_t result;
+  lanes = 0;
   {
     FileFaultInjector fault(4, ERROR_INVALID_PARAMETER);
     fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir() + "/")).skipping(u"/.n8stp");
@@ -314,6 +320,7 @@ TEST_F(InstallerTest, FailureReportNamesTheFileAndTheReasonInTheInterfaceLanguag
     set_resource_lang(c.language);
     const std::string header = narrow_lib(LoadResString("IDS_INSTALL_ERROR"));
     uint32_t result;
+    lanes = 0;  // the second file written is sub/b.txt's
     {
       FileFaultInjector fault(2, errorFromErrNo(c.errnoValue));
       fault.only({FileOp::CreateFile}).below(widen_lib(scene.templateDir() + "/")).skipping(u"/.n8stp");
@@ -599,6 +606,7 @@ TEST_F(InstallerTest, CancelAlwaysRollsBackEvenWhenOnlySkippedEntriesRemain) {
   {
     CancelWhileWriting cancel(data, target("replaced.txt"));
     Installer installer;
+    installer.setFileLanes(0);  // the cancel is asked as an entry is written
     EXPECT_EQ(ERROR_CANCELLED, installer.run(&data));
   }
   EXPECT_EQ(0u, stateOf(data).code);
@@ -612,6 +620,7 @@ TEST_F(InstallerTest, CancelAlwaysRollsBackEvenWhenOnlySkippedEntriesRemain) {
   {
     CancelWhileWriting cancel(data, target("new.txt"));
     Installer installer;
+    installer.setFileLanes(0);  // the cancel is asked as an entry is written
     EXPECT_EQ(ERROR_CANCELLED, installer.run(&data));
   }
   EXPECT_FALSE(exists(scene / "new.txt"));

@@ -381,6 +381,20 @@ class InstallData {
     return ERROR_SUCCESS;
   }
 
+  // In a streamed kit, entry `index`'s bytes into `bytes` (replaced), with
+  // the same checks and in the same order as copy(); for a file that
+  // another thread writes.
+  uint32_t readStreamedEntry(uint32_t index, std::vector<uint8_t>& bytes) {
+    if (index >= entries.size()) return ERROR_INVALID_PARAMETER;
+    if (!streamed()) return ERROR_INVALID_HANDLE;
+    bytes.clear();
+    bytes.reserve(entries[index].size);
+    return takeStreamed(index, [&bytes](const uint8_t* data, uint32_t size) {
+      bytes.insert(bytes.end(), data, data + size);
+      return uint32_t(ERROR_SUCCESS);
+    });
+  }
+
   // Containers of more than `bytes` go to a temporary file (0: always).
   void setMemoryLimit(uint64_t bytes) { memoryLimit_ = bytes; }
   // The decoder of containers kept in memory.
@@ -514,17 +528,21 @@ class InstallData {
     }
   }
 
-  // A streamed entry: the entries before it are checked on the way.
   uint32_t copyStreamedEntry(uint32_t index, HANDLE destination) {
+    return takeStreamed(index, [destination](const uint8_t* data, uint32_t size) {
+      uint32_t written = 0;
+      return FS::WriteFile(destination, data, size, &written, nullptr);
+    });
+  }
+
+  // A streamed entry: the entries before it are checked on the way.
+  uint32_t takeStreamed(uint32_t index, const EntryStream::Consume& consume) {
     if (index < nextStreamed_) endStream();
     uint32_t result = startStream();
     if (result != ERROR_SUCCESS) return result;
     result = passStreamedEntries(index);
     if (result == ERROR_SUCCESS) {
-      result = takeStreamedEntry(index, [destination](const uint8_t* data, uint32_t size) {
-        uint32_t written = 0;
-        return FS::WriteFile(destination, data, size, &written, nullptr);
-      });
+      result = takeStreamedEntry(index, consume);
       nextStreamed_ = index + 1;
     }
     if (result == ERROR_INVALID_DATA && entryStream_->fault() != StreamFault::kNone)

@@ -66,6 +66,10 @@ std::u16string pathOfHandle(HANDLE handle) {
 uint32_t injectedFault(FileOp op, const std::u16string& path) {
   const FileFaultHook hook = g_faultHook.load(std::memory_order_acquire);
   if (hook == nullptr) return 0;
+  // A run's lanes work on threads of their own: hooks, which are tests'
+  // code, are asked one at a time (and may do file operations themselves).
+  static std::recursive_mutex asking;
+  std::lock_guard<std::recursive_mutex> lock(asking);
   uint32_t error = hook(op, path, g_faultContext.load(std::memory_order_acquire));
   if (error != 0) FileSystem::ms_lastError = error;
   return error;

@@ -159,7 +159,8 @@ enum class FileOp {
 // GetTempFileName, CreateTempDirectory and CreateUnnamedFile, the new name
 // for LinkUnnamedFile, the path a handle was opened with for operations on
 // a handle (the directory for an unnamed file), and empty for GetTempPath,
-// GetFreeSpaceTmpDir and GetCurrentDirectory.
+// GetFreeSpaceTmpDir and GetCurrentDirectory. Operations of several threads
+// ask the hook one at a time.
 typedef uint32_t (*FileFaultHook)(FileOp op, const std::u16string& path, void* context);
 
 class FileSystem {
