@@ -99,7 +99,8 @@ class Installer {
   FileLanes& lanes();
   // Waits for the lanes' writes; a failure among them ends the run.
   uint32_t settleWrites();
-  // Waits for the lanes before a rollback, whatever they did.
+  // Before a rollback: waits for what the lanes were given, whatever it
+  // does (the rollback then finds each file written or never begun).
   void abandonLanes();
   uint32_t placeTemporary(const PlannedEntry& planned, const std::u16string& temporary);
   static uint32_t placeFlags(const PlannedEntry& planned);

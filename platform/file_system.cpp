@@ -38,6 +38,7 @@ namespace {
 // file layer while a test sets or clears its hook.
 std::atomic<FileFaultHook> g_faultHook{nullptr};
 std::atomic<void*> g_faultContext{nullptr};
+std::recursive_mutex g_askingHook;
 
 // The path each open descriptor was opened with, so that a fault hook can
 // tell which file a handle operation touches.
@@ -64,12 +65,14 @@ std::u16string pathOfHandle(HANDLE handle) {
 // Asks the fault hook about an operation; a non-zero answer becomes the
 // last error and is the operation's result.
 uint32_t injectedFault(FileOp op, const std::u16string& path) {
+  if (g_faultHook.load(std::memory_order_acquire) == nullptr) return 0;
+  // Hooks, which are tests' code, are asked one at a time (a run's lanes
+  // work on threads of their own), and a hook may do file operations itself.
+  // Looked up again under the lock: once SetFaultHook has returned, no
+  // thread is in the old hook or can still enter it.
+  std::lock_guard<std::recursive_mutex> lock(g_askingHook);
   const FileFaultHook hook = g_faultHook.load(std::memory_order_acquire);
   if (hook == nullptr) return 0;
-  // A run's lanes work on threads of their own: hooks, which are tests'
-  // code, are asked one at a time (and may do file operations themselves).
-  static std::recursive_mutex asking;
-  std::lock_guard<std::recursive_mutex> lock(asking);
   uint32_t error = hook(op, path, g_faultContext.load(std::memory_order_acquire));
   if (error != 0) FileSystem::ms_lastError = error;
   return error;
@@ -414,6 +417,7 @@ void Sleep(int milliseconds) {
 // ---- FileSystem -----------------------------------------------------------
 
 void FileSystem::SetFaultHook(FileFaultHook hook, void* context) {
+  std::lock_guard<std::recursive_mutex> lock(g_askingHook);
   // The hook goes last, so that no thread sees it with the old context.
   g_faultHook.store(nullptr, std::memory_order_release);
   g_faultContext.store(context, std::memory_order_release);
