@@ -148,7 +148,7 @@ uint32_t Installer::runEntries(InstallProcessData* data) {
 }
 
 uint32_t Installer::cancel() {
-  abandonLanes();
+  waitForLanes();
   log_event("cancelled by the user; rolling back");
   rollback_.rollback(ERROR_CANCELLED);
   if (rollback_.lastUndo().complete) return ERROR_CANCELLED;
@@ -373,7 +373,7 @@ FileLanes& Installer::lanes() {
   return *lanes_;
 }
 
-void Installer::abandonLanes() {
+void Installer::waitForLanes() {
   if (lanes_ != nullptr) lanes_->settle();
 }
 
@@ -486,9 +486,9 @@ void Installer::recordPlaced(const PlannedEntry& planned) {
 }
 
 uint32_t Installer::failEntry(const std::u16string& path, uint32_t code, uint32_t percent) {
-  // The rollback finds every file the lanes were to write either written
-  // or never begun.
-  abandonLanes();
+  // The lanes first finish what they were given: the rollback then finds
+  // each of their files written, or failed and gone.
+  waitForLanes();
   log_event(error_event("error " + narrow_lib(path), code) + "; rolling back");
   // The box and the stderr line name the file and why, not only that the
   // installation failed.

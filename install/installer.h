@@ -99,9 +99,9 @@ class Installer {
   FileLanes& lanes();
   // Waits for the lanes' writes; a failure among them ends the run.
   uint32_t settleWrites();
-  // Before a rollback: waits for what the lanes were given, whatever it
-  // does (the rollback then finds each file written or never begun).
-  void abandonLanes();
+  // Before a rollback: waits until the lanes have done what they were
+  // given, whatever became of it.
+  void waitForLanes();
   uint32_t placeTemporary(const PlannedEntry& planned, const std::u16string& temporary);
   static uint32_t placeFlags(const PlannedEntry& planned);
   // What a failed rename of `planned` means for the run: the error then
