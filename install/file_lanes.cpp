@@ -8,10 +8,10 @@
 #include <system_error>
 #include <utility>
 
+#include "kit/kit_reader.h"
+
 namespace {
 
-// Large files start their write-back at once, as the kit's own copy does.
-const size_t kWriteBackFromSize = 65536;
 const size_t kJobsTakenAtOnce = 64;
 
 uint32_t write_file(const FileJob& job) {
@@ -24,7 +24,8 @@ uint32_t write_file(const FileJob& job) {
   if (result == ERROR_SUCCESS) {
     // Best effort, as for every entry: the bytes are what counts.
     FileSystem::SetFileTime(handle, nullptr, nullptr, &job.time);
-    if (job.bytes.size() >= kWriteBackFromSize) FileSystem::StartWriteBack(handle);
+    // Large files start their write-back at once, as the kit's own copy does.
+    if (job.bytes.size() >= config::KitReader::kWriteBackFromSize) FileSystem::StartWriteBack(handle);
   }
   const uint32_t closed = FileSystem::CloseHandle(handle);
   if (result == ERROR_SUCCESS) result = closed;
@@ -120,7 +121,7 @@ void FileLanes::work(Lane& lane) {
 }
 
 void FileLanes::noteFailure(FileJob job, uint32_t code) {
-  std::lock_guard<std::mutex> lock(failuresMutex_);
+  std::lock_guard<std::mutex> lock(mutex_);
   failures_.push_back(FileJobFailure{job.tag, code, std::move(job)});
   failed_.store(true, std::memory_order_release);
 }
@@ -131,15 +132,12 @@ uint64_t FileLanes::peakQueuedBytes() const {
 }
 
 std::vector<FileJobFailure> FileLanes::settle() {
-  {
-    std::unique_lock<std::mutex> lock(mutex_);
-    jobsDone_.wait(lock, [&] {
-      for (const std::unique_ptr<Lane>& lane : lanes_)
-        if (lane->busy || !lane->waiting.empty()) return false;
-      return true;
-    });
-  }
-  std::lock_guard<std::mutex> lock(failuresMutex_);
+  std::unique_lock<std::mutex> lock(mutex_);
+  jobsDone_.wait(lock, [&] {
+    for (const std::unique_ptr<Lane>& lane : lanes_)
+      if (lane->busy || !lane->waiting.empty()) return false;
+    return true;
+  });
   std::vector<FileJobFailure> failures;
   failures.swap(failures_);
   failed_.store(false, std::memory_order_release);

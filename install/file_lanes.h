@@ -71,7 +71,6 @@ class FileLanes {
   // Waits until every job submitted has run; the failures among them, by
   // tag.
   std::vector<FileJobFailure> settle();
-  size_t lanes() const { return lanes_.size(); }
   // The most bytes of kWrite jobs that waited or ran at once so far.
   uint64_t peakQueuedBytes() const;
 
@@ -93,7 +92,6 @@ class FileLanes {
   uint64_t peakQueuedBytes_ = 0;
   bool stopping_ = false;
   std::atomic<bool> failed_{false};
-  std::mutex failuresMutex_;
   std::vector<FileJobFailure> failures_;
 };
 

@@ -446,7 +446,7 @@ uint32_t Installer::placeStaged(KitReader& kit) {
     return failEntry(directory_, result, reportedPercent_);
   }
   result = settleWrites();
-  if (result != ERROR_SUCCESS) return result;
+  if (result != ERROR_SUCCESS || staged_.empty()) return result;
   for (size_t i = 0; i < staged_.size(); ++i) {
     FileJob job;
     job.kind = FileJob::Kind::kPlace;
