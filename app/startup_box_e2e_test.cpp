@@ -34,8 +34,10 @@ const char kNotice[] =
 // The wizard's window is always this size; a box never is.
 const int kWindowWidth = 500;
 const int kWindowHeight = 360;
-// Enough entries that a run is still copying when the test kills it.
 const int kKitFiles = 2000;
+// Enough entries that a run is still copying when the test kills it, on a
+// machine busy with other tests.
+const int kKilledKitFiles = 20000;
 // Progress lines seen before the kill.
 const int kLinesBeforeKill = 20;
 // How long a step may take on a machine busy with other tests' syncs; a
@@ -99,18 +101,20 @@ class StartupBoxE2eTest : public testing::Test {
     for (const std::string& dir : {home_, tmp_, kitDir_}) ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
     config::KitSpec spec;
     spec.descriptions = {{u"en", u"Product", u"Vendor", u""}};
-    for (int i = 0; i < kKitFiles; ++i) {
+    for (int i = 0; i < kKilledKitFiles; ++i) {
       // Twenty folders, "da" to "dt"; kit entries are stored with backslashes.
       const std::string name = std::string("d") + char('a' + i % 20) + "\\f" + std::to_string(i);
       const std::u16string wideName(name.begin(), name.end());
-      const std::string data(1000, char('a' + i % 26));
+      const std::string data(i < kKitFiles ? 1000 : 100, char('a' + i % 26));
       spec.files.emplace_back(wideName, data, config::fileTimeFromUnix(1600000000, 0));
+      if (i + 1 == kKitFiles) {
+        ASSERT_TRUE(config::writeKit(kitPath(), spec));
+      }
     }
-    ASSERT_TRUE(config::writeKit(kitPath(), spec));
-    // The runs that get killed take their own copy, which the cases below
-    // never break.
+    // The runs that get killed take their own larger kit, which the cases
+    // below never break.
     ASSERT_EQ(mkdir(spareKitDir_.c_str(), 0755), 0);
-    ASSERT_TRUE(testkit::writeFile(spareKitDir_ + "/ovn8.okd", testkit::readFile(kitPath())));
+    ASSERT_TRUE(config::writeKit(spareKitDir_ + "/ovn8.okd", spec));
     resetTarget(target_);
   }
 

@@ -44,9 +44,6 @@ ConfigWriteResult cannot_write(uint32_t error, const char* step) {
   return failure(kConfigCannotWrite, error, step);
 }
 
-// The process's status file is a few lines long.
-const uint64_t kMaxStatusBytes = 64 << 10;
-
 // Links followed at most, as the kernel does.
 const int kMaxLinkHops = 40;
 
@@ -81,18 +78,8 @@ ConfigWriteResult resolve_link(const std::u16string& path, std::u16string& resol
   return ConfigWriteResult();
 }
 
-// The mode fopen gives a new file: 0666 less the umask, which the process
-// tells in its status file (022 when that cannot be read).
-mode_t new_file_mode() {
-  mode_t mask = 022;
-  std::string status;
-  read_regular_file(u"/proc/self/status", kMaxStatusBytes, status);
-  const size_t at = status.find("\nUmask:");
-  unsigned value = 0;
-  if (at != std::string::npos && sscanf(status.c_str() + at + 1, "Umask: %o", &value) == 1)
-    mask = static_cast<mode_t>(value);
-  return 0666 & ~mask;
-}
+// The mode fopen gives a new file: 0666 less the umask.
+mode_t new_file_mode() { return static_cast<mode_t>(0666 & ~process_umask()); }
 
 bool format_lines(const ConfigFile& config, std::vector<std::string>& lines) {
   for (const ConfigFile::Entry& entry : config.entries()) {

@@ -415,10 +415,16 @@ TEST_F(SessionTest, AFailureRollsBackExactlyAndNamesTheFile) {
   RecordingView view(*session);
   SessionOutcome outcome;
   {
-    FileFaultInjector full(1, ERROR_DISK_FULL);
-    full.only({FileOp::WriteFile}).below(w(scene.templateDir() + "/sub"));
+    // b.txt goes into a folder the run makes, first under another name.
+    std::atomic<bool> fired(false);
+    FileFaultInjector full;
+    full.only({FileOp::WriteFile}).answering([&fired](FileOp, const std::u16string& path) -> uint32_t {
+      if (path.size() < 6 || path.compare(path.size() - 6, 6, u"/b.txt") != 0) return 0;
+      fired = true;
+      return ERROR_DISK_FULL;
+    });
     outcome = session->install(view);
-    EXPECT_TRUE(full.fired());
+    EXPECT_TRUE(fired);
   }
   EXPECT_EQ(SessionOutcome::End::kFailed, outcome.end);
   EXPECT_EQ(kExitInstallFailed, outcome.exitStatus);

@@ -31,7 +31,7 @@ const int kTemporaryNameTries = 4;
 }  // namespace
 
 
-Installer::Installer() : data_(nullptr) {}
+Installer::Installer() : data_(nullptr) { rollback_.stageNewFolders(); }
 
 void Installer::report(const std::u16string& message, uint32_t percent) {
   reportedPercent_ = percent;
@@ -284,13 +284,29 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
   expected.size = entry.size;
   expected.writeSeconds = FileTimeToEpoch(entry.lastWriteTime);
   rollback_.planExpectedAt(key, expected);
-  planned.temporary = rollback_.planTemporaryAt(key, planned.index);
+  planWritingPlace(key, planned);
   planned.write = true;
   plannedTimes_[key] = FileTimeToEpoch(entry.lastWriteTime);
   if (planned.plan == Rollback::Plan::kAgain) return recordBuilder_.noteWrittenAgain(kit, planned.index, key);
   return recordBuilder_.note(kit, planned.index, key,
                              planned.plan == Rollback::Plan::kAdd ? RecordAction::kInstalled
                                                                   : RecordAction::kReplaced);
+}
+
+void Installer::planWritingPlace(const std::u16string& key, PlannedEntry& planned) {
+  std::u16string place;
+  planned.staged = rollback_.plansDirectories() && rollback_.stagedPlaceOf(planned.path, place);
+  if (planned.direct()) {
+    planned.temporary = std::move(place);
+    return;
+  }
+  planned.temporary = rollback_.planTemporaryAt(key, planned.index);
+  if (planned.staged) rollback_.stagedPlaceOf(planned.temporary, planned.temporary);
+}
+
+std::u16string Installer::placeOf(const PlannedEntry& planned) const {
+  std::u16string place;
+  return planned.staged && rollback_.stagedPlaceOf(planned.path, place) ? place : planned.path;
 }
 
 // Rewriting a file with the bytes it holds would only give every backup
@@ -340,7 +356,7 @@ uint32_t Installer::writeEntry(KitReader& kit, const PlannedEntry& planned) {
   std::u16string temporary = planned.temporary;
   const uint32_t result = writeTemporary(kit, planned, temporary);
   if (result != ERROR_SUCCESS) return result;
-  if (!kit.streamed()) {
+  if (!kit.streamed() && !planned.direct()) {
     const uint32_t placed = placeTemporary(planned, temporary);
     if (placed == ERROR_SUCCESS) recordPlaced(planned);
     return placed;
@@ -422,7 +438,7 @@ uint32_t Installer::placeFlags(const PlannedEntry& planned) {
 }
 
 uint32_t Installer::placeTemporary(const PlannedEntry& planned, const std::u16string& temporary) {
-  const uint32_t result = FileSystem::MoveFileEx(temporary, planned.path, placeFlags(planned));
+  const uint32_t result = FileSystem::MoveFileEx(temporary, placeOf(planned), placeFlags(planned));
   if (result == ERROR_SUCCESS) rollback_.temporaryPlaced();
   return placeFailure(planned, result);
 }
@@ -446,28 +462,29 @@ uint32_t Installer::placeStaged(KitReader& kit) {
     return failEntry(directory_, result, reportedPercent_);
   }
   result = settleWrites();
-  if (result != ERROR_SUCCESS || staged_.empty()) return result;
+  if (result != ERROR_SUCCESS) return result;
+  bool renames = false;
   for (size_t i = 0; i < staged_.size(); ++i) {
+    if (staged_[i].direct()) continue;
     FileJob job;
     job.kind = FileJob::Kind::kPlace;
     job.tag = i;
     job.path = staged_[i].temporary;
-    job.destination = staged_[i].path;
+    job.destination = placeOf(staged_[i]);
     job.moveFlags = placeFlags(staged_[i]);
     lanes().submit(parent_directory(staged_[i].path), std::move(job));
+    renames = true;
   }
-  const std::vector<FileJobFailure> failures = lanes().settle();
+  const std::vector<FileJobFailure> failures = renames ? lanes().settle() : std::vector<FileJobFailure>();
   // The temporaries are counted placed up to the first that is not: the
   // rollback looks for the others, some of which may be gone already.
   const size_t placed = failures.empty() ? staged_.size() : failures.front().tag;
   for (size_t i = 0; i < placed; ++i) {
+    if (staged_[i].direct()) continue;
     rollback_.temporaryPlaced();
-    recordPlaced(staged_[i]);
+    if (!staged_[i].staged) recordPlaced(staged_[i]);
   }
-  if (failures.empty()) {
-    staged_.clear();
-    return ERROR_SUCCESS;
-  }
+  if (failures.empty()) return placeStagedFolders();
   uint32_t first = ERROR_SUCCESS;
   for (const FileJobFailure& failure : failures) {
     const uint32_t code = placeFailure(staged_[failure.tag], failure.code);
@@ -475,6 +492,16 @@ uint32_t Installer::placeStaged(KitReader& kit) {
   }
   // Reported where the progress stands: every entry has been written.
   return failEntry(staged_[placed].path, first, reportedPercent_);
+}
+
+uint32_t Installer::placeStagedFolders() {
+  std::u16string failedFolder;
+  const uint32_t result = rollback_.placeStagedFolders(failedFolder);
+  if (result != ERROR_SUCCESS) return failEntry(failedFolder, result, reportedPercent_);
+  for (const PlannedEntry& planned : staged_)
+    if (planned.staged) recordPlaced(planned);
+  staged_.clear();
+  return ERROR_SUCCESS;
 }
 
 void Installer::recordPlaced(const PlannedEntry& planned) {

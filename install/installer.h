@@ -72,6 +72,12 @@ class Installer {
     bool linked = false;
     // The file there holds the entry's content: only its time is set.
     bool retime = false;
+    // The entry lies in a folder the run makes under a staging name: it is
+    // written there (`temporary` names that place) and comes to its place
+    // with the folder. Unless it replaces an earlier entry of the same name,
+    // it is written under its own name and needs no rename of its own.
+    bool staged = false;
+    bool direct() const { return staged && plan == Rollback::Plan::kAdd; }
   };
   // run without the final report of its end.
   uint32_t runEntries(InstallProcessData* data);
@@ -103,6 +109,14 @@ class Installer {
   // given, whatever became of it.
   void waitForLanes();
   uint32_t placeTemporary(const PlannedEntry& planned, const std::u16string& temporary);
+  // Where the entry's file stands until the run ends: its path, or its
+  // place in its staging folder.
+  std::u16string placeOf(const PlannedEntry& planned) const;
+  // Picks where the entry is written first: a temporary name beside its
+  // file, or its own name in its staging folder.
+  void planWritingPlace(const std::u16string& key, PlannedEntry& planned);
+  // Renames the staging folders to their names, then counts their files.
+  uint32_t placeStagedFolders();
   static uint32_t placeFlags(const PlannedEntry& planned);
   // What a failed rename of `planned` means for the run: the error then
   // reported.

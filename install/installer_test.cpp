@@ -225,10 +225,11 @@ TEST_F(InstallerTest, FailureAtTheFourthOfTenRestoresEverything) {
 
 // Two things that can stand in the run's way after it planned an entry:
 // a file left under the hidden temporary name by an ended process of the
-// same number (longer than the entry), and another program's file that
-// appears in a folder the run has just made. The first is replaced, so the
+// same number (longer than the entry), and another program's folder that
+// appears where the run makes one, just before the run's folder, made
+// under another name, takes that name. The first is replaced, so the
 // entry is installed whole; the second fails the run, and the rollback
-// leaves that file alone.
+// leaves that folder and its file alone.
 std::vector<std::string> sortedNames(const std::string& dir) {
   std::vector<std::string> names = entryNames(dir);
   std::sort(names.begin(), names.end());
@@ -238,8 +239,8 @@ std::vector<std::string> sortedNames(const std::string& dir) {
 class Interloper {
  public:
   // With an empty `foreignPath`: a stale file under the first temporary
-  // name. Otherwise: `foreignPath` written just before the temporary whose
-  // name ends with `suffix` is renamed into place.
+  // name. Otherwise: `foreignPath` written just before the run's file or
+  // folder whose name ends with `suffix` is renamed into place.
   Interloper(std::string suffix, std::string foreignPath)
       : suffix_(std::move(suffix)), foreignPath_(std::move(foreignPath)) {
     FileSystem::SetFaultHook(&Interloper::hook, this);
@@ -275,7 +276,8 @@ TEST_F(InstallerTest, WhatAppearsUnderTheRunsNamesIsNeverMixedInOrDeleted) {
            {u"fresh\\two.txt", "two", kitTime(kKitTime)}});
   uint32_t result;
   {
-    Interloper foreign("-3", scene / "fresh/two.txt");
+    // "fresh" is the second folder the run makes.
+    Interloper foreign("-d1", scene / "fresh/two.txt");
     result = install();
     EXPECT_EQ(1, foreign.fired);
   }
@@ -284,18 +286,26 @@ TEST_F(InstallerTest, WhatAppearsUnderTheRunsNamesIsNeverMixedInOrDeleted) {
   EXPECT_EQ((std::vector<std::string>{"two.txt"}), sortedNames(scene / "fresh"));
   EXPECT_FALSE(exists(scene / "new"));
   EXPECT_EQ("kept", readText(scene / "kept.txt"));
-  EXPECT_TRUE(privateFoldersIn(scene.templateDir()).empty());
+  EXPECT_EQ((std::vector<std::string>{"fresh", "kept.txt"}), sortedNames(scene.templateDir()));
   unlink((scene / "fresh/two.txt").c_str());
+  rmdir((scene / "fresh").c_str());
 
+  openKit({{u"kept.txt", "kit's kept", kitTime(kKitTime)},
+           {u"new\\a.txt", "entry a", kitTime(kKitTime)},
+           {u"new\\b.txt", "entry b", kitTime(kKitTime)},
+           {u"fresh\\one.txt", "one", kitTime(kKitTime)},
+           {u"fresh\\two.txt", "two", kitTime(kKitTime)}});
   {
     Interloper stale("", "");
     EXPECT_EQ(0u, install());
     EXPECT_EQ(1, stale.fired);
   }
+  EXPECT_EQ("kit's kept", readText(scene / "kept.txt"));
   EXPECT_EQ("entry a", readText(scene / "new/a.txt"));
   EXPECT_EQ("entry b", readText(scene / "new/b.txt"));
   EXPECT_EQ((std::vector<std::string>{"a.txt", "b.txt"}), sortedNames(scene / "new"));
   EXPECT_EQ((std::vector<std::string>{"one.txt", "two.txt"}), sortedNames(scene / "fresh"));
+  EXPECT_EQ((std::vector<std::string>{".n8ctl", "fresh", "kept.txt", "new"}), sortedNames(scene.templateDir()));
 }
 
 // The report says which file and why, in the interface language: our own
@@ -842,8 +852,9 @@ TEST_F(InstallerTest, AKitLaidOutInAnotherOrderInstallsFromTheWholeContainer) {
   // The first entry stands in its place before the second is written.
   bool firstInPlace = false;
   FileFaultInjector watch;
-  watch.only({FileOp::CreateFile}).below(widen_lib(scene / "sub")).answering([&](FileOp, const std::u16string&) {
-    firstInPlace = readText(scene / "a.txt") == "kit a";
+  watch.only({FileOp::CreateFile}).answering([&](FileOp, const std::u16string& path) {
+    if (path.size() > 6 && path.compare(path.size() - 6, 6, u"/b.txt") == 0)
+      firstInPlace = readText(scene / "a.txt") == "kit a";
     return 0u;
   });
   EXPECT_EQ(0u, install());

@@ -99,6 +99,12 @@ uint32_t read_record(ByteReader& in, JournalContents& contents) {
       contents.removedDirectories.push_back({key, mode});
       return ERROR_SUCCESS;
     }
+    case JournalRecordType::kStagedDirectory: {
+      std::u16string name;
+      if (!in.string(name) || !is_staging_folder_name(name)) return ERROR_FILE_CORRUPT;
+      contents.stagedDirectories.push_back({key, name});
+      return ERROR_SUCCESS;
+    }
     case JournalRecordType::kCreatedDirectory:
       contents.createdDirectories.push_back(key);
       return ERROR_SUCCESS;
@@ -135,6 +141,12 @@ bool is_run_folder_name(const std::u16string& name) {
   for (size_t i = kPrefix.size(); i < name.size(); ++i)
     if (name[i] < u'0' || name[i] > u'9') return false;
   return true;
+}
+
+bool is_staging_folder_name(const std::u16string& name) {
+  static const std::u16string kPrefix = u".n8new";
+  return name.size() > kPrefix.size() && name.compare(0, kPrefix.size(), kPrefix) == 0 &&
+         name.find(u'/') == std::u16string::npos && is_plain_journal_key(name);
 }
 
 bool is_plain_journal_key(const std::u16string& key) {
@@ -218,6 +230,12 @@ void JournalWriter::removedDirectory(const std::u16string& key, uint32_t mode) {
   batch_.u8(uint8_t(JournalRecordType::kRemovedDirectory));
   batch_.string(key);
   batch_.u32(mode);
+}
+
+void JournalWriter::stagedDirectory(const std::u16string& key, const std::u16string& stagingName) {
+  batch_.u8(uint8_t(JournalRecordType::kStagedDirectory));
+  batch_.string(key);
+  batch_.string(stagingName);
 }
 
 void JournalWriter::keyedTimes(JournalRecordType type, const std::u16string& key,

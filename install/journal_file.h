@@ -31,6 +31,7 @@ enum class JournalRecordType : uint8_t {
   kExpected = 7,          // what the run writes at a key: size and modification time
   kFileTimes = 8,         // a file whose time alone the run sets, and its times before
   kRemovedDirectory = 9,  // a folder an uninstallation removes once empty: mode, times
+  kStagedDirectory = 10,  // a directory the run makes under a staging name first
 };
 
 // The identity of a journal: the run, the directory it lies in (by device
@@ -72,6 +73,9 @@ struct JournalContents {
   std::vector<JournalDirectoryTimes> fileTimes;
   // Folders an uninstallation removes, deepest first, with their modes.
   std::vector<std::pair<std::u16string, uint32_t>> removedDirectories;
+  // Directories the run makes under a staging name beside them first (a
+  // plain name beginning with ".n8new"), and those names.
+  std::vector<std::pair<std::u16string, std::u16string>> stagedDirectories;
   bool committed = false;
 };
 
@@ -91,6 +95,7 @@ class JournalWriter {
   void directoryTimes(const std::u16string& key, const FileTimes& times);
   void fileTimes(const std::u16string& key, const FileTimes& times);
   void removedDirectory(const std::u16string& key, uint32_t mode);
+  void stagedDirectory(const std::u16string& key, const std::u16string& stagingName);
   void record(JournalRecordType type, const std::u16string& key);
   void expected(const std::u16string& key, const ExpectedFile& file);
   bool pending() const { return batch_.size() > 0; }
@@ -139,6 +144,10 @@ uint32_t read_journal(const std::u16string& path, JournalContents& contents);
 // names, without empty, "." or ".." parts, control characters, or a part
 // named like a run's private folder.
 bool is_plain_journal_key(const std::u16string& key);
+
+// Whether `name` may be a staging folder's name: one plain part beginning
+// with ".n8new".
+bool is_staging_folder_name(const std::u16string& name);
 
 // Whether `name` is a run's private folder name: ".n8stp" and digits.
 bool is_run_folder_name(const std::u16string& name);

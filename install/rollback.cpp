@@ -12,6 +12,7 @@
 #include "platform/file_system.h"
 #include "platform/owned_leftovers.h"
 #include "platform/path.h"
+#include "platform/regular_file.h"
 #include "platform/run_log.h"
 #include "platform/text.h"
 
@@ -83,6 +84,8 @@ void Rollback::reset(const std::u16string& target) {
   plannedReady_.clear();
   plannedDirectories_.clear();
   pendingDirectories_.clear();
+  stagingFolders_.clear();
+  stagedLevels_.clear();
   unsyncedBackupFolders_.clear();
   plainLevels_.clear();
   checkedFolder_.clear();
@@ -366,6 +369,7 @@ void Rollback::undo() {
   undoTotal_ = undoLeft_ = uint32_t(record_.addedKeys.size() + record_.addedElsewhere.size() +
                                     record_.backedUpKeys.size());
   if (progressHook_) progressHook_(undoLeft_, undoTotal_);
+  removeStagingFolders();
   for (size_t i = record_.placedTemporaries; i < record_.temporaries.size(); ++i) {
     // Only the user's own: another user may hold a planned name.
     FileStatus found;
@@ -384,6 +388,32 @@ void Rollback::undo() {
   if (undone_.complete && !record_.hidden.empty() &&
       FileSystem::FlushFileSystem(record_.target) != ERROR_SUCCESS)
     undone_.complete = false;
+}
+
+// A staging folder still under its staging name never got its folder's
+// name: all of it is the run's (made exclusively, mode 0700, so nobody
+// else could write in it) and it goes whole. One renamed already is the
+// folder now, undone file by file like the others. Only a real folder of
+// the user's own is taken: after a crash the name may be someone else's.
+void Rollback::removeStagingFolders() {
+  for (const auto& staged : record_.stagedFolders) {
+    const size_t slash = staged.first.rfind(u'/');
+    const std::u16string key =
+        (slash == std::u16string::npos ? std::u16string() : staged.first.substr(0, slash + 1)) + staged.second;
+    const std::u16string path = record_.target + key;
+    FileStatus found;
+    if (!liesPlainlyInside(key) || link_status(path, found) != ERROR_SUCCESS || !found.isDirectory() ||
+        found.owner != uint32_t(geteuid()))
+      continue;
+    const uint32_t result = FileSystem::RemoveDirectory(path);
+    if (result == ERROR_SUCCESS) {
+      log_event("rollback: removed " + narrow_lib(path) + ", the unfinished " + narrow_lib(record_.target + staged.first));
+    } else {
+      log_event(error_event("rollback: could not remove " + narrow_lib(path), result));
+      undone_.complete = false;
+      undone_.notRestored.push_back(path);
+    }
+  }
 }
 
 // A file the run added goes only while it is still the file the run wrote;
@@ -598,6 +628,7 @@ bool Rollback::recover(const std::u16string& target, const std::u16string& hidde
   for (const JournalDirectoryTimes& entry : journal.fileTimes)
     record_.retimedFiles.push_back({entry.key, entry.times});
   record_.removedDirectories = journal.removedDirectories;
+  record_.stagedFolders = journal.stagedDirectories;
   undo();
   if (undone_.complete) {
     markRolledBack();
@@ -901,7 +932,11 @@ uint32_t Rollback::storeRBFile(const std::u16string& path, const FileStatus* see
 
 uint32_t Rollback::makeDirectoryTree(const std::u16string& dir) {
   if (readyDirectories_.count(dir) != 0) return ERROR_SUCCESS;
+  // Its caller uses the folder at once, under its own name.
+  const bool staging = stagingNewFolders_;
+  stagingNewFolders_ = false;
   uint32_t result = planDirectoryTree(dir);
+  stagingNewFolders_ = staging;
   if (result == ERROR_SUCCESS) result = flushJournal();
   if (result == ERROR_SUCCESS) result = createPlannedTree(dir);
   return result;
@@ -912,7 +947,101 @@ uint32_t Rollback::makeBackupDirectoryTree(const std::u16string& dir) {
 }
 
 uint32_t Rollback::createPlannedTree(const std::u16string& dir) {
-  return makeTree(dir, readyDirectories_);
+  if (readyDirectories_.count(dir) != 0) return ERROR_SUCCESS;
+  const size_t staged = stagedLevels_.empty() ? kNotStaged : stagingFolderOf(without_trailing_separator(dir));
+  if (staged == kNotStaged) return makeTree(dir, readyDirectories_);
+  uint32_t result = makeStagingFolder(stagingFolders_[staged]);
+  std::u16string place;
+  if (result == ERROR_SUCCESS && stagedPlaceOf(without_trailing_separator(dir), place)) result = ensureTree(place);
+  if (result == ERROR_SUCCESS) readyDirectories_.insert(dir);
+  return result;
+}
+
+size_t Rollback::stagingFolderOf(const std::u16string& dir) const {
+  const auto found = stagedLevels_.find(dir);
+  return found == stagedLevels_.end() ? kNotStaged : found->second;
+}
+
+bool Rollback::stagedPlaceOf(const std::u16string& path, std::u16string& place) const {
+  if (stagedLevels_.empty()) return false;
+  size_t staged = stagingFolderOf(path);
+  if (staged == kNotStaged) {
+    const size_t slash = path.rfind(u'/');
+    if (slash == std::u16string::npos) return false;
+    staged = stagingFolderOf(path.substr(0, slash));
+  }
+  if (staged == kNotStaged || stagingFolders_[staged].placed) return false;
+  const StagingFolder& folder = stagingFolders_[staged];
+  place = folder.staging + path.substr(folder.path.size());
+  return true;
+}
+
+// The folder's staging name beside it: ".n8new<pid>-<run>-d<n>", which no
+// temporary file's name can be.
+size_t Rollback::planStagingFolder(const std::u16string& dir) {
+  std::u16string key;
+  if (!keyOf(dir, key)) return kNotStaged;
+  StagingFolder folder;
+  folder.path = dir;
+  std::u16string name = kTemporaryPrefix;
+  name.append(string_uito(pid_, 10)).append(u"-").append(string_uito(runNumber_, 10));
+  name.append(u"-d").append(string_uito(unsigned(stagingFolders_.size()), 10));
+  folder.staging = dir.substr(0, dir.rfind(u'/') + 1) + name;
+  journal_.stagedDirectory(key, name);
+  record_.stagedFolders.push_back({key, name});
+  stagingFolders_.push_back(folder);
+  return stagingFolders_.size() - 1;
+}
+
+// Made exclusively; a name found taken (another user's folder, a file) is
+// left alone and a fresh one is recorded and on disk before it is used.
+uint32_t Rollback::makeStagingFolder(StagingFolder& folder) {
+  if (folder.made) return ERROR_SUCCESS;
+  const int kTries = 4;
+  for (int attempt = 0;; ++attempt) {
+    const uint32_t result = FileSystem::CreateOneDirectory(folder.staging, 0700);
+    if (result != ERROR_ALREADY_EXISTS || attempt == kTries) {
+      folder.made = result == ERROR_SUCCESS;
+      return result;
+    }
+    folder.staging += u"-" + string_uito(unsigned(new_run_id()), 16);
+    std::u16string key;
+    if (keyOf(folder.path, key)) {
+      const std::u16string name = folder.staging.substr(folder.staging.rfind(u'/') + 1);
+      journal_.stagedDirectory(key, name);
+      record_.stagedFolders.push_back({key, name});
+    }
+    const uint32_t flushed = flushJournal();
+    if (flushed != ERROR_SUCCESS) return flushed;
+  }
+}
+
+uint32_t Rollback::placeStagedFolders(std::u16string& failedPath) {
+  const uint32_t mode = 0777 & ~process_umask();
+  for (StagingFolder& folder : stagingFolders_) {
+    if (!folder.made || folder.placed) continue;
+    uint32_t result = FileSystem::SetPathMode(folder.staging, mode);
+    // Never over a folder that appeared meanwhile: it is not the run's.
+    if (result == ERROR_SUCCESS) result = FileSystem::MoveFileEx(folder.staging, folder.path, 0);
+    if (result != ERROR_SUCCESS) {
+      if (result == ERROR_ALREADY_EXISTS) forgetCreatedTree(folder.path);
+      failedPath = folder.path;
+      return result;
+    }
+    folder.placed = true;
+  }
+  return ERROR_SUCCESS;
+}
+
+void Rollback::forgetCreatedTree(const std::u16string& dir) {
+  auto& created = record_.createdDirectories;
+  created.erase(std::remove_if(created.begin(), created.end(),
+                               [&dir](const std::u16string& level) {
+                                 return level == dir || (level.size() > dir.size() &&
+                                                         level.compare(0, dir.size(), dir) == 0 &&
+                                                         level[dir.size()] == u'/');
+                               }),
+                created.end());
 }
 
 uint32_t Rollback::makeTree(const std::u16string& path, std::unordered_set<std::u16string>& ready) {
@@ -992,6 +1121,10 @@ uint32_t Rollback::planTree(const std::u16string& path) {
   if (level.size() == full.size()) return ERROR_SUCCESS;
   // The existing level's listing changes.
   rememberDirectoryTimes(level);
+  // Levels below a planned one share its staging folder, if it has one;
+  // the first level below an existing folder may start one.
+  size_t staged = stagedLevels_.empty() ? kNotStaged : stagingFolderOf(level);
+  const bool mayStage = stagingNewFolders_ && staged == kNotStaged && plannedDirectories_.count(level) == 0;
   while (path_down_one_level(full, level)) {
     std::u16string key;
     if (keyOf(level, key) && isOwnName(key)) return ERROR_INVALID_NAME;
@@ -999,6 +1132,8 @@ uint32_t Rollback::planTree(const std::u16string& path) {
     addRBCatalog(level);
     plannedDirectories_.insert(level);
     pendingDirectories_.insert(level);
+    if (mayStage && staged == kNotStaged) staged = planStagingFolder(level);
+    if (staged != kNotStaged) stagedLevels_.emplace(level, staged);
   }
   return ERROR_SUCCESS;
 }

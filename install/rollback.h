@@ -144,6 +144,21 @@ class Rollback {
   void planExpectedAt(const std::u16string& key, const ExpectedFile& file);
   // Records the missing levels of `dir` as to be created.
   uint32_t planDirectoryTree(const std::u16string& dir);
+  // From now on, a folder planned where an existing one holds it is made
+  // under a staging name beside it (mode 0700), the levels and files
+  // planned below it are made inside that folder under their own names,
+  // and placeStagedFolders gives it its name at the end: one rename puts a
+  // whole new tree in place, and until then a rollback deletes it whole.
+  void stageNewFolders() { stagingNewFolders_ = true; }
+  // Where the file or folder planned at `path` is made for now: inside its
+  // staging folder (true, `place` set), or at `path` itself (false). `place`
+  // may be `path`.
+  bool stagedPlaceOf(const std::u16string& path, std::u16string& place) const;
+  // Renames every staging folder made to its folder's name (never over
+  // anything that appeared there meanwhile), with the mode a new folder
+  // gets. On failure, `failedPath` names the folder that could not be put
+  // in place.
+  uint32_t placeStagedFolders(std::u16string& failedPath);
   // A new hidden name beside `path` for writing entry `index`, recorded.
   std::u16string planTemporary(const std::u16string& path, uint32_t index);
   // The same beside the file whose key is `key`.
@@ -234,6 +249,9 @@ class Rollback {
     std::vector<std::pair<std::u16string, ExpectedFile>> plannedExpected;
     std::unordered_map<std::u16string, std::vector<ExpectedFile>> expected;
     size_t indexedExpected = 0;
+    // Folders the run made under a staging name: their keys and those
+    // names (a folder renamed after its first name was taken has two).
+    std::vector<std::pair<std::u16string, std::u16string>> stagedFolders;
     // Folders an uninstallation removes (deepest first) and their modes.
     std::vector<std::pair<std::u16string, uint32_t>> removedDirectories;
     // Files whose time alone the run sets, with their times before.
@@ -270,6 +288,7 @@ class Rollback {
   void rememberDirectoryTimes(const std::u16string& dir);
   void restoreDirectoryTimes();
   void undo();
+  void removeStagingFolders();
   void removeAddedFiles();
   void restoreKeptOriginals();
   void restoreFileTimes();
@@ -296,6 +315,22 @@ class Rollback {
   void restoreTargetTimes();
   uint32_t flushTargetListing();
   void removeCreatedDirectory(const std::u16string& dir);
+  // A folder planned to be made under a staging name: its full path and
+  // that name's.
+  struct StagingFolder {
+    std::u16string path;
+    std::u16string staging;
+    bool made = false;
+    bool placed = false;
+  };
+  static const size_t kNotStaged = ~size_t(0);
+  // The staging folder the planned folder `dir` (no trailing separator)
+  // lies in, or kNotStaged.
+  size_t stagingFolderOf(const std::u16string& dir) const;
+  size_t planStagingFolder(const std::u16string& dir);
+  uint32_t makeStagingFolder(StagingFolder& folder);
+  // Leaves out of the record a folder found made by someone else.
+  void forgetCreatedTree(const std::u16string& dir);
   void releaseBackupLock();
   void undoStepDone();
 
@@ -312,6 +347,11 @@ class Rollback {
   // The directories planned, complete once their planned levels are made;
   // forgotten at every journal flush, so that each batch looks again.
   std::unordered_set<std::u16string> plannedReady_;
+  bool stagingNewFolders_ = false;
+  std::vector<StagingFolder> stagingFolders_;
+  // Every planned level below a staging folder's folder (itself included),
+  // to the index of that folder.
+  std::unordered_map<std::u16string, size_t> stagedLevels_;
   // Levels the run planned to make, and those of them not made yet.
   std::unordered_set<std::u16string> plannedDirectories_;
   std::unordered_set<std::u16string> pendingDirectories_;

@@ -1,5 +1,7 @@
 #include "platform/regular_file.h"
 
+#include <cstdio>
+
 #include "platform/file_system.h"
 
 namespace {
@@ -40,4 +42,14 @@ uint32_t read_regular_file(const std::u16string& path, uint64_t limit, std::stri
   FileSystem::CloseHandle(handle);
   if (result != ERROR_SUCCESS) bytes.clear();
   return result;
+}
+
+uint32_t process_umask() {
+  std::string status;
+  read_regular_file(u"/proc/self/status", 64u << 10, status);
+  const size_t at = status.find("\nUmask:");
+  unsigned value = 0;
+  if (at != std::string::npos && sscanf(status.c_str() + at + 1, "Umask: %o", &value) == 1)
+    return value & 0777;
+  return 022;
 }

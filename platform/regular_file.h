@@ -13,4 +13,8 @@
 // empty.
 uint32_t read_regular_file(const std::u16string& path, uint64_t limit, std::string& bytes);
 
+// The process's umask as its status file tells it (022 when that cannot be
+// read): asking umask() itself would change it for every thread meanwhile.
+uint32_t process_umask();
+
 #endif  // OVN8_PLATFORM_REGULAR_FILE_H_
