@@ -15,6 +15,7 @@
 #include "install/rollback.h"
 #include "install/journal_codec.h"
 #include "install/run_record.h"
+#include "platform/regular_file.h"
 
 using namespace install_test;
 
@@ -244,6 +245,83 @@ TEST_F(RecoveryTest, OnlyTheUsersOwnJournalForThisDirectoryIsActedOn) {
   EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
 }
 
+// A run that makes fresh/deeper under a staging name beside "fresh" and
+// writes fresh/deeper/a.txt there, then stops; with `placed`, after the
+// staging folder took its name. Returns the staging folder's path.
+std::string stoppedStagingRun(InstallScene& scene, bool placed) {
+  Rollback run;
+  run.stageNewFolders();
+  EXPECT_EQ(0u, run.start(w(scene.templateDir() + "/")));
+  const std::u16string file = w(scene / "fresh/deeper/a.txt");
+  EXPECT_EQ(0u, run.planDirectoryTree(w(scene / "fresh/deeper")));
+  FileStatus seen;
+  Rollback::Plan plan;
+  EXPECT_EQ(0u, run.planFile(file, seen, plan));
+  run.addRBFile(file);
+  ExpectedFile expected;
+  expected.size = 5;
+  expected.writeSeconds = kKit;
+  run.planExpected(file, expected);
+  EXPECT_EQ(0u, run.flushJournal());
+  EXPECT_EQ(0u, run.createPlannedTree(w(scene / "fresh/deeper")));
+  std::u16string place;
+  EXPECT_TRUE(run.stagedPlaceOf(file, place));
+  writeFile(narrow_lib(place), "added", kKit);
+  const std::string staging = narrow_lib(place.substr(0, place.size() - std::u16string(u"/deeper/a.txt").size()));
+  std::u16string failed;
+  if (placed) {
+    EXPECT_EQ(0u, run.placeStagedFolders(failed));
+  }
+  return staging;
+}
+
+// A folder the run made under a staging name: still under that name, it
+// goes whole, but only while it is a real folder of the user's own (the
+// name may be another's by the next start, or a link); once renamed, it is
+// undone file by file, and a file the user put in it keeps it.
+TEST_F(RecoveryTest, AFolderUnderItsStagingNameGoesWholeOnlyWhileItIsTheUsersOwn) {
+  std::string staging = stoppedStagingRun(scene, false);
+  ASSERT_EQ(scene.templateDir() + "/.n8new", staging.substr(0, scene.templateDir().size() + 7));
+  struct stat status;
+  ASSERT_EQ(0, lstat(staging.c_str(), &status));
+  EXPECT_EQ(0700u, status.st_mode & 07777);
+  EXPECT_FALSE(exists(scene / "fresh"));
+  EXPECT_EQ("added", readText(staging + "/deeper/a.txt"));
+  ASSERT_EQ(1u, recover_stopped_installations().size());
+  EXPECT_EQ("", differences(before, snapshot(scene.templateDir())));
+
+  // Another user's folder by that name, and a link to a folder outside;
+  // the test's own removal of them changes the directory's time.
+  auto withoutItsTime = [](std::map<std::string, std::string> nodes) {
+    nodes.erase(".");
+    return nodes;
+  };
+  staging = stoppedStagingRun(scene, false);
+  ASSERT_EQ(0, chown(staging.c_str(), geteuid() + 1, getegid()));
+  ASSERT_EQ(1u, recover_stopped_installations().size());
+  EXPECT_EQ("added", readText(staging + "/deeper/a.txt"));
+  testkit::removeTree(staging);
+  EXPECT_EQ("", differences(withoutItsTime(before), withoutItsTime(snapshot(scene.templateDir()))));
+  staging = stoppedStagingRun(scene, false);
+  testkit::removeTree(staging);
+  ASSERT_EQ(0, symlink(scene.scratch("outside").c_str(), staging.c_str()));
+  ASSERT_EQ(1u, recover_stopped_installations().size());
+  expectOutsideUntouched();
+  ASSERT_EQ(0, unlink(staging.c_str()));
+  EXPECT_EQ("", differences(withoutItsTime(before), withoutItsTime(snapshot(scene.templateDir()))));
+
+  // Renamed into place: the user's own file in it keeps its folders.
+  staging = stoppedStagingRun(scene, true);
+  EXPECT_FALSE(exists(staging));
+  EXPECT_EQ("added", readText(scene / "fresh/deeper/a.txt"));
+  ASSERT_EQ(0, lstat((scene / "fresh").c_str(), &status));
+  EXPECT_EQ(0777u & ~process_umask(), status.st_mode & 07777);
+  writeFile(scene / "fresh/mine.txt", "the user's", kOld);
+  ASSERT_EQ(1u, recover_stopped_installations().size());
+  EXPECT_FALSE(exists(scene / "fresh/deeper"));
+  EXPECT_EQ("the user's", readText(scene / "fresh/mine.txt"));
+}
+
 // A journal written by hand through the writer: a key reaching outside the
 // directory, or a record type this reader does not know, makes recovery
 // say "cannot tell" and leave everything as it is.
@@ -285,6 +363,26 @@ TEST_F(RecoveryTest, KeysOutsideTheDirectoryAndUnknownRecordsLeaveEverythingAlon
     // A run into the directory refuses to go on over it.
     Rollback run;
     EXPECT_EQ(uint32_t(ERROR_FILE_CORRUPT), run.start(target()));
+  }
+  // A staging name is one plain name of the wizard's own, beside its folder.
+  for (const std::u16string& name : {std::u16string(u"outside"), std::u16string(u".n8new"),
+                                     std::u16string(u".n8new1/../../outside"), std::u16string(u".."),
+                                     std::u16string(u".n8stp0")}) {
+    SCOPED_TRACE(narrow_lib(name));
+    testkit::removeTree(folder + "/journal");
+    {
+      JournalWriter writer;
+      ASSERT_EQ(0u, writer.create(w(folder + "/journal"), header));
+      writer.record(JournalRecordType::kCreatedDirectory, u"sub");
+      writer.stagedDirectory(u"sub", name);
+      ASSERT_EQ(0u, writer.flush());
+    }
+    const auto stopped = snapshot(scene.templateDir());
+    const std::vector<RecoveryNotice> notices = recover_directory(target());
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ(RecoveryNotice::Kind::kCannotTell, notices[0].kind);
+    EXPECT_EQ("", differences(stopped, snapshot(scene.templateDir())));
+    expectOutsideUntouched();
   }
 }
 
