@@ -89,6 +89,7 @@ void Rollback::reset(const std::u16string& target) {
   unsyncedBackupFolders_.clear();
   plainLevels_.clear();
   checkedFolder_.clear();
+  checkedFolders_.clear();
   stateFolderKey_.clear();
   journal_.forget();
   releaseBackupLock();
@@ -366,6 +367,7 @@ uint32_t Rollback::rollback(uint32_t code) {
 void Rollback::undo() {
   plainLevels_.clear();
   checkedFolder_.clear();
+  checkedFolders_.clear();
   undoTotal_ = undoLeft_ = uint32_t(record_.addedKeys.size() + record_.addedElsewhere.size() +
                                     record_.backedUpKeys.size());
   if (progressHook_) progressHook_(undoLeft_, undoTotal_);
@@ -571,6 +573,12 @@ uint32_t Rollback::checkLevelsOnTheWay(const std::u16string& key) {
   if (lastSlash == std::u16string::npos) return ERROR_SUCCESS;
   const std::u16string_view folder(key.data(), lastSlash);
   if (folder == checkedFolder_) return ERROR_SUCCESS;
+  // A kit's entries may go from folder to folder and back.
+  std::u16string folderKey(folder);
+  if (checkedFolders_.count(folderKey) != 0) {
+    checkedFolder_ = std::move(folderKey);
+    return ERROR_SUCCESS;
+  }
   for (size_t slash = key.find(u'/'); slash != std::u16string::npos && slash <= lastSlash;
        slash = key.find(u'/', slash + 1)) {
     std::u16string level = key.substr(0, slash);
@@ -581,7 +589,8 @@ uint32_t Rollback::checkLevelsOnTheWay(const std::u16string& key) {
     if (!status.isDirectory()) break;
     plainLevels_.insert(std::move(level));
   }
-  checkedFolder_.assign(folder);
+  checkedFolders_.insert(folderKey);
+  checkedFolder_ = std::move(folderKey);
   return ERROR_SUCCESS;
 }
 

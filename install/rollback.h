@@ -363,6 +363,8 @@ class Rollback {
   // The folder (a key, never empty) whose levels were checked last: a
   // kit's entries come folder by folder.
   std::u16string checkedFolder_;
+  // Every folder whose levels were checked (they are not looked at again).
+  std::unordered_set<std::u16string> checkedFolders_;
   // The state folder's key relative to the target when it lies inside it.
   std::u16string stateFolderKey_;
   RunRecordFile runRecord_;
