@@ -150,11 +150,41 @@ std::vector<std::string> entryNames(DIR* dir, int& firstError) {
   }
 }
 
+int removeDirectoryContents(int dirFd, bool mayShare);
+
+// Removes `names` [begin, end) of the open directory `dirFd`, each folder
+// with its contents. Returns the first errno met, or 0.
+int removeNames(int dirFd, const std::vector<std::string>& names, size_t begin, size_t end, bool mayShare) {
+  int firstError = 0;
+  for (size_t i = begin; i < end; ++i) {
+    const char* name = names[i].c_str();
+    if (unlinkat(dirFd, name, 0) == 0) continue;
+    if (errno != EISDIR && errno != EPERM) {
+      if (errno != ENOENT) keepFirstError(firstError, errno);
+      continue;
+    }
+    int child = openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (child < 0) {
+      keepFirstError(firstError, errno);
+      continue;
+    }
+    int error = removeDirectoryContents(child, mayShare);
+    if (error != 0) keepFirstError(firstError, error);
+    if (unlinkat(dirFd, name, AT_REMOVEDIR) != 0 && errno != ENOENT) keepFirstError(firstError, errno);
+  }
+  return firstError;
+}
+
+// Removing a file that held a large original costs the kernel the freeing
+// of its pages: a folder of many entries (a run's kept originals, say) is
+// shared with one helper thread on another core, the first such folder only.
+const size_t kSharedRemovalNames = 16;
+
 // Removes everything inside the open directory `dirFd` (which it closes).
 // Links are removed as links: a directory is only ever entered through
 // O_NOFOLLOW, so nothing outside the tree is touched. Returns the first
 // errno met, or 0.
-int removeDirectoryContents(int dirFd) {
+int removeDirectoryContents(int dirFd, bool mayShare) {
   DIR* dir = fdopendir(dirFd);
   if (dir == nullptr) {
     int error = errno;
@@ -165,22 +195,22 @@ int removeDirectoryContents(int dirFd) {
   // Names are collected first: removing entries while the stream reads on
   // could make it skip some.
   std::vector<std::string> names = entryNames(dir, firstError);
-  for (const std::string& name : names) {
-    if (unlinkat(dirfd(dir), name.c_str(), 0) == 0) continue;
-    if (errno != EISDIR && errno != EPERM) {
-      if (errno != ENOENT) keepFirstError(firstError, errno);
-      continue;
-    }
-    int child = openat(dirfd(dir), name.c_str(),
-                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (child < 0) {
-      keepFirstError(firstError, errno);
-      continue;
-    }
-    int error = removeDirectoryContents(child);
-    if (error != 0) keepFirstError(firstError, error);
-    if (unlinkat(dirfd(dir), name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
-      keepFirstError(firstError, errno);
+  size_t half = names.size();
+  int helperError = 0;
+  std::thread helper;
+  if (mayShare && names.size() >= kSharedRemovalNames && std::thread::hardware_concurrency() > 1) {
+    half = names.size() / 2;
+    const int starter = current_core();
+    helper = std::thread([&, starter] {
+      move_away_from_core(starter);
+      helperError = removeNames(dirfd(dir), names, half, names.size(), false);
+    });
+  }
+  const int error = removeNames(dirfd(dir), names, 0, half, mayShare && !helper.joinable());
+  if (error != 0) keepFirstError(firstError, error);
+  if (helper.joinable()) {
+    helper.join();
+    if (helperError != 0) keepFirstError(firstError, helperError);
   }
   closedir(dir);
   return firstError;
@@ -198,7 +228,7 @@ int removeTree(const std::string& givenPath) {
   if (!S_ISDIR(status.st_mode)) return unlink(path.c_str()) == 0 || errno == ENOENT ? 0 : errno;
   int dirFd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (dirFd < 0) return errno;
-  int error = removeDirectoryContents(dirFd);
+  int error = removeDirectoryContents(dirFd, true);
   if (rmdir(path.c_str()) != 0 && errno != ENOENT && error == 0) error = errno;
   return error;
 }

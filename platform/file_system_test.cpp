@@ -561,6 +561,22 @@ TEST_F(FileSystemTest, RemoveDirectoryRemovesTheTreeButNeverFollowsLinks) {
   ASSERT_EQ(0, symlink((outside / "precious").c_str(), (tree + "/to-file").c_str()));
   ASSERT_EQ(0, symlink("/nowhere/at/all", (tree + "/dangling").c_str()));
 
+  // A folder of many entries is shared between two threads: links among
+  // them, on either half, are still only links.
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = tree + "/x/wide/" + std::to_string(i);
+    if (i % 4 == 0) {
+      ASSERT_EQ(0u, FileSystem::CreateDirectory(wide(name + "/inner")));
+      ASSERT_TRUE(writeText(name + "/inner/file", "deep"));
+    } else if (i % 4 == 1) {
+      ASSERT_EQ(0, symlink(outside.path().c_str(), name.c_str()));
+    } else if (i % 4 == 2) {
+      ASSERT_EQ(0, symlink((outside / "precious").c_str(), name.c_str()));
+    } else {
+      ASSERT_TRUE(writeText(name, "file"));
+    }
+  }
+
   EXPECT_EQ(0u, FileSystem::RemoveDirectory(wide(tree + "/")));
   EXPECT_EQ(0u, FileSystem::GetLastError());
   EXPECT_FALSE(exists(tree));
