@@ -296,12 +296,16 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
 void Installer::planWritingPlace(const std::u16string& key, PlannedEntry& planned) {
   std::u16string place;
   planned.staged = rollback_.plansDirectories() && rollback_.stagedPlaceOf(planned.path, place);
-  if (planned.direct()) {
-    planned.temporary = std::move(place);
-    return;
-  }
-  planned.temporary = rollback_.planTemporaryAt(key, planned.index);
-  if (planned.staged) rollback_.stagedPlaceOf(planned.temporary, planned.temporary);
+  if (!planned.direct()) planned.temporary = rollback_.planTemporaryAt(key, planned.index);
+}
+
+// Asked once the entry's folder is made: a staging folder whose first name
+// was taken has another by then.
+std::u16string Installer::writingPlace(const PlannedEntry& planned) const {
+  if (!planned.staged) return planned.temporary;
+  std::u16string place;
+  rollback_.stagedPlaceOf(planned.direct() ? planned.path : planned.temporary, place);
+  return place;
 }
 
 std::u16string Installer::placeOf(const PlannedEntry& planned) const {
@@ -353,7 +357,7 @@ uint32_t Installer::writeRecord() {
 // new one.
 uint32_t Installer::writeEntry(KitReader& kit, const PlannedEntry& planned) {
   if (kit.streamed() && kit.entries[planned.index].size <= kLaneEntryBytes) return stageEntry(kit, planned);
-  std::u16string temporary = planned.temporary;
+  std::u16string temporary;
   const uint32_t result = writeTemporary(kit, planned, temporary);
   if (result != ERROR_SUCCESS) return result;
   if (!kit.streamed() && !planned.direct()) {
@@ -376,10 +380,11 @@ uint32_t Installer::stageEntry(KitReader& kit, const PlannedEntry& planned) {
   result = kit.readStreamedEntry(planned.index, job.bytes);
   if (result != ERROR_SUCCESS) return result;
   job.tag = staged_.size();
-  job.path = planned.temporary;
+  job.path = writingPlace(planned);
   job.time = kit.entries[planned.index].lastWriteTime;
   job.mode = planned.replacedMode;
   staged_.push_back(planned);
+  staged_.back().temporary = job.path;
   lanes().submit(folder, std::move(job));
   return ERROR_SUCCESS;
 }
@@ -416,6 +421,7 @@ uint32_t Installer::settleWrites() {
 uint32_t Installer::writeTemporary(KitReader& kit, const PlannedEntry& planned, std::u16string& temporary) {
   uint32_t result = rollback_.createPlannedTree(parent_directory(planned.path));
   if (result != ERROR_SUCCESS) return result;
+  temporary = writingPlace(planned);
   result = kit.copyToNewFile(planned.index, temporary);
   for (int attempt = 0; result == ERROR_ALREADY_EXISTS && attempt < kTemporaryNameTries; ++attempt) {
     const uint32_t freed = rollback_.freeTemporaryName(temporary);

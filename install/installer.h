@@ -73,8 +73,7 @@ class Installer {
     // The file there holds the entry's content: only its time is set.
     bool retime = false;
     // The entry lies in a folder the run makes under a staging name: it is
-    // written there (`temporary` names that place) and comes to its place
-    // with the folder. Unless it replaces an earlier entry of the same name,
+    // written there and comes to its place with the folder. Unless it replaces an earlier entry of the same name,
     // it is written under its own name and needs no rename of its own.
     bool staged = false;
     bool direct() const { return staged && plan == Rollback::Plan::kAdd; }
@@ -98,6 +97,9 @@ class Installer {
   // Writes the installation record in the run's transaction, unless the
   // directory's record says the same already.
   uint32_t writeRecord();
+  // Writes the entry whole where writingPlace says, after making its
+  // folder; `temporary` is set to where it went (a fresh name when that
+  // one was taken).
   uint32_t writeTemporary(KitReader& kit, const PlannedEntry& planned, std::u16string& temporary);
   // A streamed entry small enough to wait in memory: read here, written by
   // a lane (see install/file_lanes.h).
@@ -115,6 +117,9 @@ class Installer {
   // Picks where the entry is written first: a temporary name beside its
   // file, or its own name in its staging folder.
   void planWritingPlace(const std::u16string& key, PlannedEntry& planned);
+  // Where the entry is written: its temporary, or its place in its staging
+  // folder.
+  std::u16string writingPlace(const PlannedEntry& planned) const;
   // Renames the staging folders to their names, then counts their files.
   uint32_t placeStagedFolders();
   static uint32_t placeFlags(const PlannedEntry& planned);

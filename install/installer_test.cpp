@@ -11,6 +11,7 @@
 #include "install/install_test_util.h"
 #include "install/install_thread.h"
 #include "platform/file_fault_injector.h"
+#include "platform/regular_file.h"
 #include "platform/run_log.h"
 #include "resources/lang.h"
 
@@ -463,6 +464,66 @@ TEST_F(InstallerTest, RepeatedNamesNeverLoseTheOriginal) {
   EXPECT_EQ(0u, install());
   EXPECT_EQ("third", readText(scene / "sub/a.txt"));
   EXPECT_EQ(kKitTime + 20, modificationTime(scene / "sub/a.txt"));
+}
+
+// A folder the run makes comes whole under its name, a later entry of the
+// same name in it included. Its staging name, when another user took it
+// first, is left alone with what it holds, and another name serves; a
+// failure to give the folder its name leaves both as they were.
+TEST_F(InstallerTest, ANewFolderComesWholeAndAStagingNameTakenIsLeftAlone) {
+  openKit({{u"new\\a.txt", "first", kitTime(kKitTime)},
+           {u"new\\deep\\b.txt", "b", kitTime(kKitTime)},
+           {u"new\\a.txt", "second", kitTime(kKitTime + 10)},
+           {u"top.txt", "top", kitTime(kKitTime)}});
+  std::string taken;
+  bool failRename = true;
+  auto world = [&](FileOp op, const std::u16string& path) -> uint32_t {
+    const std::string narrow = narrow_lib(path);
+    const bool staging = narrow.compare(0, scene.templateDir().size() + 7, scene.templateDir() + "/.n8new") == 0 &&
+                         narrow.rfind('/') == scene.templateDir().size();
+    if (op == FileOp::CreateOneDirectory && staging && taken.empty()) {
+      // Another user's folder under the name the run is about to make.
+      taken = narrow;
+      writeFile(taken + "/theirs.txt", "another user's", kOlder);
+      EXPECT_EQ(0, chown(taken.c_str(), geteuid() + 1, getegid()));
+    }
+    if (op == FileOp::MoveFileEx && staging && failRename) return uint32_t(ERROR_INVALID_PARAMETER);
+    return 0;
+  };
+  const auto before = snapshot(scene.templateDir());
+  {
+    FileFaultInjector rename;
+    rename.answering(world);
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, install());
+  }
+  ASSERT_FALSE(taken.empty());
+  EXPECT_EQ("another user's", readText(taken + "/theirs.txt"));
+  auto withoutTaken = [&](std::map<std::string, std::string> nodes) {
+    const std::string name = taken.substr(scene.templateDir().size() + 1);
+    for (auto it = nodes.begin(); it != nodes.end();)
+      it = it->first == "." || it->first.compare(0, name.size(), name) == 0 ? nodes.erase(it) : std::next(it);
+    return nodes;
+  };
+  EXPECT_EQ("", differences(withoutTaken(before), withoutTaken(snapshot(scene.templateDir()))));
+
+  testkit::removeTree(taken);
+  taken.clear();
+  failRename = false;
+  {
+    FileFaultInjector watch;
+    watch.answering(world);
+    EXPECT_EQ(0u, install());
+  }
+  EXPECT_EQ("another user's", readText(taken + "/theirs.txt"));
+  EXPECT_EQ("second", readText(scene / "new/a.txt"));
+  EXPECT_EQ(kKitTime + 10, modificationTime(scene / "new/a.txt"));
+  EXPECT_EQ("b", readText(scene / "new/deep/b.txt"));
+  EXPECT_EQ((std::vector<std::string>{"a.txt", "deep"}), sortedNames(scene / "new"));
+  struct stat status;
+  ASSERT_EQ(0, stat((scene / "new").c_str(), &status));
+  EXPECT_EQ(0777u & ~process_umask(), status.st_mode & 07777);
+  const std::string takenName = taken.substr(scene.templateDir().size() + 1);
+  EXPECT_EQ((std::vector<std::string>{".n8ctl", takenName, "new", "top.txt"}), sortedNames(scene.templateDir()));
 }
 
 // A link whose target is missing is the user's entry like any file: it is
