@@ -294,8 +294,7 @@ uint32_t Installer::planEntry(KitReader& kit, const std::u16string& directory,
 }
 
 void Installer::planWritingPlace(const std::u16string& key, PlannedEntry& planned) {
-  std::u16string place;
-  planned.staged = rollback_.plansDirectories() && rollback_.stagedPlaceOf(planned.path, place);
+  planned.staged = rollback_.plansDirectories() && rollback_.isStaged(planned.path);
   if (!planned.direct()) planned.temporary = rollback_.planTemporaryAt(key, planned.index);
 }
 

@@ -957,11 +957,11 @@ uint32_t Rollback::makeBackupDirectoryTree(const std::u16string& dir) {
 
 uint32_t Rollback::createPlannedTree(const std::u16string& dir) {
   if (readyDirectories_.count(dir) != 0) return ERROR_SUCCESS;
-  const size_t staged = stagedLevels_.empty() ? kNotStaged : stagingFolderOf(without_trailing_separator(dir));
+  const std::u16string folder = stagedLevels_.empty() ? std::u16string() : without_trailing_separator(dir);
+  const size_t staged = stagedLevels_.empty() ? kNotStaged : stagingFolderOf(folder);
   if (staged == kNotStaged) return makeTree(dir, readyDirectories_);
   uint32_t result = makeStagingFolder(stagingFolders_[staged]);
-  std::u16string place;
-  if (result == ERROR_SUCCESS && stagedPlaceOf(without_trailing_separator(dir), place)) result = ensureTree(place);
+  if (result == ERROR_SUCCESS) result = ensureTree(placeInStagingFolder(staged, folder));
   if (result == ERROR_SUCCESS) readyDirectories_.insert(dir);
   return result;
 }
@@ -971,17 +971,24 @@ size_t Rollback::stagingFolderOf(const std::u16string& dir) const {
   return found == stagedLevels_.end() ? kNotStaged : found->second;
 }
 
-bool Rollback::stagedPlaceOf(const std::u16string& path, std::u16string& place) const {
-  if (stagedLevels_.empty()) return false;
-  size_t staged = stagingFolderOf(path);
-  if (staged == kNotStaged) {
-    const size_t slash = path.rfind(u'/');
-    if (slash == std::u16string::npos) return false;
-    staged = stagingFolderOf(path.substr(0, slash));
-  }
-  if (staged == kNotStaged || stagingFolders_[staged].placed) return false;
+// The staging folder the file `path` is written in for now, or kNotStaged.
+size_t Rollback::stagingFolderOfFile(const std::u16string& path) const {
+  if (stagedLevels_.empty()) return kNotStaged;
+  const size_t slash = path.rfind(u'/');
+  if (slash == std::u16string::npos) return kNotStaged;
+  const size_t staged = stagingFolderOf(path.substr(0, slash));
+  return staged != kNotStaged && !stagingFolders_[staged].placed ? staged : kNotStaged;
+}
+
+std::u16string Rollback::placeInStagingFolder(size_t staged, const std::u16string& path) const {
   const StagingFolder& folder = stagingFolders_[staged];
-  place = folder.staging + path.substr(folder.path.size());
+  return folder.staging + path.substr(folder.path.size());
+}
+
+bool Rollback::stagedPlaceOf(const std::u16string& path, std::u16string& place) const {
+  const size_t staged = stagingFolderOfFile(path);
+  if (staged == kNotStaged) return false;
+  place = placeInStagingFolder(staged, path);
   return true;
 }
 

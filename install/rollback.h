@@ -150,9 +150,11 @@ class Rollback {
   // and placeStagedFolders gives it its name at the end: one rename puts a
   // whole new tree in place, and until then a rollback deletes it whole.
   void stageNewFolders() { stagingNewFolders_ = true; }
-  // Where the file or folder planned at `path` is made for now: inside its
-  // staging folder (true, `place` set), or at `path` itself (false). `place`
-  // may be `path`.
+  // Whether the file planned at `path` is written in a staging folder for
+  // now (one not yet renamed).
+  bool isStaged(const std::u16string& path) const { return stagingFolderOfFile(path) != kNotStaged; }
+  // Where the file planned at `path` is written for now: inside its
+  // staging folder (true, `place` set), or at `path` itself (false).
   bool stagedPlaceOf(const std::u16string& path, std::u16string& place) const;
   // Renames every staging folder made to its folder's name (never over
   // anything that appeared there meanwhile), with the mode a new folder
@@ -327,6 +329,9 @@ class Rollback {
   // The staging folder the planned folder `dir` (no trailing separator)
   // lies in, or kNotStaged.
   size_t stagingFolderOf(const std::u16string& dir) const;
+  size_t stagingFolderOfFile(const std::u16string& path) const;
+  // `path`, below the folder of staging folder `staged`, inside that one.
+  std::u16string placeInStagingFolder(size_t staged, const std::u16string& path) const;
   size_t planStagingFolder(const std::u16string& dir);
   uint32_t makeStagingFolder(StagingFolder& folder);
   // Leaves out of the record a folder found made by someone else.
